@@ -1,0 +1,53 @@
+# GoogleTest for all three builds: the system package natively, built from the
+# Debian sources with the MinGW compilers for Windows. Windows test programs run
+# under wine64 (CMAKE_CROSSCOMPILING_EMULATOR) with their own prefix in the build tree.
+
+if(WIN32)
+  set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  foreach(t gtest gtest_main gmock gmock_main)
+    get_target_property(dirs ${t} INTERFACE_INCLUDE_DIRECTORIES)
+    set_target_properties(${t} PROPERTIES INTERFACE_SYSTEM_INCLUDE_DIRECTORIES "${dirs}")
+  endforeach()
+else()
+  find_package(GTest REQUIRED)
+endif()
+include(GoogleTest)
+
+set(QUILL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(QUILL_WINE_ENV "WINEPREFIX=${QUILL_WINEPREFIX};WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=")
+
+if(WIN32)
+  # Every Windows test shares one prefix, made once before the first of them runs.
+  add_test(NAME wine_prefix
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/wine-prefix ${QUILL_WINEPREFIX})
+  set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
+endif()
+
+# quill_test(name [OWN_MAIN] SOURCES... LIBS ... [LABELS ...])
+# One GoogleTest program. Natively each of its tests becomes a ctest test; a
+# Windows program runs whole under wine64 (one Wine start instead of one per test).
+function(quill_test name)
+  cmake_parse_arguments(T "OWN_MAIN" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  quill_defaults(${name})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/core)
+  if(T_OWN_MAIN)
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock)
+  else()
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
+  endif()
+  if(WIN32)
+    target_sources(${name} PRIVATE $<TARGET_OBJECTS:quill_resources>)
+    add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+    set_tests_properties(${name} PROPERTIES LABELS "windows;${T_LABELS}"
+      ENVIRONMENT "${QUILL_WINE_ENV}" FIXTURES_REQUIRED wine TIMEOUT 600)
+  else()
+    # A list inside PROPERTIES must keep its separators escaped.
+    string(REPLACE ";" "\\;" labels "native;${T_LABELS}")
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+      PROPERTIES LABELS "${labels}" TIMEOUT 120)
+  endif()
+endfunction()

@@ -1,0 +1,28 @@
+// One worker thread: started with an entry function and its context, joined
+// by its owner. Windows: CreateThread; natively a POSIX thread.
+#pragma once
+
+class Thread {
+ public:
+  using Entry = void (*)(void* context);
+
+  Thread() = default;
+  Thread(const Thread&) = delete;
+  Thread& operator=(const Thread&) = delete;
+  // Joins a thread that is still running.
+  ~Thread();
+
+  // Starts the thread; false (with the system's last error kept) when it
+  // cannot be created or a thread is already running.
+  bool Start(Entry entry, void* context);
+  // Waits for the thread to end and releases it. Does nothing without a thread.
+  void Join();
+  bool IsStarted() const { return m_handle != nullptr; }
+
+  // THREAD_PRIORITY_TIME_CRITICAL on Windows; natively the request is
+  // tried and its failure (no privilege) ignored.
+  void SetTimeCritical();
+
+ private:
+  void* m_handle = nullptr;
+};

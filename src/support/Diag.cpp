@@ -1,0 +1,83 @@
+#include "support/Diag.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/Platform.h"
+
+namespace {
+constexpr size_t TEXT_MAX = 256;
+
+std::atomic<bool> s_windowed{false};
+
+// Where the next Check is made, and the routine's two text buffers.
+char s_errorFile[TEXT_MAX];
+char s_errorFunction[TEXT_MAX];
+int s_errorLine = 0;
+char s_message[TEXT_MAX];
+char s_report[TEXT_MAX];
+
+void CopyCut(char* to, const char* from) {
+  if (from == nullptr) from = "";
+  size_t n = strlen(from);
+  if (n >= TEXT_MAX) n = TEXT_MAX - 1;
+  memcpy(to, from, n);
+  to[n] = 0;
+}
+
+[[noreturn]] void EndProcess(int code) {
+  fflush(stdout);
+  fflush(stderr);
+  std::_Exit(code);
+}
+}  // namespace
+
+void AssertFailed(const char* expression, const char* file, int line) {
+  char text[512];
+  snprintf(text, sizeof(text), "Assertion failed: %s, file %s, line %d", expression, SourceName(file), line);
+  fprintf(stderr, "%s\n", text);
+  if (s_windowed.load(std::memory_order_relaxed)) platform::ShowErrorBox(text, "Assertion failed");
+  EndProcess(3);
+}
+
+void SetWindowedMode(bool windowed) {
+  s_windowed.store(windowed, std::memory_order_relaxed);
+}
+
+bool IsWindowedMode() {
+  return s_windowed.load(std::memory_order_relaxed);
+}
+
+void SetErrorLocation(const char* file, const char* function, int line) {
+  CopyCut(s_errorFile, file);
+  CopyCut(s_errorFunction, function);
+  s_errorLine = line;
+}
+
+void Check(bool condition, const char* format, ...) {
+  if (condition) return;
+  va_list args;
+  va_start(args, format);
+  vsnprintf(s_message, sizeof(s_message), format, args);
+  va_end(args);
+  Fatal("===assert===\n\"%s\", \"%s\", L:%d\n%s\n", s_errorFile, s_errorFunction, s_errorLine, s_message);
+}
+
+void Fatal(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vsnprintf(s_report, sizeof(s_report), format, args);
+  va_end(args);
+  if (s_windowed.load(std::memory_order_relaxed)) {
+    platform::ShowErrorBox(s_report, "Error");
+  } else {
+    printf("%s\n", s_report);
+    printf("Press Enter Key to Exit.");
+    fflush(stdout);
+    (void)getchar();
+  }
+  EndProcess(1);
+}

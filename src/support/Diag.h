@@ -1,0 +1,28 @@
+// Assertions and the fatal-error routine.
+//
+// QASSERT stays active in every build. A failed assertion prints
+// "Assertion failed: <expression>, file <source>, line <n>" (source = the
+// file name without folder and extension, e.g. "SerialChannel"), shows it in
+// an error box in windowed mode, and ends the process with exit code 3.
+//
+// Check and Fatal form the program's own fatal report:
+//   SetErrorLocation("..\\Source\\Shell", "CShell::Execute", 27);
+//   Check(ok, "%s failed (%d)", file, code);
+// prints (console) or shows (windowed) "===assert===\n\"<file>\", \"<function>\", L:<line>\n<message>\n"
+// and ends the process with exit code 1. Texts longer than the routine's
+// 256-character buffers are cut.
+#pragma once
+
+#include "support/Log.h"
+
+[[noreturn]] void AssertFailed(const char* expression, const char* file, int line);
+
+#define QASSERT(expression) ((expression) ? (void)0 : AssertFailed(#expression, __FILE__, __LINE__))
+
+// True: fatal reports go to an error box. False (the default): to the console.
+void SetWindowedMode(bool windowed);
+bool IsWindowedMode();
+
+void SetErrorLocation(const char* file, const char* function, int line);
+void Check(bool condition, const char* format, ...) QUILL_PRINTF(2, 3);
+[[noreturn]] void Fatal(const char* format, ...) QUILL_PRINTF(1, 2);

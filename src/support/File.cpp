@@ -1,0 +1,75 @@
+#include "support/File.h"
+
+#include <cstdarg>
+#include <limits>
+
+#include "platform/Platform.h"
+
+bool CFile::Open(const char* path, const char* mode) {
+  Close();
+  m_file = fopen(path, mode);
+  return m_file != nullptr;
+}
+
+void CFile::Close() {
+  if (m_file != nullptr) {
+    fclose(m_file);
+    m_file = nullptr;
+  }
+}
+
+void CFile::Printf(const char* format, ...) {
+  if (m_file == nullptr) return;
+  va_list args;
+  va_start(args, format);
+  vfprintf(m_file, format, args);
+  va_end(args);
+}
+
+bool CFile::Write(const void* data, size_t size) {
+  if (m_file == nullptr) return false;
+  return fwrite(data, 1, size, m_file) == size;
+}
+
+int32_t CFile::GetSize() {
+  if (m_file == nullptr) return -1;
+  long position = ftell(m_file);
+  if (position < 0 || fseek(m_file, 0, SEEK_END) != 0) return -1;
+  long end = ftell(m_file);
+  fseek(m_file, position, SEEK_SET);
+  if (end < 0 || end > std::numeric_limits<int32_t>::max()) return -1;
+  return static_cast<int32_t>(end);
+}
+
+bool CFile::ReadAll(int32_t size, std::vector<uint8_t>& bytes) {
+  bytes.clear();
+  if (m_file == nullptr) return false;
+  if (size < 1) {
+    size = GetSize();
+    if (size < 0) return false;
+  }
+  bytes.resize(static_cast<size_t>(size));
+  if (size > 0 && fread(bytes.data(), 1, bytes.size(), m_file) != bytes.size()) {
+    bytes.clear();
+    return false;
+  }
+  return true;
+}
+
+bool CFile::ReadAllText(int32_t size, std::vector<char>& text) {
+  std::vector<uint8_t> bytes;
+  text.clear();
+  if (!ReadAll(size, bytes)) return false;
+  text.assign(bytes.begin(), bytes.end());
+  text.push_back('\0');
+  return true;
+}
+
+bool CFile::FileExists(const char* path) {
+  CFile file;
+  return file.Open(path, "rb");
+}
+
+bool CFile::IsDirectory(const char* path) {
+  return platform::IsDirectory(path);
+}

@@ -1,0 +1,26 @@
+// The program's diagnostic log: printf-style lines on standard output.
+// Callers supply the line end themselves. Safe from any thread: each call
+// writes its whole text at once.
+#pragma once
+
+#ifdef __MINGW32__
+#define QUILL_PRINTF(f, a) __attribute__((format(gnu_printf, f, a)))
+#else
+#define QUILL_PRINTF(f, a) __attribute__((format(printf, f, a)))
+#endif
+
+void Log(const char* format, ...) QUILL_PRINTF(1, 2);
+
+// Log with the "%s, %d, " prefix of the device link: the name of the source
+// file that prints (without folder and extension) and the line.
+void LogAt(const char* file, int line, const char* format, ...) QUILL_PRINTF(3, 4);
+#define LOG_AT(...) LogAt(__FILE__, __LINE__, __VA_ARGS__)
+
+// Tests watch the log through this hook; it sees every text that Log writes.
+using LogHook = void (*)(void* context, const char* text);
+void SetLogHook(LogHook hook, void* context);
+
+// The name of a source file without its folder and extension, as the
+// diagnostics print it: ".../link/SerialChannel.cpp" gives "SerialChannel".
+// The result points into a small per-thread buffer.
+const char* SourceName(const char* file);

@@ -1,0 +1,44 @@
+// Starts another program through the shell (Windows: ShellExecuteExA;
+// natively a child process started with the same file, parameters and folder).
+#pragma once
+
+#include <string>
+
+#ifdef _WIN32
+#include <shellapi.h>
+#include <windows.h>
+#endif
+
+class CShell {
+ public:
+  CShell();
+  CShell(const CShell&) = delete;
+  CShell& operator=(const CShell&) = delete;
+
+  // The file to start; the working folder becomes its folder, made absolute.
+  void SetFile(const std::string& path);
+  void SetParameters(const std::string& text);
+  // Starts the file; with wait, waits for the program to end. A failure to
+  // start is fatal: the program's error report, exit code 1.
+  bool Execute(bool wait);
+
+#ifdef _WIN32
+  // The owner window and show state are set by the caller directly here.
+  SHELLEXECUTEINFOA m_info;
+#endif
+
+  const std::string& GetFile() const {
+    return m_file;
+  }
+  const std::string& GetParameters() const {
+    return m_parameters;
+  }
+  const std::string& GetDirectory() const {
+    return m_directory;
+  }
+
+ private:
+  std::string m_file;
+  std::string m_parameters;
+  std::string m_directory;
+};

@@ -1,0 +1,66 @@
+#include "support/Strings.h"
+
+#include "platform/Platform.h"
+
+std::string NumberToString(int32_t value) {
+  return std::to_string(value);
+}
+
+std::string GetDirectory(const std::string& path) {
+  size_t at = path.find_last_of("\\/");
+  return at == std::string::npos ? std::string() : path.substr(0, at + 1);
+}
+
+std::string GetFileName(const std::string& path) {
+  size_t at = path.find_last_of("\\/");
+  return at == std::string::npos ? path : path.substr(at + 1);
+}
+
+std::string GetExtension(const std::string& path) {
+  size_t at = path.rfind('.');
+  if (at == std::string::npos || at == 0) return std::string();
+  return path.substr(at + 1);
+}
+
+std::string MakeAbsolute(const std::string& path) {
+  if (!platform::IsRelativePath(path.c_str())) return path;
+  std::string program = platform::GetProgramPath();
+  if (program.empty()) return path;
+  return GetDirectory(program) + path;
+}
+
+std::string ExpandEnvironmentText(const std::string& text) {
+  std::string out;
+  size_t from = 0;
+  while (from < text.size()) {
+    size_t open = text.find('%', from);
+    if (open == std::string::npos) break;
+    size_t close = text.find('%', open + 1);
+    if (close == std::string::npos) break;
+    std::string name = text.substr(open + 1, close - open - 1);
+    const char* value = name.empty() ? nullptr : platform::GetStartupEnv(name.c_str());
+    out.append(text, from, open - from);
+    if (value != nullptr) {
+      out += value;
+    } else {
+      out.append(text, open, close - open + 1);
+    }
+    from = close + 1;
+  }
+  out.append(text, from, std::string::npos);
+  return out;
+}
+
+std::string WideToAnsi(const wchar_t* text) {
+  return platform::WideToAnsi(text);
+}
+
+void ConvertLineEnds(std::string& text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
+    out += text[i];
+  }
+  text.swap(out);
+}

@@ -1,0 +1,27 @@
+// String and path helpers. Paths use "\" or "/" as separators.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Decimal text of a number.
+std::string NumberToString(int32_t value);
+// The path up to and including its last "\" or "/"; empty when it has none.
+std::string GetDirectory(const std::string& path);
+// The text after the last "\" or "/"; the whole path when it has none.
+std::string GetFileName(const std::string& path);
+// The text after the last "." anywhere in the path (the search does not stop
+// at separators: "C:\dir.d\file" gives "d\file"); empty when there is no "."
+// or the only one is the first character.
+std::string GetExtension(const std::string& path);
+// A relative path is taken relative to the program's own folder; an absolute
+// one is returned unchanged. "" gives the program's folder with its separator.
+std::string MakeAbsolute(const std::string& path);
+// Replaces each %NAME% by the value of the variable NAME in the environment
+// the process started with; unknown names stay as they are. Inserted values
+// are not expanded again, so the expansion always ends.
+std::string ExpandEnvironmentText(const std::string& text);
+// Wide text in the system's ANSI code page.
+std::string WideToAnsi(const wchar_t* text);
+// Every line feed not preceded by a carriage return becomes CR LF.
+void ConvertLineEnds(std::string& text);

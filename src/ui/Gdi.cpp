@@ -1,0 +1,22 @@
+#include "ui/Gdi.h"
+
+void DrawLevelDisplay(HWND hwnd, HFONT font, int x, int y, const char* left, const char* right) {
+  constexpr int WIDTH = 50;
+  constexpr int HEIGHT = 34;
+  ScopedWindowDC window(hwnd);
+  if (window.Get() == nullptr) return;
+  ScopedMemoryDC memory(window.Get());
+  if (memory.Get() == nullptr) return;
+  ScopedSelect selectFont(memory.Get(), font);
+  SetBkColor(memory.Get(), GetSysColor(COLOR_BTNFACE));
+  ScopedGdiObject<HBITMAP> bitmap(CreateCompatibleBitmap(window.Get(), WIDTH, HEIGHT));
+  if (bitmap.Get() == nullptr) return;
+  ScopedSelect selectBitmap(memory.Get(), bitmap.Get());
+  RECT all = {0, 0, WIDTH, HEIGHT};
+  FillRect(memory.Get(), &all, GetSysColorBrush(COLOR_BTNFACE));
+  RECT line1 = {0, 0, WIDTH, 14};
+  DrawTextA(memory.Get(), left, -1, &line1, DT_RIGHT | DT_NOCLIP);
+  RECT line2 = {0, 20, WIDTH, 34};
+  DrawTextA(memory.Get(), right, -1, &line2, DT_RIGHT | DT_NOCLIP);
+  BitBlt(window.Get(), x, y, WIDTH, HEIGHT, memory.Get(), 0, 0, SRCCOPY);
+}

@@ -1,0 +1,72 @@
+// Small owners of GDI handles: each releases its handle in its destructor.
+#pragma once
+
+#include <windows.h>
+
+// A window's device context from GetDC, released with ReleaseDC.
+class ScopedWindowDC {
+ public:
+  explicit ScopedWindowDC(HWND hwnd) : m_hwnd(hwnd), m_hdc(GetDC(hwnd)) {}
+  ~ScopedWindowDC() {
+    if (m_hdc != nullptr) ReleaseDC(m_hwnd, m_hdc);
+  }
+  ScopedWindowDC(const ScopedWindowDC&) = delete;
+  ScopedWindowDC& operator=(const ScopedWindowDC&) = delete;
+  HDC Get() const { return m_hdc; }
+
+ private:
+  HWND m_hwnd;
+  HDC m_hdc;
+};
+
+// A memory device context from CreateCompatibleDC, deleted with DeleteDC.
+class ScopedMemoryDC {
+ public:
+  explicit ScopedMemoryDC(HDC compatibleWith) : m_hdc(CreateCompatibleDC(compatibleWith)) {}
+  ~ScopedMemoryDC() {
+    if (m_hdc != nullptr) DeleteDC(m_hdc);
+  }
+  ScopedMemoryDC(const ScopedMemoryDC&) = delete;
+  ScopedMemoryDC& operator=(const ScopedMemoryDC&) = delete;
+  HDC Get() const { return m_hdc; }
+
+ private:
+  HDC m_hdc;
+};
+
+// A GDI object (font, bitmap, brush, pen) owned and deleted with DeleteObject.
+template <typename T>
+class ScopedGdiObject {
+ public:
+  explicit ScopedGdiObject(T object = nullptr) : m_object(object) {}
+  ~ScopedGdiObject() { Reset(); }
+  ScopedGdiObject(const ScopedGdiObject&) = delete;
+  ScopedGdiObject& operator=(const ScopedGdiObject&) = delete;
+  T Get() const { return m_object; }
+  void Reset(T object = nullptr) {
+    if (m_object != nullptr) DeleteObject(m_object);
+    m_object = object;
+  }
+
+ private:
+  T m_object;
+};
+
+// Selects an object into a device context and puts the previous one back.
+class ScopedSelect {
+ public:
+  ScopedSelect(HDC hdc, HGDIOBJ object) : m_hdc(hdc), m_previous(SelectObject(hdc, object)) {}
+  ~ScopedSelect() {
+    if (m_previous != nullptr) SelectObject(m_hdc, m_previous);
+  }
+  ScopedSelect(const ScopedSelect&) = delete;
+  ScopedSelect& operator=(const ScopedSelect&) = delete;
+
+ private:
+  HDC m_hdc;
+  HGDIOBJ m_previous;
+};
+
+// Draws the level display: two right-aligned lines in a 50 x 34 bitmap on
+// the button-face colour, copied to the window's client area at (x, y).
+void DrawLevelDisplay(HWND hwnd, HFONT font, int x, int y, const char* left, const char* right);

@@ -1,0 +1,60 @@
+#include "TestUtil.h"
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "support/Language.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace fs = std::filesystem;
+
+void UseTestResources() {
+#ifdef _WIN32
+  SetResourceInstance(GetModuleHandleA(nullptr));
+#else
+  static int module;
+  SetResourceInstance(&module);
+#endif
+}
+
+TempDir::TempDir() {
+  static std::atomic<int> counter{0};
+  fs::path base = fs::temp_directory_path();
+  for (;;) {
+    fs::path candidate = base / ("quillon-test-" + std::to_string(reinterpret_cast<uintptr_t>(this) & 0xffffff) + "-" +
+                                 std::to_string(counter++));
+    std::error_code ec;
+    if (fs::create_directory(candidate, ec)) {
+      m_path = candidate.string();
+      break;
+    }
+  }
+#ifdef _WIN32
+  m_path += "\\";
+#else
+  m_path += "/";
+#endif
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(m_path, ec);
+}
+
+void TempDir::Write(const std::string& name, const std::string& bytes) const {
+  std::ofstream out(File(name), std::ios::binary);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string TempDir::Read(const std::string& name) const {
+  std::ifstream in(File(name), std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}

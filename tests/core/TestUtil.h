@@ -1,0 +1,55 @@
+// Helpers shared by the tests of the portable code.
+#pragma once
+
+#include <mutex>
+#include <string>
+
+#include "support/Log.h"
+
+// Collects everything the log prints while it lives.
+class LogCapture {
+ public:
+  LogCapture() { SetLogHook(&LogCapture::Hook, this); }
+  ~LogCapture() { SetLogHook(nullptr, nullptr); }
+  LogCapture(const LogCapture&) = delete;
+  LogCapture& operator=(const LogCapture&) = delete;
+
+  std::string Text() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_text;
+  }
+  void Clear() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_text.clear();
+  }
+
+ private:
+  static void Hook(void* context, const char* text) {
+    auto* self = static_cast<LogCapture*>(context);
+    std::lock_guard<std::mutex> lock(self->m_mutex);
+    self->m_text += text;
+  }
+  std::mutex m_mutex;
+  std::string m_text;
+};
+
+// Points the string loader at the test program's own table (Windows: the
+// resources linked into every test program; natively the compiled-in table).
+void UseTestResources();
+
+// A fresh folder for one test, removed with its contents afterwards.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  // The folder with a trailing separator.
+  const std::string& Path() const { return m_path; }
+  std::string File(const std::string& name) const { return m_path + name; }
+  void Write(const std::string& name, const std::string& bytes) const;
+  std::string Read(const std::string& name) const;
+
+ private:
+  std::string m_path;
+};

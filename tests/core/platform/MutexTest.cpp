@@ -1,0 +1,110 @@
+#include "platform/Mutex.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "platform/Platform.h"
+#include "platform/Thread.h"
+
+TEST(MutexTest, OwningThreadMayTakeItAgain) {
+  Mutex mutex;
+  mutex.Create();
+  ScopedMutex outer(mutex);
+  {
+    ScopedMutex inner(mutex);
+    ScopedMutex innermost(mutex);
+  }
+  SUCCEED();
+}
+
+namespace {
+struct Shared {
+  Mutex mutex;
+  int counter = 0;  // guarded by mutex
+  std::atomic<bool> entered{false};
+};
+
+void AddMany(void* context) {
+  auto* shared = static_cast<Shared*>(context);
+  for (int i = 0; i < 20000; ++i) {
+    ScopedMutex lock(shared->mutex);
+    ScopedMutex again(shared->mutex);
+    ++shared->counter;
+  }
+}
+
+void EnterOnce(void* context) {
+  auto* shared = static_cast<Shared*>(context);
+  ScopedMutex lock(shared->mutex);
+  shared->entered.store(true, std::memory_order_relaxed);
+}
+}  // namespace
+
+TEST(MutexTest, ExcludesOtherThreads) {
+  Shared shared;
+  shared.mutex.Create();
+  Thread a;
+  Thread b;
+  ASSERT_TRUE(a.Start(AddMany, &shared));
+  ASSERT_TRUE(b.Start(AddMany, &shared));
+  a.Join();
+  b.Join();
+  EXPECT_EQ(shared.counter, 40000);
+}
+
+TEST(MutexTest, AnotherThreadWaitsUntilReleased) {
+  Shared shared;
+  shared.mutex.Create();
+  Thread t;
+  {
+    ScopedMutex lock(shared.mutex);
+    ASSERT_TRUE(t.Start(EnterOnce, &shared));
+    platform::SleepMs(50);
+    EXPECT_FALSE(shared.entered.load(std::memory_order_relaxed));
+  }
+  t.Join();
+  EXPECT_TRUE(shared.entered.load(std::memory_order_relaxed));
+}
+
+TEST(MutexTest, SecondCreationIsAnAssertion) {
+  EXPECT_EXIT(
+      {
+        Mutex mutex;
+        mutex.Create();
+        mutex.Create();
+      },
+      ::testing::ExitedWithCode(3), "m_hMutex == NULL, file Mutex");
+}
+
+TEST(MutexTest, CloseAllowsCreatingAgain) {
+  Mutex mutex;
+  mutex.Create();
+  EXPECT_TRUE(mutex.IsCreated());
+  mutex.Close();
+  EXPECT_FALSE(mutex.IsCreated());
+  mutex.Create();
+  EXPECT_TRUE(mutex.IsCreated());
+}
+
+TEST(ThreadTest, StartJoinAndRestart) {
+  std::atomic<int> runs{0};
+  Thread t;
+  auto entry = [](void* c) { static_cast<std::atomic<int>*>(c)->fetch_add(1); };
+  ASSERT_TRUE(t.Start(entry, &runs));
+  EXPECT_FALSE(t.Start(entry, &runs)) << "one thread at a time";
+  t.Join();
+  EXPECT_FALSE(t.IsStarted());
+  ASSERT_TRUE(t.Start(entry, &runs));
+  t.SetTimeCritical();
+  t.Join();
+  EXPECT_EQ(runs.load(), 2);
+  t.Join();  // harmless without a thread
+}
+
+TEST(ClockTest, MonotonicClockAdvancesWithSleep) {
+  uint64_t before = platform::MonotonicMs();
+  platform::SleepMs(30);
+  uint64_t after = platform::MonotonicMs();
+  EXPECT_GE(after - before, 25u);
+}

@@ -1,0 +1,82 @@
+#include "support/Strings.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/Platform.h"
+
+TEST(PathHelpers, DirectoryAndFileNameSplitAtTheLastSeparatorOfEitherKind) {
+  EXPECT_EQ(GetDirectory("C:\\sdk\\tools\\a.exe"), "C:\\sdk\\tools\\");
+  EXPECT_EQ(GetDirectory("/usr/lib/x.so"), "/usr/lib/");
+  EXPECT_EQ(GetDirectory("C:\\mixed/dir\\file"), "C:\\mixed/dir\\");
+  EXPECT_EQ(GetDirectory("file.txt"), "");
+  EXPECT_EQ(GetFileName("C:\\music\\loop.wav"), "loop.wav");
+  EXPECT_EQ(GetFileName("a/b/c.cfg"), "c.cfg");
+  EXPECT_EQ(GetFileName("plain"), "plain");
+  EXPECT_EQ(GetFileName("ends\\"), "");
+}
+
+TEST(PathHelpers, ExtensionIsTheTextAfterTheLastDotAnywhere) {
+  EXPECT_EQ(GetExtension("C:\\dir.d\\file"), "d\\file");
+  EXPECT_EQ(GetExtension(".cfg"), "");
+  EXPECT_EQ(GetExtension("a.WAV"), "WAV");
+  EXPECT_EQ(GetExtension("archive.tar.gz"), "gz");
+  EXPECT_EQ(GetExtension("noext"), "");
+  EXPECT_EQ(GetExtension("trailing."), "");
+}
+
+TEST(PathHelpers, MakeAbsoluteUsesTheProgramsFolderNotTheCurrentOne) {
+  std::string program = platform::GetProgramPath();
+  ASSERT_FALSE(program.empty());
+  std::string folder = GetDirectory(program);
+  EXPECT_EQ(MakeAbsolute("file.txt"), folder + "file.txt");
+  EXPECT_EQ(MakeAbsolute(""), folder);
+#ifdef _WIN32
+  EXPECT_EQ(MakeAbsolute("C:\\x\\y.cfg"), "C:\\x\\y.cfg");
+#else
+  EXPECT_EQ(MakeAbsolute("/x/y.cfg"), "/x/y.cfg");
+#endif
+}
+
+TEST(PathHelpers, NumberToStringIsDecimal) {
+  EXPECT_EQ(NumberToString(0), "0");
+  EXPECT_EQ(NumberToString(-2147483647 - 1), "-2147483648");
+  EXPECT_EQ(NumberToString(32728), "32728");
+}
+
+TEST(PathHelpers, LineEndsBecomeCarriageReturnLineFeedOnce) {
+  std::string text = "a\nb\r\nc\n\n";
+  ConvertLineEnds(text);
+  EXPECT_EQ(text, "a\r\nb\r\nc\r\n\r\n");
+  std::string leading = "\nx";
+  ConvertLineEnds(leading);
+  EXPECT_EQ(leading, "\r\nx");
+}
+
+TEST(PathHelpers, WideToAnsiKeepsPlainText) {
+  EXPECT_EQ(WideToAnsi(L"Null Output"), "Null Output");
+}
+
+// The variables below are in the environment the test program starts with
+// (SupportTestMain.cpp), because expansion reads that, not later changes.
+TEST(ExpandEnvironmentText, ReplacesKnownAndKeepsUnknownReferences) {
+  ASSERT_NE(platform::GetStartupEnv("QUILL_TEST_SDK"), nullptr);
+  EXPECT_EQ(ExpandEnvironmentText("%QUILL_TEST_SDK%\\tools"), "C:\\sdk\\tools");
+  EXPECT_EQ(ExpandEnvironmentText("%QUILL_TEST_UNSET%\\tools"), "%QUILL_TEST_UNSET%\\tools");
+  EXPECT_EQ(ExpandEnvironmentText("%QUILL_TEST_UNSET%QUILL_TEST_SDK%"), "%QUILL_TEST_UNSET%QUILL_TEST_SDK%");
+  EXPECT_EQ(ExpandEnvironmentText("a%QUILL_TEST_SDK%b%QUILL_TEST_SDK%c"), "aC:\\sdkbC:\\sdkc");
+  EXPECT_EQ(ExpandEnvironmentText("50% off"), "50% off");
+  EXPECT_EQ(ExpandEnvironmentText("%%"), "%%");
+}
+
+TEST(ExpandEnvironmentText, InsertedValuesAreNotExpandedAgain) {
+  // QUILL_TEST_LOOP's value is "%QUILL_TEST_LOOP%": expanding again would never end.
+  ASSERT_NE(platform::GetStartupEnv("QUILL_TEST_LOOP"), nullptr);
+  EXPECT_EQ(ExpandEnvironmentText("<%QUILL_TEST_LOOP%>"), "<%QUILL_TEST_LOOP%>");
+  EXPECT_EQ(ExpandEnvironmentText("%QUILL_TEST_PERCENT%x"), "5%%Ax");
+}
+
+TEST(ExpandEnvironmentText, ReadsTheStartupEnvironmentNotLaterChanges) {
+  platform::SetEnv("QUILL_TEST_SDK", nullptr);
+  EXPECT_EQ(ExpandEnvironmentText("%QUILL_TEST_SDK%"), "C:\\sdk");
+  platform::SetEnv("QUILL_TEST_SDK", "C:\\sdk");
+}
