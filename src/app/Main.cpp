@@ -1,8 +1,8 @@
 // The program's entry: start-up in a fixed order, the message loop with its
 // idle tick, and shutdown in the reverse order of what start-up made.
+#include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
-#include <windows.h>
 
 #include "app/Application.h"
 #include "app/IdleTick.h"

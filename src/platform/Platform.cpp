@@ -8,8 +8,8 @@
 #include <vector>
 
 #ifdef _WIN32
-#include <shlwapi.h>
 #include <windows.h>
+#include <shlwapi.h>
 #else
 #include <dlfcn.h>
 #include <sys/stat.h>

@@ -5,8 +5,8 @@
 #include <string>
 
 #ifdef _WIN32
-#include <shellapi.h>
 #include <windows.h>
+#include <shellapi.h>
 #endif
 
 class CShell {
