@@ -1,0 +1,126 @@
+#include "link/KAVHostIO.h"
+
+#include <cstring>
+#include <string>
+
+#include "link/LinkSystem.h"
+
+const char* const kHostIoSlotNames[HOSTIO_SLOT_COUNT] = {"host_find",
+                                                         "host_connect",
+                                                         "host_disconnect",
+                                                         "host_getconnectid",
+                                                         "host_getversion",
+                                                         "sio_open",
+                                                         "sio_close",
+                                                         "sio_connect",
+                                                         "sio_wait",
+                                                         "sio_disconnect",
+                                                         "sio_flush",
+                                                         "sio_read",
+                                                         "sio_write",
+                                                         "sio_getReadableBytes",
+                                                         "sio_getWritableBytes",
+                                                         "smem_open",
+                                                         "smem_close",
+                                                         "smem_getsize",
+                                                         "smem_read",
+                                                         "smem_write",
+                                                         "getDllType",
+                                                         "getRawDllData"};
+
+namespace {
+
+const char kHostIoDll[] = "kav_hostio32.dll";
+const char kProxyDll[] = "devhio_proxy.dll";
+
+// The slots as one array, in slot order, for binding and counting. Function
+// pointers of different types share one size and representation on every
+// target the program is built for.
+using AnySlot = void (*)();
+static_assert(sizeof(HostIoFunctions) == HOSTIO_SLOT_COUNT * sizeof(AnySlot), "slot table has gaps");
+
+AnySlot GetSlot(const HostIoFunctions& functions, int index) {
+  AnySlot slot;
+  memcpy(&slot, reinterpret_cast<const char*>(&functions) + static_cast<size_t>(index) * sizeof(AnySlot), sizeof(slot));
+  return slot;
+}
+void SetSlot(HostIoFunctions& functions, int index, AnySlot slot) {
+  memcpy(reinterpret_cast<char*>(&functions) + static_cast<size_t>(index) * sizeof(AnySlot), &slot, sizeof(slot));
+}
+
+}  // namespace
+
+CKAVHostIO::CKAVHostIO(LinkSystem& system) : m_system(system) {
+  Search();
+}
+
+CKAVHostIO::CKAVHostIO(LinkSystem& system, const HostIoFunctions& functions)
+    : m_system(system), m_functions(functions) {}
+
+CKAVHostIO::~CKAVHostIO() {
+  if (m_module != nullptr) m_system.CloseLibrary(m_module);
+  m_module = nullptr;
+  m_functions = HostIoFunctions{};
+}
+
+int CKAVHostIO::BoundSlotCount() const {
+  int count = 0;
+  for (int i = 0; i < HOSTIO_SLOT_COUNT; ++i) {
+    if (GetSlot(m_functions, i) != nullptr) ++count;
+  }
+  return count;
+}
+
+bool CKAVHostIO::ReadVariable(const char* name, std::string* value) {
+  if (!m_system.GetEnv(name, value)) return false;
+  if (value->empty() || value->size() >= PATH_BUFFER) {
+    value->clear();
+    return false;
+  }
+  return true;
+}
+
+bool CKAVHostIO::LoadFrom(const std::string& folder, const char* name) {
+  std::string path = folder + LinkSystem::Separator() + name;
+  if (path.size() >= PATH_BUFFER) return false;
+  m_module = m_system.OpenLibrary(path.c_str());
+  return m_module != nullptr;
+}
+
+void CKAVHostIO::Search() {
+  // Keep the KMC variable's first value: a debugger session may have pointed
+  // KMC_KAVHOSTIO elsewhere since.
+  std::string original;
+  std::string value;
+  const bool hadOriginal = ReadVariable("KMC_KAVHOSTIO_ORIGINAL", &original);
+  if (!hadOriginal && ReadVariable("KMC_KAVHOSTIO", &value)) m_system.SetEnv("KMC_KAVHOSTIO_ORIGINAL", value.c_str());
+
+  // The SDK's library, from the most specific place to the system search.
+  if (ReadVariable("KAV_HOSTIO_DLL_PATH", &value)) LoadFrom(value, kHostIoDll);
+  if (m_module == nullptr && ReadVariable("KAVSDK_ROOT", &value)) {
+    LoadFrom(value + LinkSystem::Separator() + "libraries" + LinkSystem::Separator() + "Win32-x86", kHostIoDll);
+  }
+  if (m_module == nullptr && ReadVariable("QD_KAV_DIR", &value)) {
+    LoadFrom(value + LinkSystem::Separator() + "x86" + LinkSystem::Separator() + "bin", kHostIoDll);
+  }
+  if (m_module == nullptr) m_module = m_system.OpenLibrary(kHostIoDll);
+  if (m_module != nullptr) {
+    Bind("KAVHIO_");
+    return;
+  }
+
+  // The KMC debugger's proxy.
+  if (hadOriginal) m_system.SetEnv("KMC_KAVHOSTIO", original.c_str());
+  if (ReadVariable("KMC_KAVHOSTIO", &value)) LoadFrom(value + LinkSystem::Separator() + "BIN", kProxyDll);
+  if (m_module == nullptr) m_module = m_system.OpenLibrary(kProxyDll);
+  if (m_module != nullptr) Bind("DEVHIO_");
+}
+
+void CKAVHostIO::Bind(const char* prefix) {
+  for (int i = 0; i < HOSTIO_SLOT_COUNT; ++i) {
+    std::string name = std::string(prefix) + kHostIoSlotNames[i];
+    void* symbol = m_system.FindSymbol(m_module, name.c_str());
+    // A missing export leaves its slot null; callers test every slot.
+    SetSlot(m_functions, i, reinterpret_cast<AnySlot>(symbol));
+  }
+}

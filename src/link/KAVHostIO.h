@@ -1,0 +1,47 @@
+// Finds the development kit's host-I/O library at run time, loads it and
+// binds its 22 entry points: kav_hostio32.dll (KAVHIO_ exports) from the
+// places the SDK's variables name, else the KMC debugger's proxy
+// devhio_proxy.dll (DEVHIO_ exports).
+#pragma once
+
+#include <string>
+
+#include "link/HostIo.h"
+
+class LinkSystem;
+
+class CKAVHostIO {
+ public:
+  // The environment values and candidate paths of the search live in
+  // buffers of this many characters, the terminator included; a candidate
+  // that does not fit is skipped.
+  static constexpr size_t PATH_BUFFER = 260;
+
+  // Searches and loads the library and binds the slots. Always succeeds: with
+  // no library the module and every slot stay null. system is not owned and
+  // must outlive the object.
+  explicit CKAVHostIO(LinkSystem& system);
+  // A table made by the caller (tests: an in-process fake); no module.
+  CKAVHostIO(LinkSystem& system, const HostIoFunctions& functions);
+  CKAVHostIO(const CKAVHostIO&) = delete;
+  CKAVHostIO& operator=(const CKAVHostIO&) = delete;
+  // Frees the library if one was loaded; the module and slots become null.
+  virtual ~CKAVHostIO();
+
+  const HostIoFunctions& Functions() const { return m_functions; }
+  bool IsLoaded() const { return m_module != nullptr; }
+  // Number of non-null slots.
+  int BoundSlotCount() const;
+
+ private:
+  void Search();
+  // Loads folder + separator + name when it fits the path buffer.
+  bool LoadFrom(const std::string& folder, const char* name);
+  void Bind(const char* prefix);
+  // A variable's value when it is set, not empty and fits the buffer.
+  bool ReadVariable(const char* name, std::string* value);
+
+  LinkSystem& m_system;
+  void* m_module = nullptr;  // owned: freed by the destructor
+  HostIoFunctions m_functions = {};
+};

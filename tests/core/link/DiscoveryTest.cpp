@@ -1,0 +1,436 @@
+// Finding and connecting the debugger, its name, and the program download,
+// over the fake library and a fake environment.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "LinkTestUtil.h"
+#include "link/DownloadUi.h"
+
+using Status = PacketChannel::Status;
+
+namespace {
+
+class DiscoveryTest : public ::testing::Test, public ChannelFixture {
+ protected:
+  void SetUp() override { UseTestResources(); }
+};
+
+// --- Start-up and the File menu ------------------------------------------------
+
+TEST_F(DiscoveryTest, StartUpWithoutDebuggerIsNotAnError) {
+  EXPECT_TRUE(channel.ConnectFirst(true));
+  EXPECT_EQ(channel.GetStatus(), Status::DISCONNECTED);
+  EXPECT_EQ(channel.GetDebuggerId(), 0u);
+  EXPECT_EQ(LinkLines(log.Text()), (std::vector<std::string>{"Find Debugger", "0 devices found"}));
+  EXPECT_EQ(channel.GetDisplayName(), "Not connected");
+  EXPECT_FALSE(channel.ConnectFirst(false));
+}
+
+TEST_F(DiscoveryTest, WithoutALibraryNothingIsFound) {
+  SerialChannel bare(system);
+  bare.Init(0, fake.MakeHostIo(system, HostIoFunctions{}));
+  EXPECT_TRUE(bare.ConnectFirst(true));
+  EXPECT_EQ(CountLinkLines(log.Text(), "-1 devices found"), 1);
+  bool listedOnly = true;
+  EXPECT_FALSE(bare.Reconnect(listedOnly));
+  EXPECT_FALSE(listedOnly);
+  EXPECT_EQ(bare.GetStatus(), Status::DISCONNECTED);
+}
+
+TEST_F(DiscoveryTest, BoxIsNamedBySerialText) {
+  fake.listed = {12345678};
+  EXPECT_TRUE(channel.ConnectFirst(true));
+  EXPECT_EQ(channel.GetStatus(), Status::CLOSE);
+  EXPECT_EQ(fake.connectedIds, (std::vector<int32_t>{12345678}));
+  EXPECT_EQ(channel.GetSerial(), "1234567-8");
+  EXPECT_EQ(channel.GetDisplayName(), "1234567-8");
+  EXPECT_EQ(LinkLines(log.Text()), (std::vector<std::string>{"Find Debugger", "Connect Debugger"}));
+}
+
+TEST_F(DiscoveryTest, ShortAndLargeBoxIds) {
+  fake.listed = {42};
+  ASSERT_TRUE(channel.ConnectFirst(true));
+  EXPECT_EQ(channel.GetDisplayName(), "0000004-2");
+  fake.listed = {static_cast<int32_t>(0xFFFFFFFFu)};
+  channel.Disconnect();
+  ASSERT_TRUE(channel.ConnectFirst(true));
+  EXPECT_EQ(channel.GetDisplayName(), "429496729-5");
+}
+
+TEST_F(DiscoveryTest, RefusedConnectionIsAnError) {
+  fake.listed = {12345678};
+  fake.connectResult = -1;
+  EXPECT_FALSE(channel.ConnectFirst(true));
+  EXPECT_EQ(channel.GetStatus(), Status::DISCONNECTED);
+  EXPECT_EQ(channel.GetDebuggerId(), 0u);
+  EXPECT_EQ(CountLinkLines(log.Text(), "Connect Error"), 1);
+}
+
+TEST_F(DiscoveryTest, KmcDebuggerWithoutItsLibraryIsNamedByItsId) {
+  fake.dllType = 2;
+  fake.listed = {42};
+  system.startupEnv["KMC_PARTNER_KAVS"] = "/kmc";
+  ASSERT_TRUE(channel.ConnectFirst(true));
+  EXPECT_EQ(channel.GetSerial(), "");
+  EXPECT_EQ(channel.GetDisplayName(), "00000042");
+  const std::string expected =
+      std::string("/kmc") + LinkSystem::Separator() + "BIN" + LinkSystem::Separator() + "loadrun_kav.dll";
+  EXPECT_EQ(system.loadAttempts, (std::vector<std::string>{expected}));
+  // A failed load is tried again next time.
+  channel.UpdateSerial();
+  EXPECT_EQ(system.loadAttempts.size(), 2u);
+}
+
+int32_t HOSTIO_CALL SerialOf(uint32_t id, char* text) {
+  if (id == 7) return -1;
+  snprintf(text, 32, "KMC-%u", id);
+  return 0;
+}
+
+int32_t HOSTIO_CALL OverlongSerial(uint32_t, char* text) {
+  memset(text, 'x', 40);
+  text[40] = 0;
+  return 0;
+}
+
+TEST_F(DiscoveryTest, KmcSerialComesFromTheVendorLibraryLoadedOnce) {
+  fake.dllType = 2;
+  fake.listed = {42};
+  const std::string path =
+      std::string("%KMC_PARTNER_KAVS%") + LinkSystem::Separator() + "BIN" + LinkSystem::Separator() + "loadrun_kav.dll";
+  // Unset at start: the pattern stays as it is and is tried as a path.
+  system.libraries[path].symbols["LRKAV_id2serialno"] = reinterpret_cast<void*>(&SerialOf);
+  ASSERT_TRUE(channel.ConnectFirst(true));
+  EXPECT_EQ(channel.GetSerial(), "KMC-42");
+  EXPECT_EQ(channel.GetDisplayName(), "KMC-42");
+  channel.UpdateSerial();
+  EXPECT_EQ(system.loadAttempts.size(), 1u);
+
+  fake.listed = {7};
+  bool listedOnly = false;
+  ASSERT_TRUE(channel.Reconnect(listedOnly));
+  EXPECT_EQ(channel.GetSerial(), "");
+  EXPECT_EQ(channel.GetDisplayName(), "00000007");
+
+  system.libraries[path].symbols["LRKAV_id2serialno"] = reinterpret_cast<void*>(&OverlongSerial);
+  channel.UpdateSerial();
+  EXPECT_EQ(channel.GetSerial(), std::string(31, 'x'));
+
+  channel.Shutdown();
+  EXPECT_EQ(system.openLibraries, 0);
+}
+
+TEST_F(DiscoveryTest, ConnectWithTheSameUsableBoxChangesNothing) {
+  ASSERT_TRUE(BringUp());
+  const int connects = fake.connects;
+  bool listedOnly = true;
+  EXPECT_TRUE(channel.Reconnect(listedOnly));
+  EXPECT_FALSE(listedOnly);
+  EXPECT_EQ(fake.connects, connects);
+  EXPECT_EQ(channel.GetStatus(), Status::CONNECTED);
+}
+
+TEST_F(DiscoveryTest, ConnectWithTheSameUnusableBoxConnectsAgain) {
+  ASSERT_TRUE(BringUp());
+  fake.boxUsable = false;
+  bool listedOnly = true;
+  EXPECT_TRUE(channel.Reconnect(listedOnly));
+  EXPECT_FALSE(listedOnly);
+  EXPECT_EQ(fake.connects, 2);
+  EXPECT_EQ(channel.GetStatus(), Status::CLOSE);
+  EXPECT_EQ(fake.closes, 0);  // the channel is not closed first
+}
+
+TEST_F(DiscoveryTest, ConnectWithAnotherDebuggerSwitches) {
+  ASSERT_TRUE(BringUp());
+  fake.listed = {22222222, 12345678};
+  bool listedOnly = true;
+  EXPECT_TRUE(channel.Reconnect(listedOnly));
+  EXPECT_EQ(channel.GetDebuggerId(), 22222222u);
+  EXPECT_EQ(channel.GetSerial(), "2222222-2");
+  EXPECT_EQ(channel.GetStatus(), Status::CLOSE);
+}
+
+TEST_F(DiscoveryTest, ListedOnlyReconnectKeepsAUsableDebugger) {
+  ASSERT_TRUE(BringUp());
+  fake.directFindFails = true;
+  bool listedOnly = false;
+  EXPECT_TRUE(channel.Reconnect(listedOnly));
+  EXPECT_TRUE(listedOnly);
+  EXPECT_EQ(channel.GetStatus(), Status::CONNECTED);
+  EXPECT_EQ(fake.connects, 1);
+  EXPECT_EQ(CountLinkLines(log.Text(), "1 devices found"), 1);
+}
+
+TEST_F(DiscoveryTest, ListedOnlyReconnectDropsAnUnusableDebugger) {
+  ASSERT_TRUE(BringUp());
+  fake.directFindFails = true;
+  fake.boxUsable = false;
+  bool listedOnly = false;
+  EXPECT_FALSE(channel.Reconnect(listedOnly));
+  EXPECT_TRUE(listedOnly);
+  EXPECT_EQ(channel.GetStatus(), Status::DISCONNECTED);
+  EXPECT_EQ(channel.GetDebuggerId(), 0u);
+}
+
+TEST_F(DiscoveryTest, ReconnectWithNothingFoundAndNothingBefore) {
+  bool listedOnly = true;
+  EXPECT_FALSE(channel.Reconnect(listedOnly));
+  EXPECT_FALSE(listedOnly);
+  EXPECT_EQ(channel.GetStatus(), Status::DISCONNECTED);
+}
+
+TEST_F(DiscoveryTest, ReconnectAfterAFailedConnect) {
+  fake.listed = {12345678};
+  fake.connectResult = -1;
+  bool listedOnly = false;
+  EXPECT_FALSE(channel.Reconnect(listedOnly));
+  EXPECT_FALSE(listedOnly);
+  EXPECT_EQ(CountLinkLines(log.Text(), "Connect Error"), 1);
+  fake.connectResult = 0;
+  EXPECT_TRUE(channel.Reconnect(listedOnly));
+  EXPECT_EQ(channel.GetStatus(), Status::CLOSE);
+}
+
+TEST_F(DiscoveryTest, DisconnectClosesAnOpenChannelAndKeepsTheSerial) {
+  ASSERT_TRUE(BringUp());
+  log.Clear();
+  channel.Disconnect();
+  EXPECT_EQ(channel.GetStatus(), Status::DISCONNECTED);
+  EXPECT_EQ(fake.closes, 1);
+  EXPECT_EQ(fake.disconnects, 1);
+  EXPECT_EQ(channel.GetSerial(), "1234567-8");
+  EXPECT_EQ(channel.GetDisplayName(), "Not connected");
+  EXPECT_EQ(LinkLines(log.Text()), (std::vector<std::string>{"Close", "Closed", "Disconnect Debugger"}));
+  channel.Disconnect();
+  EXPECT_EQ(fake.disconnects, 1);
+}
+
+TEST_F(DiscoveryTest, DisconnectFromCloseDoesNotCloseAgainAndReportsFailure) {
+  fake.listed = {12345678};
+  ASSERT_TRUE(channel.ConnectFirst(true));
+  fake.disconnectResult = -1;
+  channel.Disconnect();
+  EXPECT_EQ(fake.closes, 0);
+  EXPECT_EQ(CountLinkLines(log.Text(), "Disconnect Error"), 1);
+  EXPECT_EQ(channel.GetStatus(), Status::DISCONNECTED);
+}
+
+TEST_F(DiscoveryTest, DisconnectIfNotFound) {
+  ASSERT_TRUE(BringUp());
+  channel.DisconnectIfNotFound();
+  EXPECT_EQ(channel.GetStatus(), Status::CONNECTED);
+  EXPECT_EQ(CountLinkLines(log.Text(), "Disconnect Debugger Cancel. Debugger Find"), 1);
+  fake.listed = {1, 2, 3};
+  channel.DisconnectIfNotFound();
+  EXPECT_EQ(channel.GetStatus(), Status::DISCONNECTED);
+  EXPECT_EQ(channel.GetSerial(), "");
+  EXPECT_EQ(fake.disconnects, 1);
+  channel.DisconnectIfNotFound();  // nothing left to drop
+  EXPECT_EQ(fake.disconnects, 1);
+}
+
+TEST_F(DiscoveryTest, OnlyTheFirstSixteenListedIdsCount) {
+  fake.listed = {12345678};
+  ASSERT_TRUE(channel.ConnectFirst(true));
+  EXPECT_TRUE(channel.IsDebuggerListed());
+  fake.listed.assign(16, 5);
+  fake.listed.push_back(12345678);  // 17th entry: beyond the capacity
+  EXPECT_FALSE(channel.IsDebuggerListed());
+  fake.listed[15] = 12345678;
+  EXPECT_TRUE(channel.IsDebuggerListed());
+}
+
+// --- Program download ----------------------------------------------------------
+
+// Runs the "dialog" on the calling thread: starts the download like the real
+// dialog's WM_INITDIALOG and returns when the download thread ends it.
+class FakeDownloadUi : public DownloadUi {
+ public:
+  void RunDownloadDialog(SerialChannel& channel, void* instance, void* parent) override {
+    runs++;
+    lastInstance = instance;
+    lastParent = parent;
+    if (beginFails) return;
+    if (!channel.BeginDownload(&dialogToken)) return;
+    std::unique_lock<std::mutex> lock(mutex);
+    ended.wait(lock, [this] { return endedFlag; });
+    endedFlag = false;
+  }
+  void SetDownloadText(void* dialog, const char* text) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(dialog, &dialogToken);
+    texts.push_back(text);
+  }
+  void EndDownloadDialog(void* dialog) override {
+    EXPECT_EQ(dialog, &dialogToken);
+    std::lock_guard<std::mutex> lock(mutex);
+    endedFlag = true;
+    ended.notify_all();
+  }
+  void StartLoader(const std::string& tool, const std::string& parameters, void* parent) override {
+    loaderTool = tool;
+    loaderParameters = parameters;
+    lastParent = parent;
+  }
+
+  int runs = 0;
+  bool beginFails = false;
+  void* lastInstance = nullptr;
+  void* lastParent = nullptr;
+  int dialogToken = 0;
+  std::vector<std::string> texts;
+  std::string loaderTool, loaderParameters;
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool endedFlag = false;
+};
+
+std::atomic<int> s_downloadCalls{0};
+std::string s_downloadedPath;
+
+int32_t HOSTIO_CALL FakeDownload(void* box, const char* path, hostio::DownloadProgressFn progress, void* context) {
+  ++s_downloadCalls;
+  s_downloadedPath = path;
+  EXPECT_NE(box, nullptr);
+  for (uint64_t done = 0; done <= 300; done += 100) {
+    if (progress(context, done, 300) != 1) return 0;
+  }
+  return 1;
+}
+
+int32_t HOSTIO_CALL FailingDownload(void*, const char*, hostio::DownloadProgressFn, void*) {
+  return 0;
+}
+
+class DownloadTest : public DiscoveryTest {
+ protected:
+  void SetUp() override {
+    DiscoveryTest::SetUp();
+    s_downloadCalls = 0;
+    channel.SetDownloadUi(&ui);
+    fake.downloadProgram = &FakeDownload;
+    system.readableFiles.insert(image);
+  }
+  FakeDownloadUi ui;
+  const std::string image = std::string("/app") + LinkSystem::Separator() + "Quillon.bxa";
+  int instance = 0, window = 0;
+};
+
+TEST_F(DownloadTest, BoxDownloadRunsTheDialogAndReportsProgress) {
+  ASSERT_TRUE(BringUp());
+  log.Clear();
+  channel.DownloadGo(image, &instance, &window);
+  EXPECT_EQ(ui.runs, 1);
+  EXPECT_EQ(ui.lastInstance, &instance);
+  EXPECT_EQ(ui.lastParent, &window);
+  EXPECT_EQ(s_downloadCalls, 1);
+  EXPECT_EQ(s_downloadedPath, image);
+  EXPECT_EQ(ui.texts, (std::vector<std::string>{"0/300", "100/300", "200/300", "300/300"}));
+  EXPECT_FALSE(channel.IsDownloadRunning());
+  const std::string text = log.Text();
+  EXPECT_EQ(CountLinkLines(text, "DownloadGo QD-KAV-BOX"), 1);
+  EXPECT_NE(text.find("\n0/300\n100/300\n200/300\n300/300\nDownloadGo success\n"), std::string::npos) << text;
+  // A second download works the same (the dialog and thread were released).
+  channel.DownloadGo(image, &instance, &window);
+  EXPECT_EQ(s_downloadCalls, 2);
+}
+
+TEST_F(DownloadTest, FailuresArePrintedAndTheDialogCloses) {
+  ASSERT_TRUE(BringUp());
+  fake.downloadProgram = &FailingDownload;
+  channel.DownloadGo(image, &instance, &window);
+  fake.downloadProgram = nullptr;
+  channel.DownloadGo(image, &instance, &window);
+  EXPECT_EQ(ui.runs, 2);
+  const std::string text = log.Text();
+  size_t first = text.find("DownloadGo failed\n");
+  ASSERT_NE(first, std::string::npos);
+  EXPECT_NE(text.find("DownloadGo failed\n", first + 1), std::string::npos);
+}
+
+TEST_F(DownloadTest, MissingImageIsPrintedWithoutDialog) {
+  ASSERT_TRUE(BringUp());
+  channel.DownloadGo("/app/none.bxa", &instance, &window);
+  EXPECT_EQ(ui.runs, 0);
+  EXPECT_EQ(CountLinkLines(log.Text(), "DownloadGo file \"/app/none.bxa\"not exist"), 1);
+}
+
+TEST_F(DownloadTest, UnusableBoxDownloadsNothingSilently) {
+  ASSERT_TRUE(BringUp());
+  fake.boxUsable = false;
+  channel.DownloadGo(image, &instance, &window);
+  fake.boxUsable = true;
+  fake.rawData = false;
+  channel.DownloadGo(image, &instance, &window);
+  EXPECT_EQ(ui.runs, 0);
+  EXPECT_TRUE(LinkLines(log.Text()).size() == 4u);  // only the bring-up lines
+}
+
+TEST_F(DownloadTest, DialogThatCannotStartTheThreadEndsCleanly) {
+  ASSERT_TRUE(BringUp());
+  ui.beginFails = true;
+  channel.DownloadGo(image, &instance, &window);
+  EXPECT_EQ(ui.runs, 1);
+  EXPECT_EQ(s_downloadCalls, 0);
+  EXPECT_FALSE(channel.IsDownloadRunning());
+}
+
+TEST_F(DownloadTest, KmcDownloadStartsTheLoaderTool) {
+  fake.dllType = 2;
+  fake.listed = {42};
+  const std::string sep = LinkSystem::Separator();
+  system.libraries["%KMC_PARTNER_KAVS%" + sep + "BIN" + sep + "loadrun_kav.dll"].symbols["LRKAV_id2serialno"] =
+      reinterpret_cast<void*>(&SerialOf);
+  system.startupEnv["KAVSDK_ROOT"] = "/sdk";
+  const std::string tool = "/sdk" + sep + "tools" + sep + "CommandLineTools" + sep + "kav_loadrun32.exe";
+  ASSERT_TRUE(BringUp());
+
+  channel.DownloadGo(image, &instance, &window);
+  EXPECT_EQ(CountLinkLines(log.Text(), "DownloadGo loadrun \"" + tool + "\"not exist"), 1);
+  EXPECT_EQ(ui.loaderTool, "");
+
+  system.readableFiles.insert(tool);
+  channel.DownloadGo(image, &instance, &window);
+  EXPECT_EQ(ui.loaderTool, tool);
+  EXPECT_EQ(ui.loaderParameters, "\"" + image + "\" -d KMC-42 -c esc -c reset --no-wait");
+  EXPECT_EQ(ui.lastParent, &window);
+  EXPECT_EQ(ui.runs, 0);
+}
+
+TEST_F(DownloadTest, KmcDownloadNeedsASerial) {
+  fake.dllType = 2;
+  fake.listed = {42};
+  system.startupEnv["KAVSDK_ROOT"] = "/sdk";
+  ASSERT_TRUE(BringUp());
+  log.Clear();
+  channel.DownloadGo(image, &instance, &window);
+  EXPECT_EQ(ui.loaderTool, "");
+  EXPECT_TRUE(LinkLines(log.Text()).empty());
+}
+
+TEST_F(DownloadTest, AutoLoadOnlyWhenEnabledAndConnected) {
+  EXPECT_FALSE(channel.AutoLoadBxa(1, "/app/", &instance, &window));  // disconnected
+  ASSERT_TRUE(BringUp());
+  EXPECT_FALSE(channel.AutoLoadBxa(0, "/app/", &instance, &window));
+  EXPECT_EQ(ui.runs, 0);
+  EXPECT_TRUE(channel.AutoLoadBxa(1, "/app", &instance, &window));
+  EXPECT_EQ(ui.runs, 1);
+  EXPECT_EQ(s_downloadedPath, image);
+}
+
+TEST_F(DownloadTest, WithoutUserInterfaceTheBoxDownloadRunsHeadless) {
+  ASSERT_TRUE(BringUp());
+  channel.SetDownloadUi(nullptr);
+  channel.DownloadGo(image, nullptr, nullptr);
+  EXPECT_EQ(s_downloadCalls, 1);
+  EXPECT_FALSE(channel.IsDownloadRunning());
+  EXPECT_NE(log.Text().find("DownloadGo success\n"), std::string::npos);
+}
+
+}  // namespace

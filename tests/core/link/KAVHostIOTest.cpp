@@ -1,0 +1,161 @@
+// The host-I/O library search and binding, over a fake environment and
+// fake libraries (the real libraries: LibrarySearchTest.cpp).
+#include <gtest/gtest.h>
+
+#include "FakeHostIo.h"
+#include "link/KAVHostIO.h"
+
+namespace {
+
+std::string Join(std::initializer_list<std::string> parts) {
+  std::string out;
+  for (const std::string& p : parts) {
+    if (!out.empty()) out += LinkSystem::Separator();
+    out += p;
+  }
+  return out;
+}
+
+int32_t HOSTIO_CALL Marker() {
+  return 77;
+}
+
+// A library exporting every slot under prefix, except the names in missing.
+FakeLinkSystem::Library MakeLibrary(const std::string& prefix, std::initializer_list<std::string> missing = {}) {
+  FakeLinkSystem::Library library;
+  for (const char* name : kHostIoSlotNames) {
+    bool skip = false;
+    for (const std::string& m : missing) skip = skip || m == name;
+    if (!skip) library.symbols[prefix + name] = reinterpret_cast<void*>(&Marker);
+  }
+  return library;
+}
+
+class KAVHostIOTest : public ::testing::Test {
+ protected:
+  FakeLinkSystem system;
+  const std::string sdkLibrary = Join({"/sdk", "libraries", "Win32-x86", "kav_hostio32.dll"});
+  const std::string qdLibrary = Join({"/qd", "x86", "bin", "kav_hostio32.dll"});
+  const std::string pathLibrary = Join({"/hio", "kav_hostio32.dll"});
+};
+
+TEST_F(KAVHostIOTest, DllPathVariableWinsOverTheOthers) {
+  system.env = {{"KAV_HOSTIO_DLL_PATH", "/hio"}, {"KAVSDK_ROOT", "/sdk"}, {"QD_KAV_DIR", "/qd"}};
+  system.libraries[pathLibrary] = MakeLibrary("KAVHIO_");
+  system.libraries[sdkLibrary] = MakeLibrary("KAVHIO_");
+  CKAVHostIO hostIo(system);
+  EXPECT_TRUE(hostIo.IsLoaded());
+  EXPECT_EQ(system.loadAttempts, (std::vector<std::string>{pathLibrary}));
+  EXPECT_EQ(hostIo.BoundSlotCount(), HOSTIO_SLOT_COUNT);
+  ASSERT_EQ(system.symbolLookups.size(), 22u);
+  EXPECT_EQ(system.symbolLookups.front(), "KAVHIO_host_find");
+  EXPECT_EQ(system.symbolLookups.back(), "KAVHIO_getRawDllData");
+  ASSERT_NE(hostIo.Functions().getDllType, nullptr);
+  EXPECT_EQ(hostIo.Functions().getDllType(), 77);
+}
+
+TEST_F(KAVHostIOTest, SearchGoesOnThroughTheSdkVariablesToTheName) {
+  system.env = {{"KAV_HOSTIO_DLL_PATH", "/hio"}, {"KAVSDK_ROOT", "/sdk"}, {"QD_KAV_DIR", "/qd"}};
+  system.libraries[sdkLibrary] = MakeLibrary("KAVHIO_");
+  {
+    CKAVHostIO hostIo(system);
+    EXPECT_EQ(system.loadAttempts, (std::vector<std::string>{pathLibrary, sdkLibrary}));
+    EXPECT_EQ(hostIo.BoundSlotCount(), HOSTIO_SLOT_COUNT);
+  }
+  system.libraries.clear();
+  system.loadAttempts.clear();
+  system.libraries["kav_hostio32.dll"] = MakeLibrary("KAVHIO_");
+  CKAVHostIO byName(system);
+  EXPECT_EQ(system.loadAttempts, (std::vector<std::string>{pathLibrary, sdkLibrary, qdLibrary, "kav_hostio32.dll"}));
+  EXPECT_EQ(byName.BoundSlotCount(), HOSTIO_SLOT_COUNT);
+}
+
+TEST_F(KAVHostIOTest, ProxyIsBoundWithItsOwnPrefix) {
+  system.env = {{"KMC_KAVHOSTIO", "/kmc"}};
+  const std::string proxy = Join({"/kmc", "BIN", "devhio_proxy.dll"});
+  system.libraries[proxy] = MakeLibrary("DEVHIO_");
+  system.libraries["kav_hostio32.dll"] = MakeLibrary("DEVHIO_");  // wrong prefix: must not be chosen
+  system.libraries.erase("kav_hostio32.dll");
+  CKAVHostIO hostIo(system);
+  EXPECT_EQ(system.loadAttempts, (std::vector<std::string>{"kav_hostio32.dll", proxy}));
+  EXPECT_EQ(hostIo.BoundSlotCount(), HOSTIO_SLOT_COUNT);
+  EXPECT_EQ(system.symbolLookups.front(), "DEVHIO_host_find");
+}
+
+TEST_F(KAVHostIOTest, ProxyByNameWhenTheKmcFolderLacksIt) {
+  system.env = {{"KMC_KAVHOSTIO", "/kmc"}};
+  system.libraries["devhio_proxy.dll"] = MakeLibrary("DEVHIO_");
+  CKAVHostIO hostIo(system);
+  EXPECT_EQ(system.loadAttempts.back(), "devhio_proxy.dll");
+  EXPECT_EQ(hostIo.BoundSlotCount(), HOSTIO_SLOT_COUNT);
+}
+
+TEST_F(KAVHostIOTest, NoLibraryLeavesEverySlotNull) {
+  CKAVHostIO hostIo(system);
+  EXPECT_FALSE(hostIo.IsLoaded());
+  EXPECT_EQ(hostIo.BoundSlotCount(), 0);
+  EXPECT_EQ(system.loadAttempts, (std::vector<std::string>{"kav_hostio32.dll", "devhio_proxy.dll"}));
+  EXPECT_TRUE(system.symbolLookups.empty());
+}
+
+TEST_F(KAVHostIOTest, MissingExportLeavesOnlyItsSlotNull) {
+  system.libraries["kav_hostio32.dll"] = MakeLibrary("KAVHIO_", {"sio_getWritableBytes"});
+  CKAVHostIO hostIo(system);
+  EXPECT_EQ(hostIo.BoundSlotCount(), HOSTIO_SLOT_COUNT - 1);
+  EXPECT_EQ(hostIo.Functions().sio_getWritableBytes, nullptr);
+  EXPECT_NE(hostIo.Functions().sio_write, nullptr);
+  EXPECT_NE(hostIo.Functions().getRawDllData, nullptr);
+}
+
+TEST_F(KAVHostIOTest, KmcVariableKeepsItsFirstValue) {
+  system.env = {{"KMC_KAVHOSTIO", "/first"}};
+  {
+    CKAVHostIO hostIo(system);
+    EXPECT_EQ(system.env["KMC_KAVHOSTIO_ORIGINAL"], "/first");
+  }
+  // A later session changed the variable: the proxy search uses the first value.
+  system.env["KMC_KAVHOSTIO"] = "/second";
+  system.loadAttempts.clear();
+  {
+    CKAVHostIO hostIo(system);
+    EXPECT_EQ(system.env["KMC_KAVHOSTIO"], "/first");
+    EXPECT_EQ(system.loadAttempts[1], Join({"/first", "BIN", "devhio_proxy.dll"}));
+  }
+  // ...but only when no kav_hostio32.dll was loaded.
+  system.env["KMC_KAVHOSTIO"] = "/second";
+  system.libraries["kav_hostio32.dll"] = MakeLibrary("KAVHIO_");
+  CKAVHostIO hostIo(system);
+  EXPECT_EQ(system.env["KMC_KAVHOSTIO"], "/second");
+}
+
+TEST_F(KAVHostIOTest, CandidatesLongerThanThePathBufferAreSkipped) {
+  const std::string longFolder = "/" + std::string(CKAVHostIO::PATH_BUFFER - 1 - 1 - 17, 'd');  // fits exactly
+  system.env = {{"KAV_HOSTIO_DLL_PATH", longFolder}, {"KAVSDK_ROOT", "/" + std::string(300, 's')}};
+  ASSERT_EQ((longFolder + "/kav_hostio32.dll").size(), CKAVHostIO::PATH_BUFFER - 1);
+  CKAVHostIO fits(system);
+  EXPECT_EQ(system.loadAttempts.front(), Join({longFolder, "kav_hostio32.dll"}));
+  EXPECT_EQ(system.loadAttempts.size(), 3u);  // the overlong SDK value is skipped
+
+  system.loadAttempts.clear();
+  system.env["KAV_HOSTIO_DLL_PATH"] = longFolder + "x";
+  CKAVHostIO tooLong(system);
+  EXPECT_EQ(system.loadAttempts, (std::vector<std::string>{"kav_hostio32.dll", "devhio_proxy.dll"}));
+}
+
+TEST_F(KAVHostIOTest, EmptyVariablesCountAsMissing) {
+  system.env = {{"KAV_HOSTIO_DLL_PATH", ""}, {"KMC_KAVHOSTIO", "/kmc"}, {"KMC_KAVHOSTIO_ORIGINAL", ""}};
+  CKAVHostIO hostIo(system);
+  EXPECT_EQ(system.loadAttempts.front(), "kav_hostio32.dll");
+  EXPECT_EQ(system.env["KMC_KAVHOSTIO_ORIGINAL"], "/kmc");
+}
+
+TEST_F(KAVHostIOTest, DestructionFreesTheLibrary) {
+  system.libraries["kav_hostio32.dll"] = MakeLibrary("KAVHIO_");
+  {
+    CKAVHostIO hostIo(system);
+    EXPECT_EQ(system.openLibraries, 1);
+  }
+  EXPECT_EQ(system.openLibraries, 0);
+}
+
+}  // namespace
