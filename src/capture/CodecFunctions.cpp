@@ -1,0 +1,11 @@
+#include "capture/CodecFunctions.h"
+
+CodecFunctions QuillDllFunctions() {
+  CodecFunctions functions;
+#if defined(QUILL_HAVE_QUILLDLL)
+  functions.Open = &::Open;
+  functions.EncodeAndDecode = &::EncodeAndDecode;
+  functions.Close = &::Close;
+#endif
+  return functions;
+}

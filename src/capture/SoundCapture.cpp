@@ -1,0 +1,226 @@
+#include "capture/SoundCapture.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "capture/Adpcm.h"
+#include "support/Diag.h"
+
+namespace {
+const char* const kWaveFormatNames[WAVE_FORMAT_COUNT] = {
+    "PCM", "ADPCM", "CRI ADX", "CRI HCA HIGHEST", "CRI HCA HIGH", "CRI HCA MIDDLE", "CRI HCA LOW", "CRI HCA LOWEST",
+};
+
+constexpr int32_t BYTES_PER_FRAME = 4;  // stereo, 16-bit
+constexpr int32_t CHANNELS = 2;
+
+bool IsCodecFormat(int32_t format) {
+  return format >= WAVE_FORMAT_ADX && format <= WAVE_FORMAT_HCA_LOWEST;
+}
+}  // namespace
+
+const char* WaveFormatName(int32_t code) {
+  if (code < 0 || code >= WAVE_FORMAT_COUNT) return nullptr;
+  return kWaveFormatNames[code];
+}
+
+int32_t WaveFormatFromName(const std::string& name) {
+  for (int32_t code = 0; code < WAVE_FORMAT_COUNT; ++code) {
+    if (name == kWaveFormatNames[code]) return code;
+  }
+  return -1;
+}
+
+SoundCapture::SoundCapture(const Adpcm* adpcm, const CodecFunctions& codec) : m_adpcm(adpcm), m_codec(codec) {
+  m_mutex.Create();
+}
+
+SoundCapture::~SoundCapture() {
+  ClearCarry();
+  CloseCodec();
+  ClearDeviceList();
+  m_channelList.clear();
+  m_mutex.Close();
+}
+
+bool SoundCapture::OpenCodec() {
+  QASSERT(m_hCodec == NULL);
+  if (!IsCodecFormat(m_waveFormat)) return true;
+  if (m_codec.Open == nullptr) return false;
+
+  QuillDll::CODECINFO info = {};
+  if (m_waveFormat == WAVE_FORMAT_ADX) {
+    info.codec = QuillDll::CODEC_ADX;
+    info.quality = 0;
+  } else {
+    info.codec = QuillDll::CODEC_HCA;
+    info.quality = static_cast<uint16_t>(8 - m_waveFormat);
+  }
+  info.channels = CHANNELS;
+  info.bytesPerSample = 2;
+  info.samplingRate = static_cast<double>(m_outputRate);
+
+  void* handle = nullptr;
+  uint32_t result = m_codec.Open(&handle, &info);
+  if (result != QuillDll::RESULT_SUCCESS || handle == nullptr) {
+    m_hCodec = nullptr;
+    return false;
+  }
+  m_hCodec = handle;
+  return true;
+}
+
+void SoundCapture::CloseCodec() {
+  if (m_hCodec == nullptr) return;
+  uint32_t result = m_codec.Close(m_hCodec);
+  QASSERT(result == QuillDll::RESULT_SUCCESS);
+  m_hCodec = nullptr;
+}
+
+void SoundCapture::ClearCarry() {
+  m_prevPcm.reset();
+  m_prevPcmCapacity = 0;
+  m_prevPcmSamples = 0;
+}
+
+void SoundCapture::ClearDeviceList() {
+  m_devices.clear();
+}
+
+void SoundCapture::ResetLevels() {
+  m_levels[0].Reset();
+  m_levels[1].Reset();
+}
+
+void SoundCapture::Write(const void* data, size_t bytes) {
+  if (m_serialChannel == nullptr) return;
+  // The result is not needed: a failed write closes the channel, and blocks
+  // are only sent while it is connected.
+  m_serialChannel->Write(PacketChannel::AUDIO, data, static_cast<int32_t>(bytes));
+}
+
+void SoundCapture::SendBlock(int16_t* frames, int32_t count) {
+  if (count <= 0) return;
+  if (m_waveFormat == WAVE_FORMAT_ADPCM && m_adpcm != nullptr && m_adpcm->IsLoaded()) {
+    SendAdpcm(frames, count);
+  } else if (m_hCodec != nullptr && IsCodecFormat(m_waveFormat)) {
+    SendThroughCodec(frames, count);
+  } else {
+    Write(frames, static_cast<size_t>(count) * BYTES_PER_FRAME);
+  }
+}
+
+void SoundCapture::SendAdpcm(int16_t* frames, int32_t count) {
+  const size_t historySamples = static_cast<size_t>(2 * ADPCM_CUT_SAMPLES) * CHANNELS;
+  if (m_prevPcm == nullptr) {
+    // The stream starts from silence.
+    m_prevPcm.reset(new int16_t[historySamples]());
+    m_prevPcmCapacity = 2 * ADPCM_CUT_SAMPLES;
+    m_prevPcmSamples = ADPCM_CUT_SAMPLES;
+  } else {
+    QASSERT(m_prevPcmSamples == ADPCM_CUT_SAMPLES);
+  }
+
+  if (count >= 2 * ADPCM_CUT_SAMPLES) {
+    // The block's last 200 frames, as captured, are the next block's history.
+    const int16_t* tail = frames + static_cast<size_t>(count - 2 * ADPCM_CUT_SAMPLES) * CHANNELS;
+    m_adpcmSaved.assign(tail, tail + historySamples);
+    m_adpcm->EncodeDecode(frames, count, CHANNELS, m_prevPcm.get(), ADPCM_CUT_SAMPLES);
+    memcpy(m_prevPcm.get(), m_adpcmSaved.data(), historySamples * sizeof(int16_t));
+  } else {
+    // Too short for the pass: sent as it is, and the next block starts from
+    // silence.
+    memset(m_prevPcm.get(), 0, historySamples * sizeof(int16_t));
+  }
+  Write(frames, static_cast<size_t>(count) * BYTES_PER_FRAME);
+}
+
+void SoundCapture::SendThroughCodec(const int16_t* frames, int32_t count) {
+  const int16_t* input = frames;
+  uint32_t n = static_cast<uint32_t>(count);
+  if (m_prevPcmSamples > 0) {
+    // The frames the codec did not take last time come first.
+    const size_t carried = static_cast<size_t>(m_prevPcmSamples) * CHANNELS;
+    m_codecInput.resize(carried + static_cast<size_t>(count) * CHANNELS);
+    memcpy(m_codecInput.data(), m_prevPcm.get(), carried * sizeof(int16_t));
+    memcpy(m_codecInput.data() + carried, frames, static_cast<size_t>(count) * CHANNELS * sizeof(int16_t));
+    input = m_codecInput.data();
+    n += static_cast<uint32_t>(m_prevPcmSamples);
+  }
+
+  m_codecOutput.resize(static_cast<size_t>(n) * CHANNELS);
+  uint32_t processed = 0;
+  uint32_t result =
+      m_codec.EncodeAndDecode(m_hCodec, m_codecOutput.data(), n, const_cast<int16_t*>(input), n, &processed);
+  QASSERT(result == QuillDll::RESULT_SUCCESS);
+  // A library may not claim more than it was given.
+  if (processed > n) processed = n;
+
+  const size_t rest = n - processed;
+  if (rest == 0) {
+    ClearCarry();
+  } else {
+    // Keep the frames the codec did not take for the next block.
+    if (m_prevPcmCapacity < rest) {
+      m_prevPcm.reset(new int16_t[rest * CHANNELS]);
+      m_prevPcmCapacity = rest;
+    }
+    memmove(m_prevPcm.get(), input + static_cast<size_t>(processed) * CHANNELS, rest * CHANNELS * sizeof(int16_t));
+    m_prevPcmSamples = static_cast<int32_t>(rest);
+  }
+  Write(m_codecOutput.data(), static_cast<size_t>(processed) * BYTES_PER_FRAME);
+}
+
+void SoundCapture::UpdateLevels(const int16_t* frames, int32_t count) {
+  for (int c = 0; c < CHANNELS; ++c) {
+    LevelMeter& m = m_levels[c];
+    int32_t swing = -1;
+    bool moved = false;
+    for (int32_t i = 0; i < count; ++i) {
+      const int32_t s = frames[static_cast<size_t>(i) * CHANNELS + c];
+      const int32_t p = m.last;
+      if (s > p) {
+        if (m.direction != 1) {
+          const int32_t turn = std::abs(m.extreme - p);
+          if (turn > swing) swing = turn;
+          m.direction = 1;
+          m.extreme = p;
+        }
+        moved = true;
+      } else if (s < p) {
+        if (m.direction != -1) {
+          const int32_t turn = std::abs(m.extreme - p);
+          if (turn > swing) swing = turn;
+          m.direction = -1;
+          m.extreme = p;
+        }
+        moved = true;
+      }
+      m.last = s;
+    }
+    if (swing >= 0) {
+      m.level.store(swing, std::memory_order_relaxed);
+    } else if (!moved) {
+      m.level.store(0, std::memory_order_relaxed);
+      m.extreme = m.last;
+      m.direction = 0;
+    }
+  }
+}
+
+void SoundCapture::ProcessCaptured(int16_t* frames, int32_t bytes) {
+  const int32_t count = bytes / BYTES_PER_FRAME;
+  if (count > 0 && m_serialChannel != nullptr && m_serialChannel->IsConnected()) {
+    if (m_converter.IsNeed()) {
+      const uint32_t inputBytes = static_cast<uint32_t>(count) * BYTES_PER_FRAME;
+      const int32_t room = m_converter.OutputBytes(inputBytes);
+      m_converted.resize(static_cast<size_t>(room / 2) + CHANNELS);
+      uint32_t convertedBytes = 0;
+      m_converter.Convert(frames, inputBytes, m_converted.data(), &convertedBytes);
+      SendBlock(m_converted.data(), static_cast<int32_t>(convertedBytes / BYTES_PER_FRAME));
+    } else {
+      SendBlock(frames, count);
+    }
+  }
+  UpdateLevels(frames, count);
+}

@@ -1,0 +1,183 @@
+// The common base of the capture sources (waveIn, Core Audio capture and
+// loopback, wave file). A source's worker thread produces blocks of stereo
+// 16-bit PCM; the base converts them to the output rate, passes them once
+// through the chosen codec (the codec pass) and writes each as one AUDIO
+// packet to the serial channel, and it keeps the level meters that the main
+// window shows.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "capture/CodecFunctions.h"
+#include "capture/SoundResampler.h"
+#include "link/PacketChannel.h"
+#include "platform/Mutex.h"
+
+class Adpcm;
+
+// One entry of a source's device list.
+struct DeviceEntry {
+  // The system's default device.
+  static constexpr int32_t FIXED_DEVICE_ID = 0x7FFFFFFF;
+  // A default-constructed entry.
+  static constexpr int32_t NO_DEVICE_ID = -1;
+
+  DeviceEntry() = default;
+  DeviceEntry(std::string entryName, int32_t entryId) : name(std::move(entryName)), id(entryId) {}
+
+  std::string name;           // shown to the user
+  int32_t id = NO_DEVICE_ID;  // the API's own device index
+};
+
+// Peak-to-peak meter of one channel: the largest swing between successive
+// turning points of the waveform. level is written by the worker and read by
+// the main thread.
+struct LevelMeter {
+  std::atomic<int32_t> level{0};
+  int32_t last = 0;       // last sample seen
+  int32_t extreme = 0;    // the sample at the last turning point
+  int32_t direction = 0;  // +1 rising, -1 falling, 0 not yet known
+
+  void Reset() {
+    level.store(0, std::memory_order_relaxed);
+    last = 0;
+    extreme = 0;
+    direction = 0;
+  }
+};
+
+// Wave format codes (the WaveFormat setting) and their names.
+enum WaveFormatCode : int32_t {
+  WAVE_FORMAT_PCM = 0,
+  WAVE_FORMAT_ADPCM = 1,
+  WAVE_FORMAT_ADX = 2,
+  WAVE_FORMAT_HCA_HIGHEST = 3,
+  WAVE_FORMAT_HCA_HIGH = 4,
+  WAVE_FORMAT_HCA_MIDDLE = 5,
+  WAVE_FORMAT_HCA_LOW = 6,
+  WAVE_FORMAT_HCA_LOWEST = 7,
+  WAVE_FORMAT_COUNT = 8,
+};
+// "PCM", "ADPCM", "CRI ADX", "CRI HCA HIGHEST" ... "CRI HCA LOWEST"; null
+// for an unknown code.
+const char* WaveFormatName(int32_t code);
+// The code of a name (exact match), or -1.
+int32_t WaveFormatFromName(const std::string& name);
+
+class SoundCapture {
+ public:
+  // Frames by which the ADPCM pass delays the stream; the pass keeps twice as
+  // many frames of history.
+  static constexpr int32_t ADPCM_CUT_SAMPLES = 100;
+  // The rate of the stream until the first Start.
+  static constexpr int32_t DEFAULT_OUTPUT_RATE = 48000;
+
+  // adpcm: the application's ADPCM adapter (shared, may be null); codec: the
+  // codec library's functions.
+  SoundCapture(const Adpcm* adpcm, const CodecFunctions& codec);
+  SoundCapture(const SoundCapture&) = delete;
+  SoundCapture& operator=(const SoundCapture&) = delete;
+  // Frees the carry-over and closes the codec. The owner stops the source first.
+  virtual ~SoundCapture();
+
+  virtual std::string GetName() const = 0;
+  virtual bool EnumerateDevices() = 0;
+  virtual bool Start(const DeviceEntry& device, int32_t outputRate, int32_t waveFormat) = 0;
+  virtual void Stop() = 0;
+  // Called by every idle tick: stops a source whose worker ended by itself.
+  virtual void Poll() = 0;
+  virtual bool HasChannels() const { return false; }
+
+  // The window that owns the source's message boxes (may be null).
+  void SetOwnerWindow(void* window) { m_hOwnerWindow = window; }
+  void* GetOwnerWindow() const { return m_hOwnerWindow; }
+
+  // The serial channel (not owned), given after the source's initialisation.
+  void SetSerialChannel(PacketChannel* channel) { m_serialChannel = channel; }
+  PacketChannel* GetSerialChannel() const { return m_serialChannel; }
+
+  int32_t GetDeviceCount() const { return static_cast<int32_t>(m_devices.size()); }
+  const DeviceEntry& GetDevice(int32_t index) const { return m_devices.at(static_cast<size_t>(index)); }
+  int32_t GetChannelCount() const { return static_cast<int32_t>(m_channelList.size()); }
+  const DeviceEntry& GetChannel(int32_t index) const { return m_channelList.at(static_cast<size_t>(index)); }
+
+  // Read by the main thread while the worker runs.
+  bool IsActive() const { return m_active.load(std::memory_order_relaxed); }
+  bool IsEnded() const { return m_ended.load(std::memory_order_relaxed); }
+  // The level of channel 0 (left) or 1 (right).
+  int32_t GetLevel(int channel) const { return m_levels[channel & 1].level.load(std::memory_order_relaxed); }
+
+  int32_t GetOutputRate() const { return m_outputRate; }
+  // The rate of the source's own stream (the settings packet carries it).
+  int32_t GetInputRate() const { return m_inputRate; }
+  int32_t GetWaveFormat() const { return m_waveFormat; }
+  bool IsCodecOpen() const { return m_hCodec != nullptr; }
+  int32_t GetCarryFrames() const { return m_prevPcmSamples; }
+
+ protected:
+  // Opens the codec of the current wave format at the output rate; true also
+  // when the format needs none.
+  bool OpenCodec();
+  void CloseCodec();
+  // Frees the carried-over frames.
+  void ClearCarry();
+  void ClearDeviceList();
+  void AddDevice(const std::string& name, int32_t id) { m_devices.emplace_back(name, id); }
+  void ResetLevels();
+
+  // The codec pass of count stereo frames at the output rate and their write
+  // as one AUDIO packet. Only while the serial channel is CONNECTED. The
+  // ADPCM pass changes the block in place.
+  void SendBlock(int16_t* frames, int32_t count);
+  // Runs the level meters over count stereo frames.
+  void UpdateLevels(const int16_t* frames, int32_t count);
+  // A block as captured, at the input rate: converted to the output rate
+  // when the rates differ and sent when connected; the levels always follow
+  // the block as captured.
+  void ProcessCaptured(int16_t* frames, int32_t bytes);
+
+  // Worker flags: active from a successful Start until Stop; ended when the
+  // worker left its loop by itself.
+  void SetActive(bool active) { m_active.store(active, std::memory_order_relaxed); }
+  void SetEnded(bool ended) { m_ended.store(ended, std::memory_order_relaxed); }
+
+  void* m_hOwnerWindow = nullptr;
+  Mutex m_mutex;
+  PacketChannel* m_serialChannel = nullptr;  // not owned
+  std::vector<DeviceEntry> m_devices;
+  std::vector<DeviceEntry> m_channelList;  // no source fills it
+  int32_t m_outputRate = DEFAULT_OUTPUT_RATE;
+  int32_t m_inputRate = 0;
+  int32_t m_waveFormat = WAVE_FORMAT_PCM;
+  void* m_hCodec = nullptr;  // the codec library's handle, owned until CloseCodec
+  LevelMeter m_levels[2];
+  // Carried-over frames (owned): for ADPCM the 2 x ADPCM_CUT_SAMPLES frames of
+  // history, for a codec the frames it did not take.
+  std::unique_ptr<int16_t[]> m_prevPcm;
+  int32_t m_prevPcmSamples = 0;
+  // Converts the source's stream to the output rate (sources that need it
+  // call Setup in their Start).
+  SoundResampler m_converter;
+
+ private:
+  void SendAdpcm(int16_t* frames, int32_t count);
+  void SendThroughCodec(const int16_t* frames, int32_t count);
+  void Write(const void* data, size_t bytes);
+
+  std::atomic<bool> m_active{false};
+  std::atomic<bool> m_ended{false};
+  const Adpcm* m_adpcm;  // shared, not owned; may be null
+  CodecFunctions m_codec;
+  size_t m_prevPcmCapacity = 0;  // frames m_prevPcm has room for
+
+  // Work buffers of the worker, kept so that a steady stream allocates nothing.
+  std::vector<int16_t> m_adpcmSaved;
+  std::vector<int16_t> m_codecInput;
+  std::vector<int16_t> m_codecOutput;
+  std::vector<int16_t> m_converted;
+};

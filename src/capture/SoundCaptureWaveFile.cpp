@@ -1,0 +1,143 @@
+#include "capture/SoundCaptureWaveFile.h"
+
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+#include "capture/WaveDecoder.h"
+#include "platform/Platform.h"
+#include "resources/resource.h"
+#include "support/Diag.h"
+#include "support/Language.h"
+#include "support/Log.h"
+#include "support/Strings.h"
+
+SoundCaptureWaveFile::SoundCaptureWaveFile(const Adpcm* adpcm, const CodecFunctions& codec, MessageBoxSink& messages,
+                                           CaptureClock& clock)
+    : SoundCapture(adpcm, codec), m_messages(messages), m_clock(clock) {}
+
+SoundCaptureWaveFile::~SoundCaptureWaveFile() {
+  Stop();
+}
+
+bool SoundCaptureWaveFile::EnumerateDevices() {
+  ClearDeviceList();
+  AddDevice(m_fileName.empty() ? LoadResourceString(IDS_DROP_WAVE_FILE) : m_fileName, 0);
+  return true;
+}
+
+bool SoundCaptureWaveFile::LoadWaveFile(const std::string& path) {
+  WaveData wave;
+  std::string reason;
+  if (!ReadWaveFile(path, &wave, &reason)) {
+    Log("WaveFile: %s: %s\n", path.c_str(), reason.c_str());
+    m_messages.ShowError(GetOwnerWindow(), LoadResourceString(IDS_NOT_SUPPORTED_FORMAT),
+                         LoadResourceString(IDS_APP_NAME));
+    return false;
+  }
+
+  Stop();
+  m_fileName.clear();
+  m_samples.clear();
+  m_carry = 0.0;
+  m_fileRate = 0;
+  m_frameCount = 0;
+  m_position = 0;
+
+  m_fileName = ::GetFileName(path);
+  m_samples = std::move(wave.samples);
+  m_frameCount = wave.frames;
+  m_fileRate = wave.samplingRate;
+  m_converter.Setup(m_fileRate, static_cast<uint32_t>(m_outputRate), 2);
+  m_inputRate = static_cast<int32_t>(m_fileRate);
+  return true;
+}
+
+bool SoundCaptureWaveFile::Start(const DeviceEntry&, int32_t outputRate, int32_t waveFormat) {
+  Stop();
+  m_waveFormat = waveFormat;
+  m_outputRate = outputRate;
+  m_converter.Setup(m_fileRate, static_cast<uint32_t>(outputRate), 2);
+  m_inputRate = static_cast<int32_t>(m_fileRate);
+
+  ResetLevels();
+  QASSERT(m_prevPcm == NULL);
+  QASSERT(m_prevPcmSamples == 0);
+  SetEnded(false);
+
+  if (!OpenCodec()) {
+    Stop();
+    return false;
+  }
+  SetActive(true);
+  if (!m_thread.Start(&SoundCaptureWaveFile::WorkerEntry, this)) {
+    Log("CreateThread failed: last error is %u\n", platform::LastError());
+    Stop();
+    return false;
+  }
+  m_thread.SetTimeCritical();
+  return true;
+}
+
+void SoundCaptureWaveFile::Stop() {
+  SetActive(false);
+  m_thread.Join();
+  ClearCarry();
+  CloseCodec();
+  SetEnded(false);
+}
+
+void SoundCaptureWaveFile::Poll() {
+  if (IsEnded()) Stop();
+}
+
+uint32_t SoundCaptureWaveFile::SliceFrames(uint64_t elapsedMs) {
+  // After a stall the player goes on from where it was instead of racing to
+  // catch up.
+  if (elapsedMs > MAX_SLICE_MS) elapsedMs = MAX_SLICE_MS;
+  double exact = static_cast<double>(static_cast<uint64_t>(m_fileRate) * elapsedMs) / 1000.0 + m_carry;
+  double whole = std::trunc(exact);
+  m_carry = exact - whole;
+  return static_cast<uint32_t>(whole);
+}
+
+void SoundCaptureWaveFile::PlayFrames(uint32_t frames) {
+  if (m_frameCount == 0) return;
+  m_slice.resize(static_cast<size_t>(frames) * 2);
+  uint32_t done = 0;
+  while (done < frames) {
+    // Copy up to the end of the file, then go on from its start.
+    uint32_t run = m_frameCount - m_position;
+    if (run > frames - done) run = frames - done;
+    memcpy(m_slice.data() + static_cast<size_t>(done) * 2, m_samples.data() + static_cast<size_t>(m_position) * 2,
+           static_cast<size_t>(run) * 2 * sizeof(int16_t));
+    done += run;
+    m_position += run;
+    if (m_position >= m_frameCount) m_position = 0;
+  }
+  ProcessCaptured(m_slice.data(), static_cast<int32_t>(static_cast<size_t>(frames) * 4));
+}
+
+void SoundCaptureWaveFile::WorkerEntry(void* context) {
+  static_cast<SoundCaptureWaveFile*>(context)->Worker();
+}
+
+void SoundCaptureWaveFile::Worker() {
+  uint64_t last = m_clock.NowMs();
+  while (IsActive()) {
+    const uint64_t now = m_clock.NowMs();
+    if (m_frameCount < 1) {
+      last = now;
+      m_clock.SleepMs(IDLE_SLEEP_MS);
+      continue;
+    }
+    const uint64_t elapsed = now - last;
+    if (elapsed < MIN_SLICE_MS) {
+      m_clock.SleepMs(IDLE_SLEEP_MS);
+      continue;
+    }
+    last = now;
+    PlayFrames(SliceFrames(elapsed));
+  }
+  SetEnded(true);
+}

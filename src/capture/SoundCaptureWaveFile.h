@@ -1,0 +1,71 @@
+// The capture source that plays a dropped wave file instead of a device: the
+// whole file is decoded into memory as stereo 16-bit PCM, and a worker thread
+// plays it in an endless loop, paced by the clock in slices of at least 20 ms,
+// through the same convert, codec and send path as the live sources.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "capture/CaptureServices.h"
+#include "capture/SoundCapture.h"
+#include "platform/Thread.h"
+
+class SoundCaptureWaveFile : public SoundCapture {
+ public:
+  // Shortest slice of playback, the worker's sleep while it waits, and the
+  // longest slice after a stall (the rest of a stall is skipped, not played).
+  static constexpr uint64_t MIN_SLICE_MS = 20;
+  static constexpr unsigned IDLE_SLEEP_MS = 10;
+  static constexpr uint64_t MAX_SLICE_MS = 1000;
+
+  // messages shows "Not Supported Format"; clock paces playback. Neither is
+  // owned; both must outlive the source.
+  SoundCaptureWaveFile(const Adpcm* adpcm, const CodecFunctions& codec, MessageBoxSink& messages, CaptureClock& clock);
+  // Stops a source that still runs.
+  ~SoundCaptureWaveFile() override;
+
+  // Start-up initialisation; always succeeds.
+  bool Initialize() { return EnumerateDevices(); }
+
+  std::string GetName() const override { return "WaveFile"; }
+  // One entry, id 0: the file's name, or "Drop a Wave File" while none is loaded.
+  bool EnumerateDevices() override;
+  bool Start(const DeviceEntry& device, int32_t outputRate, int32_t waveFormat) override;
+  void Stop() override;
+  void Poll() override;
+
+  // Decodes the file at path and makes it the one played (stopping the
+  // source). A file that cannot be played leaves the loaded one and shows
+  // "Not Supported Format".
+  bool LoadWaveFile(const std::string& path);
+
+  const std::string& GetFileName() const { return m_fileName; }
+  uint32_t GetFileRate() const { return m_fileRate; }
+  uint32_t GetFrameCount() const { return m_frameCount; }
+  // Valid while the worker is stopped.
+  uint32_t GetPosition() const { return m_position; }
+
+ protected:
+  // The frames that elapsedMs of playback cover, with the fraction of a frame
+  // carried to the next slice.
+  uint32_t SliceFrames(uint64_t elapsedMs);
+  // Plays frames from the play position on, wrapping at the end of the file.
+  void PlayFrames(uint32_t frames);
+
+ private:
+  static void WorkerEntry(void* context);
+  void Worker();
+
+  MessageBoxSink& m_messages;
+  CaptureClock& m_clock;
+  Thread m_thread;
+  std::string m_fileName;          // without its folder; empty when no file
+  std::vector<int16_t> m_samples;  // the decoded file, stereo frames
+  uint32_t m_fileRate = 0;
+  uint32_t m_frameCount = 0;
+  uint32_t m_position = 0;       // 0 <= position < frame count
+  double m_carry = 0.0;          // the part of a frame the last slice did not deliver
+  std::vector<int16_t> m_slice;  // the worker's copy of one slice
+};

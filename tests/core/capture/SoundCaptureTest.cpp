@@ -1,0 +1,359 @@
+// The capture base: the three block paths (plain, ADPCM, codec with carry-over),
+// the codec's opening arguments, the level meters and ProcessCaptured.
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "CaptureTestUtil.h"
+#include "capture/Adpcm.h"
+#include "capture/SoundCapture.h"
+#include "platform/Platform.h"
+#include "support/Strings.h"
+
+namespace {
+
+// A codec library stand-in: copies frames unchanged and takes only whole
+// granules of them (granule 1: everything, as the real library does).
+struct FakeCodecLibrary {
+  QuillDll::CODECINFO lastInfo = {};
+  uint32_t openResult = QuillDll::RESULT_SUCCESS;
+  bool nullHandle = false;
+  uint32_t granule = 1;
+  int opens = 0;
+  int closes = 0;
+  std::vector<uint32_t> calls;  // frames given to each EncodeAndDecode
+};
+FakeCodecLibrary g_codec;
+int g_handle;
+
+uint32_t FakeOpen(void** handle, const QuillDll::CODECINFO* info) {
+  g_codec.lastInfo = *info;
+  ++g_codec.opens;
+  *handle = g_codec.nullHandle ? nullptr : &g_handle;
+  return g_codec.openResult;
+}
+
+uint32_t FakeEncodeAndDecode(void* handle, void* out, uint32_t outFrames, void* in, uint32_t inFrames,
+                             uint32_t* processed) {
+  EXPECT_EQ(handle, &g_handle);
+  EXPECT_EQ(outFrames, inFrames);
+  g_codec.calls.push_back(inFrames);
+  uint32_t n = inFrames / g_codec.granule * g_codec.granule;
+  memcpy(out, in, n * 4u);
+  *processed = n;
+  return QuillDll::RESULT_SUCCESS;
+}
+
+uint32_t FakeClose(void* handle) {
+  EXPECT_EQ(handle, &g_handle);
+  ++g_codec.closes;
+  return QuillDll::RESULT_SUCCESS;
+}
+
+CodecFunctions FakeCodecFunctions() {
+  CodecFunctions f;
+  f.Open = &FakeOpen;
+  f.EncodeAndDecode = &FakeEncodeAndDecode;
+  f.Close = &FakeClose;
+  return f;
+}
+
+// The base with its protected block operations opened up.
+class TestCapture : public SoundCapture {
+ public:
+  explicit TestCapture(const Adpcm* adpcm, const CodecFunctions& codec = FakeCodecFunctions())
+      : SoundCapture(adpcm, codec) {}
+  std::string GetName() const override { return "Test"; }
+  bool EnumerateDevices() override { return true; }
+  bool Start(const DeviceEntry&, int32_t outputRate, int32_t waveFormat) override {
+    m_outputRate = outputRate;
+    m_waveFormat = waveFormat;
+    ResetLevels();
+    return OpenCodec();
+  }
+  void Stop() override {
+    ClearCarry();
+    CloseCodec();
+  }
+  void Poll() override {}
+  void SetupConverter(uint32_t inputRate, uint32_t outputRate) {
+    m_converter.Setup(inputRate, outputRate, 2);
+    m_inputRate = static_cast<int32_t>(inputRate);
+  }
+  using SoundCapture::ProcessCaptured;
+  using SoundCapture::SendBlock;
+  using SoundCapture::UpdateLevels;
+};
+
+std::vector<int16_t> Ramp(size_t frames, int first) {
+  std::vector<int16_t> v(frames * 2);
+  for (size_t i = 0; i < frames; ++i) {
+    v[2 * i] = static_cast<int16_t>(first + static_cast<int>(i));
+    v[2 * i + 1] = static_cast<int16_t>(-first - static_cast<int>(i));
+  }
+  return v;
+}
+
+std::string TestLibraryFolder(const char* name) {
+  return GetDirectory(platform::GetProgramPath()) + "adpcm-test/" + name + "/";
+}
+
+class SoundCaptureTest : public ::testing::Test {
+ protected:
+  void SetUp() override { g_codec = FakeCodecLibrary(); }
+  FakeChannel channel;
+};
+
+TEST_F(SoundCaptureTest, PlainPathSendsTheBlockAsCaptured) {
+  Adpcm unloaded;
+  for (int format : {WAVE_FORMAT_PCM, WAVE_FORMAT_ADPCM}) {
+    TestCapture capture(&unloaded);
+    capture.SetSerialChannel(&channel);
+    ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, format));
+    std::vector<int16_t> block = Ramp(300, 7);
+    const std::vector<int16_t> sent = block;
+    capture.SendBlock(block.data(), 300);
+    ASSERT_EQ(channel.Packets().size(), 1u);
+    EXPECT_EQ(channel.Packets()[0].type, PacketChannel::AUDIO);
+    EXPECT_EQ(channel.Packets()[0].samples, sent) << "format " << format;
+    EXPECT_EQ(block, sent);
+    channel.Clear();
+    capture.Stop();
+  }
+  EXPECT_EQ(g_codec.opens, 0);
+}
+
+TEST_F(SoundCaptureTest, AdpcmPathDelaysTheStreamByExactly100Frames) {
+  Adpcm identity;
+  identity.LoadFrom(TestLibraryFolder("adpcm_identity"));
+  ASSERT_TRUE(identity.IsLoaded());
+  TestCapture capture(&identity);
+  capture.SetSerialChannel(&channel);
+  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVE_FORMAT_ADPCM));
+
+  // Blocks of 200 frames and more, of varying length.
+  std::vector<int16_t> input;
+  int next = 1;
+  for (int frames : {200, 654, 201, 1000, 333}) {
+    std::vector<int16_t> block = Ramp(static_cast<size_t>(frames), next);
+    next += frames;
+    input.insert(input.end(), block.begin(), block.end());
+    capture.SendBlock(block.data(), frames);
+    EXPECT_EQ(channel.Packets().back().samples, block) << "the block is changed in place and sent";
+  }
+  EXPECT_EQ(capture.GetCarryFrames(), SoundCapture::ADPCM_CUT_SAMPLES);
+
+  std::vector<int16_t> output = channel.Stream();
+  ASSERT_EQ(output.size(), input.size());
+  for (size_t i = 0; i < 100 * 2; ++i) ASSERT_EQ(output[i], 0) << "the stream starts from silence";
+  for (size_t i = 100 * 2; i < output.size(); ++i) ASSERT_EQ(output[i], input[i - 200]) << "sample " << i;
+}
+
+TEST_F(SoundCaptureTest, AdpcmPathSendsShortBlocksUnchangedAndRestartsFromSilence) {
+  Adpcm identity;
+  identity.LoadFrom(TestLibraryFolder("adpcm_identity"));
+  ASSERT_TRUE(identity.IsLoaded());
+  TestCapture capture(&identity);
+  capture.SetSerialChannel(&channel);
+  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVE_FORMAT_ADPCM));
+
+  std::vector<int16_t> first = Ramp(300, 1);
+  capture.SendBlock(first.data(), 300);
+  std::vector<int16_t> shortBlock = Ramp(199, 5000);
+  const std::vector<int16_t> shortSent = shortBlock;
+  capture.SendBlock(shortBlock.data(), 199);
+  EXPECT_EQ(channel.Packets().back().samples, shortSent);
+
+  std::vector<int16_t> after = Ramp(250, 9000);
+  const std::vector<int16_t> afterInput = after;
+  capture.SendBlock(after.data(), 250);
+  const std::vector<int16_t> sent = channel.Packets().back().samples;
+  for (size_t i = 0; i < 200; ++i) ASSERT_EQ(sent[i], 0) << "history cleared by the short block";
+  for (size_t i = 200; i < sent.size(); ++i) ASSERT_EQ(sent[i], afterInput[i - 200]);
+}
+
+TEST_F(SoundCaptureTest, AdpcmPathThroughTheStandInCodecKeepsTheSound) {
+  Adpcm standIn;
+  standIn.Load();
+  ASSERT_TRUE(standIn.IsLoaded()) << "WaveCodecKav beside the test program";
+  TestCapture capture(&standIn);
+  capture.SetSerialChannel(&channel);
+  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVE_FORMAT_ADPCM));
+  std::vector<int16_t> input = StereoSine(440.0, 32728.0, 12000.0, 32728);
+  for (size_t at = 0; at < 32728; at += 654) {
+    size_t frames = std::min<size_t>(654, 32728 - at);
+    std::vector<int16_t> block(input.begin() + static_cast<long>(2 * at),
+                               input.begin() + static_cast<long>(2 * (at + frames)));
+    capture.SendBlock(block.data(), static_cast<int32_t>(frames));
+  }
+  double snr = SnrDb(input, channel.Stream(), 100, 1000);
+  EXPECT_GT(snr, 25.0);
+  EXPECT_LT(snr, 200.0) << "the codec changes the sound";
+}
+
+TEST_F(SoundCaptureTest, OpenCodecPassesTheFormatsArguments) {
+  TestCapture capture(nullptr);
+  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVE_FORMAT_ADX));
+  EXPECT_EQ(g_codec.lastInfo.codec, QuillDll::CODEC_ADX);
+  EXPECT_EQ(g_codec.lastInfo.channels, 2);
+  EXPECT_EQ(g_codec.lastInfo.bytesPerSample, 2);
+  EXPECT_EQ(g_codec.lastInfo.quality, 0);
+  EXPECT_EQ(g_codec.lastInfo.samplingRate, 32728.0);
+  EXPECT_TRUE(capture.IsCodecOpen());
+  capture.Stop();
+  EXPECT_EQ(g_codec.closes, 1);
+  EXPECT_FALSE(capture.IsCodecOpen());
+
+  for (int format = WAVE_FORMAT_HCA_HIGHEST; format <= WAVE_FORMAT_HCA_LOWEST; ++format) {
+    ASSERT_TRUE(capture.Start(DeviceEntry(), 48000, format));
+    EXPECT_EQ(g_codec.lastInfo.codec, QuillDll::CODEC_HCA);
+    EXPECT_EQ(g_codec.lastInfo.quality, 8 - format);
+    EXPECT_EQ(g_codec.lastInfo.samplingRate, 48000.0);
+    capture.Stop();
+  }
+  EXPECT_EQ(g_codec.opens, 6);
+  EXPECT_EQ(g_codec.closes, 6);
+
+  // No codec for PCM and ADPCM.
+  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVE_FORMAT_PCM));
+  EXPECT_FALSE(capture.IsCodecOpen());
+  EXPECT_EQ(g_codec.opens, 6);
+}
+
+TEST_F(SoundCaptureTest, OpenCodecFailsOnAnErrorOrANullHandle) {
+  TestCapture capture(nullptr);
+  g_codec.openResult = QuillDll::RESULT_FAILED;
+  EXPECT_FALSE(capture.Start(DeviceEntry(), 32728, WAVE_FORMAT_HCA_LOW));
+  EXPECT_FALSE(capture.IsCodecOpen());
+  g_codec.openResult = QuillDll::RESULT_SUCCESS;
+  g_codec.nullHandle = true;
+  EXPECT_FALSE(capture.Start(DeviceEntry(), 32728, WAVE_FORMAT_HCA_LOW));
+  EXPECT_FALSE(capture.IsCodecOpen());
+
+  TestCapture unbound(nullptr, CodecFunctions());
+  EXPECT_FALSE(unbound.Start(DeviceEntry(), 32728, WAVE_FORMAT_ADX));
+  EXPECT_TRUE(unbound.Start(DeviceEntry(), 32728, WAVE_FORMAT_PCM));
+}
+
+TEST_F(SoundCaptureTest, CodecPathCarriesTheFramesTheCodecDidNotTake) {
+  g_codec.granule = 64;
+  TestCapture capture(nullptr);
+  capture.SetSerialChannel(&channel);
+  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVE_FORMAT_ADX));
+
+  std::vector<int16_t> input;
+  int next = 1;
+  size_t given = 0;
+  for (int frames : {100, 100, 30, 500, 7}) {
+    std::vector<int16_t> block = Ramp(static_cast<size_t>(frames), next);
+    next += frames;
+    input.insert(input.end(), block.begin(), block.end());
+    given += static_cast<size_t>(frames);
+    capture.SendBlock(block.data(), frames);
+    EXPECT_EQ(g_codec.calls.back(),
+              static_cast<uint32_t>(capture.GetCarryFrames() + channel.Packets().back().samples.size() / 2));
+    EXPECT_EQ(static_cast<size_t>(capture.GetCarryFrames()), given % 64);
+    EXPECT_EQ(channel.Packets().back().samples.size() / 2 % 64, 0u);
+  }
+  // What came out is the input, in order, up to the carried frames.
+  std::vector<int16_t> output = channel.Stream();
+  ASSERT_EQ(output.size() / 2, given - given % 64);
+  EXPECT_TRUE(std::equal(output.begin(), output.end(), input.begin()));
+
+  capture.Stop();
+  EXPECT_EQ(capture.GetCarryFrames(), 0);
+}
+
+TEST_F(SoundCaptureTest, CodecPathWithALibraryThatTakesEverythingKeepsNoCarry) {
+  TestCapture capture(nullptr);
+  capture.SetSerialChannel(&channel);
+  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVE_FORMAT_HCA_MIDDLE));
+  for (int frames : {1, 654, 1023, 2000}) {
+    std::vector<int16_t> block = Ramp(static_cast<size_t>(frames), 3);
+    capture.SendBlock(block.data(), frames);
+    EXPECT_EQ(capture.GetCarryFrames(), 0);
+    EXPECT_EQ(g_codec.calls.back(), static_cast<uint32_t>(frames));
+    EXPECT_EQ(channel.Packets().back().samples, block);
+  }
+}
+
+TEST_F(SoundCaptureTest, LevelsFollowTheSwingBetweenTurningPoints) {
+  TestCapture capture(nullptr);
+  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVE_FORMAT_PCM));
+
+  // A square wave between -1000 and +1000 on the left, half of it on the right.
+  std::vector<int16_t> square;
+  for (int i = 0; i < 40; ++i) {
+    int16_t v = (i / 5) % 2 == 0 ? 1000 : -1000;
+    square.push_back(v);
+    square.push_back(static_cast<int16_t>(v / 2));
+  }
+  capture.UpdateLevels(square.data(), 40);
+  EXPECT_EQ(capture.GetLevel(0), 2000);
+  EXPECT_EQ(capture.GetLevel(1), 1000);
+
+  // An empty block counts as no movement; the meter starts over from there.
+  capture.UpdateLevels(nullptr, 0);
+  EXPECT_EQ(capture.GetLevel(0), 0);
+  capture.UpdateLevels(square.data(), 40);
+  EXPECT_EQ(capture.GetLevel(0), 2000);
+
+  // Constant at the last sample: no movement, the level falls to 0.
+  std::vector<int16_t> constant(2 * 50);
+  for (size_t i = 0; i < 50; ++i) {
+    constant[2 * i] = square[square.size() - 2];
+    constant[2 * i + 1] = square[square.size() - 1];
+  }
+  capture.UpdateLevels(constant.data(), 50);
+  EXPECT_EQ(capture.GetLevel(0), 0);
+  EXPECT_EQ(capture.GetLevel(1), 0);
+
+  // A steady rise completes no turning point after the first: the level
+  // is the swing up to that first turn (0 here) and then keeps its value.
+  std::vector<int16_t> rise = Ramp(100, -1000);
+  capture.UpdateLevels(rise.data(), 100);
+  const int32_t afterRise = capture.GetLevel(0);
+  std::vector<int16_t> more = Ramp(100, -900);
+  capture.UpdateLevels(more.data(), 100);
+  EXPECT_EQ(capture.GetLevel(0), afterRise);
+}
+
+TEST_F(SoundCaptureTest, ProcessCapturedConvertsSendsWhenConnectedAndAlwaysMeters) {
+  TestCapture capture(nullptr);
+  capture.SetSerialChannel(&channel);
+  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVE_FORMAT_PCM));
+  capture.SetupConverter(48000, 32728);
+
+  std::vector<int16_t> block = StereoSine(1000.0, 48000.0, 8000.0, 480);
+  capture.ProcessCaptured(block.data(), 480 * 4 + 3);
+  ASSERT_EQ(channel.Packets().size(), 1u);
+  size_t frames = channel.Packets()[0].samples.size() / 2;
+  EXPECT_GE(frames, 320u);
+  EXPECT_LE(frames, 327u);
+  EXPECT_GT(capture.GetLevel(0), 15000);
+
+  channel.SetStatus(PacketChannel::Status::OPEN);
+  std::vector<int16_t> loud = StereoSine(1000.0, 48000.0, 16000.0, 480);
+  capture.ProcessCaptured(loud.data(), 480 * 4);
+  EXPECT_EQ(channel.Packets().size(), 1u) << "nothing is sent unless connected";
+  EXPECT_GT(capture.GetLevel(0), 30000) << "the levels follow the captured block";
+
+  // Equal rates: the block goes out as it is.
+  channel.SetStatus(PacketChannel::Status::CONNECTED);
+  capture.SetupConverter(32728, 32728);
+  capture.ProcessCaptured(loud.data(), 480 * 4);
+  EXPECT_EQ(channel.Packets().back().samples, loud);
+}
+
+TEST(WaveFormatNames, RoundTrip) {
+  EXPECT_STREQ(WaveFormatName(WAVE_FORMAT_PCM), "PCM");
+  EXPECT_STREQ(WaveFormatName(WAVE_FORMAT_ADX), "CRI ADX");
+  EXPECT_STREQ(WaveFormatName(WAVE_FORMAT_HCA_LOWEST), "CRI HCA LOWEST");
+  EXPECT_EQ(WaveFormatName(8), nullptr);
+  for (int code = 0; code < WAVE_FORMAT_COUNT; ++code) EXPECT_EQ(WaveFormatFromName(WaveFormatName(code)), code);
+  EXPECT_EQ(WaveFormatFromName("cri adx"), -1);
+}
+
+}  // namespace

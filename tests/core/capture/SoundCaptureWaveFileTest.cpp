@@ -1,0 +1,198 @@
+// The wave-file source: loading and refusing files, the device list, the
+// slices of playback with their fractional carry and the seamless loop, and
+// the paced worker from Start to Stop.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "CaptureTestUtil.h"
+#include "TestUtil.h"
+#include "capture/SoundCaptureWaveFile.h"
+
+namespace {
+
+// The source with its slice operations opened up.
+class TestWaveFile : public SoundCaptureWaveFile {
+ public:
+  using SoundCaptureWaveFile::PlayFrames;
+  using SoundCaptureWaveFile::SliceFrames;
+  using SoundCaptureWaveFile::SoundCaptureWaveFile;
+};
+
+uint32_t g_opens = 0;
+uint32_t FailingOpen(void** handle, const QuillDll::CODECINFO*) {
+  ++g_opens;
+  *handle = nullptr;
+  return QuillDll::RESULT_FAILED;
+}
+
+class SoundCaptureWaveFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    UseTestResources();
+    source.SetSerialChannel(&channel);
+  }
+
+  // Writes a stereo 16-bit file whose left sample is the frame index.
+  std::string WriteCounting(const char* name, uint32_t frames, uint32_t rate) {
+    std::vector<int16_t> samples(2 * frames);
+    for (uint32_t i = 0; i < frames; ++i) {
+      samples[2 * i] = static_cast<int16_t>(i);
+      samples[2 * i + 1] = static_cast<int16_t>(-static_cast<int>(i));
+    }
+    WaveSpec spec;
+    spec.rate = rate;
+    spec.data = Bytes16(samples);
+    dir.Write(name, MakeWave(spec));
+    return dir.File(name);
+  }
+
+  TempDir dir;
+  FakeChannel channel;
+  RecordingMessageBox messages;
+  FakeClock clock;
+  TestWaveFile source{nullptr, CodecFunctions(), messages, clock};
+};
+
+TEST_F(SoundCaptureWaveFileTest, DeviceListNamesTheFileOrAsksForOne) {
+  EXPECT_EQ(source.GetName(), "WaveFile");
+  ASSERT_TRUE(source.Initialize());
+  ASSERT_EQ(source.GetDeviceCount(), 1);
+  EXPECT_EQ(source.GetDevice(0).name, "Drop a Wave File");
+  EXPECT_EQ(source.GetDevice(0).id, 0);
+  EXPECT_FALSE(source.HasChannels());
+
+  ASSERT_TRUE(source.LoadWaveFile(WriteCounting("count.wav", 100, 22050)));
+  EXPECT_EQ(source.GetDevice(0).name, "Drop a Wave File") << "the owner refreshes the list";
+  ASSERT_TRUE(source.EnumerateDevices());
+  EXPECT_EQ(source.GetDevice(0).name, "count.wav");
+  EXPECT_EQ(source.GetFileRate(), 22050u);
+  EXPECT_EQ(source.GetInputRate(), 22050);
+  EXPECT_EQ(source.GetFrameCount(), 100u);
+}
+
+TEST_F(SoundCaptureWaveFileTest, UnsupportedFileShowsTheMessageAndKeepsTheLoadedOne) {
+  ASSERT_TRUE(source.LoadWaveFile(WriteCounting("good.wav", 10, 8000)));
+  int owner = 0;
+  source.SetOwnerWindow(&owner);
+  dir.Write("bad.wav", "RIFF....WAVEjunk");
+  LogCapture log;
+  EXPECT_FALSE(source.LoadWaveFile(dir.File("bad.wav")));
+  EXPECT_FALSE(source.LoadWaveFile(dir.File("missing.wav")));
+  EXPECT_EQ(messages.count, 2);
+  EXPECT_EQ(messages.lastText, "Not Supported Format");
+  EXPECT_EQ(messages.lastCaption, "Quillon");
+  EXPECT_EQ(messages.lastOwner, &owner);
+  EXPECT_NE(log.Text().find("bad.wav"), std::string::npos);
+  EXPECT_EQ(source.GetFileName(), "good.wav");
+  EXPECT_EQ(source.GetFrameCount(), 10u);
+}
+
+TEST_F(SoundCaptureWaveFileTest, SlicesCarryTheFractionOfAFrameAndCapStalls) {
+  ASSERT_TRUE(source.LoadWaveFile(WriteCounting("a.wav", 100, 11025)));
+  // 11025 Hz x 20 ms = 220.5 frames.
+  EXPECT_EQ(source.SliceFrames(20), 220u);
+  EXPECT_EQ(source.SliceFrames(20), 221u);
+  EXPECT_EQ(source.SliceFrames(20), 220u);
+  EXPECT_EQ(source.SliceFrames(30), 331u);  // 330.75 + 0.5
+  // A stall of a minute plays one second, not a minute.
+  EXPECT_EQ(source.SliceFrames(60000), 11025u);
+
+  // Over many slices of varying length the frame rate is exact.
+  uint64_t total = 0;
+  uint64_t ms = 0;
+  for (int i = 0; i < 1000; ++i) {
+    uint64_t slice = 20 + static_cast<uint64_t>(i % 17);
+    total += source.SliceFrames(slice);
+    ms += slice;
+  }
+  EXPECT_NEAR(static_cast<double>(total), ms * 11025 / 1000.0, 1.0);
+}
+
+TEST_F(SoundCaptureWaveFileTest, PlaybackWrapsFromTheLastFrameToTheFirst) {
+  ASSERT_TRUE(source.LoadWaveFile(WriteCounting("loop.wav", 1000, 44100)));
+  // No conversion at equal rates: the packets hold the file's frames.
+  ASSERT_TRUE(source.Start(DeviceEntry(), 44100, WAVE_FORMAT_PCM));
+  source.Stop();
+  channel.Clear();
+  source.PlayFrames(990);
+  source.PlayFrames(882);  // frames 990..999, then 0..871
+  source.PlayFrames(1500);
+  std::vector<FakeChannel::Packet> packets = channel.Packets();
+  ASSERT_EQ(packets.size(), 3u);
+  ASSERT_EQ(packets[1].samples.size(), 882u * 2);
+  for (size_t i = 0; i < 882; ++i) {
+    int expected = static_cast<int>((990 + i) % 1000);
+    ASSERT_EQ(packets[1].samples[2 * i], expected) << i;
+    ASSERT_EQ(packets[1].samples[2 * i + 1], -expected) << i;
+  }
+  for (size_t i = 0; i < 1500; ++i) ASSERT_EQ(packets[2].samples[2 * i], static_cast<int>((872 + i) % 1000));
+  EXPECT_EQ(source.GetPosition(), (872u + 1500u) % 1000u);
+}
+
+TEST_F(SoundCaptureWaveFileTest, WorkerPlaysAtTheClocksPaceUntilStopped) {
+  ASSERT_TRUE(source.LoadWaveFile(WriteCounting("pace.wav", 5000, 32000)));
+  ASSERT_TRUE(source.Start(DeviceEntry(), 32000, WAVE_FORMAT_PCM));
+  EXPECT_TRUE(source.IsActive());
+  for (int i = 0; i < 5000 && channel.StreamFrames() < 64000; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  source.Stop();
+  EXPECT_FALSE(source.IsActive());
+  const uint64_t elapsed = clock.Elapsed();
+  const size_t frames = channel.StreamFrames();
+  ASSERT_GE(frames, 64000u);
+  // Every slice is 20 or 30 ms of fake time; what is played follows the clock.
+  EXPECT_LE(static_cast<double>(frames), elapsed * 32.0 + 1.0);
+  EXPECT_GE(static_cast<double>(frames), (elapsed - 30) * 32.0 - 1.0);
+  for (const FakeChannel::Packet& p : channel.Packets()) EXPECT_GE(p.samples.size() / 2, 640u);
+
+  // The stream is the file in order, looping.
+  std::vector<int16_t> stream = channel.Stream();
+  for (size_t i = 0; i < stream.size() / 2; ++i) ASSERT_EQ(stream[2 * i], static_cast<int>(i % 5000)) << i;
+
+  // A restart goes on where playback stopped.
+  EXPECT_EQ(source.GetPosition(), frames % 5000);
+}
+
+TEST_F(SoundCaptureWaveFileTest, ConvertsToTheOutputRateAndMetersWhileDisconnected) {
+  WaveSpec spec;
+  spec.rate = 48000;
+  spec.data = Bytes16(StereoSine(1000.0, 48000.0, 8000.0, 30000));
+  dir.Write("sine.wav", MakeWave(spec));
+  ASSERT_TRUE(source.LoadWaveFile(dir.File("sine.wav")));
+  ASSERT_TRUE(source.Start(DeviceEntry(), 32728, WAVE_FORMAT_PCM));
+  source.Stop();
+  source.PlayFrames(960);
+  ASSERT_EQ(channel.Packets().size(), 1u);
+  size_t frames = channel.Packets()[0].samples.size() / 2;
+  EXPECT_NEAR(static_cast<double>(frames), 960 * 32728.0 / 48000.0, 2.0);
+
+  channel.SetStatus(PacketChannel::Status::CLOSE);
+  source.PlayFrames(960);
+  EXPECT_EQ(channel.Packets().size(), 1u);
+  EXPECT_GT(source.GetLevel(0), 15000);
+  EXPECT_GT(source.GetLevel(1), 15000);
+}
+
+TEST_F(SoundCaptureWaveFileTest, StartsWithoutAFileAndFailsWhenTheCodecCannotOpen) {
+  ASSERT_TRUE(source.Start(DeviceEntry(), 32728, WAVE_FORMAT_PCM));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(channel.Packets().empty());
+  // Loading stops the source; the idle tick starts it again.
+  ASSERT_TRUE(source.LoadWaveFile(WriteCounting("late.wav", 100, 32728)));
+  EXPECT_FALSE(source.IsActive());
+  source.Poll();
+  EXPECT_FALSE(source.IsActive());
+
+  CodecFunctions failing;
+  failing.Open = &FailingOpen;
+  TestWaveFile codecSource(nullptr, failing, messages, clock);
+  EXPECT_FALSE(codecSource.Start(DeviceEntry(), 32728, WAVE_FORMAT_ADX));
+  EXPECT_FALSE(codecSource.IsActive());
+  EXPECT_EQ(g_opens, 1u);
+}
+
+}  // namespace
