@@ -1,0 +1,247 @@
+#include "settings/SoundConfig.h"
+
+#include <cstring>
+#include <ctime>
+#include <utility>
+
+#include "platform/Platform.h"
+#include "settings/ConfigItems.h"
+#include "support/Diag.h"
+#include "support/Strings.h"
+
+namespace {
+uint32_t SecondsSince1970() {
+  return static_cast<uint32_t>(std::time(nullptr));
+}
+}  // namespace
+
+template <typename Item, typename... Args>
+Item* SoundConfig::Add(const std::string (&path)[SoundConfigItem::DEPTH_MAX], Args... args) {
+  QASSERT(m_count < ITEM_MAX);
+  auto item = std::make_unique<Item>(args...);
+  item->SetPath(path);
+  Item* added = item.get();
+  m_items[m_count++] = std::move(item);
+  return added;
+}
+
+SoundConfig::SoundConfig(PacketChannel* channel, bool adpcmLoaded, const std::string& programFolder)
+    : m_channel(channel), m_adpcmLoaded(adpcmLoaded), m_programFolder(programFolder), m_clock(SecondsSince1970) {
+  m_lock.Create();
+
+  std::string path[SoundConfigItem::DEPTH_MAX];
+  auto section = [&path](const char* level0, const char* level1, const char* level2) {
+    path[0] = level0;
+    path[1] = level1;
+    path[2] = level2;
+    path[3].clear();
+  };
+
+  section("DisplayMode", "", "");
+  Add<DisplayMode>(path, m_adpcmLoaded);
+
+  section("SamplingMode", "", "");
+  Add<SamplingRate>(path);
+  Add<WaveFormat_>(path, m_adpcmLoaded);
+
+  section("OutputMode", "", "");
+  Add<OutputMode>(path);
+  Add<ClippingMode>(path);
+  Add<SurroundDepth>(path);
+  Add<SurroundSpeakerPosition>(path);
+  Add<SrcType>(path);
+
+  section("SoundParam", "", "");
+  Add<Volume>(path);
+  Add<PanMode>(path);
+  Add<PanCurve>(path);
+  Add<Pan>(path);
+  Add<SurroundPan>(path);
+  Add<FrontBypassFlag>(path);
+  Add<MainSend>(path);
+  Add<FxSendA>(path);
+  Add<FxSendB>(path);
+
+  section("Effect", "", "");
+  Add<AuxBusA>(path);
+  Add<AuxBusB>(path);
+
+  for (uint32_t bus = 0; bus < 2; ++bus) {
+    const char* busName = bus == 0 ? "AUX_BUS_A" : "AUX_BUS_B";
+    section("Effect", busName, "Reverb");
+    Add<ReverbEarlyReflectionTime>(path, bus);
+    Add<ReverbFusedTime>(path, bus);
+    Add<ReverbPreDelayTime>(path, bus);
+    Add<ReverbColoration>(path, bus);
+    Add<ReverbDamping>(path, bus);
+    Add<ReverbComb0>(path, bus);
+    Add<ReverbComb1>(path, bus);
+    Add<ReverbAllPass>(path, bus);
+    Add<ReverbEarlyGain>(path, bus);
+    Add<ReverbFusedGain>(path, bus);
+    Add<ReverbIsEnableSurround>(path, bus);
+    Add<ReverbUseHpfDamping>(path, bus);
+    section("Effect", busName, "Delay");
+    Add<DelayDelayTime>(path, bus);
+    Add<DelayFeedbackGain>(path, bus);
+    Add<DelayDamping>(path, bus);
+    Add<DelayIsEnableSurround>(path, bus);
+  }
+
+  section("Analyzer", "", "");
+  Add<AnalyzerWave>(path);
+  Add<AnalyzerAxis>(path);
+  Add<AnalyzerCurrent>(path);
+  Add<AnalyzerAmplificationRange>(path);
+  Add<AnalyzerMinDecibel>(path);
+  Add<AnalyzerView>(path);
+  Add<AnalyzerWindowFunction>(path);
+  Add<AnalyzerSampleUnit>(path);
+  Add<AnalyzerAggregate>(path);
+  Add<AnalyzerBackground>(path);
+
+  section("Filter", "", "");
+  Add<LowPassFilter>(path);
+  Add<BiquadType>(path);
+  m_filterItems[0] = Add<BiquadValue>(path);
+  Add<VisibleFilterResponse>(path);
+  m_filterItems[1] = Add<FilterF0>(path);
+  m_filterItems[2] = Add<FilterGain>(path);
+  m_filterItems[3] = Add<FilterQ>(path);
+
+  for (int32_t i = 0; i < m_count; ++i) m_items[i]->SetRecord(&m_record);
+  ResetToDefaults(true);
+  m_record.streamToken = 0;
+  m_record.inputRate = 0;
+}
+
+SoundConfig::~SoundConfig() {
+  for (auto& item : m_items) item.reset();
+  m_lock.Close();
+}
+
+void SoundConfig::ResetToDefaults(bool store) {
+  ScopedMutex lock(m_lock);
+  for (int32_t i = 0; i < m_count; ++i) m_items[i]->SetValueUnchecked(m_items[i]->GetDefault());
+  if (store) StoreAll();
+}
+
+void SoundConfig::StoreAll() {
+  for (int32_t i = 0; i < m_count; ++i) m_items[i]->StoreToRecord();
+}
+
+SoundConfigItem* SoundConfig::GetItem(int32_t index) const {
+  return index >= 0 && index < m_count ? m_items[index].get() : nullptr;
+}
+
+ConfigSnapshot SoundConfig::TakeSnapshot() {
+  ScopedMutex lock(m_lock);
+  return ConfigSnapshot{m_record.samplingRate, m_record.waveFormat};
+}
+
+void SoundConfig::UpdateFilterControls() {
+  ScopedMutex lock(m_lock);
+  uint32_t type = m_record.biquadType;
+  bool valueUsed = type >= 1 && type <= 5;        // the five [PL7X] filters take one value
+  bool parametersUsed = type >= 6 && type <= 10;  // LPF to HSF take frequency, gain and Q
+  m_filterItems[0]->SetDisabled(!valueUsed);
+  for (int i = 1; i < 4; ++i) m_filterItems[i]->SetDisabled(!parametersUsed);
+}
+
+void SoundConfig::DetachControls() {
+  for (int32_t i = 0; i < m_count; ++i) m_items[i]->AttachControl(nullptr);
+}
+
+void SoundConfig::Apply(const ConfigSnapshot& snapshot) {
+  ScopedMutex lock(m_lock);
+  SaveFile(AUTOSAVE_FILE);
+  if (m_record.samplingRate != snapshot.samplingRate || m_record.waveFormat != snapshot.waveFormat) {
+    if (m_capture != nullptr) m_capture->StopCapture();
+  }
+  if (m_channel != nullptr && m_channel->IsConnected()) SendToDevice();
+  UpdateFilterControls();
+}
+
+void SoundConfig::ApplyReceived(const void* payload, int32_t size) {
+  if (payload == nullptr || size != static_cast<int32_t>(SOUND_CONFIG_SIZE)) {
+    Log("ApplyReceived: a CONFIG payload of %d bytes is not a settings record; ignored\n", static_cast<int>(size));
+    return;
+  }
+  ScopedMutex lock(m_lock);
+  uint8_t bytes[SOUND_CONFIG_SIZE];
+  memcpy(bytes, payload, SOUND_CONFIG_SIZE);
+  SoundConfigData received;
+  UnpackRecord(bytes, received);
+  // The PC alone decides these.
+  received.streamToken = m_record.streamToken;
+  received.displayMode = m_record.displayMode;
+  received.samplingRate = m_record.samplingRate;
+  received.waveFormat = m_record.waveFormat;
+  m_record = received;
+  for (int32_t i = 0; i < m_count; ++i) m_items[i]->LoadFromRecord();
+  SaveFile(AUTOSAVE_FILE);
+  if (m_view != nullptr) m_view->RefreshControls();
+  UpdateFilterControls();
+}
+
+bool SoundConfig::SendToDevice() {
+  ScopedMutex lock(m_lock);
+  m_record.inputRate = m_capture != nullptr ? m_capture->GetInputRate() : 0;
+  if (m_channel == nullptr) return false;
+  uint8_t bytes[SOUND_CONFIG_SIZE];
+  PackRecord(m_record, bytes);
+  return m_channel->Write(PacketChannel::CONFIG, bytes, static_cast<int32_t>(SOUND_CONFIG_SIZE));
+}
+
+void SoundConfig::NewStreamToken() {
+  ScopedMutex lock(m_lock);
+  uint32_t t = m_clock();
+  // Within one second (or with a clock that went back) the next token follows
+  // the current one, so that no token of this run comes twice.
+  if (m_record.streamToken != 0 && t <= m_record.streamToken) t = m_record.streamToken + 1;
+  if (t == 0) t = 1;
+  m_record.streamToken = t;
+}
+
+void SoundConfig::RestoreAutoSave() {
+  ScopedMutex lock(m_lock);
+  LoadFile(AUTOSAVE_FILE, true);
+  SaveFile(AUTOSAVE_FILE);
+}
+
+void SoundConfig::ApplyDefaults() {
+  ScopedMutex lock(m_lock);
+  ConfigSnapshot snapshot = TakeSnapshot();
+  ResetToDefaults(true);
+  if (m_view != nullptr) m_view->RefreshControls();
+  Apply(snapshot);
+}
+
+bool SoundConfig::LoadAndApply(const std::string& path) {
+  ScopedMutex lock(m_lock);
+  ConfigSnapshot snapshot = TakeSnapshot();
+  if (!LoadFile(path, false)) return false;
+  Apply(snapshot);
+  return true;
+}
+
+SoundConfigData SoundConfig::GetRecord() {
+  ScopedMutex lock(m_lock);
+  return m_record;
+}
+
+int32_t SoundConfig::GetSamplingRate() {
+  ScopedMutex lock(m_lock);
+  return m_record.samplingRate;
+}
+
+uint32_t SoundConfig::GetWaveFormat() {
+  ScopedMutex lock(m_lock);
+  return m_record.waveFormat;
+}
+
+std::string SoundConfig::ResolvePath(const std::string& path) const {
+  if (m_programFolder.empty()) return MakeAbsolute(path);
+  if (!platform::IsRelativePath(path.c_str())) return path;
+  return m_programFolder + path;
+}

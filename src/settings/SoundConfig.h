@@ -1,0 +1,139 @@
+// The sound settings model: the 68 items of the catalogue, the 280-byte record
+// they fill, the exchange of that record with the device program, and the
+// settings files. Main thread only; Apply, ApplyReceived, the file operations
+// and ResetToDefaults hold the model's re-entrant lock for their whole run.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "link/PacketChannel.h"
+#include "platform/Mutex.h"
+#include "settings/SoundConfigData.h"
+#include "settings/SoundConfigItem.h"
+
+// What the model needs of the running capture.
+class ConfigCapture {
+ public:
+  virtual ~ConfigCapture() = default;
+  // Stops the current capture source; the idle tick starts it again with the
+  // record's rate and format.
+  virtual void StopCapture() = 0;
+  // The current source's input sampling rate in Hz; 0 when there is none.
+  virtual int32_t GetInputRate() = 0;
+};
+
+// What the model needs of the user interface.
+class ConfigView {
+ public:
+  virtual ~ConfigView() = default;
+  // An error box owned by the main window, with the hand icon; foreground
+  // adds MB_SETFOREGROUND.
+  virtual void ShowError(const std::string& text, const std::string& caption, bool foreground) = 0;
+  // Shows the current values in the settings window's controls, when that
+  // window exists (each control re-attached to its item).
+  virtual void RefreshControls() = 0;
+};
+
+// The record's rate and format before a local change, so that Apply can tell
+// whether the capture must restart.
+struct ConfigSnapshot {
+  int32_t samplingRate;
+  uint32_t waveFormat;
+};
+
+class SoundConfig {
+ public:
+  static constexpr int32_t ITEM_MAX = 256;
+  static constexpr const char* PRODUCT_NAME = "Quillon";
+  // The auto-save file, beside the program.
+  static constexpr const char* AUTOSAVE_FILE = "Quillon.autogen.cfg";
+  // A settings file is a few kilobytes; anything beyond this is not one.
+  static constexpr int32_t FILE_SIZE_MAX = 1 << 20;
+
+  // Seconds since 1970-01-01 00:00 UTC, cut to 32 bits.
+  using Clock = std::function<uint32_t()>;
+
+  // channel: the serial channel the record is sent on (not owned; null for
+  // none). adpcmLoaded: whether the wave-codec library was found; only then
+  // are "ADPCM" and the "Config" display mode offered. programFolder: the
+  // program's folder with its trailing separator (MakeAbsolute("")), against
+  // which relative file paths are taken.
+  SoundConfig(PacketChannel* channel, bool adpcmLoaded, const std::string& programFolder);
+  virtual ~SoundConfig();
+  SoundConfig(const SoundConfig&) = delete;
+  SoundConfig& operator=(const SoundConfig&) = delete;
+
+  // Collaborators set after construction; not owned, null for none.
+  void SetCapture(ConfigCapture* capture) { m_capture = capture; }
+  void SetView(ConfigView* view) { m_view = view; }
+  void SetClock(Clock clock) { m_clock = std::move(clock); }
+
+  // Every value to its default; with store, the record too.
+  void ResetToDefaults(bool store);
+  SoundConfigItem* GetItem(int32_t index) const;
+  int32_t GetCount() const { return m_count; }
+
+  ConfigSnapshot TakeSnapshot();
+  // Enables the four filter boxes that the record's biquadType uses.
+  void UpdateFilterControls();
+  // Makes every item forget its control (the settings window is closing).
+  void DetachControls();
+
+  // After a local change: auto-save, stop the capture when the rate or the
+  // format changed, send the record when connected, filter boxes.
+  void Apply(const ConfigSnapshot& snapshot);
+  // A CONFIG payload from the device: taken over except streamToken,
+  // displayMode, samplingRate and waveFormat; then shown and auto-saved. A
+  // payload that is not exactly a record is ignored.
+  void ApplyReceived(const void* payload, int32_t size);
+  // Fills in the input rate and writes one CONFIG packet; the write's result.
+  bool SendToDevice();
+  // Gives the record a new stream token: never 0, never one given before.
+  void NewStreamToken();
+
+  // Settings files. A relative path is taken in the program's folder.
+  void SaveFile(const std::string& path);
+  bool LoadFile(const std::string& path, bool quiet);
+  // The text that SaveFile writes.
+  std::string SaveText();
+  // Reads a settings file's text; name is the path shown in messages.
+  bool LoadText(const std::string& text, const std::string& name, bool quiet);
+
+  // What the main window does with the settings:
+  // at its creation: load the auto-save file quietly and write it again;
+  void RestoreAutoSave();
+  // the Default button: defaults, controls refreshed, applied;
+  void ApplyDefaults();
+  // the Load button and a dropped settings file: load with messages, applied
+  // when the load succeeded.
+  bool LoadAndApply(const std::string& path);
+
+  // The record (a copy) and the two values the capture starts with.
+  SoundConfigData GetRecord();
+  int32_t GetSamplingRate();
+  uint32_t GetWaveFormat();
+
+  std::string ResolvePath(const std::string& path) const;
+
+ private:
+  template <typename Item, typename... Args>
+  Item* Add(const std::string (&path)[SoundConfigItem::DEPTH_MAX], Args... args);
+  void StoreAll();
+  void ShowError(uint32_t messageId, const std::string& path, bool foreground);
+
+  PacketChannel* m_channel;  // not owned
+  bool m_adpcmLoaded;
+  std::string m_programFolder;
+  ConfigCapture* m_capture = nullptr;  // not owned
+  ConfigView* m_view = nullptr;        // not owned
+  Clock m_clock;
+  Mutex m_lock;
+  SoundConfigData m_record{};
+  std::unique_ptr<SoundConfigItem> m_items[ITEM_MAX];  // owned; the first m_count in use
+  int32_t m_count = 0;
+  // BiquadValue, FilterF0, FilterGain, FilterQ; owned by m_items.
+  SoundConfigItem* m_filterItems[4] = {};
+};
