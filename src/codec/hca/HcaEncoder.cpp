@@ -1,0 +1,559 @@
+#include "hca/HcaEncoder.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "hca/BitStream.h"
+#include "hca/HcaCrc.h"
+#include "hca/HcaTables.h"
+#include "hca/HcaTransform.h"
+
+namespace hca {
+
+namespace {
+
+// Users of the encoder service (process-wide, as the service is).
+std::atomic<int> s_encoderUsers{0};
+
+constexpr uint16_t NO_COST = 0xFFFF;
+constexpr int MAX_HFR_GROUPS = 8;  // this encoder's groups: ceil(HFR bands / ceil(HFR bands / 8))
+
+// Side bits of a channel besides its scale factors.
+int ExtraSideBits(const HcaStreamParams& p, uint8_t type) {
+  if (type == HCA_CHANNEL_SECONDARY) return 4 * HCA_SUBFRAMES;
+  return 6 * p.hfrGroups;
+}
+
+// Quantised value of a normalised coefficient at a resolution (1..15).
+inline int Quantise(float x, int resolution) {
+  const int levels = HCA_LEVELS[resolution];
+  float t = (x + 1.0f) / Tables().step[resolution];
+  int q;
+  if (!(t > 0.0f))
+    q = 0;
+  else if (t >= static_cast<float>(levels - 1))
+    q = levels - 1;
+  else
+    q = static_cast<int>(t);
+  return q - (levels - 1) / 2;
+}
+
+inline int ValueBits(int q, int resolution) {
+  if (resolution <= 7) return Tables().codeLength[resolution][q + HCA_LEVELS[resolution] / 2];
+  return HCA_MAGNITUDE_BITS[resolution] + (q != 0 ? 1 : 0);
+}
+
+}  // namespace
+
+struct HcaEncoderChannel {
+  float history[HCA_SUBFRAME_SAMPLES];   // previous subframe's input
+  float coef[HCA_SUBFRAMES][HCA_BANDS];  // transform output, normalised in place
+  uint16_t cost[HCA_BANDS][16];          // bits of a band's 8 values per resolution
+  float hfrMean[MAX_HFR_GROUPS];
+  uint8_t scale[HCA_BANDS];
+  uint8_t resolution[HCA_BANDS];
+  uint8_t hfrScale[MAX_HFR_GROUPS];
+  uint8_t intensity[HCA_SUBFRAMES];
+  uint8_t type;
+  int codedBands;
+  int scaleWidth;
+  int sideBits;  // scale factors plus intensity or HFR data
+};
+
+int HcaEncoderStart() {
+  s_encoderUsers.fetch_add(1, std::memory_order_relaxed);
+  return HCA_OK;
+}
+
+int HcaEncoderFinish() {
+  int users = s_encoderUsers.load(std::memory_order_relaxed);
+  while (users > 0 && !s_encoderUsers.compare_exchange_weak(users, users - 1, std::memory_order_relaxed)) {
+  }
+  return HCA_OK;
+}
+
+int ComputeEncoderParams(int channels, int samplingRate, int bandwidth, int bitRate, int trackCount, int channelConfig,
+                         HcaStreamParams* params, int* effectiveBitRate) {
+  if (!params) return HCA_ERROR_NULL;
+  if (channels < 1 || channels > HCA_MAX_CHANNELS || samplingRate < 1 || samplingRate > HCA_MAX_RATE || bitRate < 1 ||
+      bandwidth < 0 || trackCount < 1 || channels % trackCount != 0 || channelConfig < 0 || channelConfig > 255)
+    return HCA_ERROR_ARGUMENT;
+
+  const int64_t ch = channels;
+  const int64_t br = bitRate;
+  int64_t bw = bandwidth;
+  const int64_t g = bw * 32 * ch;
+  const bool stereoMode = ch > 1 && g / br > 6;
+  const int64_t low = stereoMode ? 8 : 6;
+  const int64_t high = stereoMode ? 16 : 12;
+  if (br < g / high) bw = std::min(bw, br * high / (ch * 32));
+
+  const int64_t frameSize = (br * HCA_FRAME_SAMPLES / samplingRate) / 8;
+  if (frameSize > HCA_MAX_FRAME_SIZE) return HCA_ERROR_ARGUMENT;
+
+  const float fc = static_cast<float>(std::min(static_cast<double>(bw), static_cast<double>(br * low) / (ch * 32)));
+  int total = static_cast<int>(static_cast<double>(bw) * 256.0 / samplingRate + 0.5);
+  int coded = static_cast<int>(fc * 256.0 / samplingRate + 0.5);
+  total = std::min(total, HCA_BANDS);
+  coded = std::min(coded, total);
+
+  HcaStreamParams p;
+  p.channels = channels;
+  p.samplingRate = samplingRate;
+  p.frameSize = static_cast<int>(frameSize);
+  p.trackCount = trackCount;
+  p.channelConfig = channelConfig;
+  p.totalBands = total;
+  p.baseBands = low == 6 ? coded : (coded + 1) / 2;
+  p.stereoBands = coded - p.baseBands;
+  const int hfrBands = total - coded;
+  p.bandsPerHfrGroup = hfrBands > 0 ? (hfrBands + 7) / 8 : 0;
+  p.hfrGroups = HfrGroupCount(total, p.baseBands, p.stereoBands, p.bandsPerHfrGroup);
+
+  // The frame must at least carry its sync, levels, CRC and every channel's side data.
+  uint8_t types[HCA_MAX_CHANNELS];
+  AssignChannelTypes(p, types);
+  int64_t minimumBits = 48;
+  for (int c = 0; c < channels; ++c) minimumBits += 3 + ExtraSideBits(p, types[c]);
+  if (frameSize * 8 < minimumBits) return HCA_ERROR_ARGUMENT;
+
+  *params = p;
+  if (effectiveBitRate) *effectiveBitRate = static_cast<int>(frameSize * samplingRate * 8 / HCA_FRAME_SAMPLES);
+  return HCA_OK;
+}
+
+size_t HcaEncoder::WorkSize(int maxChannels) {
+  if (maxChannels < 1) maxChannels = 1;
+  size_t head = (sizeof(HcaEncoder) + 15) & ~static_cast<size_t>(15);
+  size_t channel = (sizeof(HcaEncoderChannel) + 15) & ~static_cast<size_t>(15);
+  return 15 + head + channel * static_cast<size_t>(maxChannels);
+}
+
+int HcaEncoder::Create(int maxChannels, void* work, size_t workSize, void* owner, HcaEncoder** encoder) {
+  if (s_encoderUsers.load(std::memory_order_relaxed) <= 0) return HCA_ERROR_NOT_STARTED;
+  if (!work || !encoder) return HCA_ERROR_NULL;
+  *encoder = nullptr;
+  if (maxChannels < 1 || maxChannels > HCA_MAX_CHANNELS) return HCA_ERROR_ARGUMENT;
+  if (workSize < WorkSize(maxChannels)) return HCA_ERROR_BUFFER_SMALL;
+
+  uint8_t* base = AlignWork(work);
+  std::memset(base, 0, WorkSize(maxChannels) - 15);
+  auto* self = new (base) HcaEncoder();
+  size_t head = (sizeof(HcaEncoder) + 15) & ~static_cast<size_t>(15);
+  self->m_channels = reinterpret_cast<HcaEncoderChannel*>(base + head);
+  for (int c = 0; c < maxChannels; ++c) new (&self->m_channels[c]) HcaEncoderChannel();
+  self->m_owner = owner;
+  self->m_maxChannels = maxChannels;
+  self->m_channelCount = std::min(2, maxChannels);
+  *encoder = self;
+  return HCA_OK;
+}
+
+void HcaEncoder::Destroy() {
+  this->~HcaEncoder();
+}
+
+int HcaEncoder::SetChannels(int channels, int trackCount, int channelConfig) {
+  if (channels < 1 || channels > m_maxChannels || trackCount < 1 || channels % trackCount != 0 || channelConfig < 0 ||
+      channelConfig > 255)
+    return HCA_ERROR_ARGUMENT;
+  m_channelCount = channels;
+  m_trackCount = trackCount;
+  m_channelConfig = channelConfig;
+  m_headerWritten = false;
+  return HCA_OK;
+}
+
+int HcaEncoder::SetSamplingRate(int samplingRate, int bandwidthLimit) {
+  if (samplingRate < 1 || samplingRate > HCA_MAX_RATE || bandwidthLimit < 0) return HCA_ERROR_ARGUMENT;
+  m_samplingRate = samplingRate;
+  m_bandwidthLimit = bandwidthLimit;
+  m_bandwidth = samplingRate / 2;
+  if (bandwidthLimit > 0 && bandwidthLimit < m_bandwidth) m_bandwidth = bandwidthLimit;
+  m_headerWritten = false;
+  return HCA_OK;
+}
+
+int HcaEncoder::SetBitRate(int bitRate) {
+  if (bitRate < 1) return HCA_ERROR_ARGUMENT;
+  m_bitRate = bitRate;
+  m_headerWritten = false;
+  return HCA_OK;
+}
+
+namespace {
+
+void PutTag(uint8_t* p, const char* tag) {
+  std::memcpy(p, tag, 4);
+}
+void Put16(uint8_t* p, unsigned v) {
+  p[0] = static_cast<uint8_t>(v >> 8);
+  p[1] = static_cast<uint8_t>(v);
+}
+void Put24(uint8_t* p, unsigned v) {
+  p[0] = static_cast<uint8_t>(v >> 16);
+  Put16(p + 1, v);
+}
+void Put32(uint8_t* p, uint32_t v) {
+  Put16(p, v >> 16);
+  Put16(p + 2, v & 0xFFFF);
+}
+
+}  // namespace
+
+int HcaEncoder::WriteHeader(uint8_t* buffer, size_t size, size_t* written) {
+  if (written) *written = 0;
+  if (!buffer) return HCA_ERROR_NULL;
+  HcaStreamParams p;
+  int effective = 0;
+  int result = ComputeEncoderParams(m_channelCount, m_samplingRate, m_bandwidth, m_bitRate, m_trackCount,
+                                    m_channelConfig, &p, &effective);
+  if (result != HCA_OK) return result;
+  if (size < static_cast<size_t>(HCA_HEADER_SIZE)) return HCA_ERROR_BUFFER_SMALL;
+
+  uint8_t* h = buffer;
+  std::memset(h, 0, HCA_HEADER_SIZE);
+  PutTag(h + 0, "HCA");  // with its terminating zero
+  Put16(h + 4, 0x0200);
+  Put16(h + 6, HCA_HEADER_SIZE);
+  PutTag(h + 8, "fmt");
+  h[12] = static_cast<uint8_t>(p.channels);
+  Put24(h + 13, static_cast<unsigned>(p.samplingRate));
+  Put32(h + 16, p.frameCount);
+  Put16(h + 20, static_cast<unsigned>(p.primingSamples));
+  Put16(h + 22, static_cast<unsigned>(p.paddingSamples));
+  PutTag(h + 24, "comp");
+  Put16(h + 28, static_cast<unsigned>(p.frameSize));
+  h[30] = static_cast<uint8_t>(p.minResolution);
+  h[31] = static_cast<uint8_t>(p.maxResolution);
+  h[32] = static_cast<uint8_t>(p.trackCount);
+  h[33] = static_cast<uint8_t>(p.channelConfig);
+  h[34] = static_cast<uint8_t>(p.totalBands);
+  h[35] = static_cast<uint8_t>(p.baseBands);
+  h[36] = static_cast<uint8_t>(p.stereoBands);
+  h[37] = static_cast<uint8_t>(p.bandsPerHfrGroup);
+  PutTag(h + 40, "ciph");
+  Put16(h + 44, static_cast<unsigned>(p.cipherType));
+  PutTag(h + 46, "pad");
+  Put16(h + HCA_HEADER_SIZE - 2, Crc16(h, HCA_HEADER_SIZE - 2));
+
+  uint8_t types[HCA_MAX_CHANNELS];
+  AssignChannelTypes(p, types);
+  for (int c = 0; c < p.channels; ++c) {
+    HcaEncoderChannel& ch = m_channels[c];
+    std::memset(ch.history, 0, sizeof(ch.history));
+    ch.type = types[c];
+    ch.codedBands = CodedBandCount(p, types[c]);
+  }
+  m_params = p;
+  m_effectiveBitRate = effective;
+  m_headerWritten = true;
+  m_framePending = false;
+  m_frameCounter = 0;
+  if (written) *written = HCA_HEADER_SIZE;
+  return HCA_OK;
+}
+
+int HcaEncoder::PutSamples(const float* const* samples) {
+  if (!samples) return HCA_ERROR_NULL;
+  if (!m_headerWritten) return HCA_ERROR_NO_HEADER;
+  for (int c = 0; c < m_params.channels; ++c)
+    if (!samples[c]) return HCA_ERROR_NULL;
+  for (int c = 0; c < m_params.channels; ++c) {
+    HcaEncoderChannel& ch = m_channels[c];
+    for (int s = 0; s < HCA_SUBFRAMES; ++s) {
+      // Input outside -1..1 (or not a number) is clipped so that every later
+      // step works on bounded values.
+      float in[HCA_SUBFRAME_SAMPLES];
+      const float* src = samples[c] + s * HCA_SUBFRAME_SAMPLES;
+      for (int i = 0; i < HCA_SUBFRAME_SAMPLES; ++i) {
+        float v = src[i];
+        in[i] = v >= -1.0f ? (v <= 1.0f ? v : 1.0f) : (v < -1.0f ? -1.0f : 0.0f);
+      }
+      AnalyseSubframe(ch.history, in, ch.coef[s]);
+    }
+  }
+  m_framePending = true;
+  return HCA_OK;
+}
+
+void HcaEncoder::IntensityStereo(HcaEncoderChannel& left, HcaEncoderChannel& right) {
+  const int from = m_params.baseBands;
+  const int to = m_params.totalBands;
+  for (int s = 0; s < HCA_SUBFRAMES; ++s) {
+    float* l = left.coef[s];
+    float* r = right.coef[s];
+    int64_t sumL = 0, sumR = 0, sumM = 0;
+    for (int j = from; j < to; ++j) {
+      sumL += static_cast<int64_t>(std::fabs(l[j]) * 16777216.0);
+      sumR += static_cast<int64_t>(std::fabs(r[j]) * 16777216.0);
+      sumM += static_cast<int64_t>(std::fabs(l[j] + r[j]) * 16777216.0);
+    }
+    int index = 0;
+    double gain = 1.0;
+    if (sumL != 0 || sumR != 0 || sumM != 0) {
+      const double sum = static_cast<double>(sumL) + static_cast<double>(sumR);
+      const double h = sum > 0 ? 2.0 * static_cast<double>(sumL) / sum : 1.0;
+      gain = sumM > 0 ? sum / static_cast<double>(sumM) : 1.0;
+      gain = std::min(std::max(gain, 1.0), 1.4142135);
+      index = 14;
+      for (int k = 0; k < 14; ++k) {
+        if (h > (27.0 - 2.0 * k) / 14.0) {
+          index = k;
+          break;
+        }
+      }
+      if (index == 0 && sumR > 0) index = 1;
+      if (index == 14 && sumL > 0) index = 13;
+    }
+    right.intensity[s] = static_cast<uint8_t>(index);
+    const float half = static_cast<float>(gain * 0.5);
+    for (int j = from; j < to; ++j) {
+      l[j] = (l[j] + r[j]) * half;
+      r[j] = 0.0f;
+    }
+  }
+}
+
+// HFR group means, scale factors and normalisation of one channel (steps 2 to 5).
+void HcaEncoder::AnalyseBands(HcaEncoderChannel& c) {
+  const HcaStreamParams& p = m_params;
+  const float* scale = Tables().scale;
+  const int hfrStart = p.baseBands + p.stereoBands;
+  if (c.type != HCA_CHANNEL_SECONDARY) {
+    for (int g = 0; g < p.hfrGroups && g < MAX_HFR_GROUPS; ++g) {
+      int first = hfrStart + g * p.bandsPerHfrGroup;
+      int last = std::min(first + p.bandsPerHfrGroup, p.totalBands);
+      double sum = 0.0;
+      for (int j = first; j < last; ++j)
+        for (int s = 0; s < HCA_SUBFRAMES; ++s) sum += std::fabs(c.coef[s][j]);
+      c.hfrMean[g] = last > first ? static_cast<float>(sum / (HCA_SUBFRAMES * (last - first))) : 0.0f;
+    }
+  }
+  const int limit = c.type == HCA_CHANNEL_SECONDARY ? p.baseBands : p.totalBands;
+  for (int j = 0; j < HCA_BANDS; ++j) {
+    int index = 0;
+    if (j < limit) {
+      float m = 0.0f;
+      for (int s = 0; s < HCA_SUBFRAMES; ++s) m = std::max(m, std::fabs(c.coef[s][j]));
+      index = ScaleIndexFor(m);
+    }
+    c.scale[j] = static_cast<uint8_t>(index);
+    const float inverse = index > 0 ? 1.0f / scale[index] : 0.0f;
+    for (int s = 0; s < HCA_SUBFRAMES; ++s) c.coef[s][j] *= inverse;
+  }
+  // HFR scales: the source bands run down from the last coded band while the
+  // target bands run up from the first uncoded one, across all groups.
+  if (c.type != HCA_CHANNEL_SECONDARY) {
+    int source = hfrStart - 1;
+    int target = hfrStart;
+    for (int g = 0; g < p.hfrGroups && g < MAX_HFR_GROUPS; ++g) {
+      double sum = 0.0;
+      int count = 0;
+      for (int k = 0; k < p.bandsPerHfrGroup && target < p.totalBands; ++k, --source, ++target) {
+        if (source < 0 || c.scale[source] == 0) continue;
+        for (int s = 0; s < HCA_SUBFRAMES; ++s) sum += std::fabs(c.coef[s][source]);
+        count += HCA_SUBFRAMES;
+      }
+      float value = c.hfrMean[g];
+      if (count > 0) {
+        double mean = sum / count;
+        double factor = mean > 0.0 ? std::min(1.0 / mean, 1.4142135) : 1.4142135;
+        value = static_cast<float>(value * factor);
+      }
+      c.hfrScale[g] = static_cast<uint8_t>(ScaleIndexFor(value));
+    }
+  }
+  for (int j = 0; j < HCA_BANDS; ++j)
+    for (int r = 0; r < 16; ++r) c.cost[j][r] = NO_COST;
+}
+
+// Chooses the scale-factor coding width of a channel and its side bits.
+void HcaEncoder::ScaleBits(HcaEncoderChannel& c) const {
+  const int n = c.codedBands;
+  bool any = false;
+  for (int j = 0; j < n; ++j) any = any || c.scale[j] != 0;
+  int bits = 3;
+  int width = 0;
+  if (any) {
+    width = 6;
+    bits = 3 + 6 * n;
+    for (int w = 1; w <= 5; ++w) {
+      const int t = (1 << (w - 1)) - 1;
+      int cost = 9;
+      for (int j = 1; j < n; ++j) {
+        int d = c.scale[j] - c.scale[j - 1];
+        cost += w;
+        if (d < -t || d > t) cost += 6;
+      }
+      if (cost < bits) {
+        bits = cost;
+        width = w;
+      }
+    }
+  }
+  c.scaleWidth = width;
+  c.sideBits = bits + ExtraSideBits(m_params, c.type);
+}
+
+int HcaEncoder::BandCost(HcaEncoderChannel& c, int band, int resolution) const {
+  uint16_t& cached = c.cost[band][resolution];
+  if (cached == NO_COST) {
+    int bits = 0;
+    for (int s = 0; s < HCA_SUBFRAMES; ++s) bits += ValueBits(Quantise(c.coef[s][band], resolution), resolution);
+    cached = static_cast<uint16_t>(bits);
+  }
+  return cached;
+}
+
+int HcaEncoder::CountBits(int noiseLevel, int boundary) {
+  int bits = 32 + 16;
+  for (int ci = 0; ci < m_params.channels; ++ci) {
+    HcaEncoderChannel& c = m_channels[ci];
+    bits += c.sideBits;
+    for (int j = 0; j < c.codedBands; ++j) {
+      if (c.scale[j] == 0) continue;
+      int z = j < boundary ? noiseLevel - 1 : noiseLevel;
+      bits += BandCost(c, j, ResolutionFor(z, BandLevel(c.scale[j]), m_params.maxResolution));
+    }
+  }
+  return bits;
+}
+
+// Finds the noise level and boundary (steps 7 and 8), dropping the top bands
+// while even the coarsest allocation does not fit.
+int HcaEncoder::Allocate() {
+  const HcaStreamParams& p = m_params;
+  m_droppedBands = 0;
+  for (;;) {
+    for (int ci = 0; ci < p.channels; ++ci) ScaleBits(m_channels[ci]);
+    if (Fits(511, 0)) break;
+    int top = -1;
+    for (int j = p.totalBands - 1; j >= 0 && top < 0; --j)
+      for (int ci = 0; ci < p.channels; ++ci)
+        if (m_channels[ci].scale[j] != 0) top = j;
+    if (top <= 1) return HCA_ERROR_NO_ALLOCATION;
+    for (int ci = 0; ci < p.channels; ++ci) {
+      m_channels[ci].scale[top] = 0;
+      m_channels[ci].scale[top - 1] = 0;
+    }
+    m_droppedBands += 2;
+  }
+  int lo = 0;
+  int hi = 511;  // fits
+  while (lo < hi) {
+    int mid = (lo + hi) / 2;
+    if (Fits(mid, 0))
+      hi = mid;
+    else
+      lo = mid + 1;
+  }
+  const int z = lo;
+  lo = 0;  // fits (the same allocation as above)
+  hi = 127;
+  while (lo < hi) {
+    int mid = (lo + hi + 1) / 2;
+    if (Fits(z, mid))
+      lo = mid;
+    else
+      hi = mid - 1;
+  }
+  m_noiseLevel = z;
+  m_boundary = lo;
+  for (int ci = 0; ci < p.channels; ++ci) {
+    HcaEncoderChannel& c = m_channels[ci];
+    for (int j = 0; j < HCA_BANDS; ++j) {
+      int level = j < m_boundary ? z - 1 : z;
+      c.resolution[j] = static_cast<uint8_t>(
+          j < c.codedBands && c.scale[j] != 0 ? ResolutionFor(level, BandLevel(c.scale[j]), p.maxResolution) : 0);
+    }
+  }
+  return HCA_OK;
+}
+
+int HcaEncoder::WriteFrame(uint8_t* buffer) {
+  const HcaStreamParams& p = m_params;
+  const int frameSize = p.frameSize;
+  std::memset(buffer, 0, static_cast<size_t>(frameSize));
+  BitWriter out(buffer, static_cast<size_t>(frameSize - 2));
+  out.Write(0xFFFF, 16);
+  out.Write(static_cast<uint32_t>(m_noiseLevel), 9);
+  out.Write(static_cast<uint32_t>(m_boundary), 7);
+  for (int ci = 0; ci < p.channels; ++ci) {
+    const HcaEncoderChannel& c = m_channels[ci];
+    out.Write(static_cast<uint32_t>(c.scaleWidth), 3);
+    if (c.scaleWidth > 0 && c.codedBands > 0) {
+      out.Write(c.scale[0], 6);
+      const int w = c.scaleWidth;
+      const int t = (1 << (w - 1)) - 1;
+      for (int j = 1; j < c.codedBands; ++j) {
+        if (w == 6) {
+          out.Write(c.scale[j], 6);
+          continue;
+        }
+        int d = c.scale[j] - c.scale[j - 1];
+        if (d >= -t && d <= t) {
+          out.Write(static_cast<uint32_t>(d + t), w);
+        } else {
+          out.Write((1u << w) - 1u, w);
+          out.Write(c.scale[j], 6);
+        }
+      }
+    }
+    if (c.type == HCA_CHANNEL_SECONDARY) {
+      for (int s = 0; s < HCA_SUBFRAMES; ++s) out.Write(c.intensity[s], 4);
+    } else {
+      for (int g = 0; g < p.hfrGroups; ++g) out.Write(c.hfrScale[g], 6);
+    }
+  }
+  for (int s = 0; s < HCA_SUBFRAMES; ++s) {
+    for (int ci = 0; ci < p.channels; ++ci) {
+      const HcaEncoderChannel& c = m_channels[ci];
+      for (int j = 0; j < c.codedBands; ++j) {
+        const int r = c.resolution[j];
+        if (r == 0) continue;
+        const int q = Quantise(c.coef[s][j], r);
+        if (r <= 7) {
+          const HcaCode& code = HCA_CODES[r][q + HCA_LEVELS[r] / 2];
+          out.Write(code.bits, code.length);
+        } else {
+          const int magnitude = q < 0 ? -q : q;
+          out.Write(static_cast<uint32_t>(magnitude), HCA_MAGNITUDE_BITS[r]);
+          if (magnitude != 0) out.Write(q < 0 ? 1u : 0u, 1);
+        }
+      }
+    }
+  }
+  if (out.Overflowed()) return HCA_ERROR_FRAME_OVERFLOW;
+  if (out.BitsWritten() + 16 != static_cast<size_t>(CountBits(m_noiseLevel, m_boundary))) return HCA_ERROR_BIT_COUNT;
+  Put16(buffer + frameSize - 2, Crc16(buffer, static_cast<size_t>(frameSize - 2)));
+  return HCA_OK;
+}
+
+int HcaEncoder::GetFrame(uint8_t* buffer, size_t size, size_t* written) {
+  if (written) *written = 0;
+  if (!buffer) return HCA_ERROR_NULL;
+  if (!m_headerWritten) return HCA_ERROR_NO_HEADER;
+  if (size < static_cast<size_t>(m_params.frameSize)) return HCA_ERROR_BUFFER_SMALL;
+  if (!m_framePending) return HCA_ERROR_ARGUMENT;
+  m_framePending = false;
+
+  const HcaStreamParams& p = m_params;
+  if (p.stereoBands > 0) {
+    for (int ci = 0; ci + 1 < p.channels; ++ci)
+      if (m_channels[ci].type == HCA_CHANNEL_PRIMARY && m_channels[ci + 1].type == HCA_CHANNEL_SECONDARY)
+        IntensityStereo(m_channels[ci], m_channels[ci + 1]);
+  }
+  for (int ci = 0; ci < p.channels; ++ci) AnalyseBands(m_channels[ci]);
+  int result = Allocate();
+  if (result == HCA_OK) result = WriteFrame(buffer);
+  if (result != HCA_OK) return result;
+  ++m_frameCounter;
+  if (written) *written = static_cast<size_t>(p.frameSize);
+  return HCA_OK;
+}
+
+}  // namespace hca

@@ -1,0 +1,158 @@
+#include "hca/HcaTables.h"
+
+#include <cmath>
+
+namespace hca {
+
+const uint16_t HCA_LEVELS[16] = {1, 3, 5, 7, 9, 11, 13, 15, 31, 63, 127, 255, 511, 1023, 2047, 4095};
+
+const uint8_t HCA_RESOLUTION_TABLE[72] = {15, 15, 15, 15, 15, 15,                           //
+                                          14, 14, 14, 14, 14, 14,                           //
+                                          13, 13, 13, 13, 13, 13,                           //
+                                          12, 12, 12, 12, 12, 12,                           //
+                                          11, 11, 11, 11, 11, 11,                           //
+                                          10, 10, 10, 10, 10, 10, 10,                       //
+                                          9,  9,  9,  9,  9,  9,                            //
+                                          8,  8,  8,  8,  8,  8,                            //
+                                          7,  6,  6,  5,  4,  4,  4,  3, 3, 3, 2, 2, 2, 2,  //
+                                          1,  1,  1,  1,  1,  1,  1,  1, 1};
+
+const uint8_t HCA_MAGNITUDE_BITS[16] = {0, 0, 0, 0, 0, 0, 0, 0, 4, 5, 6, 7, 8, 9, 10, 11};
+
+const uint8_t HCA_PEEK_BITS[8] = {0, 2, 3, 3, 4, 4, 4, 4};
+
+// Codes from the most negative value to the most positive.
+const HcaCode HCA_CODES[8][15] = {
+    {},
+    {{3, 2}, {0, 1}, {2, 2}},
+    {{7, 3}, {2, 2}, {0, 2}, {1, 2}, {6, 3}},
+    {{7, 3}, {5, 3}, {3, 3}, {0, 2}, {2, 3}, {4, 3}, {6, 3}},
+    {{15, 4}, {6, 3}, {4, 3}, {2, 3}, {0, 3}, {1, 3}, {3, 3}, {5, 3}, {14, 4}},
+    {{15, 4}, {13, 4}, {11, 4}, {4, 3}, {2, 3}, {0, 3}, {1, 3}, {3, 3}, {10, 4}, {12, 4}, {14, 4}},
+    {{15, 4}, {13, 4}, {11, 4}, {9, 4}, {7, 4}, {2, 3}, {0, 3}, {1, 3}, {6, 4}, {8, 4}, {10, 4}, {12, 4}, {14, 4}},
+    {{15, 4},
+     {13, 4},
+     {11, 4},
+     {9, 4},
+     {7, 4},
+     {5, 4},
+     {3, 4},
+     {0, 3},
+     {2, 4},
+     {4, 4},
+     {6, 4},
+     {8, 4},
+     {10, 4},
+     {12, 4},
+     {14, 4}},
+};
+
+namespace {
+
+// Modified Bessel function of the first kind, order 0 (power series).
+double BesselI0(double x) {
+  double sum = 1.0;
+  double term = 1.0;
+  for (int k = 1; k < 64; ++k) {
+    double f = x / (2.0 * k);
+    term *= f * f;
+    sum += term;
+    if (term < sum * 1e-17) break;
+  }
+  return sum;
+}
+
+void BuildTables(HcaTables* t) {
+  for (int i = 0; i < 64; ++i) t->scale[i] = static_cast<float>(std::pow(2.0, 3.5 - (63 - i) * 53.0 / 128.0));
+  t->step[0] = 0.0f;
+  t->range[0] = 0.0f;
+  for (int r = 1; r < 16; ++r) {
+    t->step[r] = static_cast<float>(2.0 / HCA_LEVELS[r]);
+    t->range[r] = t->step[r];
+  }
+  for (int i = -63; i <= 63; ++i) t->hfrRatio[i + 63] = static_cast<float>(std::pow(2.0, i * 53.0 / 128.0));
+  for (int i = 0; i < 15; ++i) t->intensity[i] = static_cast<float>((14 - i) / 7.0);
+
+  // Kaiser-Bessel-derived window (alpha 4.125): the running sum of a 129-point
+  // Kaiser kernel makes it power-complementary; W[0] = 0.00069, W[127] = 0.9999998.
+  const double pi = 3.14159265358979323846;
+  const double alpha = 4.124977263713013;
+  double kernel[129];
+  double total = 0.0;
+  for (int n = 0; n <= 128; ++n) {
+    double x = 2.0 * n / 128.0 - 1.0;
+    kernel[n] = BesselI0(pi * alpha * std::sqrt(1.0 - x * x));
+    total += kernel[n];
+  }
+  double running = 0.0;
+  for (int n = 0; n < 128; ++n) {
+    running += kernel[n];
+    float w = static_cast<float>(std::sqrt(running / total));
+    t->window[n] = w;
+    t->window[255 - n] = w;
+  }
+
+  for (int r = 1; r <= 7; ++r) {
+    int half = HCA_LEVELS[r] / 2;
+    int peek = HCA_PEEK_BITS[r];
+    for (int v = -half; v <= half; ++v) {
+      const HcaCode& code = HCA_CODES[r][v + half];
+      t->codeLength[r][v + half] = code.length;
+      int shift = peek - code.length;
+      for (int tail = 0; tail < (1 << shift); ++tail) {
+        HcaCodeEntry& e = t->decode[r][(code.bits << shift) | tail];
+        e.value = static_cast<int8_t>(v);
+        e.length = code.length;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+const HcaTables& Tables() {
+  static const HcaTables tables = [] {
+    HcaTables t{};
+    BuildTables(&t);
+    return t;
+  }();
+  return tables;
+}
+
+int ScaleIndexFor(float value) {
+  const float* s = Tables().scale;
+  // Binary search for the first entry above the value.
+  int lo = 0;
+  int hi = 64;
+  while (lo < hi) {
+    int mid = (lo + hi) / 2;
+    if (s[mid] > value)
+      hi = mid;
+    else
+      lo = mid + 1;
+  }
+  return lo < 64 ? lo : 63;
+}
+
+int HfrGroupCount(int totalBands, int baseBands, int stereoBands, int bandsPerHfrGroup) {
+  int hfrBands = totalBands - baseBands - stereoBands;
+  if (bandsPerHfrGroup <= 0 || hfrBands <= 0) return 0;
+  return (hfrBands + bandsPerHfrGroup - 1) / bandsPerHfrGroup;
+}
+
+void AssignChannelTypes(const HcaStreamParams& params, uint8_t* types) {
+  int tracks = params.trackCount > 0 ? params.trackCount : 1;
+  int perTrack = params.channels / tracks;
+  for (int c = 0; c < params.channels; ++c) types[c] = HCA_CHANNEL_DISCRETE;
+  if (params.stereoBands <= 0 || perTrack != 2) return;
+  for (int c = 0; c + 1 < params.channels; c += 2) {
+    types[c] = HCA_CHANNEL_PRIMARY;
+    types[c + 1] = HCA_CHANNEL_SECONDARY;
+  }
+}
+
+int CodedBandCount(const HcaStreamParams& params, uint8_t type) {
+  return type == HCA_CHANNEL_SECONDARY ? params.baseBands : params.baseBands + params.stereoBands;
+}
+
+}  // namespace hca

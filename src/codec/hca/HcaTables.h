@@ -1,0 +1,62 @@
+// The fixed tables of the HCA format, shared by encoder and decoder.
+#pragma once
+
+#include <cstdint>
+
+#include "hca/HcaCommon.h"
+
+namespace hca {
+
+// Quantiser levels per resolution (resolution 0 is never quantised).
+extern const uint16_t HCA_LEVELS[16];
+// Resolution for a noise distance d = noise level - band level + 9 (0..71).
+extern const uint8_t HCA_RESOLUTION_TABLE[72];
+// Magnitude bits of resolutions 8..15 (index = resolution; 0 below 8).
+extern const uint8_t HCA_MAGNITUDE_BITS[16];
+// Bits peeked to decode a prefix code of resolutions 1..7 (index = resolution).
+extern const uint8_t HCA_PEEK_BITS[8];
+
+// One prefix code: its bits (right-aligned) and length.
+struct HcaCode {
+  uint8_t bits;
+  uint8_t length;
+};
+// Prefix codes of resolutions 1..7, indexed [resolution][value + (N - 1) / 2].
+extern const HcaCode HCA_CODES[8][15];
+
+// One entry of a prefix-code lookup: the value and the code's real length.
+struct HcaCodeEntry {
+  int8_t value;
+  uint8_t length;
+};
+
+// Tables computed once on first use (thread-safe initialisation).
+struct HcaTables {
+  float scale[64];             // S[i] = 2^(3.5 - (63 - i) * 53 / 128); index 0: band not coded
+  float step[16];              // 2 / N (quantiser step over -1..1); step[0] unused
+  float range[16];             // Q: 0, then 2 / N
+  float hfrRatio[127];         // 2^(i * 53 / 128) for i = -63..63, at [i + 63]
+  float intensity[15];         // (14 - i) / 7
+  float window[256];           // symmetric, power-complementary analysis/synthesis window
+  HcaCodeEntry decode[8][16];  // [resolution][peeked bits] for resolutions 1..7
+  uint8_t codeLength[8][15];   // [resolution][value + (N - 1) / 2]
+};
+const HcaTables& Tables();
+
+// Resolution of a band at noise level z (the level may be z - 1 below the
+// boundary) for a band of the given level, limited to maxResolution.
+inline int ResolutionFor(int noiseLevel, int bandLevel, int maxResolution) {
+  int d = noiseLevel - bandLevel + 9;
+  int r = d < 0 ? 15 : (d >= 72 ? 1 : HCA_RESOLUTION_TABLE[d]);
+  return r < maxResolution ? r : maxResolution;
+}
+
+// Band level of a scale-factor index.
+inline int BandLevel(int scaleIndex) {
+  return ((5 * scaleIndex) >> 1) + 2;
+}
+
+// First scale-factor index whose scale exceeds the value; 63 if none does.
+int ScaleIndexFor(float value);
+
+}  // namespace hca

@@ -1,0 +1,22 @@
+// The HCA transform: a modified discrete cosine transform over 256 windowed
+// samples with a hop of 128, built on a scaled 128-point DCT-IV. Analysis and
+// synthesis share the window; together they reproduce the input exactly
+// (within float rounding) 128 samples later.
+#pragma once
+
+namespace hca {
+
+// out[k] = 1/8 * sum over n of in[n] * cos(pi / 128 * (n + 1/2) * (k + 1/2)),
+// k = 0..127, through a 64-point complex FFT. Applied twice it gives the input
+// back. `in` and `out` may be the same array.
+void Dct4(const float* in, float* out);
+
+// Analysis of one subframe. `history` holds the previous subframe's 128
+// samples (zeros at the start of a stream) and receives `samples`.
+void AnalyseSubframe(float* history, const float* samples, float* coefficients);
+
+// Synthesis of one subframe. `overlap` holds the second half of the previous
+// inverse transform (zeros at the start) and is updated; 128 samples out.
+void SynthesiseSubframe(const float* coefficients, float* overlap, float* samples);
+
+}  // namespace hca

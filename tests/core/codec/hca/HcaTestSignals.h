@@ -1,0 +1,68 @@
+// Test signals and measurements for the HCA tests.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace hcatest {
+
+constexpr double PI = 3.14159265358979323846;
+
+// Interleaved stereo 16-bit frames of a sine (same in both channels).
+inline std::vector<int16_t> StereoSine(size_t frames, double hz, double rate, double amplitude) {
+  std::vector<int16_t> pcm(frames * 2);
+  for (size_t i = 0; i < frames; ++i) {
+    auto v = static_cast<int16_t>(std::lround(amplitude * 32767.0 * std::sin(2.0 * PI * hz * i / rate)));
+    pcm[2 * i] = v;
+    pcm[2 * i + 1] = v;
+  }
+  return pcm;
+}
+
+// Broadband stereo test signal: noise shaped to fall by about 3 dB per octave
+// (a pink-like spectrum, as music has), partly correlated between channels.
+inline std::vector<int16_t> StereoBroadband(size_t frames, uint32_t seed, double amplitude) {
+  std::mt19937 rng(seed);
+  std::normal_distribution<double> normal(0.0, 1.0);
+  std::vector<int16_t> pcm(frames * 2);
+  // Paul Kellet's economy pink filter per channel, mixed with a common part.
+  double b[2][3] = {};
+  for (size_t i = 0; i < frames; ++i) {
+    double common = normal(rng);
+    for (int c = 0; c < 2; ++c) {
+      double white = 0.6 * common + 0.4 * normal(rng);
+      b[c][0] = 0.99765 * b[c][0] + white * 0.0990460;
+      b[c][1] = 0.96300 * b[c][1] + white * 0.2965164;
+      b[c][2] = 0.57000 * b[c][2] + white * 1.0526913;
+      double pink = (b[c][0] + b[c][1] + b[c][2] + white * 0.1848) * 0.11;
+      double v = amplitude * 32767.0 * pink;
+      if (v > 32767.0) v = 32767.0;
+      if (v < -32768.0) v = -32768.0;
+      pcm[2 * i + c] = static_cast<int16_t>(std::lround(v));
+    }
+  }
+  return pcm;
+}
+
+// Signal-to-noise ratio in dB of `decoded` against `reference`, both
+// interleaved, comparing reference frame i with decoded frame i + delay for
+// reference frames [from, to).
+inline double SnrDb(const std::vector<int16_t>& reference, const std::vector<int16_t>& decoded, size_t channels,
+                    size_t delay, size_t from, size_t to) {
+  double signal = 0.0;
+  double noise = 0.0;
+  for (size_t i = from; i < to; ++i) {
+    for (size_t c = 0; c < channels; ++c) {
+      double r = reference[i * channels + c];
+      double d = decoded[(i + delay) * channels + c];
+      signal += r * r;
+      noise += (r - d) * (r - d);
+    }
+  }
+  if (noise == 0.0) return 200.0;
+  return 10.0 * std::log10(signal / noise);
+}
+
+}  // namespace hcatest
