@@ -1,0 +1,184 @@
+// quillcodec: its command line, and the pass it runs (conversion, codec
+// pass with the sources' own code, delay and SNR).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "CaptureTestUtil.h"
+#include "QuillCodec.h"
+#include "TestUtil.h"
+#include "capture/Adpcm.h"
+#include "capture/SoundCapture.h"
+
+namespace {
+
+struct ToolRun {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+class QuillCodecTest : public ::testing::Test {
+ protected:
+  ToolRun Main(std::vector<std::string> args) {
+    args.insert(args.begin(), "quillcodec");
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    FILE* out = fopen(dir.File("stdout.txt").c_str(), "w+b");
+    FILE* err = fopen(dir.File("stderr.txt").c_str(), "w+b");
+    ToolRun run;
+    run.code = QuillCodecMain(static_cast<int>(argv.size()), argv.data(), out, err);
+    fclose(out);
+    fclose(err);
+    run.out = dir.Read("stdout.txt");
+    run.err = dir.Read("stderr.txt");
+    return run;
+  }
+
+  std::string WriteSine(const char* name, uint32_t rate, size_t frames) {
+    WaveSpec spec;
+    spec.rate = rate;
+    spec.data = Bytes16(StereoSine(440.0, rate, 12000.0, frames));
+    dir.Write(name, MakeWave(spec));
+    return dir.File(name);
+  }
+
+  WaveData ReadBack(const std::string& path) {
+    WaveData wave;
+    EXPECT_TRUE(ReadWaveFile(path, &wave)) << path;
+    return wave;
+  }
+
+  TempDir dir;
+};
+
+TEST_F(QuillCodecTest, BadArgumentsPrintUsageAndExitWith1) {
+  const std::string in = WriteSine("in.wav", 32728, 100);
+  const std::string out = dir.File("out.wav");
+  const std::vector<std::vector<std::string>> bad = {
+      {},
+      {in},
+      {in, out, "extra"},
+      {"--format", "MP3", in, out},
+      {"--format", "cri adx", in, out},
+      {"--rate", "15999", in, out},
+      {"--rate", "96001", in, out},
+      {"--rate", "44.1k", in, out},
+      {"--rate"},
+      {"--bogus", in, out},
+      {"--stream", dir.File("s.bin"), in, out},  // PCM has no stream
+  };
+  for (const auto& args : bad) {
+    ToolRun run = Main(args);
+    EXPECT_EQ(run.code, 1) << (args.empty() ? "" : args[0]);
+    EXPECT_FALSE(run.err.empty());
+    EXPECT_TRUE(run.out.empty());
+  }
+  ToolRun help = Main({"--help"});
+  EXPECT_EQ(help.code, 0);
+  EXPECT_NE(help.out.find("usage: quillcodec"), std::string::npos);
+}
+
+TEST_F(QuillCodecTest, UnsupportedInputIsNotSupportedFormatWithExit2) {
+  dir.Write("text.wav", "this is not a wave file, just some text of some length");
+  for (const std::string& in : {dir.File("text.wav"), dir.File("missing.wav")}) {
+    ToolRun run = Main({in, dir.File("out.wav")});
+    EXPECT_EQ(run.code, 2);
+    EXPECT_EQ(run.err.substr(0, 21), "Not Supported Format\n");
+  }
+}
+
+TEST_F(QuillCodecTest, PcmAtTheSameRateIsBitExact) {
+  const std::string in = WriteSine("in.wav", 32728, 10000);
+  ToolRun run = Main({in, dir.File("out.wav")});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.out.find("10000 frames in at 32728 Hz, 10000 frames out at 32728 Hz, format \"PCM\", delay 0 frames"),
+            std::string::npos)
+      << run.out;
+  WaveData original = ReadBack(in);
+  WaveData result = ReadBack(dir.File("out.wav"));
+  EXPECT_EQ(result.samplingRate, 32728u);
+  EXPECT_EQ(result.samples, original.samples);
+}
+
+TEST_F(QuillCodecTest, ConvertsToTheRequestedRate) {
+  const std::string in = WriteSine("in.wav", 44100, 44100);
+  ToolRun run = Main({"--rate", "48000", in, dir.File("out.wav")});
+  ASSERT_EQ(run.code, 0) << run.err;
+  WaveData result = ReadBack(dir.File("out.wav"));
+  EXPECT_EQ(result.samplingRate, 48000u);
+  EXPECT_NEAR(result.frames, 48000.0, 3.0);
+  // A 440 Hz tone at 48 kHz, clean.
+  EXPECT_LT(ThdPlusNoiseDb(result.samples, 0, 440.0, 48000.0, 100), -70.0);
+}
+
+TEST_F(QuillCodecTest, AdpcmRunsTheStandInWithItsDelay) {
+  const std::string in = WriteSine("in.wav", 48000, 48000);
+  ToolRun run = Main({"--format", "ADPCM", in, dir.File("out.wav")});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.out.find("format \"ADPCM\", delay 100 frames"), std::string::npos) << run.out;
+  EXPECT_EQ(run.err, "");
+}
+
+// A codec that delays by 333 frames (half a period of the test tone off whole periods): the measured delay and the SNR
+// see through it.
+std::vector<int16_t> g_line;
+int g_handle;
+uint32_t DelayOpen(void** handle, const QuillDll::CODECINFO*) {
+  g_line.assign(333 * 2, 0);
+  *handle = &g_handle;
+  return QuillDll::RESULT_SUCCESS;
+}
+uint32_t DelayPass(void*, void* out, uint32_t, void* in, uint32_t frames, uint32_t* processed) {
+  const int16_t* s = static_cast<const int16_t*>(in);
+  g_line.insert(g_line.end(), s, s + frames * 2);
+  memcpy(out, g_line.data(), frames * 4u);
+  g_line.erase(g_line.begin(), g_line.begin() + frames * 2);
+  *processed = frames;
+  return QuillDll::RESULT_SUCCESS;
+}
+uint32_t DelayClose(void*) {
+  return QuillDll::RESULT_SUCCESS;
+}
+
+TEST_F(QuillCodecTest, CodecDelayIsMeasuredAndTheSnrAlignedByIt) {
+  CodecFunctions codec;
+  codec.Open = &DelayOpen;
+  codec.EncodeAndDecode = &DelayPass;
+  codec.Close = &DelayClose;
+  WaveData wave;
+  ASSERT_TRUE(ReadWaveFile(WriteSine("in.wav", 48000, 24000), &wave));
+  CodecPassResult result;
+  std::string error;
+  ASSERT_TRUE(RunCodecPass(wave, 32728, WAVE_FORMAT_HCA_LOW, nullptr, codec, &result, &error)) << error;
+  ASSERT_EQ(result.output.size(), result.converted.size());
+  const int32_t delay = CodecDelay(WAVE_FORMAT_HCA_LOW, false, result.converted, result.output);
+  EXPECT_EQ(delay, 333);
+  EXPECT_TRUE(std::isinf(AlignedSnrDb(result.converted, result.output, delay)));
+  EXPECT_LT(AlignedSnrDb(result.converted, result.output, 0), 10.0);
+
+  CodecFunctions none;
+  EXPECT_FALSE(RunCodecPass(wave, 32728, WAVE_FORMAT_ADX, nullptr, none, &result, &error));
+  EXPECT_NE(error.find("CRI ADX"), std::string::npos);
+}
+
+TEST_F(QuillCodecTest, EveryFormatRunsThroughTheCodecLibrary) {
+  const std::string in = WriteSine("in.wav", 48000, 20000);
+  for (int format = WAVE_FORMAT_PCM; format < WAVE_FORMAT_COUNT; ++format) {
+    ToolRun run = Main({"--format", WaveFormatName(format), in, dir.File("out.wav")});
+    if (run.code == 3 && format >= WAVE_FORMAT_ADX) {
+      // A build whose codec library does not offer this codec yet.
+      EXPECT_NE(run.err.find("cannot open"), std::string::npos);
+      continue;
+    }
+    ASSERT_EQ(run.code, 0) << WaveFormatName(format) << ": " << run.err;
+    WaveData result = ReadBack(dir.File("out.wav"));
+    EXPECT_NEAR(result.frames, 20000 * 32728.0 / 48000.0, 3.0) << WaveFormatName(format);
+  }
+}
+
+}  // namespace

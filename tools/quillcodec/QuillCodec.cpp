@@ -1,0 +1,323 @@
+#include "QuillCodec.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "capture/Adpcm.h"
+#include "capture/SoundCapture.h"
+#include "capture/SoundResampler.h"
+#include "support/File.h"
+
+namespace {
+
+// Collects the AUDIO packets of the codec pass: always connected.
+class CollectingChannel : public PacketChannel {
+ public:
+  explicit CollectingChannel(std::vector<int16_t>* samples) : m_samples(samples) {}
+  Status GetStatus() const override { return Status::CONNECTED; }
+  bool Write(uint32_t type, const void* data, int32_t size) override {
+    if (type != AUDIO || size <= 0) return true;
+    const int16_t* s = static_cast<const int16_t*>(data);
+    m_samples->insert(m_samples->end(), s, s + size / 2);
+    return true;
+  }
+
+ private:
+  std::vector<int16_t>* m_samples;
+};
+
+// A capture source without a device: the tool hands it the blocks that a
+// source's worker would, and it runs the sources' own codec pass on them.
+class OfflineCapture : public SoundCapture {
+ public:
+  OfflineCapture(const Adpcm* adpcm, const CodecFunctions& codec) : SoundCapture(adpcm, codec) {}
+  ~OfflineCapture() override { Stop(); }
+  std::string GetName() const override { return "quillcodec"; }
+  bool EnumerateDevices() override { return true; }
+  bool Start(const DeviceEntry&, int32_t outputRate, int32_t waveFormat) override {
+    m_outputRate = outputRate;
+    m_waveFormat = waveFormat;
+    ResetLevels();
+    return OpenCodec();
+  }
+  void Stop() override {
+    ClearCarry();
+    CloseCodec();
+  }
+  void Poll() override {}
+  void Send(int16_t* frames, int32_t count) { SendBlock(frames, count); }
+};
+
+void PrintUsage(FILE* to) {
+  fprintf(to,
+          "usage: quillcodec [--format NAME] [--rate HZ] [--stream FILE] IN.wav OUT.wav\n"
+          "  Runs IN.wav through the path the device hears (conversion to HZ, then one\n"
+          "  pass through the codec of NAME) and writes OUT.wav, 16-bit stereo at HZ.\n"
+          "  NAME: \"PCM\" (default), \"ADPCM\", \"CRI ADX\", \"CRI HCA HIGHEST\", \"CRI HCA HIGH\",\n"
+          "        \"CRI HCA MIDDLE\", \"CRI HCA LOW\", \"CRI HCA LOWEST\"\n"
+          "  HZ:   output rate, %d to %d (default %d)\n"
+          "  --stream FILE: also write the compressed stream that the codec produced\n",
+          QUILLCODEC_MIN_RATE, QUILLCODEC_MAX_RATE, QUILLCODEC_DEFAULT_RATE);
+}
+
+bool ParseRate(const char* text, int32_t* rate) {
+  char* end = nullptr;
+  long value = strtol(text, &end, 10);
+  if (end == text || *end != '\0') return false;
+  if (value < QUILLCODEC_MIN_RATE || value > QUILLCODEC_MAX_RATE) return false;
+  *rate = static_cast<int32_t>(value);
+  return true;
+}
+
+void Put16(std::vector<uint8_t>& b, uint32_t v) {
+  b.push_back(static_cast<uint8_t>(v & 0xFF));
+  b.push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
+}
+void Put32(std::vector<uint8_t>& b, uint32_t v) {
+  Put16(b, v & 0xFFFF);
+  Put16(b, v >> 16);
+}
+void PutId(std::vector<uint8_t>& b, const char* id) {
+  b.insert(b.end(), id, id + 4);
+}
+
+}  // namespace
+
+bool RunCodecPass(const WaveData& wave, int32_t rate, int32_t format, const Adpcm* adpcm, const CodecFunctions& codec,
+                  CodecPassResult* result, std::string* error) {
+  result->converted.clear();
+  result->output.clear();
+  result->adpcmUsed = format == WAVE_FORMAT_ADPCM && adpcm != nullptr && adpcm->IsLoaded();
+  result->seconds = 0.0;
+
+  CollectingChannel channel(&result->output);
+  OfflineCapture capture(adpcm, codec);
+  capture.SetSerialChannel(&channel);
+  if (!capture.Start(DeviceEntry(), rate, format)) {
+    *error = "the codec library cannot open \"" + std::string(WaveFormatName(format)) + "\"";
+    return false;
+  }
+
+  SoundResampler converter;
+  converter.Setup(wave.samplingRate, static_cast<uint32_t>(rate), 2);
+  const double expectedFrames = static_cast<double>(wave.frames) * rate / wave.samplingRate + 16;
+  result->converted.reserve(static_cast<size_t>(expectedFrames) * 2);
+  result->output.reserve(static_cast<size_t>(expectedFrames) * 2);
+
+  std::vector<int16_t> block;
+  std::vector<int16_t> converted;
+  const auto start = std::chrono::steady_clock::now();
+  double carry = 0.0;
+  uint32_t at = 0;
+  while (at < wave.frames) {
+    // 20 ms slices of the file with the fraction of a frame carried, as the
+    // wave-file source plays them.
+    double exact = static_cast<double>(wave.samplingRate) * QUILLCODEC_BLOCK_MS / 1000.0 + carry;
+    uint32_t n = static_cast<uint32_t>(exact);
+    carry = exact - n;
+    if (n > wave.frames - at) n = wave.frames - at;
+    if (n == 0) continue;
+    const int16_t* slice = wave.samples.data() + static_cast<size_t>(at) * 2;
+    at += n;
+
+    if (converter.IsNeed()) {
+      converted.resize(static_cast<size_t>(converter.OutputBytes(n * 4)) / 2 + 2);
+      uint32_t bytes = 0;
+      converter.Convert(slice, n * 4, converted.data(), &bytes);
+      block.assign(converted.begin(), converted.begin() + bytes / 2);
+    } else {
+      block.assign(slice, slice + static_cast<size_t>(n) * 2);
+    }
+    result->converted.insert(result->converted.end(), block.begin(), block.end());
+    capture.Send(block.data(), static_cast<int32_t>(block.size() / 2));
+  }
+  result->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  capture.Stop();
+  return true;
+}
+
+int32_t CodecDelay(int32_t format, bool adpcmUsed, const std::vector<int16_t>& converted,
+                   const std::vector<int16_t>& output, int32_t maxLag) {
+  if (format == WAVE_FORMAT_PCM) return 0;
+  if (format == WAVE_FORMAT_ADPCM) return adpcmUsed ? SoundCapture::ADPCM_CUT_SAMPLES : 0;
+
+  // The lag at which the output best matches the input (normalised
+  // correlation of the channel sums over up to 65536 frames).
+  const size_t frames = std::min(converted.size(), output.size()) / 2;
+  if (frames < 2) return 0;
+  const size_t window = std::min<size_t>(65536, frames);
+  std::vector<double> a(frames);
+  std::vector<double> b(frames);
+  for (size_t i = 0; i < frames; ++i) {
+    a[i] = static_cast<double>(converted[2 * i]) + converted[2 * i + 1];
+    b[i] = static_cast<double>(output[2 * i]) + output[2 * i + 1];
+  }
+  int32_t best = 0;
+  double bestScore = 0.0;
+  for (int32_t lag = 0; lag <= maxLag && static_cast<size_t>(lag) < frames; ++lag) {
+    const size_t n = std::min(window, frames - static_cast<size_t>(lag));
+    double dot = 0.0;
+    double energy = 0.0;
+    for (size_t i = 0; i < n; ++i) {
+      dot += a[i] * b[i + static_cast<size_t>(lag)];
+      energy += b[i + static_cast<size_t>(lag)] * b[i + static_cast<size_t>(lag)];
+    }
+    if (energy <= 0.0) continue;
+    double score = dot / std::sqrt(energy);
+    if (score > bestScore) {
+      bestScore = score;
+      best = lag;
+    }
+  }
+  return best;
+}
+
+double AlignedSnrDb(const std::vector<int16_t>& reference, const std::vector<int16_t>& output, int32_t delay) {
+  const size_t refFrames = reference.size() / 2;
+  const size_t outFrames = output.size() / 2;
+  const size_t d = static_cast<size_t>(delay < 0 ? 0 : delay);
+  double signal = 0.0;
+  double noise = 0.0;
+  for (size_t o = d; o < outFrames && o - d < refFrames; ++o) {
+    for (size_t c = 0; c < 2; ++c) {
+      double r = reference[2 * (o - d) + c];
+      double e = output[2 * o + c] - r;
+      signal += r * r;
+      noise += e * e;
+    }
+  }
+  if (noise == 0.0) return INFINITY;
+  if (signal == 0.0) return -INFINITY;
+  return 10.0 * std::log10(signal / noise);
+}
+
+bool WriteWave16(const std::string& path, const std::vector<int16_t>& samples, uint32_t rate) {
+  const uint32_t dataBytes = static_cast<uint32_t>(samples.size() * 2);
+  std::vector<uint8_t> header;
+  PutId(header, "RIFF");
+  Put32(header, 36 + dataBytes);
+  PutId(header, "WAVE");
+  PutId(header, "fmt ");
+  Put32(header, 16);
+  Put16(header, 1);         // integer PCM
+  Put16(header, 2);         // stereo
+  Put32(header, rate);      // frames per second
+  Put32(header, rate * 4);  // bytes per second
+  Put16(header, 4);         // block align
+  Put16(header, 16);        // bits per sample
+  PutId(header, "data");
+  Put32(header, dataBytes);
+
+  std::vector<uint8_t> body(samples.size() * 2);
+  for (size_t i = 0; i < samples.size(); ++i) {
+    uint16_t v = static_cast<uint16_t>(samples[i]);
+    body[2 * i] = static_cast<uint8_t>(v & 0xFF);
+    body[2 * i + 1] = static_cast<uint8_t>(v >> 8);
+  }
+  CFile file;
+  if (!file.Open(path.c_str(), "wb")) return false;
+  bool ok = file.Write(header.data(), header.size()) && file.Write(body.data(), body.size());
+  file.Close();
+  return ok;
+}
+
+int QuillCodecMain(int argc, const char* const* argv, FILE* out, FILE* err) {
+  int32_t format = WAVE_FORMAT_PCM;
+  int32_t rate = QUILLCODEC_DEFAULT_RATE;
+  std::string streamPath;
+  std::vector<std::string> files;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      PrintUsage(out);
+      return EXIT_DONE;
+    }
+    if (arg == "--format" || arg == "--rate" || arg == "--stream") {
+      if (i + 1 >= argc) {
+        fprintf(err, "quillcodec: %s needs a value\n", arg.c_str());
+        PrintUsage(err);
+        return EXIT_USAGE;
+      }
+      const char* value = argv[++i];
+      if (arg == "--format") {
+        format = WaveFormatFromName(value);
+        if (format < 0) {
+          fprintf(err, "quillcodec: unknown format \"%s\"\n", value);
+          PrintUsage(err);
+          return EXIT_USAGE;
+        }
+      } else if (arg == "--rate") {
+        if (!ParseRate(value, &rate)) {
+          fprintf(err, "quillcodec: the rate must be a whole number from %d to %d\n", QUILLCODEC_MIN_RATE,
+                  QUILLCODEC_MAX_RATE);
+          PrintUsage(err);
+          return EXIT_USAGE;
+        }
+      } else {
+        streamPath = value;
+      }
+      continue;
+    }
+    if (arg.size() > 1 && arg[0] == '-') {
+      fprintf(err, "quillcodec: unknown option %s\n", arg.c_str());
+      PrintUsage(err);
+      return EXIT_USAGE;
+    }
+    files.push_back(arg);
+  }
+  if (files.size() != 2) {
+    PrintUsage(err);
+    return EXIT_USAGE;
+  }
+  if (!streamPath.empty() && (format < WAVE_FORMAT_ADX || format > WAVE_FORMAT_HCA_LOWEST)) {
+    fprintf(err, "quillcodec: --stream needs a CRI format (\"CRI ADX\" or \"CRI HCA ...\")\n");
+    return EXIT_USAGE;
+  }
+
+  WaveData wave;
+  std::string reason;
+  if (!ReadWaveFile(files[0], &wave, &reason)) {
+    fprintf(err, "Not Supported Format\n");
+    fprintf(err, "quillcodec: %s: %s\n", files[0].c_str(), reason.c_str());
+    return EXIT_UNSUPPORTED;
+  }
+
+  Adpcm adpcm;
+  if (format == WAVE_FORMAT_ADPCM) {
+    adpcm.Load();
+    if (!adpcm.IsLoaded()) {
+      fprintf(err,
+              "quillcodec: no WaveCodecKav library beside the program; \"ADPCM\" runs as \"PCM\", as in the program\n");
+    }
+  }
+
+  CodecFunctions codec = QuillDllFunctions();
+  if (!streamPath.empty()) {
+    // The codec library keeps its compressed stream inside; it has no tap yet.
+    fprintf(err, "quillcodec: this build's codec library does not hand out its stream (--stream)\n");
+    return EXIT_FAILED;
+  }
+
+  CodecPassResult result;
+  std::string error;
+  if (!RunCodecPass(wave, rate, format, &adpcm, codec, &result, &error)) {
+    fprintf(err, "quillcodec: %s\n", error.c_str());
+    return EXIT_FAILED;
+  }
+  if (!WriteWave16(files[1], result.output, static_cast<uint32_t>(rate))) {
+    fprintf(err, "quillcodec: %s cannot be written\n", files[1].c_str());
+    return EXIT_FAILED;
+  }
+
+  const int32_t delay = CodecDelay(format, result.adpcmUsed, result.converted, result.output);
+  const double snr = AlignedSnrDb(result.converted, result.output, delay);
+  const double duration = static_cast<double>(wave.frames) / wave.samplingRate;
+  const double speed = result.seconds > 0.0 ? duration / result.seconds : INFINITY;
+  fprintf(out,
+          "quillcodec: %u frames in at %u Hz, %zu frames out at %d Hz, format \"%s\", delay %d frames, "
+          "SNR %.1f dB, %.1fx real time\n",
+          wave.frames, wave.samplingRate, result.output.size() / 2, rate, WaveFormatName(format), delay, snr, speed);
+  return EXIT_DONE;
+}

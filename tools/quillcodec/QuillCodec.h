@@ -1,0 +1,51 @@
+// quillcodec: runs a wave file through exactly the path that the device
+// would hear: the wave-file decoder, the sample-rate converter and the codec
+// pass of the capture sources, in blocks of 20 ms, and writes the result as
+// 16-bit stereo PCM.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "capture/CodecFunctions.h"
+#include "capture/WaveDecoder.h"
+
+class Adpcm;
+
+// Exit codes.
+enum QuillCodecExit { EXIT_DONE = 0, EXIT_USAGE = 1, EXIT_UNSUPPORTED = 2, EXIT_FAILED = 3 };
+
+// Output rates the program accepts (the SamplingRate setting's range).
+constexpr int32_t QUILLCODEC_MIN_RATE = 16000;
+constexpr int32_t QUILLCODEC_MAX_RATE = 96000;
+constexpr int32_t QUILLCODEC_DEFAULT_RATE = 32728;
+// Length of the blocks given to the codec pass, in milliseconds of input.
+constexpr uint32_t QUILLCODEC_BLOCK_MS = 20;
+
+struct CodecPassResult {
+  std::vector<int16_t> converted;  // the input at the output rate (what the pass was given)
+  std::vector<int16_t> output;     // what the pass returned: what the device plays
+  bool adpcmUsed = false;          // false when "ADPCM" ran as PCM (no wave-codec library)
+  double seconds = 0.0;            // time taken by conversion and codec pass
+};
+
+// Converts wave to rate and passes it through the codec of format in blocks
+// of 20 ms of input. False (with error) when the codec cannot be opened.
+bool RunCodecPass(const WaveData& wave, int32_t rate, int32_t format, const Adpcm* adpcm, const CodecFunctions& codec,
+                  CodecPassResult* result, std::string* error);
+
+// The codec's delay in frames: exact for PCM and ADPCM, measured by
+// correlation (up to maxLag frames) for the codec library's formats.
+int32_t CodecDelay(int32_t format, bool adpcmUsed, const std::vector<int16_t>& converted,
+                   const std::vector<int16_t>& output, int32_t maxLag = 4096);
+
+// SNR in dB of output against reference delayed by delay frames.
+double AlignedSnrDb(const std::vector<int16_t>& reference, const std::vector<int16_t>& output, int32_t delay);
+
+// Writes interleaved stereo 16-bit PCM as a wave file.
+bool WriteWave16(const std::string& path, const std::vector<int16_t>& samples, uint32_t rate);
+
+// The command line; texts go to out and err.
+int QuillCodecMain(int argc, const char* const* argv, FILE* out, FILE* err);
