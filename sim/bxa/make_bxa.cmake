@@ -1,0 +1,20 @@
+# Writes the stand-in device program image: a text header that quill-devsim
+# recognises, then numbered blocks and an end mark (see BxaImage.h).
+#   cmake -DOUT=<path> [-DBLOCKS=<n>] -P make_bxa.cmake
+if(NOT DEFINED OUT)
+  message(FATAL_ERROR "OUT is not set")
+endif()
+if(NOT DEFINED BLOCKS)
+  set(BLOCKS 4096)
+endif()
+set(text "QUILLON-BXA/1 blocks=${BLOCKS}\n")
+math(EXPR last "${BLOCKS} - 1")
+foreach(i RANGE 0 ${last})
+  string(LENGTH "${i}" digits)
+  math(EXPR pad "6 - ${digits}")
+  string(REPEAT "0" ${pad} zeros)
+  string(APPEND text "QUILLON DEVICE PROGRAM BLOCK ${zeros}${i}\n")
+endforeach()
+string(APPEND text "END\n")
+file(WRITE "${OUT}.tmp" "${text}")
+file(RENAME "${OUT}.tmp" "${OUT}")
