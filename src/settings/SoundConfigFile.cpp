@@ -148,6 +148,9 @@ bool SoundConfig::LoadText(const std::string& fileText, const std::string& name,
   }
 
   ResetToDefaults(false);
+  std::vector<std::string> keys;
+  keys.reserve(static_cast<size_t>(m_count));
+  for (int32_t i = 0; i < m_count; ++i) keys.push_back(m_items[i]->GetKey());
   std::string path[SoundConfigItem::DEPTH_MAX];
   CConfigToken tokens;
   while (NextLine(text, &position, &line)) {
@@ -174,9 +177,8 @@ bool SoundConfig::LoadText(const std::string& fileText, const std::string& name,
     std::string key = JoinTokens(tokens, 0, colon);
     std::string value = JoinTokens(tokens, colon + 1, count);
     for (int32_t i = 0; i < m_count; ++i) {
-      SoundConfigItem& item = *m_items[i];
-      if (item.HasPath(path) && item.GetKey() == key) {
-        item.SetText(value);
+      if (keys[static_cast<size_t>(i)] == key && m_items[i]->HasPath(path)) {
+        m_items[i]->SetText(value);
         break;
       }
     }

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "SettingsFakes.h"
 #include "TestUtil.h"
@@ -262,4 +263,26 @@ TEST_F(SoundConfigTest, ResetToDefaults) {
   EXPECT_EQ(config.GetRecord().volume, 0.5f);  // the record only with store
   config.ResetToDefaults(true);
   EXPECT_EQ(config.GetRecord().volume, 1.0f);
+}
+
+// The model is used from the main thread; its lock still keeps a second
+// thread's sends and reads whole while records arrive.
+TEST_F(SoundConfigTest, LockedOperationsFromTwoThreads) {
+  channel.status = PacketChannel::Status::CONNECTED;
+  SoundConfigData device = config.GetRecord();
+  std::thread sender([this] {
+    for (int i = 0; i < 100; ++i) {
+      config.NewStreamToken();
+      config.SendToDevice();
+      SoundConfigData r = config.GetRecord();
+      EXPECT_TRUE(r.volume == 1.0f || r.volume == 0.5f);
+    }
+  });
+  for (int i = 0; i < 100; ++i) {
+    device.volume = i % 2 == 0 ? 0.5f : 1.0f;
+    Receive(config, device);
+  }
+  sender.join();
+  EXPECT_EQ(channel.packets.size(), 100u);
+  EXPECT_EQ(config.GetRecord().streamToken, now + 99);
 }

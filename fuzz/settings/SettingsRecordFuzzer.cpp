@@ -1,0 +1,50 @@
+// Arbitrary bytes as the payload of a CONFIG packet from the device.
+//
+// Checks beyond "no crash": a payload of another size changes nothing; a
+// record keeps the four fields that the PC decides, every list field names an
+// entry of its list afterwards, and the model can be saved and loaded again.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "FuzzFolder.h"
+#include "settings/SoundConfig.h"
+
+namespace {
+void Require(bool condition, const char* what) {
+  if (!condition) {
+    fprintf(stderr, "settings_record_fuzzer: %s\n", what);
+    abort();
+  }
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string& folder = FuzzFolder();
+  SoundConfig config(nullptr, size % 2 == 0, folder);
+  config.SetClock([] { return 1234u; });
+  config.NewStreamToken();
+  SoundConfigData before = config.GetRecord();
+  config.ApplyReceived(data, static_cast<int32_t>(size));
+  SoundConfigData after = config.GetRecord();
+  if (size != SOUND_CONFIG_SIZE) {
+    Require(memcmp(&before, &after, sizeof before) == 0, "a payload of another size changed the record");
+    return 0;
+  }
+  Require(after.streamToken == before.streamToken && after.displayMode == before.displayMode &&
+              after.samplingRate == before.samplingRate && after.waveFormat == before.waveFormat,
+          "a field that the PC decides was taken over");
+  for (int32_t i = 0; i < config.GetCount(); ++i) {
+    SoundConfigItem& item = *config.GetItem(i);
+    Require(!item.GetValue().empty(), "empty value");
+    if (auto* list = dynamic_cast<ConfigList*>(&item)) {
+      Require(list->FindEntry(item.GetValue()) >= 0, "a list value outside its list");
+      item.StoreToRecord();  // asserts when the value names no entry
+    }
+  }
+  SoundConfig other(nullptr, size % 2 == 0, folder);
+  Require(other.LoadText(config.SaveText(), "received", true), "the saved record does not load");
+  return 0;
+}
