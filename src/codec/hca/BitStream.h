@@ -11,11 +11,30 @@ namespace hca {
 
 class BitWriter {
  public:
-  // The buffer must be zero-filled: bits are ORed in.
+  // Whole bytes are stored as they fill up; Flush stores the last, partial
+  // byte (its unused low bits zero). Bytes past the written bits are not touched.
   BitWriter(uint8_t* buffer, size_t sizeBytes) : m_buffer(buffer), m_limitBits(sizeBytes * 8) {}
 
   // Writes the low `bits` bits of value (0..32 bits).
-  void Write(uint32_t value, int bits);
+  void Write(uint32_t value, int bits) {
+    if (bits <= 0) return;
+    if (m_position + static_cast<size_t>(bits) > m_limitBits) {
+      m_overflow = true;
+      m_position += static_cast<size_t>(bits);
+      return;
+    }
+    const uint64_t v = bits < 32 ? (value & ((1u << bits) - 1u)) : value;
+    m_pending = (m_pending << bits) | v;
+    m_pendingBits += bits;
+    m_position += static_cast<size_t>(bits);
+    while (m_pendingBits >= 8) {
+      m_pendingBits -= 8;
+      m_buffer[m_byte++] = static_cast<uint8_t>(m_pending >> m_pendingBits);
+    }
+  }
+  void Flush() {
+    if (m_pendingBits > 0) m_buffer[m_byte] = static_cast<uint8_t>(m_pending << (8 - m_pendingBits));
+  }
 
   size_t BitsWritten() const { return m_position; }
   bool Overflowed() const { return m_overflow; }
@@ -23,7 +42,10 @@ class BitWriter {
  private:
   uint8_t* m_buffer;
   size_t m_limitBits;
-  size_t m_position = 0;
+  size_t m_position = 0;   // bits written or refused
+  size_t m_byte = 0;       // next whole byte to store
+  uint64_t m_pending = 0;  // bits not yet stored (the low m_pendingBits)
+  int m_pendingBits = 0;
   bool m_overflow = false;
 };
 
@@ -39,7 +61,19 @@ class BitReader {
   }
 
   // The next `bits` bits (0..24) without consuming them; zeros past the end.
-  uint32_t Peek(int bits) const;
+  uint32_t Peek(int bits) const {
+    if (bits <= 0) return 0;
+    const size_t byte = m_position >> 3;
+    uint32_t window;
+    if (byte + 4 <= (m_limitBits >> 3)) {
+      const uint8_t* p = m_data + byte;
+      window = static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
+               static_cast<uint32_t>(p[2]) << 8 | p[3];
+    } else {
+      window = PeekNearEnd(byte);
+    }
+    return (window << (m_position & 7)) >> (32 - bits);
+  }
   // Reads `bits` bits (0..24).
   uint32_t Read(int bits) {
     uint32_t v = Peek(bits);
@@ -54,6 +88,8 @@ class BitReader {
   bool Overrun() const { return m_position > m_limitBits; }
 
  private:
+  uint32_t PeekNearEnd(size_t byte) const;
+
   const uint8_t* m_data = nullptr;
   size_t m_limitBits = 0;
   size_t m_position = 0;

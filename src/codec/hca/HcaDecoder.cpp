@@ -100,6 +100,7 @@ int HcaDecoder::Create(int maxChannels, int reducedMemory, void* work, size_t wo
   const size_t usable = workSize - static_cast<size_t>(base - static_cast<uint8_t*>(work));
   auto* self = new (base) HcaDecoder();
   self->m_maxChannels = maxChannels;
+  self->m_tables = &Tables();
   self->m_channels = reinterpret_cast<HcaDecoderChannel*>(base + Aligned(sizeof(HcaDecoder)));
   for (int c = 0; c < maxChannels; ++c) new (&self->m_channels[c]) HcaDecoderChannel();
   const size_t head = Aligned(sizeof(HcaDecoder)) + Aligned(sizeof(HcaDecoderChannel)) * maxChannels;
@@ -259,7 +260,7 @@ int HcaDecoder::ReadSideData(const uint8_t* frame, bool commit) {
       }
     }
     if (commit) {
-      const HcaTables& t = Tables();
+      const HcaTables& t = *m_tables;
       for (int j = 0; j < HCA_BANDS; ++j) {
         int resolution = 0;
         if (j < c.codedBands && scale[j] != 0) {
@@ -308,7 +309,7 @@ int HcaDecoder::DecodeFrame(const uint8_t* data, size_t size, size_t* used) {
 
 void HcaDecoder::DecodeSubframe(int subframe, float* const* out) {
   const HcaStreamParams& p = m_params;
-  const HcaTables& t = Tables();
+  const HcaTables& t = *m_tables;
   BitReader in(m_frame, static_cast<size_t>(p.frameSize));
   in.Seek(m_valuePosition);
   for (int ci = 0; ci < p.channels; ++ci) {

@@ -20,6 +20,7 @@ int HcaDecoderStart();
 int HcaDecoderFinish();
 
 struct HcaDecoderChannel;
+struct HcaTables;
 
 class HcaDecoder {
  public:
@@ -64,6 +65,7 @@ class HcaDecoder {
   void DecodeSubframe(int subframe, float* const* out);
 
   int m_maxChannels = 0;
+  const HcaTables* m_tables = nullptr;
   HcaDecoderChannel* m_channels = nullptr;  // in the work area
   uint8_t* m_frame = nullptr;               // in the work area, m_frameCapacity bytes
   int m_frameCapacity = 0;

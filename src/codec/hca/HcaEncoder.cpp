@@ -27,30 +27,23 @@ int ExtraSideBits(const HcaStreamParams& p, uint8_t type) {
   return 6 * p.hfrGroups;
 }
 
-// Quantised value of a normalised coefficient at a resolution (1..15).
-inline int Quantise(float x, int resolution) {
-  const int levels = HCA_LEVELS[resolution];
-  float t = (x + 1.0f) / Tables().step[resolution];
-  int q;
-  if (!(t > 0.0f))
-    q = 0;
-  else if (t >= static_cast<float>(levels - 1))
-    q = levels - 1;
-  else
-    q = static_cast<int>(t);
-  return q - (levels - 1) / 2;
-}
-
-inline int ValueBits(int q, int resolution) {
-  if (resolution <= 7) return Tables().codeLength[resolution][q + HCA_LEVELS[resolution] / 2];
-  return HCA_MAGNITUDE_BITS[resolution] + (q != 0 ? 1 : 0);
+// Quantiser level (0..N-1) of a normalised coefficient at a resolution
+// (1..15): trunc((x + 1) / step), kept inside the quantiser's range; the
+// value coded is the level - (N - 1) / 2. The coefficients are finite (the
+// input is clipped), so the clamp needs no test for not-a-number.
+inline int QuantiserLevel(float x, float inverseStep, float top) {
+  float t = (x + 1.0f) * inverseStep;
+  t = t > 0.0f ? t : 0.0f;
+  t = t < top ? t : top;
+  return static_cast<int>(t);
 }
 
 }  // namespace
 
 struct HcaEncoderChannel {
   float history[HCA_SUBFRAME_SAMPLES];   // previous subframe's input
-  float coef[HCA_SUBFRAMES][HCA_BANDS];  // transform output, normalised in place
+  float coef[HCA_SUBFRAMES][HCA_BANDS];  // transform output
+  float norm[HCA_BANDS][HCA_SUBFRAMES];  // normalised coefficients, band by band
   uint16_t cost[HCA_BANDS][16];          // bits of a band's 8 values per resolution
   float hfrMean[MAX_HFR_GROUPS];
   uint8_t scale[HCA_BANDS];
@@ -146,6 +139,7 @@ int HcaEncoder::Create(int maxChannels, void* work, size_t workSize, void* owner
   self->m_channels = reinterpret_cast<HcaEncoderChannel*>(base + head);
   for (int c = 0; c < maxChannels; ++c) new (&self->m_channels[c]) HcaEncoderChannel();
   self->m_owner = owner;
+  self->m_tables = &Tables();
   self->m_maxChannels = maxChannels;
   self->m_channelCount = std::min(2, maxChannels);
   *encoder = self;
@@ -321,7 +315,8 @@ void HcaEncoder::IntensityStereo(HcaEncoderChannel& left, HcaEncoderChannel& rig
 // HFR group means, scale factors and normalisation of one channel (steps 2 to 5).
 void HcaEncoder::AnalyseBands(HcaEncoderChannel& c) {
   const HcaStreamParams& p = m_params;
-  const float* scale = Tables().scale;
+  const HcaTables& t = *m_tables;
+  const float* scale = t.scale;
   const int hfrStart = p.baseBands + p.stereoBands;
   if (c.type != HCA_CHANNEL_SECONDARY) {
     for (int g = 0; g < p.hfrGroups && g < MAX_HFR_GROUPS; ++g) {
@@ -339,11 +334,11 @@ void HcaEncoder::AnalyseBands(HcaEncoderChannel& c) {
     if (j < limit) {
       float m = 0.0f;
       for (int s = 0; s < HCA_SUBFRAMES; ++s) m = std::max(m, std::fabs(c.coef[s][j]));
-      index = ScaleIndexFor(m);
+      index = ScaleIndexFor(t, m);
     }
     c.scale[j] = static_cast<uint8_t>(index);
     const float inverse = index > 0 ? 1.0f / scale[index] : 0.0f;
-    for (int s = 0; s < HCA_SUBFRAMES; ++s) c.coef[s][j] *= inverse;
+    for (int s = 0; s < HCA_SUBFRAMES; ++s) c.norm[j][s] = c.coef[s][j] * inverse;
   }
   // HFR scales: the source bands run down from the last coded band while the
   // target bands run up from the first uncoded one, across all groups.
@@ -355,7 +350,7 @@ void HcaEncoder::AnalyseBands(HcaEncoderChannel& c) {
       int count = 0;
       for (int k = 0; k < p.bandsPerHfrGroup && target < p.totalBands; ++k, --source, ++target) {
         if (source < 0 || c.scale[source] == 0) continue;
-        for (int s = 0; s < HCA_SUBFRAMES; ++s) sum += std::fabs(c.coef[s][source]);
+        for (int s = 0; s < HCA_SUBFRAMES; ++s) sum += std::fabs(c.norm[source][s]);
         count += HCA_SUBFRAMES;
       }
       float value = c.hfrMean[g];
@@ -364,7 +359,7 @@ void HcaEncoder::AnalyseBands(HcaEncoderChannel& c) {
         double factor = mean > 0.0 ? std::min(1.0 / mean, 1.4142135) : 1.4142135;
         value = static_cast<float>(value * factor);
       }
-      c.hfrScale[g] = static_cast<uint8_t>(ScaleIndexFor(value));
+      c.hfrScale[g] = static_cast<uint8_t>(ScaleIndexFor(t, value));
     }
   }
   for (int j = 0; j < HCA_BANDS; ++j)
@@ -402,8 +397,20 @@ void HcaEncoder::ScaleBits(HcaEncoderChannel& c) const {
 int HcaEncoder::BandCost(HcaEncoderChannel& c, int band, int resolution) const {
   uint16_t& cached = c.cost[band][resolution];
   if (cached == NO_COST) {
+    const float* x = c.norm[band];
+    const float inverseStep = m_tables->inverseStep[resolution];
+    const int levels = HCA_LEVELS[resolution];
+    const auto top = static_cast<float>(levels - 1);
     int bits = 0;
-    for (int s = 0; s < HCA_SUBFRAMES; ++s) bits += ValueBits(Quantise(c.coef[s][band], resolution), resolution);
+    if (resolution <= 7) {
+      const uint8_t* length = m_tables->codeLength[resolution];
+      for (int s = 0; s < HCA_SUBFRAMES; ++s) bits += length[QuantiserLevel(x[s], inverseStep, top)];
+    } else {
+      // Magnitude bits, and a sign bit for every value other than 0.
+      const int zero = levels / 2;
+      bits = HCA_SUBFRAMES * HCA_MAGNITUDE_BITS[resolution];
+      for (int s = 0; s < HCA_SUBFRAMES; ++s) bits += QuantiserLevel(x[s], inverseStep, top) != zero ? 1 : 0;
+    }
     cached = static_cast<uint16_t>(bits);
   }
   return cached;
@@ -515,7 +522,9 @@ int HcaEncoder::WriteFrame(uint8_t* buffer) {
       for (int j = 0; j < c.codedBands; ++j) {
         const int r = c.resolution[j];
         if (r == 0) continue;
-        const int q = Quantise(c.coef[s][j], r);
+        const int levels = HCA_LEVELS[r];
+        const int q =
+            QuantiserLevel(c.norm[j][s], m_tables->inverseStep[r], static_cast<float>(levels - 1)) - levels / 2;
         if (r <= 7) {
           const HcaCode& code = HCA_CODES[r][q + HCA_LEVELS[r] / 2];
           out.Write(code.bits, code.length);
@@ -527,6 +536,7 @@ int HcaEncoder::WriteFrame(uint8_t* buffer) {
       }
     }
   }
+  out.Flush();
   if (out.Overflowed()) return HCA_ERROR_FRAME_OVERFLOW;
   if (out.BitsWritten() + 16 != static_cast<size_t>(CountBits(m_noiseLevel, m_boundary))) return HCA_ERROR_BIT_COUNT;
   Put16(buffer + frameSize - 2, Crc16(buffer, static_cast<size_t>(frameSize - 2)));

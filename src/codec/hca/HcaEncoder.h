@@ -27,6 +27,7 @@ int ComputeEncoderParams(int channels, int samplingRate, int bandwidth, int bitR
                          HcaStreamParams* params, int* effectiveBitRate);
 
 struct HcaEncoderChannel;
+struct HcaTables;
 
 class HcaEncoder {
  public:
@@ -80,6 +81,7 @@ class HcaEncoder {
   int WriteFrame(uint8_t* buffer);
 
   void* m_owner = nullptr;
+  const HcaTables* m_tables = nullptr;
   int m_maxChannels = 0;
   HcaEncoderChannel* m_channels = nullptr;  // in the work area, m_maxChannels entries
 

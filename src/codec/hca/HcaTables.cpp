@@ -65,9 +65,11 @@ double BesselI0(double x) {
 void BuildTables(HcaTables* t) {
   for (int i = 0; i < 64; ++i) t->scale[i] = static_cast<float>(std::pow(2.0, 3.5 - (63 - i) * 53.0 / 128.0));
   t->step[0] = 0.0f;
+  t->inverseStep[0] = 0.0f;
   t->range[0] = 0.0f;
   for (int r = 1; r < 16; ++r) {
     t->step[r] = static_cast<float>(2.0 / HCA_LEVELS[r]);
+    t->inverseStep[r] = static_cast<float>(HCA_LEVELS[r] / 2.0);
     t->range[r] = t->step[r];
   }
   for (int i = -63; i <= 63; ++i) t->hfrRatio[i + 63] = static_cast<float>(std::pow(2.0, i * 53.0 / 128.0));
@@ -117,21 +119,6 @@ const HcaTables& Tables() {
     return t;
   }();
   return tables;
-}
-
-int ScaleIndexFor(float value) {
-  const float* s = Tables().scale;
-  // Binary search for the first entry above the value.
-  int lo = 0;
-  int hi = 64;
-  while (lo < hi) {
-    int mid = (lo + hi) / 2;
-    if (s[mid] > value)
-      hi = mid;
-    else
-      lo = mid + 1;
-  }
-  return lo < 64 ? lo : 63;
 }
 
 int HfrGroupCount(int totalBands, int baseBands, int stereoBands, int bandsPerHfrGroup) {

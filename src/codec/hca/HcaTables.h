@@ -34,6 +34,7 @@ struct HcaCodeEntry {
 struct HcaTables {
   float scale[64];             // S[i] = 2^(3.5 - (63 - i) * 53 / 128); index 0: band not coded
   float step[16];              // 2 / N (quantiser step over -1..1); step[0] unused
+  float inverseStep[16];       // N / 2, so that x / step is x * inverseStep
   float range[16];             // Q: 0, then 2 / N
   float hfrRatio[127];         // 2^(i * 53 / 128) for i = -63..63, at [i + 63]
   float intensity[15];         // (14 - i) / 7
@@ -57,6 +58,20 @@ inline int BandLevel(int scaleIndex) {
 }
 
 // First scale-factor index whose scale exceeds the value; 63 if none does.
-int ScaleIndexFor(float value);
+inline int ScaleIndexFor(const HcaTables& t, float value) {
+  int lo = 0;
+  int hi = 64;
+  while (lo < hi) {
+    int mid = (lo + hi) / 2;
+    if (t.scale[mid] > value)
+      hi = mid;
+    else
+      lo = mid + 1;
+  }
+  return lo < 64 ? lo : 63;
+}
+inline int ScaleIndexFor(float value) {
+  return ScaleIndexFor(Tables(), value);
+}
 
 }  // namespace hca

@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "HcaAllocationCount.h"
 #include "HcaTestSignals.h"
 #include "hca/CriQuillHca.h"
 #include "hca/HcaFilter.h"
@@ -99,4 +100,22 @@ TEST(HcaFilter, MakesOnlyFiltersItCanRun) {
   ASSERT_NE(nullptr, filter);
   EXPECT_EQ(64000, filter->BitRate());
   filter->Destroy();
+}
+
+TEST(CriQuillHca, AllocatesNothingOnceOpen) {
+#ifndef HCA_COUNT_ALLOCATIONS
+  GTEST_SKIP() << "allocations are not counted in this build";
+#else
+  CriQuillBase* codec = nullptr;
+  std::vector<int16_t> in = hcatest::StereoBroadband(10 * 1024, 77, 0.3);
+  std::vector<int16_t> out(in.size());
+  for (uint16_t quality = 1; quality <= 5; ++quality) {
+    ASSERT_EQ(QuillDll::RESULT_SUCCESS, CreateCriQuillHca(Info(2, 32728, quality), &codec));
+    uint32_t processed = 0;
+    HcaAllocationCountStart();
+    for (size_t at = 0; at < 10 * 1024; at += 640) codec->Process(&out[2 * at], 640, &in[2 * at], 640, &processed);
+    EXPECT_EQ(0, HcaAllocationCountStop()) << quality;
+    codec->Release();
+  }
+#endif
 }

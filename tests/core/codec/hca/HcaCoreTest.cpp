@@ -39,6 +39,7 @@ TEST(HcaBitStream, ReadsBackWhatWasWrittenMostSignificantBitFirst) {
   out.Write(5, 3);
   out.Write(0x123456, 24);
   out.Write(1, 1);
+  out.Flush();
   EXPECT_EQ(63u, out.BitsWritten());
   EXPECT_FALSE(out.Overflowed());
   EXPECT_EQ(0xFF, buffer[0]);
@@ -64,6 +65,7 @@ TEST(HcaBitStream, StaysInsideItsBuffer) {
   BitWriter out(buffer, 2);
   out.Write(0xABC, 12);
   out.Write(0xFF, 8);  // does not fit: counted, not written
+  out.Flush();
   EXPECT_TRUE(out.Overflowed());
   EXPECT_EQ(0, buffer[2]);
   EXPECT_EQ(0xAB, buffer[0]);

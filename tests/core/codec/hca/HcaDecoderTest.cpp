@@ -159,6 +159,7 @@ TEST(HcaDecoder, RefusesFramesWithImpossibleSideDataEvenWhenTheirCrcChecks) {
     w.Write(100, 9);
     w.Write(0, 7);
     body(w);
+    w.Flush();
     FixCrc(&f);
     return f;
   };
