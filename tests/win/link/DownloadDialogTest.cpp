@@ -1,0 +1,227 @@
+// The download dialog (resource IDD_DOWNLOAD) and its procedure: the
+// template as it is stored, and a box download over the fake library with the
+// real modal dialog (needs a display: run by with-display on Xvfb).
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+
+#include "FakeHostIo.h"
+#include "TestUtil.h"
+#include "link/DownloadDialog.h"
+#include "link/DownloadDialogIds.h"
+#include "link/KAVHostIO.h"
+#include "link/SerialChannel.h"
+#include "resources/resource.h"
+
+namespace {
+
+// --- The template ---------------------------------------------------------------
+
+// Reads a 16-bit word and moves on.
+uint16_t Word(const uint8_t*& p) {
+  uint16_t v;
+  memcpy(&v, p, 2);
+  p += 2;
+  return v;
+}
+uint32_t Dword(const uint8_t*& p) {
+  uint32_t v;
+  memcpy(&v, p, 4);
+  p += 4;
+  return v;
+}
+// A resource string or ordinal: "#n" for an ordinal.
+std::string SzOrOrd(const uint8_t*& p) {
+  uint16_t first = Word(p);
+  if (first == 0xFFFF) return "#" + std::to_string(Word(p));
+  std::string text;
+  for (uint16_t c = first; c != 0; c = Word(p)) text += static_cast<char>(c);
+  return text;
+}
+void AlignDword(const uint8_t*& p, const uint8_t* base) {
+  while ((p - base) % 4 != 0) ++p;
+}
+
+TEST(DownloadDialogTemplate, LayoutAndItems) {
+  HRSRC found = FindResourceA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_DOWNLOAD), MAKEINTRESOURCEA(5));
+  ASSERT_NE(found, nullptr);
+  const auto* base = static_cast<const uint8_t*>(LockResource(LoadResource(GetModuleHandleA(nullptr), found)));
+  ASSERT_NE(base, nullptr);
+  const uint8_t* p = base;
+  EXPECT_EQ(Word(p), 1);       // dlgVer
+  EXPECT_EQ(Word(p), 0xFFFF);  // DLGTEMPLATEEX
+  Dword(p);                    // helpID
+  Dword(p);                    // exStyle
+  const uint32_t style = Dword(p);
+  EXPECT_NE(style & DS_MODALFRAME, 0u);
+  EXPECT_NE(style & DS_CENTERMOUSE, 0u);
+  EXPECT_NE(style & WS_POPUP, 0u);
+  EXPECT_EQ(style & WS_CAPTION, 0u);
+  EXPECT_EQ(style & WS_VISIBLE, 0u);  // shown by its procedure
+  EXPECT_EQ(Word(p), 3);              // items
+  Word(p);
+  Word(p);
+  EXPECT_EQ(Word(p), 145);
+  EXPECT_EQ(Word(p), 41);
+  EXPECT_EQ(SzOrOrd(p), "");  // menu
+  EXPECT_EQ(SzOrOrd(p), "");  // class
+  EXPECT_EQ(SzOrOrd(p), "");  // no caption
+  EXPECT_EQ(Word(p), 9);      // point size
+  Word(p);                    // weight
+  Word(p);                    // italic, charset
+  EXPECT_EQ(SzOrOrd(p), "MS UI Gothic");
+
+  struct Item {
+    uint32_t id;
+    std::string cls;
+    std::string text;
+    uint32_t style;
+    uint16_t x, y, cx, cy;
+  } items[3];
+  for (Item& item : items) {
+    AlignDword(p, base);
+    Dword(p);  // helpID
+    Dword(p);  // exStyle
+    item.style = Dword(p);
+    item.x = Word(p);
+    item.y = Word(p);
+    item.cx = Word(p);
+    item.cy = Word(p);
+    item.id = Dword(p);
+    item.cls = SzOrOrd(p);
+    item.text = SzOrOrd(p);
+    p += Word(p);  // creation data
+  }
+  EXPECT_EQ(items[0].id, 2001u);
+  EXPECT_EQ(_stricmp(items[0].cls.c_str(), "msctls_progress32"), 0) << items[0].cls;  // the compiler may upper-case it
+  EXPECT_NE(items[0].style & PBS_SMOOTH, 0u);
+  EXPECT_EQ(items[0].x, 8);
+  EXPECT_EQ(items[0].y, 12);
+  EXPECT_EQ(items[0].cx, 128);
+  EXPECT_EQ(items[0].cy, 18);
+  EXPECT_EQ(items[1].id, 2002u);
+  EXPECT_EQ(items[1].cls, "#130");  // Static
+  EXPECT_EQ(items[1].text, "0/0");
+  EXPECT_EQ(items[1].style & SS_TYPEMASK, static_cast<uint32_t>(SS_RIGHT));
+  EXPECT_EQ(items[1].x, 9);
+  EXPECT_EQ(items[1].y, 32);
+  EXPECT_EQ(items[1].cx, 126);
+  EXPECT_EQ(items[1].cy, 8);
+  EXPECT_EQ(items[2].id, 2003u);
+  EXPECT_EQ(items[2].cls, "#130");
+  EXPECT_EQ(items[2].style & SS_TYPEMASK, static_cast<uint32_t>(SS_LEFT));
+  EXPECT_EQ(items[2].y, 2);
+}
+
+// --- The dialog at work -----------------------------------------------------------
+
+bool HaveDisplay() {
+  HWND probe = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+  if (probe == nullptr) return false;
+  DestroyWindow(probe);
+  return true;
+}
+
+std::string ItemText(HWND dialog, int id) {
+  char text[128] = {};
+  GetDlgItemTextA(dialog, id, text, sizeof(text));
+  return text;
+}
+
+// What the download thread saw of the dialog while it ran.
+struct Seen {
+  Win32DownloadUi* ui = nullptr;
+  bool visible = false;
+  std::string title;
+  std::string bytesMidway;
+  LRESULT positionMidway = -1;
+  int ticksMidway = 0;
+  LRESULT positionAfterTenSeconds = -1;
+  std::string bytesAtEnd;
+} s_seen;
+
+int32_t HOSTIO_CALL SlowDownload(void*, const char*, hostio::DownloadProgressFn progress, void* context) {
+  HWND dialog = s_seen.ui->GetDialog();
+  for (uint64_t done = 0; done <= 5000; done += 1000) {
+    progress(context, done, 5000);
+    Sleep(80);
+    if (done == 2000) {
+      s_seen.visible = IsWindowVisible(dialog) != FALSE;
+      s_seen.title = ItemText(dialog, IDC_DOWNLOAD_TITLE);
+      s_seen.bytesMidway = ItemText(dialog, IDC_DOWNLOAD_BYTES);
+      s_seen.positionMidway = SendDlgItemMessageA(dialog, IDC_DOWNLOAD_PROGRESS, PBM_GETPOS, 0, 0);
+      s_seen.ticksMidway = s_seen.ui->GetTicks();
+    }
+  }
+  // Ten seconds of the clock: the bar is full and stays full.
+  for (int i = 0; i < 1100; ++i) SendMessageA(dialog, WM_TIMER, DOWNLOAD_TIMER_ID, 0);
+  s_seen.positionAfterTenSeconds = SendDlgItemMessageA(dialog, IDC_DOWNLOAD_PROGRESS, PBM_GETPOS, 0, 0);
+  s_seen.bytesAtEnd = ItemText(dialog, IDC_DOWNLOAD_BYTES);
+  return 1;
+}
+
+TEST(DownloadDialog, BoxDownloadShowsProgressAndEnds) {
+  if (!HaveDisplay()) GTEST_SKIP() << "no display";
+  UseTestResources();
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  const std::string image = std::string(temp) + "quillon-dialog-test.bxa";
+  FILE* f = fopen(image.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  fputs("image", f);
+  fclose(f);
+
+  FakeHostIo fake;
+  fake.listed = {12345678};
+  fake.downloadProgram = &SlowDownload;
+  PlatformLinkSystem system;
+  SerialChannel channel(system);
+  channel.Init(0, fake.MakeHostIo(system));
+  Win32DownloadUi ui;
+  s_seen = Seen();
+  s_seen.ui = &ui;
+  channel.SetDownloadUi(&ui);
+  ASSERT_TRUE(channel.ConnectFirst(true));
+
+  LogCapture log;
+  channel.DownloadGo(image, GetModuleHandleA(nullptr), nullptr);
+  remove(image.c_str());
+
+  EXPECT_TRUE(s_seen.visible);
+  EXPECT_EQ(s_seen.title, "Loading bxa...");
+  EXPECT_EQ(s_seen.bytesMidway, "2000/5000");
+  EXPECT_GE(s_seen.ticksMidway, 1);
+  EXPECT_GE(s_seen.positionMidway, 10);
+  EXPECT_LE(s_seen.positionMidway, static_cast<LRESULT>(ui.GetTicks()) * 10);
+  EXPECT_EQ(s_seen.positionAfterTenSeconds, 10000);
+  EXPECT_EQ(s_seen.bytesAtEnd, "5000/5000");
+  EXPECT_EQ(ui.GetDialog(), nullptr);
+  EXPECT_FALSE(channel.IsDownloadRunning());
+  EXPECT_NE(log.Text().find("5000/5000\nDownloadGo success\n"), std::string::npos) << log.Text();
+}
+
+TEST(DownloadDialog, MissingImageShowsNoDialog) {
+  UseTestResources();
+  FakeHostIo fake;
+  fake.listed = {12345678};
+  fake.downloadProgram = &SlowDownload;
+  PlatformLinkSystem system;
+  SerialChannel channel(system);
+  channel.Init(0, fake.MakeHostIo(system));
+  Win32DownloadUi ui;
+  s_seen = Seen();
+  s_seen.ui = &ui;
+  channel.SetDownloadUi(&ui);
+  ASSERT_TRUE(channel.ConnectFirst(true));
+  LogCapture log;
+  channel.DownloadGo("Z:\\no\\such\\Quillon.bxa", GetModuleHandleA(nullptr), nullptr);
+  EXPECT_EQ(s_seen.title, "");
+  EXPECT_NE(log.Text().find("DownloadGo file \"Z:\\no\\such\\Quillon.bxa\"not exist\n"), std::string::npos);
+}
+
+}  // namespace
