@@ -36,8 +36,25 @@ struct AdxChannelState {
 // it receives the 32 samples a decoder will output for this block.
 void AdxEncodeBlock(AdxChannelState* state, const int16_t* in, uint8_t* block, int16_t* recon);
 
+// Codes a block of each of two channels, exactly as two AdxEncodeBlock calls
+// would, but with the channels' closed loops run side by side.
+void AdxEncodeBlockPair(AdxChannelState* state0, const int16_t* in0, uint8_t* block0, AdxChannelState* state1,
+                        const int16_t* in1, uint8_t* block1);
+
+// The nibble the closed loop chooses for each residual r = -32768..32767 (at
+// nibbles[r + 32768]) in a block whose largest open-loop residual is
+// maxResidual. The coder derives it from seven thresholds instead of the
+// defining rule (clamp16(trunc(r * gain)), then (v + 2340) / 4681, v - 2340
+// for v < 0, within -8..7); tests hold the two against each other.
+void AdxNibbleTable(int32_t maxResidual, int8_t* nibbles);
+
 // Decodes one block of `blockBytes` bytes ((blockBytes - 2) * 2 samples) with
 // the coefficients and history given; `scaleXor` descrambles the scale word
 // (0 for a plain stream). The history moves on.
 void AdxDecodeBlock(const uint8_t* block, int blockBytes, int32_t c1, int32_t c2, int32_t* s1, int32_t* s2,
                     uint16_t scaleXor, int16_t* out);
+
+// Decodes a block of each of two channels of a plain stream side by side, as
+// two AdxDecodeBlock calls would; s1 and s2 hold both channels' histories.
+void AdxDecodeBlockPair(const uint8_t* block0, const uint8_t* block1, int blockBytes, int32_t c1, int32_t c2,
+                        int32_t* s1, int32_t* s2, int16_t* out0, int16_t* out1);

@@ -227,15 +227,24 @@ bool AdxDecoder::DecodeGroups() {
   SjChunk out[ADX_MAX_CHANNELS];
   for (int c = 0; c < f.channels; ++c) SJ_TakeChunk(m_output[c], SJ_LIN_FREE, groups * outBytes, &out[c]);
   int16_t samples[MAX_BLOCK_SAMPLES];
+  int16_t pair[MAX_BLOCK_SAMPLES];
   int32_t done = 0;
   bool marker = false;
   for (; done < groups && !marker; ++done) {
     const uint8_t* group = in.data + static_cast<size_t>(done) * groupBytes;
     for (int c = 0; c < f.channels; ++c) marker = marker || (group[c * f.blockBytes] & 0x80) != 0;
     if (marker) break;
-    for (int c = 0; c < f.channels; ++c) {
+    const size_t at = static_cast<size_t>(done) * outBytes;
+    int c = 0;
+    for (; c + 1 < f.channels; c += 2) {
+      AdxDecodeBlockPair(group + c * f.blockBytes, group + (c + 1) * f.blockBytes, f.blockBytes, f.c1, f.c2, &m_s1[c],
+                         &m_s2[c], samples, pair);
+      std::memcpy(out[c].data + at, samples, static_cast<size_t>(outBytes));
+      std::memcpy(out[c + 1].data + at, pair, static_cast<size_t>(outBytes));
+    }
+    if (c < f.channels) {
       AdxDecodeBlock(group + c * f.blockBytes, f.blockBytes, f.c1, f.c2, &m_s1[c], &m_s2[c], 0, samples);
-      std::memcpy(out[c].data + static_cast<size_t>(done) * outBytes, samples, static_cast<size_t>(outBytes));
+      std::memcpy(out[c].data + at, samples, static_cast<size_t>(outBytes));
     }
   }
   for (int c = 0; c < f.channels; ++c) {

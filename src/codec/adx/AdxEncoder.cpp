@@ -215,21 +215,28 @@ bool AdxEncoder::WriteEndMark() {
 // Codes `groups` block groups of `samples` (<= 32, zero-padded) samples per
 // channel from the channels' sample runs into `out`.
 int AdxEncoder::EncodeGroups(int groups, int samples, const uint8_t* const* input, uint8_t* out) {
-  int16_t block[ADX_BLOCK_SAMPLES];
+  int16_t block[ADX_MAX_CHANNELS][ADX_BLOCK_SAMPLES];
+  const bool scrambled = m_scrambleState != 0 || m_scrambleMultiplier != 0 || m_scrambleIncrement != 0;
   for (int g = 0; g < groups; ++g) {
     for (int c = 0; c < m_channels; ++c) {
-      std::memcpy(block, input[c] + static_cast<size_t>(g) * ADX_BLOCK_SAMPLES * 2, static_cast<size_t>(samples) * 2);
+      std::memcpy(block[c], input[c] + static_cast<size_t>(g) * ADX_BLOCK_SAMPLES * 2,
+                  static_cast<size_t>(samples) * 2);
       if (samples < ADX_BLOCK_SAMPLES) {
-        std::memset(block + samples, 0, static_cast<size_t>(ADX_BLOCK_SAMPLES - samples) * 2);
+        std::memset(block[c] + samples, 0, static_cast<size_t>(ADX_BLOCK_SAMPLES - samples) * 2);
       }
-      AdxEncodeBlock(m_channel[c], block, out, nullptr);
-      if (m_scrambleState != 0 || m_scrambleMultiplier != 0 || m_scrambleIncrement != 0) {
-        AdxPutBe16(out, AdxGetBe16(out) ^ (m_scrambleState & 0x1FFFu));
-        m_scrambleState =
-            static_cast<uint16_t>((m_scrambleState * m_scrambleMultiplier + m_scrambleIncrement) & 0x7FFF);
-      }
-      out += ADX_BLOCK_BYTES;
     }
+    int c = 0;
+    for (; c + 1 < m_channels; c += 2) {
+      AdxEncodeBlockPair(m_channel[c], block[c], out + c * ADX_BLOCK_BYTES, m_channel[c + 1], block[c + 1],
+                         out + (c + 1) * ADX_BLOCK_BYTES);
+    }
+    if (c < m_channels) AdxEncodeBlock(m_channel[c], block[c], out + c * ADX_BLOCK_BYTES, nullptr);
+    for (c = 0; scrambled && c < m_channels; ++c) {
+      uint8_t* word = out + c * ADX_BLOCK_BYTES;
+      AdxPutBe16(word, AdxGetBe16(word) ^ (m_scrambleState & 0x1FFFu));
+      m_scrambleState = static_cast<uint16_t>((m_scrambleState * m_scrambleMultiplier + m_scrambleIncrement) & 0x7FFF);
+    }
+    out += ADX_BLOCK_BYTES * m_channels;
   }
   return groups;
 }

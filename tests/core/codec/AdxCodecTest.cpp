@@ -2,7 +2,9 @@
 // the decoder's handling of partial, foreign and broken streams.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -244,6 +246,106 @@ TEST(AdxEncoderTest, MonoStreamsHaveOneChannelAndEighteenByteGroups) {
   EXPECT_EQ(out[0], Reconstruct(pcm, 44100));
   EXPECT_EQ(decoder->GetFormat().channels, 1);
   EXPECT_EQ(decoder->GetFormat().c1, 7334);
+}
+
+int32_t Clamp16(int32_t v) {
+  return std::min(32767, std::max(-32768, v));
+}
+
+// The block coder written plainly from its definition: open-loop residuals,
+// scale and gain, then the closed loop with the double gain.
+void ReferenceEncode(const int16_t* in, AdxPredictor* p, uint8_t* block, int16_t* recon) {
+  int32_t s1 = p->s1;
+  int32_t s2 = p->s2;
+  int32_t m = 0;
+  for (int i = 0; i < 32; ++i) {
+    const int32_t r = Clamp16(in[i] - ((p->c2 * s2) >> 12) - ((p->c1 * s1) >> 12));
+    m = std::max(m, std::abs(r));
+    s2 = s1;
+    s1 = in[i];
+  }
+  const int32_t scale = std::min(4096, std::max(1, (m - 1) / 7 + 1));
+  const double gain = m != 0 ? 32767.0 / m : 32767.0;
+  s1 = p->s1;
+  s2 = p->s2;
+  int32_t nibble[32];
+  for (int i = 0; i < 32; ++i) {
+    const int32_t r = Clamp16(in[i] - ((p->c2 * s2) >> 12) - ((p->c1 * s1) >> 12));
+    const int32_t v = Clamp16(static_cast<int32_t>(r * gain));
+    const int32_t d = std::min(7, std::max(-8, v >= 0 ? (v + 2340) / 4681 : (v - 2340) / 4681));
+    nibble[i] = d;
+    const int32_t y = Clamp16(Clamp16(d * scale) + ((p->c1 * s1 + p->c2 * s2) >> 12));
+    recon[i] = static_cast<int16_t>(y);
+    s2 = s1;
+    s1 = y;
+  }
+  p->s1 = static_cast<int16_t>(s1);
+  p->s2 = static_cast<int16_t>(s2);
+  bool zero = true;
+  for (int i = 0; i < 16; ++i) {
+    block[2 + i] = static_cast<uint8_t>(((nibble[2 * i] & 15) << 4) | (nibble[2 * i + 1] & 15));
+    zero = zero && block[2 + i] == 0;
+  }
+  AdxPutBe16(block, zero ? 0u : static_cast<uint32_t>(scale - 1));
+}
+
+TEST(AdxBlockTest, NibbleThresholdsMatchTheRuleForEveryResidual) {
+  std::vector<int32_t> ranges = {0, 1, 2, 3, 6, 7, 8, 13, 100, 4680, 4681, 4682, 9999, 30000, 32766, 32767, 32768};
+  uint32_t seed = 5;
+  for (int i = 0; i < 40; ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    ranges.push_back(static_cast<int32_t>(seed >> 17));  // 0..32767
+  }
+  std::vector<int8_t> table(65536);
+  for (int32_t m : ranges) {
+    AdxNibbleTable(m, table.data());
+    const double gain = m != 0 ? 32767.0 / m : 32767.0;
+    for (int32_t r = -32768; r <= 32767; ++r) {
+      const int32_t v = Clamp16(static_cast<int32_t>(r * gain));
+      const int32_t d = std::min(7, std::max(-8, v >= 0 ? (v + 2340) / 4681 : (v - 2340) / 4681));
+      ASSERT_EQ(table[static_cast<size_t>(r + 32768)], d) << "max residual " << m << ", residual " << r;
+    }
+  }
+}
+
+TEST(AdxBlockTest, CoderAgreesWithItsPlainDefinition) {
+  uint32_t seed = 9;
+  AdxPredictor plain[3] = {{7058, -3040, 0, 0}, {7058, -3040, 0, 0}, {7058, -3040, 0, 0}};
+  AdxPredictor fast[3] = {plain[0], plain[1], plain[2]};
+  AdxChannelState state[3] = {};
+  for (int c = 0; c < 3; ++c) {
+    state[c].c1 = 7058;
+    state[c].c2 = -3040;
+    state[c].predictor = &fast[c];
+  }
+  for (int b = 0; b < 3000; ++b) {
+    // Quiet, loud, clipped, noisy and smooth blocks in turn, on three channels:
+    // one coded alone, two coded as a pair.
+    int16_t in[3][32];
+    for (int c = 0; c < 3; ++c) {
+      const int kind = (b + c) % 5;
+      for (int i = 0; i < 32; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        const int32_t noise = static_cast<int32_t>(seed >> 16) - 32768;
+        const double t = b * 32 + i;
+        const int32_t v = kind == 0   ? noise / 4096
+                          : kind == 1 ? noise
+                          : kind == 2 ? (noise > 0 ? 32767 : -32768)
+                          : kind == 3 ? static_cast<int32_t>(30000 * std::sin(t * 0.3)) + noise / 64
+                                      : static_cast<int32_t>(20000 * std::sin(t * 0.01));
+        in[c][i] = static_cast<int16_t>(Clamp16(v));
+      }
+    }
+    uint8_t expected[3][18];
+    int16_t expectedRecon[3][32];
+    for (int c = 0; c < 3; ++c) ReferenceEncode(in[c], &plain[c], expected[c], expectedRecon[c]);
+    uint8_t block[3][18];
+    int16_t recon[32];
+    AdxEncodeBlock(&state[0], in[0], block[0], recon);
+    AdxEncodeBlockPair(&state[1], in[1], block[1], &state[2], in[2], block[2]);
+    ASSERT_EQ(0, std::memcmp(recon, expectedRecon[0], sizeof recon)) << "block " << b;
+    for (int c = 0; c < 3; ++c) ASSERT_EQ(0, std::memcmp(block[c], expected[c], 18)) << "block " << b << " ch " << c;
+  }
 }
 
 TEST(AdxBlockTest, SilenceCodesToAnAllZeroBlock) {
