@@ -71,8 +71,8 @@ void Quillcodec(benchmark::State& state) {
   const int32_t format = static_cast<int32_t>(state.range(0));
   state.SetLabel(WaveFormatName(format));
   Adpcm adpcm;
-  if (format == WAVE_FORMAT_ADPCM) adpcm.Load();
-  if (format == WAVE_FORMAT_ADPCM && !adpcm.IsLoaded()) {
+  if (format == WAVEFMT_ADPCM) adpcm.Load();
+  if (format == WAVEFMT_ADPCM && !adpcm.IsLoaded()) {
     state.SkipWithError("no WaveCodecKav library beside the benchmark");
     return;
   }
@@ -95,6 +95,6 @@ void Quillcodec(benchmark::State& state) {
   }
   state.counters["x_realtime"] = benchmark::Counter(seconds, benchmark::Counter::kIsRate);
 }
-BENCHMARK(Quillcodec)->DenseRange(WAVE_FORMAT_PCM, WAVE_FORMAT_HCA_LOWEST)->Unit(benchmark::kSecond)->Iterations(2);
+BENCHMARK(Quillcodec)->DenseRange(WAVEFMT_PCM, WAVEFMT_CRI_HCA_LOWEST)->Unit(benchmark::kSecond)->Iterations(2);
 
 }  // namespace

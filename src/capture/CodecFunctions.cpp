@@ -1,5 +1,7 @@
 #include "capture/CodecFunctions.h"
 
+#include "codec/include/QuillDll.h"
+
 CodecFunctions QuillDllFunctions() {
   CodecFunctions functions;
 #if defined(QUILL_HAVE_QUILLDLL)

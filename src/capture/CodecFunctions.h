@@ -4,7 +4,11 @@
 
 #include <cstdint>
 
-#include "codec/include/QuillDll.h"
+// QuillDll.h is kept out of this header: its GetVersion clashes with the one
+// of <windows.h>, and the sources' headers are included beside it.
+namespace QuillDll {
+struct CODECINFO;
+}
 
 struct CodecFunctions {
   using OpenFunction = uint32_t (*)(void** handle, const QuillDll::CODECINFO* info);

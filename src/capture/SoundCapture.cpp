@@ -4,10 +4,11 @@
 #include <cstring>
 
 #include "capture/Adpcm.h"
+#include "codec/include/QuillDll.h"
 #include "support/Diag.h"
 
 namespace {
-const char* const kWaveFormatNames[WAVE_FORMAT_COUNT] = {
+const char* const kWaveFormatNames[WAVEFMT_COUNT] = {
     "PCM", "ADPCM", "CRI ADX", "CRI HCA HIGHEST", "CRI HCA HIGH", "CRI HCA MIDDLE", "CRI HCA LOW", "CRI HCA LOWEST",
 };
 
@@ -15,17 +16,17 @@ constexpr int32_t BYTES_PER_FRAME = 4;  // stereo, 16-bit
 constexpr int32_t CHANNELS = 2;
 
 bool IsCodecFormat(int32_t format) {
-  return format >= WAVE_FORMAT_ADX && format <= WAVE_FORMAT_HCA_LOWEST;
+  return format >= WAVEFMT_CRI_ADX && format <= WAVEFMT_CRI_HCA_LOWEST;
 }
 }  // namespace
 
 const char* WaveFormatName(int32_t code) {
-  if (code < 0 || code >= WAVE_FORMAT_COUNT) return nullptr;
+  if (code < 0 || code >= WAVEFMT_COUNT) return nullptr;
   return kWaveFormatNames[code];
 }
 
 int32_t WaveFormatFromName(const std::string& name) {
-  for (int32_t code = 0; code < WAVE_FORMAT_COUNT; ++code) {
+  for (int32_t code = 0; code < WAVEFMT_COUNT; ++code) {
     if (name == kWaveFormatNames[code]) return code;
   }
   return -1;
@@ -49,7 +50,7 @@ bool SoundCapture::OpenCodec() {
   if (m_codec.Open == nullptr) return false;
 
   QuillDll::CODECINFO info = {};
-  if (m_waveFormat == WAVE_FORMAT_ADX) {
+  if (m_waveFormat == WAVEFMT_CRI_ADX) {
     info.codec = QuillDll::CODEC_ADX;
     info.quality = 0;
   } else {
@@ -101,7 +102,7 @@ void SoundCapture::Write(const void* data, size_t bytes) {
 
 void SoundCapture::SendBlock(int16_t* frames, int32_t count) {
   if (count <= 0) return;
-  if (m_waveFormat == WAVE_FORMAT_ADPCM && m_adpcm != nullptr && m_adpcm->IsLoaded()) {
+  if (m_waveFormat == WAVEFMT_ADPCM && m_adpcm != nullptr && m_adpcm->IsLoaded()) {
     SendAdpcm(frames, count);
   } else if (m_hCodec != nullptr && IsCodecFormat(m_waveFormat)) {
     SendThroughCodec(frames, count);

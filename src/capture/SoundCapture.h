@@ -53,15 +53,15 @@ struct LevelMeter {
 
 // Wave format codes (the WaveFormat setting) and their names.
 enum WaveFormatCode : int32_t {
-  WAVE_FORMAT_PCM = 0,
-  WAVE_FORMAT_ADPCM = 1,
-  WAVE_FORMAT_ADX = 2,
-  WAVE_FORMAT_HCA_HIGHEST = 3,
-  WAVE_FORMAT_HCA_HIGH = 4,
-  WAVE_FORMAT_HCA_MIDDLE = 5,
-  WAVE_FORMAT_HCA_LOW = 6,
-  WAVE_FORMAT_HCA_LOWEST = 7,
-  WAVE_FORMAT_COUNT = 8,
+  WAVEFMT_PCM = 0,
+  WAVEFMT_ADPCM = 1,
+  WAVEFMT_CRI_ADX = 2,
+  WAVEFMT_CRI_HCA_HIGHEST = 3,
+  WAVEFMT_CRI_HCA_HIGH = 4,
+  WAVEFMT_CRI_HCA_MIDDLE = 5,
+  WAVEFMT_CRI_HCA_LOW = 6,
+  WAVEFMT_CRI_HCA_LOWEST = 7,
+  WAVEFMT_COUNT = 8,
 };
 // "PCM", "ADPCM", "CRI ADX", "CRI HCA HIGHEST" ... "CRI HCA LOWEST"; null
 // for an unknown code.
@@ -153,7 +153,7 @@ class SoundCapture {
   std::vector<DeviceEntry> m_channelList;  // no source fills it
   int32_t m_outputRate = DEFAULT_OUTPUT_RATE;
   int32_t m_inputRate = 0;
-  int32_t m_waveFormat = WAVE_FORMAT_PCM;
+  int32_t m_waveFormat = WAVEFMT_PCM;
   void* m_hCodec = nullptr;  // the codec library's handle, owned until CloseCodec
   LevelMeter m_levels[2];
   // Carried-over frames (owned): for ADPCM the 2 x ADPCM_CUT_SAMPLES frames of

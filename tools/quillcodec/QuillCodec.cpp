@@ -89,7 +89,7 @@ bool RunCodecPass(const WaveData& wave, int32_t rate, int32_t format, const Adpc
                   CodecPassResult* result, std::string* error) {
   result->converted.clear();
   result->output.clear();
-  result->adpcmUsed = format == WAVE_FORMAT_ADPCM && adpcm != nullptr && adpcm->IsLoaded();
+  result->adpcmUsed = format == WAVEFMT_ADPCM && adpcm != nullptr && adpcm->IsLoaded();
   result->seconds = 0.0;
 
   CollectingChannel channel(&result->output);
@@ -140,8 +140,8 @@ bool RunCodecPass(const WaveData& wave, int32_t rate, int32_t format, const Adpc
 
 int32_t CodecDelay(int32_t format, bool adpcmUsed, const std::vector<int16_t>& converted,
                    const std::vector<int16_t>& output, int32_t maxLag) {
-  if (format == WAVE_FORMAT_PCM) return 0;
-  if (format == WAVE_FORMAT_ADPCM) return adpcmUsed ? SoundCapture::ADPCM_CUT_SAMPLES : 0;
+  if (format == WAVEFMT_PCM) return 0;
+  if (format == WAVEFMT_ADPCM) return adpcmUsed ? SoundCapture::ADPCM_CUT_SAMPLES : 0;
 
   // The lag at which the output best matches the input (normalised
   // correlation of the channel sums over up to 65536 frames).
@@ -224,7 +224,7 @@ bool WriteWave16(const std::string& path, const std::vector<int16_t>& samples, u
 }
 
 int QuillCodecMain(int argc, const char* const* argv, FILE* out, FILE* err) {
-  int32_t format = WAVE_FORMAT_PCM;
+  int32_t format = WAVEFMT_PCM;
   int32_t rate = QUILLCODEC_DEFAULT_RATE;
   std::string streamPath;
   std::vector<std::string> files;
@@ -271,7 +271,7 @@ int QuillCodecMain(int argc, const char* const* argv, FILE* out, FILE* err) {
     PrintUsage(err);
     return EXIT_USAGE;
   }
-  if (!streamPath.empty() && (format < WAVE_FORMAT_ADX || format > WAVE_FORMAT_HCA_LOWEST)) {
+  if (!streamPath.empty() && (format < WAVEFMT_CRI_ADX || format > WAVEFMT_CRI_HCA_LOWEST)) {
     fprintf(err, "quillcodec: --stream needs a CRI format (\"CRI ADX\" or \"CRI HCA ...\")\n");
     return EXIT_USAGE;
   }
@@ -285,7 +285,7 @@ int QuillCodecMain(int argc, const char* const* argv, FILE* out, FILE* err) {
   }
 
   Adpcm adpcm;
-  if (format == WAVE_FORMAT_ADPCM) {
+  if (format == WAVEFMT_ADPCM) {
     adpcm.Load();
     if (!adpcm.IsLoaded()) {
       fprintf(err,

@@ -13,6 +13,7 @@
 #include "TestUtil.h"
 #include "capture/Adpcm.h"
 #include "capture/SoundCapture.h"
+#include "codec/include/QuillDll.h"
 
 namespace {
 
@@ -154,23 +155,23 @@ TEST_F(QuillCodecTest, CodecDelayIsMeasuredAndTheSnrAlignedByIt) {
   ASSERT_TRUE(ReadWaveFile(WriteSine("in.wav", 48000, 24000), &wave));
   CodecPassResult result;
   std::string error;
-  ASSERT_TRUE(RunCodecPass(wave, 32728, WAVE_FORMAT_HCA_LOW, nullptr, codec, &result, &error)) << error;
+  ASSERT_TRUE(RunCodecPass(wave, 32728, WAVEFMT_CRI_HCA_LOW, nullptr, codec, &result, &error)) << error;
   ASSERT_EQ(result.output.size(), result.converted.size());
-  const int32_t delay = CodecDelay(WAVE_FORMAT_HCA_LOW, false, result.converted, result.output);
+  const int32_t delay = CodecDelay(WAVEFMT_CRI_HCA_LOW, false, result.converted, result.output);
   EXPECT_EQ(delay, 333);
   EXPECT_TRUE(std::isinf(AlignedSnrDb(result.converted, result.output, delay)));
   EXPECT_LT(AlignedSnrDb(result.converted, result.output, 0), 10.0);
 
   CodecFunctions none;
-  EXPECT_FALSE(RunCodecPass(wave, 32728, WAVE_FORMAT_ADX, nullptr, none, &result, &error));
+  EXPECT_FALSE(RunCodecPass(wave, 32728, WAVEFMT_CRI_ADX, nullptr, none, &result, &error));
   EXPECT_NE(error.find("CRI ADX"), std::string::npos);
 }
 
 TEST_F(QuillCodecTest, EveryFormatRunsThroughTheCodecLibrary) {
   const std::string in = WriteSine("in.wav", 48000, 20000);
-  for (int format = WAVE_FORMAT_PCM; format < WAVE_FORMAT_COUNT; ++format) {
+  for (int format = WAVEFMT_PCM; format < WAVEFMT_COUNT; ++format) {
     ToolRun run = Main({"--format", WaveFormatName(format), in, dir.File("out.wav")});
-    if (run.code == 3 && format >= WAVE_FORMAT_ADX) {
+    if (run.code == 3 && format >= WAVEFMT_CRI_ADX) {
       // A build whose codec library does not offer this codec yet.
       EXPECT_NE(run.err.find("cannot open"), std::string::npos);
       continue;

@@ -9,6 +9,7 @@
 #include "CaptureTestUtil.h"
 #include "capture/Adpcm.h"
 #include "capture/SoundCapture.h"
+#include "codec/include/QuillDll.h"
 #include "platform/Platform.h"
 #include "support/Strings.h"
 
@@ -108,7 +109,7 @@ class SoundCaptureTest : public ::testing::Test {
 
 TEST_F(SoundCaptureTest, PlainPathSendsTheBlockAsCaptured) {
   Adpcm unloaded;
-  for (int format : {WAVE_FORMAT_PCM, WAVE_FORMAT_ADPCM}) {
+  for (int format : {WAVEFMT_PCM, WAVEFMT_ADPCM}) {
     TestCapture capture(&unloaded);
     capture.SetSerialChannel(&channel);
     ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, format));
@@ -131,7 +132,7 @@ TEST_F(SoundCaptureTest, AdpcmPathDelaysTheStreamByExactly100Frames) {
   ASSERT_TRUE(identity.IsLoaded());
   TestCapture capture(&identity);
   capture.SetSerialChannel(&channel);
-  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVE_FORMAT_ADPCM));
+  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVEFMT_ADPCM));
 
   // Blocks of 200 frames and more, of varying length.
   std::vector<int16_t> input;
@@ -157,7 +158,7 @@ TEST_F(SoundCaptureTest, AdpcmPathSendsShortBlocksUnchangedAndRestartsFromSilenc
   ASSERT_TRUE(identity.IsLoaded());
   TestCapture capture(&identity);
   capture.SetSerialChannel(&channel);
-  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVE_FORMAT_ADPCM));
+  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVEFMT_ADPCM));
 
   std::vector<int16_t> first = Ramp(300, 1);
   capture.SendBlock(first.data(), 300);
@@ -180,7 +181,7 @@ TEST_F(SoundCaptureTest, AdpcmPathThroughTheStandInCodecKeepsTheSound) {
   ASSERT_TRUE(standIn.IsLoaded()) << "WaveCodecKav beside the test program";
   TestCapture capture(&standIn);
   capture.SetSerialChannel(&channel);
-  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVE_FORMAT_ADPCM));
+  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVEFMT_ADPCM));
   std::vector<int16_t> input = StereoSine(440.0, 32728.0, 12000.0, 32728);
   for (size_t at = 0; at < 32728; at += 654) {
     size_t frames = std::min<size_t>(654, 32728 - at);
@@ -195,7 +196,7 @@ TEST_F(SoundCaptureTest, AdpcmPathThroughTheStandInCodecKeepsTheSound) {
 
 TEST_F(SoundCaptureTest, OpenCodecPassesTheFormatsArguments) {
   TestCapture capture(nullptr);
-  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVE_FORMAT_ADX));
+  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVEFMT_CRI_ADX));
   EXPECT_EQ(g_codec.lastInfo.codec, QuillDll::CODEC_ADX);
   EXPECT_EQ(g_codec.lastInfo.channels, 2);
   EXPECT_EQ(g_codec.lastInfo.bytesPerSample, 2);
@@ -206,7 +207,7 @@ TEST_F(SoundCaptureTest, OpenCodecPassesTheFormatsArguments) {
   EXPECT_EQ(g_codec.closes, 1);
   EXPECT_FALSE(capture.IsCodecOpen());
 
-  for (int format = WAVE_FORMAT_HCA_HIGHEST; format <= WAVE_FORMAT_HCA_LOWEST; ++format) {
+  for (int format = WAVEFMT_CRI_HCA_HIGHEST; format <= WAVEFMT_CRI_HCA_LOWEST; ++format) {
     ASSERT_TRUE(capture.Start(DeviceEntry(), 48000, format));
     EXPECT_EQ(g_codec.lastInfo.codec, QuillDll::CODEC_HCA);
     EXPECT_EQ(g_codec.lastInfo.quality, 8 - format);
@@ -217,7 +218,7 @@ TEST_F(SoundCaptureTest, OpenCodecPassesTheFormatsArguments) {
   EXPECT_EQ(g_codec.closes, 6);
 
   // No codec for PCM and ADPCM.
-  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVE_FORMAT_PCM));
+  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVEFMT_PCM));
   EXPECT_FALSE(capture.IsCodecOpen());
   EXPECT_EQ(g_codec.opens, 6);
 }
@@ -225,23 +226,23 @@ TEST_F(SoundCaptureTest, OpenCodecPassesTheFormatsArguments) {
 TEST_F(SoundCaptureTest, OpenCodecFailsOnAnErrorOrANullHandle) {
   TestCapture capture(nullptr);
   g_codec.openResult = QuillDll::RESULT_FAILED;
-  EXPECT_FALSE(capture.Start(DeviceEntry(), 32728, WAVE_FORMAT_HCA_LOW));
+  EXPECT_FALSE(capture.Start(DeviceEntry(), 32728, WAVEFMT_CRI_HCA_LOW));
   EXPECT_FALSE(capture.IsCodecOpen());
   g_codec.openResult = QuillDll::RESULT_SUCCESS;
   g_codec.nullHandle = true;
-  EXPECT_FALSE(capture.Start(DeviceEntry(), 32728, WAVE_FORMAT_HCA_LOW));
+  EXPECT_FALSE(capture.Start(DeviceEntry(), 32728, WAVEFMT_CRI_HCA_LOW));
   EXPECT_FALSE(capture.IsCodecOpen());
 
   TestCapture unbound(nullptr, CodecFunctions());
-  EXPECT_FALSE(unbound.Start(DeviceEntry(), 32728, WAVE_FORMAT_ADX));
-  EXPECT_TRUE(unbound.Start(DeviceEntry(), 32728, WAVE_FORMAT_PCM));
+  EXPECT_FALSE(unbound.Start(DeviceEntry(), 32728, WAVEFMT_CRI_ADX));
+  EXPECT_TRUE(unbound.Start(DeviceEntry(), 32728, WAVEFMT_PCM));
 }
 
 TEST_F(SoundCaptureTest, CodecPathCarriesTheFramesTheCodecDidNotTake) {
   g_codec.granule = 64;
   TestCapture capture(nullptr);
   capture.SetSerialChannel(&channel);
-  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVE_FORMAT_ADX));
+  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVEFMT_CRI_ADX));
 
   std::vector<int16_t> input;
   int next = 1;
@@ -269,7 +270,7 @@ TEST_F(SoundCaptureTest, CodecPathCarriesTheFramesTheCodecDidNotTake) {
 TEST_F(SoundCaptureTest, CodecPathWithALibraryThatTakesEverythingKeepsNoCarry) {
   TestCapture capture(nullptr);
   capture.SetSerialChannel(&channel);
-  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVE_FORMAT_HCA_MIDDLE));
+  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVEFMT_CRI_HCA_MIDDLE));
   for (int frames : {1, 654, 1023, 2000}) {
     std::vector<int16_t> block = Ramp(static_cast<size_t>(frames), 3);
     capture.SendBlock(block.data(), frames);
@@ -281,7 +282,7 @@ TEST_F(SoundCaptureTest, CodecPathWithALibraryThatTakesEverythingKeepsNoCarry) {
 
 TEST_F(SoundCaptureTest, LevelsFollowTheSwingBetweenTurningPoints) {
   TestCapture capture(nullptr);
-  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVE_FORMAT_PCM));
+  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVEFMT_PCM));
 
   // A square wave between -1000 and +1000 on the left, half of it on the right.
   std::vector<int16_t> square;
@@ -323,7 +324,7 @@ TEST_F(SoundCaptureTest, LevelsFollowTheSwingBetweenTurningPoints) {
 TEST_F(SoundCaptureTest, ProcessCapturedConvertsSendsWhenConnectedAndAlwaysMeters) {
   TestCapture capture(nullptr);
   capture.SetSerialChannel(&channel);
-  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVE_FORMAT_PCM));
+  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVEFMT_PCM));
   capture.SetupConverter(48000, 32728);
 
   std::vector<int16_t> block = StereoSine(1000.0, 48000.0, 8000.0, 480);
@@ -348,11 +349,11 @@ TEST_F(SoundCaptureTest, ProcessCapturedConvertsSendsWhenConnectedAndAlwaysMeter
 }
 
 TEST(WaveFormatNames, RoundTrip) {
-  EXPECT_STREQ(WaveFormatName(WAVE_FORMAT_PCM), "PCM");
-  EXPECT_STREQ(WaveFormatName(WAVE_FORMAT_ADX), "CRI ADX");
-  EXPECT_STREQ(WaveFormatName(WAVE_FORMAT_HCA_LOWEST), "CRI HCA LOWEST");
+  EXPECT_STREQ(WaveFormatName(WAVEFMT_PCM), "PCM");
+  EXPECT_STREQ(WaveFormatName(WAVEFMT_CRI_ADX), "CRI ADX");
+  EXPECT_STREQ(WaveFormatName(WAVEFMT_CRI_HCA_LOWEST), "CRI HCA LOWEST");
   EXPECT_EQ(WaveFormatName(8), nullptr);
-  for (int code = 0; code < WAVE_FORMAT_COUNT; ++code) EXPECT_EQ(WaveFormatFromName(WaveFormatName(code)), code);
+  for (int code = 0; code < WAVEFMT_COUNT; ++code) EXPECT_EQ(WaveFormatFromName(WaveFormatName(code)), code);
   EXPECT_EQ(WaveFormatFromName("cri adx"), -1);
 }
 

@@ -10,6 +10,7 @@
 #include "CaptureTestUtil.h"
 #include "TestUtil.h"
 #include "capture/SoundCaptureWaveFile.h"
+#include "codec/include/QuillDll.h"
 
 namespace {
 
@@ -114,7 +115,7 @@ TEST_F(SoundCaptureWaveFileTest, SlicesCarryTheFractionOfAFrameAndCapStalls) {
 TEST_F(SoundCaptureWaveFileTest, PlaybackWrapsFromTheLastFrameToTheFirst) {
   ASSERT_TRUE(source.LoadWaveFile(WriteCounting("loop.wav", 1000, 44100)));
   // No conversion at equal rates: the packets hold the file's frames.
-  ASSERT_TRUE(source.Start(DeviceEntry(), 44100, WAVE_FORMAT_PCM));
+  ASSERT_TRUE(source.Start(DeviceEntry(), 44100, WAVEFMT_PCM));
   source.Stop();
   channel.Clear();
   source.PlayFrames(990);
@@ -134,7 +135,7 @@ TEST_F(SoundCaptureWaveFileTest, PlaybackWrapsFromTheLastFrameToTheFirst) {
 
 TEST_F(SoundCaptureWaveFileTest, WorkerPlaysAtTheClocksPaceUntilStopped) {
   ASSERT_TRUE(source.LoadWaveFile(WriteCounting("pace.wav", 5000, 32000)));
-  ASSERT_TRUE(source.Start(DeviceEntry(), 32000, WAVE_FORMAT_PCM));
+  ASSERT_TRUE(source.Start(DeviceEntry(), 32000, WAVEFMT_PCM));
   EXPECT_TRUE(source.IsActive());
   for (int i = 0; i < 5000 && channel.StreamFrames() < 64000; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -163,8 +164,9 @@ TEST_F(SoundCaptureWaveFileTest, ConvertsToTheOutputRateAndMetersWhileDisconnect
   spec.data = Bytes16(StereoSine(1000.0, 48000.0, 8000.0, 30000));
   dir.Write("sine.wav", MakeWave(spec));
   ASSERT_TRUE(source.LoadWaveFile(dir.File("sine.wav")));
-  ASSERT_TRUE(source.Start(DeviceEntry(), 32728, WAVE_FORMAT_PCM));
+  ASSERT_TRUE(source.Start(DeviceEntry(), 32728, WAVEFMT_PCM));
   source.Stop();
+  channel.Clear();  // whatever the worker played before it stopped
   source.PlayFrames(960);
   ASSERT_EQ(channel.Packets().size(), 1u);
   size_t frames = channel.Packets()[0].samples.size() / 2;
@@ -178,7 +180,7 @@ TEST_F(SoundCaptureWaveFileTest, ConvertsToTheOutputRateAndMetersWhileDisconnect
 }
 
 TEST_F(SoundCaptureWaveFileTest, StartsWithoutAFileAndFailsWhenTheCodecCannotOpen) {
-  ASSERT_TRUE(source.Start(DeviceEntry(), 32728, WAVE_FORMAT_PCM));
+  ASSERT_TRUE(source.Start(DeviceEntry(), 32728, WAVEFMT_PCM));
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_TRUE(channel.Packets().empty());
   // Loading stops the source; the idle tick starts it again.
@@ -190,7 +192,7 @@ TEST_F(SoundCaptureWaveFileTest, StartsWithoutAFileAndFailsWhenTheCodecCannotOpe
   CodecFunctions failing;
   failing.Open = &FailingOpen;
   TestWaveFile codecSource(nullptr, failing, messages, clock);
-  EXPECT_FALSE(codecSource.Start(DeviceEntry(), 32728, WAVE_FORMAT_ADX));
+  EXPECT_FALSE(codecSource.Start(DeviceEntry(), 32728, WAVEFMT_CRI_ADX));
   EXPECT_FALSE(codecSource.IsActive());
   EXPECT_EQ(g_opens, 1u);
 }
