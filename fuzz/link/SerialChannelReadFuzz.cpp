@@ -1,0 +1,78 @@
+// SerialChannel::Read over arbitrary byte streams from the device, through the
+// in-process fake library: bytes arrive in fuzzer-chosen chunks, with library
+// failures and short reads mixed in; the channel re-opens after every close.
+//
+// Input: [chunk limit][failure period][short-read period] then the stream.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "FakeHostIo.h"
+#include "link/KAVHostIO.h"
+#include "link/SerialChannel.h"
+
+namespace {
+
+[[noreturn]] void Broken(const char* what) {
+  fprintf(stderr, "invariant broken: %s\n", what);
+  abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  // The channel logs every step; the fuzzer reports on standard error.
+  if (freopen("/dev/null", "w", stdout) == nullptr) return 0;
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 3) return 0;
+  const size_t chunk = data[0] == 0 ? size : data[0];
+  const unsigned failEvery = data[1];
+  const unsigned shortEvery = data[2];
+  data += 3;
+  size -= 3;
+
+  FakeHostIo fake;
+  fake.listed = {12345678};
+  FakeLinkSystem system;
+  SerialChannel channel(system);
+  channel.Init(0, fake.MakeHostIo(system));
+  if (!channel.ConnectFirst(true)) Broken("connect");
+  channel.Update();
+  if (channel.GetStatus() != PacketChannel::Status::CONNECTED) Broken("bring-up");
+
+  size_t fed = 0;
+  unsigned idle = 0;
+  for (unsigned step = 0; step < 4 * size + 64 && idle < 4; ++step) {
+    if (fed < size) {
+      const size_t n = size - fed < chunk ? size - fed : chunk;
+      fake.PushBytes(data + fed, n);
+      fed += n;
+    }
+    {
+      std::lock_guard<std::mutex> lock(fake.lock);
+      fake.readableError = failEvery != 0 && step % failEvery == failEvery - 1 ? -1 : 0;
+      if (shortEvery != 0 && step % shortEvery == shortEvery - 1)
+        fake.readResults.push_back(static_cast<int32_t>(step % 17));
+    }
+    uint32_t type = 0, length = 0;
+    std::unique_ptr<uint8_t[]> payload = channel.Read(type, length);
+    if (payload != nullptr) {
+      if (type > 1 || length == 0 || length > static_cast<uint32_t>(PacketHeader::MAX_PAYLOAD)) Broken("packet");
+      unsigned sum = 0;
+      for (uint32_t i = 0; i < length; ++i) sum += payload[i];
+      if (sum == 0xFFFFFFFFu) Broken("unreachable");
+    } else if (type != PacketChannel::NO_PACKET && (type > 1 || length != 0)) {
+      Broken("empty packet");
+    }
+    if (channel.GetStatus() != PacketChannel::Status::CONNECTED) {
+      channel.Update();
+      if (channel.GetStatus() != PacketChannel::Status::CONNECTED) Broken("heal");
+    }
+    idle = fed >= size && payload == nullptr && type == PacketChannel::NO_PACKET ? idle + 1 : 0;
+  }
+  return 0;
+}
