@@ -12,11 +12,6 @@ namespace {
 std::atomic<bool> s_counting{false};
 std::atomic<long> s_allocations{0};
 
-void* Allocate(size_t size) {
-  if (s_counting.load(std::memory_order_relaxed)) s_allocations.fetch_add(1, std::memory_order_relaxed);
-  return std::malloc(size == 0 ? 1 : size);
-}
-
 }  // namespace
 
 void AllocationCount_Start() {
@@ -28,6 +23,25 @@ long AllocationCount_Stop() {
   s_counting.store(false, std::memory_order_relaxed);
   return s_allocations.load(std::memory_order_relaxed);
 }
+
+#if defined(QUILL_KEEP_OPERATOR_NEW)
+// The sanitizer runtime owns operator new here: nothing is counted.
+bool AllocationCount_Available() {
+  return false;
+}
+#else
+bool AllocationCount_Available() {
+  return true;
+}
+
+namespace {
+
+void* Allocate(size_t size) {
+  if (s_counting.load(std::memory_order_relaxed)) s_allocations.fetch_add(1, std::memory_order_relaxed);
+  return std::malloc(size == 0 ? 1 : size);
+}
+
+}  // namespace
 
 void* operator new(size_t size) {
   void* p = Allocate(size);
@@ -57,3 +71,4 @@ void operator delete(void* p, size_t) noexcept {
 void operator delete[](void* p, size_t) noexcept {
   std::free(p);
 }
+#endif
