@@ -278,6 +278,28 @@ TEST_F(SimLinkTest, AudioIsRecordedPerStream) {
   EXPECT_EQ(CountEvents("audio"), 50);
 }
 
+TEST_F(SimLinkTest, RecordingStaysValidWhenTheSimulatorIsKilled) {
+  const std::string prefix = dir.File("killed");
+  ASSERT_TRUE(StartSim({"--attach", "immediate", "--record", prefix}));
+  channel.Init(0);
+  ASSERT_TRUE(channel.ConnectFirst(true));
+  ASSERT_TRUE(PumpUntil(Status::CONNECTED));
+  const std::vector<uint8_t> record = MakeRecord(3, 32728, 1.0f);
+  ASSERT_TRUE(channel.Write(PacketChannel::CONFIG, record.data(), 280));
+  uint64_t phase = 0;
+  for (int i = 0; i < 25; ++i) {
+    const std::vector<uint8_t> block = Tone(300, 32728, &phase);
+    ASSERT_TRUE(channel.Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size())));
+  }
+  sim.Kill();
+  const std::string wav = ReadFileText(prefix + "-1.wav");
+  ASSERT_EQ(wav.size(), 44u + 25 * 300 * 4);
+  const auto* h = reinterpret_cast<const uint8_t*>(wav.data());
+  EXPECT_EQ(Get32(h + 4), wav.size() - 8);
+  EXPECT_EQ(Get32(h + 24), 32728u);
+  EXPECT_EQ(Get32(h + 40), wav.size() - 44);
+}
+
 TEST_F(SimLinkTest, KmcDebuggerThroughTheProxyAndTheLoaderTool) {
   ASSERT_TRUE(StartSim({"--debugger", "kmc:42"}));
   platform::SetEnv("KAV_HOSTIO_DLL_PATH", nullptr);

@@ -148,6 +148,21 @@ bool SimProcess::Start(const std::string& simBin, const std::vector<std::string>
   return false;
 }
 
+void SimProcess::Kill() {
+#ifdef _WIN32
+  if (m_process == nullptr) return;
+  TerminateProcess(m_process, 9);
+  WaitForSingleObject(m_process, INFINITE);
+  CloseHandle(m_process);
+  m_process = nullptr;
+#else
+  if (m_pid == 0) return;
+  kill(m_pid, SIGKILL);
+  waitpid(m_pid, nullptr, 0);
+  m_pid = 0;
+#endif
+}
+
 bool SimProcess::Stop() {
   bool clean = true;
 #ifdef _WIN32

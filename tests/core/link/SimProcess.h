@@ -23,6 +23,8 @@ class SimProcess {
   // Ends the simulator (a no-op when it is not running); true when it ended
   // by itself within the grace period.
   bool Stop();
+  // Ends it at once, as a crash or a kill would.
+  void Kill();
   // Everything it printed so far.
   std::string Output() const;
 
