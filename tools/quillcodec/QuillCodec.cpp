@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "StreamTap.h"
 #include "capture/Adpcm.h"
 #include "capture/SoundCapture.h"
 #include "capture/SoundResampler.h"
@@ -294,10 +295,13 @@ int QuillCodecMain(int argc, const char* const* argv, FILE* out, FILE* err) {
   }
 
   CodecFunctions codec = QuillDllFunctions();
+  std::vector<uint8_t> stream;
   if (!streamPath.empty()) {
-    // The codec library keeps its compressed stream inside; it has no tap yet.
-    fprintf(err, "quillcodec: this build's codec library does not hand out its stream (--stream)\n");
-    return EXIT_FAILED;
+    if (!StreamTapAvailable(format)) {
+      fprintf(err, "quillcodec: --stream: this build cannot hand out the stream of \"%s\"\n", WaveFormatName(format));
+      return EXIT_FAILED;
+    }
+    codec = StreamTapFunctions(&stream);
   }
 
   CodecPassResult result;
@@ -309,6 +313,13 @@ int QuillCodecMain(int argc, const char* const* argv, FILE* out, FILE* err) {
   if (!WriteWave16(files[1], result.output, static_cast<uint32_t>(rate))) {
     fprintf(err, "quillcodec: %s cannot be written\n", files[1].c_str());
     return EXIT_FAILED;
+  }
+  if (!streamPath.empty()) {
+    CFile file;
+    if (!file.Open(streamPath.c_str(), "wb") || !file.Write(stream.data(), stream.size())) {
+      fprintf(err, "quillcodec: %s cannot be written\n", streamPath.c_str());
+      return EXIT_FAILED;
+    }
   }
 
   const int32_t delay = CodecDelay(format, result.adpcmUsed, result.converted, result.output);

@@ -10,6 +10,7 @@
 
 #include "CaptureTestUtil.h"
 #include "QuillCodec.h"
+#include "StreamTap.h"
 #include "TestUtil.h"
 #include "capture/Adpcm.h"
 #include "capture/SoundCapture.h"
@@ -179,6 +180,37 @@ TEST_F(QuillCodecTest, EveryFormatRunsThroughTheCodecLibrary) {
     ASSERT_EQ(run.code, 0) << WaveFormatName(format) << ": " << run.err;
     WaveData result = ReadBack(dir.File("out.wav"));
     EXPECT_NEAR(result.frames, 20000 * 32728.0 / 48000.0, 3.0) << WaveFormatName(format);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(QuillCodecTest, StreamHoldsTheHcaHeaderAndEveryFrameOfThePass) {
+  if (!StreamTapAvailable(WAVEFMT_CRI_HCA_LOW)) {
+    GTEST_SKIP() << "no HCA codec in this build";
+  }
+  const std::string in = WriteSine("in.wav", 32728, 10 * 1024 + 500);
+  ToolRun plain = Main({"--format", "CRI HCA LOW", in, dir.File("plain.wav")});
+  ASSERT_EQ(plain.code, 0) << plain.err;
+  ToolRun tapped = Main({"--format", "CRI HCA LOW", "--stream", dir.File("out.hca"), in, dir.File("tapped.wav")});
+  ASSERT_EQ(tapped.code, 0) << tapped.err;
+  EXPECT_EQ(dir.Read("tapped.wav"), dir.Read("plain.wav")) << "the tap does not change the sound";
+
+  const std::string stream = dir.Read("out.hca");
+  ASSERT_GT(stream.size(), 96u);
+  EXPECT_EQ(stream.substr(0, 4), std::string("HCA\0", 4));
+  // Ten whole frames of 1024 samples, all of one size.
+  const size_t frames = 10;
+  EXPECT_EQ((stream.size() - 96) % frames, 0u);
+  const size_t frameSize = (stream.size() - 96) / frames;
+  // 32728 Hz stereo at "LOW" asks for 87274 bit/s: about 341 bytes a frame.
+  EXPECT_NEAR(static_cast<double>(frameSize), 87274.0 * 1024 / 32728 / 8, 8.0);
+
+  ToolRun adx = Main({"--format", "CRI ADX", "--stream", dir.File("out.adx"), in, dir.File("adx.wav")});
+  if (!StreamTapAvailable(WAVEFMT_CRI_ADX)) {
+    EXPECT_EQ(adx.code, 3);
   }
 }
 

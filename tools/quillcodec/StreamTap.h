@@ -1,0 +1,21 @@
+// The codec pass with the compressed stream handed out, for --stream.
+//
+// QuillDll keeps its stream inside the library. The tool links the codec's own
+// objects instead and reads the stream where the codec keeps it: the HCA
+// codec holds the stream header and its most recent frame in its filter, so
+// the tool takes the header at Open and every frame as it completes. The ADX
+// codec keeps its stream in a private ring, so ADX has no tap yet.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "capture/CodecFunctions.h"
+
+// A codec of this wave format can hand out its stream.
+bool StreamTapAvailable(int32_t format);
+
+// Codec functions over the codec linked into the tool that append the stream
+// (the header, then each frame, exactly as the encoder wrote them) to stream.
+// One pass at a time: stream must stay valid until Close.
+CodecFunctions StreamTapFunctions(std::vector<uint8_t>* stream);
