@@ -6,12 +6,15 @@
 #include "link/SerialChannel.h"
 #include "resources/resource.h"
 #include "support/Language.h"
+#include "support/Log.h"
 #include "support/Shell.h"
 
 void Win32DownloadUi::RunDownloadDialog(SerialChannel& channel, void* instance, void* parent) {
   Context context = {this, &channel};
-  DialogBoxParamA(static_cast<HINSTANCE>(instance), MAKEINTRESOURCEA(IDD_DOWNLOAD), static_cast<HWND>(parent),
-                  &Win32DownloadUi::DialogProc, reinterpret_cast<LPARAM>(&context));
+  const INT_PTR result =
+      DialogBoxParamA(static_cast<HINSTANCE>(instance), MAKEINTRESOURCEA(IDD_DOWNLOAD), static_cast<HWND>(parent),
+                      &Win32DownloadUi::DialogProc, reinterpret_cast<LPARAM>(&context));
+  if (result == -1) Log("DownloadGo dialog failed: last error is %lu\n", GetLastError());
   m_dialog.store(nullptr, std::memory_order_relaxed);
 }
 
