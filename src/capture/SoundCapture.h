@@ -78,8 +78,8 @@ class SoundCapture {
   static constexpr int32_t DEFAULT_OUTPUT_RATE = 48000;
 
   // adpcm: the application's ADPCM adapter (shared, may be null); codec: the
-  // codec library's functions.
-  SoundCapture(const Adpcm* adpcm, const CodecFunctions& codec);
+  // codec library's functions (QuillDll's exports unless a test gives fakes).
+  explicit SoundCapture(const Adpcm* adpcm, const CodecFunctions& codec = QuillDllFunctions());
   SoundCapture(const SoundCapture&) = delete;
   SoundCapture& operator=(const SoundCapture&) = delete;
   // Frees the carry-over and closes the codec. The owner stops the source first.
