@@ -23,7 +23,6 @@ enum : int32_t {
   EARLY_REFLECTION_A = 19,
   COMB0_A = 24,
   DELAY_TIME_A = 31,
-  CURRENT = 53,
   AMPLIFICATION_RANGE = 54,
   MIN_DECIBEL = 55,
   SAMPLE_UNIT = 58,
@@ -170,8 +169,6 @@ TEST_F(ConfigItemTest, ListRules) {
 
 TEST_F(ConfigItemTest, WaveFormatCodesWithTheAdpcmLibrary) {
   ConfigList& format = List(WAVE_FORMAT);
-  EXPECT_EQ(format.GetRange(),
-            "[PCM/ADPCM/CRI ADX/CRI HCA HIGHEST/CRI HCA HIGH/CRI HCA MIDDLE/CRI HCA LOW/CRI HCA LOWEST]");
   const char* names[] = {"PCM",          "ADPCM",          "CRI ADX",     "CRI HCA HIGHEST",
                          "CRI HCA HIGH", "CRI HCA MIDDLE", "CRI HCA LOW", "CRI HCA LOWEST"};
   for (uint32_t code = 0; code < 8; ++code) {
@@ -179,7 +176,6 @@ TEST_F(ConfigItemTest, WaveFormatCodesWithTheAdpcmLibrary) {
     format.StoreToRecord();
     EXPECT_EQ(config.GetRecord().waveFormat, code) << names[code];
   }
-  EXPECT_EQ(List(DISPLAY_MODE).GetRange(), "[Analyzer/Config]");
 }
 
 TEST(ConfigItemsWithoutAdpcm, CodesKeepTheirFullListPositions) {
@@ -236,29 +232,16 @@ TEST_F(ConfigItemTest, ListCodesOutsideTheListFallBackToTheDefault) {
   EXPECT_EQ(stored.sampleUnit, 4u);
 }
 
-TEST_F(ConfigItemTest, RangeHintAndNoteTexts) {
-  EXPECT_EQ(Item(EARLY_REFLECTION_A).GetRange(),
-            "[5\x81\x60"
-            "10000]");
+// Ranges are checked with the file layout; the hints are what the window shows.
+TEST_F(ConfigItemTest, Hints) {
   EXPECT_EQ(Item(EARLY_REFLECTION_A).GetHint(),
             "60 [5\x81\x60"
             "10000]");
-  EXPECT_EQ(Item(CURRENT).GetRange(),
-            "[0\x81\x60"
-            "48000]");
-  EXPECT_EQ(Item(MIN_DECIBEL).GetRange(), "[-140\x81\x60-60]");
-  EXPECT_EQ(Item(VOLUME).GetRange(),
-            "[0.00\x81\x60"
-            "2.00]");
   EXPECT_EQ(Item(FILTER_GAIN).GetHint(),
             "3.0 [-24.00\x81\x60"
             "24.00]");
-  EXPECT_EQ(Item(FRONT_BYPASS).GetRange(), "[OFF/ON]");
   EXPECT_EQ(Item(FRONT_BYPASS).GetHint(), "OFF");
-  EXPECT_EQ(Item(SRC_TYPE).GetNote(), "SamplingRateConverterType");
-  EXPECT_EQ(Item(VOLUME).GetNote(), "");
-  EXPECT_EQ(Item(DELAY_TIME_A).GetPath(2), "Delay");
-  EXPECT_EQ(Item(DELAY_TIME_A).GetPath(3), "");
+  EXPECT_EQ(Item(SRC_TYPE).GetHint(), "4TAP");
 }
 
 TEST_F(ConfigItemTest, ReverbNoteFollowsTheLanguage) {

@@ -61,16 +61,6 @@ TEST(ConfigNumber, LongDecimalsKeepTheirScale) {
   EXPECT_EQ(TextToFloat("1e-99999999999999999999"), 0.0);
 }
 
-TEST(ConfigNumber, Texts) {
-  EXPECT_EQ(IntToText(0), "0");
-  EXPECT_EQ(IntToText(-140), "-140");
-  EXPECT_EQ(IntToText(INT32_MIN), "-2147483648");
-  EXPECT_EQ(FloatToText(0.456f, 2), "0.46");
-  EXPECT_EQ(FloatToText(3.0, 2), "3.00");
-  EXPECT_EQ(FloatToText(-0.5, 1), "-0.5");
-  EXPECT_EQ(FloatToText(FLT_MAX, 2).size(), 42u);
-}
-
 TEST(ConfigNumber, NarrowingNeverLeavesTheFloatRange) {
   EXPECT_EQ(NarrowToFloat(1e300), FLT_MAX);
   EXPECT_EQ(NarrowToFloat(-1e300), -FLT_MAX);
