@@ -58,27 +58,6 @@ TEST(Adpcm, LoadsTheStandInBesideTheProgramAndUnloads) {
   EXPECT_TRUE(adpcm.IsLoaded());
 }
 
-TEST(Adpcm, PassIsDelayedByCutAndTakesHistoryFirst) {
-  Adpcm identity;
-  identity.LoadFrom(TestLibraryFolder("adpcm_identity"));
-  ASSERT_TRUE(identity.IsLoaded());
-  // Three channels, cut 4: history of 8 frames, block of 10.
-  const int channels = 3;
-  std::vector<int16_t> history(8 * channels);
-  std::vector<int16_t> block(10 * channels);
-  for (int i = 0; i < 8 * channels; ++i) history[static_cast<size_t>(i)] = static_cast<int16_t>(100 + i);
-  for (int i = 0; i < 10 * channels; ++i) block[static_cast<size_t>(i)] = static_cast<int16_t>(1000 + i);
-  const std::vector<int16_t> original = block;
-  identity.EncodeDecode(block.data(), 10, channels, history.data(), 4);
-  for (int f = 0; f < 10; ++f) {
-    for (int c = 0; c < channels; ++c) {
-      int16_t expected = f < 4 ? history[static_cast<size_t>((f + 4) * channels + c)]
-                               : original[static_cast<size_t>((f - 4) * channels + c)];
-      EXPECT_EQ(block[static_cast<size_t>(f * channels + c)], expected) << "frame " << f << " channel " << c;
-    }
-  }
-}
-
 // The stand-in codec itself: a real 4-bit codec that keeps the sound.
 TEST(Adpcm, StandInCodecKeepsSinesSilenceAndFullScale) {
   Adpcm adpcm;

@@ -175,25 +175,6 @@ TEST_F(SoundCaptureTest, AdpcmPathSendsShortBlocksUnchangedAndRestartsFromSilenc
   for (size_t i = 200; i < sent.size(); ++i) ASSERT_EQ(sent[i], afterInput[i - 200]);
 }
 
-TEST_F(SoundCaptureTest, AdpcmPathThroughTheStandInCodecKeepsTheSound) {
-  Adpcm standIn;
-  standIn.Load();
-  ASSERT_TRUE(standIn.IsLoaded()) << "WaveCodecKav beside the test program";
-  TestCapture capture(&standIn);
-  capture.SetSerialChannel(&channel);
-  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVEFMT_ADPCM));
-  std::vector<int16_t> input = StereoSine(440.0, 32728.0, 12000.0, 32728);
-  for (size_t at = 0; at < 32728; at += 654) {
-    size_t frames = std::min<size_t>(654, 32728 - at);
-    std::vector<int16_t> block(input.begin() + static_cast<long>(2 * at),
-                               input.begin() + static_cast<long>(2 * (at + frames)));
-    capture.SendBlock(block.data(), static_cast<int32_t>(frames));
-  }
-  double snr = SnrDb(input, channel.Stream(), 100, 1000);
-  EXPECT_GT(snr, 25.0);
-  EXPECT_LT(snr, 200.0) << "the codec changes the sound";
-}
-
 TEST_F(SoundCaptureTest, OpenCodecPassesTheFormatsArguments) {
   TestCapture capture(nullptr);
   ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVEFMT_CRI_ADX));
