@@ -18,8 +18,7 @@ CriQuillAdx::CriQuillAdx()
       m_outputRing{},
       m_inputWork{},
       m_streamWork{},
-      m_outputWork{},
-      m_scratch{} {}
+      m_outputWork{} {}
 
 void CriQuillAdx::CountError(void* context, const char* /*message*/) {
   ++static_cast<CriQuillAdx*>(context)->m_errorCount;
@@ -161,17 +160,16 @@ void CriQuillAdx::Slice(int16_t* out, const int16_t* in, uint32_t frames) {
   // Make room in the input rings: the encoder drains them into the stream.
   while (!InputHasRoom(bytes) && Pump()) {
   }
+  const size_t stride = static_cast<size_t>(m_channels);
   for (int c = 0; c < m_channels; ++c) {
-    for (uint32_t i = 0; i < frames; ++i) m_scratch[i] = in[static_cast<size_t>(i) * m_channels + c];
-    const auto* from = reinterpret_cast<const uint8_t*>(m_scratch);
+    const int16_t* from = in + c;
     int32_t left = bytes;
     while (left > 0) {
       SjChunk chunk;
       SJ_TakeChunk(m_inputRing[c], SJ_LIN_FREE, left, &chunk);
       if (chunk.len <= 0) break;  // only if the pipeline were stuck: the rest is dropped
-      std::memcpy(chunk.data, from, static_cast<size_t>(chunk.len));
+      for (int32_t at = 0; at + 1 < chunk.len; at += 2, from += stride) std::memcpy(chunk.data + at, from, 2);
       SJ_AddChunk(m_inputRing[c], SJ_LIN_DATA, &chunk);
-      from += chunk.len;
       left -= chunk.len;
     }
   }
@@ -180,20 +178,18 @@ void CriQuillAdx::Slice(int16_t* out, const int16_t* in, uint32_t frames) {
   while (SJ_CountBytes(m_outputRing[0], SJ_LIN_DATA) < bytes && Pump()) {
   }
   for (int c = 0; c < m_channels; ++c) {
-    auto* to = reinterpret_cast<uint8_t*>(m_scratch);
+    int16_t* to = out + c;
     int32_t left = bytes;
     while (left > 0) {
       SjChunk chunk;
       SJ_TakeChunk(m_outputRing[c], SJ_LIN_DATA, left, &chunk);
       if (chunk.len <= 0) break;
-      std::memcpy(to, chunk.data, static_cast<size_t>(chunk.len));
+      for (int32_t at = 0; at + 1 < chunk.len; at += 2, to += stride) std::memcpy(to, chunk.data + at, 2);
       SJ_AddChunk(m_outputRing[c], SJ_LIN_FREE, &chunk);
-      to += chunk.len;
       left -= chunk.len;
     }
     // A pipeline that could not deliver (never with this encoder feeding the
     // decoder) gives silence rather than stale samples.
-    if (left > 0) std::memset(to, 0, static_cast<size_t>(left));
-    for (uint32_t i = 0; i < frames; ++i) out[static_cast<size_t>(i) * m_channels + c] = m_scratch[i];
+    for (; left > 0; left -= 2, to += stride) *to = 0;
   }
 }

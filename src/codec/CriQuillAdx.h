@@ -58,5 +58,4 @@ class CriQuillAdx final : public CriQuillBase {
   alignas(8) uint8_t m_inputWork[2][WORK_SIZE];
   alignas(8) uint8_t m_streamWork[WORK_SIZE];
   alignas(8) uint8_t m_outputWork[2][WORK_SIZE];
-  int16_t m_scratch[SLICE_FRAMES];  // one channel of a slice
 };

@@ -37,8 +37,11 @@ void MakeQuantiser(int32_t maxResidual, double gain, Quantiser* q) {
 
 inline int32_t Quantise(const Quantiser& q, int32_t r) {
   const int32_t a = r < 0 ? -r : r;
-  const int32_t n = (a >= q.step[0]) + (a >= q.step[1]) + (a >= q.step[2]) + (a >= q.step[3]) + (a >= q.step[4]) +
-                    (a >= q.step[5]) + (a >= q.step[6]);
+  // Summed as a tree: the sum lies on the sample chain.
+  const int32_t n01 = (a >= q.step[0]) + (a >= q.step[1]);
+  const int32_t n23 = (a >= q.step[2]) + (a >= q.step[3]);
+  const int32_t n456 = (a >= q.step[4]) + ((a >= q.step[5]) + (a >= q.step[6]));
+  const int32_t n = (n01 + n23) + n456;
   return r < 0 ? -n : n;
 }
 
@@ -61,7 +64,7 @@ void Analyse(AdxChannelState* state, const int16_t* in, Coder* coder) {
   const AdxPredictor* p = state->predictor;
   // The input with the two history samples in front, so that every residual
   // depends on the input alone and the loop runs in parallel.
-  int32_t x[ADX_BLOCK_SAMPLES + 2];
+  int16_t x[ADX_BLOCK_SAMPLES + 2];
   x[0] = p->s2;
   x[1] = p->s1;
   for (int i = 0; i < ADX_BLOCK_SAMPLES; ++i) x[i + 2] = in[i];

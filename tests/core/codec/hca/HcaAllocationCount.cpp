@@ -42,3 +42,17 @@ void operator delete(void* p, std::size_t) noexcept {
 void operator delete[](void* p, std::size_t) noexcept {
   std::free(p);
 }
+// The nothrow forms must come from the same allocator as the deletes above.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  if (s_counting.load(std::memory_order_relaxed)) s_count.fetch_add(1, std::memory_order_relaxed);
+  return std::malloc(size != 0 ? size : 1);
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+  return operator new(size, tag);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
