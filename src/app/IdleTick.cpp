@@ -1,29 +1,82 @@
 #include "app/IdleTick.h"
 
 #include "resources/resource.h"
+#include "settings/SoundConfig.h"
 #include "support/Language.h"
 #include "support/Log.h"
+
+using Status = PacketChannel::Status;
 
 void IdleTick::Run() {
   ++m_ticks;
   if (m_ticks % LOG_TICKS == 0) Log("Idle ticks: %llu\n", static_cast<unsigned long long>(m_ticks));
 
+  SoundCapture* source = *m_current;
+  if (source != nullptr) KeepSourceRunning(source);
+
   m_statusCounter = (m_statusCounter + 1) % STATUS_TICKS;
-  if (m_statusCounter == 0) RedrawLevels();
+  if (m_statusCounter == 0) RedrawLevels(source);
+
+  StepLink(source);
+  if (m_link.GetStatus() == Status::CONNECTED) TakeDevicePacket();
 
   UpdateLinkText();
   // No debugger is chosen while the device link is down: the caption says so.
-  m_view.UpdateCaption();
+  if (m_link.GetStatus() == Status::DISCONNECTED) m_view.UpdateCaption();
 }
 
-void IdleTick::RedrawLevels() {
-  // No capture source is active: both lines show the "no level" text.
-  std::string none = LoadResourceString(IDS_LEVEL_NONE);
-  m_view.DrawLevels(none, none);
+// A source that stopped (its worker ended, or the device, rate or format
+// changed) is restarted here; one that cannot start is retried every tick.
+void IdleTick::KeepSourceRunning(SoundCapture* source) {
+  source->Poll();
+  if (source->IsActive()) return;
+  const int32_t rate = m_config.GetSamplingRate();
+  const auto format = static_cast<int32_t>(m_config.GetWaveFormat());
+  if (!source->Start(m_view.GetSelectedDevice(), rate, format)) {
+    m_view.ResetChannelList();
+    return;
+  }
+  m_view.RefreshChannelList();
+  // The device learns of the new stream (its rate and format) at once.
+  if (m_link.GetStatus() == Status::CONNECTED) {
+    m_config.NewStreamToken();
+    m_config.SendToDevice();
+  }
+}
+
+void IdleTick::RedrawLevels(const SoundCapture* source) {
+  if (source == nullptr || !source->IsActive()) {
+    const std::string none = LoadResourceString(IDS_LEVEL_NONE);
+    m_view.DrawLevels(none, none);
+    return;
+  }
+  m_view.DrawLevels(std::to_string(source->GetLevel(0)), std::to_string(source->GetLevel(1)));
+}
+
+void IdleTick::StepLink(const SoundCapture* source) {
+  const Status before = m_link.GetStatus();
+  m_link.Update();
+  const Status after = m_link.GetStatus();
+  if (after == before || after != Status::CONNECTED) return;
+  // A new link: the stream gets a new token; the record goes out now if a
+  // stream runs, else when the source next starts.
+  m_config.NewStreamToken();
+  if (source != nullptr && source->IsActive()) m_config.SendToDevice();
+}
+
+// At most one packet a tick; only settings records are taken, the rest dropped.
+void IdleTick::TakeDevicePacket() {
+  uint32_t type = PacketChannel::NO_PACKET;
+  uint32_t size = 0;
+  std::unique_ptr<uint8_t[]> payload = m_link.Read(type, size);
+  if (payload == nullptr || type != PacketChannel::CONFIG) return;
+  Log("SerialChannel::Read::CONFIG\n");
+  if (size > 0) m_config.ApplyReceived(payload.get(), static_cast<int32_t>(size));
 }
 
 void IdleTick::UpdateLinkText() {
-  std::string text = LoadResourceString(IDS_LINK_NONE);
+  const bool connected = m_link.GetStatus() == Status::CONNECTED;
+  const std::string text = LoadResourceString(connected ? IDS_LINK_ACTIVE : IDS_LINK_NONE);
   std::string shown;
   if (!m_view.GetLinkText(&shown)) return;
   if (shown != text) m_view.SetLinkText(text);

@@ -1,14 +1,24 @@
 // One step of the program's idle pump: run by the message loop whenever the
-// message queue is empty, about every 10 ms, on the main thread.
+// message queue is empty, about every 10 ms, on the main thread. It keeps the
+// current capture source running, steps the device link, takes settings the
+// device sends, and refreshes the main window's small status displays.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "capture/SoundCapture.h"
+#include "link/PacketChannel.h"
+
+class SoundConfig;
 
 // What the idle tick shows and asks of the main window.
 class IdleView {
  public:
   virtual ~IdleView() = default;
+  // The device of the current source that the user picked.
+  virtual const DeviceEntry& GetSelectedDevice() = 0;
   virtual void RefreshChannelList() = 0;
   virtual void ResetChannelList() = 0;
   // The two lines of the level display.
@@ -19,6 +29,17 @@ class IdleView {
   virtual void UpdateCaption() = 0;
 };
 
+// The device link as the idle tick drives it.
+class IdleLink {
+ public:
+  virtual ~IdleLink() = default;
+  virtual PacketChannel::Status GetStatus() const = 0;
+  // One step of the connection state machine.
+  virtual void Update() = 0;
+  // The next whole packet, or null; type and size describe it.
+  virtual std::unique_ptr<uint8_t[]> Read(uint32_t& type, uint32_t& size) = 0;
+};
+
 class IdleTick {
  public:
   // Ticks between two redraws of the level display.
@@ -26,7 +47,10 @@ class IdleTick {
   // Ticks between two "Idle ticks" log lines.
   static constexpr uint64_t LOG_TICKS = 3000;
 
-  explicit IdleTick(IdleView& view) : m_view(view) {}
+  // current points at the application's current-source pointer, which the
+  // main window may change between ticks; none of these is owned.
+  IdleTick(IdleView& view, IdleLink& link, SoundConfig& config, SoundCapture* const* current)
+      : m_view(view), m_link(link), m_config(config), m_current(current) {}
 
   void Run();
 
@@ -34,10 +58,16 @@ class IdleTick {
   int GetStatusCounter() const { return m_statusCounter; }
 
  private:
-  void RedrawLevels();
+  void KeepSourceRunning(SoundCapture* source);
+  void RedrawLevels(const SoundCapture* source);
+  void StepLink(const SoundCapture* source);
+  void TakeDevicePacket();
   void UpdateLinkText();
 
   IdleView& m_view;
+  IdleLink& m_link;
+  SoundConfig& m_config;
+  SoundCapture* const* m_current;
   int m_statusCounter = 0;
   uint64_t m_ticks = 0;
 };

@@ -4,15 +4,23 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include "app/AppLinks.h"
 #include "app/Application.h"
+#include "app/CaptureSources.h"
 #include "app/IdleTick.h"
 #include "app/StartWindow.h"
+#include "capture/Adpcm.h"
+#include "capture/Win32MessageBox.h"
+#include "link/DownloadDialog.h"
+#include "link/SerialChannel.h"
 #include "platform/Platform.h"
 #include "resources/resource.h"
+#include "settings/SoundConfig.h"
 #include "support/Diag.h"
 #include "support/Language.h"
 #include "support/Log.h"
 #include "support/Registry.h"
+#include "support/Strings.h"
 
 namespace {
 
@@ -23,6 +31,19 @@ const char kRegistryKey[] = "Software\\VORLANE\\Quillon";
 const char* const kClearedVariables[] = {"KMC_PARTNER_KAVS", "KMC_KAVHOSTIO", "KMC_KAVHOSTIO_ORIGINAL",
                                          "KMC_KAVHOSTIO_IS_OLD_DLL"};
 
+// The settings model's message boxes, owned by the main window.
+class Win32ConfigView : public ConfigView {
+ public:
+  void SetOwner(HWND owner) { m_owner = owner; }
+  void ShowError(const std::string& text, const std::string& caption, bool foreground) override {
+    MessageBoxA(m_owner, text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR | (foreground ? MB_SETFOREGROUND : 0));
+  }
+  void RefreshControls() override {}
+
+ private:
+  HWND m_owner = nullptr;
+};
+
 // The process-wide objects, owned here and deleted in a fixed order.
 struct Application {
   HINSTANCE instance = nullptr;
@@ -30,7 +51,15 @@ struct Application {
   CRegistry registry;
   uint32_t bxaAutoLoad = 1;
   StartWindow* mainWindow = nullptr;
+  SerialChannel* serialChannel = nullptr;
+  Adpcm* adpcm = nullptr;
+  SoundConfig* soundConfig = nullptr;
+  CaptureSources sources;
+  SoundCapture* current = nullptr;  // one of sources.list
   HFONT dialogFont = nullptr;
+  Win32DownloadUi downloadUi;
+  Win32MessageBox messageBox;
+  Win32ConfigView configView;
 };
 
 void RaiseProcessPriority() {
@@ -48,6 +77,15 @@ HFONT MakeDialogFont() {
   return CreateFontIndirectA(&font);
 }
 
+// Chooses the current source by the registry value "API" and writes the
+// choice back.
+void ChooseSource(Application& app) {
+  std::string api;
+  if (!app.registry.GetString("API", api)) api.clear();
+  app.current = ChooseCurrentSource(app.sources, api);
+  app.registry.SetString("API", app.current->GetName());
+}
+
 // Polls the queue; runs one idle tick and sleeps 10 ms whenever it is empty.
 WPARAM RunMessageLoop(IdleTick& idle) {
   MSG msg = {};
@@ -62,6 +100,28 @@ WPARAM RunMessageLoop(IdleTick& idle) {
     DispatchMessageA(&msg);
   }
   return msg.wParam;
+}
+
+void Shutdown(Application& app) {
+  if (app.serialChannel != nullptr) app.serialChannel->Shutdown();
+  app.current = nullptr;
+  for (SoundCapture* source : app.sources.list) {
+    if (source != nullptr) source->Stop();
+  }
+  DeleteCaptureSources(app.sources);
+  delete app.soundConfig;
+  app.soundConfig = nullptr;
+  delete app.serialChannel;
+  app.serialChannel = nullptr;
+  delete app.mainWindow;
+  app.mainWindow = nullptr;
+  delete app.adpcm;
+  app.adpcm = nullptr;
+
+  app.registry.Close();
+  if (app.dialogFont != nullptr) DeleteObject(app.dialogFont);
+  app.dialogFont = nullptr;
+  if (app.comInitialised) CoUninitialize();
 }
 
 }  // namespace
@@ -87,30 +147,56 @@ int RunApplication(HINSTANCE instance) {
   app.registry.Open(kRegistryKey);
   if (!app.registry.GetDword("Bxa Auto Load", app.bxaAutoLoad)) app.bxaAutoLoad = 1;
 
+  app.mainWindow = new StartWindow();
+  app.serialChannel = new SerialChannel();
+  app.serialChannel->SetDownloadUi(&app.downloadUi);
+  app.serialChannel->Init(0);
+  app.adpcm = new Adpcm();
+  app.adpcm->Load();
+  const std::string programFolder = GetDirectory(platform::GetProgramPath());
+  app.soundConfig = new SoundConfig(app.serialChannel, app.adpcm->IsLoaded(), programFolder);
+  app.soundConfig->SetView(&app.configView);
+  CurrentSourceControl captureControl(&app.current);
+  app.soundConfig->SetCapture(&captureControl);
+
+  CreateCaptureSources(app.sources, app.adpcm, app.serialChannel, app.messageBox);
+  if (app.sources.count == 0) {
+    QASSERT(0);
+    Shutdown(app);
+    return 0;
+  }
+  ChooseSource(app);
+
   INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES | ICC_TAB_CLASSES | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
-
-  app.mainWindow = new StartWindow();
 
   HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_QUILLON));
   WPARAM exitCode = 0;
   if (app.mainWindow->Create(instance, icon)) {
-    ShowWindow(app.mainWindow->GetHwnd(), SW_SHOW);
-    UpdateWindow(app.mainWindow->GetHwnd());
+    HWND hwnd = app.mainWindow->GetHwnd();
+    app.configView.SetOwner(hwnd);
+    for (SoundCapture* source : app.sources.list) {
+      if (source != nullptr) source->SetOwnerWindow(hwnd);
+    }
+    if (app.current->GetDeviceCount() > 0) app.mainWindow->SelectDevice(app.current->GetDevice(0));
+    ShowWindow(hwnd, SW_SHOW);
+    UpdateWindow(hwnd);
     app.dialogFont = MakeDialogFont();
     app.mainWindow->CreateControls(app.dialogFont);
 
-    IdleTick idle(*app.mainWindow);
+    // The saved settings come back (and are saved again at once); then the
+    // first debugger found is connected.
+    app.soundConfig->RestoreAutoSave();
+    app.serialChannel->ConnectFirst(true);
+
+    SerialChannelLink link(*app.serialChannel);
+    IdleTick idle(*app.mainWindow, link, *app.soundConfig, &app.current);
     exitCode = RunMessageLoop(idle);
     Log("Idle ticks: %llu\n", static_cast<unsigned long long>(idle.GetTickCount()));
+    if (app.current != nullptr) app.current->Stop();
   }
 
-  delete app.mainWindow;
-  app.mainWindow = nullptr;
-
-  app.registry.Close();
-  if (app.dialogFont != nullptr) DeleteObject(app.dialogFont);
-  if (app.comInitialised) CoUninitialize();
+  Shutdown(app);
   return static_cast<int>(exitCode);
 }
 

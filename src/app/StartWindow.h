@@ -20,7 +20,11 @@ class StartWindow : public IdleView {
   void CreateControls(HFONT font);
   HWND GetHwnd() const { return m_hwnd; }
 
+  // The device the idle tick starts the current source with.
+  void SelectDevice(const DeviceEntry& device) { m_selected = device; }
+
   // IdleView
+  const DeviceEntry& GetSelectedDevice() override { return m_selected; }
   void RefreshChannelList() override {}
   void ResetChannelList() override {}
   void DrawLevels(const std::string& left, const std::string& right) override;
@@ -35,4 +39,5 @@ class StartWindow : public IdleView {
   HWND m_hwnd = nullptr;
   HWND m_linkText = nullptr;  // child control, destroyed with the window
   HFONT m_font = nullptr;     // not owned
+  DeviceEntry m_selected;
 };

@@ -2,13 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "TestUtil.h"
+#include "settings/SoundConfig.h"
+#include "settings/SoundConfigData.h"
 
 namespace {
+
+using Status = PacketChannel::Status;
+
 class FakeView : public IdleView {
  public:
+  const DeviceEntry& GetSelectedDevice() override { return device; }
   void RefreshChannelList() override { ++refreshes; }
   void ResetChannelList() override { ++resets; }
   void DrawLevels(const std::string& left, const std::string& right) override { levels.push_back(left + "|" + right); }
@@ -23,6 +30,7 @@ class FakeView : public IdleView {
   }
   void UpdateCaption() override { ++captions; }
 
+  DeviceEntry device{"Fixed Device", DeviceEntry::FIXED_DEVICE_ID};
   bool hasLinkControl = true;
   std::string linkText;
   int linkWrites = 0;
@@ -32,39 +40,215 @@ class FakeView : public IdleView {
   std::vector<std::string> levels;
 };
 
+// The serial channel: the settings model writes to it, the idle tick steps and
+// reads it; a scripted status sequence stands for the state machine.
+class FakeLink : public IdleLink, public PacketChannel {
+ public:
+  Status GetStatus() const override { return status; }
+  void Update() override {
+    ++updates;
+    if (!script.empty()) {
+      status = script.front();
+      script.erase(script.begin());
+    }
+  }
+  std::unique_ptr<uint8_t[]> Read(uint32_t& type, uint32_t& size) override {
+    ++reads;
+    if (incoming.empty()) {
+      type = NO_PACKET;
+      size = 0;
+      return nullptr;
+    }
+    Incoming packet = incoming.front();
+    incoming.erase(incoming.begin());
+    type = packet.type;
+    size = static_cast<uint32_t>(packet.payload.size());
+    std::unique_ptr<uint8_t[]> bytes(new uint8_t[packet.payload.size() + 1]);
+    if (!packet.payload.empty()) std::memcpy(bytes.get(), packet.payload.data(), packet.payload.size());
+    return bytes;
+  }
+  bool Write(uint32_t type, const void*, int32_t) override {
+    written.push_back(type);
+    return true;
+  }
+  int Configs() const {
+    int n = 0;
+    for (uint32_t t : written) n += t == CONFIG ? 1 : 0;
+    return n;
+  }
+
+  struct Incoming {
+    uint32_t type;
+    std::vector<uint8_t> payload;
+  };
+  Status status = Status::DISCONNECTED;
+  std::vector<Status> script;
+  std::vector<Incoming> incoming;
+  std::vector<uint32_t> written;
+  int updates = 0;
+  int reads = 0;
+};
+
+class FakeSource : public SoundCapture {
+ public:
+  FakeSource() : SoundCapture(nullptr) {}
+  std::string GetName() const override { return "Fake"; }
+  bool EnumerateDevices() override { return true; }
+  bool Start(const DeviceEntry& device, int32_t outputRate, int32_t waveFormat) override {
+    starts.push_back({device.name, outputRate, waveFormat});
+    if (!startResult) return false;
+    SetActive(true);
+    return true;
+  }
+  void Stop() override { SetActive(false); }
+  void Poll() override { ++polls; }
+  void Feed(int16_t left, int16_t right) {
+    int16_t frames[4] = {0, 0, left, right};
+    UpdateLevels(frames, 2);
+  }
+
+  struct StartCall {
+    std::string device;
+    int32_t rate;
+    int32_t format;
+  };
+  bool startResult = true;
+  std::vector<StartCall> starts;
+  int polls = 0;
+};
+
 class IdleTickTest : public ::testing::Test {
  protected:
-  void SetUp() override { UseTestResources(); }
-};
-}  // namespace
+  void SetUp() override {
+    UseTestResources();
+    config.SetClock([this] { return clock; });
+  }
+  uint32_t Token() { return config.GetRecord().streamToken; }
 
-TEST_F(IdleTickTest, LevelDisplayIsRedrawnEveryTenthTick) {
+  TempDir folder;  // the program's folder: the auto-save file goes there
   FakeView view;
-  IdleTick idle(view);
+  FakeLink link;
+  SoundConfig config{&link, false, folder.Path()};
+  FakeSource source;
+  SoundCapture* current = &source;
+  IdleTick idle{view, link, config, &current};
+  uint32_t clock = 1000;
+};
+
+TEST_F(IdleTickTest, StoppedSourceIsStartedWithTheSettingsRateAndFormat) {
+  source.startResult = false;
+  idle.Run();
+  idle.Run();
+  ASSERT_EQ(source.starts.size(), 2u) << "a source that cannot start is retried every tick";
+  EXPECT_EQ(view.resets, 2);
+  EXPECT_EQ(source.starts[0].device, "Fixed Device");
+  EXPECT_EQ(source.starts[0].rate, config.GetSamplingRate());
+  EXPECT_EQ(source.starts[0].format, static_cast<int32_t>(config.GetWaveFormat()));
+
+  source.startResult = true;
+  idle.Run();
+  idle.Run();
+  EXPECT_EQ(source.starts.size(), 3u) << "an active source is left running";
+  EXPECT_EQ(view.refreshes, 1);
+  EXPECT_EQ(source.polls, 4);
+  EXPECT_EQ(link.Configs(), 0) << "nothing is sent while the link is down";
+}
+
+TEST_F(IdleTickTest, StartWhileConnectedSendsTheRecordWithANewToken) {
+  link.status = Status::CONNECTED;
+  idle.Run();
+  EXPECT_EQ(link.Configs(), 1);
+  const uint32_t first = Token();
+  EXPECT_NE(first, 0u);
+
+  source.Stop();  // e.g. the format changed
+  idle.Run();
+  EXPECT_EQ(link.Configs(), 2);
+  EXPECT_NE(Token(), first) << "every stream has its own token";
+}
+
+TEST_F(IdleTickTest, LinkComingUpRenewsTheTokenAndSendsOnlyWhenStreaming) {
+  current = nullptr;  // no stream yet
+  link.script = {Status::CLOSE, Status::OPEN, Status::CONNECTED, Status::CONNECTED};
+  for (int i = 0; i < 4; ++i) idle.Run();
+  EXPECT_NE(Token(), 0u);
+  EXPECT_EQ(link.Configs(), 0);
+
+  // The next start sends the record, with yet another token.
+  const uint32_t linkToken = Token();
+  current = &source;
+  idle.Run();
+  EXPECT_EQ(link.Configs(), 1);
+  EXPECT_NE(Token(), linkToken);
+
+  // A link that drops and comes back while streaming sends at once.
+  link.script = {Status::DISCONNECTED, Status::CONNECTED};
+  idle.Run();
+  idle.Run();
+  EXPECT_EQ(link.Configs(), 2);
+}
+
+TEST_F(IdleTickTest, TakesOneDevicePacketATickAndAppliesOnlySettings) {
+  link.status = Status::CONNECTED;
+  idle.Run();  // starts the stream, sends the record
+  const int sent = link.Configs();
+
+  SoundConfigData record = config.GetRecord();
+  record.volume = 0.25f;
+  record.samplingRate = 12345;  // the PC's own field: kept
+  uint8_t packed[SOUND_CONFIG_SIZE];
+  PackRecord(record, packed);
+  const std::vector<uint8_t> bytes(packed, packed + SOUND_CONFIG_SIZE);
+  link.incoming = {{PacketChannel::AUDIO, bytes}, {PacketChannel::CONFIG, {}}, {PacketChannel::CONFIG, bytes}};
+
+  idle.Run();
+  EXPECT_NE(config.GetRecord().volume, 0.25f) << "an audio packet is dropped";
+  idle.Run();
+  EXPECT_NE(config.GetRecord().volume, 0.25f) << "an empty settings packet applies nothing";
+  idle.Run();
+  EXPECT_EQ(config.GetRecord().volume, 0.25f);
+  EXPECT_NE(config.GetRecord().samplingRate, 12345);
+  EXPECT_EQ(link.reads, 4);
+  EXPECT_GE(link.Configs(), sent);
+
+  link.status = Status::OPEN;
+  idle.Run();
+  EXPECT_EQ(link.reads, 4) << "nothing is read until the device program is attached";
+}
+
+TEST_F(IdleTickTest, LevelDisplayEveryTenthTick) {
+  source.startResult = false;
   for (int i = 0; i < 9; ++i) idle.Run();
   EXPECT_TRUE(view.levels.empty());
   idle.Run();
   ASSERT_EQ(view.levels.size(), 1u);
-  EXPECT_EQ(view.levels[0], "-|-") << "no active source shows the no-level text";
-  for (int i = 0; i < 20; ++i) idle.Run();
-  EXPECT_EQ(view.levels.size(), 3u);
+  EXPECT_EQ(view.levels[0], "-|-") << "an inactive source shows the no-level text";
+
+  source.startResult = true;
+  source.Feed(1000, -2000);
+  for (int i = 0; i < 10; ++i) idle.Run();
+  ASSERT_EQ(view.levels.size(), 2u);
+  EXPECT_EQ(view.levels[1], std::to_string(source.GetLevel(0)) + "|" + std::to_string(source.GetLevel(1)));
   EXPECT_EQ(idle.GetStatusCounter(), 0);
 }
 
-TEST_F(IdleTickTest, LinkTextIsWrittenOnlyWhenItDiffers) {
-  FakeView view;
+TEST_F(IdleTickTest, LinkTextFollowsTheLinkAndIsWrittenOnlyWhenItDiffers) {
   view.linkText = "stale";
-  IdleTick idle(view);
-  for (int i = 0; i < 5; ++i) idle.Run();
+  for (int i = 0; i < 3; ++i) idle.Run();
   EXPECT_EQ(view.linkText, "-");
   EXPECT_EQ(view.linkWrites, 1);
+  EXPECT_EQ(view.captions, 3) << "while no debugger is chosen the caption is refreshed";
+
+  link.status = Status::CONNECTED;
+  for (int i = 0; i < 3; ++i) idle.Run();
+  EXPECT_EQ(view.linkText, "active");
+  EXPECT_EQ(view.linkWrites, 2);
+  EXPECT_EQ(view.captions, 3);
+
+  view.hasLinkControl = false;
+  link.status = Status::OPEN;
+  idle.Run();
+  EXPECT_EQ(view.linkWrites, 2) << "a window without the control is left alone";
 }
 
-TEST_F(IdleTickTest, WindowWithoutLinkControlIsLeftAlone) {
-  FakeView view;
-  view.hasLinkControl = false;
-  IdleTick idle(view);
-  idle.Run();
-  EXPECT_EQ(view.linkWrites, 0);
-  EXPECT_EQ(view.captions, 1) << "while no debugger is chosen the caption is refreshed";
-}
+}  // namespace
