@@ -46,8 +46,19 @@ constexpr uint32_t RESULT_FAILED = 0x20000000;
 
 }  // namespace QuillDll
 
-// Writes 0, 8, 2, 0. The pointers must be valid.
+// The four exports' types, for clients that bind them by name.
+using QuillDllGetVersion = uint32_t (*)(uint32_t* major, uint32_t* minor, uint32_t* release, uint32_t* build);
+using QuillDllOpen = uint32_t (*)(void** handle, const QuillDll::CODECINFO* info);
+using QuillDllEncodeAndDecode = uint32_t (*)(void* handle, void* out, uint32_t outFrames, void* in, uint32_t inFrames,
+                                             uint32_t* processed);
+using QuillDllClose = uint32_t (*)(void* handle);
+
+// Writes 0, 8, 2, 0. The pointers must be valid. <windows.h> declares a
+// GetVersion of its own: a file that includes both defines
+// QUILLDLL_NO_GETVERSION and binds this one by name as QuillDllGetVersion.
+#if !defined(QUILLDLL_NO_GETVERSION) || defined(QUILLDLL_BUILD)
 QUILLDLL_API uint32_t GetVersion(uint32_t* major, uint32_t* minor, uint32_t* release, uint32_t* build);
+#endif
 // Opens a codec; *handle is null on any failure.
 QUILLDLL_API uint32_t Open(void** handle, const QuillDll::CODECINFO* info);
 // Pushes min(inFrames, outFrames) frames through the codec; *processed (when
