@@ -1,0 +1,376 @@
+#include <windows.h>
+#include <mmdeviceapi.h>
+#include <audioclient.h>
+#include <propidl.h>
+
+#include "capture/SoundCaptureCoreAudio.h"
+
+#include "platform/Platform.h"
+#include "resources/resource.h"
+#include "support/Diag.h"
+#include "support/Language.h"
+#include "support/Log.h"
+
+namespace {
+// The identifiers are spelled out here so that the program needs no import
+// library for them.
+const CLSID kClsidMMDeviceEnumerator = {0xBCDE0395, 0xE52F, 0x467C, {0x8E, 0x3D, 0xC4, 0x57, 0x92, 0x91, 0x69, 0x2E}};
+const IID kIidIMMDeviceEnumerator = {0xA95664D2, 0x9614, 0x4F35, {0xA7, 0x46, 0xDE, 0x8D, 0xB6, 0x36, 0x17, 0xE6}};
+const IID kIidIAudioClient = {0x1CB9AD4C, 0xDBFA, 0x4C32, {0xB1, 0x78, 0xC2, 0xF5, 0x68, 0xA7, 0x03, 0xB2}};
+const IID kIidIAudioCaptureClient = {0xC8ADBD64, 0xE71E, 0x48A0, {0xA4, 0xDE, 0x18, 0x5C, 0x39, 0x5C, 0xD3, 0x17}};
+const PROPERTYKEY kDeviceFriendlyName = {{0xA45C254E, 0xDF1C, 0x4EFD, {0x80, 0x20, 0x67, 0xD1, 0x46, 0xA8, 0x50, 0xE0}},
+                                         14};
+
+unsigned Hex(HRESULT hr) {
+  return static_cast<unsigned>(hr);
+}
+
+template <typename T>
+void SafeRelease(T*& object) {
+  if (object != nullptr) {
+    object->Release();
+    object = nullptr;
+  }
+}
+
+// The endpoint's friendly name in the ANSI code page; empty when it cannot be read.
+std::string FriendlyName(IMMDevice* device) {
+  IPropertyStore* store = nullptr;
+  HRESULT hr = device->OpenPropertyStore(STGM_READ, &store);
+  if (FAILED(hr)) {
+    Log("IMMDevice::OpenPropertyStore failed: hr = 0x%08x\n", Hex(hr));
+    return std::string();
+  }
+  PROPVARIANT value;
+  PropVariantInit(&value);
+  hr = store->GetValue(kDeviceFriendlyName, &value);
+  store->Release();
+  if (FAILED(hr)) {
+    Log("IPropertyStore::GetValue failed: hr = 0x%08x\n", Hex(hr));
+    return std::string();
+  }
+  if (value.vt != VT_LPWSTR) {
+    Log("PKEY_Device_FriendlyName variant type is %u - expected VT_LPWSTR\n", static_cast<unsigned>(value.vt));
+    PropVariantClear(&value);
+    return std::string();
+  }
+  std::string name = platform::WideToAnsi(value.pwszVal);
+  PropVariantClear(&value);
+  return name;
+}
+
+IMMDeviceEnumerator* CreateEnumerator() {
+  IMMDeviceEnumerator* enumerator = nullptr;
+  HRESULT hr = CoCreateInstance(kClsidMMDeviceEnumerator, nullptr, CLSCTX_ALL, kIidIMMDeviceEnumerator,
+                                reinterpret_cast<void**>(&enumerator));
+  if (FAILED(hr)) {
+    Log("CoCreateInstance failed: hr = 0x%08x\n", Hex(hr));
+    return nullptr;
+  }
+  return enumerator;
+}
+
+// The active endpoints of flow and their count; null (printed) on failure.
+IMMDeviceCollection* ActiveEndpoints(IMMDeviceEnumerator* enumerator, int32_t flow, UINT* count) {
+  IMMDeviceCollection* collection = nullptr;
+  HRESULT hr = enumerator->EnumAudioEndpoints(static_cast<EDataFlow>(flow), DEVICE_STATE_ACTIVE, &collection);
+  if (FAILED(hr)) {
+    Log("IMMDeviceCollection::EnumAudioEndpoints failed: hr = 0x%08x\n", Hex(hr));
+    return nullptr;
+  }
+  *count = 0;
+  hr = collection->GetCount(count);
+  if (FAILED(hr)) {
+    collection->Release();
+    Log("IMMDeviceCollection::GetCount failed: hr = 0x%08x\n", Hex(hr));
+    return nullptr;
+  }
+  return collection;
+}
+
+IMMDevice* DefaultEndpoint(IMMDeviceEnumerator* enumerator, int32_t flow) {
+  IMMDevice* device = nullptr;
+  HRESULT hr = enumerator->GetDefaultAudioEndpoint(static_cast<EDataFlow>(flow), eConsole, &device);
+  if (FAILED(hr)) {
+    Log("IMMDeviceCollection::GetDefaultAudioEndpoint failed: hr = 0x%08x\n", Hex(hr));
+    return nullptr;
+  }
+  return device;
+}
+}  // namespace
+
+SoundCaptureCoreAudio::SoundCaptureCoreAudio(const Adpcm* adpcm, const CodecFunctions& codec)
+    : SoundCapture(adpcm, codec) {}
+
+SoundCaptureCoreAudio::~SoundCaptureCoreAudio() {
+  Stop();
+  SafeRelease(m_device);
+}
+
+bool SoundCaptureCoreAudio::InitializeLoopback() {
+  QASSERT(m_deviceType == -1);
+  m_deviceType = TYPE_LOOPBACK;
+  return EnumerateDevices();
+}
+
+bool SoundCaptureCoreAudio::InitializeCapture() {
+  QASSERT(m_deviceType == -1);
+  m_deviceType = TYPE_CAPTURE;
+  return EnumerateDevices();
+}
+
+std::string SoundCaptureCoreAudio::GetName() const {
+  if (m_deviceType == TYPE_CAPTURE) return LoadResourceString(IDS_API_CORE_AUDIO);
+  if (m_deviceType == TYPE_LOOPBACK) return LoadResourceString(IDS_API_LOOPBACK);
+  return std::string();
+}
+
+bool SoundCaptureCoreAudio::EnumerateDevices() {
+  ClearDeviceList();
+  if (m_deviceType == TYPE_NONE) return false;
+
+  IMMDeviceEnumerator* enumerator = CreateEnumerator();
+  if (enumerator == nullptr) return false;
+  UINT count = 0;
+  IMMDeviceCollection* collection = ActiveEndpoints(enumerator, m_deviceType, &count);
+  if (collection == nullptr) {
+    enumerator->Release();
+    return false;
+  }
+  if (count == 0) {
+    Log("IMMDeviceCollection::GetCount == 0\n");
+    collection->Release();
+    enumerator->Release();
+    return true;
+  }
+
+  std::vector<DeviceEntry> entries(static_cast<size_t>(count) + 1);
+  // An entry whose name cannot be read keeps its previous id.
+  auto setEntry = [&entries](size_t index, IMMDevice* device, int32_t id) {
+    const std::string name =
+        id == DeviceEntry::FIXED_DEVICE_ID ? LoadResourceString(IDS_FIXED_DEVICE) : FriendlyName(device);
+    entries[index].name = name;
+    if (name.empty()) return false;
+    entries[index].id = id;
+    return true;
+  };
+  size_t next = 1;
+  for (UINT i = 0; i < count; ++i) {
+    IMMDevice* device = nullptr;
+    HRESULT hr = collection->Item(i, &device);
+    if (FAILED(hr)) {
+      Log("IMMDeviceCollection::Item %d failed: hr = 0x%08x\n", static_cast<int>(i), Hex(hr));
+      continue;
+    }
+    setEntry(next++, device, static_cast<int32_t>(i));
+    device->Release();
+  }
+  collection->Release();
+
+  IMMDevice* fixed = DefaultEndpoint(enumerator, m_deviceType);
+  if (fixed != nullptr) {
+    setEntry(0, fixed, DeviceEntry::FIXED_DEVICE_ID);
+    fixed->Release();
+  }
+  enumerator->Release();
+
+  for (const DeviceEntry& entry : entries) AddDevice(entry.name, entry.id);
+  return true;
+}
+
+bool SoundCaptureCoreAudio::ResolveDevice(const DeviceEntry& device) {
+  SafeRelease(m_device);
+  if (m_devices.empty() || device.id == DeviceEntry::NO_DEVICE_ID) return false;
+
+  IMMDeviceEnumerator* enumerator = CreateEnumerator();
+  if (enumerator == nullptr) return false;
+
+  if (device.id == DeviceEntry::FIXED_DEVICE_ID) {
+    m_device = DefaultEndpoint(enumerator, m_deviceType);
+  } else {
+    UINT count = 0;
+    IMMDeviceCollection* collection = ActiveEndpoints(enumerator, m_deviceType, &count);
+    if (collection == nullptr) {
+      enumerator->Release();
+      return false;
+    }
+    int64_t heldDistance = 0;
+    for (UINT i = 0; i < count; ++i) {
+      IMMDevice* candidate = nullptr;
+      HRESULT hr = collection->Item(i, &candidate);
+      if (FAILED(hr)) {
+        Log("IMMDeviceCollection::Item %d failed: hr = 0x%08x\n", static_cast<int>(i), Hex(hr));
+        continue;
+      }
+      int64_t distance = static_cast<int64_t>(i) - device.id;
+      if (distance < 0) distance = -distance;
+      if (FriendlyName(candidate) == device.name && (m_device == nullptr || distance < heldDistance)) {
+        SafeRelease(m_device);
+        m_device = candidate;
+        heldDistance = distance;
+      } else {
+        candidate->Release();
+      }
+    }
+    collection->Release();
+  }
+  enumerator->Release();
+  return m_device != nullptr;
+}
+
+bool SoundCaptureCoreAudio::Start(const DeviceEntry& device, int32_t outputRate, int32_t waveFormat) {
+  Stop();
+  m_outputRate = outputRate;
+  m_waveFormat = waveFormat;
+  ResetLevels();
+  QASSERT(m_prevPcm == NULL);
+  QASSERT(m_prevPcmSamples == 0);
+  SetEnded(false);
+
+  if (!OpenCodec() || !ResolveDevice(device)) {
+    Stop();
+    return false;
+  }
+
+  HRESULT hr = m_device->Activate(kIidIAudioClient, CLSCTX_ALL, nullptr, reinterpret_cast<void**>(&m_audioClient));
+  if (FAILED(hr)) {
+    m_audioClient = nullptr;
+    Log("IMMDevice::Activate failed: hr = 0x%08x\n", Hex(hr));
+    Stop();
+    return false;
+  }
+
+  WAVEFORMATEX* mix = nullptr;
+  hr = m_audioClient->GetMixFormat(&mix);
+  if (FAILED(hr) || mix == nullptr) {
+    Log("IAudioClient::GetMixFormat failed: hr = 0x%08x\n", Hex(hr));
+    Stop();
+    return false;
+  }
+  const DWORD mixRate = mix->nSamplesPerSec;
+  CoTaskMemFree(mix);
+  if (mixRate == 0 || mixRate > 0x7FFFFFFF / 4) {
+    Log("IAudioClient::GetMixFormat: rate %u\n", static_cast<unsigned>(mixRate));
+    Stop();
+    return false;
+  }
+  m_converter.Setup(mixRate, static_cast<uint32_t>(outputRate), 2);
+  m_inputRate = static_cast<int32_t>(mixRate);
+
+  WAVEFORMATEX format;
+  ZeroMemory(&format, sizeof(format));
+  format.wFormatTag = WAVE_FORMAT_PCM;
+  format.nChannels = 2;
+  format.nSamplesPerSec = mixRate;
+  format.nAvgBytesPerSec = mixRate * 4;
+  format.nBlockAlign = 4;
+  format.wBitsPerSample = 16;
+  format.cbSize = 0;
+
+  REFERENCE_TIME duration = BUFFER_DURATION;
+  REFERENCE_TIME minimumPeriod = 0;
+  if (SUCCEEDED(m_audioClient->GetDevicePeriod(nullptr, &minimumPeriod)) && minimumPeriod > duration) {
+    duration = minimumPeriod;
+  }
+  const DWORD flags = m_deviceType == TYPE_LOOPBACK ? AUDCLNT_STREAMFLAGS_LOOPBACK : 0;
+  hr = m_audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, duration, 0, &format, nullptr);
+  if (FAILED(hr)) {
+    Log("IAudioClient::Initialize failed: hr = 0x%08x\n", Hex(hr));
+    Stop();
+    return false;
+  }
+
+  m_block.Setup(static_cast<uint32_t>(capture::BlockFrames(static_cast<int32_t>(mixRate), BLOCK_MS)) * 4);
+
+  hr = m_audioClient->GetService(kIidIAudioCaptureClient, reinterpret_cast<void**>(&m_captureClient));
+  if (FAILED(hr)) {
+    m_captureClient = nullptr;
+    Log("IAudioClient::GetService failed: hr = 0x%08x\n", Hex(hr));
+    Stop();
+    return false;
+  }
+
+  SetActive(true);
+  if (!m_thread.Start(&SoundCaptureCoreAudio::WorkerEntry, this)) {
+    Log("CreateThread failed: last error is %u\n", platform::LastError());
+    Stop();
+    return false;
+  }
+  m_thread.SetTimeCritical();
+  hr = m_audioClient->Start();
+  if (FAILED(hr)) {
+    Log("IAudioClient::Start failed: hr = 0x%08x\n", Hex(hr));
+    Stop();
+    return false;
+  }
+  return true;
+}
+
+void SoundCaptureCoreAudio::ReleaseInterfaces() {
+  SafeRelease(m_captureClient);
+  SafeRelease(m_audioClient);
+  SafeRelease(m_device);
+}
+
+void SoundCaptureCoreAudio::Stop() {
+  SetActive(false);
+  m_thread.Join();
+  ReleaseInterfaces();
+  m_block.Free();
+  ClearCarry();
+  CloseCodec();
+  SetEnded(false);
+}
+
+void SoundCaptureCoreAudio::Poll() {
+  if (IsEnded()) Stop();
+}
+
+void SoundCaptureCoreAudio::WorkerEntry(void* context) {
+  static_cast<SoundCaptureCoreAudio*>(context)->Worker();
+}
+
+void SoundCaptureCoreAudio::OnBlock(int16_t* frames, int32_t bytes) {
+  ProcessCaptured(frames, bytes);
+}
+
+void SoundCaptureCoreAudio::Worker() {
+  m_block.ResetEmptyPolls();
+  while (IsActive()) {
+    UINT32 packetFrames = 0;
+    HRESULT hr = m_captureClient->GetNextPacketSize(&packetFrames);
+    if (FAILED(hr)) {
+      Log("IAudioCaptureClient::GetNextPacketSize failed: hr = 0x%08x\n", Hex(hr));
+      break;
+    }
+    if (packetFrames == 0) {
+      // About 200 ms without data: hand on what was gathered (and let the
+      // levels fall to 0 while nothing plays).
+      if (m_block.CountEmptyPoll()) m_block.Flush(*this);
+      platform::SleepMs(POLL_MS);
+      continue;
+    }
+
+    BYTE* data = nullptr;
+    UINT32 frames = 0;
+    DWORD bufferFlags = 0;
+    hr = m_captureClient->GetBuffer(&data, &frames, &bufferFlags, nullptr, nullptr);
+    if (FAILED(hr)) {
+      Log("IAudioCaptureClient::GetBuffer failed: hr = 0x%08x\n", Hex(hr));
+      break;
+    }
+    // The data of a packet marked silent is to be ignored.
+    if ((bufferFlags & AUDCLNT_BUFFERFLAGS_SILENT) != 0 || data == nullptr) {
+      m_block.AppendSilence(frames * 4, *this);
+    } else {
+      m_block.Append(data, frames * 4, *this);
+    }
+    hr = m_captureClient->ReleaseBuffer(frames);
+    if (FAILED(hr)) {
+      Log("IAudioCaptureClient::GetBuffer failed: hr = 0x%08x\n", Hex(hr));
+      break;
+    }
+    m_block.ResetEmptyPolls();
+  }
+  SetEnded(true);
+}

@@ -1,0 +1,69 @@
+// The Core Audio capture source (Windows), in one of two modes fixed at
+// initialisation: capture records a capture endpoint, loopback records what a
+// render endpoint plays. The stream is opened in shared mode as stereo 16-bit
+// PCM at the endpoint's mix rate; a time-critical worker polls the capture
+// client every 10 ms, gathers the packets into blocks of 20 ms and hands each
+// to the block path, which converts it to the output rate.
+//
+// COM must be initialised on the thread that initialises, starts and stops
+// the source; the worker only calls the capture client.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "capture/CaptureMath.h"
+#include "capture/SoundCapture.h"
+#include "platform/Thread.h"
+
+struct IMMDevice;
+struct IAudioClient;
+struct IAudioCaptureClient;
+
+class SoundCaptureCoreAudio : public SoundCapture, private capture::CaptureBlockBuffer::Sink {
+ public:
+  // The mode; also the data-flow direction handed to Core Audio.
+  static constexpr int32_t TYPE_NONE = -1;
+  static constexpr int32_t TYPE_LOOPBACK = 0;  // eRender
+  static constexpr int32_t TYPE_CAPTURE = 1;   // eCapture
+
+  static constexpr int32_t BLOCK_MS = 20;
+  static constexpr unsigned POLL_MS = 10;
+  // The shared-mode buffer, in 100-nanosecond units (320 ms), unless the
+  // device's minimum period is longer.
+  static constexpr int64_t BUFFER_DURATION = 3200000;
+
+  explicit SoundCaptureCoreAudio(const Adpcm* adpcm, const CodecFunctions& codec = QuillDllFunctions());
+  // Stops a source that still runs and releases the device.
+  ~SoundCaptureCoreAudio() override;
+
+  // Start-up initialisation of the mode: the result of EnumerateDevices.
+  bool InitializeCapture();
+  bool InitializeLoopback();
+  int32_t GetDeviceType() const { return m_deviceType; }
+
+  // "Core Audio" in capture mode, "loopback" in loopback mode.
+  std::string GetName() const override;
+  // Entry 0 "Fixed Device" (the default endpoint for the console role), then
+  // the active endpoints of the mode's data flow by friendly name and index.
+  bool EnumerateDevices() override;
+  bool Start(const DeviceEntry& device, int32_t outputRate, int32_t waveFormat) override;
+  void Stop() override;
+  void Poll() override;
+
+ private:
+  // Holds the endpoint for the entry: the default one, or the one with the
+  // entry's name nearest to its index.
+  bool ResolveDevice(const DeviceEntry& device);
+  void ReleaseInterfaces();
+  static void WorkerEntry(void* context);
+  void Worker();
+  void OnBlock(int16_t* frames, int32_t bytes) override;
+
+  int32_t m_deviceType = TYPE_NONE;
+  IMMDevice* m_device = nullptr;                   // counted reference, owned
+  IAudioClient* m_audioClient = nullptr;           // owned while started
+  IAudioCaptureClient* m_captureClient = nullptr;  // owned while started
+  Thread m_thread;
+  capture::CaptureBlockBuffer m_block;  // the worker's block of 20 ms
+};

@@ -1,0 +1,258 @@
+#include <windows.h>
+#include <mmsystem.h>
+
+#include "capture/SoundCaptureWaveIn.h"
+
+#include <vector>
+
+#include "capture/CaptureMath.h"
+#include "platform/Platform.h"
+#include "resources/resource.h"
+#include "support/Diag.h"
+#include "support/Language.h"
+#include "support/Log.h"
+
+struct SoundCaptureWaveIn::Buffers {
+  WAVEHDR header[BUFFER_COUNT];
+};
+
+namespace {
+HWAVEIN AsHandle(void* handle) {
+  return static_cast<HWAVEIN>(handle);
+}
+
+// The capabilities of device id (a device index or WAVE_MAPPER).
+bool ReadCaps(UINT_PTR id, WAVEINCAPSA* caps) {
+  ZeroMemory(caps, sizeof(*caps));
+  return waveInGetDevCapsA(id, caps, sizeof(*caps)) == MMSYSERR_NOERROR;
+}
+}  // namespace
+
+SoundCaptureWaveIn::SoundCaptureWaveIn(const Adpcm* adpcm, const CodecFunctions& codec)
+    : SoundCapture(adpcm, codec), m_headers(new Buffers()) {
+  ZeroMemory(m_headers->header, sizeof(m_headers->header));
+}
+
+SoundCaptureWaveIn::~SoundCaptureWaveIn() {
+  Stop();
+}
+
+std::string SoundCaptureWaveIn::GetName() const {
+  return LoadResourceString(IDS_API_WAVEIN);
+}
+
+bool SoundCaptureWaveIn::EnumerateDevices() {
+  ClearDeviceList();
+  const UINT count = waveInGetNumDevs();
+  if (count == 0) {
+    Log("waveInGetNumDevs() == 0\n");
+    return true;
+  }
+  WAVEINCAPSA caps;
+  // Entry 0 stays unnamed (id -1) when the mapper's capabilities cannot be read.
+  if (ReadCaps(WAVE_MAPPER, &caps)) {
+    AddDevice(LoadResourceString(IDS_FIXED_DEVICE), DeviceEntry::FIXED_DEVICE_ID);
+  } else {
+    AddDevice(std::string(), DeviceEntry::NO_DEVICE_ID);
+  }
+  for (UINT i = 0; i < count; ++i) {
+    if (ReadCaps(i, &caps)) {
+      AddDevice(caps.szPname, static_cast<int32_t>(i));
+    } else {
+      AddDevice(std::string(), DeviceEntry::NO_DEVICE_ID);
+    }
+  }
+  return true;
+}
+
+bool SoundCaptureWaveIn::ResolveDevice(const DeviceEntry& device, uint32_t* deviceId) {
+  WAVEINCAPSA caps;
+  if (device.id == DeviceEntry::NO_DEVICE_ID) return false;
+  if (device.id == DeviceEntry::FIXED_DEVICE_ID) {
+    *deviceId = WAVE_MAPPER;
+    m_inputRate = ReadCaps(WAVE_MAPPER, &caps) ? capture::BestWaveInRate(caps.dwFormats) : 0;
+    return true;
+  }
+  const UINT count = waveInGetNumDevs();
+  if (count < 1 || device.id < 0 || static_cast<UINT>(device.id) >= count) return false;
+
+  std::vector<std::string> names(count);
+  std::vector<uint32_t> formats(count, 0);
+  for (UINT i = 0; i < count; ++i) {
+    if (ReadCaps(i, &caps)) {
+      names[i] = caps.szPname;
+      formats[i] = caps.dwFormats;
+    }
+  }
+  const int32_t index = device.name.empty() ? -1 : capture::NearestIndexByName(names, device.name, device.id);
+  if (index < 0) {
+    *deviceId = WAVE_MAPPER;
+    m_inputRate = 0;
+  } else {
+    *deviceId = static_cast<uint32_t>(index);
+    m_inputRate = capture::BestWaveInRate(formats[static_cast<size_t>(index)]);
+  }
+  return true;
+}
+
+bool SoundCaptureWaveIn::Start(const DeviceEntry& device, int32_t outputRate, int32_t waveFormat) {
+  uint32_t deviceId = WAVE_MAPPER;
+  if (m_devices.empty() || !ResolveDevice(device, &deviceId)) return false;
+  // A source that is still open is closed first.
+  if (m_hWaveIn != nullptr || m_thread.IsStarted()) Stop();
+
+  m_outputRate = outputRate;
+  m_waveFormat = waveFormat;
+  ResetLevels();
+  QASSERT(m_prevPcm == NULL);
+  QASSERT(m_prevPcmSamples == 0);
+  SetEnded(false);
+
+  if (!OpenCodec()) {
+    Stop();
+    return false;
+  }
+
+  WAVEFORMATEX format;
+  ZeroMemory(&format, sizeof(format));
+  format.wFormatTag = WAVE_FORMAT_PCM;
+  format.nChannels = 2;
+  format.nSamplesPerSec = static_cast<DWORD>(outputRate);
+  format.nAvgBytesPerSec = static_cast<DWORD>(outputRate) * 4;
+  format.nBlockAlign = 4;
+  format.wBitsPerSample = 16;
+  format.cbSize = 0;
+  HWAVEIN handle = nullptr;
+  MMRESULT result = waveInOpen(&handle, deviceId, &format, 0, 0, CALLBACK_NULL);
+  if (result != MMSYSERR_NOERROR) {
+    Log("waveInOpen failed. %s\n", capture::WaveInErrorName(result));
+    Stop();
+    return false;
+  }
+  m_hWaveIn = handle;
+  m_openedDeviceId = deviceId;
+
+  const int32_t frames = capture::BlockFrames(outputRate, BUFFER_MS);
+  const DWORD bytes = static_cast<DWORD>(frames) * 4;
+  for (int i = 0; i < BUFFER_COUNT; ++i) {
+    QASSERT(m_buffer[i] == NULL);
+    m_buffer[i].reset(new int16_t[static_cast<size_t>(frames) * 2]());
+    WAVEHDR& header = m_headers->header[i];
+    ZeroMemory(&header, sizeof(header));
+    header.lpData = reinterpret_cast<LPSTR>(m_buffer[i].get());
+    header.dwBufferLength = bytes;
+    header.dwBytesRecorded = 0;
+    header.dwFlags = 0;
+    result = waveInPrepareHeader(handle, &header, sizeof(header));
+    if (result != MMSYSERR_NOERROR) Log("waveInPrepareHeader failed. %s\n", capture::WaveInErrorName(result));
+    result = waveInAddBuffer(handle, &header, sizeof(header));
+    if (result != MMSYSERR_NOERROR) Log("waveInAddBuffer failed. %s\n", capture::WaveInErrorName(result));
+  }
+
+  SetActive(true);
+  if (!m_thread.Start(&SoundCaptureWaveIn::WorkerEntry, this)) {
+    Log("CreateThread failed: last error is %u\n", platform::LastError());
+    Stop();
+    return false;
+  }
+  m_thread.SetTimeCritical();
+  result = waveInStart(handle);
+  if (result != MMSYSERR_NOERROR) {
+    Log("waveInStart failed. %s\n", capture::WaveInErrorName(result));
+    Stop();
+    return false;
+  }
+  return true;
+}
+
+void SoundCaptureWaveIn::Stop() {
+  SetActive(false);
+  m_thread.Join();
+
+  if (m_hWaveIn != nullptr) {
+    HWAVEIN handle = AsHandle(m_hWaveIn);
+    MMRESULT result = waveInReset(handle);
+    if (result != MMSYSERR_NOERROR) Log("waveInReset failed. %s\n", capture::WaveInErrorName(result));
+    for (int i = 0; i < BUFFER_COUNT; ++i) {
+      if (m_buffer[i] == nullptr) continue;
+      WAVEHDR& header = m_headers->header[i];
+      result = waveInUnprepareHeader(handle, &header, sizeof(header));
+      if (result != MMSYSERR_NOERROR) Log("waveInUnprepareHeader failed. %s\n", capture::WaveInErrorName(result));
+      header.lpData = nullptr;
+      m_buffer[i].reset();
+    }
+    result = waveInClose(handle);
+    if (result != MMSYSERR_NOERROR) Log("waveInClose failed. %s\n", capture::WaveInErrorName(result));
+    m_hWaveIn = nullptr;
+  }
+  // Buffers left by a failed open.
+  for (int i = 0; i < BUFFER_COUNT; ++i) m_buffer[i].reset();
+
+  ClearCarry();
+  CloseCodec();
+  SetEnded(false);
+}
+
+void SoundCaptureWaveIn::Poll() {
+  if (IsEnded()) Stop();
+}
+
+void SoundCaptureWaveIn::WorkerEntry(void* context) {
+  static_cast<SoundCaptureWaveIn*>(context)->Worker();
+}
+
+bool SoundCaptureWaveIn::TakeBuffer(int index, uint32_t counter) {
+  HWAVEIN handle = AsHandle(m_hWaveIn);
+  WAVEHDR& header = m_headers->header[index];
+  const int32_t frames = static_cast<int32_t>(header.dwBufferLength / 4);
+
+  MMRESULT result = waveInUnprepareHeader(handle, &header, sizeof(header));
+  // The driver may not have marked the full buffer done yet.
+  while (result == WAVERR_STILLPLAYING && IsActive()) {
+    platform::SleepMs(POLL_MS);
+    result = waveInUnprepareHeader(handle, &header, sizeof(header));
+  }
+  if (result != MMSYSERR_NOERROR) {
+    Log("waveInUnprepareHeader %d, %d, failed. %s\n", static_cast<int>(counter),
+        static_cast<int>(header.dwBytesRecorded), capture::WaveInErrorName(result));
+    return false;
+  }
+
+  int16_t* frameData = m_buffer[index].get();
+  if (m_serialChannel != nullptr && m_serialChannel->IsConnected()) SendBlock(frameData, frames);
+  UpdateLevels(frameData, frames);
+
+  header.dwBytesRecorded = 0;
+  result = waveInPrepareHeader(handle, &header, sizeof(header));
+  if (result != MMSYSERR_NOERROR) {
+    Log("waveInPrepareHeader %d, failed. %s\n", static_cast<int>(counter), capture::WaveInErrorName(result));
+    return false;
+  }
+  result = waveInAddBuffer(handle, &header, sizeof(header));
+  if (result != MMSYSERR_NOERROR) {
+    Log("waveInAddBuffer %d failed. %s\n", static_cast<int>(counter), capture::WaveInErrorName(result));
+    return false;
+  }
+  return true;
+}
+
+void SoundCaptureWaveIn::Worker() {
+  uint32_t counter = 0;
+  uint64_t lastBuffer = platform::MonotonicMs();
+  while (IsActive()) {
+    const int index = static_cast<int>(counter % BUFFER_COUNT);
+    const WAVEHDR& header = m_headers->header[index];
+    if (header.dwBufferLength > 0 && header.dwBytesRecorded >= header.dwBufferLength) {
+      if (!TakeBuffer(index, counter)) break;
+      ++counter;
+      lastBuffer = platform::MonotonicMs();
+      continue;
+    }
+    if (platform::MonotonicMs() - lastBuffer > STALL_MS) {
+      Log("waveIn: no buffer filled for %u ms, device lost\n", static_cast<unsigned>(STALL_MS));
+      break;
+    }
+    platform::SleepMs(POLL_MS);
+  }
+  SetEnded(true);
+}

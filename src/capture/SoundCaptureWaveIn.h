@@ -1,0 +1,60 @@
+// The capture source of a waveIn recording device (Windows). The device is
+// asked for stereo 16-bit PCM at the output rate, so no conversion is needed:
+// a time-critical worker polls a ring of 16 buffers of 20 ms every 10 ms and
+// hands each completely filled buffer to the block path.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "capture/SoundCapture.h"
+#include "platform/Thread.h"
+
+class SoundCaptureWaveIn : public SoundCapture {
+ public:
+  static constexpr int BUFFER_COUNT = 16;
+  static constexpr int32_t BUFFER_MS = 20;
+  static constexpr unsigned POLL_MS = 10;
+  // A device that fills no buffer for this long is taken as gone (some
+  // drivers simply stop delivering when the device disappears): the worker
+  // ends and the idle tick opens the device again.
+  static constexpr uint64_t STALL_MS = 4000;
+
+  explicit SoundCaptureWaveIn(const Adpcm* adpcm, const CodecFunctions& codec = QuillDllFunctions());
+  // Stops a source that still runs and frees its buffers.
+  ~SoundCaptureWaveIn() override;
+
+  // Start-up initialisation; always succeeds (the list may be empty).
+  bool Initialize() { return EnumerateDevices(); }
+
+  // "waveIn".
+  std::string GetName() const override;
+  // Entry 0 "Fixed Device" (the mapped default device) when its capabilities
+  // can be read, then every waveIn device by its product name and index.
+  bool EnumerateDevices() override;
+  bool Start(const DeviceEntry& device, int32_t outputRate, int32_t waveFormat) override;
+  void Stop() override;
+  void Poll() override;
+
+  // The waveIn device id that the last Start opened (WAVE_MAPPER: 0xFFFFFFFF).
+  uint32_t GetOpenedDeviceId() const { return m_openedDeviceId; }
+
+ private:
+  struct Buffers;  // the WAVEHDR records, defined beside the waveIn calls
+
+  // The device id for an entry: by its name at the nearest index, else the
+  // mapped default device. Sets the input rate to the device's best rate.
+  bool ResolveDevice(const DeviceEntry& device, uint32_t* deviceId);
+  static void WorkerEntry(void* context);
+  void Worker();
+  // One filled buffer through the block path and back into the queue; false
+  // when a waveIn call failed (printed).
+  bool TakeBuffer(int index, uint32_t counter);
+
+  Thread m_thread;
+  void* m_hWaveIn = nullptr;           // HWAVEIN, owned while open
+  std::unique_ptr<Buffers> m_headers;  // owned, one record per buffer
+  std::unique_ptr<int16_t[]> m_buffer[BUFFER_COUNT];
+  uint32_t m_openedDeviceId = 0xFFFFFFFFu;
+};
