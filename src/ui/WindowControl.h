@@ -1,0 +1,172 @@
+// The child controls of the window framework. CWindowControl holds what every
+// control has (id, place, styles, window); each kind supplies its Win32 class
+// and a few typed helpers. Program-specific controls derive from a kind and
+// override OnCommand or OnNotify, which the owning window calls.
+//
+// A Window owns the controls added to it and deletes them when its window is
+// destroyed. Main thread only.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+class CWindowControl {
+ public:
+  CWindowControl() = default;
+  CWindowControl(const CWindowControl&) = delete;
+  CWindowControl& operator=(const CWindowControl&) = delete;
+  // Destroys the control's window, if it still has one.
+  virtual ~CWindowControl();
+
+  virtual const char* GetClassName() const = 0;
+  // The text the window is created with; the kinds set their text afterwards.
+  virtual const char* GetTitle() const { return nullptr; }
+  // Sees the control's messages once Subclass has run; the default hands
+  // them to the procedure that Subclass replaced.
+  virtual LRESULT WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  // Creates the control's window as a child of parent; an existing window is
+  // returned as it is.
+  virtual HWND Create(HINSTANCE instance, HWND parent);
+  // WM_COMMAND from this control (its id in the low word of wParam); true
+  // when handled.
+  virtual bool OnCommand(WPARAM wParam, LPARAM lParam);
+  // WM_NOTIFY from this control's window; true when handled.
+  virtual bool OnNotify(WPARAM wParam, LPARAM lParam);
+
+  void SetId(int id) { m_id = id; }
+  int GetId() const { return m_id; }
+  // Moves the window at once when it exists.
+  void SetRect(int x, int y, int width, int height);
+  int GetX() const { return m_x; }
+  int GetY() const { return m_y; }
+  int GetWidth() const { return m_width; }
+  int GetHeight() const { return m_height; }
+  // Style bits; change them before Create.
+  void SetStyle(DWORD style) { m_style = style; }
+  DWORD GetStyle() const { return m_style; }
+  void SetExStyle(DWORD exStyle) { m_exStyle = exStyle; }
+  DWORD GetExStyle() const { return m_exStyle; }
+
+  HWND GetHwnd() const { return m_hWnd; }
+  bool HasFocus() const;
+  // Sends WM_SETFONT (with redraw).
+  void SetFont(HFONT font);
+  // Routes the window's messages through WndProc. Needs the window.
+  void Subclass();
+
+ protected:
+  explicit CWindowControl(DWORD style, DWORD exStyle = 0) : m_style(style), m_exStyle(exStyle) {}
+  // Hands a message to the procedure the subclassing replaced.
+  LRESULT CallPrevious(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  // Window text helpers shared by the kinds.
+  void SetWindowTextTo(const std::string& text);
+  std::string GetWindowTextOf() const;
+
+  HWND m_hWnd = nullptr;
+
+ private:
+  static LRESULT CALLBACK ControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+  int m_id = -1;
+  int m_x = 0;
+  int m_y = 0;
+  int m_width = 0;
+  int m_height = 0;
+  DWORD m_style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
+  DWORD m_exStyle = 0;
+  WNDPROC m_previousProc = nullptr;
+};
+
+class CWCStatic : public CWindowControl {
+ public:
+  CWCStatic() : CWindowControl(0x54000000) {}
+  const char* GetClassName() const override { return "Static"; }
+  void SetText(const std::string& text) { SetWindowTextTo(text); }
+  std::string GetText() const { return GetWindowTextOf(); }
+};
+
+class CWCEdit : public CWindowControl {
+ public:
+  CWCEdit() : CWindowControl(0x54010100) {}
+  const char* GetClassName() const override { return "Edit"; }
+  // Replaces the whole text (as an undoable replacement of the selection);
+  // lone line feeds become CR LF.
+  void SetText(const std::string& text);
+  std::string GetText() const { return GetWindowTextOf(); }
+};
+
+class CWCButton : public CWindowControl {
+ public:
+  CWCButton() : CWindowControl(0x54010001) {}
+  const char* GetClassName() const override { return "Button"; }
+  void SetText(const std::string& text) { SetWindowTextTo(text); }
+
+ protected:
+  explicit CWCButton(DWORD style) : CWindowControl(style) {}
+};
+
+class CWCRadioButton : public CWCButton {
+ public:
+  CWCRadioButton() : CWCButton(0x54010009) {}
+  bool IsChecked() const;
+  void SetChecked(bool checked);
+};
+
+class CWCCheckBox : public CWCButton {
+ public:
+  CWCCheckBox() : CWCButton(0x54010003) {}
+  bool IsChecked() const;
+  void SetChecked(bool checked);
+};
+
+class CWCComboBox : public CWindowControl {
+ public:
+  CWCComboBox() : CWindowControl(0x54210A43) {}
+  const char* GetClassName() const override { return "ComboBox"; }
+  // Deletes every entry.
+  void Clear();
+  // Appends an entry; its index, or a negative value on failure.
+  int AddString(const std::string& text);
+  int GetCount() const;
+  // The entry's text; empty for a negative index or an entry that is not there.
+  std::string GetItemText(int index) const;
+  // The selected entry, -1 for none.
+  int GetSelection() const;
+  void SetSelection(int index);
+  // Makes the dropped list as wide as the widest entry in the control's font,
+  // plus 32 pixels.
+  void FitDropDownWidth();
+};
+
+class CWCTab : public CWindowControl {
+ public:
+  using Callback = void (*)(int selected, void* context);
+
+  CWCTab() : CWindowControl(0x54010000) {}
+  const char* GetClassName() const override { return "SysTabControl32"; }
+  void AddTab(const std::string& text, int index);
+  int GetTabCount() const;
+  int GetSelection() const;
+  // Selects a tab without notifying (as TCM_SETCURSEL does).
+  void SetSelection(int index);
+  // Called with the new selection on TCN_SELCHANGE.
+  void SetCallback(Callback callback, void* context);
+  bool OnNotify(WPARAM wParam, LPARAM lParam) override;
+
+ private:
+  Callback m_callback = nullptr;
+  void* m_context = nullptr;
+};
+
+class CWCListView : public CWindowControl {
+ public:
+  CWCListView() : CWindowControl(0x54310000, WS_EX_CLIENTEDGE | WS_EX_WINDOWEDGE) {}
+  const char* GetClassName() const override { return "SysListView32"; }
+};
+
+class CWCProgress : public CWindowControl {
+ public:
+  CWCProgress() : CWindowControl(0x54000001) {}
+  const char* GetClassName() const override { return "msctls_progress32"; }
+};
