@@ -4,6 +4,15 @@
 #define IDI_QUILLON 100
 #define IDD_DOWNLOAD 2000
 #define IDD_ABOUT 3001
+#define IDB_ABOUT 3001
+
+// Items of the About dialog.
+#define IDC_ABOUT_ICON 3002
+#define IDC_ABOUT_BITMAP 3003
+#define IDC_ABOUT_NAME 3005
+#define IDC_ABOUT_VERSION 3006
+#define IDC_ABOUT_LINE1 3009
+#define IDC_ABOUT_LINE2 3012
 
 // String ids (texts in StringTable.def).
 #define IDS_APP_NAME 100

@@ -1,0 +1,124 @@
+#include "ui/AboutDialog.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "resources/resource.h"
+#include "support/Diag.h"
+#include "support/Language.h"
+
+// The dialog's objects report under the program's main source name, as the
+// rest of the start-up and shell code does.
+#define ABOUT_ASSERT(expression) ((expression) ? (void)0 : AssertFailed(#expression, "Main", __LINE__))
+
+namespace {
+
+// The dialog's GDI objects and icon, made at WM_INITDIALOG and freed at
+// WM_CLOSE. Only one About dialog runs at a time.
+HFONT s_hFont = nullptr;
+HFONT s_hFontBold = nullptr;
+HICON s_hIcon = nullptr;
+HBITMAP s_hBitmapCRI = nullptr;
+
+HFONT MakeFont(int weight) {
+  LOGFONTA font = {};
+  GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof(font), &font);
+  font.lfHeight = 12;
+  font.lfWidth = 0;
+  font.lfWeight = weight;
+  return CreateFontIndirectA(&font);
+}
+
+void FreeObjects() {
+  if (s_hFont != nullptr) DeleteObject(s_hFont);
+  if (s_hFontBold != nullptr) DeleteObject(s_hFontBold);
+  if (s_hIcon != nullptr) DestroyIcon(s_hIcon);
+  if (s_hBitmapCRI != nullptr) DeleteObject(s_hBitmapCRI);
+  s_hFont = nullptr;
+  s_hFontBold = nullptr;
+  s_hIcon = nullptr;
+  s_hBitmapCRI = nullptr;
+}
+
+void SetItemFont(HWND dialog, int id, HFONT font) {
+  SendDlgItemMessageA(dialog, id, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+}
+
+void InitDialog(HWND dialog) {
+  ABOUT_ASSERT(s_hFont == NULL);
+  ABOUT_ASSERT(s_hFontBold == NULL);
+  ABOUT_ASSERT(s_hIcon == NULL);
+  ABOUT_ASSERT(s_hBitmapCRI == NULL);
+  HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(dialog, GWLP_HINSTANCE));
+
+  s_hFont = MakeFont(FW_NORMAL);
+  s_hFontBold = MakeFont(FW_BOLD);
+  SetWindowTextA(dialog, LoadResourceString(IDS_ABOUT).c_str());
+
+  s_hIcon = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDI_QUILLON), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+  SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(s_hIcon));
+  SendDlgItemMessageA(dialog, IDC_ABOUT_ICON, STM_SETICON, reinterpret_cast<WPARAM>(s_hIcon), 0);
+
+  s_hBitmapCRI = static_cast<HBITMAP>(
+      LoadImageA(instance, MAKEINTRESOURCEA(IDB_ABOUT), IMAGE_BITMAP, 0, 0, LR_LOADTRANSPARENT | LR_LOADMAP3DCOLORS));
+  SendDlgItemMessageA(dialog, IDC_ABOUT_BITMAP, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(s_hBitmapCRI));
+
+  SetItemFont(dialog, IDC_ABOUT_NAME, s_hFontBold);
+  SetItemFont(dialog, IDC_ABOUT_VERSION, s_hFont);
+  SetItemFont(dialog, IDC_ABOUT_LINE1, s_hFont);
+  SetItemFont(dialog, IDC_ABOUT_LINE2, s_hFont);
+  SetDlgItemTextA(dialog, IDC_ABOUT_NAME, LoadResourceString(IDS_APP_NAME).c_str());
+  SetDlgItemTextA(dialog, IDC_ABOUT_VERSION, GetModuleVersionText(instance).c_str());
+}
+
+INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      InitDialog(dialog);
+      return TRUE;
+    case WM_COMMAND:
+      // Enter and Escape close the dialog as its close box does.
+      if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+        SendMessageA(dialog, WM_CLOSE, 0, 0);
+        return TRUE;
+      }
+      return FALSE;
+    case WM_CLOSE:
+      EndDialog(dialog, 0);
+      FreeObjects();
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+void RunAboutDialog(HINSTANCE instance, HWND owner) {
+  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_ABOUT), owner, AboutProc, 0);
+}
+
+std::string FormatVersionText(unsigned major, unsigned minor, unsigned build, unsigned revision) {
+  char text[64];
+  snprintf(text, sizeof(text), "Version %u.%02u.%04u.%04u", major, minor, build, revision);
+  return text;
+}
+
+std::string GetModuleVersionText(HMODULE module) {
+  char path[MAX_PATH] = {};
+  DWORD length = GetModuleFileNameA(module, path, sizeof(path));
+  if (length == 0 || length >= sizeof(path)) return "Version";
+  DWORD ignored = 0;
+  DWORD size = GetFileVersionInfoSizeA(path, &ignored);
+  if (size == 0) return "Version";
+  std::unique_ptr<char[]> data(new char[size]);
+  if (!GetFileVersionInfoA(path, 0, size, data.get())) return "Version";
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT infoSize = 0;
+  if (!VerQueryValueA(data.get(), "\\", reinterpret_cast<void**>(&info), &infoSize) || info == nullptr ||
+      infoSize < sizeof(VS_FIXEDFILEINFO)) {
+    return "Version";
+  }
+  return FormatVersionText(HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS), HIWORD(info->dwFileVersionLS),
+                           LOWORD(info->dwFileVersionLS));
+}
