@@ -1,5 +1,6 @@
 #include "EventLog.h"
 
+#include <chrono>
 #include <cmath>
 
 #include "../common/SimSocket.h"
@@ -74,8 +75,14 @@ void EventLog::Write(const char* event, const EventFields& fields) {
   std::lock_guard<std::mutex> lock(m_mutex);
   if (m_file == nullptr) return;
   const uint64_t ms = NowMs() - m_startMs;
-  fprintf(m_file, "{\"t\":%llu.%03llu,\"event\":\"%s\"%s}\n", static_cast<unsigned long long>(ms / 1000),
-          static_cast<unsigned long long>(ms % 1000), event, fields.Text().c_str());
+  // "wall": the system clock in seconds since 1970, so that scripts can set
+  // what the device received against when a sound was played on the PC.
+  const long long wall = static_cast<long long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+          .count());
+  fprintf(m_file, "{\"t\":%llu.%03llu,\"wall\":%lld.%03lld,\"event\":\"%s\"%s}\n",
+          static_cast<unsigned long long>(ms / 1000), static_cast<unsigned long long>(ms % 1000), wall / 1000,
+          wall % 1000, event, fields.Text().c_str());
   fflush(m_file);
 }
 

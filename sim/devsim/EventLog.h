@@ -1,5 +1,6 @@
 // The simulator's event file: one JSON object per line, flushed at once,
-// each with "t" (seconds since start) and "event".
+// each with "t" (seconds since start), "wall" (system clock, seconds since
+// 1970) and "event".
 #pragma once
 
 #include <cstdint>
