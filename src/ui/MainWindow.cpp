@@ -1,0 +1,684 @@
+#include "ui/MainWindow.h"
+
+#include <commdlg.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/CaptureSources.h"
+#include "capture/SoundCaptureWaveFile.h"
+#include "link/SerialChannel.h"
+#include "platform/Platform.h"
+#include "resources/resource.h"
+#include "support/Language.h"
+#include "support/Log.h"
+#include "support/Registry.h"
+#include "support/Strings.h"
+#include "ui/AboutDialog.h"
+#include "ui/ConfigWindow.h"
+#include "ui/Gdi.h"
+
+// --- The main window's controls ------------------------------------------------
+// Each hands its commands to the window; each returns true so that no control
+// command reaches DefWindowProc.
+
+class CWCButtonReset : public CWCButton {
+ public:
+  explicit CWCButtonReset(MainWindow& window) : m_window(window) {}
+  bool OnCommand(WPARAM wParam, LPARAM) override {
+    if (HIWORD(wParam) == BN_CLICKED) m_window.ResetStream();
+    return true;
+  }
+
+ private:
+  MainWindow& m_window;
+};
+
+class CWCComboBoxAPI : public CWCComboBox {
+ public:
+  explicit CWCComboBoxAPI(MainWindow& window) : m_window(window) {}
+  bool OnCommand(WPARAM wParam, LPARAM) override {
+    if (HIWORD(wParam) == CBN_SELCHANGE) m_window.OnApiChange();
+    return true;
+  }
+
+ private:
+  MainWindow& m_window;
+};
+
+class CWCComboBoxDevice : public CWCComboBox {
+ public:
+  explicit CWCComboBoxDevice(MainWindow& window) : m_window(window) {}
+  bool OnCommand(WPARAM wParam, LPARAM) override {
+    if (HIWORD(wParam) == CBN_SELCHANGE) {
+      m_window.OnDeviceChange();
+    } else if (HIWORD(wParam) == CBN_DROPDOWN) {
+      // The list is enumerated afresh each time it opens.
+      m_window.RefreshDeviceList("");
+    }
+    return true;
+  }
+
+ private:
+  MainWindow& m_window;
+};
+
+class CWCComboBoxChannel : public CWCComboBox {
+ public:
+  explicit CWCComboBoxChannel(MainWindow& window) : m_window(window) {}
+  bool OnCommand(WPARAM wParam, LPARAM) override {
+    if (HIWORD(wParam) == CBN_SELCHANGE) m_window.OnChannelChange();
+    return true;
+  }
+
+ private:
+  MainWindow& m_window;
+};
+
+class CWCButtonConfig : public CWCButton {
+ public:
+  explicit CWCButtonConfig(MainWindow& window) : m_window(window) {}
+  bool OnCommand(WPARAM, LPARAM) override {
+    m_window.ShowSettings();
+    return true;
+  }
+
+ private:
+  MainWindow& m_window;
+};
+
+class CWCButtonConfigLoad : public CWCButton {
+ public:
+  explicit CWCButtonConfigLoad(MainWindow& window) : m_window(window) {}
+  bool OnCommand(WPARAM, LPARAM) override {
+    m_window.LoadSettings();
+    return true;
+  }
+
+ private:
+  MainWindow& m_window;
+};
+
+class CWCButtonConfigSave : public CWCButton {
+ public:
+  explicit CWCButtonConfigSave(MainWindow& window) : m_window(window) {}
+  bool OnCommand(WPARAM, LPARAM) override {
+    m_window.SaveSettings();
+    return true;
+  }
+
+ private:
+  MainWindow& m_window;
+};
+
+class CWCButtonConfigDefault : public CWCButton {
+ public:
+  explicit CWCButtonConfigDefault(MainWindow& window) : m_window(window) {}
+  bool OnCommand(WPARAM, LPARAM) override {
+    m_window.DefaultSettings();
+    return true;
+  }
+
+ private:
+  MainWindow& m_window;
+};
+
+class CWCCheckBoxBxaAutoLoad : public CWCCheckBox {
+ public:
+  explicit CWCCheckBoxBxaAutoLoad(MainWindow& window) : m_window(window) {}
+  bool OnCommand(WPARAM wParam, LPARAM) override {
+    if (HIWORD(wParam) == BN_CLICKED) m_window.OnBxaAutoLoadClicked();
+    return true;
+  }
+
+ private:
+  MainWindow& m_window;
+};
+
+// --- Modal windows -------------------------------------------------------------
+
+void MainWindowDialogs::ShowMessage(HWND owner, const std::string& text, const std::string& caption, UINT style) {
+  MessageBoxA(owner, text.c_str(), caption.c_str(), style);
+}
+
+bool MainWindowDialogs::AskSettingsFile(HWND owner, bool save, const std::string& initialFolder, std::string* path) {
+  // Filter pairs, each text ended by a NUL, the list by a second one.
+  static const char kFilter[] = "*.cfg\0*.cfg\0All files(*.*)\0*.*\0";
+  char file[MAX_PATH] = {};
+  OPENFILENAMEA ofn = {};
+  ofn.lStructSize = sizeof(ofn);
+  ofn.hwndOwner = owner;
+  ofn.lpstrFilter = kFilter;
+  ofn.lpstrFile = file;
+  ofn.nMaxFile = MAX_PATH;
+  ofn.lpstrInitialDir = initialFolder.c_str();
+  ofn.lpstrDefExt = "cfg";
+  ofn.Flags = save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST;
+  BOOL ok = save ? GetSaveFileNameA(&ofn) : GetOpenFileNameA(&ofn);
+  if (!ok) return false;
+  *path = file;
+  return true;
+}
+
+void MainWindowDialogs::RunAbout(HINSTANCE instance, HWND owner) {
+  RunAboutDialog(instance, owner);
+}
+
+// --- The window ------------------------------------------------------------------
+
+MainWindow::MainWindow(const Parts& parts) : m_parts(parts), m_bxaAutoLoad(parts.bxaAutoLoad) {
+  // Files dropped on the settings window are handled as drops on this one.
+  if (m_parts.configWindow != nullptr) {
+    m_parts.configWindow->SetDropHandler([this](HDROP drop) { OnDropFiles(drop); });
+  }
+  const uint32_t ids[6] = {IDS_MENU_FILE, IDS_MENU_CONNECT, IDS_MENU_DISCONNECT,
+                           IDS_MENU_EXIT, IDS_MENU_HELP,    IDS_MENU_ABOUT};
+  for (int i = 0; i < 6; ++i) m_menuTexts[i] = LoadResourceString(ids[i]);
+}
+
+MainWindow::~MainWindow() {
+  // The window's own WM_DESTROY must still see this object's state.
+  if (m_hWnd != nullptr) DestroyWindow(m_hWnd);
+}
+
+bool MainWindow::Create(HINSTANCE instance, HICON icon) {
+  const std::string name = LoadResourceString(IDS_APP_NAME);
+  Register(instance, name, icon, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1)));
+  if (Window::Create(nullptr, STYLE, nullptr, name) == nullptr) return false;
+  SetClientSize(-1, -1, CLIENT_WIDTH, CLIENT_HEIGHT);
+  ShowWindow(m_hWnd, SW_SHOWNORMAL);
+  UpdateWindow(m_hWnd);
+  return true;
+}
+
+void MainWindow::CreateControls(HFONT font) {
+  m_font = font;
+  auto add = [&](CWindowControl* control, int id, int x, int y, int width, int height) {
+    control->SetId(id);
+    control->SetRect(x, y, width, height);
+    AddControl(control);
+    control->SetFont(font);
+  };
+
+  auto* reset = new CWCButtonReset(*this);
+  add(reset, ID_RESET, 16, 8, 128, 30);
+  reset->SetText(LoadResourceString(IDS_RESET));
+
+  m_api = new CWCComboBoxAPI(*this);
+  add(m_api, ID_API, 16, 54, 128, 84);
+  m_device = new CWCComboBoxDevice(*this);
+  add(m_device, ID_DEVICE, 16, 92, 266, 98);
+  m_channel = new CWCComboBoxChannel(*this);
+  add(m_channel, ID_CHANNEL, 16, 130, 266, 98);
+
+  auto* settings = new CWCButtonConfig(*this);
+  add(settings, ID_SETTINGS, 16, 168, 128, 30);
+  settings->SetText(LoadResourceString(IDS_SETTINGS));
+  auto* load = new CWCButtonConfigLoad(*this);
+  add(load, ID_LOAD, 16, 210, 64, 30);
+  load->SetText(LoadResourceString(IDS_LOAD));
+  auto* save = new CWCButtonConfigSave(*this);
+  add(save, ID_SAVE, 86, 210, 64, 30);
+  save->SetText(LoadResourceString(IDS_SAVE));
+  auto* defaults = new CWCButtonConfigDefault(*this);
+  add(defaults, ID_DEFAULT, 156, 210, 64, 30);
+  defaults->SetText(LoadResourceString(IDS_DEFAULT));
+
+  m_bxa = new CWCCheckBoxBxaAutoLoad(*this);
+  add(m_bxa, ID_BXA_AUTOLOAD, 156, 0, 128, 30);
+  m_bxa->SetText(LoadResourceString(IDS_BXA_AUTOLOAD));
+
+  auto addLabel = [&](int id, uint32_t text, int x, int y, DWORD extraStyle) {
+    auto* label = new CWCStatic();
+    label->SetStyle(label->GetStyle() | extraStyle);
+    add(label, id, x, y, 50, 14);
+    label->SetText(LoadResourceString(text));
+    return label;
+  };
+  addLabel(ID_LEFT_LABEL, IDS_LEFT, 174, 30, 0);
+  addLabel(ID_RIGHT_LABEL, IDS_RIGHT, 174, 50, 0);
+  addLabel(ID_HIO_LABEL, IDS_HIO, 174, 70, 0);
+  addLabel(ID_LINK_TEXT, IDS_LINK_NONE, 226, 70, SS_RIGHT);
+
+  const CaptureSources& sources = *m_parts.sources;
+  for (int32_t i = 0; i < sources.count; ++i) {
+    if (sources.list[i] == nullptr) continue;
+    m_api->AddString(sources.list[i]->GetName());
+    if (sources.list[i] == GetCurrentSource()) m_api->SetSelection(i);
+  }
+  m_api->FitDropDownWidth();
+
+  std::string preferred;
+  if (GetCurrentSource() != nullptr && !m_parts.registry->GetString(GetCurrentSource()->GetName().c_str(), preferred)) {
+    preferred.clear();
+  }
+  RefreshDeviceList(preferred);
+  m_bxa->SetChecked(m_bxaAutoLoad != 0);
+}
+
+LRESULT MainWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+      OnCreate();
+      break;
+    case WM_INITMENUPOPUP:
+      if (LOWORD(lParam) == 0) {
+        const bool connected = m_parts.channel->GetDebuggerId() != 0;
+        EnableMenuItem(reinterpret_cast<HMENU>(wParam), ID_MENU_DISCONNECT,
+                       MF_BYCOMMAND | (connected ? MF_ENABLED : (MF_GRAYED | MF_DISABLED)));
+      }
+      break;
+    case WM_COMMAND:
+      if (lParam == 0 && HIWORD(wParam) == 0 && OnMenuCommand(LOWORD(wParam))) return 0;
+      break;
+    case WM_DROPFILES:
+      OnDropFiles(reinterpret_cast<HDROP>(wParam));
+      return 0;
+    case WM_CLOSE:
+      StopCurrent();
+      break;
+    case WM_DESTROY:
+      if (m_parts.configWindow != nullptr && m_parts.configWindow->Exists()) {
+        m_parts.configWindow->Close();
+      }
+      m_api = m_device = m_channel = nullptr;
+      m_bxa = nullptr;
+      break;
+    default:
+      break;
+  }
+  return Window::WndProc(hwnd, message, wParam, lParam);
+}
+
+void MainWindow::OnCreate() {
+  BuildMenu();
+  // The settings model's messages are owned by this window from now on.
+  m_parts.config->SetView(this);
+  m_parts.config->RestoreAutoSave();
+  DragAcceptFiles(m_hWnd, TRUE);
+  if (m_parts.channel->ConnectFirst(true)) {
+    AutoLoadBxa();
+  } else {
+    ShowNotConnected();
+  }
+  UpdateCaption();
+  if (GetCurrentSource() != nullptr) GetCurrentSource()->SetOwnerWindow(m_hWnd);
+}
+
+void MainWindow::BuildMenu() {
+  HMENU bar = CreateMenu();
+  HMENU file = CreatePopupMenu();
+  AppendMenuA(file, MF_STRING, ID_MENU_CONNECT, m_menuTexts[1].c_str());
+  AppendMenuA(file, MF_STRING, ID_MENU_DISCONNECT, m_menuTexts[2].c_str());
+  AppendMenuA(file, MF_SEPARATOR, 0, nullptr);
+  AppendMenuA(file, MF_STRING, ID_MENU_EXIT, m_menuTexts[3].c_str());
+  AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), m_menuTexts[0].c_str());
+  HMENU help = CreatePopupMenu();
+  AppendMenuA(help, MF_STRING, ID_MENU_ABOUT, m_menuTexts[5].c_str());
+  AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(help), m_menuTexts[4].c_str());
+  // The menu belongs to the window from here on and is destroyed with it.
+  SetMenu(m_hWnd, bar);
+}
+
+bool MainWindow::OnMenuCommand(int id) {
+  switch (id) {
+    case ID_MENU_CONNECT:
+      Connect();
+      return false;
+    case ID_MENU_DISCONNECT:
+      Disconnect();
+      return false;
+    case ID_MENU_EXIT:
+      SendMessageA(m_hWnd, WM_CLOSE, 0, 0);
+      return false;
+    case ID_MENU_ABOUT:
+      m_parts.dialogs->RunAbout(m_instance, m_hWnd);
+      return true;
+    default:
+      return false;
+  }
+}
+
+void MainWindow::Connect() {
+  StopCurrent();
+  bool listedOnly = false;
+  if (m_parts.channel->Reconnect(listedOnly)) {
+    UpdateCaption();
+    if (!listedOnly) AutoLoadBxa();
+  } else if (!listedOnly) {
+    ShowNotConnected();
+  }
+}
+
+void MainWindow::Disconnect() {
+  StopCurrent();
+  m_parts.channel->Disconnect();
+}
+
+void MainWindow::ShowNotConnected() {
+  m_parts.dialogs->ShowMessage(m_hWnd, LoadResourceString(IDS_BOX_NOT_CONNECTED), LoadResourceString(IDS_APP_NAME),
+                               MB_ICONHAND | MB_SETFOREGROUND);
+}
+
+void MainWindow::StopCurrent() {
+  if (GetCurrentSource() != nullptr) GetCurrentSource()->Stop();
+}
+
+void MainWindow::AutoLoadBxa() {
+  m_parts.channel->AutoLoadBxa(m_bxaAutoLoad, m_parts.programFolder, m_instance, m_hWnd);
+}
+
+void MainWindow::UpdateCaption() {
+  if (m_hWnd == nullptr) return;
+  char shown[CAPTION_MAX + 1] = {};
+  GetWindowTextA(m_hWnd, shown, sizeof(shown));
+  const std::string name =
+      m_parts.channel->GetDebuggerId() != 0 ? m_parts.channel->GetDisplayName() : LoadResourceString(IDS_NOT_CONNECTED);
+  char caption[CAPTION_MAX + 1] = {};
+  snprintf(caption, sizeof(caption), "%s - %s", name.c_str(), LoadResourceString(IDS_APP_NAME).c_str());
+  if (strcmp(caption, shown) != 0) SetWindowTextA(m_hWnd, caption);
+}
+
+// --- Sources, devices and channels ---------------------------------------------
+
+std::vector<DeviceEntry> MainWindow::Listed(const SoundCapture& source, bool channels) {
+  std::vector<DeviceEntry> listed;
+  const int32_t count = channels ? source.GetChannelCount() : source.GetDeviceCount();
+  for (int32_t i = 0; i < count; ++i) {
+    const DeviceEntry& entry = channels ? source.GetChannel(i) : source.GetDevice(i);
+    if (entry.id != DeviceEntry::NO_DEVICE_ID) listed.push_back(entry);
+  }
+  return listed;
+}
+
+int MainWindow::ChooseEntry(const std::vector<DeviceEntry>& listed, const std::string& preferred,
+                            const std::string& previous) {
+  int chosen = -1;
+  for (size_t i = 0; i < listed.size(); ++i) {
+    if (listed[i].name == preferred) chosen = static_cast<int>(i);
+  }
+  if (chosen >= 0) return chosen;
+  for (size_t i = 0; i < listed.size(); ++i) {
+    if (listed[i].name == previous) return static_cast<int>(i);
+  }
+  return 0;
+}
+
+void MainWindow::RefreshDeviceList(const std::string& preferred) {
+  SoundCapture* source = GetCurrentSource();
+  if (source == nullptr || m_device == nullptr) return;
+  source->EnumerateDevices();
+  m_device->Clear();
+  const DeviceEntry previous = m_selectedDevice;
+  if (source->GetDeviceCount() == 0) {
+    m_device->AddString(LoadResourceString(IDS_NO_DEVICE_FOUND));
+    m_device->SetSelection(0);
+    m_selectedDevice = DeviceEntry();
+    m_device->FitDropDownWidth();
+    return;
+  }
+  const std::vector<DeviceEntry> listed = Listed(*source, false);
+  for (const DeviceEntry& entry : listed) m_device->AddString(entry.name);
+  const int chosen = ChooseEntry(listed, preferred, previous.name);
+  m_device->SetSelection(chosen);
+  m_selectedDevice = listed.empty() ? DeviceEntry() : listed[static_cast<size_t>(chosen)];
+  if (m_selectedDevice.name != previous.name) {
+    source->Stop();
+    if (m_selectedDevice.id != DeviceEntry::NO_DEVICE_ID) {
+      m_parts.registry->SetString(source->GetName().c_str(), m_selectedDevice.name);
+    }
+    Log("Change Device %s\n", m_selectedDevice.name.c_str());
+  }
+  m_device->FitDropDownWidth();
+}
+
+void MainWindow::OnDeviceChange() {
+  SoundCapture* source = GetCurrentSource();
+  if (source == nullptr || m_device == nullptr) return;
+  const int selection = m_device->GetSelection();
+  const DeviceEntry previous = m_selectedDevice;
+  if (source->GetDeviceCount() == 0) {
+    m_selectedDevice = DeviceEntry();
+  } else {
+    const std::vector<DeviceEntry> listed = Listed(*source, false);
+    if (selection >= 0 && static_cast<size_t>(selection) < listed.size()) {
+      m_selectedDevice = listed[static_cast<size_t>(selection)];
+    }
+  }
+  if (m_selectedDevice.name == previous.name) return;
+  source->Stop();
+  if (m_selectedDevice.id != DeviceEntry::NO_DEVICE_ID) {
+    m_parts.registry->SetString(source->GetName().c_str(), m_selectedDevice.name);
+  }
+  Log("Change Device %s\n", m_selectedDevice.name.c_str());
+}
+
+void MainWindow::OnApiChange() {
+  if (m_api == nullptr) return;
+  const CaptureSources& sources = *m_parts.sources;
+  const int index = m_api->GetSelection();
+  if (index < 0 || index >= sources.count || sources.list[index] == nullptr) return;
+  SoundCapture* next = sources.list[index];
+  SoundCapture* old = GetCurrentSource();
+  if (next == old) return;
+  if (old != nullptr) {
+    old->Stop();
+    if (m_selectedDevice.id != DeviceEntry::NO_DEVICE_ID) {
+      m_parts.registry->SetString(old->GetName().c_str(), m_selectedDevice.name);
+    }
+  }
+  *m_parts.current = next;
+  next->SetOwnerWindow(m_hWnd);
+  m_parts.registry->SetString("API", next->GetName());
+  std::string preferred;
+  if (!m_parts.registry->GetString(next->GetName().c_str(), preferred)) preferred.clear();
+  RefreshDeviceList(preferred);
+  Log("Chapge API %s\n", next->GetName().c_str());
+}
+
+std::string MainWindow::ChannelKey() const {
+  const SoundCapture* source = GetCurrentSource();
+  return (source != nullptr ? source->GetName() : std::string()) + "@" + m_selectedDevice.name;
+}
+
+void MainWindow::RefreshChannelList() {
+  SoundCapture* source = GetCurrentSource();
+  if (source == nullptr || m_channel == nullptr) return;
+  const std::string key = ChannelKey();
+  std::string preferred;
+  if (!m_parts.registry->GetString(key.c_str(), preferred)) preferred.clear();
+  m_channel->Clear();
+  const DeviceEntry previous = m_selectedChannel;
+  if (!source->HasChannels()) {
+    EnableWindow(m_channel->GetHwnd(), FALSE);
+    m_selectedChannel = DeviceEntry();
+  } else if (source->GetChannelCount() == 0) {
+    EnableWindow(m_channel->GetHwnd(), TRUE);
+    m_channel->AddString(LoadResourceString(IDS_NO_CHANNEL_FOUND));
+    m_channel->SetSelection(0);
+    m_selectedChannel = DeviceEntry();
+  } else {
+    EnableWindow(m_channel->GetHwnd(), TRUE);
+    const std::vector<DeviceEntry> listed = Listed(*source, true);
+    for (const DeviceEntry& entry : listed) m_channel->AddString(entry.name);
+    const int chosen = ChooseEntry(listed, preferred, previous.name);
+    m_channel->SetSelection(chosen);
+    m_selectedChannel = listed.empty() ? DeviceEntry() : listed[static_cast<size_t>(chosen)];
+    if (m_selectedChannel.name != previous.name) {
+      source->Stop();
+      if (m_selectedChannel.id != DeviceEntry::NO_DEVICE_ID)
+        m_parts.registry->SetString(key.c_str(), m_selectedChannel.name);
+      Log("Change Channel %s\n", m_selectedChannel.name.c_str());
+    }
+  }
+  m_channel->FitDropDownWidth();
+}
+
+void MainWindow::ResetChannelList() {
+  SoundCapture* source = GetCurrentSource();
+  if (m_channel == nullptr) return;
+  m_channel->Clear();
+  if (source != nullptr && source->HasChannels()) {
+    EnableWindow(m_channel->GetHwnd(), TRUE);
+    m_channel->AddString(LoadResourceString(IDS_NO_CHANNEL_FOUND));
+    m_channel->SetSelection(0);
+  } else {
+    EnableWindow(m_channel->GetHwnd(), FALSE);
+  }
+  m_selectedChannel = DeviceEntry();
+  m_channel->FitDropDownWidth();
+}
+
+void MainWindow::OnChannelChange() {
+  SoundCapture* source = GetCurrentSource();
+  if (source == nullptr || m_channel == nullptr) return;
+  const int selection = m_channel->GetSelection();
+  const DeviceEntry previous = m_selectedChannel;
+  if (source->GetChannelCount() == 0) {
+    m_selectedChannel = DeviceEntry();
+  } else {
+    const std::vector<DeviceEntry> listed = Listed(*source, true);
+    if (selection >= 0 && static_cast<size_t>(selection) < listed.size()) {
+      m_selectedChannel = listed[static_cast<size_t>(selection)];
+    }
+  }
+  if (m_selectedChannel.name == previous.name) return;
+  source->Stop();
+  if (m_selectedDevice.id != DeviceEntry::NO_DEVICE_ID) {
+    m_parts.registry->SetString(ChannelKey().c_str(), m_selectedChannel.name);
+  }
+  Log("Change Channel %s\n", m_selectedChannel.name.c_str());
+}
+
+// --- Dropped files -----------------------------------------------------------------
+
+SoundCaptureWaveFile* MainWindow::FindWaveFileSource(int* index) const {
+  const CaptureSources& sources = *m_parts.sources;
+  for (int32_t i = 0; i < sources.count; ++i) {
+    auto* wave = dynamic_cast<SoundCaptureWaveFile*>(sources.list[i]);
+    if (wave != nullptr) {
+      *index = i;
+      return wave;
+    }
+  }
+  return nullptr;
+}
+
+void MainWindow::OnDropFiles(HDROP drop) {
+  std::vector<std::string> paths;
+  const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+  for (UINT i = 0; i < count; ++i) {
+    char path[MAX_PATH + 1] = {};
+    // A name that does not fit (or cannot be had) is skipped.
+    const UINT length = DragQueryFileA(drop, i, path, sizeof(path));
+    if (length == 0 || length > MAX_PATH) continue;
+    paths.emplace_back(path, length);
+  }
+  DragFinish(drop);
+  DropFiles(paths);
+}
+
+void MainWindow::DropFiles(const std::vector<std::string>& paths) {
+  int waveIndex = -1;
+  SoundCaptureWaveFile* wave = FindWaveFileSource(&waveIndex);
+  bool switchToWave = false;
+  for (const std::string& path : paths) {
+    if (GetExtension(path) == "wav") {
+      if (wave != nullptr && wave->LoadWaveFile(path)) {
+        wave->EnumerateDevices();
+        if (m_api != nullptr) m_api->SetSelection(waveIndex);
+        switchToWave = true;
+      }
+    } else {
+      // Anything else, "X.WAV" too, is taken for a settings file.
+      m_parts.config->LoadAndApply(path);
+    }
+  }
+  if (!switchToWave) return;
+  if (wave == GetCurrentSource()) {
+    RefreshDeviceList("");
+  } else {
+    OnApiChange();
+  }
+}
+
+// --- Buttons -------------------------------------------------------------------------
+
+void MainWindow::ResetStream() {
+  StopCurrent();
+  m_parts.channel->CloseSio();
+}
+
+void MainWindow::ShowSettings() {
+  if (m_parts.configWindow != nullptr) m_parts.configWindow->Show();
+}
+
+std::string MainWindow::SettingsFolder() const {
+  std::string folder;
+  if (!m_parts.registry->GetString("Path Config", folder)) folder.clear();
+  folder = m_parts.config->ResolvePath(folder);
+  if (!platform::IsDirectory(folder.c_str())) folder = m_parts.programFolder;
+  return folder;
+}
+
+void MainWindow::RememberSettingsFolder(const std::string& path) {
+  m_parts.registry->SetString("Path Config", GetDirectory(path));
+  // The dialog may have moved the current folder; relative paths of the
+  // program mean its own folder.
+  if (!m_parts.programFolder.empty()) SetCurrentDirectoryA(m_parts.programFolder.c_str());
+}
+
+void MainWindow::LoadSettings() {
+  std::string path;
+  if (!m_parts.dialogs->AskSettingsFile(m_hWnd, false, SettingsFolder(), &path)) return;
+  m_parts.config->LoadAndApply(path);
+  RememberSettingsFolder(path);
+}
+
+void MainWindow::SaveSettings() {
+  std::string path;
+  if (!m_parts.dialogs->AskSettingsFile(m_hWnd, true, SettingsFolder(), &path)) return;
+  m_parts.config->SaveFile(path);
+  RememberSettingsFolder(path);
+}
+
+void MainWindow::DefaultSettings() {
+  m_parts.config->ApplyDefaults();
+}
+
+void MainWindow::OnBxaAutoLoadClicked() {
+  m_bxaAutoLoad = (m_bxa != nullptr && m_bxa->IsChecked()) ? 1 : 0;
+  m_parts.registry->SetDword("Bxa Auto Load", m_bxaAutoLoad);
+  AutoLoadBxa();
+}
+
+// --- Status -------------------------------------------------------------------------
+
+void MainWindow::DrawLevels(const std::string& left, const std::string& right) {
+  if (m_hWnd != nullptr) DrawLevelDisplay(m_hWnd, m_font, LEVELS_X, LEVELS_Y, left.c_str(), right.c_str());
+}
+
+bool MainWindow::GetLinkText(std::string* text) {
+  if (m_hWnd == nullptr) return false;
+  auto* control = static_cast<CWCStatic*>(FindControl(ID_LINK_TEXT));
+  if (control == nullptr) return false;
+  *text = control->GetText();
+  return true;
+}
+
+void MainWindow::SetLinkText(const std::string& text) {
+  auto* control = static_cast<CWCStatic*>(FindControl(ID_LINK_TEXT));
+  if (control != nullptr) control->SetText(text);
+}
+
+// --- The settings model's view ---------------------------------------------------
+
+void MainWindow::ShowError(const std::string& text, const std::string& caption, bool foreground) {
+  m_parts.dialogs->ShowMessage(m_hWnd, text, caption, MB_ICONHAND | (foreground ? MB_SETFOREGROUND : 0u));
+}
+
+void MainWindow::RefreshControls() {
+  if (m_parts.configWindow != nullptr && m_parts.configWindow->Exists()) {
+    m_parts.configWindow->RefreshControls();
+  }
+}

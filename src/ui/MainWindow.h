@@ -1,0 +1,168 @@
+// The program's top-level window: the capture API, device and channel
+// selectors, the stream reset, the settings buttons, the bxa check box, the
+// level display and link text, the File and Help menus, and dropped files.
+// It is also what the idle tick shows its status in (IdleView) and what the
+// settings model shows its messages through (ConfigView).
+//
+// Main thread only. The window object lives from start-up to shutdown; the
+// objects it is given are not owned and must outlive it.
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/IdleTick.h"
+#include "capture/SoundCapture.h"
+#include "settings/SoundConfig.h"
+#include "ui/Window.h"
+
+class CRegistry;
+class ConfigWindow;
+class SerialChannel;
+class SoundCaptureWaveFile;
+struct CaptureSources;
+
+// The main window's modal windows: message boxes, the settings-file dialogs
+// and the About dialog. The program uses this class as it is; tests derive
+// from it to answer instead of a user.
+class MainWindowDialogs {
+ public:
+  virtual ~MainWindowDialogs() = default;
+  // MessageBoxA with the given style.
+  virtual void ShowMessage(HWND owner, const std::string& text, const std::string& caption, UINT style);
+  // The open (save false) or save (save true) dialog for settings files,
+  // starting in initialFolder. True with the chosen path on OK.
+  virtual bool AskSettingsFile(HWND owner, bool save, const std::string& initialFolder, std::string* path);
+  virtual void RunAbout(HINSTANCE instance, HWND owner);
+};
+
+class MainWindow : public Window, public IdleView, public ConfigView {
+ public:
+  // Control ids.
+  static constexpr int ID_BXA_AUTOLOAD = 105;
+  static constexpr int ID_RESET = 106;
+  static constexpr int ID_API = 107;
+  static constexpr int ID_DEVICE = 108;
+  static constexpr int ID_CHANNEL = 109;
+  static constexpr int ID_SETTINGS = 110;
+  static constexpr int ID_LOAD = 111;
+  static constexpr int ID_SAVE = 112;
+  static constexpr int ID_DEFAULT = 113;
+  static constexpr int ID_LEFT_LABEL = 114;
+  static constexpr int ID_RIGHT_LABEL = 116;
+  static constexpr int ID_HIO_LABEL = 118;
+  static constexpr int ID_LINK_TEXT = 119;
+  // Menu items.
+  static constexpr int ID_MENU_CONNECT = 120;
+  static constexpr int ID_MENU_DISCONNECT = 121;
+  static constexpr int ID_MENU_EXIT = 122;
+  static constexpr int ID_MENU_ABOUT = 123;
+
+  static constexpr DWORD STYLE = 0x00CA0200;
+  static constexpr int CLIENT_WIDTH = 300;
+  static constexpr int CLIENT_HEIGHT = 254;
+  // The level display, painted by the idle tick.
+  static constexpr int LEVELS_X = 226;
+  static constexpr int LEVELS_Y = 30;
+  static constexpr int CAPTION_MAX = 63;
+
+  // What the window works with; none of it is owned.
+  struct Parts {
+    CaptureSources* sources = nullptr;  // the application's sources
+    SoundCapture** current = nullptr;   // the application's current-source pointer
+    SerialChannel* channel = nullptr;
+    SoundConfig* config = nullptr;
+    ConfigWindow* configWindow = nullptr;  // may be null
+    CRegistry* registry = nullptr;         // open on the program's key
+    MainWindowDialogs* dialogs = nullptr;
+    // The program's folder with its trailing separator: "Quillon.bxa" is
+    // loaded from it, and the settings-file dialogs fall back on it.
+    std::string programFolder;
+    // The "Bxa Auto Load" value read at start-up.
+    uint32_t bxaAutoLoad = 1;
+  };
+
+  explicit MainWindow(const Parts& parts);
+  ~MainWindow() override;
+
+  // Registers the window class (named by the product name) and creates the
+  // window with its 300 x 254 client area, shown. Its WM_CREATE restores the
+  // auto-saved settings and connects the first debugger.
+  bool Create(HINSTANCE instance, HICON icon);
+  // Makes the controls, each with the dialog font (not owned).
+  void CreateControls(HFONT font);
+
+  void OnDropFiles(HDROP drop);
+  // The dropped files by path, as OnDropFiles handles them.
+  void DropFiles(const std::vector<std::string>& paths);
+  void AutoLoadBxa();
+
+  void RefreshDeviceList(const std::string& preferred);
+  void OnDeviceChange();
+  void OnApiChange();
+  void OnChannelChange();
+
+  // The buttons' commands.
+  void ResetStream();
+  void ShowSettings();
+  void LoadSettings();
+  void SaveSettings();
+  void DefaultSettings();
+  void OnBxaAutoLoadClicked();
+
+  const DeviceEntry& GetSelectedChannel() const { return m_selectedChannel; }
+  uint32_t GetBxaAutoLoad() const { return m_bxaAutoLoad; }
+  SoundCapture* GetCurrentSource() const { return *m_parts.current; }
+
+  // IdleView
+  const DeviceEntry& GetSelectedDevice() override { return m_selectedDevice; }
+  void RefreshChannelList() override;
+  void ResetChannelList() override;
+  void DrawLevels(const std::string& left, const std::string& right) override;
+  bool GetLinkText(std::string* text) override;
+  void SetLinkText(const std::string& text) override;
+  void UpdateCaption() override;
+
+  // ConfigView
+  void ShowError(const std::string& text, const std::string& caption, bool foreground) override;
+  void RefreshControls() override;
+
+  LRESULT WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
+
+ private:
+  void OnCreate();
+  void BuildMenu();
+  bool OnMenuCommand(int id);
+  void Connect();
+  void Disconnect();
+  void StopCurrent();
+  void ShowNotConnected();
+  // The entries of a list whose id is not NO_DEVICE_ID, in order.
+  static std::vector<DeviceEntry> Listed(const SoundCapture& source, bool channels);
+  // The item to select: the last entry named preferred, else the first named
+  // previous, else the first.
+  static int ChooseEntry(const std::vector<DeviceEntry>& listed, const std::string& preferred,
+                         const std::string& previous);
+  std::string ChannelKey() const;
+  SoundCaptureWaveFile* FindWaveFileSource(int* index) const;
+  std::string SettingsFolder() const;
+  void RememberSettingsFolder(const std::string& path);
+
+  Parts m_parts;
+  DeviceEntry m_selectedDevice;
+  DeviceEntry m_selectedChannel;
+  uint32_t m_bxaAutoLoad;
+  HFONT m_font = nullptr;  // the dialog font; not owned
+  // The menu texts, loaded once.
+  std::string m_menuTexts[6];
+
+  // Controls, owned by the window's control list while it exists.
+  CWCComboBox* m_api = nullptr;
+  CWCComboBox* m_device = nullptr;
+  CWCComboBox* m_channel = nullptr;
+  CWCCheckBox* m_bxa = nullptr;
+};

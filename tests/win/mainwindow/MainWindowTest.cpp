@@ -1,0 +1,630 @@
+// The main window as the program makes it, driven from inside the test
+// process on a virtual display: the real window and controls, the real
+// settings model, serial channel (over the in-process stand-in of the host-I/O
+// library) and wave-file source, two fake capture sources, and dialogs that
+// answer instead of a user. Registry values go to a key of the test's own.
+#include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FakeHostIo.h"
+#include "TestUtil.h"
+#include "app/CaptureSources.h"
+#include "capture/CaptureServices.h"
+#include "capture/SoundCaptureWaveFile.h"
+#include "link/KAVHostIO.h"
+#include "link/SerialChannel.h"
+#include "resources/resource.h"
+#include "settings/SoundConfig.h"
+#include "support/Language.h"
+#include "support/Registry.h"
+#include "ui/AboutDialog.h"
+#include "ui/MainWindow.h"
+
+namespace {
+
+const char kTestKey[] = "Software\\VORLANE\\QuillonMainWindowTest";
+
+bool ExpectJapanese() {
+  return getenv("QUILL_EXPECT_JAPANESE") != nullptr;
+}
+
+// A capture source with a scripted device and channel list.
+class FakeSource : public SoundCapture {
+ public:
+  FakeSource(std::string name, std::vector<DeviceEntry> devices)
+      : SoundCapture(nullptr, CodecFunctions()), devices(std::move(devices)), m_name(std::move(name)) {
+    FakeSource::EnumerateDevices();
+  }
+  std::string GetName() const override { return m_name; }
+  bool EnumerateDevices() override {
+    ClearDeviceList();
+    for (const DeviceEntry& entry : devices) AddDevice(entry.name, entry.id);
+    m_channelList = channels;
+    return true;
+  }
+  bool Start(const DeviceEntry&, int32_t, int32_t) override {
+    SetActive(true);
+    return true;
+  }
+  void Stop() override {
+    ++stops;
+    SetActive(false);
+  }
+  void Poll() override {}
+  bool HasChannels() const override { return hasChannels; }
+
+  std::vector<DeviceEntry> devices;
+  std::vector<DeviceEntry> channels;
+  bool hasChannels = false;
+  int stops = 0;
+
+ private:
+  std::string m_name;
+};
+
+class NoMessages : public MessageBoxSink {
+ public:
+  void ShowError(void*, const std::string& text, const std::string&) override { shown.push_back(text); }
+  std::vector<std::string> shown;
+};
+
+// Answers the main window's modal windows.
+class FakeDialogs : public MainWindowDialogs {
+ public:
+  void ShowMessage(HWND, const std::string& text, const std::string& caption, UINT style) override {
+    messages.push_back(text);
+    captions.push_back(caption);
+    styles.push_back(style);
+  }
+  bool AskSettingsFile(HWND, bool save, const std::string& initialFolder, std::string* path) override {
+    asked.push_back(save ? "save" : "open");
+    folders.push_back(initialFolder);
+    if (answer.empty()) return false;
+    *path = answer;
+    return true;
+  }
+  void RunAbout(HINSTANCE, HWND) override { ++abouts; }
+
+  std::string answer;
+  std::vector<std::string> messages, captions, asked, folders;
+  std::vector<UINT> styles;
+  int abouts = 0;
+};
+
+// A RIFF/WAVE file of 16-bit stereo PCM at 44100 Hz with frames of silence.
+std::string WaveBytes(uint32_t frames) {
+  auto u32 = [](uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); };
+  auto u16 = [](uint16_t v) { return std::string(reinterpret_cast<const char*>(&v), 2); };
+  const uint32_t data = frames * 4;
+  std::string bytes = "RIFF" + u32(36 + data) + "WAVE";
+  bytes += "fmt " + u32(16) + u16(1) + u16(2) + u32(44100) + u32(44100 * 4) + u16(4) + u16(16);
+  bytes += "data" + u32(data) + std::string(data, '\0');
+  return bytes;
+}
+
+// A drop handle as the shell makes it, over the given paths.
+HDROP MakeDrop(const std::vector<std::string>& paths) {
+  size_t size = sizeof(DROPFILES) + 1;
+  for (const std::string& path : paths) size += path.size() + 1;
+  HGLOBAL memory = GlobalAlloc(GHND, size);
+  auto* files = static_cast<DROPFILES*>(GlobalLock(memory));
+  files->pFiles = sizeof(DROPFILES);
+  files->fWide = FALSE;
+  char* text = reinterpret_cast<char*>(files + 1);
+  for (const std::string& path : paths) {
+    memcpy(text, path.c_str(), path.size() + 1);
+    text += path.size() + 1;
+  }
+  *text = '\0';
+  GlobalUnlock(memory);
+  return static_cast<HDROP>(memory);
+}
+
+std::string RegistryString(CRegistry& registry, const char* name) {
+  std::string value;
+  if (!registry.GetString(name, value)) return "(missing)";
+  return value;
+}
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    UseTestResources();
+    SHDeleteKeyA(HKEY_CURRENT_USER, kTestKey);
+    ASSERT_TRUE(registry.Open(kTestKey));
+
+    channel.reset(new SerialChannel(linkSystem));
+    channel->Init(0, host.MakeHostIo(linkSystem));
+    config.reset(new SoundConfig(channel.get(), false, folder.Path()));
+
+    waveIn.reset(
+        new FakeSource("waveIn", {{"Fixed Device", DeviceEntry::FIXED_DEVICE_ID}, {"Mic A", 0}, {"Mic B", 1}}));
+    coreAudio.reset(new FakeSource("Core Audio", {}));
+    waveFile.reset(new SoundCaptureWaveFile(nullptr, CodecFunctions(), waveMessages, SystemClock()));
+    waveFile->Initialize();
+    sources.list[0] = waveIn.get();
+    sources.list[1] = coreAudio.get();
+    sources.list[2] = waveFile.get();
+    sources.count = 3;
+    current = waveIn.get();
+  }
+
+  void TearDown() override {
+    window.reset();
+    // The window's WM_DESTROY posts the quit message: take it off the queue.
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
+    channel->Shutdown();
+    registry.Close();
+    SHDeleteKeyA(HKEY_CURRENT_USER, kTestKey);
+  }
+
+  void Open() {
+    MainWindow::Parts parts;
+    parts.sources = &sources;
+    parts.current = &current;
+    parts.channel = channel.get();
+    parts.config = config.get();
+    parts.registry = &registry;
+    parts.dialogs = &dialogs;
+    parts.programFolder = folder.Path();
+    parts.bxaAutoLoad = 1;
+    window.reset(new MainWindow(parts));
+    ASSERT_TRUE(window->Create(GetModuleHandleA(nullptr), nullptr));
+    window->CreateControls(static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)));
+  }
+
+  HWND Hwnd() const { return window->GetHwnd(); }
+  HWND Item(int id) const { return GetDlgItem(Hwnd(), id); }
+  std::string Text(int id) const {
+    char text[256] = {};
+    GetWindowTextA(Item(id), text, sizeof(text));
+    return text;
+  }
+  std::string Caption() const {
+    char text[256] = {};
+    GetWindowTextA(Hwnd(), text, sizeof(text));
+    return text;
+  }
+  int Selection(int id) const { return static_cast<int>(SendMessageA(Item(id), CB_GETCURSEL, 0, 0)); }
+  int Count(int id) const { return static_cast<int>(SendMessageA(Item(id), CB_GETCOUNT, 0, 0)); }
+  std::string ItemText(int id, int index) const {
+    char text[256] = {};
+    SendMessageA(Item(id), CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text));
+    return text;
+  }
+  // The user picks entry index of a combo box.
+  void Choose(int id, int index) {
+    SendMessageA(Item(id), CB_SETCURSEL, index, 0);
+    SendMessageA(Hwnd(), WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(Item(id)));
+  }
+  void Click(int id) {
+    SendMessageA(Hwnd(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(Item(id)));
+  }
+  void Menu(int id) { SendMessageA(Hwnd(), WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+
+  TempDir folder;
+  CRegistry registry;
+  FakeHostIo host;
+  FakeLinkSystem linkSystem;
+  std::unique_ptr<SerialChannel> channel;
+  std::unique_ptr<SoundConfig> config;
+  NoMessages waveMessages;
+  std::unique_ptr<FakeSource> waveIn, coreAudio;
+  std::unique_ptr<SoundCaptureWaveFile> waveFile;
+  CaptureSources sources;
+  SoundCapture* current = nullptr;
+  FakeDialogs dialogs;
+  std::unique_ptr<MainWindow> window;
+};
+
+}  // namespace
+
+TEST_F(MainWindowTest, ControlsSitAtTheirPlacesWithTheirTexts) {
+  Open();
+  RECT client = {};
+  GetClientRect(Hwnd(), &client);
+  EXPECT_EQ(client.right, 300);
+  EXPECT_EQ(client.bottom, 254);
+  EXPECT_EQ(static_cast<DWORD>(GetWindowLongPtrA(Hwnd(), GWL_STYLE)) & 0x00CF0200u, 0x00CA0200u);
+  char className[64] = {};
+  GetClassNameA(Hwnd(), className, sizeof(className));
+  EXPECT_STREQ(className, "Quillon");
+
+  struct Expected {
+    int id;
+    const char* className;
+    int x, y, width, height;  // height: a combo box's dropped height
+    uint32_t text;            // 0: not checked here
+  };
+  const Expected expected[] = {
+      {106, "Button", 16, 8, 128, 30, IDS_RESET},
+      {107, "ComboBox", 16, 54, 128, 84, 0},
+      {108, "ComboBox", 16, 92, 266, 98, 0},
+      {109, "ComboBox", 16, 130, 266, 98, 0},
+      {110, "Button", 16, 168, 128, 30, IDS_SETTINGS},
+      {111, "Button", 16, 210, 64, 30, IDS_LOAD},
+      {112, "Button", 86, 210, 64, 30, IDS_SAVE},
+      {113, "Button", 156, 210, 64, 30, IDS_DEFAULT},
+      {105, "Button", 156, 0, 128, 30, IDS_BXA_AUTOLOAD},
+      {114, "Static", 174, 30, 50, 14, IDS_LEFT},
+      {116, "Static", 174, 50, 50, 14, IDS_RIGHT},
+      {118, "Static", 174, 70, 50, 14, IDS_HIO},
+      {119, "Static", 226, 70, 50, 14, IDS_LINK_NONE},
+  };
+  for (const Expected& e : expected) {
+    SCOPED_TRACE(e.id);
+    HWND item = Item(e.id);
+    ASSERT_NE(item, nullptr);
+    GetClassNameA(item, className, sizeof(className));
+    EXPECT_STREQ(className, e.className);
+    RECT rect = {};
+    GetWindowRect(item, &rect);
+    MapWindowPoints(nullptr, Hwnd(), reinterpret_cast<POINT*>(&rect), 2);
+    EXPECT_EQ(rect.left, e.x);
+    EXPECT_EQ(rect.top, e.y);
+    EXPECT_EQ(rect.right - rect.left, e.width);
+    if (strcmp(e.className, "ComboBox") == 0) {
+      // The height a combo box is made with is that of its dropped list.
+      EXPECT_EQ(window->FindControl(e.id)->GetHeight(), e.height);
+    } else {
+      EXPECT_EQ(rect.bottom - rect.top, e.height);
+    }
+    if (e.text != 0) {
+      EXPECT_EQ(Text(e.id), LoadResourceString(e.text));
+    }
+  }
+  EXPECT_NE(GetWindowLongPtrA(Item(119), GWL_STYLE) & SS_RIGHT, 0);
+  EXPECT_EQ(SendMessageA(Item(105), BM_GETCHECK, 0, 0), BST_CHECKED);
+
+  // The sources in the application's order, the current one chosen; its
+  // listed devices without the ones of id -1.
+  ASSERT_EQ(Count(107), 3);
+  EXPECT_EQ(ItemText(107, 0), "waveIn");
+  EXPECT_EQ(ItemText(107, 2), "WaveFile");
+  EXPECT_EQ(Selection(107), 0);
+  ASSERT_EQ(Count(108), 3);
+  EXPECT_EQ(ItemText(108, 1), "Mic A");
+  EXPECT_EQ(Selection(108), 0);
+  EXPECT_EQ(window->GetSelectedDevice().id, DeviceEntry::FIXED_DEVICE_ID);
+  EXPECT_EQ(RegistryString(registry, "waveIn"), "Fixed Device");
+}
+
+TEST_F(MainWindowTest, NotConnectedCaptionAndDisconnectGrayedWithoutDebugger) {
+  Open();
+  const std::string expected = ExpectJapanese() ? "\x96\xa2\x90\xda\x91\xb1 - Quillon" : "Not connected - Quillon";
+  EXPECT_EQ(Caption(), expected);
+  EXPECT_TRUE(dialogs.messages.empty()) << "no debugger at start is not an error";
+
+  HMENU file = GetSubMenu(GetMenu(Hwnd()), 0);
+  ASSERT_NE(file, nullptr);
+  SendMessageA(Hwnd(), WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(file), MAKELPARAM(0, FALSE));
+  EXPECT_NE(GetMenuState(file, MainWindow::ID_MENU_DISCONNECT, MF_BYCOMMAND) & MF_GRAYED, 0u);
+  EXPECT_EQ(GetMenuState(file, MainWindow::ID_MENU_CONNECT, MF_BYCOMMAND) & MF_GRAYED, 0u);
+
+  // A box that is found and connects: the caption names it, Disconnect is enabled.
+  host.listed = {12345678};
+  Menu(MainWindow::ID_MENU_CONNECT);
+  EXPECT_EQ(Caption(), "1234567-8 - Quillon");
+  SendMessageA(Hwnd(), WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(file), MAKELPARAM(0, FALSE));
+  EXPECT_EQ(GetMenuState(file, MainWindow::ID_MENU_DISCONNECT, MF_BYCOMMAND) & MF_GRAYED, 0u);
+
+  Menu(MainWindow::ID_MENU_DISCONNECT);
+  EXPECT_EQ(channel->GetDebuggerId(), 0u);
+  window->UpdateCaption();
+  EXPECT_EQ(Caption(), expected);
+}
+
+TEST_F(MainWindowTest, ARefusedConnectionShowsTheBoxMessage) {
+  host.listed = {42};
+  host.connectResult = -1;
+  Open();
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0], "QD-KAV-BOX is not connected.");
+  EXPECT_EQ(dialogs.captions[0], "Quillon");
+  EXPECT_EQ(dialogs.styles[0], static_cast<UINT>(MB_ICONHAND | MB_SETFOREGROUND));
+}
+
+TEST_F(MainWindowTest, ChoosingTheSameApiDoesNothing) {
+  Open();
+  LogCapture log;
+  const int stops = waveIn->stops;
+  Choose(107, 0);
+  EXPECT_EQ(waveIn->stops, stops);
+  EXPECT_EQ(log.Text().find("Chapge API"), std::string::npos);
+  EXPECT_EQ(current, waveIn.get());
+}
+
+TEST_F(MainWindowTest, ApiChangeStopsTheSourceAndShowsNoDeviceFound) {
+  Open();
+  Choose(108, 2);  // Mic B
+  LogCapture log;
+  const int stops = waveIn->stops;
+  Choose(107, 1);
+  EXPECT_EQ(current, coreAudio.get());
+  EXPECT_EQ(waveIn->stops, stops + 1);
+  EXPECT_NE(log.Text().find("Chapge API Core Audio\n"), std::string::npos);
+  EXPECT_EQ(RegistryString(registry, "API"), "Core Audio");
+  EXPECT_EQ(RegistryString(registry, "waveIn"), "Mic B");
+
+  // No devices: the one entry "No Device Found", nothing selected, nothing written.
+  ASSERT_EQ(Count(108), 1);
+  EXPECT_EQ(ItemText(108, 0), LoadResourceString(IDS_NO_DEVICE_FOUND));
+  EXPECT_EQ(window->GetSelectedDevice().id, DeviceEntry::NO_DEVICE_ID);
+  EXPECT_EQ(window->GetSelectedDevice().name, "");
+  EXPECT_EQ(RegistryString(registry, "Core Audio"), "(missing)");
+
+  // Back: the device stored for the source is chosen again.
+  Choose(107, 0);
+  EXPECT_EQ(window->GetSelectedDevice().name, "Mic B");
+}
+
+TEST_F(MainWindowTest, DeviceChangeStopsTheSourceAndWritesTheRegistry) {
+  Open();
+  LogCapture log;
+  const int stops = waveIn->stops;
+  Choose(108, 1);
+  EXPECT_EQ(waveIn->stops, stops + 1);
+  EXPECT_EQ(window->GetSelectedDevice().name, "Mic A");
+  EXPECT_EQ(window->GetSelectedDevice().id, 0);
+  EXPECT_EQ(RegistryString(registry, "waveIn"), "Mic A");
+  EXPECT_NE(log.Text().find("Change Device Mic A\n"), std::string::npos);
+
+  // The same device again changes nothing.
+  Choose(108, 1);
+  EXPECT_EQ(waveIn->stops, stops + 1);
+
+  // Opening the list enumerates afresh; a device that went away gives way to
+  // the first one, which is written back.
+  waveIn->devices = {{"Fixed Device", DeviceEntry::FIXED_DEVICE_ID}, {"Mic B", 1}};
+  SendMessageA(Hwnd(), WM_COMMAND, MAKEWPARAM(108, CBN_DROPDOWN), reinterpret_cast<LPARAM>(Item(108)));
+  EXPECT_EQ(Count(108), 2);
+  EXPECT_EQ(window->GetSelectedDevice().name, "Fixed Device");
+  EXPECT_EQ(RegistryString(registry, "waveIn"), "Fixed Device");
+  EXPECT_EQ(waveIn->stops, stops + 2);
+}
+
+TEST_F(MainWindowTest, TheStoredDeviceIsPreferredAtStart) {
+  registry.SetString("waveIn", "Mic B");
+  Open();
+  EXPECT_EQ(Selection(108), 2);
+  EXPECT_EQ(window->GetSelectedDevice().name, "Mic B");
+}
+
+TEST_F(MainWindowTest, ChannelListFollowsTheSource) {
+  waveIn->hasChannels = true;
+  waveIn->channels = {{"Front", 0}, {"Rear", 1}};
+  registry.SetString("waveIn@Fixed Device", "Rear");
+  Open();
+  window->RefreshChannelList();
+  EXPECT_TRUE(IsWindowEnabled(Item(109)));
+  ASSERT_EQ(Count(109), 2);
+  EXPECT_EQ(window->GetSelectedChannel().name, "Rear");
+
+  Choose(109, 0);
+  EXPECT_EQ(RegistryString(registry, "waveIn@Fixed Device"), "Front");
+
+  window->ResetChannelList();
+  ASSERT_EQ(Count(109), 1);
+  EXPECT_EQ(ItemText(109, 0), LoadResourceString(IDS_NO_CHANNEL_FOUND));
+  EXPECT_EQ(window->GetSelectedChannel().id, DeviceEntry::NO_DEVICE_ID);
+
+  waveIn->hasChannels = false;
+  window->RefreshChannelList();
+  EXPECT_FALSE(IsWindowEnabled(Item(109)));
+  EXPECT_EQ(Count(109), 0);
+}
+
+TEST_F(MainWindowTest, AnUpperCaseWavIsLoadedAsASettingsFile) {
+  Open();
+  folder.Write("X.WAV", WaveBytes(100));
+  DragAcceptFiles(Hwnd(), TRUE);
+  SendMessageA(Hwnd(), WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({folder.File("X.WAV")})), 0);
+  // Taken for a settings file, which it is not: the settings model's message.
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_NE(dialogs.messages[0].find("X.WAV"), std::string::npos);
+  EXPECT_EQ(current, waveIn.get());
+  EXPECT_TRUE(waveMessages.shown.empty());
+  EXPECT_EQ(waveFile->GetFileName(), "");
+
+  // A real settings file under a name of any extension loads and applies.
+  folder.Write("loud.txt", "Quillon\r\n*SoundParam\r\nVolume:   0.50\r\n");
+  SendMessageA(Hwnd(), WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({folder.File("loud.txt")})), 0);
+  EXPECT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_NE(folder.Read("Quillon.autogen.cfg").find("0.50"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, TwoDroppedWaveFilesTheLastAcceptedStays) {
+  Open();
+  folder.Write("one.wav", WaveBytes(4410));
+  folder.Write("two.wav", WaveBytes(8820));
+  LogCapture log;
+  SendMessageA(Hwnd(), WM_DROPFILES,
+               reinterpret_cast<WPARAM>(MakeDrop({folder.File("one.wav"), folder.File("two.wav")})), 0);
+  EXPECT_EQ(waveFile->GetFileName(), "two.wav");
+  EXPECT_EQ(waveFile->GetFrameCount(), 8820u);
+  EXPECT_EQ(current, waveFile.get());
+  EXPECT_EQ(Selection(107), 2);
+  EXPECT_EQ(RegistryString(registry, "API"), "WaveFile");
+  EXPECT_NE(log.Text().find("Chapge API WaveFile\n"), std::string::npos);
+  ASSERT_EQ(Count(108), 1);
+  EXPECT_EQ(ItemText(108, 0), "two.wav");
+
+  // A file the source rejects leaves the loaded one; already current, the
+  // device list is refreshed.
+  folder.Write("bad.wav", "RIFF----WAVEjunk");
+  folder.Write("three.wav", WaveBytes(100));
+  SendMessageA(Hwnd(), WM_DROPFILES,
+               reinterpret_cast<WPARAM>(MakeDrop({folder.File("three.wav"), folder.File("bad.wav")})), 0);
+  EXPECT_EQ(waveMessages.shown.size(), 1u);
+  EXPECT_EQ(waveFile->GetFileName(), "three.wav");
+  EXPECT_EQ(ItemText(108, 0), "three.wav");
+}
+
+TEST_F(MainWindowTest, SettingsFileButtons) {
+  Open();
+  // Cancelled: nothing changes, nothing is stored.
+  Click(111);
+  ASSERT_EQ(dialogs.asked.size(), 1u);
+  EXPECT_EQ(dialogs.asked[0], "open");
+  EXPECT_EQ(dialogs.folders[0], folder.Path()) << "no stored folder: the program's";
+  EXPECT_EQ(RegistryString(registry, "Path Config"), "(missing)");
+
+  // Save into a sub-folder: the folder is remembered and offered next time.
+  CreateDirectoryA(folder.File("cfg").c_str(), nullptr);
+  dialogs.answer = folder.File("cfg\\mine.cfg");
+  Click(112);
+  EXPECT_EQ(dialogs.asked.back(), "save");
+  EXPECT_EQ(RegistryString(registry, "Path Config"), folder.File("cfg\\"));
+  const std::string saved = folder.Read("cfg\\mine.cfg");
+  EXPECT_EQ(saved.substr(0, 9), "Quillon\r\n");
+
+  // Load a file that is not a settings file: the message, the folder stored anyway.
+  folder.Write("other.cfg", "nothing\r\n");
+  dialogs.answer = folder.File("other.cfg");
+  Click(111);
+  EXPECT_EQ(dialogs.folders.back(), folder.File("cfg\\"));
+  EXPECT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(RegistryString(registry, "Path Config"), folder.Path());
+
+  // A stored folder that no longer exists: the program's folder.
+  registry.SetString("Path Config", folder.File("gone\\"));
+  dialogs.answer.clear();
+  Click(111);
+  EXPECT_EQ(dialogs.folders.back(), folder.Path());
+}
+
+TEST_F(MainWindowTest, BxaCheckBoxStoresTheFlag) {
+  Open();
+  SendMessageA(Item(105), BM_SETCHECK, BST_UNCHECKED, 0);
+  Click(105);
+  uint32_t flag = 7;
+  EXPECT_TRUE(registry.GetDword("Bxa Auto Load", flag));
+  EXPECT_EQ(flag, 0u);
+  EXPECT_EQ(window->GetBxaAutoLoad(), 0u);
+  SendMessageA(Item(105), BM_SETCHECK, BST_CHECKED, 0);
+  Click(105);
+  EXPECT_TRUE(registry.GetDword("Bxa Auto Load", flag));
+  EXPECT_EQ(flag, 1u);
+}
+
+TEST_F(MainWindowTest, ResetStopsTheSourceAndClosesTheChannel) {
+  host.listed = {12345678};
+  Open();
+  channel->Update();
+  ASSERT_NE(channel->GetStatus(), PacketChannel::Status::DISCONNECTED);
+  const int stops = waveIn->stops;
+  const int closes = host.closes;
+  Click(106);
+  EXPECT_EQ(waveIn->stops, stops + 1);
+  EXPECT_EQ(channel->GetStatus(), PacketChannel::Status::CLOSE);
+  EXPECT_GE(host.closes, closes);
+}
+
+TEST_F(MainWindowTest, StatusDisplaysAndAbout) {
+  Open();
+  std::string link;
+  ASSERT_TRUE(window->GetLinkText(&link));
+  EXPECT_EQ(link, "-");
+  window->SetLinkText("active");
+  EXPECT_EQ(Text(119), "active");
+  window->DrawLevels("12", "34");  // paints into the window; must not fail
+
+  Menu(MainWindow::ID_MENU_ABOUT);
+  EXPECT_EQ(dialogs.abouts, 1);
+  EXPECT_NE(IsWindow(Hwnd()), 0);
+
+  // Exit closes the window: the source stops.
+  const int stops = waveIn->stops;
+  Menu(MainWindow::ID_MENU_EXIT);
+  EXPECT_EQ(window->GetHwnd(), nullptr);
+  EXPECT_EQ(waveIn->stops, stops + 1);
+}
+
+TEST_F(MainWindowTest, MenusAndLabelsComeFromTheLanguageTable) {
+  Open();
+  HMENU bar = GetMenu(Hwnd());
+  char text[64] = {};
+  GetMenuStringA(bar, 0, text, sizeof(text), MF_BYPOSITION);
+  const std::string file = text;
+  GetMenuStringA(GetSubMenu(bar, 0), MainWindow::ID_MENU_CONNECT, text, sizeof(text), MF_BYCOMMAND);
+  const std::string connect = text;
+  GetMenuStringA(bar, 1, text, sizeof(text), MF_BYPOSITION);
+  const std::string help = text;
+  if (ExpectJapanese()) {
+    EXPECT_EQ(file, "\x83\x74\x83\x40\x83\x43\x83\x8b(&F)");
+    EXPECT_EQ(connect, "\x90\xda\x91\xb1(&C)");
+    EXPECT_EQ(Text(106), "\x83\x8a\x83\x5a\x83\x62\x83\x67");
+    EXPECT_EQ(Text(110), "\x90\xdd\x92\xe8");
+  } else {
+    EXPECT_EQ(file, "&File");
+    EXPECT_EQ(connect, "&Connect");
+    EXPECT_EQ(help, "&Help");
+    EXPECT_EQ(Text(106), "Reset");
+    EXPECT_EQ(Text(110), "Settings");
+    EXPECT_EQ(Text(105), "Autoloading of bxa");
+  }
+}
+
+// --- The About dialog -------------------------------------------------------------
+
+namespace {
+struct AboutSeen {
+  std::string caption, name, version, line1;
+  bool hasBitmap = false;
+  bool hasIcon = false;
+};
+AboutSeen s_aboutSeen;
+
+// Runs inside the dialog's modal loop: reads the dialog and closes it.
+void CALLBACK ReadAboutAndClose(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND dialog = FindWindowA("#32770", nullptr);
+  if (dialog == nullptr) return;
+  KillTimer(nullptr, timer);
+  char text[256] = {};
+  GetWindowTextA(dialog, text, sizeof(text));
+  s_aboutSeen.caption = text;
+  GetDlgItemTextA(dialog, IDC_ABOUT_NAME, text, sizeof(text));
+  s_aboutSeen.name = text;
+  GetDlgItemTextA(dialog, IDC_ABOUT_VERSION, text, sizeof(text));
+  s_aboutSeen.version = text;
+  GetDlgItemTextA(dialog, IDC_ABOUT_LINE1, text, sizeof(text));
+  s_aboutSeen.line1 = text;
+  s_aboutSeen.hasBitmap = SendDlgItemMessageA(dialog, IDC_ABOUT_BITMAP, STM_GETIMAGE, IMAGE_BITMAP, 0) != 0;
+  s_aboutSeen.hasIcon = SendDlgItemMessageA(dialog, IDC_ABOUT_ICON, STM_GETICON, 0, 0) != 0;
+  PostMessageA(dialog, WM_CLOSE, 0, 0);
+}
+}  // namespace
+
+TEST(AboutDialog, VersionText) {
+  EXPECT_EQ(FormatVersionText(2, 10, 30, 400), "Version 2.10.0030.0400");
+  EXPECT_EQ(FormatVersionText(1, 2, 3, 4), "Version 1.02.0003.0004");
+  EXPECT_EQ(FormatVersionText(65535, 65535, 65535, 65535), "Version 65535.65535.65535.65535");
+}
+
+TEST(AboutDialog, ShowsNameVersionAndBitmapAndCanOpenAgain) {
+  UseTestResources();
+  for (int round = 0; round < 2; ++round) {
+    s_aboutSeen = AboutSeen();
+    SetTimer(nullptr, 0, 50, ReadAboutAndClose);
+    RunAboutDialog(GetModuleHandleA(nullptr), nullptr);
+    EXPECT_EQ(s_aboutSeen.caption, LoadResourceString(IDS_ABOUT));
+    EXPECT_EQ(s_aboutSeen.name, "Quillon");
+    EXPECT_EQ(s_aboutSeen.version, GetModuleVersionText(GetModuleHandleA(nullptr)));
+    EXPECT_EQ(s_aboutSeen.version.substr(0, 8), "Version ");
+    EXPECT_FALSE(s_aboutSeen.line1.empty());
+    EXPECT_TRUE(s_aboutSeen.hasBitmap);
+    EXPECT_TRUE(s_aboutSeen.hasIcon);
+  }
+}
