@@ -3,7 +3,9 @@
 
 #include "app/CaptureSources.h"
 #include "capture/CaptureServices.h"
+#include "capture/SoundCaptureCoreAudio.h"
 #include "capture/SoundCaptureWaveFile.h"
+#include "capture/SoundCaptureWaveIn.h"
 #include "link/PacketChannel.h"
 
 namespace {
@@ -27,6 +29,14 @@ void CreateCaptureSources(CaptureSources& sources, const Adpcm* adpcm, PacketCha
   for (SoundCapture*& slot : sources.list) slot = nullptr;
 
   // The live sources come first: waveIn, Core Audio capture, Core Audio loopback.
+  auto* waveIn = new SoundCaptureWaveIn(adpcm, QuillDllFunctions());
+  Keep(sources, waveIn, waveIn->Initialize(), channel);
+
+  auto* coreAudio = new SoundCaptureCoreAudio(adpcm, QuillDllFunctions());
+  Keep(sources, coreAudio, coreAudio->InitializeCapture(), channel);
+
+  auto* loopback = new SoundCaptureCoreAudio(adpcm, QuillDllFunctions());
+  Keep(sources, loopback, loopback->InitializeLoopback(), channel);
 
   auto* waveFile = new SoundCaptureWaveFile(adpcm, QuillDllFunctions(), messages, SystemClock());
   Keep(sources, waveFile, waveFile->Initialize(), channel);

@@ -336,6 +336,7 @@ void SoundCaptureCoreAudio::OnBlock(int16_t* frames, int32_t bytes) {
 
 void SoundCaptureCoreAudio::Worker() {
   m_block.ResetEmptyPolls();
+  uint64_t lastPacket = platform::MonotonicMs();
   while (IsActive()) {
     UINT32 packetFrames = 0;
     HRESULT hr = m_captureClient->GetNextPacketSize(&packetFrames);
@@ -347,6 +348,10 @@ void SoundCaptureCoreAudio::Worker() {
       // About 200 ms without data: hand on what was gathered (and let the
       // levels fall to 0 while nothing plays).
       if (m_block.CountEmptyPoll()) m_block.Flush(*this);
+      if (m_deviceType == TYPE_CAPTURE && platform::MonotonicMs() - lastPacket > STALL_MS) {
+        Log("IAudioCaptureClient: no packet for %u ms, device lost\n", static_cast<unsigned>(STALL_MS));
+        break;
+      }
       platform::SleepMs(POLL_MS);
       continue;
     }
@@ -371,6 +376,7 @@ void SoundCaptureCoreAudio::Worker() {
       break;
     }
     m_block.ResetEmptyPolls();
+    lastPacket = platform::MonotonicMs();
   }
   SetEnded(true);
 }

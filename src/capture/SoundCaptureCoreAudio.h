@@ -32,6 +32,11 @@ class SoundCaptureCoreAudio : public SoundCapture, private capture::CaptureBlock
   // The shared-mode buffer, in 100-nanosecond units (320 ms), unless the
   // device's minimum period is longer.
   static constexpr int64_t BUFFER_DURATION = 3200000;
+  // A capture endpoint delivers packets all the time, silent ones included:
+  // one that delivers none for this long is taken as gone (not every driver
+  // reports the device's removal) and the worker ends. A loopback stream has
+  // no packets while nothing plays, so it is not watched.
+  static constexpr uint64_t STALL_MS = 4000;
 
   explicit SoundCaptureCoreAudio(const Adpcm* adpcm, const CodecFunctions& codec = QuillDllFunctions());
   // Stops a source that still runs and releases the device.

@@ -179,10 +179,14 @@ void SoundCaptureWaveIn::Stop() {
       result = waveInUnprepareHeader(handle, &header, sizeof(header));
       if (result != MMSYSERR_NOERROR) Log("waveInUnprepareHeader failed. %s\n", capture::WaveInErrorName(result));
       header.lpData = nullptr;
-      m_buffer[i].reset();
     }
     result = waveInClose(handle);
-    if (result != MMSYSERR_NOERROR) Log("waveInClose failed. %s\n", capture::WaveInErrorName(result));
+    if (result != MMSYSERR_NOERROR) {
+      Log("waveInClose failed. %s\n", capture::WaveInErrorName(result));
+      // The driver still holds the buffers it was given and may write into
+      // them: they are left to it rather than freed under it.
+      for (int i = 0; i < BUFFER_COUNT; ++i) (void)m_buffer[i].release();
+    }
     m_hWaveIn = nullptr;
   }
   // Buffers left by a failed open.

@@ -1,0 +1,280 @@
+// The live sources against a real sound server: waveIn and Core Audio capture
+// record the monitor of PulseAudio's null sink while a 1 kHz tone plays into
+// it (see with-pulse), the sink is unloaded and loaded again while capturing,
+// and the loopback source, which this Wine cannot provide, fails its start
+// cleanly every time.
+#include <windows.h>
+#include <psapi.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "LiveCaptureUtil.h"
+#include "TestUtil.h"
+#include "capture/SoundCaptureCoreAudio.h"
+#include "capture/SoundCaptureWaveIn.h"
+#include "platform/Platform.h"
+
+namespace {
+
+constexpr int32_t kOutputRate = 32728;
+constexpr double kToneHz = 1000.0;
+// sox's "vol 0.5": half scale, so the RMS of the sine is 16384 / sqrt(2).
+const double kToneRms = 16383.5 / std::sqrt(2.0);
+const char kMonitor[] = "Monitor of Null Output";
+
+// Checks the newest stretch of half a second that carries sound: the tone at
+// its level and frequency (the player pauses briefly between two runs of its file).
+void ExpectTone(const std::vector<int16_t>& stream, double rate) {
+  const size_t window = static_cast<size_t>(rate / 2);
+  const size_t frames = stream.size() / 2;
+  ASSERT_GE(frames, window * 2);
+  for (size_t end = frames; end >= window * 2; end -= window) {
+    const ToneMeasure m = MeasureTone(stream, end - window, window, rate);
+    if (m.rms < kToneRms / 4) continue;
+    EXPECT_NEAR(kToneRms, m.rms, kToneRms * 0.12) << "level";
+    EXPECT_NEAR(kToneHz, m.frequency, kToneHz * 0.01) << "frequency";
+    return;
+  }
+  ADD_FAILURE() << "no stretch of the capture carries the tone";
+}
+
+// One idle tick of the program for the source: a worker that ended is
+// stopped, a source that does not run is started.
+void IdleTick(SoundCapture& source, const DeviceEntry& device, bool* sawEnded, int* failedStarts) {
+  if (source.IsEnded()) *sawEnded = true;
+  source.Poll();
+  if (!source.IsActive() && !source.Start(device, kOutputRate, WAVEFMT_PCM)) ++*failedStarts;
+}
+
+// Unplugs the sink while the source captures, then plugs it in again: the
+// worker ends by itself, the ticks stop and restart the source, and once the
+// sink is back the tone arrives again.
+void UnplugAndReplug(SoundCapture& source, FakeChannel& channel, const DeviceEntry& device) {
+  ASSERT_TRUE(source.Start(device, kOutputRate, WAVEFMT_PCM));
+  ASSERT_TRUE(WaitForFrames(channel, kOutputRate, 20000));
+
+  ASSERT_TRUE(RunHostCommand("pactl unload-module module-null-sink"));
+  bool sawEnded = false;
+  int failedStarts = 0;
+  for (int tick = 0; tick < 2000 && !sawEnded; ++tick) {
+    IdleTick(source, device, &sawEnded, &failedStarts);
+    Sleep(10);
+  }
+  EXPECT_TRUE(sawEnded) << "the worker went on after the device was gone";
+  printf("[ unplug   ] %s: worker ended, %d failed starts while the sink was gone\n", source.GetName().c_str(),
+         failedStarts);
+
+  ASSERT_TRUE(
+      RunHostCommand("pactl load-module module-null-sink sink_name=qsink; pactl set-default-source qsink.monitor"));
+  // Ticks until the source runs again and delivers the tone once more.
+  channel.Clear();
+  bool back = false;
+  for (int tick = 0; tick < 3000 && !back; ++tick) {
+    IdleTick(source, device, &sawEnded, &failedStarts);
+    back = source.IsActive() && channel.StreamFrames() >= static_cast<size_t>(kOutputRate) * 3;
+    Sleep(10);
+  }
+  ASSERT_TRUE(back) << "the source did not come back after the sink returned";
+  source.Stop();
+  printf("[ replug   ] %s: running again, %d failed starts in all\n", source.GetName().c_str(), failedStarts);
+  ExpectTone(channel.Stream(), kOutputRate);
+}
+
+class LiveCapture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!PulseAvailable()) GTEST_SKIP() << "runs beside a PulseAudio server (with-pulse)";
+    UseTestResources();
+  }
+};
+
+TEST_F(LiveCapture, WaveInListsTheDevicesAndCapturesAtTheOutputRate) {
+  SoundCaptureWaveIn source(nullptr, CodecFunctions());
+  ASSERT_TRUE(source.Initialize());
+  EXPECT_EQ("waveIn", source.GetName());
+  ASSERT_GE(source.GetDeviceCount(), 3);
+  EXPECT_EQ("Fixed Device", source.GetDevice(0).name);
+  EXPECT_EQ(DeviceEntry::FIXED_DEVICE_ID, source.GetDevice(0).id);
+  DeviceEntry monitor, pulse;
+  ASSERT_TRUE(FindDevice(source, kMonitor, &monitor));
+  ASSERT_TRUE(FindDevice(source, "PulseAudio", &pulse));
+  EXPECT_NE(monitor.id, pulse.id);
+
+  TimedChannel channel;
+  source.SetSerialChannel(&channel);
+  ASSERT_TRUE(source.Start(monitor, kOutputRate, WAVEFMT_PCM));
+  EXPECT_TRUE(source.IsActive());
+  EXPECT_EQ(static_cast<uint32_t>(monitor.id), source.GetOpenedDeviceId());
+  EXPECT_EQ(48000, source.GetInputRate());  // the best rate the device offers
+  ASSERT_TRUE(WaitForFrames(channel, static_cast<size_t>(kOutputRate) * 3, 20000));
+  EXPECT_GT(source.GetLevel(0), 16000);
+  EXPECT_GT(source.GetLevel(1), 16000);
+  source.Stop();
+  EXPECT_FALSE(source.IsActive());
+
+  // Every packet is one whole buffer of 20 ms at the output rate.
+  for (const FakeChannel::Packet& packet : channel.Packets()) {
+    ASSERT_EQ(static_cast<uint32_t>(PacketChannel::AUDIO), packet.type);
+    ASSERT_EQ(654u * 2, packet.samples.size());
+  }
+  ExpectTone(channel.Stream(), kOutputRate);
+}
+
+TEST_F(LiveCapture, WaveInFixedDeviceIsTheDefaultSource) {
+  SoundCaptureWaveIn source(nullptr, CodecFunctions());
+  ASSERT_TRUE(source.Initialize());
+  FakeChannel channel;
+  source.SetSerialChannel(&channel);
+  ASSERT_TRUE(source.Start(source.GetDevice(0), kOutputRate, WAVEFMT_PCM));
+  EXPECT_EQ(0xFFFFFFFFu, source.GetOpenedDeviceId());
+  ASSERT_TRUE(WaitForFrames(channel, static_cast<size_t>(kOutputRate) * 3, 20000));
+  source.Stop();
+  ExpectTone(channel.Stream(), kOutputRate);
+
+  // An entry without a device does not start and prints nothing.
+  LogCapture log;
+  EXPECT_FALSE(source.Start(DeviceEntry(), kOutputRate, WAVEFMT_PCM));
+  EXPECT_FALSE(source.IsActive());
+  EXPECT_EQ("", log.Text());
+}
+
+TEST_F(LiveCapture, CoreAudioCapturesAtTheMixRateAndConverts) {
+  SoundCaptureCoreAudio source(nullptr, CodecFunctions());
+  ASSERT_TRUE(source.InitializeCapture());
+  EXPECT_EQ("Core Audio", source.GetName());
+  ASSERT_GE(source.GetDeviceCount(), 2);
+  EXPECT_EQ("Fixed Device", source.GetDevice(0).name);
+  EXPECT_EQ(DeviceEntry::FIXED_DEVICE_ID, source.GetDevice(0).id);
+  DeviceEntry monitor;
+  ASSERT_TRUE(FindDevice(source, kMonitor, &monitor));
+
+  TimedChannel channel;
+  source.SetSerialChannel(&channel);
+  ASSERT_TRUE(source.Start(monitor, kOutputRate, WAVEFMT_PCM));
+  const int32_t mixRate = source.GetInputRate();
+  EXPECT_EQ(44100, mixRate);
+  ASSERT_TRUE(WaitForFrames(channel, static_cast<size_t>(kOutputRate) * 3, 20000));
+  EXPECT_GT(source.GetLevel(0), 16000);
+  source.Stop();
+  EXPECT_FALSE(source.IsActive());
+
+  // Blocks of 20 ms at the mix rate, converted: about 20 ms at the output
+  // rate each (a flush after a pause may hand on less).
+  const double expected = 0.020 * kOutputRate;
+  size_t whole = 0;
+  const auto packets = channel.Packets();
+  for (const FakeChannel::Packet& packet : packets) {
+    ASSERT_EQ(static_cast<uint32_t>(PacketChannel::AUDIO), packet.type);
+    const double frames = static_cast<double>(packet.samples.size() / 2);
+    EXPECT_LE(frames, expected + 2);
+    if (std::fabs(frames - expected) <= 2) ++whole;
+  }
+  EXPECT_GE(whole, packets.size() * 9 / 10);
+  ExpectTone(channel.Stream(), kOutputRate);
+}
+
+TEST_F(LiveCapture, CoreAudioFixedDeviceAndSameNameNearestIndex) {
+  SoundCaptureCoreAudio source(nullptr, CodecFunctions());
+  ASSERT_TRUE(source.InitializeCapture());
+  FakeChannel channel;
+  source.SetSerialChannel(&channel);
+  ASSERT_TRUE(source.Start(source.GetDevice(0), kOutputRate, WAVEFMT_PCM));
+  ASSERT_TRUE(WaitForFrames(channel, static_cast<size_t>(kOutputRate) * 3, 20000));
+  source.Stop();
+  ExpectTone(channel.Stream(), kOutputRate);
+
+  // A stored entry whose index moved still finds its endpoint by name.
+  DeviceEntry monitor;
+  ASSERT_TRUE(FindDevice(source, kMonitor, &monitor));
+  channel.Clear();
+  ASSERT_TRUE(source.Start(DeviceEntry(kMonitor, monitor.id + 5), kOutputRate, WAVEFMT_PCM));
+  ASSERT_TRUE(WaitForFrames(channel, static_cast<size_t>(kOutputRate) * 3, 20000));
+  source.Stop();
+  ExpectTone(channel.Stream(), kOutputRate);
+
+  // A name that no endpoint has does not start.
+  LogCapture log;
+  EXPECT_FALSE(source.Start(DeviceEntry("No Such Endpoint", 0), kOutputRate, WAVEFMT_PCM));
+  EXPECT_FALSE(source.IsActive());
+}
+
+TEST_F(LiveCapture, LoopbackFailsItsStartCleanlyEveryTime) {
+  SoundCaptureCoreAudio source(nullptr, CodecFunctions());
+  ASSERT_TRUE(source.InitializeLoopback());
+  EXPECT_EQ("loopback", source.GetName());
+  DeviceEntry output;
+  ASSERT_TRUE(FindDevice(source, "Null Output", &output));
+  EXPECT_EQ(DeviceEntry::FIXED_DEVICE_ID, source.GetDevice(0).id);
+  FakeChannel channel;
+  source.SetSerialChannel(&channel);
+
+  {
+    LogCapture log;
+    EXPECT_FALSE(source.Start(source.GetDevice(0), kOutputRate, WAVEFMT_PCM));
+    EXPECT_NE(std::string::npos, log.Text().find("IAudioClient::GetService failed: hr = 0x88890003\n")) << log.Text();
+    EXPECT_FALSE(source.IsActive());
+  }
+
+  // The idle tick retries on every tick: nothing may pile up, neither
+  // memory nor streams held open at the sound server.
+  auto privateBytes = [] {
+    PROCESS_MEMORY_COUNTERS memory;
+    ZeroMemory(&memory, sizeof(memory));
+    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory));
+    return static_cast<size_t>(memory.PagefileUsage);
+  };
+  auto serverStreams = [] {
+    std::string count;
+    EXPECT_TRUE(RunHostCommand("pactl list short source-outputs | wc -l", &count));
+    return atoi(count.c_str());
+  };
+  LogCapture quiet;
+  for (int i = 0; i < 20; ++i) source.Start(i % 2 ? output : source.GetDevice(0), kOutputRate, WAVEFMT_PCM);
+  const size_t bytesBefore = privateBytes();
+  const int streamsBefore = serverStreams();
+  for (int i = 0; i < 300; ++i) {
+    ASSERT_FALSE(source.Start(i % 2 ? output : source.GetDevice(0), kOutputRate, WAVEFMT_PCM));
+  }
+  const size_t bytesAfter = privateBytes();
+  const int streamsAfter = serverStreams();
+  EXPECT_EQ(streamsBefore, streamsAfter) << "streams left open at the server";
+  EXPECT_LE(bytesAfter, bytesBefore + 2 * 1024 * 1024) << "private bytes";
+  printf("[ loopback ] 300 failed starts: server streams %d -> %d, private bytes %zu -> %zu\n", streamsBefore,
+         streamsAfter, bytesBefore, bytesAfter);
+}
+
+TEST_F(LiveCapture, WaveInUnpluggedEndsTheWorkerAndComesBack) {
+  SoundCaptureWaveIn source(nullptr, CodecFunctions());
+  ASSERT_TRUE(source.Initialize());
+  DeviceEntry monitor;
+  ASSERT_TRUE(FindDevice(source, kMonitor, &monitor));
+  FakeChannel channel;
+  source.SetSerialChannel(&channel);
+  UnplugAndReplug(source, channel, monitor);
+}
+
+TEST_F(LiveCapture, CoreAudioUnpluggedEndsTheWorkerAndComesBack) {
+  SoundCaptureCoreAudio source(nullptr, CodecFunctions());
+  ASSERT_TRUE(source.InitializeCapture());
+  DeviceEntry monitor;
+  ASSERT_TRUE(FindDevice(source, kMonitor, &monitor));
+  FakeChannel channel;
+  source.SetSerialChannel(&channel);
+  UnplugAndReplug(source, channel, monitor);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  // The program's main thread is a single-threaded apartment.
+  const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  const int result = RUN_ALL_TESTS();
+  if (SUCCEEDED(hr)) CoUninitialize();
+  return result;
+}
