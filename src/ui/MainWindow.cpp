@@ -167,13 +167,16 @@ void MainWindowDialogs::RunAbout(HINSTANCE instance, HWND owner) {
 // --- The window ------------------------------------------------------------------
 
 MainWindow::MainWindow(const Parts& parts) : m_parts(parts), m_bxaAutoLoad(parts.bxaAutoLoad) {
-  // Files dropped on the settings window are handled as drops on this one.
-  if (m_parts.configWindow != nullptr) {
-    m_parts.configWindow->SetDropHandler([this](HDROP drop) { OnDropFiles(drop); });
-  }
+  SetConfigWindow(parts.configWindow);
   const uint32_t ids[6] = {IDS_MENU_FILE, IDS_MENU_CONNECT, IDS_MENU_DISCONNECT,
                            IDS_MENU_EXIT, IDS_MENU_HELP,    IDS_MENU_ABOUT};
   for (int i = 0; i < 6; ++i) m_menuTexts[i] = LoadResourceString(ids[i]);
+}
+
+void MainWindow::SetConfigWindow(ConfigWindow* configWindow) {
+  m_parts.configWindow = configWindow;
+  // Files dropped on the settings window are handled as drops on this one.
+  if (configWindow != nullptr) configWindow->SetDropHandler([this](HDROP drop) { OnDropFiles(drop); });
 }
 
 MainWindow::~MainWindow() {
@@ -568,10 +571,13 @@ void MainWindow::OnDropFiles(HDROP drop) {
   std::vector<std::string> paths;
   const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
   for (UINT i = 0; i < count; ++i) {
-    char path[MAX_PATH + 1] = {};
-    // A name that does not fit (or cannot be had) is skipped.
+    // A name that cannot be had, or that would not fit whole, is skipped
+    // rather than cut to another file's name.
+    const UINT needed = DragQueryFileA(drop, i, nullptr, 0);
+    if (needed == 0 || needed >= MAX_PATH) continue;
+    char path[MAX_PATH] = {};
     const UINT length = DragQueryFileA(drop, i, path, sizeof(path));
-    if (length == 0 || length > MAX_PATH) continue;
+    if (length == 0 || length != needed) continue;
     paths.emplace_back(path, length);
   }
   DragFinish(drop);

@@ -89,6 +89,13 @@ class MainWindow : public Window, public IdleView, public ConfigView {
   explicit MainWindow(const Parts& parts);
   ~MainWindow() override;
 
+  // The parts made after this object (not owned).
+  void SetChannel(SerialChannel* channel) { m_parts.channel = channel; }
+  void SetConfig(SoundConfig* config) { m_parts.config = config; }
+  // The settings window, when it is made after this object (not owned);
+  // files dropped on it are handled as drops on this window.
+  void SetConfigWindow(ConfigWindow* configWindow);
+
   // Registers the window class (named by the product name) and creates the
   // window with its 300 x 254 client area, shown. Its WM_CREATE restores the
   // auto-saved settings and connects the first debugger.

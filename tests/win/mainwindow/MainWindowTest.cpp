@@ -438,10 +438,16 @@ TEST_F(MainWindowTest, AnUpperCaseWavIsLoadedAsASettingsFile) {
   EXPECT_TRUE(waveMessages.shown.empty());
   EXPECT_EQ(waveFile->GetFileName(), "");
 
+  // A name too long for a path is skipped, not cut to some other file's name.
+  SendMessageA(Hwnd(), WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({folder.File(std::string(300, 'a'))})), 0);
+  EXPECT_EQ(dialogs.messages.size(), 1u);
+
   // A real settings file under a name of any extension loads and applies.
   folder.Write("loud.txt", "Quillon\r\n*SoundParam\r\nVolume:   0.50\r\n");
   SendMessageA(Hwnd(), WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({folder.File("loud.txt")})), 0);
   EXPECT_EQ(dialogs.messages.size(), 1u);
+  ASSERT_EQ(config->GetItem(8)->GetKey(), "Volume");
+  EXPECT_EQ(config->GetItem(8)->GetValue(), "0.50");
   EXPECT_NE(folder.Read("Quillon.autogen.cfg").find("0.50"), std::string::npos);
 }
 
