@@ -8,7 +8,6 @@
 #include "app/Application.h"
 #include "app/CaptureSources.h"
 #include "app/IdleTick.h"
-#include "app/StartWindow.h"
 #include "capture/Adpcm.h"
 #include "capture/Win32MessageBox.h"
 #include "link/DownloadDialog.h"
@@ -21,6 +20,8 @@
 #include "support/Log.h"
 #include "support/Registry.h"
 #include "support/Strings.h"
+#include "ui/ConfigWindow.h"
+#include "ui/MainWindow.h"
 
 namespace {
 
@@ -31,35 +32,23 @@ const char kRegistryKey[] = "Software\\VORLANE\\Quillon";
 const char* const kClearedVariables[] = {"KMC_PARTNER_KAVS", "KMC_KAVHOSTIO", "KMC_KAVHOSTIO_ORIGINAL",
                                          "KMC_KAVHOSTIO_IS_OLD_DLL"};
 
-// The settings model's message boxes, owned by the main window.
-class Win32ConfigView : public ConfigView {
- public:
-  void SetOwner(HWND owner) { m_owner = owner; }
-  void ShowError(const std::string& text, const std::string& caption, bool foreground) override {
-    MessageBoxA(m_owner, text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR | (foreground ? MB_SETFOREGROUND : 0));
-  }
-  void RefreshControls() override {}
-
- private:
-  HWND m_owner = nullptr;
-};
-
 // The process-wide objects, owned here and deleted in a fixed order.
 struct Application {
   HINSTANCE instance = nullptr;
   bool comInitialised = false;
   CRegistry registry;
   uint32_t bxaAutoLoad = 1;
-  StartWindow* mainWindow = nullptr;
+  MainWindow* mainWindow = nullptr;
   SerialChannel* serialChannel = nullptr;
   Adpcm* adpcm = nullptr;
   SoundConfig* soundConfig = nullptr;
+  ConfigWindow* configWindow = nullptr;
   CaptureSources sources;
   SoundCapture* current = nullptr;  // one of sources.list
   HFONT dialogFont = nullptr;
   Win32DownloadUi downloadUi;
   Win32MessageBox messageBox;
-  Win32ConfigView configView;
+  MainWindowDialogs dialogs;
 };
 
 void RaiseProcessPriority() {
@@ -109,6 +98,8 @@ void Shutdown(Application& app) {
     if (source != nullptr) source->Stop();
   }
   DeleteCaptureSources(app.sources);
+  delete app.configWindow;
+  app.configWindow = nullptr;
   delete app.soundConfig;
   app.soundConfig = nullptr;
   delete app.serialChannel;
@@ -147,17 +138,27 @@ int RunApplication(HINSTANCE instance) {
   app.registry.Open(kRegistryKey);
   if (!app.registry.GetDword("Bxa Auto Load", app.bxaAutoLoad)) app.bxaAutoLoad = 1;
 
-  app.mainWindow = new StartWindow();
+  const std::string programFolder = GetDirectory(platform::GetProgramPath());
+  MainWindow::Parts parts;
+  parts.sources = &app.sources;
+  parts.current = &app.current;
+  parts.registry = &app.registry;
+  parts.dialogs = &app.dialogs;
+  parts.programFolder = programFolder;
+  parts.bxaAutoLoad = app.bxaAutoLoad;
+  app.mainWindow = new MainWindow(parts);
   app.serialChannel = new SerialChannel();
   app.serialChannel->SetDownloadUi(&app.downloadUi);
   app.serialChannel->Init(0);
   app.adpcm = new Adpcm();
   app.adpcm->Load();
-  const std::string programFolder = GetDirectory(platform::GetProgramPath());
   app.soundConfig = new SoundConfig(app.serialChannel, app.adpcm->IsLoaded(), programFolder);
-  app.soundConfig->SetView(&app.configView);
   CurrentSourceControl captureControl(&app.current);
   app.soundConfig->SetCapture(&captureControl);
+  app.configWindow = new ConfigWindow(*app.soundConfig);
+  app.mainWindow->SetChannel(app.serialChannel);
+  app.mainWindow->SetConfig(app.soundConfig);
+  app.mainWindow->SetConfigWindow(app.configWindow);
 
   CreateCaptureSources(app.sources, app.adpcm, app.serialChannel, app.messageBox);
   if (app.sources.count == 0) {
@@ -170,24 +171,19 @@ int RunApplication(HINSTANCE instance) {
   INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES | ICC_TAB_CLASSES | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
 
+  // The window's creation restores the auto-saved settings and connects the
+  // first debugger found.
   HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_QUILLON));
   WPARAM exitCode = 0;
   if (app.mainWindow->Create(instance, icon)) {
-    HWND hwnd = app.mainWindow->GetHwnd();
-    app.configView.SetOwner(hwnd);
+    // The window owns the sources' message boxes (a dropped file that cannot
+    // be played).
     for (SoundCapture* source : app.sources.list) {
-      if (source != nullptr) source->SetOwnerWindow(hwnd);
+      if (source != nullptr) source->SetOwnerWindow(app.mainWindow->GetHwnd());
     }
-    if (app.current->GetDeviceCount() > 0) app.mainWindow->SelectDevice(app.current->GetDevice(0));
-    ShowWindow(hwnd, SW_SHOW);
-    UpdateWindow(hwnd);
     app.dialogFont = MakeDialogFont();
+    app.configWindow->Register(instance, icon, app.dialogFont);
     app.mainWindow->CreateControls(app.dialogFont);
-
-    // The saved settings come back (and are saved again at once); then the
-    // first debugger found is connected.
-    app.soundConfig->RestoreAutoSave();
-    app.serialChannel->ConnectFirst(true);
 
     SerialChannelLink link(*app.serialChannel);
     IdleTick idle(*app.mainWindow, link, *app.soundConfig, &app.current);
