@@ -268,6 +268,69 @@ TEST_F(LiveCapture, CoreAudioUnpluggedEndsTheWorkerAndComesBack) {
   UnplugAndReplug(source, channel, monitor);
 }
 
+// The cost of a capture worker that streams HCA MIDDLE from the monitor,
+// measured when QUILL_MEASURE_SECONDS gives the length (see measure-cpu):
+// the worker's CPU time from its first write to its last, against the wall
+// time between them, and the longest time between two writes.
+unsigned MeasureSeconds() {
+  std::string value;
+  if (!platform::GetEnv("QUILL_MEASURE_SECONDS", &value)) return 0;
+  return static_cast<unsigned>(atoi(value.c_str()));
+}
+
+void MeasureStream(SoundCapture& source, const DeviceEntry& device, unsigned seconds) {
+  TimedChannel channel;
+  source.SetSerialChannel(&channel);
+  ASSERT_TRUE(source.Start(device, kOutputRate, WAVEFMT_CRI_HCA_MIDDLE));
+  ASSERT_TRUE(source.IsCodecOpen());
+  ASSERT_TRUE(WaitForFrames(channel, 1, 20000));
+  Sleep(seconds * 1000);
+  source.Stop();
+
+  const std::vector<TimedChannel::Stamp> stamps = channel.Stamps();
+  ASSERT_GE(stamps.size(), 2u);
+  double maxGap = 0;
+  for (size_t i = 1; i < stamps.size(); ++i) {
+    maxGap = std::max(maxGap, stamps[i].wallMs - stamps[i - 1].wallMs);
+    EXPECT_EQ(stamps[0].threadId, stamps[i].threadId);
+  }
+  const double wall = stamps.back().wallMs - stamps.front().wallMs;
+  const double cpu = stamps.back().cpuMs - stamps.front().cpuMs;
+  const double audio = static_cast<double>(channel.StreamFrames()) / kOutputRate;
+  printf(
+      "[ measure  ] %s, CRI HCA MIDDLE at %d Hz: %zu blocks, %.1f s of audio in %.1f s; worker CPU %.0f ms = %.2f %% "
+      "of one core; largest gap between two blocks %.1f ms, mean %.1f ms\n",
+      source.GetName().c_str(), kOutputRate, stamps.size(), audio, wall / 1000, cpu, 100.0 * cpu / wall, maxGap,
+      wall / static_cast<double>(stamps.size() - 1));
+  ExpectTone(channel.Stream(), kOutputRate);
+}
+
+class LiveCaptureMeasure : public LiveCapture {
+ protected:
+  void SetUp() override {
+    LiveCapture::SetUp();
+    if (IsSkipped()) return;
+    if (MeasureSeconds() == 0) GTEST_SKIP() << "set QUILL_MEASURE_SECONDS";
+    if (!QuillDllFunctions().IsBound()) GTEST_SKIP() << "built without the codec library";
+  }
+};
+
+TEST_F(LiveCaptureMeasure, WaveInHcaMiddle) {
+  SoundCaptureWaveIn source(nullptr);
+  ASSERT_TRUE(source.Initialize());
+  DeviceEntry monitor;
+  ASSERT_TRUE(FindDevice(source, kMonitor, &monitor));
+  MeasureStream(source, monitor, MeasureSeconds());
+}
+
+TEST_F(LiveCaptureMeasure, CoreAudioHcaMiddle) {
+  SoundCaptureCoreAudio source(nullptr);
+  ASSERT_TRUE(source.InitializeCapture());
+  DeviceEntry monitor;
+  ASSERT_TRUE(FindDevice(source, kMonitor, &monitor));
+  MeasureStream(source, monitor, MeasureSeconds());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
