@@ -28,6 +28,7 @@
 #include "support/Language.h"
 #include "support/Registry.h"
 #include "ui/AboutDialog.h"
+#include "ui/ConfigWindow.h"
 #include "ui/MainWindow.h"
 
 namespace {
@@ -161,6 +162,7 @@ class MainWindowTest : public ::testing::Test {
 
   void TearDown() override {
     window.reset();
+    configWindow.reset();
     // The window's WM_DESTROY posts the quit message: take it off the queue.
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -170,8 +172,16 @@ class MainWindowTest : public ::testing::Test {
     SHDeleteKeyA(HKEY_CURRENT_USER, kTestKey);
   }
 
+  // With the real settings window, registered as at start-up.
+  void OpenWithSettings() {
+    configWindow.reset(new ConfigWindow(*config));
+    configWindow->Register(GetModuleHandleA(nullptr), nullptr, static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)));
+    Open();
+  }
+
   void Open() {
     MainWindow::Parts parts;
+    parts.configWindow = configWindow.get();
     parts.sources = &sources;
     parts.current = &current;
     parts.channel = channel.get();
@@ -226,6 +236,7 @@ class MainWindowTest : public ::testing::Test {
   CaptureSources sources;
   SoundCapture* current = nullptr;
   FakeDialogs dialogs;
+  std::unique_ptr<ConfigWindow> configWindow;
   std::unique_ptr<MainWindow> window;
 };
 
@@ -509,6 +520,36 @@ TEST_F(MainWindowTest, SettingsFileButtons) {
   dialogs.answer.clear();
   Click(111);
   EXPECT_EQ(dialogs.folders.back(), folder.Path());
+}
+
+TEST_F(MainWindowTest, SettingsWindowOpensOnceFollowsDefaultsTakesDropsAndClosesWithTheMainWindow) {
+  OpenWithSettings();
+  Click(110);
+  HWND settings = configWindow->GetHwnd();
+  ASSERT_NE(settings, nullptr);
+  Click(110);
+  EXPECT_EQ(configWindow->GetHwnd(), settings) << "a second click only brings it forward";
+
+  // Default while the window is open: the boxes show the defaults.
+  auto* volumeBox = configWindow->FindItemControl(8);
+  ASSERT_NE(volumeBox, nullptr);
+  config->GetItem(8)->SetText("0.25");
+  configWindow->RefreshControls();
+  char text[32] = {};
+  GetWindowTextA(volumeBox->GetHwnd(), text, sizeof(text));
+  ASSERT_STREQ(text, "0.25");
+  Click(113);
+  GetWindowTextA(volumeBox->GetHwnd(), text, sizeof(text));
+  EXPECT_STREQ(text, "1.00");
+
+  // A file dropped on the settings window goes the main window's way.
+  folder.Write("two.wav", WaveBytes(441));
+  SendMessageA(settings, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({folder.File("two.wav")})), 0);
+  EXPECT_EQ(current, waveFile.get());
+
+  SendMessageA(Hwnd(), WM_CLOSE, 0, 0);
+  EXPECT_FALSE(configWindow->Exists());
+  EXPECT_FALSE(IsWindow(settings));
 }
 
 TEST_F(MainWindowTest, BxaCheckBoxStoresTheFlag) {
