@@ -5,6 +5,8 @@
 
 #include "capture/SoundCaptureCoreAudio.h"
 
+#include <vector>
+
 #include "platform/Platform.h"
 #include "resources/resource.h"
 #include "support/Diag.h"
@@ -194,7 +196,8 @@ bool SoundCaptureCoreAudio::ResolveDevice(const DeviceEntry& device) {
       enumerator->Release();
       return false;
     }
-    int64_t heldDistance = 0;
+    // The endpoint with the entry's name nearest to its index.
+    std::vector<std::string> names(count);
     for (UINT i = 0; i < count; ++i) {
       IMMDevice* candidate = nullptr;
       HRESULT hr = collection->Item(i, &candidate);
@@ -202,14 +205,15 @@ bool SoundCaptureCoreAudio::ResolveDevice(const DeviceEntry& device) {
         Log("IMMDeviceCollection::Item %d failed: hr = 0x%08x\n", static_cast<int>(i), Hex(hr));
         continue;
       }
-      int64_t distance = static_cast<int64_t>(i) - device.id;
-      if (distance < 0) distance = -distance;
-      if (FriendlyName(candidate) == device.name && (m_device == nullptr || distance < heldDistance)) {
-        SafeRelease(m_device);
-        m_device = candidate;
-        heldDistance = distance;
-      } else {
-        candidate->Release();
+      names[i] = FriendlyName(candidate);
+      candidate->Release();
+    }
+    const int32_t index = device.name.empty() ? -1 : capture::NearestIndexByName(names, device.name, device.id);
+    if (index >= 0) {
+      HRESULT hr = collection->Item(static_cast<UINT>(index), &m_device);
+      if (FAILED(hr)) {
+        m_device = nullptr;
+        Log("IMMDeviceCollection::Item %d failed: hr = 0x%08x\n", static_cast<int>(index), Hex(hr));
       }
     }
     collection->Release();

@@ -125,16 +125,36 @@ TEST_F(LiveCapture, WaveInListsTheDevicesAndCapturesAtTheOutputRate) {
   ExpectTone(channel.Stream(), kOutputRate);
 }
 
+// The default source through the codec pass (HCA MIDDLE when the build has
+// the codec library): the tone survives the codec.
 TEST_F(LiveCapture, WaveInFixedDeviceIsTheDefaultSource) {
-  SoundCaptureWaveIn source(nullptr, CodecFunctions());
+  SoundCaptureWaveIn source(nullptr);
   ASSERT_TRUE(source.Initialize());
   FakeChannel channel;
   source.SetSerialChannel(&channel);
-  ASSERT_TRUE(source.Start(source.GetDevice(0), kOutputRate, WAVEFMT_PCM));
+  const int32_t format = QuillDllFunctions().IsBound() ? WAVEFMT_CRI_HCA_MIDDLE : WAVEFMT_PCM;
+  ASSERT_TRUE(source.Start(source.GetDevice(0), kOutputRate, format));
+  EXPECT_EQ(format != WAVEFMT_PCM, source.IsCodecOpen());
   EXPECT_EQ(0xFFFFFFFFu, source.GetOpenedDeviceId());
   ASSERT_TRUE(WaitForFrames(channel, static_cast<size_t>(kOutputRate) * 3, 20000));
   source.Stop();
   ExpectTone(channel.Stream(), kOutputRate);
+
+  // A stored entry whose index now belongs to another device opens the
+  // device with its name; a name that is gone falls back to the default
+  // device, whose rate is then unknown; an index past the list fails.
+  DeviceEntry monitor, pulse;
+  ASSERT_TRUE(FindDevice(source, kMonitor, &monitor));
+  ASSERT_TRUE(FindDevice(source, "PulseAudio", &pulse));
+  ASSERT_TRUE(source.Start(DeviceEntry(kMonitor, pulse.id), kOutputRate, WAVEFMT_PCM));
+  EXPECT_EQ(static_cast<uint32_t>(monitor.id), source.GetOpenedDeviceId());
+  EXPECT_EQ(48000, source.GetInputRate());
+  source.Stop();
+  ASSERT_TRUE(source.Start(DeviceEntry("Unplugged Microphone", pulse.id), kOutputRate, WAVEFMT_PCM));
+  EXPECT_EQ(0xFFFFFFFFu, source.GetOpenedDeviceId());
+  EXPECT_EQ(0, source.GetInputRate());
+  source.Stop();
+  EXPECT_FALSE(source.Start(DeviceEntry(kMonitor, source.GetDeviceCount() + 3), kOutputRate, WAVEFMT_PCM));
 
   // An entry without a device does not start and prints nothing.
   LogCapture log;
@@ -179,7 +199,7 @@ TEST_F(LiveCapture, CoreAudioCapturesAtTheMixRateAndConverts) {
 }
 
 TEST_F(LiveCapture, CoreAudioFixedDeviceAndSameNameNearestIndex) {
-  SoundCaptureCoreAudio source(nullptr, CodecFunctions());
+  SoundCaptureCoreAudio source(nullptr);
   ASSERT_TRUE(source.InitializeCapture());
   FakeChannel channel;
   source.SetSerialChannel(&channel);
@@ -191,8 +211,11 @@ TEST_F(LiveCapture, CoreAudioFixedDeviceAndSameNameNearestIndex) {
   // A stored entry whose index moved still finds its endpoint by name.
   DeviceEntry monitor;
   ASSERT_TRUE(FindDevice(source, kMonitor, &monitor));
+  // This time through the ADX codec pass when the build has it.
   channel.Clear();
-  ASSERT_TRUE(source.Start(DeviceEntry(kMonitor, monitor.id + 5), kOutputRate, WAVEFMT_PCM));
+  const int32_t format = QuillDllFunctions().IsBound() ? WAVEFMT_CRI_ADX : WAVEFMT_PCM;
+  ASSERT_TRUE(source.Start(DeviceEntry(kMonitor, monitor.id + 5), kOutputRate, format));
+  EXPECT_EQ(format != WAVEFMT_PCM, source.IsCodecOpen());
   ASSERT_TRUE(WaitForFrames(channel, static_cast<size_t>(kOutputRate) * 3, 20000));
   source.Stop();
   ExpectTone(channel.Stream(), kOutputRate);
