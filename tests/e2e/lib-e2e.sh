@@ -38,7 +38,7 @@ e2e_dump() {
   done
   if [ -s "$E2E_WORK/events.jsonl" ]; then
     echo "--- events (without audio, last 25)"
-    grep -v '"event":"audio"' "$E2E_WORK/events.jsonl" | tail -n 25
+    grep -v '"event":"audio"' "$E2E_WORK/events.jsonl" | tail -n 25 | cut -c1-240
   fi
 }
 
@@ -306,3 +306,19 @@ e2e_at_least() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a >= b) }'; }
 
 # A field of the last settings record the device received.
 e2e_record_field() { python3 "$E2E_RECEPTION" field "$E2E_EVENTS" "$1"; }
+
+# The program's process as Linux sees it (Wine reads the Windows counters of
+# another process as 0): private anonymous memory, open descriptors and the CPU
+# time of all its threads.
+#   private_kb=N fds=N cpu_ms=N
+e2e_proc_stats() {
+  local pid=${E2E_APP_PID:-}
+  [ -n "$pid" ] && [ -r "/proc/$pid/status" ] || return 1
+  local anon fds ticks hz
+  anon=$(awk '/^RssAnon:/ { print $2 }' "/proc/$pid/status")
+  fds=$(find "/proc/$pid/fd" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l)
+  # Fields 14 and 15 (user and system ticks), counted after the command name.
+  ticks=$(sed 's/.*) //' "/proc/$pid/stat" | awk '{ print $12 + $13 }')
+  hz=$(getconf CLK_TCK)
+  echo "private_kb=${anon:-0} fds=$fds cpu_ms=$((ticks * 1000 / hz))"
+}

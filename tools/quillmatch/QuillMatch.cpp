@@ -250,7 +250,8 @@ Wave Generate(const SignalSpec& spec, uint32_t rate, double offset, double noise
   Wave wave;
   wave.rate = rate;
   wave.channels = 2;
-  const size_t frames = static_cast<size_t>(std::ceil((spec.seconds + offset) * rate));
+  const int repeat = std::max(1, spec.repeat);
+  const size_t frames = static_cast<size_t>(std::ceil((spec.seconds * repeat + offset) * rate));
   wave.samples.resize(frames * 2);
   uint32_t state = seed == 0 ? 1 : seed;
   auto uniform = [&state] {  // xorshift32, -0.5..0.5
@@ -260,7 +261,8 @@ Wave Generate(const SignalSpec& spec, uint32_t rate, double offset, double noise
     return static_cast<double>(state) / 4294967296.0 - 0.5;
   };
   for (size_t i = 0; i < frames; ++i) {
-    const double t = static_cast<double>(i) / rate - offset;
+    double t = static_cast<double>(i) / rate - offset;
+    if (t >= spec.seconds && t < spec.seconds * repeat) t = std::fmod(t, spec.seconds);
     for (int c = 0; c < 2; ++c) {
       double v = SignalValue(spec, c, t);
       if (noise > 0.0) v += noise * std::sqrt(12.0) * uniform();
@@ -405,6 +407,10 @@ int Main(int argc, char** argv, FILE* out, FILE* err) {
         ok = ParseDouble(value, &spec.seconds) && spec.seconds > 0 && spec.seconds <= 600;
       } else if (arg == "--click-at") {
         ok = ParseDouble(value, &spec.clickAt) && spec.clickAt >= 0;
+      } else if (arg == "--repeat") {
+        double n = 0;
+        ok = ParseDouble(value, &n) && n >= 1 && n <= 100 && n == std::floor(n);
+        spec.repeat = static_cast<int>(n);
       } else if (arg == "--offset") {
         ok = ParseDouble(value, &offset) && offset >= 0 && offset <= 600;
       } else if (arg == "--noise") {

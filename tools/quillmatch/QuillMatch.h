@@ -38,6 +38,7 @@ struct SignalSpec {
   Signal kind = Signal::Sweep;
   double seconds = 3.0;
   double clickAt = 0.5;  // seconds, Click only
+  int repeat = 1;        // the signal this many times back to back (a looped file)
 };
 
 bool ParseSignal(const std::string& name, Signal* kind);

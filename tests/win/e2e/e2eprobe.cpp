@@ -1,26 +1,26 @@
-// Drops files on a window of another process, as the shell's drag and drop
-// would: the DROPFILES block is written into the target process (a block of
+// Pokes the program's main window from outside, for the end-to-end tests.
+//   e2eprobe drop CLASS FILE...    drops the files on the window
+//   e2eprobe command CLASS ID      posts WM_COMMAND with the id (a menu item)
+//   e2eprobe stats CLASS           prints the window's process's private bytes,
+//                                  handle count, working set and CPU time
+//
+// The drop is what the shell's drag and drop does: the DROPFILES block is written into the target process (a block of
 // fixed memory there, which GlobalLock hands back as it is) and WM_DROPFILES
 // is posted with it. Test equipment only: the block is not the global-memory
 // object that DragFinish expects to free, and it stays allocated.
-//   quilldrop CLASS FILE...      exit 0 when the message was posted
 #include <windows.h>
+#include <psapi.h>
 #include <shlobj.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
-int main(int argc, char** argv) {
-  if (argc < 3) {
-    fprintf(stderr, "usage: quilldrop CLASS FILE...\n");
-    return 2;
-  }
-  HWND hwnd = FindWindowA(argv[1], nullptr);
-  if (hwnd == nullptr) {
-    fprintf(stderr, "quilldrop: no window of class %s\n", argv[1]);
-    return 1;
-  }
+namespace {
+
+int Drop(HWND hwnd, int count, char** files) {
   std::vector<char> block(sizeof(DROPFILES));
   DROPFILES header = {};
   header.pFiles = sizeof(DROPFILES);
@@ -29,14 +29,14 @@ int main(int argc, char** argv) {
   header.fNC = FALSE;
   header.fWide = FALSE;
   memcpy(block.data(), &header, sizeof(header));
-  for (int i = 2; i < argc; ++i) block.insert(block.end(), argv[i], argv[i] + strlen(argv[i]) + 1);
+  for (int i = 0; i < count; ++i) block.insert(block.end(), files[i], files[i] + strlen(files[i]) + 1);
   block.push_back('\0');
 
   DWORD pid = 0;
   GetWindowThreadProcessId(hwnd, &pid);
   HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, pid);
   if (process == nullptr) {
-    fprintf(stderr, "quilldrop: OpenProcess failed: %lu\n", GetLastError());
+    fprintf(stderr, "e2eprobe: OpenProcess failed: %lu\n", GetLastError());
     return 1;
   }
   void* remote = VirtualAllocEx(process, nullptr, block.size(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
@@ -45,8 +45,57 @@ int main(int argc, char** argv) {
                   written == block.size();
   CloseHandle(process);
   if (!ok) {
-    fprintf(stderr, "quilldrop: cannot write into the process: %lu\n", GetLastError());
+    fprintf(stderr, "e2eprobe: cannot write into the process: %lu\n", GetLastError());
     return 1;
   }
   return PostMessageA(hwnd, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0) ? 0 : 1;
+}
+
+uint64_t Ms(const FILETIME& t) {
+  return ((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10000u;
+}
+
+int Stats(HWND hwnd) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+  if (process == nullptr) {
+    fprintf(stderr, "e2eprobe: OpenProcess failed: %lu\n", GetLastError());
+    return 1;
+  }
+  PROCESS_MEMORY_COUNTERS_EX memory = {};
+  memory.cb = sizeof(memory);
+  DWORD handles = 0;
+  FILETIME created, exited, kernel, user;
+  const bool ok = GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof(memory)) &&
+                  GetProcessHandleCount(process, &handles) &&
+                  GetProcessTimes(process, &created, &exited, &kernel, &user);
+  CloseHandle(process);
+  if (!ok) {
+    fprintf(stderr, "e2eprobe: cannot read the process's counters: %lu\n", GetLastError());
+    return 1;
+  }
+  printf("private_bytes=%llu handles=%lu working_set=%llu cpu_ms=%llu\n",
+         static_cast<unsigned long long>(memory.PrivateUsage), handles,
+         static_cast<unsigned long long>(memory.WorkingSetSize),
+         static_cast<unsigned long long>(Ms(kernel) + Ms(user)));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3 || (argc < 4 && strcmp(argv[1], "stats") != 0)) {
+    fprintf(stderr, "usage: e2eprobe drop CLASS FILE... | command CLASS ID | stats CLASS\n");
+    return 2;
+  }
+  HWND hwnd = FindWindowA(argv[2], nullptr);
+  if (hwnd == nullptr) {
+    fprintf(stderr, "e2eprobe: no window of class %s\n", argv[2]);
+    return 1;
+  }
+  if (strcmp(argv[1], "stats") == 0) return Stats(hwnd);
+  if (strcmp(argv[1], "drop") == 0) return Drop(hwnd, argc - 3, argv + 3);
+  if (strcmp(argv[1], "command") == 0) return PostMessageA(hwnd, WM_COMMAND, atoi(argv[3]), 0) ? 0 : 1;
+  return 2;
 }
