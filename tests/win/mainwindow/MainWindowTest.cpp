@@ -587,7 +587,22 @@ TEST_F(MainWindowTest, StatusDisplaysAndAbout) {
   EXPECT_EQ(link, "-");
   window->SetLinkText("active");
   EXPECT_EQ(Text(119), "active");
-  window->DrawLevels("12", "34");  // paints into the window; must not fail
+  // The level display: two right-aligned numbers in the 50 x 34 area at (226,30).
+  window->DrawLevels("88", "88");
+  HDC dc = GetDC(Hwnd());
+  const COLORREF face = GetSysColor(COLOR_BTNFACE);
+  int inked = 0, inkedRightHalf = 0;
+  for (int y = 30; y < 64; ++y) {
+    for (int x = 226; x < 276; ++x) {
+      if (GetPixel(dc, x, y) != face) {
+        ++inked;
+        if (x >= 251) ++inkedRightHalf;
+      }
+    }
+  }
+  ReleaseDC(Hwnd(), dc);
+  EXPECT_GT(inked, 0);
+  EXPECT_EQ(inked, inkedRightHalf) << "right-aligned";
 
   Menu(MainWindow::ID_MENU_ABOUT);
   EXPECT_EQ(dialogs.abouts, 1);
