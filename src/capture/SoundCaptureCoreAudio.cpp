@@ -61,15 +61,14 @@ std::string FriendlyName(IMMDevice* device) {
   return name;
 }
 
-IMMDeviceEnumerator* CreateEnumerator() {
-  IMMDeviceEnumerator* enumerator = nullptr;
-  HRESULT hr = CoCreateInstance(kClsidMMDeviceEnumerator, nullptr, CLSCTX_ALL, kIidIMMDeviceEnumerator,
-                                reinterpret_cast<void**>(&enumerator));
-  if (FAILED(hr)) {
+IMMDeviceEnumerator* CreateEnumerator(SoundCaptureCoreAudio::EnumeratorFactory factory) {
+  void* enumerator = nullptr;
+  HRESULT hr = factory(&enumerator);
+  if (FAILED(hr) || enumerator == nullptr) {
     Log("CoCreateInstance failed: hr = 0x%08x\n", Hex(hr));
     return nullptr;
   }
-  return enumerator;
+  return static_cast<IMMDeviceEnumerator*>(enumerator);
 }
 
 // The active endpoints of flow and their count; null (printed) on failure.
@@ -101,8 +100,12 @@ IMMDevice* DefaultEndpoint(IMMDeviceEnumerator* enumerator, int32_t flow) {
 }
 }  // namespace
 
-SoundCaptureCoreAudio::SoundCaptureCoreAudio(const Adpcm* adpcm, const CodecFunctions& codec)
-    : SoundCapture(adpcm, codec) {}
+long SoundCaptureCoreAudio::CreateSystemEnumerator(void** enumerator) {
+  return CoCreateInstance(kClsidMMDeviceEnumerator, nullptr, CLSCTX_ALL, kIidIMMDeviceEnumerator, enumerator);
+}
+
+SoundCaptureCoreAudio::SoundCaptureCoreAudio(const Adpcm* adpcm, const CodecFunctions& codec, EnumeratorFactory factory)
+    : SoundCapture(adpcm, codec), m_createEnumerator(factory) {}
 
 SoundCaptureCoreAudio::~SoundCaptureCoreAudio() {
   Stop();
@@ -131,7 +134,7 @@ bool SoundCaptureCoreAudio::EnumerateDevices() {
   ClearDeviceList();
   if (m_deviceType == TYPE_NONE) return false;
 
-  IMMDeviceEnumerator* enumerator = CreateEnumerator();
+  IMMDeviceEnumerator* enumerator = CreateEnumerator(m_createEnumerator);
   if (enumerator == nullptr) return false;
   UINT count = 0;
   IMMDeviceCollection* collection = ActiveEndpoints(enumerator, m_deviceType, &count);
@@ -184,7 +187,7 @@ bool SoundCaptureCoreAudio::ResolveDevice(const DeviceEntry& device) {
   SafeRelease(m_device);
   if (m_devices.empty() || device.id == DeviceEntry::NO_DEVICE_ID) return false;
 
-  IMMDeviceEnumerator* enumerator = CreateEnumerator();
+  IMMDeviceEnumerator* enumerator = CreateEnumerator(m_createEnumerator);
   if (enumerator == nullptr) return false;
 
   if (device.id == DeviceEntry::FIXED_DEVICE_ID) {

@@ -38,7 +38,15 @@ class SoundCaptureCoreAudio : public SoundCapture, private capture::CaptureBlock
   // no packets while nothing plays, so it is not watched.
   static constexpr uint64_t STALL_MS = 4000;
 
-  explicit SoundCaptureCoreAudio(const Adpcm* adpcm, const CodecFunctions& codec = QuillDllFunctions());
+  // Makes the device enumerator: stores an IMMDeviceEnumerator holding one
+  // reference for the caller and returns an HRESULT.
+  using EnumeratorFactory = long (*)(void** enumerator);
+  // The system's enumerator (CoCreateInstance of MMDeviceEnumerator).
+  static long CreateSystemEnumerator(void** enumerator);
+
+  // factory: where the enumerator comes from (tests hand in fakes).
+  explicit SoundCaptureCoreAudio(const Adpcm* adpcm, const CodecFunctions& codec = QuillDllFunctions(),
+                                 EnumeratorFactory factory = &SoundCaptureCoreAudio::CreateSystemEnumerator);
   // Stops a source that still runs and releases the device.
   ~SoundCaptureCoreAudio() override;
 
@@ -65,6 +73,7 @@ class SoundCaptureCoreAudio : public SoundCapture, private capture::CaptureBlock
   void Worker();
   void OnBlock(int16_t* frames, int32_t bytes) override;
 
+  EnumeratorFactory m_createEnumerator;
   int32_t m_deviceType = TYPE_NONE;
   IMMDevice* m_device = nullptr;                   // counted reference, owned
   IAudioClient* m_audioClient = nullptr;           // owned while started

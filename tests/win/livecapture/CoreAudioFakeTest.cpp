@@ -1,0 +1,267 @@
+// The Core Audio source over fake COM objects: its device list, its choice of
+// endpoint, the stream it asks for, the release of every reference on every
+// failure, and the worker's blocks, flushes and end.
+#include "FakeCoreAudio.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "../../core/capture/CaptureTestUtil.h"
+#include "TestUtil.h"
+#include "capture/SoundCaptureCoreAudio.h"
+
+namespace {
+
+constexpr int32_t kRate = 48000;  // output rate = mix rate: blocks pass unconverted
+constexpr UINT32 kBlockFrames = 960;
+
+bool WaitFor(const std::function<bool()>& condition, unsigned ms = 10000) {
+  for (unsigned waited = 0; waited < ms; waited += 5) {
+    if (condition()) return true;
+    Sleep(5);
+  }
+  return condition();
+}
+
+class CoreAudioFake : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    UseTestResources();
+    FakeAudio::Get().Reset({{L"Speakers"}, {L"Line In"}, {L"Mic"}}, 2);
+  }
+  void TearDown() override { EXPECT_EQ(0, FakeAudio::Get().LiveObjects()) << "references not given back"; }
+
+  static std::unique_ptr<SoundCaptureCoreAudio> MakeCapture() {
+    auto source = std::make_unique<SoundCaptureCoreAudio>(nullptr, CodecFunctions(), &FakeAudio::Create);
+    EXPECT_TRUE(source->InitializeCapture());
+    return source;
+  }
+};
+
+TEST_F(CoreAudioFake, DeviceListNamesTheDefaultAndEveryEndpointThatCanBeRead) {
+  FakeAudio::Get().Reset({{L"Speakers"}, {L"Mic", true, true}, {L"Line \u00e9"}, {L"Odd", false}}, 2);
+  LogCapture log;
+  auto source = MakeCapture();
+  ASSERT_EQ(5, source->GetDeviceCount());
+  EXPECT_EQ("Fixed Device", source->GetDevice(0).name);
+  EXPECT_EQ(DeviceEntry::FIXED_DEVICE_ID, source->GetDevice(0).id);
+  EXPECT_EQ("Speakers", source->GetDevice(1).name);
+  EXPECT_EQ(0, source->GetDevice(1).id);
+  // Converted to the ANSI code page (1252 here).
+  EXPECT_EQ("Line \xe9", source->GetDevice(2).name);
+  EXPECT_EQ(2, source->GetDevice(2).id);
+  // A name that is not a wide string leaves the entry without name and id;
+  // the endpoint that could not be had leaves the last entry as it was.
+  EXPECT_EQ("", source->GetDevice(3).name);
+  EXPECT_EQ(DeviceEntry::NO_DEVICE_ID, source->GetDevice(3).id);
+  EXPECT_EQ(DeviceEntry::NO_DEVICE_ID, source->GetDevice(4).id);
+  EXPECT_NE(std::string::npos, log.Text().find("IMMDeviceCollection::Item 1 failed: hr = 0x80070057\n"));
+  EXPECT_NE(std::string::npos, log.Text().find("PKEY_Device_FriendlyName variant type is 19 - expected VT_LPWSTR\n"));
+  EXPECT_EQ("Core Audio", source->GetName());
+}
+
+TEST_F(CoreAudioFake, EmptyOrUnreachableSystem) {
+  {
+    FakeAudio::Get().Reset({}, -1);
+    LogCapture log;
+    auto source = MakeCapture();
+    EXPECT_EQ(0, source->GetDeviceCount());
+    EXPECT_EQ("IMMDeviceCollection::GetCount == 0\n", log.Text());
+    EXPECT_FALSE(source->Start(DeviceEntry("Fixed Device", DeviceEntry::FIXED_DEVICE_ID), kRate, WAVEFMT_PCM));
+  }
+  {
+    // Without COM the enumerator cannot be made: the source is not offered.
+    FakeAudio::Get().fail.create = CO_E_NOTINITIALIZED;
+    LogCapture log;
+    SoundCaptureCoreAudio source(nullptr, CodecFunctions(), &FakeAudio::Create);
+    EXPECT_FALSE(source.InitializeLoopback());
+    EXPECT_EQ("CoCreateInstance failed: hr = 0x800401f0\n", log.Text());
+  }
+  {
+    FakeAudio::Get().Reset({{L"Mic"}}, -1);
+    LogCapture log;
+    auto source = MakeCapture();
+    // No default endpoint: entry 0 stays without name.
+    ASSERT_EQ(2, source->GetDeviceCount());
+    EXPECT_EQ(DeviceEntry::NO_DEVICE_ID, source->GetDevice(0).id);
+    EXPECT_NE(std::string::npos,
+              log.Text().find("IMMDeviceCollection::GetDefaultAudioEndpoint failed: hr = 0x80070490\n"));
+  }
+  SoundCaptureCoreAudio uninitialised(nullptr, CodecFunctions(), &FakeAudio::Create);
+  EXPECT_FALSE(uninitialised.EnumerateDevices());
+  EXPECT_EQ("", uninitialised.GetName());
+}
+
+TEST_F(CoreAudioFake, EndpointByNameNearestToTheStoredIndex) {
+  FakeAudio::Get().Reset({{L"Mic"}, {L"Line"}, {L"Mic"}, {L"Mic"}}, 1);
+  auto source = MakeCapture();
+  FakeChannel channel;
+  source->SetSerialChannel(&channel);
+  struct Case {
+    DeviceEntry entry;
+    int opened;
+  } cases[] = {
+      {{"Mic", 2}, 2}, {{"Mic", 3}, 3},  {{"Mic", 1}, 0},  // 0 and 2 tie: the first
+      {{"Mic", 9}, 3}, {{"Line", 3}, 1}, {{"Fixed Device", DeviceEntry::FIXED_DEVICE_ID}, 1},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(source->Start(c.entry, kRate, WAVEFMT_PCM)) << c.entry.name << " " << c.entry.id;
+    EXPECT_EQ(c.opened, FakeAudio::Get().Recorded().activated) << c.entry.name << " " << c.entry.id;
+    source->Stop();
+  }
+  LogCapture log;
+  EXPECT_FALSE(source->Start(DeviceEntry("Headset", 0), kRate, WAVEFMT_PCM));
+  EXPECT_FALSE(source->Start(DeviceEntry(), kRate, WAVEFMT_PCM));
+  EXPECT_FALSE(source->IsActive());
+}
+
+TEST_F(CoreAudioFake, StreamIsSharedStereo16BitAtTheMixRate) {
+  FakeAudio::Get().Reset({{L"Speakers"}, {L"Mic"}}, 0, 44100);
+  FakeChannel channel;
+  {
+    auto source = MakeCapture();
+    source->SetSerialChannel(&channel);
+    ASSERT_TRUE(source->Start(source->GetDevice(2), 32728, WAVEFMT_PCM));
+    const FakeAudio::Record record = FakeAudio::Get().Recorded();
+    EXPECT_EQ(1, record.activated);
+    EXPECT_EQ(0u, record.initFlags);
+    EXPECT_EQ(3200000, record.initDuration);
+    EXPECT_EQ(0, record.initPeriodicity);
+    EXPECT_EQ(WAVE_FORMAT_PCM, record.initFormat.wFormatTag);
+    EXPECT_EQ(2, record.initFormat.nChannels);
+    EXPECT_EQ(44100u, record.initFormat.nSamplesPerSec);
+    EXPECT_EQ(44100u * 4, record.initFormat.nAvgBytesPerSec);
+    EXPECT_EQ(4, record.initFormat.nBlockAlign);
+    EXPECT_EQ(16, record.initFormat.wBitsPerSample);
+    EXPECT_EQ(0, record.initFormat.cbSize);
+    EXPECT_TRUE(record.started);
+    EXPECT_EQ(44100, source->GetInputRate());
+    EXPECT_EQ(32728, source->GetOutputRate());
+    source->Stop();
+  }
+  {
+    // Loopback mode asks for the loopback stream; a device whose minimum
+    // period is longer than 320 ms gets that period.
+    FakeAudio::Get().minimumPeriod = 5000000;
+    SoundCaptureCoreAudio source(nullptr, CodecFunctions(), &FakeAudio::Create);
+    ASSERT_TRUE(source.InitializeLoopback());
+    EXPECT_EQ("loopback", source.GetName());
+    ASSERT_TRUE(source.Start(source.GetDevice(0), 32728, WAVEFMT_PCM));
+    EXPECT_EQ(static_cast<DWORD>(AUDCLNT_STREAMFLAGS_LOOPBACK), FakeAudio::Get().Recorded().initFlags);
+    EXPECT_EQ(5000000, FakeAudio::Get().Recorded().initDuration);
+    source.Stop();
+  }
+}
+
+TEST_F(CoreAudioFake, EveryFailedStartPrintsAndReleasesEverything) {
+  struct Case {
+    HRESULT FakeFailures::*point;
+    const char* message;
+  } cases[] = {
+      {&FakeFailures::create, "CoCreateInstance failed: hr = 0x88890004\n"},
+      {&FakeFailures::enumerate, "IMMDeviceCollection::EnumAudioEndpoints failed: hr = 0x88890004\n"},
+      {&FakeFailures::count, "IMMDeviceCollection::GetCount failed: hr = 0x88890004\n"},
+      {&FakeFailures::activate, "IMMDevice::Activate failed: hr = 0x88890004\n"},
+      {&FakeFailures::mixFormat, "IAudioClient::GetMixFormat failed: hr = 0x88890004\n"},
+      {&FakeFailures::initialize, "IAudioClient::Initialize failed: hr = 0x88890004\n"},
+      {&FakeFailures::service, "IAudioClient::GetService failed: hr = 0x88890004\n"},
+      {&FakeFailures::start, "IAudioClient::Start failed: hr = 0x88890004\n"},
+  };
+  auto source = MakeCapture();
+  FakeChannel channel;
+  source->SetSerialChannel(&channel);
+  for (const Case& c : cases) {
+    FakeAudio::Get().Reset({{L"Speakers"}, {L"Line In"}, {L"Mic"}}, 2);
+    FakeAudio::Get().fail.*c.point = AUDCLNT_E_DEVICE_INVALIDATED;
+    LogCapture log;
+    EXPECT_FALSE(source->Start(DeviceEntry("Mic", 2), kRate, WAVEFMT_PCM)) << c.message;
+    EXPECT_EQ(c.message, log.Text());
+    EXPECT_FALSE(source->IsActive());
+    EXPECT_EQ(0, FakeAudio::Get().LiveObjects()) << c.message;
+    // The retry of the next tick finds everything as before.
+    FakeAudio::Get().fail = FakeFailures();
+    EXPECT_TRUE(source->Start(DeviceEntry("Mic", 2), kRate, WAVEFMT_PCM)) << c.message;
+    source->Stop();
+    EXPECT_EQ(0, FakeAudio::Get().LiveObjects()) << c.message;
+  }
+}
+
+TEST_F(CoreAudioFake, WorkerGathersBlocksSplitsPacketsAndFlushesAfterTwentyEmptyPolls) {
+  auto source = MakeCapture();
+  FakeChannel channel;
+  source->SetSerialChannel(&channel);
+
+  // 500 + 1000 + 700 frames: two whole blocks of 960 and 280 frames left
+  // over, handed on by the flush after 20 polls without a packet.
+  int16_t next = 0;
+  for (UINT32 frames : {500u, 1000u, 700u}) {
+    FakeAudio::Get().Push({frames, 0, next});
+    next = static_cast<int16_t>(next + static_cast<int16_t>(frames * 2));
+  }
+  ASSERT_TRUE(source->Start(source->GetDevice(3), kRate, WAVEFMT_PCM));
+  ASSERT_TRUE(WaitFor([&] { return channel.StreamFrames() >= 2200; }));
+  auto packets = channel.Packets();
+  ASSERT_EQ(3u, packets.size());
+  EXPECT_EQ(kBlockFrames * 2, packets[0].samples.size());
+  EXPECT_EQ(kBlockFrames * 2, packets[1].samples.size());
+  EXPECT_EQ(280u * 2, packets[2].samples.size());
+  std::vector<int16_t> expected(2200 * 2);
+  std::iota(expected.begin(), expected.end(), static_cast<int16_t>(0));
+  EXPECT_EQ(expected, channel.Stream());
+
+  // A packet marked silent arrives as zeros, whatever its buffer holds.
+  channel.Clear();
+  FakeAudio::Get().Push({kBlockFrames, AUDCLNT_BUFFERFLAGS_SILENT, 1000});
+  ASSERT_TRUE(WaitFor([&] { return channel.StreamFrames() >= kBlockFrames; }));
+  EXPECT_EQ(std::vector<int16_t>(kBlockFrames * 2, 0), channel.Stream());
+  // The empty flush 20 polls later lets the levels fall to 0 and sends nothing.
+  ASSERT_TRUE(WaitFor([&] { return source->GetLevel(0) == 0 && source->GetLevel(1) == 0; }));
+  EXPECT_EQ(1u, channel.Packets().size());
+
+  // Nothing is sent while the channel is not connected; the levels still move.
+  channel.Clear();
+  channel.SetStatus(PacketChannel::Status::OPEN);
+  FakeAudio::Get().Push({kBlockFrames, 0, -900});
+  ASSERT_TRUE(WaitFor([&] { return FakeAudio::Get().PendingPackets() == 0 && source->GetLevel(0) > 0; }));
+  EXPECT_EQ(0u, channel.StreamFrames());
+
+  // The capture client fails: the worker ends, Poll stops the source.
+  FakeAudio::Get().FailNextPacket(AUDCLNT_E_DEVICE_INVALIDATED);
+  LogCapture log;
+  ASSERT_TRUE(WaitFor([&] { return source->IsEnded(); }));
+  EXPECT_EQ("IAudioCaptureClient::GetNextPacketSize failed: hr = 0x88890004\n", log.Text());
+  EXPECT_TRUE(source->IsActive());
+  source->Poll();
+  EXPECT_FALSE(source->IsActive());
+  EXPECT_FALSE(source->IsEnded());
+  EXPECT_EQ(0, FakeAudio::Get().LiveObjects());
+}
+
+TEST_F(CoreAudioFake, CaptureEndpointThatStopsDeliveringEndsTheWorker) {
+  auto source = MakeCapture();
+  FakeChannel channel;
+  source->SetSerialChannel(&channel);
+  LogCapture log;
+  ASSERT_TRUE(source->Start(source->GetDevice(0), kRate, WAVEFMT_PCM));
+  // No packet at all: empty flushes every 20 polls, then the end.
+  ASSERT_TRUE(WaitFor([&] { return source->IsEnded(); }, 20000));
+  EXPECT_EQ("IAudioCaptureClient: no packet for 4000 ms, device lost\n", log.Text());
+  EXPECT_EQ(0u, channel.StreamFrames());
+  source->Poll();
+  EXPECT_FALSE(source->IsActive());
+}
+
+TEST_F(CoreAudioFake, SilentLoopbackIsNotTakenForAnUnpluggedDevice) {
+  SoundCaptureCoreAudio source(nullptr, CodecFunctions(), &FakeAudio::Create);
+  ASSERT_TRUE(source.InitializeLoopback());
+  FakeChannel channel;
+  source.SetSerialChannel(&channel);
+  ASSERT_TRUE(source.Start(source.GetDevice(0), kRate, WAVEFMT_PCM));
+  Sleep(static_cast<DWORD>(SoundCaptureCoreAudio::STALL_MS + 1000));
+  EXPECT_FALSE(source.IsEnded());
+  EXPECT_TRUE(source.IsActive());
+  source.Stop();
+}
+
+}  // namespace

@@ -1,0 +1,94 @@
+// A Core Audio system made of fake COM objects, for tests of the Core Audio
+// source without a sound server: endpoints with names, a default endpoint,
+// a scripted packet queue for the capture client, a failure to inject at
+// each call the source makes, and a count of objects still alive so that a
+// test sees every reference the source took given back.
+#pragma once
+
+#include <windows.h>
+#include <mmdeviceapi.h>
+#include <audioclient.h>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct FakeEndpoint {
+  std::wstring name;
+  bool nameIsWide = true;  // false: the name property is not a wide string
+  bool itemFails = false;  // the collection cannot hand it out
+};
+
+struct FakePacket {
+  UINT32 frames = 0;
+  DWORD flags = 0;
+  int16_t first = 0;  // samples first, first + 1, ... (both channels counted)
+};
+
+// Where a call fails when asked to (the HRESULT returned).
+struct FakeFailures {
+  HRESULT create = S_OK;
+  HRESULT enumerate = S_OK;
+  HRESULT count = S_OK;
+  HRESULT defaultEndpoint = S_OK;
+  HRESULT activate = S_OK;
+  HRESULT mixFormat = S_OK;
+  HRESULT initialize = S_OK;
+  HRESULT service = S_OK;
+  HRESULT start = S_OK;
+  HRESULT releaseBuffer = S_OK;
+};
+
+class FakeAudio {
+ public:
+  // The one fake system (the factory the source takes has no context).
+  static FakeAudio& Get();
+  // The factory to hand to SoundCaptureCoreAudio.
+  static long Create(void** enumerator);
+
+  // Starts over with these endpoints; defaultIndex -1: no default endpoint.
+  void Reset(std::vector<FakeEndpoint> endpoints, int defaultIndex, DWORD mixRate = 48000);
+
+  // Set before the source calls in (Reset clears them).
+  FakeFailures fail;
+  REFERENCE_TIME minimumPeriod = 30000;
+
+  // Queued for the capture client's worker.
+  void Push(const FakePacket& packet);
+  size_t PendingPackets();
+  // Makes GetNextPacketSize fail from now on.
+  void FailNextPacket(HRESULT hr);
+
+  // What the source did.
+  struct Record {
+    int activated = -1;  // the endpoint index of the last Activate
+    DWORD initFlags = 0;
+    REFERENCE_TIME initDuration = 0;
+    REFERENCE_TIME initPeriodicity = -1;
+    WAVEFORMATEX initFormat = {};
+    bool started = false;
+    bool stopped = false;
+    int getBuffers = 0;
+  };
+  Record Recorded();
+
+  // Fake objects alive (each counts from creation to its last Release).
+  int LiveObjects() const { return m_live.load(); }
+
+  // Used by the fake objects.
+  std::mutex& Lock() { return m_mutex; }
+  std::atomic<int>& Live() { return m_live; }
+  std::vector<FakeEndpoint> m_endpoints;
+  int m_defaultIndex = 0;
+  DWORD m_mixRate = 48000;
+  std::deque<FakePacket> m_packets;
+  Record m_record;
+  HRESULT m_nextPacketFailure = S_OK;
+
+ private:
+  std::mutex m_mutex;
+  std::atomic<int> m_live{0};
+};
