@@ -6,6 +6,9 @@
 //   uidrive key CLASS ID VK [N]     N presses (default 1) of the virtual key VK
 //                                   on the child control ID
 //   uidrive front CLASS             brings the window to the front
+//   uidrive menu CLASS ID           the menu command ID (posted, so that a
+//                                   modal window it opens does not block)
+//   uidrive close CLASS             posts WM_CLOSE
 #include <windows.h>
 
 #include <cstdio>
@@ -14,7 +17,7 @@
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    fprintf(stderr, "usage: uidrive rect|click|key|front CLASS [ID [VK [N]]]\n");
+    fprintf(stderr, "usage: uidrive rect|click|key|front|menu|close CLASS [ID [VK [N]]]\n");
     return 2;
   }
   const char* verb = argv[1];
@@ -30,7 +33,9 @@ int main(int argc, char** argv) {
     SetForegroundWindow(hwnd);
     return BringWindowToTop(hwnd) ? 0 : 1;
   }
+  if (strcmp(verb, "close") == 0) return PostMessageA(hwnd, WM_CLOSE, 0, 0) ? 0 : 1;
   if (argc < 4) return 2;
+  if (strcmp(verb, "menu") == 0) return PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(atoi(argv[3]), 0), 0) ? 0 : 1;
   const int id = atoi(argv[3]);
   HWND control = GetDlgItem(hwnd, id);
   if (control == nullptr) return 1;
