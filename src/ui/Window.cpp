@@ -298,6 +298,12 @@ void TabWindow::LayoutPages() {
   }
 }
 
+void TabWindow::ForgetTabWindow() {
+  DeleteControls();
+  m_tab = nullptr;
+  ForgetWindow();
+}
+
 LRESULT TabWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_DESTROY:

@@ -135,6 +135,11 @@ class TabWindow : public Window {
   int GetPageCount() const { return m_clientCount; }
   TabClientWindow* GetPage(int index) const;
 
+ protected:
+  // WM_DESTROY of a tab window without the quit message: the controls (the
+  // tab control, and with its window the pages) deleted, the handle forgotten.
+  void ForgetTabWindow();
+
  private:
   static void OnTabSelected(int selected, void* context);
   void LayoutPages();

@@ -1,0 +1,180 @@
+#include <windows.h>
+#include <shellapi.h>
+
+#include "ui/ConfigWindow.h"
+
+#include <string>
+
+#include "resources/resource.h"
+#include "support/Diag.h"
+#include "support/Language.h"
+#include "ui/ConfigControls.h"
+
+namespace {
+
+// The window's style: a caption, a system menu and a minimize box.
+constexpr DWORD kWindowStyle = 0x00CA0200;
+
+constexpr int kRowStart = 8;
+constexpr int kRowStep = 32;
+
+}  // namespace
+
+const char* const ConfigWindow::TAB_TEXTS[CLIENT_MAX] = {"Param 1", "Param 2", "Reverb A", "Reverb B",
+                                                         "Delay A", "Delay B", "Analyzer", "Filter"};
+
+// ---- ConfigClientWindow ----
+
+ConfigClientWindow::~ConfigClientWindow() {
+  if (m_hWnd != nullptr && IsWindow(m_hWnd)) DestroyWindow(m_hWnd);
+}
+
+LRESULT ConfigClientWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_COMMAND && m_model != nullptr) {
+    ConfigSnapshot snapshot = m_model->TakeSnapshot();
+    CWindowControl* control = FindControl(LOWORD(wParam));
+    if (control != nullptr && control->OnCommand(wParam, lParam)) {
+      m_model->Apply(snapshot);
+      return 0;
+    }
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+  }
+  return TabClientWindow::WndProc(hwnd, message, wParam, lParam);
+}
+
+// ---- ConfigWindow ----
+
+ConfigWindow::ConfigWindow(SoundConfig& model) : m_model(model) {}
+
+ConfigWindow::~ConfigWindow() {
+  // Closed here, while this class's procedure still handles WM_DESTROY.
+  Close();
+}
+
+void ConfigWindow::Register(HINSTANCE instance, HICON icon, HFONT font) {
+  m_font = font;
+  QASSERT(m_pages == NULL);
+  m_pages.reset(new ConfigClientWindow[CLIENT_MAX]);
+  TabClientWindow* pages[CLIENT_MAX];
+  for (int i = 0; i < CLIENT_MAX; ++i) {
+    m_pages[i].SetModel(&m_model);
+    pages[i] = &m_pages[i];
+  }
+  TabWindow::Register(instance, LoadResourceString(IDS_SETTINGS), icon, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1),
+                      pages, CLIENT_MAX);
+}
+
+ConfigClientWindow* ConfigWindow::GetClient(int index) const {
+  if (!m_pages || index < 0 || index >= CLIENT_MAX) return nullptr;
+  return &m_pages[index];
+}
+
+int ConfigWindow::ClientIndexOf(const SoundConfigItem& item) {
+  const std::string& top = item.GetPath(0);
+  const std::string& bus = item.GetPath(1);
+  const std::string& effect = item.GetPath(2);
+  if (bus == "AUX_BUS_A" && effect == "Reverb") return 2;
+  if (bus == "AUX_BUS_A" && effect == "Delay") return 4;
+  if (bus == "AUX_BUS_B" && effect == "Reverb") return 3;
+  if (bus == "AUX_BUS_B" && effect == "Delay") return 5;
+  if (top == "SoundParam" || top == "Effect") return 1;
+  if (top == "Analyzer") return 6;
+  if (top == "Filter") return 7;
+  return 0;
+}
+
+void ConfigWindow::Show() {
+  if (m_hWnd != nullptr) {
+    ShowWindow(m_hWnd, SW_SHOWNORMAL);
+    SetFocus(m_hWnd);
+    return;
+  }
+  CreateWindowAndControls();
+}
+
+void ConfigWindow::CreateWindowAndControls() {
+  if (!m_pages) return;  // never registered
+  if (TabWindow::Create(nullptr, kWindowStyle, nullptr, LoadResourceString(IDS_APP_NAME), TAB_ID) == nullptr) return;
+  SetClientSize(-1, -1, CLIENT_WIDTH, CLIENT_HEIGHT);
+
+  CWCTab* tab = GetTab();
+  tab->SetFont(m_font);
+  for (int i = 0; i < CLIENT_MAX; ++i) tab->AddTab(TAB_TEXTS[i], i);
+
+  int rows[CLIENT_MAX];
+  for (int& y : rows) y = kRowStart;
+  for (int i = 0; i < m_model.GetCount(); ++i) {
+    SoundConfigItem* item = m_model.GetItem(i);
+    if (item == nullptr) continue;
+    int clientIndex = ClientIndexOf(*item);
+    QASSERT(clientIndex >= 0 && clientIndex < CLIENT_MAX);
+    ConfigClientWindow& page = m_pages[clientIndex];
+    int y = rows[clientIndex];
+
+    CWCStatic* label = new CWCStatic();
+    label->SetId(LABEL_ID_BASE + i);
+    label->SetRect(8, y + 4, 128, 22);
+    page.AddControl(label);
+    label->SetText(item->GetKey());
+    label->SetFont(m_font);
+
+    ConfigPageFactory factory(page, m_model, m_font);
+    item->CreateControl(factory, CONTROL_ID_BASE + i, 136, y, 128, 22);
+
+    CWCStatic* hint = new CWCStatic();
+    hint->SetId(HINT_ID_BASE + i);
+    hint->SetRect(288, y + 4, 144, 22);
+    page.AddControl(hint);
+    hint->SetText(item->GetHint());
+    hint->SetFont(m_font);
+
+    rows[clientIndex] = y + kRowStep;
+  }
+
+  m_model.UpdateFilterControls();
+  ShowWindow(m_hWnd, SW_SHOWNORMAL);
+  UpdateWindow(m_hWnd);
+}
+
+CWindowControl* ConfigWindow::FindItemControl(int index) const {
+  if (!m_pages) return nullptr;
+  for (int page = 0; page < CLIENT_MAX; ++page) {
+    CWindowControl* control = m_pages[page].FindControl(CONTROL_ID_BASE + index);
+    if (control != nullptr) return control;
+  }
+  return nullptr;
+}
+
+void ConfigWindow::RefreshControls() {
+  if (m_hWnd == nullptr) return;
+  for (int i = 0; i < m_model.GetCount(); ++i) {
+    SoundConfigItem* item = m_model.GetItem(i);
+    ConfigControl* control = dynamic_cast<ConfigControl*>(FindItemControl(i));
+    if (item != nullptr && control != nullptr) item->AttachControl(control);
+  }
+}
+
+LRESULT ConfigWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+      DragAcceptFiles(hwnd, TRUE);
+      break;
+    case WM_DROPFILES: {
+      HDROP drop = reinterpret_cast<HDROP>(wParam);
+      if (m_dropHandler) {
+        m_dropHandler(drop);
+      } else {
+        DragFinish(drop);
+      }
+      return 0;
+    }
+    case WM_DESTROY:
+      // The items forget their boxes before the boxes go.
+      m_model.DetachControls();
+      ForgetTabWindow();  // no quit message: the program goes on
+      return 0;
+    default:
+      break;
+  }
+  return TabWindow::WndProc(hwnd, message, wParam, lParam);
+}

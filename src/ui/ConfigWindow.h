@@ -1,0 +1,83 @@
+// The settings window: every item of the settings model as a row of label,
+// edit or combo box, and hint, on eight tabbed pages. Each commit in a box is
+// applied at once (auto-save, capture restart when the rate or the format
+// changed, CONFIG packet when connected).
+//
+// The object and its pages live from program start to program end; the
+// window and its controls exist only between Show and its closing, and may be
+// made again any number of times. Main thread only.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+
+#include "settings/SoundConfig.h"
+#include "ui/Window.h"
+
+// One page: routes a command from one of its boxes to the box and applies
+// the change the box reports.
+class ConfigClientWindow : public TabClientWindow {
+ public:
+  ConfigClientWindow() = default;
+  ~ConfigClientWindow() override;
+
+  // The model the page applies changes to; not owned.
+  void SetModel(SoundConfig* model) { m_model = model; }
+  LRESULT WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
+
+ private:
+  SoundConfig* m_model = nullptr;
+};
+
+class ConfigWindow : public TabWindow {
+ public:
+  static constexpr int CLIENT_MAX = 8;
+  static constexpr int TAB_ID = 200;
+  static constexpr int LABEL_ID_BASE = 300;
+  static constexpr int CONTROL_ID_BASE = 500;
+  static constexpr int HINT_ID_BASE = 700;
+  static constexpr int CLIENT_WIDTH = 500;
+  static constexpr int CLIENT_HEIGHT = 480;
+  // Files dropped on the window: the main window's drop handler (wave files
+  // to the wave-file source, anything else loaded as settings). The handler
+  // finishes the drop (DragFinish).
+  using DropHandler = std::function<void(HDROP)>;
+
+  // model is not owned and outlives this object.
+  explicit ConfigWindow(SoundConfig& model);
+  ~ConfigWindow() override;
+
+  // At program start: makes the pages and registers the window classes (the
+  // window's class is named by the "Settings" string). icon and font are not
+  // owned; the font is used by every control of the window.
+  void Register(HINSTANCE instance, HICON icon, HFONT font);
+  void SetDropHandler(DropHandler handler) { m_dropHandler = std::move(handler); }
+
+  // Makes and shows the window, or, when it exists, shows it normally and
+  // gives it the focus.
+  void Show();
+  // Whether the window exists (between Show and its closing).
+  bool Exists() const { return GetHwnd() != nullptr; }
+  // Shows the model's current values in the boxes, when the window exists.
+  void RefreshControls();
+
+  LRESULT WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
+
+  // The page an item belongs on, from its section path.
+  static int ClientIndexOf(const SoundConfigItem& item);
+  ConfigClientWindow* GetClient(int index) const;
+  // The control of a model item (id 500 + index) wherever it is, or null.
+  CWindowControl* FindItemControl(int index) const;
+  // The tab texts, in page order.
+  static const char* const TAB_TEXTS[CLIENT_MAX];
+
+ private:
+  void CreateWindowAndControls();
+
+  SoundConfig& m_model;
+  HFONT m_font = nullptr;                         // not owned
+  std::unique_ptr<ConfigClientWindow[]> m_pages;  // the eight pages, made once at registration
+  DropHandler m_dropHandler;
+};

@@ -1,0 +1,334 @@
+// The settings window on real windows: its pages and rows, the combo boxes,
+// the commits of the boxes and what they send, and the window's life (shown
+// twice, closed and opened again, values received while it was closed).
+#include <windows.h>
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "SettingsFakes.h"
+#include "TestUtil.h"
+#include "UiTestUtil.h"
+#include "resources/resource.h"
+#include "support/Language.h"
+#include "ui/ConfigControls.h"
+#include "ui/ConfigWindow.h"
+
+namespace {
+
+HFONT MakeDialogFont() {
+  LOGFONTA font = {};
+  GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof(font), &font);
+  font.lfHeight = 14;
+  font.lfWidth = 0;
+  return CreateFontIndirectA(&font);
+}
+
+// A control's rectangle in its parent's client coordinates.
+RECT PlaceOf(HWND control) {
+  RECT rect = {};
+  GetWindowRect(control, &rect);
+  MapWindowPoints(HWND_DESKTOP, GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
+class ConfigWindowTest : public ::testing::Test {
+ protected:
+  ConfigWindowTest() : m_model(&m_channel, true, m_dir.Path()), m_window(m_model) {}
+
+  void SetUp() override {
+    InitUiTest();
+    UseTestResources();
+    m_channel.status = PacketChannel::Status::CONNECTED;
+    m_model.SetCapture(&m_capture);
+    m_font = MakeDialogFont();
+    m_window.Register(GetModuleHandleA(nullptr), nullptr, m_font);
+  }
+  void TearDown() override {
+    m_window.Close();
+    DrainMessages();
+    DeleteObject(m_font);
+  }
+
+  int IndexOf(const std::string& key) const {
+    for (int i = 0; i < m_model.GetCount(); ++i) {
+      if (m_model.GetItem(i)->GetKey() == key) return i;
+    }
+    ADD_FAILURE() << "no item " << key;
+    return 0;
+  }
+  template <typename Control>
+  Control* ControlOf(const std::string& key) const {
+    Control* control = dynamic_cast<Control*>(m_window.FindItemControl(IndexOf(key)));
+    EXPECT_NE(control, nullptr) << key;
+    return control;
+  }
+  // The user picks entry index of an item's combo box.
+  void Choose(const std::string& key, int index) {
+    CWCConfigList* combo = ControlOf<CWCConfigList>(key);
+    combo->SetSelection(index);
+    SendMessageA(GetParent(combo->GetHwnd()), WM_COMMAND, MAKEWPARAM(combo->GetId(), CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(combo->GetHwnd()));
+  }
+  // The user types into an item's box (the box has the focus).
+  CWCConfigEdit* Type(const std::string& key, const std::string& text) {
+    CWCConfigEdit* edit = ControlOf<CWCConfigEdit>(key);
+    SetForegroundWindow(m_window.GetHwnd());
+    SetFocus(edit->GetHwnd());
+    SetWindowTextA(edit->GetHwnd(), text.c_str());
+    return edit;
+  }
+  std::string Value(const std::string& key) const { return m_model.GetItem(IndexOf(key))->GetValue(); }
+
+  TempDir m_dir;
+  FakeChannel m_channel;
+  FakeCapture m_capture;
+  SoundConfig m_model;
+  ConfigWindow m_window;
+  HFONT m_font = nullptr;
+};
+
+TEST_F(ConfigWindowTest, PagesRowsAndTabs) {
+  m_window.Show();
+  HWND hwnd = m_window.GetHwnd();
+  ASSERT_NE(hwnd, nullptr);
+  RECT client = {};
+  GetClientRect(hwnd, &client);
+  EXPECT_EQ(client.right, 500);
+  EXPECT_EQ(client.bottom, 480);
+  char className[64] = {};
+  GetClassNameA(hwnd, className, sizeof(className));
+  EXPECT_EQ(std::string(className), LoadResourceString(IDS_SETTINGS));
+
+  CWCTab* tab = m_window.GetTab();
+  ASSERT_EQ(tab->GetTabCount(), 8);
+  EXPECT_EQ(tab->GetId(), 200);
+  const char* texts[] = {"Param 1", "Param 2", "Reverb A", "Reverb B", "Delay A", "Delay B", "Analyzer", "Filter"};
+  for (int i = 0; i < 8; ++i) {
+    char text[32] = {};
+    TCITEMA item = {};
+    item.mask = TCIF_TEXT;
+    item.pszText = text;
+    item.cchTextMax = sizeof(text);
+    SendMessageA(tab->GetHwnd(), TCM_GETITEMA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+    EXPECT_STREQ(text, texts[i]);
+  }
+  for (int i = 1; i < 8; ++i) EXPECT_FALSE(IsWindowVisible(m_window.GetClient(i)->GetHwnd())) << i;
+
+  // Every item has its three controls; "Reverb A" holds items 19 to 30.
+  int perPage[8] = {};
+  for (int i = 0; i < m_model.GetCount(); ++i) {
+    int page = ConfigWindow::ClientIndexOf(*m_model.GetItem(i));
+    ++perPage[page];
+    ConfigClientWindow* client = m_window.GetClient(page);
+    EXPECT_NE(client->FindControl(500 + i), nullptr) << i;
+    auto* label = dynamic_cast<CWCStatic*>(client->FindControl(300 + i));
+    auto* hint = dynamic_cast<CWCStatic*>(client->FindControl(700 + i));
+    ASSERT_NE(label, nullptr);
+    ASSERT_NE(hint, nullptr);
+    EXPECT_EQ(label->GetText(), m_model.GetItem(i)->GetKey());
+    EXPECT_EQ(hint->GetText(), m_model.GetItem(i)->GetHint());
+  }
+  const int expected[8] = {8, 11, 12, 12, 4, 4, 10, 7};
+  for (int page = 0; page < 8; ++page) EXPECT_EQ(perPage[page], expected[page]) << page;
+  for (int i = 19; i <= 30; ++i) EXPECT_EQ(ConfigWindow::ClientIndexOf(*m_model.GetItem(i)), 2);
+
+  ConfigClientWindow* reverbA = m_window.GetClient(2);
+  RECT first = PlaceOf(reverbA->FindControl(500 + 19)->GetHwnd());
+  EXPECT_EQ(first.left, 136);
+  EXPECT_EQ(first.top, 8);
+  RECT last = PlaceOf(reverbA->FindControl(500 + 30)->GetHwnd());
+  EXPECT_EQ(last.top, 360);
+  EXPECT_EQ(last.right - last.left, 128);
+  EXPECT_EQ(last.bottom - last.top, 22);
+  RECT label = PlaceOf(reverbA->FindControl(300 + 30)->GetHwnd());
+  EXPECT_EQ(label.left, 8);
+  EXPECT_EQ(label.top, 364);
+  RECT hint = PlaceOf(reverbA->FindControl(700 + 30)->GetHwnd());
+  EXPECT_EQ(hint.left, 288);
+  EXPECT_EQ(hint.right - hint.left, 144);
+
+  // Every control uses the window's font.
+  EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageA(tab->GetHwnd(), WM_GETFONT, 0, 0)), m_font);
+  EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageA(reverbA->FindControl(300 + 30)->GetHwnd(), WM_GETFONT, 0, 0)), m_font);
+}
+
+TEST_F(ConfigWindowTest, ComboBoxesDropToTheirEntries) {
+  m_window.Show();
+  CWCConfigList* panCurve = ControlOf<CWCConfigList>("PanCurve");
+  CWCConfigList* bypass = ControlOf<CWCConfigList>("FrontBypassFlag");
+  ASSERT_NE(panCurve, nullptr);
+  ASSERT_NE(bypass, nullptr);
+  EXPECT_EQ(panCurve->GetHeight(), 154);
+  EXPECT_EQ(bypass->GetHeight(), 56);
+  // The list really drops that far (Wine leaves the selection field and its
+  // border out of the dropped rectangle).
+  RECT box = {};
+  GetWindowRect(panCurve->GetHwnd(), &box);
+  RECT dropped = {};
+  SendMessageA(panCurve->GetHwnd(), CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&dropped));
+  EXPECT_GE(dropped.bottom - box.top, 154 - (box.bottom - box.top) - 2);
+  EXPECT_EQ(panCurve->GetCount(), 9);
+  EXPECT_EQ(panCurve->GetItemText(panCurve->GetSelection()), Value("PanCurve"));
+  EXPECT_GE(SendMessageA(panCurve->GetHwnd(), CB_GETDROPPEDWIDTH, 0, 0), 32);
+}
+
+TEST_F(ConfigWindowTest, ChoosingTheSameEntrySendsNothingAnotherAppliesAtOnce) {
+  m_window.Show();
+  CWCConfigList* panCurve = ControlOf<CWCConfigList>("PanCurve");
+  int current = panCurve->GetSelection();
+  Choose("PanCurve", current);
+  EXPECT_TRUE(m_channel.packets.empty());
+
+  Choose("PanCurve", current == 3 ? 4 : 3);
+  ASSERT_EQ(m_channel.packets.size(), 1u);
+  EXPECT_EQ(m_channel.packets[0].type, PacketChannel::CONFIG);
+  EXPECT_EQ(Value("PanCurve"), panCurve->GetItemText(current == 3 ? 4 : 3));
+  EXPECT_EQ(m_model.GetRecord().panCurve, static_cast<uint32_t>(current == 3 ? 4 : 3));
+  EXPECT_NE(m_dir.Read(SoundConfig::AUTOSAVE_FILE).find("SINCOS"), std::string::npos);
+}
+
+TEST_F(ConfigWindowTest, EnterThenLeavingTheBoxCommitsOnce) {
+  m_window.Show();
+  CWCConfigEdit* edit = Type("SamplingRate", "48000");
+  SendMessageA(edit->GetHwnd(), WM_KEYDOWN, VK_RETURN, 0);
+  EXPECT_EQ(Value("SamplingRate"), "48000");
+  EXPECT_EQ(m_model.GetSamplingRate(), 48000);
+  EXPECT_EQ(m_channel.packets.size(), 1u);
+  EXPECT_EQ(m_capture.stops, 1);  // a new rate restarts the capture
+
+  SetFocus(m_window.GetTab()->GetHwnd());  // Tab: the focus leaves the box
+  EXPECT_FALSE(edit->HasFocus());
+  EXPECT_EQ(m_channel.packets.size(), 1u);
+  EXPECT_EQ(m_capture.stops, 1);
+
+  // Leaving alone commits too; a value out of range is clamped in the box.
+  Type("SamplingRate", "100");
+  SetFocus(m_window.GetTab()->GetHwnd());
+  EXPECT_EQ(Value("SamplingRate"), "16000");
+  EXPECT_EQ(edit->GetText(), "16000");
+  EXPECT_EQ(m_channel.packets.size(), 2u);
+
+  // "1.0" over "1.00" rewrites the box and changes nothing.
+  m_window.ShowPage(1);
+  CWCConfigEdit* volume = Type("Volume", "1.0");
+  SetFocus(m_window.GetTab()->GetHwnd());
+  EXPECT_EQ(volume->GetText(), "1.00");
+  EXPECT_EQ(m_channel.packets.size(), 2u);
+}
+
+TEST_F(ConfigWindowTest, SwitchingTabsCommitsTheFocusedBox) {
+  m_window.Show();
+  CWCConfigEdit* edit = Type("SamplingRate", "44100");
+  ASSERT_TRUE(edit->HasFocus());
+  // The user picks "Param 2": the tab control notifies the window.
+  CWCTab* tab = m_window.GetTab();
+  tab->SetSelection(1);
+  NMHDR header = {tab->GetHwnd(), static_cast<UINT_PTR>(tab->GetId()), static_cast<UINT>(TCN_SELCHANGE)};
+  SendMessageA(m_window.GetHwnd(), WM_NOTIFY, static_cast<WPARAM>(tab->GetId()), reinterpret_cast<LPARAM>(&header));
+  EXPECT_EQ(Value("SamplingRate"), "44100");
+  EXPECT_EQ(m_channel.packets.size(), 1u);
+  EXPECT_FALSE(IsWindowVisible(m_window.GetClient(0)->GetHwnd()));
+  EXPECT_TRUE(IsWindowVisible(m_window.GetClient(1)->GetHwnd()));
+}
+
+TEST_F(ConfigWindowTest, FilterBoxesFollowTheFilterType) {
+  m_window.Show();
+  Choose("BiquadType", 0);  // NONE: nothing to set
+  Choose("BiquadType", 1);  // a [PL7X] filter takes one value
+  EXPECT_TRUE(IsWindowEnabled(ControlOf<CWCConfigEdit>("BiquadValue")->GetHwnd()));
+  EXPECT_FALSE(IsWindowEnabled(ControlOf<CWCConfigEdit>("Center Frequency")->GetHwnd()));
+  Choose("BiquadType", 6);  // LPF and the others take frequency, gain and Q
+  EXPECT_FALSE(IsWindowEnabled(ControlOf<CWCConfigEdit>("BiquadValue")->GetHwnd()));
+  EXPECT_TRUE(IsWindowEnabled(ControlOf<CWCConfigEdit>("Center Frequency")->GetHwnd()));
+}
+
+TEST_F(ConfigWindowTest, ShowingAgainOnlyBringsTheWindowForward) {
+  m_window.Show();
+  HWND hwnd = m_window.GetHwnd();
+  ShowWindow(hwnd, SW_MINIMIZE);
+  m_window.Show();
+  EXPECT_EQ(m_window.GetHwnd(), hwnd);
+  EXPECT_FALSE(IsIconic(hwnd));
+  EXPECT_TRUE(IsWindowVisible(hwnd));
+  EXPECT_EQ(GetActiveWindow(), hwnd);
+  EXPECT_EQ(m_window.GetClient(2)->GetControlCount(), 36u);  // the rows were not made twice
+}
+
+TEST_F(ConfigWindowTest, ClosedWindowShowsReceivedValuesWhenOpenedAgain) {
+  m_window.Show();
+  m_window.Close();
+  DrainMessages();
+  EXPECT_FALSE(m_window.Exists());
+  EXPECT_EQ(m_window.GetClient(0)->GetHwnd(), nullptr);
+
+  // The device sends its record while the window is closed; the items must
+  // not touch the boxes that went with the window.
+  SoundConfigData record = m_model.GetRecord();
+  record.volume = 0.25f;
+  record.biquadType = 6;
+  Receive(m_model, record);
+  EXPECT_EQ(Value("Volume"), "0.25");
+
+  m_window.Show();
+  ASSERT_TRUE(m_window.Exists());
+  EXPECT_EQ(ControlOf<CWCConfigEdit>("Volume")->GetText(), "0.25");
+  CWCConfigList* biquad = ControlOf<CWCConfigList>("BiquadType");
+  EXPECT_EQ(biquad->GetSelection(), 6);
+  EXPECT_TRUE(IsWindowEnabled(ControlOf<CWCConfigEdit>("Center Frequency")->GetHwnd()));
+
+  // While it is open, a received record is shown at once.
+  record.volume = 0.5f;
+  Receive(m_model, record);
+  m_window.RefreshControls();
+  EXPECT_EQ(ControlOf<CWCConfigEdit>("Volume")->GetText(), "0.50");
+}
+
+TEST_F(ConfigWindowTest, DroppedFilesGoToTheDropHandler) {
+  std::vector<std::string> dropped;
+  m_window.SetDropHandler([&dropped](HDROP drop) {
+    UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT i = 0; i < count; ++i) {
+      char name[MAX_PATH] = {};
+      DragQueryFileA(drop, i, name, MAX_PATH);
+      dropped.push_back(name);
+    }
+    DragFinish(drop);
+  });
+  m_window.Show();
+  // A drop of two files as the shell hands it over.
+  const char names[] = "C:\\a\\X.WAV\0C:\\b\\s.cfg\0";
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + sizeof(names) + 1);
+  ASSERT_NE(memory, nullptr);
+  auto* files = static_cast<DROPFILES*>(GlobalLock(memory));
+  files->pFiles = sizeof(DROPFILES);
+  memcpy(reinterpret_cast<char*>(files) + sizeof(DROPFILES), names, sizeof(names));
+  GlobalUnlock(memory);
+  SendMessageA(m_window.GetHwnd(), WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);
+  ASSERT_EQ(dropped.size(), 2u);
+  EXPECT_EQ(dropped[0], "C:\\a\\X.WAV");
+  EXPECT_EQ(dropped[1], "C:\\b\\s.cfg");
+  EXPECT_NE(GetWindowLongPtrA(m_window.GetHwnd(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES, 0);
+}
+
+// The window's texts in the user's language: the class is named by the
+// "Settings" string (the tab texts and the labels are fixed).
+TEST_F(ConfigWindowTest, ClassNameFollowsTheLanguage) {
+  const char* expectJapanese = getenv("QUILL_EXPECT_JAPANESE");
+  m_window.Show();
+  char className[64] = {};
+  GetClassNameA(m_window.GetHwnd(), className, sizeof(className));
+  if (expectJapanese != nullptr && expectJapanese[0] == '1') {
+    EXPECT_STREQ(className, "\x90\xdd\x92\xe8");  // in code page 932
+  } else {
+    EXPECT_STREQ(className, "Settings");
+  }
+}
+
+}  // namespace
