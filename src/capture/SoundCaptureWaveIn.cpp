@@ -2,6 +2,7 @@
 #include <mmsystem.h>
 
 #include "capture/SoundCaptureWaveIn.h"
+#include "capture/WaveInFunctions.h"
 
 #include <vector>
 
@@ -22,14 +23,22 @@ HWAVEIN AsHandle(void* handle) {
 }
 
 // The capabilities of device id (a device index or WAVE_MAPPER).
-bool ReadCaps(UINT_PTR id, WAVEINCAPSA* caps) {
+bool ReadCaps(const WaveInFunctions& api, UINT_PTR id, WAVEINCAPSA* caps) {
   ZeroMemory(caps, sizeof(*caps));
-  return waveInGetDevCapsA(id, caps, sizeof(*caps)) == MMSYSERR_NOERROR;
+  return api.GetDevCaps(id, caps, sizeof(*caps)) == MMSYSERR_NOERROR;
 }
 }  // namespace
 
-SoundCaptureWaveIn::SoundCaptureWaveIn(const Adpcm* adpcm, const CodecFunctions& codec)
-    : SoundCapture(adpcm, codec), m_headers(new Buffers()) {
+const WaveInFunctions& SystemWaveInFunctions() {
+  static const WaveInFunctions functions = {
+      &waveInGetNumDevs, &waveInGetDevCapsA, &waveInOpen,  &waveInPrepareHeader, &waveInUnprepareHeader,
+      &waveInAddBuffer,  &waveInStart,       &waveInReset, &waveInClose,
+  };
+  return functions;
+}
+
+SoundCaptureWaveIn::SoundCaptureWaveIn(const Adpcm* adpcm, const CodecFunctions& codec, const WaveInFunctions* api)
+    : SoundCapture(adpcm, codec), m_api(api != nullptr ? *api : SystemWaveInFunctions()), m_headers(new Buffers()) {
   ZeroMemory(m_headers->header, sizeof(m_headers->header));
 }
 
@@ -43,20 +52,20 @@ std::string SoundCaptureWaveIn::GetName() const {
 
 bool SoundCaptureWaveIn::EnumerateDevices() {
   ClearDeviceList();
-  const UINT count = waveInGetNumDevs();
+  const UINT count = m_api.GetNumDevs();
   if (count == 0) {
     Log("waveInGetNumDevs() == 0\n");
     return true;
   }
   WAVEINCAPSA caps;
   // Entry 0 stays unnamed (id -1) when the mapper's capabilities cannot be read.
-  if (ReadCaps(WAVE_MAPPER, &caps)) {
+  if (ReadCaps(m_api, WAVE_MAPPER, &caps)) {
     AddDevice(LoadResourceString(IDS_FIXED_DEVICE), DeviceEntry::FIXED_DEVICE_ID);
   } else {
     AddDevice(std::string(), DeviceEntry::NO_DEVICE_ID);
   }
   for (UINT i = 0; i < count; ++i) {
-    if (ReadCaps(i, &caps)) {
+    if (ReadCaps(m_api, i, &caps)) {
       AddDevice(caps.szPname, static_cast<int32_t>(i));
     } else {
       AddDevice(std::string(), DeviceEntry::NO_DEVICE_ID);
@@ -70,16 +79,16 @@ bool SoundCaptureWaveIn::ResolveDevice(const DeviceEntry& device, uint32_t* devi
   if (device.id == DeviceEntry::NO_DEVICE_ID) return false;
   if (device.id == DeviceEntry::FIXED_DEVICE_ID) {
     *deviceId = WAVE_MAPPER;
-    m_inputRate = ReadCaps(WAVE_MAPPER, &caps) ? capture::BestWaveInRate(caps.dwFormats) : 0;
+    m_inputRate = ReadCaps(m_api, WAVE_MAPPER, &caps) ? capture::BestWaveInRate(caps.dwFormats) : 0;
     return true;
   }
-  const UINT count = waveInGetNumDevs();
+  const UINT count = m_api.GetNumDevs();
   if (count < 1 || device.id < 0 || static_cast<UINT>(device.id) >= count) return false;
 
   std::vector<std::string> names(count);
   std::vector<uint32_t> formats(count, 0);
   for (UINT i = 0; i < count; ++i) {
-    if (ReadCaps(i, &caps)) {
+    if (ReadCaps(m_api, i, &caps)) {
       names[i] = caps.szPname;
       formats[i] = caps.dwFormats;
     }
@@ -123,7 +132,7 @@ bool SoundCaptureWaveIn::Start(const DeviceEntry& device, int32_t outputRate, in
   format.wBitsPerSample = 16;
   format.cbSize = 0;
   HWAVEIN handle = nullptr;
-  MMRESULT result = waveInOpen(&handle, deviceId, &format, 0, 0, CALLBACK_NULL);
+  MMRESULT result = m_api.Open(&handle, deviceId, &format, 0, 0, CALLBACK_NULL);
   if (result != MMSYSERR_NOERROR) {
     Log("waveInOpen failed. %s\n", capture::WaveInErrorName(result));
     Stop();
@@ -143,9 +152,9 @@ bool SoundCaptureWaveIn::Start(const DeviceEntry& device, int32_t outputRate, in
     header.dwBufferLength = bytes;
     header.dwBytesRecorded = 0;
     header.dwFlags = 0;
-    result = waveInPrepareHeader(handle, &header, sizeof(header));
+    result = m_api.PrepareHeader(handle, &header, sizeof(header));
     if (result != MMSYSERR_NOERROR) Log("waveInPrepareHeader failed. %s\n", capture::WaveInErrorName(result));
-    result = waveInAddBuffer(handle, &header, sizeof(header));
+    result = m_api.AddBuffer(handle, &header, sizeof(header));
     if (result != MMSYSERR_NOERROR) Log("waveInAddBuffer failed. %s\n", capture::WaveInErrorName(result));
   }
 
@@ -156,7 +165,7 @@ bool SoundCaptureWaveIn::Start(const DeviceEntry& device, int32_t outputRate, in
     return false;
   }
   m_thread.SetTimeCritical();
-  result = waveInStart(handle);
+  result = m_api.Start(handle);
   if (result != MMSYSERR_NOERROR) {
     Log("waveInStart failed. %s\n", capture::WaveInErrorName(result));
     Stop();
@@ -171,16 +180,16 @@ void SoundCaptureWaveIn::Stop() {
 
   if (m_hWaveIn != nullptr) {
     HWAVEIN handle = AsHandle(m_hWaveIn);
-    MMRESULT result = waveInReset(handle);
+    MMRESULT result = m_api.Reset(handle);
     if (result != MMSYSERR_NOERROR) Log("waveInReset failed. %s\n", capture::WaveInErrorName(result));
     for (int i = 0; i < BUFFER_COUNT; ++i) {
       if (m_buffer[i] == nullptr) continue;
       WAVEHDR& header = m_headers->header[i];
-      result = waveInUnprepareHeader(handle, &header, sizeof(header));
+      result = m_api.UnprepareHeader(handle, &header, sizeof(header));
       if (result != MMSYSERR_NOERROR) Log("waveInUnprepareHeader failed. %s\n", capture::WaveInErrorName(result));
       header.lpData = nullptr;
     }
-    result = waveInClose(handle);
+    result = m_api.Close(handle);
     if (result != MMSYSERR_NOERROR) {
       Log("waveInClose failed. %s\n", capture::WaveInErrorName(result));
       // The driver still holds the buffers it was given and may write into
@@ -210,11 +219,11 @@ bool SoundCaptureWaveIn::TakeBuffer(int index, uint32_t counter) {
   WAVEHDR& header = m_headers->header[index];
   const int32_t frames = static_cast<int32_t>(header.dwBufferLength / 4);
 
-  MMRESULT result = waveInUnprepareHeader(handle, &header, sizeof(header));
+  MMRESULT result = m_api.UnprepareHeader(handle, &header, sizeof(header));
   // The driver may not have marked the full buffer done yet.
   while (result == WAVERR_STILLPLAYING && IsActive()) {
     platform::SleepMs(POLL_MS);
-    result = waveInUnprepareHeader(handle, &header, sizeof(header));
+    result = m_api.UnprepareHeader(handle, &header, sizeof(header));
   }
   if (result != MMSYSERR_NOERROR) {
     Log("waveInUnprepareHeader %d, %d, failed. %s\n", static_cast<int>(counter),
@@ -227,12 +236,12 @@ bool SoundCaptureWaveIn::TakeBuffer(int index, uint32_t counter) {
   UpdateLevels(frameData, frames);
 
   header.dwBytesRecorded = 0;
-  result = waveInPrepareHeader(handle, &header, sizeof(header));
+  result = m_api.PrepareHeader(handle, &header, sizeof(header));
   if (result != MMSYSERR_NOERROR) {
     Log("waveInPrepareHeader %d, failed. %s\n", static_cast<int>(counter), capture::WaveInErrorName(result));
     return false;
   }
-  result = waveInAddBuffer(handle, &header, sizeof(header));
+  result = m_api.AddBuffer(handle, &header, sizeof(header));
   if (result != MMSYSERR_NOERROR) {
     Log("waveInAddBuffer %d failed. %s\n", static_cast<int>(counter), capture::WaveInErrorName(result));
     return false;

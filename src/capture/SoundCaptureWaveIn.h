@@ -11,6 +11,8 @@
 #include "capture/SoundCapture.h"
 #include "platform/Thread.h"
 
+struct WaveInFunctions;
+
 class SoundCaptureWaveIn : public SoundCapture {
  public:
   static constexpr int BUFFER_COUNT = 16;
@@ -21,7 +23,10 @@ class SoundCaptureWaveIn : public SoundCapture {
   // ends and the idle tick opens the device again.
   static constexpr uint64_t STALL_MS = 4000;
 
-  explicit SoundCaptureWaveIn(const Adpcm* adpcm, const CodecFunctions& codec = QuillDllFunctions());
+  // api: the waveIn functions (not owned, outlives the source); null: the
+  // system's. Tests hand in fakes.
+  explicit SoundCaptureWaveIn(const Adpcm* adpcm, const CodecFunctions& codec = QuillDllFunctions(),
+                              const WaveInFunctions* api = nullptr);
   // Stops a source that still runs and frees its buffers.
   ~SoundCaptureWaveIn() override;
 
@@ -52,6 +57,7 @@ class SoundCaptureWaveIn : public SoundCapture {
   // when a waveIn call failed (printed).
   bool TakeBuffer(int index, uint32_t counter);
 
+  const WaveInFunctions& m_api;
   Thread m_thread;
   void* m_hWaveIn = nullptr;           // HWAVEIN, owned while open
   std::unique_ptr<Buffers> m_headers;  // owned, one record per buffer
