@@ -18,6 +18,11 @@ constexpr DWORD kWindowStyle = 0x00CA0200;
 constexpr int kRowStart = 8;
 constexpr int kRowStep = 32;
 
+void AddExStyle(HWND hwnd, LONG_PTR exStyle) {
+  if (hwnd == nullptr) return;
+  SetWindowLongPtrA(hwnd, GWL_EXSTYLE, GetWindowLongPtrA(hwnd, GWL_EXSTYLE) | exStyle);
+}
+
 }  // namespace
 
 const char* const ConfigWindow::TAB_TEXTS[CLIENT_MAX] = {"Param 1", "Param 2", "Reverb A", "Reverb B",
@@ -98,6 +103,10 @@ void ConfigWindow::CreateWindowAndControls() {
   SetClientSize(-1, -1, CLIENT_WIDTH, CLIENT_HEIGHT);
 
   CWCTab* tab = GetTab();
+  // The dialog keyboard handling looks for tab stops inside the tab control
+  // and the shown page.
+  AddExStyle(tab->GetHwnd(), WS_EX_CONTROLPARENT);
+  for (int i = 0; i < CLIENT_MAX; ++i) AddExStyle(m_pages[i].GetHwnd(), WS_EX_CONTROLPARENT);
   tab->SetFont(m_font);
   for (int i = 0; i < CLIENT_MAX; ++i) tab->AddTab(TAB_TEXTS[i], i);
 
@@ -152,6 +161,12 @@ void ConfigWindow::RefreshControls() {
     ConfigControl* control = dynamic_cast<ConfigControl*>(FindItemControl(i));
     if (item != nullptr && control != nullptr) item->AttachControl(control);
   }
+}
+
+bool ConfigWindow::TranslateDialogMessage(MSG* msg) {
+  if (m_hWnd == nullptr || msg == nullptr) return false;
+  if (msg->hwnd != m_hWnd && !IsChild(m_hWnd, msg->hwnd)) return false;
+  return IsDialogMessageA(m_hWnd, msg) != FALSE;
 }
 
 LRESULT ConfigWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -62,6 +62,10 @@ class ConfigWindow : public TabWindow {
   bool Exists() const { return GetHwnd() != nullptr; }
   // Shows the model's current values in the boxes, when the window exists.
   void RefreshControls();
+  // Keyboard navigation (Tab and Shift+Tab between the boxes of the shown
+  // page): the message loop offers every message; true when the message was
+  // the window's and has been handled.
+  bool TranslateDialogMessage(MSG* msg);
 
   LRESULT WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
 

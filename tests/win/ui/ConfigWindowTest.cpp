@@ -223,6 +223,34 @@ TEST_F(ConfigWindowTest, EnterThenLeavingTheBoxCommitsOnce) {
   EXPECT_EQ(m_channel.packets.size(), 2u);
 }
 
+// The keys themselves, through a message loop that offers every message to
+// the window's keyboard handling as the program's loop does.
+TEST_F(ConfigWindowTest, TabKeyMovesOnAndCommitsEnterCommitsInPlace) {
+  m_window.Show();
+  auto pump = [this] {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT || m_window.TranslateDialogMessage(&msg)) continue;
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+  };
+  CWCConfigEdit* edit = Type("SamplingRate", "22050");
+  PostMessageA(edit->GetHwnd(), WM_KEYDOWN, VK_RETURN, 0);
+  PostMessageA(edit->GetHwnd(), WM_CHAR, '\r', 0);
+  pump();
+  EXPECT_EQ(Value("SamplingRate"), "22050");
+  EXPECT_TRUE(edit->HasFocus());  // Enter stays in the box
+  EXPECT_EQ(m_channel.packets.size(), 1u);
+
+  PostMessageA(edit->GetHwnd(), WM_KEYDOWN, VK_TAB, 0);
+  pump();
+  EXPECT_FALSE(edit->HasFocus());
+  HWND focus = GetFocus();
+  EXPECT_TRUE(focus != nullptr && IsChild(m_window.GetClient(0)->GetHwnd(), focus));  // the next box of the page
+  EXPECT_EQ(m_channel.packets.size(), 1u);                                            // already committed by Enter
+}
+
 TEST_F(ConfigWindowTest, SwitchingTabsCommitsTheFocusedBox) {
   m_window.Show();
   CWCConfigEdit* edit = Type("SamplingRate", "44100");
@@ -328,6 +356,65 @@ TEST_F(ConfigWindowTest, ClassNameFollowsTheLanguage) {
     EXPECT_STREQ(className, "\x90\xdd\x92\xe8");  // in code page 932
   } else {
     EXPECT_STREQ(className, "Settings");
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Writes a window's picture as a 24-bit BMP file.
+bool SaveWindowPicture(HWND hwnd, const std::string& path) {
+  RECT rect = {};
+  GetWindowRect(hwnd, &rect);
+  int width = rect.right - rect.left;
+  int height = rect.bottom - rect.top;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  // Copied from the screen: the window is on top of a display of its own.
+  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+  BITMAPINFOHEADER info = {};
+  info.biSize = sizeof(info);
+  info.biWidth = width;
+  info.biHeight = height;
+  info.biPlanes = 1;
+  info.biBitCount = 24;
+  info.biCompression = BI_RGB;
+  int stride = (width * 3 + 3) & ~3;
+  std::vector<char> pixels(static_cast<size_t>(stride) * static_cast<size_t>(height));
+  SelectObject(memory, old);
+  GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(), reinterpret_cast<BITMAPINFO*>(&info),
+            DIB_RGB_COLORS);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  BITMAPFILEHEADER file = {};
+  file.bfType = 0x4D42;
+  file.bfOffBits = sizeof(file) + sizeof(info);
+  file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+  FILE* out = fopen(path.c_str(), "wb");
+  if (out == nullptr) return false;
+  fwrite(&file, sizeof(file), 1, out);
+  fwrite(&info, sizeof(info), 1, out);
+  fwrite(pixels.data(), 1, pixels.size(), out);
+  return fclose(out) == 0;
+}
+
+// For review: with QUILL_UI_SHOTS naming a folder, writes a picture of every
+// page of the settings window there (page0.bmp to page7.bmp).
+TEST_F(ConfigWindowTest, PicturesOfThePagesForReview) {
+  const char* folder = getenv("QUILL_UI_SHOTS");
+  if (folder == nullptr || folder[0] == '\0') GTEST_SKIP() << "QUILL_UI_SHOTS is not set";
+  m_window.Show();
+  SetWindowPos(m_window.GetHwnd(), HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE);
+  for (int page = 0; page < ConfigWindow::CLIENT_MAX; ++page) {
+    m_window.GetTab()->SetSelection(page);
+    m_window.ShowPage(page);
+    RedrawWindow(m_window.GetHwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    DrainMessages();
+    EXPECT_TRUE(SaveWindowPicture(m_window.GetHwnd(), std::string(folder) + "\\page" + std::to_string(page) + ".bmp"));
   }
 }
 
