@@ -54,7 +54,8 @@ class CaptureBlockBuffer {
   // Frees the block; capacity and fill 0.
   void Free();
 
-  // Appends bytes of data; hands every block that becomes full to sink.
+  // Appends bytes of data (null: silence); hands every block that becomes full
+  // to sink.
   void Append(const void* data, uint32_t bytes, Sink& sink);
   // Appends bytes of silence (a packet whose data the API marks as silent).
   void AppendSilence(uint32_t bytes, Sink& sink);
