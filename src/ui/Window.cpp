@@ -72,7 +72,18 @@ void Window::SetClientSize(int x, int y, int width, int height) {
     if (x < 0) x = topLeft.x;
     if (y < 0) y = topLeft.y;
   }
-  MoveWindow(m_hWnd, x, y, frame.right - frame.left, frame.bottom - frame.top, TRUE);
+  int outerWidth = frame.right - frame.left;
+  int outerHeight = frame.bottom - frame.top;
+  MoveWindow(m_hWnd, x, y, outerWidth, outerHeight, TRUE);
+  // A menu bar that wraps onto a second line takes more than the one line
+  // counted above: make up the difference.
+  RECT client = {};
+  GetClientRect(m_hWnd, &client);
+  int missingWidth = width - (client.right - client.left);
+  int missingHeight = height - (client.bottom - client.top);
+  if (hasMenu && (missingWidth != 0 || missingHeight != 0)) {
+    MoveWindow(m_hWnd, x, y, outerWidth + missingWidth, outerHeight + missingHeight, TRUE);
+  }
 }
 
 CWindowControl* Window::AddControl(CWindowControl* control) {

@@ -133,6 +133,17 @@ TEST_F(FrameworkTest, SetClientSizeKeepsThePlaceWhenAskedTo) {
   EXPECT_EQ(m_window.GetClientHeight(), 254);
 }
 
+TEST_F(FrameworkTest, SetClientSizeCountsAMenuBarOfSeveralLines) {
+  HMENU menu = CreateMenu();
+  for (int i = 0; i < 12; ++i) AppendMenuA(menu, MF_STRING, static_cast<UINT_PTR>(1000 + i), "Long menu entry");
+  SetMenu(m_window.GetHwnd(), menu);  // destroyed with the window
+  m_window.SetClientSize(-1, -1, 300, 254);
+  RECT client = {};
+  GetClientRect(m_window.GetHwnd(), &client);
+  EXPECT_EQ(client.right, 300);
+  EXPECT_EQ(client.bottom, 254);
+}
+
 TEST_F(FrameworkTest, ControlsOfTheKinds) {
   auto* combo = m_window.Add(new CWCComboBox());
   combo->SetRect(10, 10, 100, 120);
