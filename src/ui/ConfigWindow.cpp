@@ -58,20 +58,20 @@ ConfigWindow::~ConfigWindow() {
 
 void ConfigWindow::Register(HINSTANCE instance, HICON icon, HFONT font) {
   m_font = font;
-  QASSERT(m_pages == NULL);
-  m_pages.reset(new ConfigClientWindow[CLIENT_MAX]);
+  QASSERT(m_client == NULL);
+  m_client.reset(new ConfigClientWindow[CLIENT_MAX]);
   TabClientWindow* pages[CLIENT_MAX];
   for (int i = 0; i < CLIENT_MAX; ++i) {
-    m_pages[i].SetModel(&m_model);
-    pages[i] = &m_pages[i];
+    m_client[i].SetModel(&m_model);
+    pages[i] = &m_client[i];
   }
   TabWindow::Register(instance, LoadResourceString(IDS_SETTINGS), icon, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1),
                       pages, CLIENT_MAX);
 }
 
 ConfigClientWindow* ConfigWindow::GetClient(int index) const {
-  if (!m_pages || index < 0 || index >= CLIENT_MAX) return nullptr;
-  return &m_pages[index];
+  if (!m_client || index < 0 || index >= CLIENT_MAX) return nullptr;
+  return &m_client[index];
 }
 
 int ConfigWindow::ClientIndexOf(const SoundConfigItem& item) {
@@ -98,7 +98,7 @@ void ConfigWindow::Show() {
 }
 
 void ConfigWindow::CreateWindowAndControls() {
-  if (!m_pages) return;  // never registered
+  if (!m_client) return;  // never registered
   if (TabWindow::Create(nullptr, kWindowStyle, nullptr, LoadResourceString(IDS_APP_NAME), TAB_ID) == nullptr) return;
   SetClientSize(-1, -1, CLIENT_WIDTH, CLIENT_HEIGHT);
 
@@ -106,7 +106,7 @@ void ConfigWindow::CreateWindowAndControls() {
   // The dialog keyboard handling looks for tab stops inside the tab control
   // and the shown page.
   AddExStyle(tab->GetHwnd(), WS_EX_CONTROLPARENT);
-  for (int i = 0; i < CLIENT_MAX; ++i) AddExStyle(m_pages[i].GetHwnd(), WS_EX_CONTROLPARENT);
+  for (int i = 0; i < CLIENT_MAX; ++i) AddExStyle(m_client[i].GetHwnd(), WS_EX_CONTROLPARENT);
   tab->SetFont(m_font);
   for (int i = 0; i < CLIENT_MAX; ++i) tab->AddTab(TAB_TEXTS[i], i);
 
@@ -117,7 +117,7 @@ void ConfigWindow::CreateWindowAndControls() {
     if (item == nullptr) continue;
     int clientIndex = ClientIndexOf(*item);
     QASSERT(clientIndex >= 0 && clientIndex < CLIENT_MAX);
-    ConfigClientWindow& page = m_pages[clientIndex];
+    ConfigClientWindow& page = m_client[clientIndex];
     int y = rows[clientIndex];
 
     CWCStatic* label = new CWCStatic();
@@ -146,9 +146,9 @@ void ConfigWindow::CreateWindowAndControls() {
 }
 
 CWindowControl* ConfigWindow::FindItemControl(int index) const {
-  if (!m_pages) return nullptr;
+  if (!m_client) return nullptr;
   for (int page = 0; page < CLIENT_MAX; ++page) {
-    CWindowControl* control = m_pages[page].FindControl(CONTROL_ID_BASE + index);
+    CWindowControl* control = m_client[page].FindControl(CONTROL_ID_BASE + index);
     if (control != nullptr) return control;
   }
   return nullptr;

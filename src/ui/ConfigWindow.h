@@ -81,7 +81,7 @@ class ConfigWindow : public TabWindow {
   void CreateWindowAndControls();
 
   SoundConfig& m_model;
-  HFONT m_font = nullptr;                         // not owned
-  std::unique_ptr<ConfigClientWindow[]> m_pages;  // the eight pages, made once at registration
+  HFONT m_font = nullptr;                          // not owned
+  std::unique_ptr<ConfigClientWindow[]> m_client;  // the eight pages, made once at registration
   DropHandler m_dropHandler;
 };
