@@ -274,10 +274,15 @@ e2e_quillmatch() {  # verb files... (paths converted) -- options
   fi
 }
 
-# Plays a file into the null sink and returns when it has been played.
+# Plays a file into the null sink and returns when it has been played;
+# E2E_PLAYED_AT: when it started. E2E_PLAY_LATENCY_MS, when set, asks for that
+# little buffering, so that the sink takes the sound in as it comes due (for
+# latency measurements; the null sink otherwise renders up to 2 s at once).
 e2e_play() {
+  local latency=()
+  [ -z "${E2E_PLAY_LATENCY_MS:-}" ] || latency=(--latency-msec="$E2E_PLAY_LATENCY_MS")
   E2E_PLAYED_AT=$(date +%s.%N)
-  paplay -d qsink "$1" || e2e_fail "paplay $1"
+  paplay -d qsink "${latency[@]}" "$1" || e2e_fail "paplay $1"
 }
 
 # The recorded stream that holds the reference best: sets E2E_MATCH (the
