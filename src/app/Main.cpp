@@ -76,7 +76,9 @@ void ChooseSource(Application& app) {
 }
 
 // Polls the queue; runs one idle tick and sleeps 10 ms whenever it is empty.
-WPARAM RunMessageLoop(IdleTick& idle) {
+// The settings window's keys (Tab between boxes, Enter in an edit box) go
+// to it before the usual translation.
+WPARAM RunMessageLoop(IdleTick& idle, ConfigWindow& configWindow) {
   MSG msg = {};
   for (;;) {
     if (!PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
@@ -85,6 +87,7 @@ WPARAM RunMessageLoop(IdleTick& idle) {
       continue;
     }
     if (GetMessageA(&msg, nullptr, 0, 0) == 0 || msg.message == WM_QUIT) break;
+    if (configWindow.TranslateDialogMessage(&msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
@@ -187,7 +190,7 @@ int RunApplication(HINSTANCE instance) {
 
     SerialChannelLink link(*app.serialChannel);
     IdleTick idle(*app.mainWindow, link, *app.soundConfig, &app.current);
-    exitCode = RunMessageLoop(idle);
+    exitCode = RunMessageLoop(idle, *app.configWindow);
     Log("Idle ticks: %llu\n", static_cast<unsigned long long>(idle.GetTickCount()));
     if (app.current != nullptr) app.current->Stop();
   }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "LinkTestUtil.h"
@@ -74,8 +75,15 @@ TEST_F(ThreadTest, FailingWritesOnAWorkerHealWhileTheMainThreadSteps) {
   std::atomic<bool> stop{false};
   std::thread main([&] { MainLoop(stop); });
   std::thread worker([&] {
+    // Writes until every scripted failure was taken and the channel was
+    // re-opened at least once (bounded, so that a stuck channel fails below).
     const std::vector<uint8_t> block(64, 9);
-    for (int i = 0; i < 300; ++i) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (int i = 0; std::chrono::steady_clock::now() < deadline; ++i) {
+      if (i >= 300) {
+        std::lock_guard<std::mutex> lock(fake.lock);
+        if (fake.writeResults.empty() && fake.opens >= 2) break;
+      }
       if (channel.GetStatus() == Status::CONNECTED) {
         channel.Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size()));
       }
