@@ -32,12 +32,12 @@ void Append32(std::deque<uint8_t>& out, uint32_t v) {
 
 Device::Device(const Options& options, EventLog& events, uint64_t startMs)
     : m_options(options), m_events(events), m_startMs(startMs) {
-  for (const DebuggerSpec& spec : options.debuggers) {
-    if (Find(spec.kind, spec.id) != nullptr) continue;
+  for (const DebuggerSpec& entry : options.debuggers) {
+    if (Find(entry.kind, entry.id) != nullptr) continue;
     auto d = std::make_unique<Debugger>();
-    d->kind = spec.kind;
-    d->id = spec.id;
-    if (spec.kind == KIND_KMC) d->serial = "KMC-" + std::to_string(spec.id);
+    d->kind = entry.kind;
+    d->id = entry.id;
+    if (entry.kind == KIND_KMC) d->serial = "KMC-" + std::to_string(entry.id);
     d->running = options.attachImmediate;
     m_debuggers.push_back(std::move(d));
   }
@@ -438,13 +438,13 @@ void Device::Tick() {
       }
     }
     for (size_t i = 0; i < m_options.sendConfigs.size(); ++i) {
-      const SendConfigSpec& spec = m_options.sendConfigs[i];
-      if (m_sendDone[i] || now < m_firstAttachMs + spec.afterMs) continue;
+      const SendConfigSpec& entry = m_options.sendConfigs[i];
+      if (m_sendDone[i] || now < m_firstAttachMs + entry.afterMs) continue;
       Debugger* d = AttachedDebugger();
       if (d == nullptr) continue;
       m_sendDone[i] = true;
       Record record = m_haveRecord ? m_lastRecord : DefaultRecord();
-      for (const auto& field : spec.fields) SetRecordField(record, *FindRecordField(field.first), field.second);
+      for (const auto& field : entry.fields) SetRecordField(record, *FindRecordField(field.first), field.second);
       SendRecord(*d, record);
     }
   }

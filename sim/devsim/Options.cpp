@@ -60,9 +60,9 @@ bool ParseFault(const std::string& text, FaultSpec* fault) {
   return false;
 }
 
-bool ParseSendConfig(const std::string& text, SendConfigSpec* spec, std::string* error) {
+bool ParseSendConfig(const std::string& text, SendConfigSpec* entry, std::string* error) {
   const size_t colon = text.find(':');
-  if (colon == std::string::npos || !ParseSeconds(text.substr(0, colon), &spec->afterMs)) return false;
+  if (colon == std::string::npos || !ParseSeconds(text.substr(0, colon), &entry->afterMs)) return false;
   std::string rest = text.substr(colon + 1);
   size_t from = 0;
   while (from <= rest.size()) {
@@ -83,10 +83,10 @@ bool ParseSendConfig(const std::string& text, SendConfigSpec* spec, std::string*
       *error = "bad value for " + name + ": " + value;
       return false;
     }
-    spec->fields.emplace_back(name, value);
+    entry->fields.emplace_back(name, value);
     from = comma + 1;
   }
-  return !spec->fields.empty();
+  return !entry->fields.empty();
 }
 
 }  // namespace
@@ -180,12 +180,12 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
     } else if (arg == "--stop-file") {
       options->stopFile = value;
     } else if (arg == "--send-config") {
-      SendConfigSpec spec;
-      if (!ParseSendConfig(value, &spec, error)) {
+      SendConfigSpec entry;
+      if (!ParseSendConfig(value, &entry, error)) {
         if (error->empty()) *error = "bad --send-config: " + value;
         return false;
       }
-      options->sendConfigs.push_back(spec);
+      options->sendConfigs.push_back(entry);
     } else if (arg == "--fault") {
       FaultSpec fault;
       if (!ParseFault(value, &fault)) {

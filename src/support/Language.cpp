@@ -158,15 +158,15 @@ std::string FormatResourceString(uint32_t id, ...) {
       number = number * 10 + (format[j] - '0');
       ++j;
     }
-    std::string spec = "s";
+    std::string conversion = "s";
     if (j < format.size() && format[j] == '!') {
       size_t end = format.find('!', j + 1);
       if (end != std::string::npos) {
-        spec = format.substr(j + 1, end - j - 1);
+        conversion = format.substr(j + 1, end - j - 1);
         j = end + 1;
       }
     }
-    bool isText = !spec.empty() && spec.back() == 's';
+    bool isText = !conversion.empty() && conversion.back() == 's';
     while (static_cast<int>(fetched.size()) < number) {
       // Arguments are fetched in order; every insert up to this number is taken
       // as the same kind as this one, which holds for the program's texts.

@@ -229,10 +229,10 @@ bool ParseSignal(const std::string& name, Signal* kind) {
   return true;
 }
 
-double SignalValue(const SignalSpec& spec, int channel, double t) {
-  if (t < 0.0 || t >= spec.seconds) return 0.0;
-  if (spec.kind == Signal::Click) {
-    const double d = t - spec.clickAt;
+double SignalValue(const SignalDesc& sig, int channel, double t) {
+  if (t < 0.0 || t >= sig.seconds) return 0.0;
+  if (sig.kind == Signal::Click) {
+    const double d = t - sig.clickAt;
     if (d < 0.0 || d >= 0.002) return 0.0;
     const double envelope = std::sin(PI * d / 0.002);
     return 0.9 * envelope * std::sin(2.0 * PI * 1500.0 * d) * (channel == 0 ? 1.0 : -1.0);
@@ -240,18 +240,18 @@ double SignalValue(const SignalSpec& spec, int channel, double t) {
   const double fade = 0.02;
   double envelope = 1.0;
   if (t < fade) envelope = 0.5 - 0.5 * std::cos(PI * t / fade);
-  if (spec.seconds - t < fade) envelope = 0.5 - 0.5 * std::cos(PI * (spec.seconds - t) / fade);
+  if (sig.seconds - t < fade) envelope = 0.5 - 0.5 * std::cos(PI * (sig.seconds - t) / fade);
   const double phase =
-      channel == 0 ? SweepPhase(150.0, 2500.0, spec.seconds, t) : SweepPhase(2000.0, 200.0, spec.seconds, t);
+      channel == 0 ? SweepPhase(150.0, 2500.0, sig.seconds, t) : SweepPhase(2000.0, 200.0, sig.seconds, t);
   return 0.5 * envelope * std::sin(phase);
 }
 
-Wave Generate(const SignalSpec& spec, uint32_t rate, double offset, double noise, uint32_t seed) {
+Wave Generate(const SignalDesc& sig, uint32_t rate, double offset, double noise, uint32_t seed) {
   Wave wave;
   wave.rate = rate;
   wave.channels = 2;
-  const int repeat = std::max(1, spec.repeat);
-  const size_t frames = static_cast<size_t>(std::ceil((spec.seconds * repeat + offset) * rate));
+  const int repeat = std::max(1, sig.repeat);
+  const size_t frames = static_cast<size_t>(std::ceil((sig.seconds * repeat + offset) * rate));
   wave.samples.resize(frames * 2);
   uint32_t state = seed == 0 ? 1 : seed;
   auto uniform = [&state] {  // xorshift32, -0.5..0.5
@@ -262,9 +262,9 @@ Wave Generate(const SignalSpec& spec, uint32_t rate, double offset, double noise
   };
   for (size_t i = 0; i < frames; ++i) {
     double t = static_cast<double>(i) / rate - offset;
-    if (t >= spec.seconds && t < spec.seconds * repeat) t = std::fmod(t, spec.seconds);
+    if (t >= sig.seconds && t < sig.seconds * repeat) t = std::fmod(t, sig.seconds);
     for (int c = 0; c < 2; ++c) {
-      double v = SignalValue(spec, c, t);
+      double v = SignalValue(sig, c, t);
       if (noise > 0.0) v += noise * std::sqrt(12.0) * uniform();
       const double s = std::max(-32768.0, std::min(32767.0, std::round(v * 32768.0)));
       wave.samples[i * 2 + static_cast<size_t>(c)] = static_cast<int16_t>(s);
@@ -388,7 +388,7 @@ int Main(int argc, char** argv, FILE* out, FILE* err) {
   }
   const std::string verb = argv[1];
   std::vector<std::string> files;
-  SignalSpec spec;
+  SignalDesc sig;
   double rate = 32728, offset = 0.0, noise = 0.0, minSnr = -1e9, threshold = 0.25;
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -400,17 +400,17 @@ int Main(int argc, char** argv, FILE* out, FILE* err) {
       const char* value = argv[++i];
       bool ok = true;
       if (arg == "--signal") {
-        ok = ParseSignal(value, &spec.kind);
+        ok = ParseSignal(value, &sig.kind);
       } else if (arg == "--rate") {
         ok = ParseDouble(value, &rate) && rate >= 1000 && rate <= 384000;
       } else if (arg == "--seconds") {
-        ok = ParseDouble(value, &spec.seconds) && spec.seconds > 0 && spec.seconds <= 600;
+        ok = ParseDouble(value, &sig.seconds) && sig.seconds > 0 && sig.seconds <= 600;
       } else if (arg == "--click-at") {
-        ok = ParseDouble(value, &spec.clickAt) && spec.clickAt >= 0;
+        ok = ParseDouble(value, &sig.clickAt) && sig.clickAt >= 0;
       } else if (arg == "--repeat") {
         double n = 0;
         ok = ParseDouble(value, &n) && n >= 1 && n <= 100 && n == std::floor(n);
-        spec.repeat = static_cast<int>(n);
+        sig.repeat = static_cast<int>(n);
       } else if (arg == "--offset") {
         ok = ParseDouble(value, &offset) && offset >= 0 && offset <= 600;
       } else if (arg == "--noise") {
@@ -432,7 +432,7 @@ int Main(int argc, char** argv, FILE* out, FILE* err) {
   }
   std::string error;
   if (verb == "generate" && files.size() == 1) {
-    const Wave wave = Generate(spec, static_cast<uint32_t>(rate), offset, noise);
+    const Wave wave = Generate(sig, static_cast<uint32_t>(rate), offset, noise);
     if (!WriteWave(files[0], wave, &error)) {
       fprintf(err, "quillmatch: %s\n", error.c_str());
       return 1;

@@ -34,7 +34,7 @@ enum class Signal {
   Click,  // silence, then a 2 ms burst at nine tenths of full scale, then silence
 };
 
-struct SignalSpec {
+struct SignalDesc {
   Signal kind = Signal::Sweep;
   double seconds = 3.0;
   double clickAt = 0.5;  // seconds, Click only
@@ -44,12 +44,12 @@ struct SignalSpec {
 bool ParseSignal(const std::string& name, Signal* kind);
 
 // The signal's value on channel 0 or 1 at time t (seconds), in -1..1.
-double SignalValue(const SignalSpec& spec, int channel, double t);
+double SignalValue(const SignalDesc& sig, int channel, double t);
 
 // The signal sampled at the rate, 16-bit stereo, starting at time -offset
 // (so the sound begins offset seconds into the result, which is extended by
 // that much). Noise adds white noise of that RMS (full scale = 1).
-Wave Generate(const SignalSpec& spec, uint32_t rate, double offset = 0.0, double noise = 0.0, uint32_t seed = 1);
+Wave Generate(const SignalDesc& sig, uint32_t rate, double offset = 0.0, double noise = 0.0, uint32_t seed = 1);
 
 struct ChannelMatch {
   double gain = 0.0;   // recording = gain x reference + error

@@ -16,11 +16,11 @@ constexpr uint32_t RATE = 32728;
 // A recording that holds the sweep from a fractional frame on, with noise,
 // is found at that frame and measured at the noise's level.
 TEST(QuillMatch, FindsTheSoundToAFractionOfAFrameAndMeasuresTheNoise) {
-  SignalSpec spec;
-  spec.seconds = 2.0;
-  const Wave reference = Generate(spec, RATE);
+  SignalDesc sig;
+  sig.seconds = 2.0;
+  const Wave reference = Generate(sig, RATE);
   const double offset = 0.1234567;
-  const Wave recording = Generate(spec, RATE, offset, 0.005);
+  const Wave recording = Generate(sig, RATE, offset, 0.005);
   const Match m = Compare(reference, recording);
   ASSERT_TRUE(m.found);
   EXPECT_NEAR(m.lagFrames, offset * RATE, 0.05);
@@ -31,26 +31,26 @@ TEST(QuillMatch, FindsTheSoundToAFractionOfAFrameAndMeasuresTheNoise) {
 }
 
 TEST(QuillMatch, ReportsGainAndCatchesSwappedChannels) {
-  SignalSpec spec;
-  spec.seconds = 1.0;
-  const Wave reference = Generate(spec, RATE);
-  Wave quiet = Generate(spec, RATE, 0.05);
+  SignalDesc sig;
+  sig.seconds = 1.0;
+  const Wave reference = Generate(sig, RATE);
+  Wave quiet = Generate(sig, RATE, 0.05);
   for (int16_t& s : quiet.samples) s = static_cast<int16_t>(s / 2);
   Match m = Compare(reference, quiet);
   ASSERT_TRUE(m.found);
   EXPECT_NEAR(m.channel[0].gain, 0.5, 0.01);
   EXPECT_GT(m.SnrDb(), 40.0);
 
-  Wave swapped = Generate(spec, RATE, 0.05);
+  Wave swapped = Generate(sig, RATE, 0.05);
   for (size_t i = 0; i + 1 < swapped.samples.size(); i += 2) std::swap(swapped.samples[i], swapped.samples[i + 1]);
   m = Compare(reference, swapped);
   EXPECT_LT(m.found ? m.SnrDb() : -100.0, 3.0);
 }
 
 TEST(QuillMatch, SilenceOrATooShortRecordingIsNoMatch) {
-  SignalSpec spec;
-  spec.seconds = 1.0;
-  const Wave reference = Generate(spec, RATE);
+  SignalDesc sig;
+  sig.seconds = 1.0;
+  const Wave reference = Generate(sig, RATE);
   Wave silence;
   silence.rate = RATE;
   silence.channels = 2;
@@ -61,11 +61,11 @@ TEST(QuillMatch, SilenceOrATooShortRecordingIsNoMatch) {
 }
 
 TEST(QuillMatch, ClickIsFoundAtItsFrame) {
-  SignalSpec spec;
-  spec.kind = Signal::Click;
-  spec.seconds = 1.0;
-  spec.clickAt = 0.25;
-  const Wave wave = Generate(spec, 48000, 0.5);
+  SignalDesc sig;
+  sig.kind = Signal::Click;
+  sig.seconds = 1.0;
+  sig.clickAt = 0.25;
+  const Wave wave = Generate(sig, 48000, 0.5);
   const int64_t frame = FindClick(wave, 0.25);
   // The burst's envelope reaches a quarter scale within its first 0.2 ms.
   EXPECT_GE(frame, 36000);
@@ -87,9 +87,9 @@ TEST(QuillMatch, WaveFilesRoundTripAndACutRecordingReadsWhatIsThere) {
   const std::string path =
       (std::filesystem::temp_directory_path() / ("quillmatch-" + std::to_string(std::random_device{}()) + ".wav"))
           .string();
-  SignalSpec spec;
-  spec.seconds = 0.1;
-  const Wave wave = Generate(spec, RATE);
+  SignalDesc sig;
+  sig.seconds = 0.1;
+  const Wave wave = Generate(sig, RATE);
   std::string error;
   ASSERT_TRUE(WriteWave(path, wave, &error)) << error;
   Wave back;

@@ -69,29 +69,29 @@ std::string MakeChunk(const char* id, const std::string& payload) {
   return s + payload;
 }
 
-std::string MakeWave(const WaveSpec& spec) {
-  uint16_t blockAlign =
-      spec.blockAlign != 0 ? spec.blockAlign : static_cast<uint16_t>(spec.channels * ((spec.bits + 7) / 8));
+std::string MakeWave(const WaveDesc& waveDesc) {
+  uint16_t blockAlign = waveDesc.blockAlign != 0 ? waveDesc.blockAlign
+                                                 : static_cast<uint16_t>(waveDesc.channels * ((waveDesc.bits + 7) / 8));
   uint32_t bytesPerSecond =
-      spec.bytesPerSecond >= 0 ? static_cast<uint32_t>(spec.bytesPerSecond) : blockAlign * spec.rate;
+      waveDesc.bytesPerSecond >= 0 ? static_cast<uint32_t>(waveDesc.bytesPerSecond) : blockAlign * waveDesc.rate;
   std::string fmt;
-  Put16(fmt, spec.tag);
-  Put16(fmt, spec.channels);
-  Put32(fmt, spec.rate);
+  Put16(fmt, waveDesc.tag);
+  Put16(fmt, waveDesc.channels);
+  Put32(fmt, waveDesc.rate);
   Put32(fmt, bytesPerSecond);
   Put16(fmt, blockAlign);
-  Put16(fmt, spec.bits);
-  if (spec.tag == 0xFFFE) {
-    Put16(fmt, 22);         // extension size
-    Put16(fmt, spec.bits);  // valid bits
-    Put32(fmt, 3);          // channel mask
-    const uint8_t* guid = spec.subformat != nullptr ? spec.subformat : kSubtypePcmGuid;
+  Put16(fmt, waveDesc.bits);
+  if (waveDesc.tag == 0xFFFE) {
+    Put16(fmt, 22);             // extension size
+    Put16(fmt, waveDesc.bits);  // valid bits
+    Put32(fmt, 3);              // channel mask
+    const uint8_t* guid = waveDesc.subformat != nullptr ? waveDesc.subformat : kSubtypePcmGuid;
     fmt.append(reinterpret_cast<const char*>(guid), 16);
   }
   std::string body =
-      "WAVE" + MakeChunk("fmt ", fmt) + spec.chunksBefore + MakeChunk("data", spec.data) + spec.chunksAfter;
+      "WAVE" + MakeChunk("fmt ", fmt) + waveDesc.chunksBefore + MakeChunk("data", waveDesc.data) + waveDesc.chunksAfter;
   std::string file = "RIFF";
-  Put32(file, spec.riffSize >= 0 ? static_cast<uint32_t>(spec.riffSize) : static_cast<uint32_t>(body.size()));
+  Put32(file, waveDesc.riffSize >= 0 ? static_cast<uint32_t>(waveDesc.riffSize) : static_cast<uint32_t>(body.size()));
   return file + body;
 }
 

@@ -62,7 +62,7 @@ class RecordingMessageBox : public MessageBoxSink {
 };
 
 // Wave file bytes with every header field under the test's control.
-struct WaveSpec {
+struct WaveDesc {
   uint16_t tag = 1;
   uint16_t channels = 2;
   uint32_t rate = 44100;
@@ -75,7 +75,7 @@ struct WaveSpec {
   std::string chunksAfter;             // whole chunks after "data"
   int64_t riffSize = -1;               // -1: the real size
 };
-std::string MakeWave(const WaveSpec& spec);
+std::string MakeWave(const WaveDesc& waveDesc);
 // One chunk: id, size, payload.
 std::string MakeChunk(const char* id, const std::string& payload);
 extern const uint8_t kSubtypePcmGuid[16];

@@ -42,10 +42,10 @@ class QuillCodecTest : public ::testing::Test {
   }
 
   std::string WriteSine(const char* name, uint32_t rate, size_t frames) {
-    WaveSpec spec;
-    spec.rate = rate;
-    spec.data = Bytes16(StereoSine(440.0, rate, 12000.0, frames));
-    dir.Write(name, MakeWave(spec));
+    WaveDesc waveDesc;
+    waveDesc.rate = rate;
+    waveDesc.data = Bytes16(StereoSine(440.0, rate, 12000.0, frames));
+    dir.Write(name, MakeWave(waveDesc));
     return dir.File(name);
   }
 

@@ -43,10 +43,10 @@ class SoundCaptureWaveFileTest : public ::testing::Test {
       samples[2 * i] = static_cast<int16_t>(i);
       samples[2 * i + 1] = static_cast<int16_t>(-static_cast<int>(i));
     }
-    WaveSpec spec;
-    spec.rate = rate;
-    spec.data = Bytes16(samples);
-    dir.Write(name, MakeWave(spec));
+    WaveDesc waveDesc;
+    waveDesc.rate = rate;
+    waveDesc.data = Bytes16(samples);
+    dir.Write(name, MakeWave(waveDesc));
     return dir.File(name);
   }
 
@@ -159,10 +159,10 @@ TEST_F(SoundCaptureWaveFileTest, WorkerPlaysAtTheClocksPaceUntilStopped) {
 }
 
 TEST_F(SoundCaptureWaveFileTest, ConvertsToTheOutputRateAndMetersWhileDisconnected) {
-  WaveSpec spec;
-  spec.rate = 48000;
-  spec.data = Bytes16(StereoSine(1000.0, 48000.0, 8000.0, 30000));
-  dir.Write("sine.wav", MakeWave(spec));
+  WaveDesc waveDesc;
+  waveDesc.rate = 48000;
+  waveDesc.data = Bytes16(StereoSine(1000.0, 48000.0, 8000.0, 30000));
+  dir.Write("sine.wav", MakeWave(waveDesc));
   ASSERT_TRUE(source.LoadWaveFile(dir.File("sine.wav")));
   ASSERT_TRUE(source.Start(DeviceEntry(), 32728, WAVEFMT_PCM));
   source.Stop();

@@ -22,10 +22,10 @@ std::vector<int16_t> Frames(const WaveData& wave) {
   return wave.samples;
 }
 
-WaveSpec Stereo16(const std::vector<int16_t>& samples) {
-  WaveSpec spec;
-  spec.data = Bytes16(samples);
-  return spec;
+WaveDesc Stereo16(const std::vector<int16_t>& samples) {
+  WaveDesc waveDesc;
+  waveDesc.data = Bytes16(samples);
+  return waveDesc;
 }
 
 TEST(WaveDecoder, Stereo16BitIsCopied) {
@@ -38,124 +38,124 @@ TEST(WaveDecoder, Stereo16BitIsCopied) {
 }
 
 TEST(WaveDecoder, Mono8BitBecomesCentredAndScaledOnBothChannels) {
-  WaveSpec spec;
-  spec.channels = 1;
-  spec.bits = 8;
-  spec.rate = 8000;
-  spec.data = std::string("\x00\x80\xFF\x7F", 4);
+  WaveDesc waveDesc;
+  waveDesc.channels = 1;
+  waveDesc.bits = 8;
+  waveDesc.rate = 8000;
+  waveDesc.data = std::string("\x00\x80\xFF\x7F", 4);
   WaveData wave;
-  ASSERT_TRUE(Decode(MakeWave(spec), &wave));
+  ASSERT_TRUE(Decode(MakeWave(waveDesc), &wave));
   EXPECT_EQ(Frames(wave), (std::vector<int16_t>{-32768, -32768, 0, 0, 32512, 32512, -256, -256}));
 }
 
 TEST(WaveDecoder, ExtensibleIntegerKeepsTheTop16Bits) {
   WaveData wave;
-  WaveSpec spec;
-  spec.tag = 0xFFFE;
-  spec.bits = 24;
-  spec.data = std::string("\x56\x34\x12\xAA\xBB\xCC", 6);  // 0x123456, 0xCCBBAA
-  ASSERT_TRUE(Decode(MakeWave(spec), &wave));
+  WaveDesc waveDesc;
+  waveDesc.tag = 0xFFFE;
+  waveDesc.bits = 24;
+  waveDesc.data = std::string("\x56\x34\x12\xAA\xBB\xCC", 6);  // 0x123456, 0xCCBBAA
+  ASSERT_TRUE(Decode(MakeWave(waveDesc), &wave));
   EXPECT_EQ(Frames(wave), (std::vector<int16_t>{0x1234, static_cast<int16_t>(0xCCBB)}));
 
-  spec.bits = 32;
-  spec.data = std::string("\x78\x56\x34\x12\x00\x00\x00\x80", 8);
-  ASSERT_TRUE(Decode(MakeWave(spec), &wave));
+  waveDesc.bits = 32;
+  waveDesc.data = std::string("\x78\x56\x34\x12\x00\x00\x00\x80", 8);
+  ASSERT_TRUE(Decode(MakeWave(waveDesc), &wave));
   EXPECT_EQ(Frames(wave), (std::vector<int16_t>{0x1234, -32768}));
 
-  spec.bits = 16;
-  spec.data = Bytes16({-5, 5});
-  ASSERT_TRUE(Decode(MakeWave(spec), &wave));
+  waveDesc.bits = 16;
+  waveDesc.data = Bytes16({-5, 5});
+  ASSERT_TRUE(Decode(MakeWave(waveDesc), &wave));
   EXPECT_EQ(Frames(wave), (std::vector<int16_t>{-5, 5}));
 
-  spec.bits = 8;
-  spec.data = std::string("\x81\x7E", 2);
-  ASSERT_TRUE(Decode(MakeWave(spec), &wave));
+  waveDesc.bits = 8;
+  waveDesc.data = std::string("\x81\x7E", 2);
+  ASSERT_TRUE(Decode(MakeWave(waveDesc), &wave));
   EXPECT_EQ(Frames(wave), (std::vector<int16_t>{256, -512}));
 }
 
 TEST(WaveDecoder, FloatIsScaledBy32728AndClamped) {
   const std::vector<float> singles = {0.5f, -0.5f, 1.0f, -1.0f, 2.0f, -2.0f, 0.0001f, -0.0001f};
   const std::vector<int16_t> expected = {16364, -16364, 32727, -32728, 32727, -32728, 3, -3};
-  WaveSpec spec;
-  spec.tag = 3;
-  spec.bits = 32;
-  spec.data = BytesFloat(singles);
+  WaveDesc waveDesc;
+  waveDesc.tag = 3;
+  waveDesc.bits = 32;
+  waveDesc.data = BytesFloat(singles);
   WaveData wave;
-  ASSERT_TRUE(Decode(MakeWave(spec), &wave));
+  ASSERT_TRUE(Decode(MakeWave(waveDesc), &wave));
   EXPECT_EQ(Frames(wave), expected);
 
-  spec.tag = 0xFFFE;
-  spec.subformat = kSubtypeFloatGuid;
-  ASSERT_TRUE(Decode(MakeWave(spec), &wave));
+  waveDesc.tag = 0xFFFE;
+  waveDesc.subformat = kSubtypeFloatGuid;
+  ASSERT_TRUE(Decode(MakeWave(waveDesc), &wave));
   EXPECT_EQ(Frames(wave), expected);
 
   const std::vector<double> doubles(singles.begin(), singles.end());
-  spec.bits = 64;
-  spec.data = BytesDouble(doubles);
-  ASSERT_TRUE(Decode(MakeWave(spec), &wave));
+  waveDesc.bits = 64;
+  waveDesc.data = BytesDouble(doubles);
+  ASSERT_TRUE(Decode(MakeWave(waveDesc), &wave));
   EXPECT_EQ(Frames(wave), expected);
-  spec.tag = 3;
-  spec.subformat = nullptr;
-  ASSERT_TRUE(Decode(MakeWave(spec), &wave));
+  waveDesc.tag = 3;
+  waveDesc.subformat = nullptr;
+  ASSERT_TRUE(Decode(MakeWave(waveDesc), &wave));
   EXPECT_EQ(Frames(wave), expected);
 
   // Not-a-number is silence, infinities are clamped.
-  spec.data = BytesDouble({std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::infinity()});
-  ASSERT_TRUE(Decode(MakeWave(spec), &wave));
+  waveDesc.data = BytesDouble({std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::infinity()});
+  ASSERT_TRUE(Decode(MakeWave(waveDesc), &wave));
   EXPECT_EQ(Frames(wave), (std::vector<int16_t>{0, -32728}));
-  spec.bits = 32;
-  spec.data = BytesFloat({std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()});
-  ASSERT_TRUE(Decode(MakeWave(spec), &wave));
+  waveDesc.bits = 32;
+  waveDesc.data = BytesFloat({std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()});
+  ASSERT_TRUE(Decode(MakeWave(waveDesc), &wave));
   EXPECT_EQ(Frames(wave), (std::vector<int16_t>{0, 32727}));
 }
 
 TEST(WaveDecoder, ExtraChannelsArePassedOverAndPaddedFramesRead) {
-  WaveSpec spec;
-  spec.channels = 3;
-  spec.data = Bytes16({1, 2, 3, 4, 5, 6});
+  WaveDesc waveDesc;
+  waveDesc.channels = 3;
+  waveDesc.data = Bytes16({1, 2, 3, 4, 5, 6});
   WaveData wave;
-  ASSERT_TRUE(Decode(MakeWave(spec), &wave));
+  ASSERT_TRUE(Decode(MakeWave(waveDesc), &wave));
   EXPECT_EQ(Frames(wave), (std::vector<int16_t>{1, 2, 4, 5}));
 
   // 16-bit stereo in 6-byte frames: each sample takes 3 bytes, of which the
   // first two are read.
-  spec.channels = 2;
-  spec.blockAlign = 6;
-  spec.data = std::string("\x01\x02\xEE\x03\x04\xEE", 6);
-  ASSERT_TRUE(Decode(MakeWave(spec), &wave));
+  waveDesc.channels = 2;
+  waveDesc.blockAlign = 6;
+  waveDesc.data = std::string("\x01\x02\xEE\x03\x04\xEE", 6);
+  ASSERT_TRUE(Decode(MakeWave(waveDesc), &wave));
   EXPECT_EQ(Frames(wave), (std::vector<int16_t>{0x0201, 0x0403}));
 }
 
 TEST(WaveDecoder, ChunksBeforeAndAfterDataAndEmptyData) {
-  WaveSpec spec = Stereo16({7, 8});
-  spec.chunksBefore = MakeChunk("LIST", std::string(10, 'x')) + MakeChunk("fact", "abcd");
-  spec.chunksAfter = MakeChunk("cue ", std::string(24, '\0'));
+  WaveDesc waveDesc = Stereo16({7, 8});
+  waveDesc.chunksBefore = MakeChunk("LIST", std::string(10, 'x')) + MakeChunk("fact", "abcd");
+  waveDesc.chunksAfter = MakeChunk("cue ", std::string(24, '\0'));
   WaveData wave;
-  ASSERT_TRUE(Decode(MakeWave(spec), &wave));
+  ASSERT_TRUE(Decode(MakeWave(waveDesc), &wave));
   EXPECT_EQ(Frames(wave), (std::vector<int16_t>{7, 8}));
 
-  spec.data.clear();
-  ASSERT_TRUE(Decode(MakeWave(spec), &wave));
+  waveDesc.data.clear();
+  ASSERT_TRUE(Decode(MakeWave(waveDesc), &wave));
   EXPECT_EQ(wave.frames, 0u);
   EXPECT_TRUE(wave.samples.empty());
 
   // A partial last frame is not played.
-  spec.data = Bytes16({1, 2, 3});
-  ASSERT_TRUE(Decode(MakeWave(spec), &wave));
+  waveDesc.data = Bytes16({1, 2, 3});
+  ASSERT_TRUE(Decode(MakeWave(waveDesc), &wave));
   EXPECT_EQ(wave.frames, 1u);
 }
 
 TEST(WaveDecoder, RejectsEveryBrokenOrUnsupportedHeader) {
-  const WaveSpec good = Stereo16({1, 2, 3, 4});
+  const WaveDesc good = Stereo16({1, 2, 3, 4});
   struct Case {
     const char* what;
     std::string bytes;
   };
   std::vector<Case> cases;
   auto with = [&](const char* what, auto change) {
-    WaveSpec spec = good;
-    change(spec);
-    cases.push_back({what, MakeWave(spec)});
+    WaveDesc waveDesc = good;
+    change(waveDesc);
+    cases.push_back({what, MakeWave(waveDesc)});
   };
   auto patched = [&](const char* what, size_t offset, const std::string& bytes) {
     std::string file = MakeWave(good);
@@ -169,72 +169,72 @@ TEST(WaveDecoder, RejectsEveryBrokenOrUnsupportedHeader) {
   patched("no WAVE", 8, "AVI ");
   patched("fmt not first", 12, "LIST");
   patched("negative format size", 16, std::string("\xF0\xFF\xFF\xFF", 4));
-  with("tag 2", [](WaveSpec& s) { s.tag = 2; });
-  with("no channels", [](WaveSpec& s) {
+  with("tag 2", [](WaveDesc& s) { s.tag = 2; });
+  with("no channels", [](WaveDesc& s) {
     s.channels = 0;
     s.blockAlign = 4;
   });
-  with("rate 0", [](WaveSpec& s) { s.rate = 0; });
-  with("rate too high", [](WaveSpec& s) { s.rate = 1000000; });
-  with("bytes per second", [](WaveSpec& s) { s.bytesPerSecond = 44100 * 4 + 1; });
-  with("0 bits", [](WaveSpec& s) {
+  with("rate 0", [](WaveDesc& s) { s.rate = 0; });
+  with("rate too high", [](WaveDesc& s) { s.rate = 1000000; });
+  with("bytes per second", [](WaveDesc& s) { s.bytesPerSecond = 44100 * 4 + 1; });
+  with("0 bits", [](WaveDesc& s) {
     s.bits = 0;
     s.blockAlign = 4;
   });
-  with("PCM 24 bits", [](WaveSpec& s) { s.bits = 24; });
-  with("PCM 32 bits", [](WaveSpec& s) { s.bits = 32; });
-  with("float 16 bits", [](WaveSpec& s) { s.tag = 3; });
-  with("float 24 bits", [](WaveSpec& s) {
+  with("PCM 24 bits", [](WaveDesc& s) { s.bits = 24; });
+  with("PCM 32 bits", [](WaveDesc& s) { s.bits = 32; });
+  with("float 16 bits", [](WaveDesc& s) { s.tag = 3; });
+  with("float 24 bits", [](WaveDesc& s) {
     s.tag = 3;
     s.bits = 24;
   });
-  with("extensible PCM 12 bits", [](WaveSpec& s) {
+  with("extensible PCM 12 bits", [](WaveDesc& s) {
     s.tag = 0xFFFE;
     s.bits = 12;
   });
-  with("extensible float 16 bits", [](WaveSpec& s) {
+  with("extensible float 16 bits", [](WaveDesc& s) {
     s.tag = 0xFFFE;
     s.subformat = kSubtypeFloatGuid;
   });
   static const uint8_t other[16] = {0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
                                     0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-  with("extensible ADPCM", [](WaveSpec& s) {
+  with("extensible ADPCM", [](WaveDesc& s) {
     s.tag = 0xFFFE;
     s.subformat = other;
   });
   {
     // An extensible header cut off before its sub-format ends.
-    WaveSpec spec = good;
-    spec.tag = 0xFFFE;
-    cases.push_back({"extensible 59 bytes", MakeWave(spec).substr(0, 59)});
+    WaveDesc waveDesc = good;
+    waveDesc.tag = 0xFFFE;
+    cases.push_back({"extensible 59 bytes", MakeWave(waveDesc).substr(0, 59)});
   }
-  with("block align 0", [](WaveSpec& s) {
+  with("block align 0", [](WaveDesc& s) {
     s.blockAlign = 0xFFFF;  // patched below
   });
   cases.back().bytes.replace(32, 2, std::string("\0\0", 2));
   cases.back().bytes.replace(28, 4, std::string("\0\0\0\0", 4));
-  with("block align 2 for 16-bit stereo", [](WaveSpec& s) { s.blockAlign = 2; });
-  with("block align 4 for 24-bit stereo", [](WaveSpec& s) {
+  with("block align 2 for 16-bit stereo", [](WaveDesc& s) { s.blockAlign = 2; });
+  with("block align 4 for 24-bit stereo", [](WaveDesc& s) {
     s.tag = 0xFFFE;
     s.bits = 24;
     s.blockAlign = 4;
   });
-  with("block align 8 for double stereo", [](WaveSpec& s) {
+  with("block align 8 for double stereo", [](WaveDesc& s) {
     s.tag = 3;
     s.bits = 64;
     s.blockAlign = 8;
   });
-  with("only a LIST chunk", [](WaveSpec& s) {
+  with("only a LIST chunk", [](WaveDesc& s) {
     s.chunksBefore = MakeChunk("LIST", "info");
     s.data.clear();
   });
   cases.back().bytes.resize(cases.back().bytes.size() - 8);  // drop the data chunk
   cases.back().bytes.replace(4, 4, std::string("\x28\0\0\0", 4));
-  with("data past the end", [](WaveSpec& s) { s.riffSize = 1000; });
+  with("data past the end", [](WaveDesc& s) { s.riffSize = 1000; });
   cases.back().bytes.resize(cases.back().bytes.size() - 2);
-  with("data past the RIFF end", [](WaveSpec& s) { s.riffSize = 40; });
-  with("negative chunk size", [](WaveSpec& s) { s.chunksBefore = "LIST\xFF\xFF\xFF\xFF"; });
-  with("format chunk past the end", [](WaveSpec& s) { s.data.clear(); });
+  with("data past the RIFF end", [](WaveDesc& s) { s.riffSize = 40; });
+  with("negative chunk size", [](WaveDesc& s) { s.chunksBefore = "LIST\xFF\xFF\xFF\xFF"; });
+  with("format chunk past the end", [](WaveDesc& s) { s.data.clear(); });
   cases.back().bytes.replace(16, 4, std::string("\xFF\xFF\x00\x00", 4));
 
   for (const Case& c : cases) {
