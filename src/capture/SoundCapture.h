@@ -90,7 +90,9 @@ class SoundCapture {
   virtual bool Start(const DeviceEntry& device, int32_t outputRate, int32_t waveFormat) = 0;
   virtual void Stop() = 0;
   // Called by every idle tick: stops a source whose worker ended by itself.
-  virtual void Poll() = 0;
+  virtual void Poll() {
+    if (IsEnded()) Stop();
+  }
   virtual bool HasChannels() const { return false; }
 
   // The window that owns the source's message boxes (may be null).

@@ -329,10 +329,6 @@ void SoundCaptureCoreAudio::Stop() {
   SetEnded(false);
 }
 
-void SoundCaptureCoreAudio::Poll() {
-  if (IsEnded()) Stop();
-}
-
 void SoundCaptureCoreAudio::WorkerEntry(void* context) {
   static_cast<SoundCaptureCoreAudio*>(context)->Worker();
 }

@@ -62,7 +62,6 @@ class SoundCaptureCoreAudio : public SoundCapture, private capture::CaptureBlock
   bool EnumerateDevices() override;
   bool Start(const DeviceEntry& device, int32_t outputRate, int32_t waveFormat) override;
   void Stop() override;
-  void Poll() override;
 
  private:
   // Holds the endpoint for the entry: the default one, or the one with the

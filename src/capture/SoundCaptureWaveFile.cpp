@@ -87,10 +87,6 @@ void SoundCaptureWaveFile::Stop() {
   SetEnded(false);
 }
 
-void SoundCaptureWaveFile::Poll() {
-  if (IsEnded()) Stop();
-}
-
 uint32_t SoundCaptureWaveFile::SliceFrames(uint64_t elapsedMs) {
   // After a stall the player goes on from where it was instead of racing to
   // catch up.

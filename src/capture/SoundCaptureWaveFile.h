@@ -34,7 +34,6 @@ class SoundCaptureWaveFile : public SoundCapture {
   bool EnumerateDevices() override;
   bool Start(const DeviceEntry& device, int32_t outputRate, int32_t waveFormat) override;
   void Stop() override;
-  void Poll() override;
 
   // Decodes the file at path and makes it the one played (stopping the
   // source). A file that cannot be played leaves the loaded one and shows

@@ -206,10 +206,6 @@ void SoundCaptureWaveIn::Stop() {
   SetEnded(false);
 }
 
-void SoundCaptureWaveIn::Poll() {
-  if (IsEnded()) Stop();
-}
-
 void SoundCaptureWaveIn::WorkerEntry(void* context) {
   static_cast<SoundCaptureWaveIn*>(context)->Worker();
 }

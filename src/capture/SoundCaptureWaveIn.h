@@ -40,7 +40,6 @@ class SoundCaptureWaveIn : public SoundCapture {
   bool EnumerateDevices() override;
   bool Start(const DeviceEntry& device, int32_t outputRate, int32_t waveFormat) override;
   void Stop() override;
-  void Poll() override;
 
   // The waveIn device id that the last Start opened (WAVE_MAPPER: 0xFFFFFFFF).
   uint32_t GetOpenedDeviceId() const { return m_openedDeviceId; }
