@@ -1,6 +1,7 @@
 # GoogleTest for all three builds: the system package natively, built from the
 # Debian sources with the MinGW compilers for Windows. Windows test programs run
-# under wine64 (CMAKE_CROSSCOMPILING_EMULATOR) with their own prefix in the build tree.
+# under Wine (CMAKE_CROSSCOMPILING_EMULATOR, tests/tools/wine-run), each in a
+# private copy of the prefix in the build tree.
 
 if(WIN32)
   set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
@@ -17,10 +18,11 @@ endif()
 include(GoogleTest)
 
 set(QUILL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
-set(QUILL_WINE_ENV "WINEPREFIX=${QUILL_WINEPREFIX};WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=")
+# Each test runs in a private copy of it (tests/tools/lib.sh), never in it.
+set(QUILL_WINE_ENV "QUILL_WINE_TEMPLATE=${QUILL_WINEPREFIX};WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=")
 
 if(WIN32)
-  # Every Windows test shares one prefix, made once before the first of them runs.
+  # The prefix of the Windows tests, made once before the first of them runs.
   add_test(NAME wine_prefix
     COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/wine-prefix ${QUILL_WINEPREFIX})
   set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)

@@ -23,7 +23,11 @@ quill_cleanup() {
   done
   _quill_pids=()
   if [ -n "${WINEPREFIX:-}" ] && [ -n "${QUILL_OWN_WINESERVER:-}" ]; then
-    "$WINESERVER" -k 2>/dev/null || true
+    quill_wineserver_end
+  fi
+  if [ -n "${_quill_private_prefix:-}" ]; then
+    rm -rf "$_quill_private_prefix"
+    _quill_private_prefix=
   fi
 }
 trap quill_cleanup EXIT
@@ -46,24 +50,85 @@ quill_start_xvfb() {
   export DISPLAY=":$display"
 }
 
-quill_wine_env() {
-  export WINEDEBUG=-all
-  export WINEDLLOVERRIDES="mscoree,mshtml="
+# Every Wine user here owns its prefix and that prefix's one wineserver, kept
+# running (-p) from its first program to its end. Sharing a prefix between
+# tests races: a Wine program that starts while the prefix's server is ending
+# loses its connection ("recvmsg: Connection reset by peer"), and Wine's
+# system programs started during one test hold that test's output open for as
+# long as the server lives. So a ctest test (QUILL_WINE_TEMPLATE names the
+# build's prefix) runs in a private copy of it, made with hard links in a
+# fraction of a second and removed at the end; a script with a prefix of its
+# own (QUILL_OWN_WINESERVER=1) uses that one. Either way the server ends with
+# the script.
+quill_wineserver_start() {
+  # A server left by an earlier run ends first, whatever its kind.
+  "$WINESERVER" -k 2>/dev/null || true
+  "$WINESERVER" -w 2>/dev/null || true
+  # It runs on in the background: it must not hold the caller's output open.
+  "$WINESERVER" -p </dev/null >/dev/null 2>&1
+}
+
+# Prints why Wine cannot run 32-bit programs here, or nothing when it can:
+# that needs Debian's wine32:i386 and a kernel that runs 32-bit code.
+quill_wine32_missing() {
+  if [ ! -x /usr/lib/wine/wine ]; then
+    echo "wine32 is not installed (/usr/lib/wine/wine is missing)"
+  elif ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    echo "this kernel does not run 32-bit programs ($(/usr/lib/wine/wine --version 2>&1 | sed 's/^.*: //' | head -n1))"
+  fi
+}
+
+quill_wineserver_end() {
+  "$WINESERVER" -k 2>/dev/null || true
+  "$WINESERVER" -w 2>/dev/null || true
+}
+
+# Makes the prefix when it is missing (or was made before Wine's 32-bit side
+# was installed: it then cannot start 32-bit programs), with its registry on
+# disk; the server it used has ended when this returns.
+quill_wine_prefix() {
   [ -n "${WINEPREFIX:-}" ] || { echo "WINEPREFIX is not set" >&2; return 1; }
+  if [ -f "$WINEPREFIX/system.reg" ] && [ -z "$(quill_wine32_missing)" ] &&
+    [ -z "$(ls -A "$WINEPREFIX/drive_c/windows/syswow64" 2>/dev/null)" ]; then
+    echo "making $WINEPREFIX anew: it has no 32-bit side" >&2
+    quill_wineserver_end
+    rm -rf "$WINEPREFIX"
+  fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
     "$WINE" wineboot --init >/dev/null 2>&1 || true
+    # The registry reaches the disk when the server ends.
     "$WINESERVER" -w
   fi
+  test -f "$WINEPREFIX/system.reg"
+}
+
+quill_wine_env() {
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  if [ -n "${QUILL_WINE_TEMPLATE:-}" ]; then
+    [ -f "$QUILL_WINE_TEMPLATE/system.reg" ] || { echo "no Wine prefix at $QUILL_WINE_TEMPLATE" >&2; return 1; }
+    _quill_private_prefix=$(mktemp -d "$QUILL_WINE_TEMPLATE-XXXXXX")
+    cp -al "$QUILL_WINE_TEMPLATE/." "$_quill_private_prefix/"
+    export WINEPREFIX=$_quill_private_prefix
+    unset QUILL_WINE_TEMPLATE
+    QUILL_OWN_WINESERVER=1
+  fi
+  [ -n "${WINEPREFIX:-}" ] || { echo "WINEPREFIX is not set" >&2; return 1; }
+  QUILL_OWN_WINESERVER=1
+  quill_wineserver_end
+  quill_wine_prefix
+  quill_wineserver_start
 }
 
 # Runs every Wine program of the prefix inside one virtual desktop that draws
 # frames and captions (better for screenshots; FindWindow still sees them all).
+# The desktop is made when a server session starts: the prefix's own server
+# starts anew.
 quill_wine_desktop() {
   "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
   "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "${1:-1024x768}" /f >/dev/null 2>&1
-  # The desktop is made when the server session starts: end this one.
-  "$WINESERVER" -w
+  quill_wineserver_start
 }
 
 # Waits until a file contains a pattern (grep -E) or the time is up.
