@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -104,7 +105,10 @@ bool SimProcess::Start(const std::string& simBin, const std::vector<std::string>
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
   HANDLE log = CreateFileA(logFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (log == INVALID_HANDLE_VALUE) return false;
+  if (log == INVALID_HANDLE_VALUE) {
+    fprintf(stderr, "SimProcess: cannot create %s (error %lu)\n", logFile.c_str(), GetLastError());
+    return false;
+  }
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -116,8 +120,12 @@ bool SimProcess::Start(const std::string& simBin, const std::vector<std::string>
   line.push_back(0);
   const BOOL ok =
       CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info);
+  const DWORD error = GetLastError();
   CloseHandle(log);
-  if (!ok) return false;
+  if (!ok) {
+    fprintf(stderr, "SimProcess: cannot start %s (error %lu)\n", args[0].c_str(), error);
+    return false;
+  }
   CloseHandle(info.hThread);
   m_process = info.hProcess;
 #else
@@ -131,6 +139,7 @@ bool SimProcess::Start(const std::string& simBin, const std::vector<std::string>
   const int rc = posix_spawn(&m_pid, args[0].c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) {
+    fprintf(stderr, "SimProcess: cannot start %s (%s)\n", args[0].c_str(), strerror(rc));
     m_pid = 0;
     return false;
   }
@@ -144,6 +153,7 @@ bool SimProcess::Start(const std::string& simBin, const std::vector<std::string>
     }
     platform::SleepMs(20);
   }
+  fprintf(stderr, "SimProcess: no port in %s after %d ms\n", portFile.c_str(), kStartMs);
   Stop();
   return false;
 }
