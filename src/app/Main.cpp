@@ -18,6 +18,7 @@
 #include "support/Diag.h"
 #include "support/Language.h"
 #include "support/Log.h"
+#include "support/LogFile.h"
 #include "support/Registry.h"
 #include "support/Strings.h"
 #include "ui/ConfigWindow.h"
@@ -127,6 +128,12 @@ int RunApplication(HINSTANCE instance) {
   SetWindowedMode(true);
   SetResourceInstance(instance);
 
+  // Diagnostics also go to a file, for a program started without a console.
+  const std::string programFolder = GetDirectory(platform::GetProgramPath());
+  LogFile logFile;
+  logFile.Open(LogFile::ProgramLogFolders(programFolder));
+  ScopedLogSink logSink(logFile.IsOpen() ? &logFile : nullptr);
+
   for (const char* name : kClearedVariables) platform::SetEnv(name, nullptr);
 
   RaiseProcessPriority();
@@ -141,7 +148,6 @@ int RunApplication(HINSTANCE instance) {
   app.registry.Open(kRegistryKey);
   if (!app.registry.GetDword("Bxa Auto Load", app.bxaAutoLoad)) app.bxaAutoLoad = 1;
 
-  const std::string programFolder = GetDirectory(platform::GetProgramPath());
   MainWindow::Parts parts;
   parts.sources = &app.sources;
   parts.current = &app.current;
@@ -149,6 +155,7 @@ int RunApplication(HINSTANCE instance) {
   parts.dialogs = &app.dialogs;
   parts.programFolder = programFolder;
   parts.bxaAutoLoad = app.bxaAutoLoad;
+  parts.logFolder = logFile.GetFolder();
   app.mainWindow = new MainWindow(parts);
   app.serialChannel = new SerialChannel();
   app.serialChannel->SetDownloadUi(&app.downloadUi);

@@ -89,6 +89,10 @@ bool IsDirectory(const char* path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool MakeDirectory(const char* path) {
+  return CreateDirectoryA(path, nullptr) != FALSE || IsDirectory(path);
+}
+
 unsigned LastError() {
   return GetLastError();
 }
@@ -192,6 +196,10 @@ bool IsRelativePath(const char* path) {
 bool IsDirectory(const char* path) {
   struct stat st {};
   return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool MakeDirectory(const char* path) {
+  return mkdir(path, 0777) == 0 || IsDirectory(path);
 }
 
 unsigned LastError() {

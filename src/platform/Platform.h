@@ -36,6 +36,8 @@ std::string GetProgramPath();
 bool IsRelativePath(const char* path);
 // The path exists and is a directory.
 bool IsDirectory(const char* path);
+// Makes one directory (its parent must exist); true when it exists afterwards.
+bool MakeDirectory(const char* path);
 
 // GetLastError on Windows, errno elsewhere.
 unsigned LastError();

@@ -6,6 +6,10 @@
 
 // ---- SoundConfigItem ----
 
+const char* SoundConfigItem::HintRangeSeparator() {
+  return GetAnsiCodePage() == 932 ? WAVE_DASH : "~";
+}
+
 ConfigControl* SoundConfigItem::CreateControl(ConfigControlFactory&, int, int, int, int, int) {
   return nullptr;
 }
@@ -40,16 +44,20 @@ SoundConfigData& SoundConfigItem::Record() const {
 // ---- ConfigInteger ----
 
 std::string ConfigInteger::GetHint() const {
-  return GetDefault() + " " + GetRange();
+  return GetDefault() + " " + RangeText(HintRangeSeparator());
 }
 
 std::string ConfigInteger::GetRange() const {
+  return RangeText(WAVE_DASH);
+}
+
+std::string ConfigInteger::RangeText(const char* separator) const {
   int32_t min = GetMin();
   int32_t max = GetMax();
   if (min == CONFIG_INT_UNBOUNDED && max == CONFIG_INT_UNBOUNDED) return std::string();
   std::string range = "[";
   if (min != CONFIG_INT_UNBOUNDED) range += IntToText(min);
-  range += WAVE_DASH;
+  range += separator;
   if (max != CONFIG_INT_UNBOUNDED) range += IntToText(max);
   return range + "]";
 }
@@ -102,10 +110,14 @@ void ConfigReverbFilterSize::SetText(const std::string& text) {
 // ---- ConfigFloat ----
 
 std::string ConfigFloat::GetHint() const {
-  return GetDefault() + " " + GetRange();
+  return GetDefault() + " " + RangeText(HintRangeSeparator());
 }
 
 std::string ConfigFloat::GetRange() const {
+  return RangeText(WAVE_DASH);
+}
+
+std::string ConfigFloat::RangeText(const char* separator) const {
   double min = GetMin();
   double max = GetMax();
   bool hasMin = min != CONFIG_FLOAT_UNBOUNDED;
@@ -113,7 +125,7 @@ std::string ConfigFloat::GetRange() const {
   if (!hasMin && !hasMax) return std::string();
   std::string range = "[";
   if (hasMin) range += FloatToText(min, GetDecimals());
-  range += WAVE_DASH;
+  range += separator;
   if (hasMax) range += FloatToText(max, GetDecimals());
   return range + "]";
 }

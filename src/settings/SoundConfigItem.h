@@ -44,8 +44,12 @@ class ConfigControlFactory {
 class SoundConfigItem {
  public:
   static constexpr size_t DEPTH_MAX = 4;
-  // Written between the bounds of a range: the wave dash of code page 932.
+  // Written between the bounds of a range in settings files: the wave dash
+  // of code page 932.
   static constexpr const char* WAVE_DASH = "\x81\x60";
+  // Between the bounds in the window's hints: the wave dash under code page
+  // 932, "~" under any other (where those two bytes are no wave dash).
+  static const char* HintRangeSeparator();
 
   SoundConfigItem() = default;
   SoundConfigItem(const SoundConfigItem&) = delete;
@@ -118,6 +122,8 @@ class ConfigInteger : public SoundConfigItem {
   virtual int32_t GetMax() const = 0;
 
  protected:
+  // The range with the given text between its bounds.
+  std::string RangeText(const char* separator) const;
   // The text as a clamped number; false when it is not number-shaped.
   bool ReadClamped(const std::string& text, int32_t* value) const;
   // Sets the value from a text, with v rounded by round(v) after clamping.
@@ -158,6 +164,7 @@ class ConfigFloat : public SoundConfigItem {
   virtual double GetMax() const = 0;
 
  private:
+  std::string RangeText(const char* separator) const;
   size_t m_offset;
 };
 

@@ -55,6 +55,10 @@ std::string FormatResourceString(uint32_t id, ...) {
   return result;
 }
 
+unsigned GetAnsiCodePage() {
+  return GetACP();
+}
+
 #else  // native: the same table, compiled in
 
 namespace {
@@ -95,16 +99,24 @@ std::string ToCodePage932(const char* utf8) {
   out.resize(out.size() - outLeft);
   return out;
 }
+
+bool UsesJapanese() {
+  return s_language == ResourceLanguage::Japanese ||
+         (s_language == ResourceLanguage::FromEnvironment && JapaneseFromEnvironment());
+}
 }  // namespace
 
 void SetResourceLanguage(ResourceLanguage language) {
   s_language = language;
 }
 
+unsigned GetAnsiCodePage() {
+  return UsesJapanese() ? 932 : 1252;
+}
+
 std::string LoadResourceString(uint32_t id) {
   QASSERT(s_hInstance != NULL);
-  bool japanese = s_language == ResourceLanguage::Japanese ||
-                  (s_language == ResourceLanguage::FromEnvironment && JapaneseFromEnvironment());
+  bool japanese = UsesJapanese();
   for (const Entry& e : s_table) {
     if (e.id == id) {
       std::string text = japanese ? ToCodePage932(e.japanese) : std::string(e.english);

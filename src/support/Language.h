@@ -18,6 +18,10 @@ std::string LoadResourceString(uint32_t id);
 // written "%1!s!", "%2!d!" and so on, and take the arguments in order.
 std::string FormatResourceString(uint32_t id, ...);
 
+// The code page of the texts above: the system's ANSI code page (GetACP);
+// natively 932 while the Japanese table is in use, else 1252.
+unsigned GetAnsiCodePage();
+
 #ifndef _WIN32
 // Native builds only: the table's language, overriding the environment.
 enum class ResourceLanguage { FromEnvironment, English, Japanese };

@@ -10,10 +10,13 @@
 namespace {
 std::atomic<LogHook> s_hook{nullptr};
 std::atomic<void*> s_hookContext{nullptr};
+std::atomic<LogSink*> s_sink{nullptr};
 
 void Emit(const char* text) {
   fputs(text, stdout);
   fflush(stdout);
+  LogSink* sink = s_sink.load(std::memory_order_acquire);
+  if (sink != nullptr) sink->Write(text);
   LogHook hook = s_hook.load(std::memory_order_acquire);
   if (hook != nullptr) hook(s_hookContext.load(std::memory_order_acquire), text);
 }
@@ -48,6 +51,10 @@ void LogAt(const char* file, int line, const char* format, ...) {
   std::string text = prefix + Format(format, args);
   va_end(args);
   Emit(text.c_str());
+}
+
+void SetLogSink(LogSink* sink) {
+  s_sink.store(sink, std::memory_order_release);
 }
 
 void SetLogHook(LogHook hook, void* context) {

@@ -16,6 +16,26 @@ void Log(const char* format, ...) QUILL_PRINTF(1, 2);
 void LogAt(const char* file, int line, const char* format, ...) QUILL_PRINTF(3, 4);
 #define LOG_AT(...) LogAt(__FILE__, __LINE__, __VA_ARGS__)
 
+// A second destination of every text that Log writes (the log file). Write
+// is called from any thread that logs.
+class LogSink {
+ public:
+  virtual ~LogSink() = default;
+  virtual void Write(const char* text) = 0;
+};
+// Sets the sink (not owned; null for none). The sink must outlive every
+// Log call made while it is set.
+void SetLogSink(LogSink* sink);
+
+// Keeps a sink set for its own life.
+class ScopedLogSink {
+ public:
+  explicit ScopedLogSink(LogSink* sink) { SetLogSink(sink); }
+  ~ScopedLogSink() { SetLogSink(nullptr); }
+  ScopedLogSink(const ScopedLogSink&) = delete;
+  ScopedLogSink& operator=(const ScopedLogSink&) = delete;
+};
+
 // Tests watch the log through this hook; it sees every text that Log writes.
 using LogHook = void (*)(void* context, const char* text);
 void SetLogHook(LogHook hook, void* context);

@@ -3,12 +3,14 @@
 
 #include "ui/ConfigWindow.h"
 
+#include <algorithm>
 #include <string>
 
 #include "resources/resource.h"
 #include "support/Diag.h"
 #include "support/Language.h"
 #include "ui/ConfigControls.h"
+#include "ui/Gdi.h"
 
 namespace {
 
@@ -17,6 +19,15 @@ constexpr DWORD kWindowStyle = 0x00CA0200;
 
 constexpr int kRowStart = 8;
 constexpr int kRowStep = 32;
+// Between a text's extent and the width of its control: a static control
+// needs no more than the text, a little room keeps rounding from cutting it;
+// a label also keeps clear of the box right of it.
+constexpr int kTextRoom = 4;
+constexpr int kLabelRoom = 8;
+// From the box's right edge to the hint, and the least room right of a hint
+// column that grew.
+constexpr int kHintGap = ConfigWindow::HINT_X - ConfigWindow::BOX_X - ConfigWindow::BOX_WIDTH;
+constexpr int kRightMargin = 8;
 
 void AddExStyle(HWND hwnd, LONG_PTR exStyle) {
   if (hwnd == nullptr) return;
@@ -100,7 +111,8 @@ void ConfigWindow::Show() {
 void ConfigWindow::CreateWindowAndControls() {
   if (!m_client) return;  // never registered
   if (TabWindow::Create(nullptr, kWindowStyle, nullptr, LoadResourceString(IDS_APP_NAME), TAB_ID) == nullptr) return;
-  SetClientSize(-1, -1, CLIENT_WIDTH, CLIENT_HEIGHT);
+  m_layout = MeasureLayout();
+  SetClientSize(-1, -1, m_layout.clientWidth, CLIENT_HEIGHT);
 
   CWCTab* tab = GetTab();
   // The dialog keyboard handling looks for tab stops inside the tab control
@@ -122,17 +134,17 @@ void ConfigWindow::CreateWindowAndControls() {
 
     CWCStatic* label = new CWCStatic();
     label->SetId(LABEL_ID_BASE + i);
-    label->SetRect(8, y + 4, 128, 22);
+    label->SetRect(LABEL_X, y + 4, m_layout.labelWidth, 22);
     page.AddControl(label);
     label->SetText(item->GetKey());
     label->SetFont(m_font);
 
     ConfigPageFactory factory(page, m_model, m_font);
-    item->CreateControl(factory, CONTROL_ID_BASE + i, 136, y, 128, 22);
+    item->CreateControl(factory, CONTROL_ID_BASE + i, m_layout.boxX, y, BOX_WIDTH, 22);
 
     CWCStatic* hint = new CWCStatic();
     hint->SetId(HINT_ID_BASE + i);
-    hint->SetRect(288, y + 4, 144, 22);
+    hint->SetRect(m_layout.hintX, y + 4, m_layout.hintWidth, 22);
     page.AddControl(hint);
     hint->SetText(item->GetHint());
     hint->SetFont(m_font);
@@ -143,6 +155,24 @@ void ConfigWindow::CreateWindowAndControls() {
   m_model.UpdateFilterControls();
   ShowWindow(m_hWnd, SW_SHOWNORMAL);
   UpdateWindow(m_hWnd);
+}
+
+ConfigWindow::Layout ConfigWindow::MeasureLayout() const {
+  int widestLabel = 0;
+  int widestHint = 0;
+  for (int i = 0; i < m_model.GetCount(); ++i) {
+    const SoundConfigItem* item = m_model.GetItem(i);
+    if (item == nullptr) continue;
+    widestLabel = std::max(widestLabel, TextWidth(m_font, item->GetKey().c_str()));
+    widestHint = std::max(widestHint, TextWidth(m_font, item->GetHint().c_str()));
+  }
+  Layout layout;
+  layout.labelWidth = std::max(LABEL_WIDTH, widestLabel + kLabelRoom);
+  layout.boxX = LABEL_X + layout.labelWidth;
+  layout.hintX = layout.boxX + BOX_WIDTH + kHintGap;
+  layout.hintWidth = std::max(HINT_WIDTH, widestHint + kTextRoom);
+  layout.clientWidth = std::max(CLIENT_WIDTH, layout.hintX + layout.hintWidth + kRightMargin);
+  return layout;
 }
 
 CWindowControl* ConfigWindow::FindItemControl(int index) const {

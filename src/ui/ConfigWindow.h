@@ -40,6 +40,24 @@ class ConfigWindow : public TabWindow {
   static constexpr int HINT_ID_BASE = 700;
   static constexpr int CLIENT_WIDTH = 500;
   static constexpr int CLIENT_HEIGHT = 480;
+  // The columns of a row at their narrowest: label, box and hint.
+  static constexpr int LABEL_X = 8;
+  static constexpr int LABEL_WIDTH = 128;
+  static constexpr int BOX_X = 136;
+  static constexpr int BOX_WIDTH = 128;
+  static constexpr int HINT_X = 288;
+  static constexpr int HINT_WIDTH = 144;
+  // Where the columns of every page go and how wide the window is. The label
+  // and hint columns grow to their widest text in the window's font; the
+  // columns right of a grown one move along and the window grows to hold
+  // them, so that no text is cut.
+  struct Layout {
+    int labelWidth = LABEL_WIDTH;
+    int boxX = BOX_X;
+    int hintX = HINT_X;
+    int hintWidth = HINT_WIDTH;
+    int clientWidth = CLIENT_WIDTH;
+  };
   // Files dropped on the window: the main window's drop handler (wave files
   // to the wave-file source, anything else loaded as settings). The handler
   // finishes the drop (DragFinish).
@@ -76,12 +94,17 @@ class ConfigWindow : public TabWindow {
   CWindowControl* FindItemControl(int index) const;
   // The tab texts, in page order.
   static const char* const TAB_TEXTS[CLIENT_MAX];
+  // The layout of the window as it was last made.
+  const Layout& GetLayout() const { return m_layout; }
 
  private:
   void CreateWindowAndControls();
+  // Measures every label and hint in the window's font.
+  Layout MeasureLayout() const;
 
   SoundConfig& m_model;
   HFONT m_font = nullptr;                          // not owned
   std::unique_ptr<ConfigClientWindow[]> m_client;  // the eight pages, made once at registration
   DropHandler m_dropHandler;
+  Layout m_layout;
 };

@@ -1,5 +1,7 @@
 #include "ui/Gdi.h"
 
+#include <cstring>
+
 void DrawLevelDisplay(HWND hwnd, HFONT font, int x, int y, const char* left, const char* right) {
   constexpr int WIDTH = 50;
   constexpr int HEIGHT = 34;
@@ -19,4 +21,15 @@ void DrawLevelDisplay(HWND hwnd, HFONT font, int x, int y, const char* left, con
   RECT line2 = {0, 20, WIDTH, 34};
   DrawTextA(memory.Get(), right, -1, &line2, DT_RIGHT | DT_NOCLIP);
   BitBlt(window.Get(), x, y, WIDTH, HEIGHT, memory.Get(), 0, 0, SRCCOPY);
+}
+
+int TextWidth(HFONT font, const char* text) {
+  if (text == nullptr || text[0] == '\0') return 0;
+  ScopedWindowDC screen(nullptr);
+  if (screen.Get() == nullptr) return 0;
+  ScopedSelect selectFont(screen.Get(),
+                          font != nullptr ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
+  SIZE size = {};
+  if (!GetTextExtentPoint32A(screen.Get(), text, static_cast<int>(strlen(text)), &size)) return 0;
+  return size.cx;
 }

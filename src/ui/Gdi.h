@@ -70,3 +70,7 @@ class ScopedSelect {
 // Draws the level display: two right-aligned lines in a 50 x 34 bitmap on
 // the button-face colour, copied to the window's client area at (x, y).
 void DrawLevelDisplay(HWND hwnd, HFONT font, int x, int y, const char* left, const char* right);
+
+// The width in pixels of a one-line text drawn with font (0 for no text or
+// when it cannot be measured).
+int TextWidth(HFONT font, const char* text);

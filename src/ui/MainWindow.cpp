@@ -2,6 +2,7 @@
 
 #include <commdlg.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -164,13 +165,17 @@ void MainWindowDialogs::RunAbout(HINSTANCE instance, HWND owner) {
   RunAboutDialog(instance, owner);
 }
 
+void MainWindowDialogs::OpenFolder(HWND owner, const std::string& folder) {
+  ShellExecuteA(owner, "open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
 // --- The window ------------------------------------------------------------------
 
 MainWindow::MainWindow(const Parts& parts) : m_parts(parts), m_bxaAutoLoad(parts.bxaAutoLoad) {
   SetConfigWindow(parts.configWindow);
-  const uint32_t ids[6] = {IDS_MENU_FILE, IDS_MENU_CONNECT, IDS_MENU_DISCONNECT,
-                           IDS_MENU_EXIT, IDS_MENU_HELP,    IDS_MENU_ABOUT};
-  for (int i = 0; i < 6; ++i) m_menuTexts[i] = LoadResourceString(ids[i]);
+  const uint32_t ids[7] = {IDS_MENU_FILE, IDS_MENU_CONNECT, IDS_MENU_DISCONNECT, IDS_MENU_EXIT,
+                           IDS_MENU_HELP, IDS_MENU_ABOUT,   IDS_MENU_LOG_FOLDER};
+  for (int i = 0; i < 7; ++i) m_menuTexts[i] = LoadResourceString(ids[i]);
 }
 
 void MainWindow::SetConfigWindow(ConfigWindow* configWindow) {
@@ -217,19 +222,34 @@ void MainWindow::CreateControls(HFONT font) {
   auto* settings = new CWCButtonConfig(*this);
   add(settings, ID_SETTINGS, 16, 168, 128, 30);
   settings->SetText(LoadResourceString(IDS_SETTINGS));
+  // The three settings-file buttons share one width, wide enough for the
+  // widest of their texts in this font.
+  const std::string fileTexts[3] = {LoadResourceString(IDS_LOAD), LoadResourceString(IDS_SAVE),
+                                    LoadResourceString(IDS_DEFAULT)};
+  int fileButtonWidth = FILE_BUTTON_WIDTH;
+  for (const std::string& text : fileTexts) {
+    fileButtonWidth = std::max(fileButtonWidth, TextWidth(font, text.c_str()) + BUTTON_TEXT_ROOM);
+  }
+  const int fileButtonStep = fileButtonWidth + 6;
   auto* load = new CWCButtonConfigLoad(*this);
-  add(load, ID_LOAD, 16, 210, 64, 30);
-  load->SetText(LoadResourceString(IDS_LOAD));
+  add(load, ID_LOAD, 16, 210, fileButtonWidth, 30);
+  load->SetText(fileTexts[0]);
   auto* save = new CWCButtonConfigSave(*this);
-  add(save, ID_SAVE, 86, 210, 64, 30);
-  save->SetText(LoadResourceString(IDS_SAVE));
+  add(save, ID_SAVE, 16 + fileButtonStep, 210, fileButtonWidth, 30);
+  save->SetText(fileTexts[1]);
   auto* defaults = new CWCButtonConfigDefault(*this);
-  add(defaults, ID_DEFAULT, 156, 210, 64, 30);
-  defaults->SetText(LoadResourceString(IDS_DEFAULT));
+  add(defaults, ID_DEFAULT, 16 + 2 * fileButtonStep, 210, fileButtonWidth, 30);
+  defaults->SetText(fileTexts[2]);
 
+  // The check box is as wide as its box and text need, kept right of the
+  // Reset button and inside the window.
+  const std::string bxaText = LoadResourceString(IDS_BXA_AUTOLOAD);
+  const int bxaWidth =
+      std::max(BXA_WIDTH, GetSystemMetrics(SM_CXMENUCHECK) + CHECK_TEXT_ROOM + TextWidth(font, bxaText.c_str()));
+  const int bxaX = std::max(BXA_MIN_X, std::min(BXA_X, CLIENT_WIDTH - 4 - bxaWidth));
   m_bxa = new CWCCheckBoxBxaAutoLoad(*this);
-  add(m_bxa, ID_BXA_AUTOLOAD, 156, 0, 128, 30);
-  m_bxa->SetText(LoadResourceString(IDS_BXA_AUTOLOAD));
+  add(m_bxa, ID_BXA_AUTOLOAD, bxaX, 0, bxaWidth, 30);
+  m_bxa->SetText(bxaText);
 
   auto addLabel = [&](int id, uint32_t text, int x, int y, DWORD extraStyle) {
     auto* label = new CWCStatic();
@@ -317,6 +337,9 @@ void MainWindow::BuildMenu() {
   AppendMenuA(file, MF_STRING, ID_MENU_EXIT, m_menuTexts[3].c_str());
   AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), m_menuTexts[0].c_str());
   HMENU help = CreatePopupMenu();
+  AppendMenuA(help, MF_STRING | (m_parts.logFolder.empty() ? MF_GRAYED : 0u), ID_MENU_LOG_FOLDER,
+              m_menuTexts[6].c_str());
+  AppendMenuA(help, MF_SEPARATOR, 0, nullptr);
   AppendMenuA(help, MF_STRING, ID_MENU_ABOUT, m_menuTexts[5].c_str());
   AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(help), m_menuTexts[4].c_str());
   // The menu belongs to the window from here on and is destroyed with it.
@@ -336,6 +359,9 @@ bool MainWindow::OnMenuCommand(int id) {
       return false;
     case ID_MENU_ABOUT:
       m_parts.dialogs->RunAbout(m_instance, m_hWnd);
+      return true;
+    case ID_MENU_LOG_FOLDER:
+      if (!m_parts.logFolder.empty()) m_parts.dialogs->OpenFolder(m_hWnd, m_parts.logFolder);
       return true;
     default:
       return false;

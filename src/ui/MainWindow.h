@@ -27,7 +27,7 @@ class SoundCaptureWaveFile;
 struct CaptureSources;
 
 // The main window's modal windows: message boxes, the settings-file dialogs
-// and the About dialog. The program uses this class as it is; tests derive
+// and the About dialog; and the shell's window on the log folder. The program uses this class as it is; tests derive
 // from it to answer instead of a user.
 class MainWindowDialogs {
  public:
@@ -38,6 +38,8 @@ class MainWindowDialogs {
   // starting in initialFolder. True with the chosen path on OK.
   virtual bool AskSettingsFile(HWND owner, bool save, const std::string& initialFolder, std::string* path);
   virtual void RunAbout(HINSTANCE instance, HWND owner);
+  // Shows a folder in the shell's file window.
+  virtual void OpenFolder(HWND owner, const std::string& folder);
 };
 
 class MainWindow : public Window, public IdleView, public ConfigView {
@@ -61,6 +63,7 @@ class MainWindow : public Window, public IdleView, public ConfigView {
   static constexpr int ID_MENU_DISCONNECT = 121;
   static constexpr int ID_MENU_EXIT = 122;
   static constexpr int ID_MENU_ABOUT = 123;
+  static constexpr int ID_MENU_LOG_FOLDER = 127;
 
   static constexpr DWORD STYLE = 0x00CA0200;
   static constexpr int CLIENT_WIDTH = 300;
@@ -69,6 +72,17 @@ class MainWindow : public Window, public IdleView, public ConfigView {
   static constexpr int LEVELS_X = 226;
   static constexpr int LEVELS_Y = 30;
   static constexpr int CAPTION_MAX = 63;
+  // Control sizes that grow with their texts: the narrowest settings-file
+  // button, the check box's usual place and width and the leftmost place
+  // that keeps it clear of the Reset button.
+  static constexpr int FILE_BUTTON_WIDTH = 64;
+  static constexpr int BXA_X = 156;
+  static constexpr int BXA_MIN_X = 148;
+  static constexpr int BXA_WIDTH = 128;
+  // Room beside a text: a push button's frame and margins, and the gap from
+  // a check box's box to its text and after it.
+  static constexpr int BUTTON_TEXT_ROOM = 16;
+  static constexpr int CHECK_TEXT_ROOM = 10;
 
   // What the window works with; none of it is owned.
   struct Parts {
@@ -84,6 +98,9 @@ class MainWindow : public Window, public IdleView, public ConfigView {
     std::string programFolder;
     // The "Bxa Auto Load" value read at start-up.
     uint32_t bxaAutoLoad = 1;
+    // The folder of the program's log file (Help, Open Log Folder); empty
+    // when there is none, and the menu item is grayed.
+    std::string logFolder;
   };
 
   explicit MainWindow(const Parts& parts);
@@ -165,7 +182,7 @@ class MainWindow : public Window, public IdleView, public ConfigView {
   uint32_t m_bxaAutoLoad;
   HFONT m_font = nullptr;  // the dialog font; not owned
   // The menu texts, loaded once.
-  std::string m_menuTexts[6];
+  std::string m_menuTexts[7];
 
   // Controls, owned by the window's control list while it exists.
   CWCComboBox* m_api = nullptr;

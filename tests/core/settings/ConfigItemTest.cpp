@@ -1,6 +1,7 @@
 // The items of the catalogue: record fields, value rules, texts, controls.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -232,16 +233,30 @@ TEST_F(ConfigItemTest, ListCodesOutsideTheListFallBackToTheDefault) {
   EXPECT_EQ(stored.sampleUnit, 4u);
 }
 
-// Ranges are checked with the file layout; the hints are what the window shows.
+// Ranges are checked with the file layout; the hints are what the window
+// shows: their bounds joined by the wave dash under code page 932 only, "~"
+// under any other (the files keep the wave dash, ReverbNoteFollowsTheLanguage).
 TEST_F(ConfigItemTest, Hints) {
-  EXPECT_EQ(Item(EARLY_REFLECTION_A).GetHint(),
-            "60 [5\x81\x60"
-            "10000]");
-  EXPECT_EQ(Item(FILTER_GAIN).GetHint(),
-            "3.0 [-24.00\x81\x60"
-            "24.00]");
-  EXPECT_EQ(Item(FRONT_BYPASS).GetHint(), "OFF");
-  EXPECT_EQ(Item(SRC_TYPE).GetHint(), "4TAP");
+#ifdef _WIN32
+  // Under wine the code page follows the locale the test runs in.
+  const bool languages[] = {getenv("QUILL_EXPECT_JAPANESE") != nullptr};
+#else
+  const bool languages[] = {false, true};
+#endif
+  for (bool japanese : languages) {
+#ifndef _WIN32
+    SetResourceLanguage(japanese ? ResourceLanguage::Japanese : ResourceLanguage::English);
+#endif
+    const std::string dash = japanese ? "\x81\x60" : "~";
+    EXPECT_EQ(GetAnsiCodePage() == 932, japanese);
+    EXPECT_EQ(Item(EARLY_REFLECTION_A).GetHint(), "60 [5" + dash + "10000]") << japanese;
+    EXPECT_EQ(Item(FILTER_GAIN).GetHint(), "3.0 [-24.00" + dash + "24.00]") << japanese;
+    EXPECT_EQ(Item(FRONT_BYPASS).GetHint(), "OFF");
+    EXPECT_EQ(Item(SRC_TYPE).GetHint(), "4TAP");
+  }
+#ifndef _WIN32
+  SetResourceLanguage(ResourceLanguage::FromEnvironment);
+#endif
 }
 
 TEST_F(ConfigItemTest, ReverbNoteFollowsTheLanguage) {

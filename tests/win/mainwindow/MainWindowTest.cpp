@@ -96,9 +96,10 @@ class FakeDialogs : public MainWindowDialogs {
     return true;
   }
   void RunAbout(HINSTANCE, HWND) override { ++abouts; }
+  void OpenFolder(HWND, const std::string& folder) override { opened.push_back(folder); }
 
   std::string answer;
-  std::vector<std::string> messages, captions, asked, folders;
+  std::vector<std::string> messages, captions, asked, folders, opened;
   std::vector<UINT> styles;
   int abouts = 0;
 };
@@ -180,7 +181,8 @@ class MainWindowTest : public ::testing::Test {
     Open();
   }
 
-  void Open() {
+  // The font defaults to the stock one; the program's own is DialogFont().
+  void Open(HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT))) {
     MainWindow::Parts parts;
     parts.configWindow = configWindow.get();
     parts.sources = &sources;
@@ -191,9 +193,10 @@ class MainWindowTest : public ::testing::Test {
     parts.dialogs = &dialogs;
     parts.programFolder = folder.Path();
     parts.bxaAutoLoad = 1;
+    parts.logFolder = logFolder;
     window.reset(new MainWindow(parts));
     ASSERT_TRUE(window->Create(GetModuleHandleA(nullptr), nullptr));
-    window->CreateControls(static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)));
+    window->CreateControls(font);
   }
 
   HWND Hwnd() const { return window->GetHwnd(); }
@@ -237,9 +240,40 @@ class MainWindowTest : public ::testing::Test {
   CaptureSources sources;
   SoundCapture* current = nullptr;
   FakeDialogs dialogs;
+  std::string logFolder;
   std::unique_ptr<ConfigWindow> configWindow;
   std::unique_ptr<MainWindow> window;
 };
+
+// The font the program gives its windows: the default GUI font, 14 pixels high.
+class DialogFont {
+ public:
+  DialogFont() {
+    LOGFONTA font = {};
+    GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof(font), &font);
+    font.lfHeight = 14;
+    font.lfWidth = 0;
+    m_font = CreateFontIndirectA(&font);
+  }
+  ~DialogFont() { DeleteObject(m_font); }
+  DialogFont(const DialogFont&) = delete;
+  DialogFont& operator=(const DialogFont&) = delete;
+  HFONT Get() const { return m_font; }
+
+ private:
+  HFONT m_font;
+};
+
+// The width of a text in a control's own font.
+int TextExtent(HWND control, const std::string& text) {
+  HDC dc = GetDC(control);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)));
+  SIZE size = {};
+  GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  SelectObject(dc, old);
+  ReleaseDC(control, dc);
+  return size.cx;
+}
 
 }  // namespace
 
@@ -638,6 +672,69 @@ TEST_F(MainWindowTest, MenusAndLabelsComeFromTheLanguageTable) {
     EXPECT_EQ(Text(110), "Settings");
     EXPECT_EQ(Text(105), "Autoloading of bxa");
   }
+}
+
+// Every button, check box and label shows its whole text in the program's
+// font, inside the window and clear of its neighbours. Run in both languages.
+TEST_F(MainWindowTest, MenusAndLabelsFitTheirBoxes) {
+  DialogFont font;
+  Open(font.Get());
+  RECT area = {};
+  GetClientRect(Hwnd(), &area);
+  struct Room {
+    int id;
+    int besideText;  // what the control draws beside its text
+  };
+  const int check = GetSystemMetrics(SM_CXMENUCHECK) + 4;
+  const Room rooms[] = {{106, 6},     {110, 6}, {111, 6}, {112, 6}, {113, 6},
+                        {105, check}, {114, 0}, {116, 0}, {118, 0}, {119, 0}};
+  std::vector<RECT> places;
+  for (const Room& room : rooms) {
+    const std::string text = Text(room.id);
+    SCOPED_TRACE(std::to_string(room.id) + " \"" + text + "\"");
+    ASSERT_FALSE(text.empty());
+    RECT client = {};
+    GetClientRect(Item(room.id), &client);
+    EXPECT_LE(TextExtent(Item(room.id), text) + room.besideText, client.right);
+    RECT place = {};
+    GetWindowRect(Item(room.id), &place);
+    MapWindowPoints(nullptr, Hwnd(), reinterpret_cast<POINT*>(&place), 2);
+    EXPECT_GE(place.left, 0);
+    EXPECT_LE(place.right, area.right);
+    for (const RECT& other : places) {
+      RECT overlap = {};
+      EXPECT_FALSE(IntersectRect(&overlap, &place, &other)) << "overlaps a control made before it";
+    }
+    places.push_back(place);
+  }
+  // The link text is shown whole once the link is up.
+  window->SetLinkText(LoadResourceString(IDS_LINK_ACTIVE));
+  RECT link = {};
+  GetClientRect(Item(119), &link);
+  EXPECT_LE(TextExtent(Item(119), Text(119)), link.right);
+}
+
+TEST_F(MainWindowTest, HelpOpensTheLogFolder) {
+  // Without a log file the item is there, grayed.
+  Open();
+  HMENU help = GetSubMenu(GetMenu(Hwnd()), 1);
+  ASSERT_NE(help, nullptr);
+  EXPECT_NE(GetMenuState(help, MainWindow::ID_MENU_LOG_FOLDER, MF_BYCOMMAND) & MF_GRAYED, 0u);
+  char text[64] = {};
+  GetMenuStringA(help, MainWindow::ID_MENU_LOG_FOLDER, text, sizeof(text), MF_BYCOMMAND);
+  EXPECT_EQ(std::string(text), LoadResourceString(IDS_MENU_LOG_FOLDER));
+  Menu(MainWindow::ID_MENU_LOG_FOLDER);
+  EXPECT_TRUE(dialogs.opened.empty());
+
+  window.reset();
+  logFolder = folder.Path();
+  Open();
+  help = GetSubMenu(GetMenu(Hwnd()), 1);
+  EXPECT_EQ(GetMenuState(help, MainWindow::ID_MENU_LOG_FOLDER, MF_BYCOMMAND) & MF_GRAYED, 0u);
+  Menu(MainWindow::ID_MENU_LOG_FOLDER);
+  ASSERT_EQ(dialogs.opened.size(), 1u);
+  EXPECT_EQ(dialogs.opened[0], folder.Path());
+  EXPECT_NE(IsWindow(Hwnd()), 0);
 }
 
 // --- The About dialog -------------------------------------------------------------

@@ -30,6 +30,17 @@ HFONT MakeDialogFont() {
   return CreateFontIndirectA(&font);
 }
 
+// The width of a text in a control's own font.
+int TextExtent(HWND control, const std::string& text) {
+  HDC dc = GetDC(control);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)));
+  SIZE size = {};
+  GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  SelectObject(dc, old);
+  ReleaseDC(control, dc);
+  return size.cx;
+}
+
 // A control's rectangle in its parent's client coordinates.
 RECT PlaceOf(HWND control) {
   RECT rect = {};
@@ -98,9 +109,12 @@ TEST_F(ConfigWindowTest, PagesRowsAndTabs) {
   m_window.Show();
   HWND hwnd = m_window.GetHwnd();
   ASSERT_NE(hwnd, nullptr);
+  // 500 x 480, or wider when the hints need it (LabelsAndHintsFitTheirBoxes).
+  const ConfigWindow::Layout& layout = m_window.GetLayout();
   RECT client = {};
   GetClientRect(hwnd, &client);
-  EXPECT_EQ(client.right, 500);
+  EXPECT_GE(layout.clientWidth, 500);
+  EXPECT_EQ(client.right, layout.clientWidth);
   EXPECT_EQ(client.bottom, 480);
   char className[64] = {};
   GetClassNameA(hwnd, className, sizeof(className));
@@ -141,7 +155,7 @@ TEST_F(ConfigWindowTest, PagesRowsAndTabs) {
 
   ConfigClientWindow* reverbA = m_window.GetClient(2);
   RECT first = PlaceOf(reverbA->FindControl(500 + 19)->GetHwnd());
-  EXPECT_EQ(first.left, 136);
+  EXPECT_EQ(first.left, layout.boxX);
   EXPECT_EQ(first.top, 8);
   RECT last = PlaceOf(reverbA->FindControl(500 + 30)->GetHwnd());
   EXPECT_EQ(last.top, 360);
@@ -150,13 +164,54 @@ TEST_F(ConfigWindowTest, PagesRowsAndTabs) {
   RECT label = PlaceOf(reverbA->FindControl(300 + 30)->GetHwnd());
   EXPECT_EQ(label.left, 8);
   EXPECT_EQ(label.top, 364);
+  EXPECT_EQ(label.right - label.left, layout.labelWidth);
   RECT hint = PlaceOf(reverbA->FindControl(700 + 30)->GetHwnd());
-  EXPECT_EQ(hint.left, 288);
-  EXPECT_EQ(hint.right - hint.left, 144);
+  EXPECT_EQ(hint.left, layout.hintX);
+  EXPECT_EQ(hint.right - hint.left, layout.hintWidth);
+  // The columns keep their places and widths unless a text needs more.
+  EXPECT_GE(layout.labelWidth, 128);
+  EXPECT_EQ(layout.boxX, 8 + layout.labelWidth);
+  EXPECT_EQ(layout.hintX, layout.boxX + 128 + 24);
+  EXPECT_GE(layout.hintWidth, 144);
 
   // Every control uses the window's font.
   EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageA(tab->GetHwnd(), WM_GETFONT, 0, 0)), m_font);
   EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageA(reverbA->FindControl(300 + 30)->GetHwnd(), WM_GETFONT, 0, 0)), m_font);
+}
+
+// Every label and hint is shown whole: its text, measured in the control's
+// own font, is no wider than the control, which lies inside its page and
+// clear of the box beside it. Run in both languages.
+TEST_F(ConfigWindowTest, LabelsAndHintsFitTheirBoxes) {
+  m_window.Show();
+  int checked = 0;
+  for (int i = 0; i < m_model.GetCount(); ++i) {
+    ConfigClientWindow* page = m_window.GetClient(ConfigWindow::ClientIndexOf(*m_model.GetItem(i)));
+    RECT pageRect = {};
+    GetClientRect(page->GetHwnd(), &pageRect);
+    const RECT box = PlaceOf(page->FindControl(500 + i)->GetHwnd());
+    for (int id : {300 + i, 700 + i}) {
+      auto* text = dynamic_cast<CWCStatic*>(page->FindControl(id));
+      ASSERT_NE(text, nullptr) << id;
+      const std::string shown = text->GetText();
+      RECT client = {};
+      GetClientRect(text->GetHwnd(), &client);
+      const int extent = TextExtent(text->GetHwnd(), shown);
+      EXPECT_LE(extent, client.right) << id << " \"" << shown << "\"";
+      const RECT place = PlaceOf(text->GetHwnd());
+      EXPECT_LE(place.right, pageRect.right) << id << " \"" << shown << "\"";
+      if (id < 500) {
+        EXPECT_LE(place.right, box.left) << id;
+      } else {
+        EXPECT_GE(place.left, box.right) << id;
+      }
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 2 * m_model.GetCount());
+  // The range hints are joined by the separator of the code page in use.
+  const std::string rate = m_model.GetItem(IndexOf("SamplingRate"))->GetHint();
+  EXPECT_NE(rate.find(GetAnsiCodePage() == 932 ? "\x81\x60" : "~"), std::string::npos) << rate;
 }
 
 TEST_F(ConfigWindowTest, ComboBoxesDropToTheirEntries) {
