@@ -38,6 +38,9 @@ class RateConverter {
   bool IsNeed() const;
   // Converts one block; see SincResampler and SoundResampler.
   void Convert(const int16_t* input, uint32_t inputBytes, int16_t* output, uint32_t* outputBytes);
+  // Input frames that must follow a position before its output frame comes:
+  // what a stream's end must be padded with to bring out its last frames.
+  uint32_t GetLookahead() const { return m_kind == ConverterKind::SPLINE ? 1 : m_sinc.GetLookahead(); }
   // The read position carried to the next block, in input frames.
   double GetRest() const { return m_kind == ConverterKind::SPLINE ? m_spline.GetRest() : m_sinc.GetRest(); }
 

@@ -104,25 +104,29 @@ void DotRow2(const float* row, const float* delta, float f, const float* x, cons
 }  // namespace
 
 void SincResampler::Setup(uint32_t inputRate, uint32_t outputRate, uint32_t channels) {
+  // A restart at the same rates keeps the table (a source's Start may be
+  // retried on every idle tick).
+  const bool sameTable = !m_rows.empty() && inputRate == m_inputRate && outputRate == m_outputRate;
   m_inputRate = inputRate;
   m_outputRate = outputRate;
   m_channels = channels;
-  m_taps = 0;
-  m_stepFrames = 0;
-  m_stepRemainder = 0;
-  m_rows.clear();
-  m_deltas.clear();
-  m_buffer.clear();
-  m_capacity = 0;
   m_length = 0;
   m_index = 0;
   m_frac = 0;
-  if (inputRate == 0 || outputRate == 0 || channels == 0) return;
+  // Equal rates need no conversion (and no table).
+  if (inputRate == 0 || outputRate == 0 || channels == 0 || inputRate == outputRate) {
+    m_taps = 0;
+    m_rows = std::vector<float>();
+    m_deltas = std::vector<float>();
+    m_buffer = std::vector<float>();
+    m_capacity = 0;
+    return;
+  }
 
   m_stepFrames = inputRate / outputRate;
   m_stepRemainder = inputRate % outputRate;
   m_phaseScale = static_cast<double>(PHASES) / outputRate;
-  MakeTable();
+  if (!sameTable) MakeTable();
 
   // The frames before the stream are silence: the first window's frames up
   // to its centre (position 0) are zeros.

@@ -62,6 +62,8 @@ class SincResampler {
   uint32_t GetChannels() const { return m_channels; }
   // The filter's length in input frames (a multiple of 8).
   uint32_t GetTaps() const { return m_taps; }
+  // Input frames that must follow a position before its output frame comes.
+  uint32_t GetLookahead() const { return m_taps / 2; }
   // The read position of the next output frame relative to the next block's
   // first frame, in input frames (negative: it lies in what came before).
   double GetRest() const;
