@@ -38,6 +38,7 @@ struct Application {
   bool comInitialised = false;
   CRegistry registry;
   uint32_t bxaAutoLoad = 1;
+  uint32_t converter = 0;  // the sources' converter (ConverterKind)
   MainWindow* mainWindow = nullptr;
   SerialChannel* serialChannel = nullptr;
   Adpcm* adpcm = nullptr;
@@ -140,6 +141,7 @@ int RunApplication(HINSTANCE instance) {
 
   app.registry.Open(kRegistryKey);
   if (!app.registry.GetDword("Bxa Auto Load", app.bxaAutoLoad)) app.bxaAutoLoad = 1;
+  if (!app.registry.GetDword("Converter", app.converter)) app.converter = 0;
 
   const std::string programFolder = GetDirectory(platform::GetProgramPath());
   MainWindow::Parts parts;
@@ -149,6 +151,7 @@ int RunApplication(HINSTANCE instance) {
   parts.dialogs = &app.dialogs;
   parts.programFolder = programFolder;
   parts.bxaAutoLoad = app.bxaAutoLoad;
+  parts.converter = app.converter;
   app.mainWindow = new MainWindow(parts);
   app.serialChannel = new SerialChannel();
   app.serialChannel->SetDownloadUi(&app.downloadUi);

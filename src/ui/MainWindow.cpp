@@ -166,11 +166,12 @@ void MainWindowDialogs::RunAbout(HINSTANCE instance, HWND owner) {
 
 // --- The window ------------------------------------------------------------------
 
-MainWindow::MainWindow(const Parts& parts) : m_parts(parts), m_bxaAutoLoad(parts.bxaAutoLoad) {
+MainWindow::MainWindow(const Parts& parts)
+    : m_parts(parts), m_bxaAutoLoad(parts.bxaAutoLoad), m_converterKind(ConverterKindFromValue(parts.converter)) {
   SetConfigWindow(parts.configWindow);
-  const uint32_t ids[6] = {IDS_MENU_FILE, IDS_MENU_CONNECT, IDS_MENU_DISCONNECT,
-                           IDS_MENU_EXIT, IDS_MENU_HELP,    IDS_MENU_ABOUT};
-  for (int i = 0; i < 6; ++i) m_menuTexts[i] = LoadResourceString(ids[i]);
+  const uint32_t ids[7] = {IDS_MENU_FILE, IDS_MENU_CONNECT, IDS_MENU_DISCONNECT, IDS_MENU_EXIT,
+                           IDS_MENU_HELP, IDS_MENU_ABOUT,   IDS_MENU_SPLINE};
+  for (int i = 0; i < 7; ++i) m_menuTexts[i] = LoadResourceString(ids[i]);
 }
 
 void MainWindow::SetConfigWindow(ConfigWindow* configWindow) {
@@ -295,6 +296,10 @@ LRESULT MainWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 
 void MainWindow::OnCreate() {
   BuildMenu();
+  // Every source converts with the stored choice.
+  for (SoundCapture* source : m_parts.sources->list) {
+    if (source != nullptr) source->SetConverterKind(m_converterKind);
+  }
   // The settings model's messages are owned by this window from now on.
   m_parts.config->SetView(this);
   m_parts.config->RestoreAutoSave();
@@ -313,6 +318,9 @@ void MainWindow::BuildMenu() {
   HMENU file = CreatePopupMenu();
   AppendMenuA(file, MF_STRING, ID_MENU_CONNECT, m_menuTexts[1].c_str());
   AppendMenuA(file, MF_STRING, ID_MENU_DISCONNECT, m_menuTexts[2].c_str());
+  AppendMenuA(file, MF_SEPARATOR, 0, nullptr);
+  AppendMenuA(file, MF_STRING | (m_converterKind == ConverterKind::SPLINE ? MF_CHECKED : MF_UNCHECKED), ID_MENU_SPLINE,
+              m_menuTexts[6].c_str());
   AppendMenuA(file, MF_SEPARATOR, 0, nullptr);
   AppendMenuA(file, MF_STRING, ID_MENU_EXIT, m_menuTexts[3].c_str());
   AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), m_menuTexts[0].c_str());
@@ -336,6 +344,9 @@ bool MainWindow::OnMenuCommand(int id) {
       return false;
     case ID_MENU_ABOUT:
       m_parts.dialogs->RunAbout(m_instance, m_hWnd);
+      return true;
+    case ID_MENU_SPLINE:
+      OnSplineConverterClicked();
       return true;
     default:
       return false;
@@ -656,6 +667,17 @@ void MainWindow::OnBxaAutoLoadClicked() {
   m_bxaAutoLoad = (m_bxa != nullptr && m_bxa->IsChecked()) ? 1 : 0;
   m_parts.registry->SetDword("Bxa Auto Load", m_bxaAutoLoad);
   AutoLoadBxa();
+}
+
+void MainWindow::OnSplineConverterClicked() {
+  m_converterKind = m_converterKind == ConverterKind::SPLINE ? ConverterKind::SINC : ConverterKind::SPLINE;
+  m_parts.registry->SetDword("Converter", static_cast<uint32_t>(m_converterKind));
+  for (SoundCapture* source : m_parts.sources->list) {
+    if (source != nullptr) source->SetConverterKind(m_converterKind);
+  }
+  CheckMenuItem(GetMenu(m_hWnd), ID_MENU_SPLINE,
+                MF_BYCOMMAND | (m_converterKind == ConverterKind::SPLINE ? MF_CHECKED : MF_UNCHECKED));
+  StopCurrent();
 }
 
 // --- Status -------------------------------------------------------------------------
