@@ -340,6 +340,28 @@ TEST(SincResampler, OutputDoesNotDependOnBlockCuts) {
   }
 }
 
+// Other channel counts take the one-channel path: the same arithmetic as the
+// stereo one, so each channel comes out as it would in a stereo stream.
+TEST(SincResampler, EveryChannelCountGivesTheStereoResult) {
+  const std::vector<int16_t> stereo = StereoSine(5003.0, 44100.0, 30000.0, 8000);
+  SincResampler converter;
+  converter.Setup(44100, 32728, 2);
+  const std::vector<int16_t> reference = ConvertInBlocks(converter, stereo, {441});
+  for (uint32_t channels : {1u, 3u}) {
+    std::vector<int16_t> input;
+    for (size_t i = 0; i < stereo.size(); i += 2) {
+      for (uint32_t c = 0; c < channels; ++c) input.push_back(static_cast<int16_t>(stereo[i] / (c + 1)));
+    }
+    converter.Setup(44100, 32728, channels);
+    const uint32_t bytes = static_cast<uint32_t>(input.size() * 2);
+    std::vector<int16_t> out(static_cast<size_t>(converter.OutputBytes(bytes)) / 2);
+    uint32_t written = 0;
+    converter.Convert(input.data(), bytes, out.data(), &written);
+    ASSERT_EQ(written / 2 / channels, reference.size() / 2) << channels;
+    for (size_t o = 0; o < reference.size() / 2; ++o) ASSERT_EQ(out[o * channels], reference[2 * o]) << channels;
+  }
+}
+
 // The choice of converter takes effect at the next Setup, never halfway
 // through a stream.
 TEST(RateConverter, KindChangesAtTheNextSetup) {
