@@ -19,15 +19,23 @@ constexpr float SAMPLE_MIN = -32728.0f;
 constexpr float SAMPLE_MAX = 32727.0f;
 constexpr double PI = 3.14159265358979323846;
 
-// Modified Bessel function of the first kind, order 0 (power series).
+// Modified Bessel function of the first kind, order 0 (power series), to the
+// precision the float coefficients need. Its arguments here stay below 11,
+// where 40 terms are plenty.
 double BesselI0(double x) {
+  static const struct Reciprocals {
+    double value[41];
+    Reciprocals() : value() {
+      for (int k = 1; k <= 40; ++k) value[k] = 1.0 / (static_cast<double>(k) * k);
+    }
+  } kInverseSquares;
   double sum = 1.0;
   double term = 1.0;
   const double q = x * x / 4.0;
-  for (int k = 1; k < 200; ++k) {
-    term *= q / (static_cast<double>(k) * k);
+  for (int k = 1; k <= 40; ++k) {
+    term *= q * kInverseSquares.value[k];
     sum += term;
-    if (term < sum * 1e-17) break;
+    if (term < sum * 1e-13) break;
   }
   return sum;
 }
@@ -150,10 +158,11 @@ void SincResampler::MakeTable() {
   const int32_t half = static_cast<int32_t>(taps / 2);
 
   // One row more than PHASES: the last is the first shifted by one frame and
-  // only serves the differences.
+  // only serves the differences. The filter is symmetric, so row PHASES - p
+  // is row p reversed: only the first half of the rows is computed.
   std::vector<double> rows(static_cast<size_t>(PHASES + 1) * taps);
   const double i0Beta = BesselI0(beta);
-  for (uint32_t p = 0; p <= PHASES; ++p) {
+  for (uint32_t p = 0; p <= PHASES / 2; ++p) {
     double* row = &rows[static_cast<size_t>(p) * taps];
     const double phase = static_cast<double>(p) / PHASES;
     double sum = 0.0;
@@ -169,6 +178,8 @@ void SincResampler::MakeTable() {
     }
     // Unit gain at DC for every position.
     for (uint32_t m = 0; m < taps; ++m) row[m] /= sum;
+    double* mirror = &rows[static_cast<size_t>(PHASES - p) * taps];
+    for (uint32_t m = 0; m < taps; ++m) mirror[taps - 1 - m] = row[m];
   }
   m_rows.resize(static_cast<size_t>(PHASES) * taps);
   m_deltas.resize(static_cast<size_t>(PHASES) * taps);
