@@ -105,8 +105,8 @@ bool RunCodecPass(const WaveData& wave, int32_t rate, int32_t format, const Adpc
   converter.SetKind(kind);
   converter.Setup(wave.samplingRate, static_cast<uint32_t>(rate), 2);
   // Output frames whose positions o x file rate / rate lie inside the file.
-  const uint64_t positions = (static_cast<uint64_t>(wave.frames) * static_cast<uint32_t>(rate) + wave.samplingRate - 1) /
-                             wave.samplingRate;
+  const uint64_t positions =
+      (static_cast<uint64_t>(wave.frames) * static_cast<uint32_t>(rate) + wave.samplingRate - 1) / wave.samplingRate;
   const double expectedFrames = static_cast<double>(wave.frames) * rate / wave.samplingRate + 16;
   result->converted.reserve(static_cast<size_t>(expectedFrames) * 2);
   result->output.reserve(static_cast<size_t>(expectedFrames) * 2);

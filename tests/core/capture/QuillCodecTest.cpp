@@ -138,7 +138,8 @@ TEST_F(QuillCodecTest, DefaultConverterKeepsAnAliasOutAndTheSplineIsChosenOnRequ
     ASSERT_EQ(run.code, 0) << run.err;
     WaveData result = ReadBack(dir.File("out.wav"));
     EXPECT_EQ(result.frames, 32728u);
-    const double alias = 20.0 * std::log10(SineAmplitude(result.samples, 0, 32728.0 - 20000.0, 32728.0, 1000) / amplitude);
+    const double alias =
+        20.0 * std::log10(SineAmplitude(result.samples, 0, 32728.0 - 20000.0, 32728.0, 1000) / amplitude);
     EXPECT_GE(alias, c.lowestDb) << c.options.size();
     EXPECT_LE(alias, c.highestDb) << c.options.size();
   }

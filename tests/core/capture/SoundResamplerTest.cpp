@@ -143,8 +143,8 @@ TEST(SoundResampler, ShortBlocksShiftTheHistory) {
 TEST(SoundResampler, ReproducesAStraightLineAtExactPositionsAcrossBlocks) {
   const std::vector<size_t> lengths = {1, 7, 480, 3, 1000, 13, 8, 9, 441, 2};
   for (ConverterKind kind : kKinds) {
-    for (auto rates : {std::make_pair(48000u, 32728u), std::make_pair(44100u, 32728u),
-                       std::make_pair(22050u, 48000u), std::make_pair(96000u, 16000u)}) {
+    for (auto rates : {std::make_pair(48000u, 32728u), std::make_pair(44100u, 32728u), std::make_pair(22050u, 48000u),
+                       std::make_pair(96000u, 16000u)}) {
       const size_t frames = 30000;
       std::vector<int16_t> line(2 * frames);
       for (size_t i = 0; i < frames; ++i) {
@@ -284,7 +284,8 @@ TEST(SincResampler, ToneTable) {
       // silent and its level -inf.
       const double level = 20.0 * std::log10(SineAmplitude(out, 0, alias, output, skip) / amplitude);
       printf(" %.0f Hz %.1f dB", f, level);
-      RecordProperty("alias_" + std::to_string(pair.input) + "_" + std::to_string(static_cast<int>(f)), Decibels(level));
+      RecordProperty("alias_" + std::to_string(pair.input) + "_" + std::to_string(static_cast<int>(f)),
+                     Decibels(level));
       EXPECT_LE(level, -90.0) << pair.input << " Hz, tone " << f << " (alias at " << alias << " Hz)";
     }
     printf("\n");
@@ -309,9 +310,9 @@ TEST(SincResampler, OutputDoesNotDependOnBlockCuts) {
     std::vector<int16_t> reference;
     // One converter for every cut: Setup starts the stream afresh.
     SincResampler converter;
-    for (const std::vector<size_t>& lengths : {std::vector<size_t>{frames}, std::vector<size_t>{1},
-                                               std::vector<size_t>{7}, std::vector<size_t>{480},
-                                               std::vector<size_t>{1, 2000, 0, 13, 4096, 3}}) {
+    for (const std::vector<size_t>& lengths :
+         {std::vector<size_t>{frames}, std::vector<size_t>{1}, std::vector<size_t>{7}, std::vector<size_t>{480},
+          std::vector<size_t>{1, 2000, 0, 13, 4096, 3}}) {
       converter.Setup(rates.first, rates.second, 2);
       std::vector<int16_t> out;
       size_t at = 0;
