@@ -39,6 +39,7 @@ struct Application {
   bool comInitialised = false;
   CRegistry registry;
   uint32_t bxaAutoLoad = 1;
+  uint32_t converter = 0;  // the sources' converter (ConverterKind)
   MainWindow* mainWindow = nullptr;
   SerialChannel* serialChannel = nullptr;
   Adpcm* adpcm = nullptr;
@@ -147,6 +148,7 @@ int RunApplication(HINSTANCE instance) {
 
   app.registry.Open(kRegistryKey);
   if (!app.registry.GetDword("Bxa Auto Load", app.bxaAutoLoad)) app.bxaAutoLoad = 1;
+  if (!app.registry.GetDword("Converter", app.converter)) app.converter = 0;
 
   MainWindow::Parts parts;
   parts.sources = &app.sources;
@@ -156,6 +158,7 @@ int RunApplication(HINSTANCE instance) {
   parts.programFolder = programFolder;
   parts.bxaAutoLoad = app.bxaAutoLoad;
   parts.logFolder = logFile.GetFolder();
+  parts.converter = app.converter;
   app.mainWindow = new MainWindow(parts);
   app.serialChannel = new SerialChannel();
   app.serialChannel->SetDownloadUi(&app.downloadUi);

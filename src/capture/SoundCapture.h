@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "capture/CodecFunctions.h"
-#include "capture/SoundResampler.h"
+#include "capture/RateConverter.h"
 #include "link/PacketChannel.h"
 #include "platform/Mutex.h"
 
@@ -103,6 +103,10 @@ class SoundCapture {
   void SetSerialChannel(PacketChannel* channel) { m_serialChannel = channel; }
   PacketChannel* GetSerialChannel() const { return m_serialChannel; }
 
+  // The sample-rate converter of the streams started from now on.
+  void SetConverterKind(ConverterKind kind) { m_converter.SetKind(kind); }
+  ConverterKind GetConverterKind() const { return m_converter.GetNextKind(); }
+
   int32_t GetDeviceCount() const { return static_cast<int32_t>(m_devices.size()); }
   const DeviceEntry& GetDevice(int32_t index) const { return m_devices.at(static_cast<size_t>(index)); }
   int32_t GetChannelCount() const { return static_cast<int32_t>(m_channelList.size()); }
@@ -164,7 +168,7 @@ class SoundCapture {
   int32_t m_prevPcmSamples = 0;
   // Converts the source's stream to the output rate (sources that need it
   // call Setup in their Start).
-  SoundResampler m_converter;
+  RateConverter m_converter;
 
  private:
   void SendAdpcm(int16_t* frames, int32_t count);

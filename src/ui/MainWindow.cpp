@@ -171,11 +171,12 @@ void MainWindowDialogs::OpenFolder(HWND owner, const std::string& folder) {
 
 // --- The window ------------------------------------------------------------------
 
-MainWindow::MainWindow(const Parts& parts) : m_parts(parts), m_bxaAutoLoad(parts.bxaAutoLoad) {
+MainWindow::MainWindow(const Parts& parts)
+    : m_parts(parts), m_bxaAutoLoad(parts.bxaAutoLoad), m_converterKind(ConverterKindFromValue(parts.converter)) {
   SetConfigWindow(parts.configWindow);
-  const uint32_t ids[7] = {IDS_MENU_FILE, IDS_MENU_CONNECT, IDS_MENU_DISCONNECT, IDS_MENU_EXIT,
-                           IDS_MENU_HELP, IDS_MENU_ABOUT,   IDS_MENU_LOG_FOLDER};
-  for (int i = 0; i < 7; ++i) m_menuTexts[i] = LoadResourceString(ids[i]);
+  const uint32_t ids[8] = {IDS_MENU_FILE, IDS_MENU_CONNECT, IDS_MENU_DISCONNECT, IDS_MENU_EXIT,
+                           IDS_MENU_HELP, IDS_MENU_ABOUT,   IDS_MENU_LOG_FOLDER, IDS_MENU_SPLINE};
+  for (int i = 0; i < 8; ++i) m_menuTexts[i] = LoadResourceString(ids[i]);
 }
 
 void MainWindow::SetConfigWindow(ConfigWindow* configWindow) {
@@ -315,6 +316,10 @@ LRESULT MainWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 
 void MainWindow::OnCreate() {
   BuildMenu();
+  // Every source converts with the stored choice.
+  for (SoundCapture* source : m_parts.sources->list) {
+    if (source != nullptr) source->SetConverterKind(m_converterKind);
+  }
   // The settings model's messages are owned by this window from now on.
   m_parts.config->SetView(this);
   m_parts.config->RestoreAutoSave();
@@ -333,6 +338,9 @@ void MainWindow::BuildMenu() {
   HMENU file = CreatePopupMenu();
   AppendMenuA(file, MF_STRING, ID_MENU_CONNECT, m_menuTexts[1].c_str());
   AppendMenuA(file, MF_STRING, ID_MENU_DISCONNECT, m_menuTexts[2].c_str());
+  AppendMenuA(file, MF_SEPARATOR, 0, nullptr);
+  AppendMenuA(file, MF_STRING | (m_converterKind == ConverterKind::SPLINE ? MF_CHECKED : MF_UNCHECKED), ID_MENU_SPLINE,
+              m_menuTexts[7].c_str());
   AppendMenuA(file, MF_SEPARATOR, 0, nullptr);
   AppendMenuA(file, MF_STRING, ID_MENU_EXIT, m_menuTexts[3].c_str());
   AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), m_menuTexts[0].c_str());
@@ -362,6 +370,8 @@ bool MainWindow::OnMenuCommand(int id) {
       return true;
     case ID_MENU_LOG_FOLDER:
       if (!m_parts.logFolder.empty()) m_parts.dialogs->OpenFolder(m_hWnd, m_parts.logFolder);
+    case ID_MENU_SPLINE:
+      OnSplineConverterClicked();
       return true;
     default:
       return false;
@@ -682,6 +692,17 @@ void MainWindow::OnBxaAutoLoadClicked() {
   m_bxaAutoLoad = (m_bxa != nullptr && m_bxa->IsChecked()) ? 1 : 0;
   m_parts.registry->SetDword("Bxa Auto Load", m_bxaAutoLoad);
   AutoLoadBxa();
+}
+
+void MainWindow::OnSplineConverterClicked() {
+  m_converterKind = m_converterKind == ConverterKind::SPLINE ? ConverterKind::SINC : ConverterKind::SPLINE;
+  m_parts.registry->SetDword("Converter", static_cast<uint32_t>(m_converterKind));
+  for (SoundCapture* source : m_parts.sources->list) {
+    if (source != nullptr) source->SetConverterKind(m_converterKind);
+  }
+  CheckMenuItem(GetMenu(m_hWnd), ID_MENU_SPLINE,
+                MF_BYCOMMAND | (m_converterKind == ConverterKind::SPLINE ? MF_CHECKED : MF_UNCHECKED));
+  StopCurrent();
 }
 
 // --- Status -------------------------------------------------------------------------

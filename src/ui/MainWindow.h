@@ -64,6 +64,9 @@ class MainWindow : public Window, public IdleView, public ConfigView {
   static constexpr int ID_MENU_EXIT = 122;
   static constexpr int ID_MENU_ABOUT = 123;
   static constexpr int ID_MENU_LOG_FOLDER = 127;
+  // Checked: the sources convert with the spline instead of the band-limited
+  // converter.
+  static constexpr int ID_MENU_SPLINE = 124;
 
   static constexpr DWORD STYLE = 0x00CA0200;
   static constexpr int CLIENT_WIDTH = 300;
@@ -101,6 +104,8 @@ class MainWindow : public Window, public IdleView, public ConfigView {
     // The folder of the program's log file (Help, Open Log Folder); empty
     // when there is none, and the menu item is grayed.
     std::string logFolder;
+    // The "Converter" value read at start-up (see ConverterKind).
+    uint32_t converter = 0;
   };
 
   explicit MainWindow(const Parts& parts);
@@ -137,6 +142,10 @@ class MainWindow : public Window, public IdleView, public ConfigView {
   void SaveSettings();
   void DefaultSettings();
   void OnBxaAutoLoadClicked();
+  // The spline menu item: switches the sources' converter, stores the choice
+  // and stops the current source (the next idle tick restarts it).
+  void OnSplineConverterClicked();
+  ConverterKind GetConverterKind() const { return m_converterKind; }
 
   const DeviceEntry& GetSelectedChannel() const { return m_selectedChannel; }
   uint32_t GetBxaAutoLoad() const { return m_bxaAutoLoad; }
@@ -180,9 +189,10 @@ class MainWindow : public Window, public IdleView, public ConfigView {
   DeviceEntry m_selectedDevice;
   DeviceEntry m_selectedChannel;
   uint32_t m_bxaAutoLoad;
+  ConverterKind m_converterKind;
   HFONT m_font = nullptr;  // the dialog font; not owned
   // The menu texts, loaded once.
-  std::string m_menuTexts[7];
+  std::string m_menuTexts[8];
 
   // Controls, owned by the window's control list while it exists.
   CWCComboBox* m_api = nullptr;

@@ -8,7 +8,6 @@
 #include "StreamTap.h"
 #include "capture/Adpcm.h"
 #include "capture/SoundCapture.h"
-#include "capture/SoundResampler.h"
 #include "support/File.h"
 
 namespace {
@@ -53,13 +52,14 @@ class OfflineCapture : public SoundCapture {
 
 void PrintUsage(FILE* to) {
   fprintf(to,
-          "usage: quillcodec [--format NAME] [--rate HZ] [--stream FILE] IN.wav OUT.wav\n"
+          "usage: quillcodec [--format NAME] [--rate HZ] [--stream FILE] [--spline] IN.wav OUT.wav\n"
           "  Runs IN.wav through the path the device hears (conversion to HZ, then one\n"
           "  pass through the codec of NAME) and writes OUT.wav, 16-bit stereo at HZ.\n"
           "  NAME: \"PCM\" (default), \"ADPCM\", \"CRI ADX\", \"CRI HCA HIGHEST\", \"CRI HCA HIGH\",\n"
           "        \"CRI HCA MIDDLE\", \"CRI HCA LOW\", \"CRI HCA LOWEST\"\n"
           "  HZ:   output rate, %d to %d (default %d)\n"
-          "  --stream FILE: also write the compressed stream that the codec produced\n",
+          "  --stream FILE: also write the compressed stream that the codec produced\n"
+          "  --spline: convert with the cubic spline instead of the band-limited converter\n",
           QUILLCODEC_MIN_RATE, QUILLCODEC_MAX_RATE, QUILLCODEC_DEFAULT_RATE);
 }
 
@@ -87,7 +87,7 @@ void PutId(std::vector<uint8_t>& b, const char* id) {
 }  // namespace
 
 bool RunCodecPass(const WaveData& wave, int32_t rate, int32_t format, const Adpcm* adpcm, const CodecFunctions& codec,
-                  CodecPassResult* result, std::string* error) {
+                  CodecPassResult* result, std::string* error, ConverterKind kind) {
   result->converted.clear();
   result->output.clear();
   result->adpcmUsed = format == WAVEFMT_ADPCM && adpcm != nullptr && adpcm->IsLoaded();
@@ -101,8 +101,12 @@ bool RunCodecPass(const WaveData& wave, int32_t rate, int32_t format, const Adpc
     return false;
   }
 
-  SoundResampler converter;
+  RateConverter converter;
+  converter.SetKind(kind);
   converter.Setup(wave.samplingRate, static_cast<uint32_t>(rate), 2);
+  // Output frames whose positions o x file rate / rate lie inside the file.
+  const uint64_t positions =
+      (static_cast<uint64_t>(wave.frames) * static_cast<uint32_t>(rate) + wave.samplingRate - 1) / wave.samplingRate;
   const double expectedFrames = static_cast<double>(wave.frames) * rate / wave.samplingRate + 16;
   result->converted.reserve(static_cast<size_t>(expectedFrames) * 2);
   result->output.reserve(static_cast<size_t>(expectedFrames) * 2);
@@ -112,25 +116,42 @@ bool RunCodecPass(const WaveData& wave, int32_t rate, int32_t format, const Adpc
   const auto start = std::chrono::steady_clock::now();
   double carry = 0.0;
   uint32_t at = 0;
-  while (at < wave.frames) {
-    // 20 ms slices of the file with the fraction of a frame carried, as the
-    // wave-file source plays them.
-    double exact = static_cast<double>(wave.samplingRate) * QUILLCODEC_BLOCK_MS / 1000.0 + carry;
-    uint32_t n = static_cast<uint32_t>(exact);
-    carry = exact - n;
-    if (n > wave.frames - at) n = wave.frames - at;
-    if (n == 0) continue;
-    const int16_t* slice = wave.samples.data() + static_cast<size_t>(at) * 2;
-    at += n;
+  // After the file, silence brings out the frames that the converter holds
+  // back until the input after their positions has come.
+  const std::vector<int16_t> silence(converter.IsNeed() ? (converter.GetLookahead() + 1) * 2 : 0, 0);
+  bool tail = false;
+  while (at < wave.frames || !tail) {
+    const int16_t* slice = nullptr;
+    uint32_t n = 0;
+    if (at < wave.frames) {
+      // 20 ms slices of the file with the fraction of a frame carried, as the
+      // wave-file source plays them.
+      double exact = static_cast<double>(wave.samplingRate) * QUILLCODEC_BLOCK_MS / 1000.0 + carry;
+      n = static_cast<uint32_t>(exact);
+      carry = exact - n;
+      if (n > wave.frames - at) n = wave.frames - at;
+      if (n == 0) continue;
+      slice = wave.samples.data() + static_cast<size_t>(at) * 2;
+      at += n;
+    } else {
+      tail = true;
+      if (silence.empty()) break;
+      slice = silence.data();
+      n = static_cast<uint32_t>(silence.size() / 2);
+    }
 
     if (converter.IsNeed()) {
       converted.resize(static_cast<size_t>(converter.OutputBytes(n * 4)) / 2 + 2);
       uint32_t bytes = 0;
       converter.Convert(slice, n * 4, converted.data(), &bytes);
-      block.assign(converted.begin(), converted.begin() + bytes / 2);
+      size_t frames = bytes / 4;
+      const size_t done = result->converted.size() / 2;
+      if (done + frames > positions) frames = positions > done ? static_cast<size_t>(positions - done) : 0;
+      block.assign(converted.begin(), converted.begin() + frames * 2);
     } else {
       block.assign(slice, slice + static_cast<size_t>(n) * 2);
     }
+    if (block.empty()) continue;
     result->converted.insert(result->converted.end(), block.begin(), block.end());
     capture.Send(block.data(), static_cast<int32_t>(block.size() / 2));
   }
@@ -228,6 +249,7 @@ int QuillCodecMain(int argc, const char* const* argv, FILE* out, FILE* err) {
   int32_t format = WAVEFMT_PCM;
   int32_t rate = QUILLCODEC_DEFAULT_RATE;
   std::string streamPath;
+  ConverterKind converter = ConverterKind::SINC;
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -259,6 +281,10 @@ int QuillCodecMain(int argc, const char* const* argv, FILE* out, FILE* err) {
       } else {
         streamPath = value;
       }
+      continue;
+    }
+    if (arg == "--spline") {
+      converter = ConverterKind::SPLINE;
       continue;
     }
     if (arg.size() > 1 && arg[0] == '-') {
@@ -306,7 +332,7 @@ int QuillCodecMain(int argc, const char* const* argv, FILE* out, FILE* err) {
 
   CodecPassResult result;
   std::string error;
-  if (!RunCodecPass(wave, rate, format, &adpcm, codec, &result, &error)) {
+  if (!RunCodecPass(wave, rate, format, &adpcm, codec, &result, &error, converter)) {
     fprintf(err, "quillcodec: %s\n", error.c_str());
     return EXIT_FAILED;
   }

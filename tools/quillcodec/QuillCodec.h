@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "capture/CodecFunctions.h"
+#include "capture/RateConverter.h"
 #include "capture/WaveDecoder.h"
 
 class Adpcm;
@@ -31,10 +32,12 @@ struct CodecPassResult {
   double seconds = 0.0;            // time taken by conversion and codec pass
 };
 
-// Converts wave to rate and passes it through the codec of format in blocks
-// of 20 ms of input. False (with error) when the codec cannot be opened.
+// Converts wave to rate with the converter of kind and passes it through the
+// codec of format in blocks of 20 ms of input; the converted stream holds the
+// output frames whose positions lie inside the file. False (with error) when
+// the codec cannot be opened.
 bool RunCodecPass(const WaveData& wave, int32_t rate, int32_t format, const Adpcm* adpcm, const CodecFunctions& codec,
-                  CodecPassResult* result, std::string* error);
+                  CodecPassResult* result, std::string* error, ConverterKind kind = ConverterKind::SINC);
 
 // The codec's delay in frames: exact for PCM and ADPCM, measured by
 // correlation (up to maxLag frames) for the codec library's formats.

@@ -123,7 +123,11 @@ std::vector<int16_t> StereoSine(double frequency, double rate, double amplitude,
   return out;
 }
 
-double ThdPlusNoiseDb(const std::vector<int16_t>& stereo, int c, double frequency, double rate, size_t skip) {
+namespace {
+
+// Least-squares fit of a cos + b sin + dc to channel c from frame skip on:
+// coef receives a, b and dc.
+void FitSine(const std::vector<int16_t>& stereo, int c, double frequency, double rate, size_t skip, double coef[3]) {
   // Least squares for x = a cos + b sin + dc: normal equations of a 3x3 system.
   const double pi = 3.14159265358979323846;
   const size_t frames = stereo.size() / 2;
@@ -146,12 +150,26 @@ double ThdPlusNoiseDb(const std::vector<int16_t>& stereo, int c, double frequenc
       v[r] -= f * v[p];
     }
   }
-  double coef[3];
   for (int r = 2; r >= 0; --r) {
     double s = v[r];
     for (int k = r + 1; k < 3; ++k) s -= m[r][k] * coef[k];
     coef[r] = s / m[r][r];
   }
+}
+
+}  // namespace
+
+double SineAmplitude(const std::vector<int16_t>& stereo, int c, double frequency, double rate, size_t skip) {
+  double coef[3];
+  FitSine(stereo, c, frequency, rate, skip, coef);
+  return std::sqrt(coef[0] * coef[0] + coef[1] * coef[1]);
+}
+
+double ThdPlusNoiseDb(const std::vector<int16_t>& stereo, int c, double frequency, double rate, size_t skip) {
+  const double pi = 3.14159265358979323846;
+  const size_t frames = stereo.size() / 2;
+  double coef[3];
+  FitSine(stereo, c, frequency, rate, skip, coef);
   double signal = 0.0;
   double residual = 0.0;
   for (size_t i = skip; i < frames; ++i) {

@@ -93,6 +93,9 @@ std::vector<int16_t> StereoSine(double frequency, double rate, double amplitude,
 // the best-fitting sine of the given frequency (and DC), relative to that
 // sine's power. Frames before skip are ignored.
 double ThdPlusNoiseDb(const std::vector<int16_t>& stereo, int c, double frequency, double rate, size_t skip);
+// The amplitude of the best-fitting sine of the given frequency in channel c,
+// from frame skip on.
+double SineAmplitude(const std::vector<int16_t>& stereo, int c, double frequency, double rate, size_t skip);
 
 // Signal-to-noise ratio in dB of output against reference delayed by delay
 // frames, over the frames both have from skip on (both channels).

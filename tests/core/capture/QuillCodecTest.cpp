@@ -41,10 +41,11 @@ class QuillCodecTest : public ::testing::Test {
     return run;
   }
 
-  std::string WriteSine(const char* name, uint32_t rate, size_t frames) {
+  std::string WriteSine(const char* name, uint32_t rate, size_t frames, double frequency = 440.0,
+                        double amplitude = 12000.0) {
     WaveDesc waveDesc;
     waveDesc.rate = rate;
-    waveDesc.data = Bytes16(StereoSine(440.0, rate, 12000.0, frames));
+    waveDesc.data = Bytes16(StereoSine(frequency, rate, amplitude, frames));
     dir.Write(name, MakeWave(waveDesc));
     return dir.File(name);
   }
@@ -116,6 +117,32 @@ TEST_F(QuillCodecTest, ConvertsToTheRequestedRate) {
   EXPECT_NEAR(result.frames, 48000.0, 3.0);
   // A 440 Hz tone at 48 kHz, clean.
   EXPECT_LT(ThdPlusNoiseDb(result.samples, 0, 440.0, 48000.0, 100), -70.0);
+}
+
+// A 20 kHz tone at -6 dBFS in a 48 kHz file, made 32728 Hz: the band-limited
+// converter keeps its alias (at 12728 Hz) 90 dB down; the spline, on request,
+// lets it through almost whole. Both give the frames of the whole file.
+TEST_F(QuillCodecTest, DefaultConverterKeepsAnAliasOutAndTheSplineIsChosenOnRequest) {
+  const double amplitude = 32768.0 * std::pow(10.0, -6.0 / 20.0);
+  const std::string in = WriteSine("in.wav", 48000, 48000, 20000.0, amplitude);
+  struct Case {
+    std::vector<std::string> options;
+    double lowestDb;
+    double highestDb;
+  };
+  for (const Case& c : {Case{{}, -200.0, -90.0}, Case{{"--spline"}, -10.0, 0.0}}) {
+    std::vector<std::string> args = c.options;
+    args.push_back(in);
+    args.push_back(dir.File("out.wav"));
+    ToolRun run = Main(args);
+    ASSERT_EQ(run.code, 0) << run.err;
+    WaveData result = ReadBack(dir.File("out.wav"));
+    EXPECT_EQ(result.frames, 32728u);
+    const double alias =
+        20.0 * std::log10(SineAmplitude(result.samples, 0, 32728.0 - 20000.0, 32728.0, 1000) / amplitude);
+    EXPECT_GE(alias, c.lowestDb) << c.options.size();
+    EXPECT_LE(alias, c.highestDb) << c.options.size();
+  }
 }
 
 TEST_F(QuillCodecTest, AdpcmRunsTheStandInWithItsDelay) {

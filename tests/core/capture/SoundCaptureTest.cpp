@@ -303,30 +303,39 @@ TEST_F(SoundCaptureTest, LevelsFollowTheSwingBetweenTurningPoints) {
 }
 
 TEST_F(SoundCaptureTest, ProcessCapturedConvertsSendsWhenConnectedAndAlwaysMeters) {
-  TestCapture capture(nullptr);
-  capture.SetSerialChannel(&channel);
-  ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVEFMT_PCM));
-  capture.SetupConverter(48000, 32728);
+  // The band-limited converter by default; the spline when chosen.
+  for (ConverterKind kind : {ConverterKind::SINC, ConverterKind::SPLINE}) {
+    channel.Clear();
+    channel.SetStatus(PacketChannel::Status::CONNECTED);
+    TestCapture capture(nullptr);
+    capture.SetSerialChannel(&channel);
+    if (kind == ConverterKind::SPLINE) capture.SetConverterKind(kind);
+    EXPECT_EQ(capture.GetConverterKind(), kind);
+    ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVEFMT_PCM));
+    capture.SetupConverter(48000, 32728);
 
-  std::vector<int16_t> block = StereoSine(1000.0, 48000.0, 8000.0, 480);
-  capture.ProcessCaptured(block.data(), 480 * 4 + 3);
-  ASSERT_EQ(channel.Packets().size(), 1u);
-  size_t frames = channel.Packets()[0].samples.size() / 2;
-  EXPECT_GE(frames, 320u);
-  EXPECT_LE(frames, 327u);
-  EXPECT_GT(capture.GetLevel(0), 15000);
+    std::vector<int16_t> block = StereoSine(1000.0, 48000.0, 8000.0, 480);
+    capture.ProcessCaptured(block.data(), 480 * 4 + 3);
+    ASSERT_EQ(channel.Packets().size(), 1u);
+    RateConverter reference;
+    reference.SetKind(kind);
+    reference.Setup(48000, 32728, 2);
+    EXPECT_EQ(channel.Packets()[0].samples.size() * 2, static_cast<size_t>(reference.OutputBytes(480 * 4)));
+    EXPECT_GT(capture.GetLevel(0), 15000);
 
-  channel.SetStatus(PacketChannel::Status::OPEN);
-  std::vector<int16_t> loud = StereoSine(1000.0, 48000.0, 16000.0, 480);
-  capture.ProcessCaptured(loud.data(), 480 * 4);
-  EXPECT_EQ(channel.Packets().size(), 1u) << "nothing is sent unless connected";
-  EXPECT_GT(capture.GetLevel(0), 30000) << "the levels follow the captured block";
+    channel.SetStatus(PacketChannel::Status::OPEN);
+    std::vector<int16_t> loud = StereoSine(1000.0, 48000.0, 16000.0, 480);
+    capture.ProcessCaptured(loud.data(), 480 * 4);
+    EXPECT_EQ(channel.Packets().size(), 1u) << "nothing is sent unless connected";
+    EXPECT_GT(capture.GetLevel(0), 30000) << "the levels follow the captured block";
 
-  // Equal rates: the block goes out as it is.
-  channel.SetStatus(PacketChannel::Status::CONNECTED);
-  capture.SetupConverter(32728, 32728);
-  capture.ProcessCaptured(loud.data(), 480 * 4);
-  EXPECT_EQ(channel.Packets().back().samples, loud);
+    // Equal rates: the block goes out as it is.
+    channel.SetStatus(PacketChannel::Status::CONNECTED);
+    capture.SetupConverter(32728, 32728);
+    capture.ProcessCaptured(loud.data(), 480 * 4);
+    EXPECT_EQ(channel.Packets().back().samples, loud);
+    capture.Stop();
+  }
 }
 
 TEST(WaveFormatNames, RoundTrip) {

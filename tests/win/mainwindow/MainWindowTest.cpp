@@ -194,6 +194,7 @@ class MainWindowTest : public ::testing::Test {
     parts.programFolder = folder.Path();
     parts.bxaAutoLoad = 1;
     parts.logFolder = logFolder;
+    parts.converter = converterValue;
     window.reset(new MainWindow(parts));
     ASSERT_TRUE(window->Create(GetModuleHandleA(nullptr), nullptr));
     window->CreateControls(font);
@@ -228,6 +229,7 @@ class MainWindowTest : public ::testing::Test {
   }
   void Menu(int id) { SendMessageA(Hwnd(), WM_COMMAND, MAKEWPARAM(id, 0), 0); }
 
+  uint32_t converterValue = 0;  // the "Converter" value read at start-up
   TempDir folder;
   CRegistry registry;
   FakeHostIo host;
@@ -601,6 +603,43 @@ TEST_F(MainWindowTest, BxaCheckBoxStoresTheFlag) {
   EXPECT_EQ(flag, 1u);
 }
 
+// The spline menu item reflects the stored choice, hands the converter kind to
+// every source, stores it and restarts the stream; unknown values are the
+// band-limited default.
+TEST_F(MainWindowTest, SplineMenuItemChoosesTheSourcesConverter) {
+  struct Case {
+    uint32_t stored;
+    ConverterKind atStart;
+  };
+  for (const Case& c : {Case{0, ConverterKind::SINC}, Case{1, ConverterKind::SPLINE}, Case{9, ConverterKind::SINC}}) {
+    converterValue = c.stored;
+    Open();
+    HMENU file = GetSubMenu(GetMenu(Hwnd()), 0);
+    const bool checked = c.atStart == ConverterKind::SPLINE;
+    EXPECT_EQ((GetMenuState(file, MainWindow::ID_MENU_SPLINE, MF_BYCOMMAND) & MF_CHECKED) != 0, checked) << c.stored;
+    for (SoundCapture* source : {static_cast<SoundCapture*>(waveIn.get()), static_cast<SoundCapture*>(coreAudio.get()),
+                                 static_cast<SoundCapture*>(waveFile.get())}) {
+      EXPECT_EQ(source->GetConverterKind(), c.atStart) << c.stored;
+    }
+
+    const int stops = waveIn->stops;
+    Menu(MainWindow::ID_MENU_SPLINE);
+    const ConverterKind toggled = checked ? ConverterKind::SINC : ConverterKind::SPLINE;
+    EXPECT_EQ(window->GetConverterKind(), toggled);
+    EXPECT_EQ((GetMenuState(file, MainWindow::ID_MENU_SPLINE, MF_BYCOMMAND) & MF_CHECKED) != 0, !checked);
+    EXPECT_EQ(waveFile->GetConverterKind(), toggled);
+    EXPECT_EQ(coreAudio->GetConverterKind(), toggled);
+    EXPECT_EQ(waveIn->stops, stops + 1) << "the stream restarts with the new converter";
+    uint32_t stored = 7;
+    EXPECT_TRUE(registry.GetDword("Converter", stored));
+    EXPECT_EQ(stored, static_cast<uint32_t>(toggled));
+    window.reset();
+    MSG msg;  // the quit message of WM_DESTROY
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
+  }
+}
+
 TEST_F(MainWindowTest, ResetStopsTheSourceAndClosesTheChannel) {
   host.listed = {12345678};
   Open();
@@ -659,6 +698,8 @@ TEST_F(MainWindowTest, MenusAndLabelsComeFromTheLanguageTable) {
   const std::string connect = text;
   GetMenuStringA(bar, 1, text, sizeof(text), MF_BYPOSITION);
   const std::string help = text;
+  GetMenuStringA(GetSubMenu(bar, 0), MainWindow::ID_MENU_SPLINE, text, sizeof(text), MF_BYCOMMAND);
+  const std::string spline = text;
   if (ExpectJapanese()) {
     EXPECT_EQ(file, "\x83\x74\x83\x40\x83\x43\x83\x8b(&F)");
     EXPECT_EQ(connect, "\x90\xda\x91\xb1(&C)");
@@ -668,6 +709,7 @@ TEST_F(MainWindowTest, MenusAndLabelsComeFromTheLanguageTable) {
     EXPECT_EQ(file, "&File");
     EXPECT_EQ(connect, "&Connect");
     EXPECT_EQ(help, "&Help");
+    EXPECT_EQ(spline, "&Spline Converter (No Low-Pass Filter)");
     EXPECT_EQ(Text(106), "Reset");
     EXPECT_EQ(Text(110), "Settings");
     EXPECT_EQ(Text(105), "Autoloading of bxa");
