@@ -44,30 +44,11 @@ std::string JoinPath(std::initializer_list<const char*> parts) {
 
 }  // namespace
 
-// Holds the channel's lock, when there is one (from Init to Shutdown).
-class SerialChannel::Lock {
- public:
-  explicit Lock(Mutex* mutex) : m_mutex(mutex) {
-    if (m_mutex != nullptr) m_mutex->Lock();
-  }
-  Lock(const Lock&) = delete;
-  Lock& operator=(const Lock&) = delete;
-  ~Lock() {
-    if (m_mutex != nullptr) m_mutex->Unlock();
-  }
-
- private:
-  Mutex* m_mutex;
-};
-
 SerialChannel::SerialChannel() : m_ownSystem(new PlatformLinkSystem()) {
   m_system = m_ownSystem.get();
-  m_serialMutex.Create();
 }
 
-SerialChannel::SerialChannel(LinkSystem& system) : m_system(&system) {
-  m_serialMutex.Create();
-}
+SerialChannel::SerialChannel(LinkSystem& system) : m_system(&system) {}
 
 SerialChannel::~SerialChannel() {
   Shutdown();
@@ -83,9 +64,6 @@ void SerialChannel::Init(int32_t channel) {
 
 void SerialChannel::Init(int32_t channel, CKAVHostIO* hostIo) {
   QASSERT(m_hostIo == NULL);
-  QASSERT(m_hMutex == NULL);
-  m_hMutex = new Mutex();
-  m_hMutex->Create();
   m_debuggerId = 0;
   m_channel = channel;
   m_hostIo = hostIo != nullptr ? hostIo : new CKAVHostIO(*m_system);
@@ -97,34 +75,29 @@ void SerialChannel::Init(int32_t channel, CKAVHostIO* hostIo) {
 
 void SerialChannel::Shutdown() {
   if (m_hostIo == nullptr) return;
-  {
-    Lock lock(m_hMutex);
-    CloseSio();
-    Disconnect();
-    if (m_loadrun != nullptr) m_system->CloseLibrary(m_loadrun);
-    m_loadrun = nullptr;
-    delete m_hostIo;
-    m_hostIo = nullptr;
-    SetStatus(Status::DISCONNECTED);
-    m_debuggerId = 0;
-    SetSerial(std::string());
-  }
-  m_hMutex->Close();
-  delete m_hMutex;
-  m_hMutex = nullptr;
+  ScopedMutex lock(m_lock);
+  CloseSio();
+  Disconnect();
+  if (m_loadrun != nullptr) m_system->CloseLibrary(m_loadrun);
+  m_loadrun = nullptr;
+  delete m_hostIo;
+  m_hostIo = nullptr;
+  SetStatus(Status::DISCONNECTED);
+  m_debuggerId = 0;
+  SetSerial(std::string());
 }
 
 // --- State machine -----------------------------------------------------------
 
 void SerialChannel::Update() {
-  Lock lock(m_hMutex);
+  ScopedMutex lock(m_lock);
   if (GetStatus() == Status::CLOSE) OpenSio();
   if (GetStatus() == Status::OPEN) WaitSio();
   if (GetStatus() == Status::CLOSE_ERROR) CloseSio();
 }
 
 bool SerialChannel::OpenSio() {
-  Lock lock(m_hMutex);
+  ScopedMutex lock(m_lock);
   QASSERT(m_status == Status::CLOSE);
   LOG_AT("OpenSio\n");
   const HostIoFunctions& fn = Fn();
@@ -139,7 +112,7 @@ bool SerialChannel::OpenSio() {
 }
 
 bool SerialChannel::WaitSio() {
-  Lock lock(m_hMutex);
+  ScopedMutex lock(m_lock);
   QASSERT(m_status == Status::OPEN);
   const HostIoFunctions& fn = Fn();
   if (fn.sio_wait == nullptr) return false;
@@ -156,7 +129,7 @@ bool SerialChannel::WaitSio() {
 }
 
 void SerialChannel::CloseSio() {
-  Lock lock(m_hMutex);
+  ScopedMutex lock(m_lock);
   if (GetStatus() == Status::DISCONNECTED) return;
   SetStatus(Status::CLOSE);
   LOG_AT("Close\n");
@@ -173,7 +146,7 @@ void SerialChannel::CloseSio() {
 // --- Packets -------------------------------------------------------------------
 
 bool SerialChannel::Write(uint32_t type, const void* data, int32_t size) {
-  Lock lock(m_hMutex);
+  ScopedMutex lock(m_lock);
   if (size < 0 || (size > 0 && data == nullptr)) {
     // A caller's mistake; a header with a negative size would only make the
     // device program drop the link.
@@ -206,7 +179,7 @@ void SerialChannel::ClearPendingHeader() {
 }
 
 std::unique_ptr<uint8_t[]> SerialChannel::Read(uint32_t& type, uint32_t& size) {
-  Lock lock(m_hMutex);
+  ScopedMutex lock(m_lock);
   type = NO_PACKET;
   size = 0;
   const HostIoFunctions& fn = Fn();
@@ -336,7 +309,7 @@ bool SerialChannel::IsDebuggerListed() {
 }
 
 bool SerialChannel::ConnectFirst(bool resultIfNone) {
-  Lock lock(m_hMutex);
+  ScopedMutex lock(m_lock);
   LOG_AT("Find Debugger\n");
   if (FindOne()) return ConnectFound();
   int32_t ids[hostio::DEBUGGER_LIST_MAX];
@@ -349,7 +322,7 @@ bool SerialChannel::ConnectFirst(bool resultIfNone) {
 }
 
 bool SerialChannel::Reconnect(bool& listedOnly) {
-  Lock lock(m_hMutex);
+  ScopedMutex lock(m_lock);
   const uint32_t previous = m_debuggerId;
   listedOnly = false;
   LOG_AT("Find Debugger\n");
@@ -387,7 +360,7 @@ bool SerialChannel::Reconnect(bool& listedOnly) {
 }
 
 void SerialChannel::Disconnect() {
-  Lock lock(m_hMutex);
+  ScopedMutex lock(m_lock);
   if (GetStatus() == Status::DISCONNECTED) return;
   if (GetStatus() != Status::CLOSE) CloseSio();
   m_debuggerId = 0;
@@ -398,7 +371,7 @@ void SerialChannel::Disconnect() {
 }
 
 void SerialChannel::DisconnectIfNotFound() {
-  Lock lock(m_hMutex);
+  ScopedMutex lock(m_lock);
   if (GetStatus() == Status::DISCONNECTED || m_debuggerId == 0) return;
   LOG_AT("Disconnect Debugger If Not Found\n");
   if (IsDebuggerListed()) {
@@ -424,7 +397,7 @@ std::string SerialChannel::GetSerial() const {
 }
 
 void SerialChannel::UpdateSerial() {
-  Lock lock(m_hMutex);
+  ScopedMutex lock(m_lock);
   SetSerial(std::string());
   const uint32_t id = m_debuggerId;
   if (id == 0) return;

@@ -35,7 +35,7 @@ class SerialChannel : public PacketChannel {
   // Runs Shutdown.
   ~SerialChannel() override;
 
-  // Creates the lock, searches and binds the host-I/O library and sets the
+  // Searches and binds the host-I/O library and sets the
   // state DISCONNECTED. The application calls Init(0) once.
   void Init(int32_t channel);
   // The same over a table the caller made (takes ownership of hostIo).
@@ -64,7 +64,7 @@ class SerialChannel : public PacketChannel {
   // window's reset button. Does nothing while DISCONNECTED.
   void CloseSio();
 
-  // Closes and disconnects, frees the libraries and the lock. Does nothing
+  // Closes and disconnects and frees the libraries. Does nothing
   // before Init or a second time.
   void Shutdown();
 
@@ -114,8 +114,6 @@ class SerialChannel : public PacketChannel {
   bool IsDownloadRunning() const { return m_downloadGo.m_hThread != nullptr; }
 
  private:
-  class Lock;
-
   void SetStatus(Status status) { m_status.store(status, std::memory_order_relaxed); }
   // The slots, or a table of nulls before Init and after Shutdown.
   const HostIoFunctions& Fn() const;
@@ -134,7 +132,7 @@ class SerialChannel : public PacketChannel {
   std::unique_ptr<LinkSystem> m_ownSystem;  // the platform's, when none was given
   DownloadUi* m_downloadUi = nullptr;       // not owned
 
-  Mutex* m_hMutex = nullptr;       // owned; from Init to Shutdown
+  mutable Mutex m_lock;            // every channel operation holds it
   CKAVHostIO* m_hostIo = nullptr;  // owned; from Init to Shutdown
   // Written under the channel's lock, also by a capture worker whose failed
   // write drops a vanished debugger; read by the caption without it.
