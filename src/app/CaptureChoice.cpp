@@ -109,8 +109,8 @@ bool CaptureChoice::SelectSource(int32_t index) {
   TellSourceChanged(*next);
   m_memory.Remember("API", next->GetName());
   RefreshDevicesFromMemory();
-  // "Chapge" is kept on purpose: log readers and the end-to-end scripts match
-  // this line as it has always been printed.
+  // "Chapge" is kept on purpose: log readers match this line as it has
+  // always been printed.
   Log("Chapge API %s\n", next->GetName().c_str());
   return true;
 }

@@ -45,6 +45,8 @@ class SoundConfigItem {
  public:
   static constexpr size_t DEPTH_MAX = 4;
   // Written between the bounds of a range: the wave dash of code page 932.
+  // Kept as these bytes on purpose, in every language: stored settings
+  // files and the settings window's hints carry them.
   static constexpr const char* WAVE_DASH = "\x81\x60";
 
   SoundConfigItem() = default;
