@@ -1,5 +1,6 @@
 #include "app/IdleTick.h"
 
+#include "app/CaptureChoice.h"
 #include "resources/resource.h"
 #include "settings/SoundConfig.h"
 #include "support/Language.h"
@@ -11,7 +12,7 @@ void IdleTick::Run() {
   ++m_ticks;
   if (m_ticks % LOG_TICKS == 0) Log("Idle ticks: %llu\n", static_cast<unsigned long long>(m_ticks));
 
-  SoundCapture* source = *m_current;
+  SoundCapture* source = m_choice.GetCurrent();
   if (source != nullptr) KeepSourceRunning(source);
 
   m_statusCounter = (m_statusCounter + 1) % STATUS_TICKS;
@@ -32,7 +33,7 @@ void IdleTick::KeepSourceRunning(SoundCapture* source) {
   if (source->IsActive()) return;
   const int32_t rate = m_config.GetSamplingRate();
   const auto format = static_cast<int32_t>(m_config.GetWaveFormat());
-  if (!source->Start(m_view.GetSelectedDevice(), rate, format)) {
+  if (!source->Start(m_choice.GetSelectedDevice(), rate, format)) {
     m_view.ResetChannelList();
     return;
   }

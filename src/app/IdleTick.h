@@ -11,14 +11,14 @@
 #include "capture/SoundCapture.h"
 #include "link/PacketChannel.h"
 
+class CaptureChoice;
 class SoundConfig;
 
 // What the idle tick shows and asks of the main window.
 class IdleView {
  public:
   virtual ~IdleView() = default;
-  // The device of the current source that the user picked.
-  virtual const DeviceEntry& GetSelectedDevice() = 0;
+  // The channel list after the current source started, or failed to.
   virtual void RefreshChannelList() = 0;
   virtual void ResetChannelList() = 0;
   // The two lines of the level display.
@@ -47,10 +47,10 @@ class IdleTick {
   // Ticks between two "Idle ticks" log lines.
   static constexpr uint64_t LOG_TICKS = 3000;
 
-  // current points at the application's current-source pointer, which the
-  // main window may change between ticks; none of these is owned.
-  IdleTick(IdleView& view, IdleLink& link, SoundConfig& config, SoundCapture* const* current)
-      : m_view(view), m_link(link), m_config(config), m_current(current) {}
+  // choice holds the current source, which the main window may change
+  // between ticks; none of these is owned.
+  IdleTick(IdleView& view, IdleLink& link, SoundConfig& config, CaptureChoice& choice)
+      : m_view(view), m_link(link), m_config(config), m_choice(choice) {}
 
   void Run();
 
@@ -67,7 +67,7 @@ class IdleTick {
   IdleView& m_view;
   IdleLink& m_link;
   SoundConfig& m_config;
-  SoundCapture* const* m_current;
+  CaptureChoice& m_choice;
   int m_statusCounter = 0;
   uint64_t m_ticks = 0;
 };

@@ -6,8 +6,10 @@
 
 #include "app/AppLinks.h"
 #include "app/Application.h"
+#include "app/CaptureChoice.h"
 #include "app/CaptureSources.h"
 #include "app/IdleTick.h"
+#include "app/RegistryMemory.h"
 #include "capture/Adpcm.h"
 #include "capture/Win32MessageBox.h"
 #include "link/DownloadDialog.h"
@@ -38,6 +40,7 @@ struct Application {
   HINSTANCE instance = nullptr;
   bool comInitialised = false;
   CRegistry registry;
+  RegistryMemory memory{registry};
   uint32_t bxaAutoLoad = 1;
   uint32_t converter = 0;  // the sources' converter (ConverterKind)
   MainWindow* mainWindow = nullptr;
@@ -45,8 +48,7 @@ struct Application {
   Adpcm* adpcm = nullptr;
   SoundConfig* soundConfig = nullptr;
   ConfigWindow* configWindow = nullptr;
-  CaptureSources sources;
-  SoundCapture* current = nullptr;  // one of sources.list
+  CaptureChoice sources{memory};  // the sources and the current one
   HFONT dialogFont = nullptr;
   Win32DownloadUi downloadUi;
   Win32MessageBox messageBox;
@@ -66,15 +68,6 @@ HFONT MakeDialogFont() {
   font.lfHeight = 14;
   font.lfWidth = 0;
   return CreateFontIndirectA(&font);
-}
-
-// Chooses the current source by the registry value "API" and writes the
-// choice back.
-void ChooseSource(Application& app) {
-  std::string api;
-  if (!app.registry.GetString("API", api)) api.clear();
-  app.current = ChooseCurrentSource(app.sources, api);
-  app.registry.SetString("API", app.current->GetName());
 }
 
 // Polls the queue; runs one idle tick and sleeps 10 ms whenever it is empty.
@@ -98,11 +91,7 @@ WPARAM RunMessageLoop(IdleTick& idle, ConfigWindow& configWindow) {
 
 void Shutdown(Application& app) {
   if (app.serialChannel != nullptr) app.serialChannel->Shutdown();
-  app.current = nullptr;
-  for (SoundCapture* source : app.sources.list) {
-    if (source != nullptr) source->Stop();
-  }
-  DeleteCaptureSources(app.sources);
+  app.sources.Clear();
   delete app.configWindow;
   app.configWindow = nullptr;
   delete app.soundConfig;
@@ -152,7 +141,6 @@ int RunApplication(HINSTANCE instance) {
 
   MainWindow::Parts parts;
   parts.sources = &app.sources;
-  parts.current = &app.current;
   parts.registry = &app.registry;
   parts.dialogs = &app.dialogs;
   parts.programFolder = programFolder;
@@ -166,20 +154,19 @@ int RunApplication(HINSTANCE instance) {
   app.adpcm = new Adpcm();
   app.adpcm->Load();
   app.soundConfig = new SoundConfig(app.serialChannel, app.adpcm->IsLoaded(), programFolder);
-  CurrentSourceControl captureControl(&app.current);
-  app.soundConfig->SetCapture(&captureControl);
+  app.soundConfig->SetCapture(&app.sources);
   app.configWindow = new ConfigWindow(*app.soundConfig);
   app.mainWindow->SetChannel(app.serialChannel);
   app.mainWindow->SetConfig(app.soundConfig);
   app.mainWindow->SetConfigWindow(app.configWindow);
 
   CreateCaptureSources(app.sources, app.adpcm, app.serialChannel, app.messageBox);
-  if (app.sources.count == 0) {
+  if (app.sources.GetCount() == 0) {
     QASSERT(0);
     Shutdown(app);
     return 0;
   }
-  ChooseSource(app);
+  app.sources.ChooseStartSource();
 
   INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES | ICC_TAB_CLASSES | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
@@ -191,18 +178,18 @@ int RunApplication(HINSTANCE instance) {
   if (app.mainWindow->Create(instance, icon)) {
     // The window owns the sources' message boxes (a dropped file that cannot
     // be played).
-    for (SoundCapture* source : app.sources.list) {
-      if (source != nullptr) source->SetOwnerWindow(app.mainWindow->GetHwnd());
+    for (int32_t i = 0; i < app.sources.GetCount(); ++i) {
+      app.sources.GetSource(i)->SetOwnerWindow(app.mainWindow->GetHwnd());
     }
     app.dialogFont = MakeDialogFont();
     app.configWindow->Register(instance, icon, app.dialogFont);
     app.mainWindow->CreateControls(app.dialogFont);
 
     SerialChannelLink link(*app.serialChannel);
-    IdleTick idle(*app.mainWindow, link, *app.soundConfig, &app.current);
+    IdleTick idle(*app.mainWindow, link, *app.soundConfig, app.sources);
     exitCode = RunMessageLoop(idle, *app.configWindow);
     Log("Idle ticks: %llu\n", static_cast<unsigned long long>(idle.GetTickCount()));
-    if (app.current != nullptr) app.current->Stop();
+    app.sources.StopCurrent();
   }
 
   Shutdown(app);

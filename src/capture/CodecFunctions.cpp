@@ -4,10 +4,8 @@
 
 CodecFunctions QuillDllFunctions() {
   CodecFunctions functions;
-#if defined(QUILL_HAVE_QUILLDLL)
   functions.Open = &::Open;
   functions.EncodeAndDecode = &::EncodeAndDecode;
   functions.Close = &::Close;
-#endif
   return functions;
 }

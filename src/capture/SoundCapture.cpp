@@ -32,16 +32,13 @@ int32_t WaveFormatFromName(const std::string& name) {
   return -1;
 }
 
-SoundCapture::SoundCapture(const Adpcm* adpcm, const CodecFunctions& codec) : m_adpcm(adpcm), m_codec(codec) {
-  m_mutex.Create();
-}
+SoundCapture::SoundCapture(const Adpcm* adpcm, const CodecFunctions& codec) : m_adpcm(adpcm), m_codec(codec) {}
 
 SoundCapture::~SoundCapture() {
   ClearCarry();
   CloseCodec();
   ClearDeviceList();
   m_channelList.clear();
-  m_mutex.Close();
 }
 
 bool SoundCapture::OpenCodec() {

@@ -37,7 +37,7 @@ class CriQuillBase {
 // codec cannot be set up. *codec is null on failure.
 uint32_t CreateCriQuillAdx(const QuillDll::CODECINFO& info, CriQuillBase** codec);
 
-// HCA set-up, provided by hca/ (or HcaUnavailable.cpp while it is absent).
+// HCA set-up, provided by hca/.
 // Same contract as CreateCriQuillAdx, with `info.codec` CODEC_HCA and
 // `info.quality` 0..5. Called with QuillDll's set-up lock held, so it never
 // runs beside another Open or Close.

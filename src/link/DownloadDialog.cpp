@@ -3,43 +3,63 @@
 #include <commctrl.h>
 
 #include "link/DownloadDialogIds.h"
-#include "link/SerialChannel.h"
 #include "resources/resource.h"
 #include "support/Language.h"
 #include "support/Log.h"
 #include "support/Shell.h"
 
-void Win32DownloadUi::RunDownloadDialog(SerialChannel& channel, void* instance, void* parent) {
-  Context context = {this, &channel};
+void Win32DownloadUi::PrepareDownloadDialog() {
+  ScopedMutex lock(m_lock);
+  m_up = nullptr;
+  m_ended = false;
+  m_text.clear();
+}
+
+void Win32DownloadUi::RunDownloadDialog(void* instance, void* parent) {
   const INT_PTR result =
       DialogBoxParamA(static_cast<HINSTANCE>(instance), MAKEINTRESOURCEA(IDD_DOWNLOAD), static_cast<HWND>(parent),
-                      &Win32DownloadUi::DialogProc, reinterpret_cast<LPARAM>(&context));
+                      &Win32DownloadUi::DialogProc, reinterpret_cast<LPARAM>(this));
   if (result == -1) Log("DownloadGo dialog failed: last error is %lu\n", GetLastError());
+  ScopedMutex lock(m_lock);
+  m_up = nullptr;
   m_dialog.store(nullptr, std::memory_order_relaxed);
+}
+
+bool Win32DownloadUi::OnDialogUp(HWND dialog) {
+  std::string text;
+  {
+    ScopedMutex lock(m_lock);
+    if (m_ended) return false;
+    m_up = dialog;
+    text = m_text;
+  }
+  m_dialog.store(dialog, std::memory_order_relaxed);
+  SetDlgItemTextA(dialog, IDC_DOWNLOAD_TITLE, LoadResourceString(IDS_LOADING_BXA).c_str());
+  if (!text.empty()) SetDlgItemTextA(dialog, IDC_DOWNLOAD_BYTES, text.c_str());
+  return true;
 }
 
 INT_PTR CALLBACK Win32DownloadUi::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG: {
-      auto* context = reinterpret_cast<Context*>(lParam);
+      auto* ui = reinterpret_cast<Win32DownloadUi*>(lParam);
       SetWindowLongPtrA(dialog, GWLP_USERDATA, static_cast<LONG_PTR>(lParam));
-      if (!context->channel->BeginDownload(dialog)) {
-        EndDialog(dialog, 2);
+      if (!ui->OnDialogUp(dialog)) {
+        // The download ended before the dialog came up.
+        EndDialog(dialog, 1);
         return TRUE;
       }
-      context->ui->m_dialog.store(dialog, std::memory_order_relaxed);
-      SetDlgItemTextA(dialog, IDC_DOWNLOAD_TITLE, LoadResourceString(IDS_LOADING_BXA).c_str());
       ShowWindow(dialog, SW_SHOW);
-      context->ui->m_ticks.store(0, std::memory_order_relaxed);
+      ui->m_ticks.store(0, std::memory_order_relaxed);
       SetTimer(dialog, DOWNLOAD_TIMER_ID, DOWNLOAD_TIMER_MS, nullptr);
       return TRUE;
     }
     case WM_TIMER: {
-      auto* context = reinterpret_cast<Context*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
-      if (wParam != DOWNLOAD_TIMER_ID || context == nullptr) return FALSE;
+      auto* ui = reinterpret_cast<Win32DownloadUi*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
+      if (wParam != DOWNLOAD_TIMER_ID || ui == nullptr) return FALSE;
       // A clock, not a measure of the transfer: full after ten seconds.
-      const int ticks = context->ui->m_ticks.load(std::memory_order_relaxed) + 1;
-      context->ui->m_ticks.store(ticks, std::memory_order_relaxed);
+      const int ticks = ui->m_ticks.load(std::memory_order_relaxed) + 1;
+      ui->m_ticks.store(ticks, std::memory_order_relaxed);
       const int position = ticks < DOWNLOAD_PROGRESS_MAX / DOWNLOAD_PROGRESS_STEP ? ticks * DOWNLOAD_PROGRESS_STEP
                                                                                   : DOWNLOAD_PROGRESS_MAX;
       SendDlgItemMessageA(dialog, IDC_DOWNLOAD_PROGRESS, PBM_SETRANGE32, 0, DOWNLOAD_PROGRESS_MAX);
@@ -55,15 +75,27 @@ INT_PTR CALLBACK Win32DownloadUi::DialogProc(HWND dialog, UINT message, WPARAM w
   }
 }
 
-void Win32DownloadUi::SetDownloadText(void* dialog, const char* text) {
-  if (dialog != nullptr) SetDlgItemTextA(static_cast<HWND>(dialog), IDC_DOWNLOAD_BYTES, text);
+void Win32DownloadUi::SetDownloadText(const char* text) {
+  HWND up = nullptr;
+  {
+    ScopedMutex lock(m_lock);
+    m_text = text;
+    up = m_up;
+  }
+  // Outside the lock: the text is sent to the dialog's own thread.
+  if (up != nullptr) SetDlgItemTextA(up, IDC_DOWNLOAD_BYTES, text);
 }
 
-void Win32DownloadUi::EndDownloadDialog(void* dialog) {
+void Win32DownloadUi::EndDownloadDialog() {
+  HWND up = nullptr;
+  {
+    ScopedMutex lock(m_lock);
+    m_ended = true;
+    up = m_up;
+  }
   // Timers and the dialog's end belong to the dialog's own thread: ask it.
-  HWND window = static_cast<HWND>(dialog);
-  if (window == nullptr) return;
-  while (!PostMessageA(window, WM_DOWNLOAD_DONE, 0, 0) && IsWindow(window)) Sleep(10);
+  if (up == nullptr) return;
+  while (!PostMessageA(up, WM_DOWNLOAD_DONE, 0, 0) && IsWindow(up)) Sleep(10);
 }
 
 void Win32DownloadUi::StartLoader(const std::string& tool, const std::string& parameters, void* parent) {

@@ -1,22 +1,27 @@
 // The Win32 side of program downloads: the modal download dialog (resource
 // IDD_DOWNLOAD) with its 10 ms clock, and the loader tool started through the
-// shell. The application makes one and hands it to the serial channel.
+// shell. The application makes one and hands it to the serial channel; the
+// download thread reports to it, and what it reports before the dialog is up
+// is kept until it is.
 #pragma once
 
 #include <windows.h>
 
 #include <atomic>
+#include <string>
 
 #include "link/DownloadUi.h"
+#include "platform/Mutex.h"
 
 class Win32DownloadUi : public DownloadUi {
  public:
   // Message the download thread posts to end the dialog on its own thread.
   static constexpr UINT WM_DOWNLOAD_DONE = WM_APP + 0x51;
 
-  void RunDownloadDialog(SerialChannel& channel, void* instance, void* parent) override;
-  void SetDownloadText(void* dialog, const char* text) override;
-  void EndDownloadDialog(void* dialog) override;
+  void PrepareDownloadDialog() override;
+  void RunDownloadDialog(void* instance, void* parent) override;
+  void SetDownloadText(const char* text) override;
+  void EndDownloadDialog() override;
   void StartLoader(const std::string& tool, const std::string& parameters, void* parent) override;
 
   // The dialog while it runs (null otherwise), and its clock's ticks since it
@@ -25,12 +30,15 @@ class Win32DownloadUi : public DownloadUi {
   int GetTicks() const { return m_ticks.load(std::memory_order_relaxed); }
 
  private:
-  struct Context {
-    Win32DownloadUi* ui;
-    SerialChannel* channel;
-  };
   static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+  // WM_INITDIALOG: false when the download already ended.
+  bool OnDialogUp(HWND dialog);
 
+  // Shared by the dialog's thread and the download thread.
+  Mutex m_lock;
+  HWND m_up = nullptr;        // the dialog once it is up, until it ends
+  bool m_ended = false;       // the download reported its end
+  std::string m_text;         // the last byte-count text reported
   std::atomic<HWND> m_dialog{nullptr};
   std::atomic<int> m_ticks{0};
 };

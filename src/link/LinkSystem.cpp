@@ -31,3 +31,12 @@ void PlatformLinkSystem::CloseLibrary(void* library) {
 bool PlatformLinkSystem::IsReadable(const char* path) {
   return CFile::FileExists(path);
 }
+
+std::string LinkSystem::JoinPath(std::initializer_list<const char*> parts) {
+  std::string path;
+  for (const char* part : parts) {
+    if (!path.empty()) path += Separator();
+    path += part;
+  }
+  return path;
+}

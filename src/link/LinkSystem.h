@@ -4,6 +4,7 @@
 // and the KMC paths without touching the process.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 
 class LinkSystem {
@@ -34,6 +35,8 @@ class LinkSystem {
     return "/";
 #endif
   }
+  // The parts joined by the separator: "%NAME%\a\b...".
+  static std::string JoinPath(std::initializer_list<const char*> parts);
 };
 
 // The process's own services, over the platform layer.

@@ -1,57 +1,51 @@
 #include "platform/Mutex.h"
 
+#include "platform/Platform.h"
 #include "support/Diag.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <mutex>
+#include <new>
 #endif
-
-Mutex::~Mutex() {
-  Close();
-}
 
 #ifdef _WIN32
 
-void Mutex::Create() {
-  QASSERT(m_hMutex == NULL);
-  m_hMutex = CreateMutexA(nullptr, FALSE, nullptr);
+Mutex::Mutex() : m_hMutex(CreateMutexA(nullptr, FALSE, nullptr)) {
+  SetErrorLocation("Mutex", "Mutex::Mutex", __LINE__);
+  Check(m_hMutex != nullptr, "CreateMutex failed: last error is %u", platform::LastError());
 }
 
-void Mutex::Close() {
-  if (m_hMutex != nullptr) {
-    CloseHandle(static_cast<HANDLE>(m_hMutex));
-    m_hMutex = nullptr;
-  }
+Mutex::~Mutex() {
+  CloseHandle(static_cast<HANDLE>(m_hMutex));
 }
 
 void Mutex::Lock() {
-  if (m_hMutex != nullptr) WaitForSingleObject(static_cast<HANDLE>(m_hMutex), INFINITE);
+  WaitForSingleObject(static_cast<HANDLE>(m_hMutex), INFINITE);
 }
 
 void Mutex::Unlock() {
-  if (m_hMutex != nullptr) ReleaseMutex(static_cast<HANDLE>(m_hMutex));
+  ReleaseMutex(static_cast<HANDLE>(m_hMutex));
 }
 
 #else
 
-void Mutex::Create() {
-  QASSERT(m_hMutex == NULL);
-  m_hMutex = new std::recursive_mutex();
+Mutex::Mutex() : m_hMutex(new (std::nothrow) std::recursive_mutex()) {
+  SetErrorLocation("Mutex", "Mutex::Mutex", __LINE__);
+  Check(m_hMutex != nullptr, "recursive_mutex failed: no memory");
 }
 
-void Mutex::Close() {
+Mutex::~Mutex() {
   delete static_cast<std::recursive_mutex*>(m_hMutex);
-  m_hMutex = nullptr;
 }
 
 void Mutex::Lock() {
-  if (m_hMutex != nullptr) static_cast<std::recursive_mutex*>(m_hMutex)->lock();
+  static_cast<std::recursive_mutex*>(m_hMutex)->lock();
 }
 
 void Mutex::Unlock() {
-  if (m_hMutex != nullptr) static_cast<std::recursive_mutex*>(m_hMutex)->unlock();
+  static_cast<std::recursive_mutex*>(m_hMutex)->unlock();
 }
 
 #endif

@@ -1,27 +1,25 @@
 // An unnamed, re-entrant operating-system mutex and its lock guard.
 // Windows: a Win32 mutex (CreateMutexA), which its owning thread may take
 // again; natively a recursive mutex.
+//
+// The mutex exists from the owner's construction to its destruction: there
+// is no state in which Lock does nothing. When the system refuses to make
+// one, the constructor ends the process with the fatal report.
 #pragma once
 
 class Mutex {
  public:
-  Mutex() = default;
+  Mutex();
   Mutex(const Mutex&) = delete;
   Mutex& operator=(const Mutex&) = delete;
   virtual ~Mutex();
-
-  // Creates the mutex, unowned. A second creation is an assertion.
-  void Create();
-  // Closes the mutex if it exists.
-  void Close();
-  bool IsCreated() const { return m_hMutex != nullptr; }
 
   // Waits without a time limit.
   void Lock();
   void Unlock();
 
  private:
-  void* m_hMutex = nullptr;
+  void* m_hMutex;
 };
 
 class ScopedMutex {

@@ -27,8 +27,6 @@ Item* SoundConfig::Add(const std::string (&path)[SoundConfigItem::DEPTH_MAX], Ar
 
 SoundConfig::SoundConfig(PacketChannel* channel, bool adpcmLoaded, const std::string& programFolder)
     : m_channel(channel), m_adpcmLoaded(adpcmLoaded), m_programFolder(programFolder), m_clock(SecondsSince1970) {
-  m_lock.Create();
-
   std::string path[SoundConfigItem::DEPTH_MAX];
   auto section = [&path](const char* level0, const char* level1, const char* level2) {
     path[0] = level0;
@@ -117,7 +115,6 @@ SoundConfig::SoundConfig(PacketChannel* channel, bool adpcmLoaded, const std::st
 
 SoundConfig::~SoundConfig() {
   for (auto& item : m_items) item.reset();
-  m_lock.Close();
 }
 
 void SoundConfig::ResetToDefaults(bool store) {

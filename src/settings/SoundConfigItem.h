@@ -45,7 +45,9 @@ class SoundConfigItem {
  public:
   static constexpr size_t DEPTH_MAX = 4;
   // Written between the bounds of a range in settings files: the wave dash
-  // of code page 932.
+  // of code page 932. Kept as these bytes on purpose, in every language:
+  // stored settings files carry them (the window's hints show "~" instead
+  // under other code pages).
   static constexpr const char* WAVE_DASH = "\x81\x60";
   // Between the bounds in the window's hints: the wave dash under code page
   // 932, "~" under any other (where those two bytes are no wave dash).

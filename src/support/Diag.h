@@ -18,6 +18,9 @@
 [[noreturn]] void AssertFailed(const char* expression, const char* file, int line);
 
 #define QASSERT(expression) ((expression) ? (void)0 : AssertFailed(#expression, __FILE__, __LINE__))
+// The same reporting the file's log tag (QUILL_LOG_TAG) as the source, for
+// files whose reports keep the name of the file their code came from.
+#define QASSERT_TAGGED(expression) ((expression) ? (void)0 : AssertFailed(#expression, kLogTag, __LINE__))
 
 // True: fatal reports go to an error box. False (the default): to the console.
 void SetWindowedMode(bool windowed);

@@ -43,9 +43,9 @@ void Log(const char* format, ...) {
   Emit(text.c_str());
 }
 
-void LogAt(const char* file, int line, const char* format, ...) {
+void LogAt(const char* tag, int line, const char* format, ...) {
   char prefix[300];
-  snprintf(prefix, sizeof(prefix), "%s, %d, ", SourceName(file), line);
+  snprintf(prefix, sizeof(prefix), "%s, %d, ", SourceName(tag), line);
   va_list args;
   va_start(args, format);
   std::string text = prefix + Format(format, args);

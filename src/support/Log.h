@@ -11,10 +11,17 @@
 
 void Log(const char* format, ...) QUILL_PRINTF(1, 2);
 
-// Log with the "%s, %d, " prefix of the device link: the name of the source
-// file that prints (without folder and extension) and the line.
-void LogAt(const char* file, int line, const char* format, ...) QUILL_PRINTF(3, 4);
-#define LOG_AT(...) LogAt(__FILE__, __LINE__, __VA_ARGS__)
+// Log with the "%s, %d, " prefix of the device link: the file's log tag and
+// the line. A file that uses LOG_AT names its tag once, after its includes:
+//   QUILL_LOG_TAG("SerialChannel")
+// The tag is explicit so that moving code between files keeps the lines that
+// log readers match.
+void LogAt(const char* tag, int line, const char* format, ...) QUILL_PRINTF(3, 4);
+#define QUILL_LOG_TAG(tag)          \
+  namespace {                       \
+  constexpr char kLogTag[] = tag;   \
+  }
+#define LOG_AT(...) LogAt(kLogTag, __LINE__, __VA_ARGS__)
 
 // A second destination of every text that Log writes (the log file). Write
 // is called from any thread that logs.

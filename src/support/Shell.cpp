@@ -10,7 +10,9 @@
 extern char** environ;
 #endif
 
-// "Failed to start %s." in code page 932.
+// "Failed to start %s." in code page 932. Kept as these bytes on purpose, in
+// every language: the fatal report has always shown them, and the support
+// notes quote them.
 static const char kStartFailed[] =
     "%s\x82\xcc\x8b\x4e\x93\xae\x82\xc9\x8e\xb8\x94\x73\x82\xb5\x82\xdc\x82\xb5\x82\xbd\x81\x42(%d)";
 
@@ -51,6 +53,8 @@ bool CShell::Execute(bool wait) {
     m_info.fMask &= ~static_cast<ULONG>(SEE_MASK_NOCLOSEPROCESS);
     return true;
   }
+  // The report's source name "Shell" and function are kept on purpose: the
+  // support notes match the report by them.
   SetErrorLocation("Shell", "CShell::Execute", __LINE__);
   Check(false, kStartFailed, m_file.c_str(), static_cast<int>(instance));
   return false;

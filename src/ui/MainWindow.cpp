@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/CaptureSources.h"
 #include "capture/SoundCaptureWaveFile.h"
 #include "link/SerialChannel.h"
 #include "platform/Platform.h"
@@ -173,6 +172,7 @@ void MainWindowDialogs::OpenFolder(HWND owner, const std::string& folder) {
 
 MainWindow::MainWindow(const Parts& parts)
     : m_parts(parts), m_bxaAutoLoad(parts.bxaAutoLoad), m_converterKind(ConverterKindFromValue(parts.converter)) {
+  m_parts.sources->AddView(this);
   SetConfigWindow(parts.configWindow);
   const uint32_t ids[8] = {IDS_MENU_FILE, IDS_MENU_CONNECT, IDS_MENU_DISCONNECT, IDS_MENU_EXIT,
                            IDS_MENU_HELP, IDS_MENU_ABOUT,   IDS_MENU_LOG_FOLDER, IDS_MENU_SPLINE};
@@ -188,6 +188,7 @@ void MainWindow::SetConfigWindow(ConfigWindow* configWindow) {
 MainWindow::~MainWindow() {
   // The window's own WM_DESTROY must still see this object's state.
   if (m_hWnd != nullptr) DestroyWindow(m_hWnd);
+  m_parts.sources->RemoveView(this);
 }
 
 bool MainWindow::Create(HINSTANCE instance, HICON icon) {
@@ -264,19 +265,14 @@ void MainWindow::CreateControls(HFONT font) {
   addLabel(ID_HIO_LABEL, IDS_HIO, 174, 70, 0);
   addLabel(ID_LINK_TEXT, IDS_LINK_NONE, 226, 70, SS_RIGHT);
 
-  const CaptureSources& sources = *m_parts.sources;
-  for (int32_t i = 0; i < sources.count; ++i) {
-    if (sources.list[i] == nullptr) continue;
-    m_api->AddString(sources.list[i]->GetName());
-    if (sources.list[i] == GetCurrentSource()) m_api->SetSelection(i);
+  const CaptureChoice& sources = *m_parts.sources;
+  for (int32_t i = 0; i < sources.GetCount(); ++i) {
+    m_api->AddString(sources.GetSource(i)->GetName());
+    if (sources.GetSource(i) == GetCurrentSource()) m_api->SetSelection(i);
   }
   m_api->FitDropDownWidth();
 
-  std::string preferred;
-  if (GetCurrentSource() != nullptr && !m_parts.registry->GetString(GetCurrentSource()->GetName().c_str(), preferred)) {
-    preferred.clear();
-  }
-  RefreshDeviceList(preferred);
+  m_parts.sources->RefreshDevicesFromMemory();
   m_bxa->SetChecked(m_bxaAutoLoad != 0);
 }
 
@@ -317,9 +313,7 @@ LRESULT MainWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 void MainWindow::OnCreate() {
   BuildMenu();
   // Every source converts with the stored choice.
-  for (SoundCapture* source : m_parts.sources->list) {
-    if (source != nullptr) source->SetConverterKind(m_converterKind);
-  }
+  ApplyConverterKind();
   // The settings model's messages are owned by this window from now on.
   m_parts.config->SetView(this);
   m_parts.config->RestoreAutoSave();
@@ -400,7 +394,7 @@ void MainWindow::ShowNotConnected() {
 }
 
 void MainWindow::StopCurrent() {
-  if (GetCurrentSource() != nullptr) GetCurrentSource()->Stop();
+  m_parts.sources->StopCurrent();
 }
 
 void MainWindow::AutoLoadBxa() {
@@ -419,189 +413,80 @@ void MainWindow::UpdateCaption() {
 }
 
 // --- Sources, devices and channels ---------------------------------------------
-
-std::vector<DeviceEntry> MainWindow::Listed(const SoundCapture& source, bool channels) {
-  std::vector<DeviceEntry> listed;
-  const int32_t count = channels ? source.GetChannelCount() : source.GetDeviceCount();
-  for (int32_t i = 0; i < count; ++i) {
-    const DeviceEntry& entry = channels ? source.GetChannel(i) : source.GetDevice(i);
-    if (entry.id != DeviceEntry::NO_DEVICE_ID) listed.push_back(entry);
-  }
-  return listed;
-}
-
-int MainWindow::ChooseEntry(const std::vector<DeviceEntry>& listed, const std::string& preferred,
-                            const std::string& previous) {
-  int chosen = -1;
-  for (size_t i = 0; i < listed.size(); ++i) {
-    if (listed[i].name == preferred) chosen = static_cast<int>(i);
-  }
-  if (chosen >= 0) return chosen;
-  for (size_t i = 0; i < listed.size(); ++i) {
-    if (listed[i].name == previous) return static_cast<int>(i);
-  }
-  return 0;
-}
+// The choice decides; the selectors show what it decided.
 
 void MainWindow::RefreshDeviceList(const std::string& preferred) {
-  SoundCapture* source = GetCurrentSource();
-  if (source == nullptr || m_device == nullptr) return;
-  source->EnumerateDevices();
-  m_device->Clear();
-  const DeviceEntry previous = m_selectedDevice;
-  if (source->GetDeviceCount() == 0) {
-    m_device->AddString(LoadResourceString(IDS_NO_DEVICE_FOUND));
-    m_device->SetSelection(0);
-    m_selectedDevice = DeviceEntry();
-    m_device->FitDropDownWidth();
-    return;
-  }
-  const std::vector<DeviceEntry> listed = Listed(*source, false);
-  for (const DeviceEntry& entry : listed) m_device->AddString(entry.name);
-  const int chosen = ChooseEntry(listed, preferred, previous.name);
-  m_device->SetSelection(chosen);
-  m_selectedDevice = listed.empty() ? DeviceEntry() : listed[static_cast<size_t>(chosen)];
-  if (m_selectedDevice.name != previous.name) {
-    source->Stop();
-    if (m_selectedDevice.id != DeviceEntry::NO_DEVICE_ID) {
-      m_parts.registry->SetString(source->GetName().c_str(), m_selectedDevice.name);
-    }
-    Log("Change Device %s\n", m_selectedDevice.name.c_str());
-  }
-  m_device->FitDropDownWidth();
+  if (m_device == nullptr) return;
+  m_parts.sources->RefreshDevices(preferred);
 }
 
 void MainWindow::OnDeviceChange() {
-  SoundCapture* source = GetCurrentSource();
-  if (source == nullptr || m_device == nullptr) return;
-  const int selection = m_device->GetSelection();
-  const DeviceEntry previous = m_selectedDevice;
-  if (source->GetDeviceCount() == 0) {
-    m_selectedDevice = DeviceEntry();
-  } else {
-    const std::vector<DeviceEntry> listed = Listed(*source, false);
-    if (selection >= 0 && static_cast<size_t>(selection) < listed.size()) {
-      m_selectedDevice = listed[static_cast<size_t>(selection)];
-    }
-  }
-  if (m_selectedDevice.name == previous.name) return;
-  source->Stop();
-  if (m_selectedDevice.id != DeviceEntry::NO_DEVICE_ID) {
-    m_parts.registry->SetString(source->GetName().c_str(), m_selectedDevice.name);
-  }
-  Log("Change Device %s\n", m_selectedDevice.name.c_str());
+  if (m_device == nullptr) return;
+  m_parts.sources->SelectDevice(m_device->GetSelection());
 }
 
 void MainWindow::OnApiChange() {
   if (m_api == nullptr) return;
-  const CaptureSources& sources = *m_parts.sources;
-  const int index = m_api->GetSelection();
-  if (index < 0 || index >= sources.count || sources.list[index] == nullptr) return;
-  SoundCapture* next = sources.list[index];
-  SoundCapture* old = GetCurrentSource();
-  if (next == old) return;
-  if (old != nullptr) {
-    old->Stop();
-    if (m_selectedDevice.id != DeviceEntry::NO_DEVICE_ID) {
-      m_parts.registry->SetString(old->GetName().c_str(), m_selectedDevice.name);
-    }
-  }
-  *m_parts.current = next;
-  next->SetOwnerWindow(m_hWnd);
-  m_parts.registry->SetString("API", next->GetName());
-  std::string preferred;
-  if (!m_parts.registry->GetString(next->GetName().c_str(), preferred)) preferred.clear();
-  RefreshDeviceList(preferred);
-  Log("Chapge API %s\n", next->GetName().c_str());
-}
-
-std::string MainWindow::ChannelKey() const {
-  const SoundCapture* source = GetCurrentSource();
-  return (source != nullptr ? source->GetName() : std::string()) + "@" + m_selectedDevice.name;
+  m_parts.sources->SelectSource(m_api->GetSelection());
 }
 
 void MainWindow::RefreshChannelList() {
-  SoundCapture* source = GetCurrentSource();
-  if (source == nullptr || m_channel == nullptr) return;
-  const std::string key = ChannelKey();
-  std::string preferred;
-  if (!m_parts.registry->GetString(key.c_str(), preferred)) preferred.clear();
-  m_channel->Clear();
-  const DeviceEntry previous = m_selectedChannel;
-  if (!source->HasChannels()) {
-    EnableWindow(m_channel->GetHwnd(), FALSE);
-    m_selectedChannel = DeviceEntry();
-  } else if (source->GetChannelCount() == 0) {
-    EnableWindow(m_channel->GetHwnd(), TRUE);
-    m_channel->AddString(LoadResourceString(IDS_NO_CHANNEL_FOUND));
-    m_channel->SetSelection(0);
-    m_selectedChannel = DeviceEntry();
-  } else {
-    EnableWindow(m_channel->GetHwnd(), TRUE);
-    const std::vector<DeviceEntry> listed = Listed(*source, true);
-    for (const DeviceEntry& entry : listed) m_channel->AddString(entry.name);
-    const int chosen = ChooseEntry(listed, preferred, previous.name);
-    m_channel->SetSelection(chosen);
-    m_selectedChannel = listed.empty() ? DeviceEntry() : listed[static_cast<size_t>(chosen)];
-    if (m_selectedChannel.name != previous.name) {
-      source->Stop();
-      if (m_selectedChannel.id != DeviceEntry::NO_DEVICE_ID)
-        m_parts.registry->SetString(key.c_str(), m_selectedChannel.name);
-      Log("Change Channel %s\n", m_selectedChannel.name.c_str());
-    }
-  }
-  m_channel->FitDropDownWidth();
+  if (m_channel == nullptr) return;
+  m_parts.sources->RefreshChannels();
 }
 
 void MainWindow::ResetChannelList() {
-  SoundCapture* source = GetCurrentSource();
   if (m_channel == nullptr) return;
-  m_channel->Clear();
-  if (source != nullptr && source->HasChannels()) {
-    EnableWindow(m_channel->GetHwnd(), TRUE);
-    m_channel->AddString(LoadResourceString(IDS_NO_CHANNEL_FOUND));
-    m_channel->SetSelection(0);
-  } else {
-    EnableWindow(m_channel->GetHwnd(), FALSE);
-  }
-  m_selectedChannel = DeviceEntry();
-  m_channel->FitDropDownWidth();
+  m_parts.sources->ResetChannels();
 }
 
 void MainWindow::OnChannelChange() {
-  SoundCapture* source = GetCurrentSource();
-  if (source == nullptr || m_channel == nullptr) return;
-  const int selection = m_channel->GetSelection();
-  const DeviceEntry previous = m_selectedChannel;
-  if (source->GetChannelCount() == 0) {
-    m_selectedChannel = DeviceEntry();
+  if (m_channel == nullptr) return;
+  m_parts.sources->SelectChannel(m_channel->GetSelection());
+}
+
+void MainWindow::OnSourceChanged(SoundCapture& source) {
+  if (m_hWnd != nullptr) source.SetOwnerWindow(m_hWnd);
+  if (m_api != nullptr) m_api->SetSelection(m_parts.sources->GetCurrentIndex());
+}
+
+void MainWindow::OnDevicesChanged() {
+  if (m_device == nullptr) return;
+  const CaptureChoice& choice = *m_parts.sources;
+  m_device->Clear();
+  if (choice.GetDevicesShown() == CaptureChoice::ListShown::NONE_FOUND) {
+    m_device->AddString(LoadResourceString(IDS_NO_DEVICE_FOUND));
+    m_device->SetSelection(0);
   } else {
-    const std::vector<DeviceEntry> listed = Listed(*source, true);
-    if (selection >= 0 && static_cast<size_t>(selection) < listed.size()) {
-      m_selectedChannel = listed[static_cast<size_t>(selection)];
-    }
+    for (const DeviceEntry& entry : choice.GetDevices()) m_device->AddString(entry.name);
+    m_device->SetSelection(choice.GetDeviceIndex());
   }
-  if (m_selectedChannel.name == previous.name) return;
-  source->Stop();
-  if (m_selectedDevice.id != DeviceEntry::NO_DEVICE_ID) {
-    m_parts.registry->SetString(ChannelKey().c_str(), m_selectedChannel.name);
+  m_device->FitDropDownWidth();
+}
+
+void MainWindow::OnChannelsChanged() {
+  if (m_channel == nullptr) return;
+  const CaptureChoice& choice = *m_parts.sources;
+  m_channel->Clear();
+  switch (choice.GetChannelsShown()) {
+    case CaptureChoice::ListShown::DISABLED:
+      EnableWindow(m_channel->GetHwnd(), FALSE);
+      break;
+    case CaptureChoice::ListShown::NONE_FOUND:
+      EnableWindow(m_channel->GetHwnd(), TRUE);
+      m_channel->AddString(LoadResourceString(IDS_NO_CHANNEL_FOUND));
+      m_channel->SetSelection(0);
+      break;
+    case CaptureChoice::ListShown::LISTED:
+      EnableWindow(m_channel->GetHwnd(), TRUE);
+      for (const DeviceEntry& entry : choice.GetChannels()) m_channel->AddString(entry.name);
+      m_channel->SetSelection(choice.GetChannelIndex());
+      break;
   }
-  Log("Change Channel %s\n", m_selectedChannel.name.c_str());
+  m_channel->FitDropDownWidth();
 }
 
 // --- Dropped files -----------------------------------------------------------------
-
-SoundCaptureWaveFile* MainWindow::FindWaveFileSource(int* index) const {
-  const CaptureSources& sources = *m_parts.sources;
-  for (int32_t i = 0; i < sources.count; ++i) {
-    auto* wave = dynamic_cast<SoundCaptureWaveFile*>(sources.list[i]);
-    if (wave != nullptr) {
-      *index = i;
-      return wave;
-    }
-  }
-  return nullptr;
-}
 
 void MainWindow::OnDropFiles(HDROP drop) {
   std::vector<std::string> paths;
@@ -621,14 +506,13 @@ void MainWindow::OnDropFiles(HDROP drop) {
 }
 
 void MainWindow::DropFiles(const std::vector<std::string>& paths) {
-  int waveIndex = -1;
-  SoundCaptureWaveFile* wave = FindWaveFileSource(&waveIndex);
+  CaptureChoice& choice = *m_parts.sources;
+  SoundCaptureWaveFile* wave = choice.GetWaveFile();
   bool switchToWave = false;
   for (const std::string& path : paths) {
     if (GetExtension(path) == "wav") {
       if (wave != nullptr && wave->LoadWaveFile(path)) {
         wave->EnumerateDevices();
-        if (m_api != nullptr) m_api->SetSelection(waveIndex);
         switchToWave = true;
       }
     } else {
@@ -639,8 +523,8 @@ void MainWindow::DropFiles(const std::vector<std::string>& paths) {
   if (!switchToWave) return;
   if (wave == GetCurrentSource()) {
     RefreshDeviceList("");
-  } else {
-    OnApiChange();
+  } else if (m_api != nullptr) {
+    choice.SelectSource(choice.GetWaveFileIndex());
   }
 }
 
@@ -694,12 +578,17 @@ void MainWindow::OnBxaAutoLoadClicked() {
   AutoLoadBxa();
 }
 
+void MainWindow::ApplyConverterKind() {
+  for (int32_t i = 0; i < m_parts.sources->GetCount(); ++i) {
+    SoundCapture* source = m_parts.sources->GetSource(i);
+    if (source != nullptr) source->SetConverterKind(m_converterKind);
+  }
+}
+
 void MainWindow::OnSplineConverterClicked() {
   m_converterKind = m_converterKind == ConverterKind::SPLINE ? ConverterKind::SINC : ConverterKind::SPLINE;
   m_parts.registry->SetDword("Converter", static_cast<uint32_t>(m_converterKind));
-  for (SoundCapture* source : m_parts.sources->list) {
-    if (source != nullptr) source->SetConverterKind(m_converterKind);
-  }
+  ApplyConverterKind();
   CheckMenuItem(GetMenu(m_hWnd), ID_MENU_SPLINE,
                 MF_BYCOMMAND | (m_converterKind == ConverterKind::SPLINE ? MF_CHECKED : MF_UNCHECKED));
   StopCurrent();

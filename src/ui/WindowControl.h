@@ -8,8 +8,35 @@
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <string>
+
+// The control kinds' styles. The values are fixed on purpose: the window
+// tests check them and the settings window's layout was drawn with them;
+// each expression is checked against the value it has always had.
+namespace control_style {
+constexpr DWORD CHILD = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
+constexpr DWORD STATIC = CHILD | SS_LEFT;
+constexpr DWORD EDIT = CHILD | WS_TABSTOP | ES_NOHIDESEL;
+constexpr DWORD BUTTON = CHILD | WS_TABSTOP | BS_DEFPUSHBUTTON;
+constexpr DWORD RADIO_BUTTON = CHILD | WS_TABSTOP | BS_AUTORADIOBUTTON;
+constexpr DWORD CHECK_BOX = CHILD | WS_TABSTOP | BS_AUTOCHECKBOX;
+constexpr DWORD COMBO_BOX =
+    CHILD | WS_VSCROLL | WS_TABSTOP | CBS_DROPDOWNLIST | CBS_AUTOHSCROLL | CBS_HASSTRINGS | CBS_DISABLENOSCROLL;
+constexpr DWORD TAB = CHILD | WS_TABSTOP;
+constexpr DWORD LIST_VIEW = CHILD | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP;
+constexpr DWORD PROGRESS = CHILD | PBS_SMOOTH;
+static_assert(STATIC == 0x54000000, "static style");
+static_assert(EDIT == 0x54010100, "edit style");
+static_assert(BUTTON == 0x54010001, "button style");
+static_assert(RADIO_BUTTON == 0x54010009, "radio button style");
+static_assert(CHECK_BOX == 0x54010003, "check box style");
+static_assert(COMBO_BOX == 0x54210A43, "combo box style");
+static_assert(TAB == 0x54010000, "tab style");
+static_assert(LIST_VIEW == 0x54310000, "list view style");
+static_assert(PROGRESS == 0x54000001, "progress style");
+}  // namespace control_style
 
 class CWindowControl {
  public:
@@ -80,7 +107,7 @@ class CWindowControl {
 
 class CWCStatic : public CWindowControl {
  public:
-  CWCStatic() : CWindowControl(0x54000000) {}
+  CWCStatic() : CWindowControl(control_style::STATIC) {}
   const char* GetClassName() const override { return "Static"; }
   void SetText(const std::string& text) { SetWindowTextTo(text); }
   std::string GetText() const { return GetWindowTextOf(); }
@@ -88,7 +115,7 @@ class CWCStatic : public CWindowControl {
 
 class CWCEdit : public CWindowControl {
  public:
-  CWCEdit() : CWindowControl(0x54010100) {}
+  CWCEdit() : CWindowControl(control_style::EDIT) {}
   const char* GetClassName() const override { return "Edit"; }
   // Replaces the whole text (as an undoable replacement of the selection);
   // lone line feeds become CR LF.
@@ -98,7 +125,7 @@ class CWCEdit : public CWindowControl {
 
 class CWCButton : public CWindowControl {
  public:
-  CWCButton() : CWindowControl(0x54010001) {}
+  CWCButton() : CWindowControl(control_style::BUTTON) {}
   const char* GetClassName() const override { return "Button"; }
   void SetText(const std::string& text) { SetWindowTextTo(text); }
 
@@ -108,21 +135,21 @@ class CWCButton : public CWindowControl {
 
 class CWCRadioButton : public CWCButton {
  public:
-  CWCRadioButton() : CWCButton(0x54010009) {}
+  CWCRadioButton() : CWCButton(control_style::RADIO_BUTTON) {}
   bool IsChecked() const;
   void SetChecked(bool checked);
 };
 
 class CWCCheckBox : public CWCButton {
  public:
-  CWCCheckBox() : CWCButton(0x54010003) {}
+  CWCCheckBox() : CWCButton(control_style::CHECK_BOX) {}
   bool IsChecked() const;
   void SetChecked(bool checked);
 };
 
 class CWCComboBox : public CWindowControl {
  public:
-  CWCComboBox() : CWindowControl(0x54210A43) {}
+  CWCComboBox() : CWindowControl(control_style::COMBO_BOX) {}
   const char* GetClassName() const override { return "ComboBox"; }
   // Deletes every entry.
   void Clear();
@@ -143,7 +170,7 @@ class CWCTab : public CWindowControl {
  public:
   using Callback = void (*)(int selected, void* context);
 
-  CWCTab() : CWindowControl(0x54010000) {}
+  CWCTab() : CWindowControl(control_style::TAB) {}
   const char* GetClassName() const override { return "SysTabControl32"; }
   void AddTab(const std::string& text, int index);
   int GetTabCount() const;
@@ -161,12 +188,12 @@ class CWCTab : public CWindowControl {
 
 class CWCListView : public CWindowControl {
  public:
-  CWCListView() : CWindowControl(0x54310000, WS_EX_CLIENTEDGE | WS_EX_WINDOWEDGE) {}
+  CWCListView() : CWindowControl(control_style::LIST_VIEW, WS_EX_CLIENTEDGE | WS_EX_WINDOWEDGE) {}
   const char* GetClassName() const override { return "SysListView32"; }
 };
 
 class CWCProgress : public CWindowControl {
  public:
-  CWCProgress() : CWindowControl(0x54000001) {}
+  CWCProgress() : CWindowControl(control_style::PROGRESS) {}
   const char* GetClassName() const override { return "msctls_progress32"; }
 };

@@ -5,7 +5,9 @@
 #include <cstring>
 #include <vector>
 
+#include "app/MapMemory.h"
 #include "TestUtil.h"
+#include "app/CaptureChoice.h"
 #include "settings/SoundConfig.h"
 #include "settings/SoundConfigData.h"
 
@@ -15,7 +17,6 @@ using Status = PacketChannel::Status;
 
 class FakeView : public IdleView {
  public:
-  const DeviceEntry& GetSelectedDevice() override { return device; }
   void RefreshChannelList() override { ++refreshes; }
   void ResetChannelList() override { ++resets; }
   void DrawLevels(const std::string& left, const std::string& right) override { levels.push_back(left + "|" + right); }
@@ -30,7 +31,6 @@ class FakeView : public IdleView {
   }
   void UpdateCaption() override { ++captions; }
 
-  DeviceEntry device{"Fixed Device", DeviceEntry::FIXED_DEVICE_ID};
   bool hasLinkControl = true;
   std::string linkText;
   int linkWrites = 0;
@@ -91,7 +91,7 @@ class FakeLink : public IdleLink, public PacketChannel {
 
 class FakeSource : public SoundCapture {
  public:
-  FakeSource() : SoundCapture(nullptr) {}
+  FakeSource() : SoundCapture(nullptr) { AddDevice("Fixed Device", DeviceEntry::FIXED_DEVICE_ID); }
   std::string GetName() const override { return "Fake"; }
   bool EnumerateDevices() override { return true; }
   bool Start(const DeviceEntry& device, int32_t outputRate, int32_t waveFormat) override {
@@ -122,16 +122,22 @@ class IdleTickTest : public ::testing::Test {
   void SetUp() override {
     UseTestResources();
     config.SetClock([this] { return clock; });
+    choice.Add(std::unique_ptr<SoundCapture>(&source));
+    choice.ChooseStartSource();
+    choice.RefreshDevices("");
   }
+  // The choice owns the source from SetUp on.
+  static FakeSource& MakeSource() { return *new FakeSource(); }
   uint32_t Token() { return config.GetRecord().streamToken; }
 
   TempDir folder;  // the program's folder: the auto-save file goes there
   FakeView view;
   FakeLink link;
   SoundConfig config{&link, false, folder.Path()};
-  FakeSource source;
-  SoundCapture* current = &source;
-  IdleTick idle{view, link, config, &current};
+  MapMemory memory;
+  CaptureChoice choice{memory};
+  FakeSource& source = MakeSource();
+  IdleTick idle{view, link, config, choice};
   uint32_t clock = 1000;
 };
 
@@ -168,15 +174,15 @@ TEST_F(IdleTickTest, StartWhileConnectedSendsTheRecordWithANewToken) {
 }
 
 TEST_F(IdleTickTest, LinkComingUpRenewsTheTokenAndSendsOnlyWhenStreaming) {
-  current = nullptr;  // no stream yet
+  CaptureChoice none{memory};  // no source yet
+  IdleTick early{view, link, config, none};
   link.script = {Status::CLOSE, Status::OPEN, Status::CONNECTED, Status::CONNECTED};
-  for (int i = 0; i < 4; ++i) idle.Run();
+  for (int i = 0; i < 4; ++i) early.Run();
   EXPECT_NE(Token(), 0u);
   EXPECT_EQ(link.Configs(), 0);
 
   // The next start sends the record, with yet another token.
   const uint32_t linkToken = Token();
-  current = &source;
   idle.Run();
   EXPECT_EQ(link.Configs(), 1);
   EXPECT_NE(Token(), linkToken);

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 
 #include "LinkTestUtil.h"
 #include "SimProcess.h"
@@ -86,18 +87,20 @@ class TestLinkSystem : public PlatformLinkSystem {
 
 class RecordingUi : public DownloadUi {
  public:
-  void RunDownloadDialog(SerialChannel& channel, void*, void*) override {
-    if (!channel.BeginDownload(&m_token)) return;
+  void PrepareDownloadDialog() override { m_ended.store(false); }
+  void RunDownloadDialog(void*, void*) override {
     while (!m_ended.load()) platform::SleepMs(5);
-    m_ended.store(false);
   }
-  void SetDownloadText(void*, const char* text) override { last = text; }
-  void EndDownloadDialog(void*) override { m_ended.store(true); }
+  void SetDownloadText(const char* text) override {
+    std::lock_guard<std::mutex> lock(m_textLock);
+    last = text;
+  }
+  void EndDownloadDialog() override { m_ended.store(true); }
   void StartLoader(const std::string&, const std::string&, void*) override {}
-  std::string last;
+  std::string last;  // read after the download has ended
 
  private:
-  int m_token = 0;
+  std::mutex m_textLock;
   std::atomic<bool> m_ended{false};
 };
 

@@ -9,7 +9,6 @@
 
 TEST(MutexTest, OwningThreadMayTakeItAgain) {
   Mutex mutex;
-  mutex.Create();
   ScopedMutex outer(mutex);
   {
     ScopedMutex inner(mutex);
@@ -43,7 +42,6 @@ void EnterOnce(void* context) {
 
 TEST(MutexTest, ExcludesOtherThreads) {
   Shared shared;
-  shared.mutex.Create();
   Thread a;
   Thread b;
   ASSERT_TRUE(a.Start(AddMany, &shared));
@@ -55,7 +53,6 @@ TEST(MutexTest, ExcludesOtherThreads) {
 
 TEST(MutexTest, AnotherThreadWaitsUntilReleased) {
   Shared shared;
-  shared.mutex.Create();
   Thread t;
   {
     ScopedMutex lock(shared.mutex);
@@ -67,24 +64,22 @@ TEST(MutexTest, AnotherThreadWaitsUntilReleased) {
   EXPECT_TRUE(shared.entered.load(std::memory_order_relaxed));
 }
 
-TEST(MutexTest, SecondCreationIsAnAssertion) {
-  EXPECT_EXIT(
-      {
-        Mutex mutex;
-        mutex.Create();
-        mutex.Create();
-      },
-      ::testing::ExitedWithCode(3), "m_hMutex == NULL, file Mutex");
-}
-
-TEST(MutexTest, CloseAllowsCreatingAgain) {
-  Mutex mutex;
-  mutex.Create();
-  EXPECT_TRUE(mutex.IsCreated());
-  mutex.Close();
-  EXPECT_FALSE(mutex.IsCreated());
-  mutex.Create();
-  EXPECT_TRUE(mutex.IsCreated());
+// A mutex locks from its construction on, and each one is its own: holding
+// one does not keep another thread out of a second.
+TEST(MutexTest, LocksFromConstructionAndEachIsItsOwn) {
+  Shared first;
+  Shared second;
+  Thread t;
+  {
+    ScopedMutex lock(first.mutex);
+    ASSERT_TRUE(t.Start(EnterOnce, &second));
+    t.Join();
+    EXPECT_TRUE(second.entered.load(std::memory_order_relaxed));
+  }
+  for (int i = 0; i < 100; ++i) {
+    Mutex made;
+    ScopedMutex lock(made);
+  }
 }
 
 TEST(ThreadTest, StartJoinAndRestart) {

@@ -88,7 +88,9 @@ TEST(Assertions, PassingAssertionDoesNothing) {
   SUCCEED();
 }
 
-TEST(LogLines, LogAtPrefixesSourceNameAndLine) {
+QUILL_LOG_TAG("DiagTest")
+
+TEST(LogLines, LogAtPrefixesTheFilesTagAndLine) {
   LogCapture capture;
   LOG_AT("OpenSio\n");
   int line = __LINE__ - 1;

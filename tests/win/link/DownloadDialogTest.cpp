@@ -146,7 +146,9 @@ struct Seen {
 } s_seen;
 
 int32_t HOSTIO_CALL SlowDownload(void*, const char*, hostio::DownloadProgressFn progress, void* context) {
-  HWND dialog = s_seen.ui->GetDialog();
+  // The thread starts before the dialog is up: wait for it.
+  HWND dialog = nullptr;
+  while ((dialog = s_seen.ui->GetDialog()) == nullptr) Sleep(5);
   for (uint64_t done = 0; done <= 5000; done += 1000) {
     progress(context, done, 5000);
     Sleep(80);
@@ -203,6 +205,48 @@ TEST(DownloadDialog, BoxDownloadShowsProgressAndEnds) {
   EXPECT_EQ(ui.GetDialog(), nullptr);
   EXPECT_FALSE(channel.IsDownloadRunning());
   EXPECT_NE(log.Text().find("5000/5000\nDownloadGo success\n"), std::string::npos) << log.Text();
+}
+
+int32_t HOSTIO_CALL QuickDownload(void*, const char*, hostio::DownloadProgressFn progress, void* context) {
+  progress(context, 7, 7);
+  return 1;
+}
+
+// The download may end before the dialog is up, or after: either way the
+// dialog ends, the thread is joined, and the next download works the same.
+TEST(DownloadDialog, ADownloadThatEndsBeforeTheDialogIsUpStillEndsIt) {
+  if (!HaveDisplay()) GTEST_SKIP() << "no display";
+  UseTestResources();
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  const std::string image = std::string(temp) + "quillon-dialog-quick.bxa";
+  FILE* f = fopen(image.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  fputs("image", f);
+  fclose(f);
+
+  FakeHostIo fake;
+  fake.listed = {12345678};
+  fake.downloadProgram = &QuickDownload;
+  PlatformLinkSystem system;
+  SerialChannel channel(system);
+  channel.Init(0, fake.MakeHostIo(system));
+  Win32DownloadUi ui;
+  channel.SetDownloadUi(&ui);
+  ASSERT_TRUE(channel.ConnectFirst(true));
+  LogCapture log;
+  for (int round = 0; round < 5; ++round) {
+    channel.DownloadGo(image, GetModuleHandleA(nullptr), nullptr);
+    EXPECT_EQ(ui.GetDialog(), nullptr);
+    EXPECT_FALSE(channel.IsDownloadRunning());
+  }
+  remove(image.c_str());
+  size_t successes = 0;
+  for (size_t at = log.Text().find("7/7\nDownloadGo success\n"); at != std::string::npos;
+       at = log.Text().find("7/7\nDownloadGo success\n", at + 1)) {
+    ++successes;
+  }
+  EXPECT_EQ(successes, 5u) << log.Text();
 }
 
 TEST(DownloadDialog, MissingImageShowsNoDialog) {

@@ -19,7 +19,8 @@
 
 #include "FakeHostIo.h"
 #include "TestUtil.h"
-#include "app/CaptureSources.h"
+#include "app/CaptureChoice.h"
+#include "app/RegistryMemory.h"
 #include "capture/CaptureServices.h"
 #include "capture/SoundCaptureWaveFile.h"
 #include "link/KAVHostIO.h"
@@ -150,17 +151,17 @@ class MainWindowTest : public ::testing::Test {
     channel->Init(0, host.MakeHostIo(linkSystem));
     config.reset(new SoundConfig(channel.get(), false, folder.Path()));
 
-    waveIn.reset(
-        new FakeSource("waveIn", {{"Fixed Device", DeviceEntry::FIXED_DEVICE_ID}, {"Mic A", 0}, {"Mic B", 1}}));
-    coreAudio.reset(new FakeSource("Core Audio", {}));
-    waveFile.reset(new SoundCaptureWaveFile(nullptr, CodecFunctions(), waveMessages, SystemClock()));
+    waveIn = new FakeSource("waveIn", {{"Fixed Device", DeviceEntry::FIXED_DEVICE_ID}, {"Mic A", 0}, {"Mic B", 1}});
+    sources.Add(std::unique_ptr<SoundCapture>(waveIn));
+    coreAudio = new FakeSource("Core Audio", {});
+    sources.Add(std::unique_ptr<SoundCapture>(coreAudio));
+    waveFile = new SoundCaptureWaveFile(nullptr, CodecFunctions(), waveMessages, SystemClock());
     waveFile->Initialize();
-    sources.list[0] = waveIn.get();
-    sources.list[1] = coreAudio.get();
-    sources.list[2] = waveFile.get();
-    sources.count = 3;
-    current = waveIn.get();
+    sources.AddWaveFile(std::unique_ptr<SoundCaptureWaveFile>(waveFile));
+    sources.ChooseStartSource();
   }
+
+  SoundCapture* Current() const { return sources.GetCurrent(); }
 
   void TearDown() override {
     window.reset();
@@ -186,7 +187,6 @@ class MainWindowTest : public ::testing::Test {
     MainWindow::Parts parts;
     parts.configWindow = configWindow.get();
     parts.sources = &sources;
-    parts.current = &current;
     parts.channel = channel.get();
     parts.config = config.get();
     parts.registry = &registry;
@@ -237,10 +237,11 @@ class MainWindowTest : public ::testing::Test {
   std::unique_ptr<SerialChannel> channel;
   std::unique_ptr<SoundConfig> config;
   NoMessages waveMessages;
-  std::unique_ptr<FakeSource> waveIn, coreAudio;
-  std::unique_ptr<SoundCaptureWaveFile> waveFile;
-  CaptureSources sources;
-  SoundCapture* current = nullptr;
+  RegistryMemory memory{registry};
+  CaptureChoice sources{memory};  // owns the three below
+  FakeSource* waveIn = nullptr;
+  FakeSource* coreAudio = nullptr;
+  SoundCaptureWaveFile* waveFile = nullptr;
   FakeDialogs dialogs;
   std::string logFolder;
   std::unique_ptr<ConfigWindow> configWindow;
@@ -391,7 +392,7 @@ TEST_F(MainWindowTest, ChoosingTheSameApiDoesNothing) {
   Choose(107, 0);
   EXPECT_EQ(waveIn->stops, stops);
   EXPECT_EQ(log.Text().find("Chapge API"), std::string::npos);
-  EXPECT_EQ(current, waveIn.get());
+  EXPECT_EQ(Current(), waveIn);
 }
 
 TEST_F(MainWindowTest, ApiChangeStopsTheSourceAndShowsNoDeviceFound) {
@@ -400,7 +401,7 @@ TEST_F(MainWindowTest, ApiChangeStopsTheSourceAndShowsNoDeviceFound) {
   LogCapture log;
   const int stops = waveIn->stops;
   Choose(107, 1);
-  EXPECT_EQ(current, coreAudio.get());
+  EXPECT_EQ(Current(), coreAudio);
   EXPECT_EQ(waveIn->stops, stops + 1);
   EXPECT_NE(log.Text().find("Chapge API Core Audio\n"), std::string::npos);
   EXPECT_EQ(RegistryString(registry, "API"), "Core Audio");
@@ -482,7 +483,7 @@ TEST_F(MainWindowTest, AnUpperCaseWavIsLoadedAsASettingsFile) {
   // Taken for a settings file, which it is not: the settings model's message.
   ASSERT_EQ(dialogs.messages.size(), 1u);
   EXPECT_NE(dialogs.messages[0].find("X.WAV"), std::string::npos);
-  EXPECT_EQ(current, waveIn.get());
+  EXPECT_EQ(Current(), waveIn);
   EXPECT_TRUE(waveMessages.shown.empty());
   EXPECT_EQ(waveFile->GetFileName(), "");
 
@@ -508,7 +509,7 @@ TEST_F(MainWindowTest, TwoDroppedWaveFilesTheLastAcceptedStays) {
                reinterpret_cast<WPARAM>(MakeDrop({folder.File("one.wav"), folder.File("two.wav")})), 0);
   EXPECT_EQ(waveFile->GetFileName(), "two.wav");
   EXPECT_EQ(waveFile->GetFrameCount(), 8820u);
-  EXPECT_EQ(current, waveFile.get());
+  EXPECT_EQ(Current(), waveFile);
   EXPECT_EQ(Selection(107), 2);
   EXPECT_EQ(RegistryString(registry, "API"), "WaveFile");
   EXPECT_NE(log.Text().find("Chapge API WaveFile\n"), std::string::npos);
@@ -582,7 +583,7 @@ TEST_F(MainWindowTest, SettingsWindowOpensOnceFollowsDefaultsTakesDropsAndCloses
   // A file dropped on the settings window goes the main window's way.
   folder.Write("two.wav", WaveBytes(441));
   SendMessageA(settings, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({folder.File("two.wav")})), 0);
-  EXPECT_EQ(current, waveFile.get());
+  EXPECT_EQ(Current(), waveFile);
 
   SendMessageA(Hwnd(), WM_CLOSE, 0, 0);
   EXPECT_FALSE(configWindow->Exists());

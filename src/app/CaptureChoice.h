@@ -1,0 +1,153 @@
+// The program's capture sources and the user's choice among them: the
+// sources in their order (owned), the current one (the one streamed), its
+// chosen device and channel, and the memory of those choices from one run to
+// the next. Portable: the main window shows it and hands it the user's
+// picks, the idle tick keeps its current source running, and the settings
+// model stops that source through it.
+//
+// Main thread only, as are the views it tells of changes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "capture/SoundCapture.h"
+#include "settings/SoundConfig.h"
+
+class SoundCaptureWaveFile;
+
+// Remembered choices by name: the program's registry key in the program, a
+// map in tests. Names: "API" (the current source), a source's name (its
+// device), "<source>@<device>" (the device's channel).
+class ChoiceMemory {
+ public:
+  virtual ~ChoiceMemory() = default;
+  // False when nothing is stored under name.
+  virtual bool Recall(const std::string& name, std::string* value) = 0;
+  virtual void Remember(const std::string& name, const std::string& value) = 0;
+};
+
+// What is told of a change; the main window redraws its selectors.
+class CaptureChoiceView {
+ public:
+  virtual ~CaptureChoiceView() = default;
+  // Another source became current (before its device list is refreshed).
+  virtual void OnSourceChanged(SoundCapture& source) = 0;
+  // The device list or the chosen device changed.
+  virtual void OnDevicesChanged() = 0;
+  // The channel list or the chosen channel changed.
+  virtual void OnChannelsChanged() = 0;
+};
+
+class CaptureChoice : public ConfigCapture {
+ public:
+  static constexpr int32_t MAX_SOURCES = 4;
+
+  // How a selector shows its list.
+  enum class ListShown {
+    DISABLED,    // channels only: the source has none; an empty, disabled list
+    NONE_FOUND,  // one entry, "No Device Found" or "No Channel Found"
+    LISTED,      // the entries of GetDevices / GetChannels
+  };
+
+  // memory (not owned) outlives the choice.
+  explicit CaptureChoice(ChoiceMemory& memory);
+  CaptureChoice(const CaptureChoice&) = delete;
+  CaptureChoice& operator=(const CaptureChoice&) = delete;
+  // Stops every source, then deletes them.
+  ~CaptureChoice() override;
+
+  // Appends a source in the program's order; false (the source deleted) when
+  // all MAX_SOURCES places are taken. The wave-file source is added with
+  // AddWaveFile, so that dropped files find it.
+  bool Add(std::unique_ptr<SoundCapture> source);
+  bool AddWaveFile(std::unique_ptr<SoundCaptureWaveFile> source);
+  // Stops and deletes every source; no source is current afterwards.
+  void Clear();
+
+  int32_t GetCount() const { return static_cast<int32_t>(m_sources.size()); }
+  SoundCapture* GetSource(int32_t index) const;
+  SoundCapture* GetCurrent() const { return m_current; }
+  int32_t GetCurrentIndex() const;
+  // The wave-file source and its place, or null and -1.
+  SoundCaptureWaveFile* GetWaveFile() const { return m_waveFile; }
+  int32_t GetWaveFileIndex() const;
+
+  // The views told of changes (not owned); a view removes itself before it goes.
+  void AddView(CaptureChoiceView* view);
+  void RemoveView(CaptureChoiceView* view);
+
+  // Start-up: walks the sources in order and takes the first with a device,
+  // or a later one with a device whose name is exactly the remembered "API";
+  // the first source when none has a device. The choice is remembered.
+  void ChooseStartSource();
+  // The user picks source index: the old source stops and its device is
+  // remembered, the new one becomes current and is remembered, and its device
+  // list is refreshed preferring its remembered device. False when index is
+  // not a source or is already current.
+  bool SelectSource(int32_t index);
+  void StopCurrent();
+
+  // --- Devices of the current source ---------------------------------------
+  // Enumerates the current source's devices afresh and chooses the last one
+  // named preferred, else the first named as the previous choice, else the
+  // first. A different choice stops the source and is remembered.
+  void RefreshDevices(const std::string& preferred);
+  // The same preferring the device remembered for the current source.
+  void RefreshDevicesFromMemory();
+  // The user picks entry index of the shown list.
+  void SelectDevice(int32_t index);
+  ListShown GetDevicesShown() const { return m_devicesShown; }
+  // The listed entries: the source's devices without those of NO_DEVICE_ID.
+  const std::vector<DeviceEntry>& GetDevices() const { return m_devices; }
+  int32_t GetDeviceIndex() const { return m_deviceIndex; }
+  const DeviceEntry& GetSelectedDevice() const { return m_selectedDevice; }
+
+  // --- Channels of the chosen device ---------------------------------------
+  // After a start: lists the source's channels, preferring the one
+  // remembered for the source and device.
+  void RefreshChannels();
+  // After a failed start: no channel chosen.
+  void ResetChannels();
+  void SelectChannel(int32_t index);
+  ListShown GetChannelsShown() const { return m_channelsShown; }
+  const std::vector<DeviceEntry>& GetChannels() const { return m_channels; }
+  int32_t GetChannelIndex() const { return m_channelIndex; }
+  const DeviceEntry& GetSelectedChannel() const { return m_selectedChannel; }
+
+  // ConfigCapture: the settings model's view of the current source.
+  void StopCapture() override;
+  int32_t GetInputRate() override;
+
+ private:
+  bool Append(std::unique_ptr<SoundCapture> source);
+  // The entries of a list whose id is not NO_DEVICE_ID, in order.
+  static std::vector<DeviceEntry> Listed(const SoundCapture& source, bool channels);
+  // The entry to select: the last named preferred, else the first named
+  // previous, else the first.
+  static int32_t ChooseEntry(const std::vector<DeviceEntry>& listed, const std::string& preferred,
+                             const std::string& previous);
+  std::string ChannelKey() const;
+  std::string Recall(const std::string& name);
+  void TellSourceChanged(SoundCapture& source);
+  void TellDevicesChanged();
+  void TellChannelsChanged();
+
+  ChoiceMemory& m_memory;
+  std::vector<std::unique_ptr<SoundCapture>> m_sources;
+  SoundCapture* m_current = nullptr;           // one of m_sources, or null
+  SoundCaptureWaveFile* m_waveFile = nullptr;  // one of m_sources, or null
+  std::vector<CaptureChoiceView*> m_views;
+
+  ListShown m_devicesShown = ListShown::NONE_FOUND;
+  std::vector<DeviceEntry> m_devices;
+  int32_t m_deviceIndex = 0;
+  DeviceEntry m_selectedDevice;
+
+  ListShown m_channelsShown = ListShown::DISABLED;
+  std::vector<DeviceEntry> m_channels;
+  int32_t m_channelIndex = 0;
+  DeviceEntry m_selectedChannel;
+};

@@ -1,0 +1,82 @@
+// The debugger session: finding the development kit's debugger through the
+// host-I/O library, connecting and disconnecting it, dropping one that is no
+// longer listed after a library failure, and its serial number (the KMC
+// vendor's library for the KMC debugger). Portable.
+//
+// Main thread, except that a capture worker whose write failed may drop a
+// vanished debugger (through the packet link's failure report). Every
+// operation holds the packet link's lock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "link/HostIo.h"
+#include "link/PacketLink.h"
+#include "platform/Mutex.h"
+
+class CKAVHostIO;
+class LinkSystem;
+
+class DebuggerSession : public LinkFailureHandler {
+ public:
+  // link and system (not owned) outlive the session.
+  DebuggerSession(PacketLink& link, LinkSystem& system);
+  DebuggerSession(const DebuggerSession&) = delete;
+  DebuggerSession& operator=(const DebuggerSession&) = delete;
+
+  // The library table (not owned; null: every slot missing).
+  void Bind(const CKAVHostIO* hostIo);
+  // Disconnects, frees the vendor's library and forgets the debugger; the
+  // table is unbound.
+  void Shutdown();
+
+  // Connects the first debugger found (main window creation, resultIfNone
+  // true). No debugger: resultIfNone. A debugger that refuses: false.
+  bool ConnectFirst(bool resultIfNone);
+  // The File menu's Connect. listedOnly is set when the direct lookup found
+  // nothing but the listing still holds debuggers; the caller then skips the
+  // automatic download, and shows no error on false.
+  bool Reconnect(bool& listedOnly);
+  // The File menu's Disconnect.
+  void Disconnect();
+  // After a library failure: drops the debugger when it is no longer listed.
+  void DisconnectIfNotFound();
+  void OnLinkFailure() override { DisconnectIfNotFound(); }
+  bool IsDebuggerListed();
+  // Recomputes the serial-number text of the connected debugger.
+  void UpdateSerial();
+  // The debugger's name for the window caption ("Not connected" while
+  // DISCONNECTED).
+  std::string GetDisplayName();
+
+  // The library is the debugger box's (not the KMC proxy).
+  bool IsBox() const;
+  // The box handle and its downloadProgram, when the library hands out a
+  // usable box; false otherwise.
+  bool GetBox(void** box, hostio::DownloadProgramFn* download) const;
+
+  PacketChannel::Status GetStatus() const { return m_link.GetStatus(); }
+  uint32_t GetDebuggerId() const { return m_debuggerId.load(std::memory_order_relaxed); }
+  std::string GetSerial() const;
+
+ private:
+  const HostIoFunctions& Fn() const;
+  void SetSerial(const std::string& serial);
+  // host_find(address of the id, 0) > 0: a debugger is there and its id stored.
+  bool FindOne();
+  // host_find over the 16-entry list, or -1 without the slot.
+  int32_t FindList(int32_t* ids);
+  bool ConnectFound();
+
+  PacketLink& m_link;
+  LinkSystem& m_system;
+  const CKAVHostIO* m_hostIo = nullptr;  // not owned
+  // Written under the link's lock, also by a capture worker whose failed
+  // write drops a vanished debugger; read by the caption without it.
+  std::atomic<uint32_t> m_debuggerId{0};
+  mutable Mutex m_serialMutex;  // guards m_serial only; never held across a library call
+  std::string m_serial;
+  void* m_loadrun = nullptr;  // owned library handle; loaded on first need
+};

@@ -1,0 +1,117 @@
+#include "link/ProgramDownload.h"
+
+#include <cstdio>
+
+#include "link/DebuggerSession.h"
+#include "link/DownloadUi.h"
+#include "link/LinkSystem.h"
+#include "platform/Platform.h"
+#include "support/Log.h"
+#include "support/Shell.h"
+#include "support/Strings.h"
+
+// The download's lines keep the tag "SerialChannel", the file they were first
+// printed from: log readers and the device team's notes match it.
+QUILL_LOG_TAG("SerialChannel")
+
+ProgramDownload::ProgramDownload(DebuggerSession& session, LinkSystem& system)
+    : m_session(session), m_system(system) {}
+
+void ProgramDownload::Go(const std::string& path, void* instance, void* parent) {
+  if (m_thread.IsStarted()) return;  // one download at a time
+  if (!m_system.IsReadable(path.c_str())) {
+    LOG_AT("DownloadGo file \"%s\"not exist\n", path.c_str());
+    return;
+  }
+  if (m_session.IsBox()) {
+    GoBox(path, instance, parent);
+  } else {
+    GoLoader(path, parent);
+  }
+}
+
+void ProgramDownload::GoBox(const std::string& path, void* instance, void* parent) {
+  void* box = nullptr;
+  hostio::DownloadProgramFn download = nullptr;
+  if (!m_session.GetBox(&box, &download) || box == nullptr) return;
+  LOG_AT("DownloadGo QD-KAV-BOX\n");
+  m_file = path;
+  if (m_ui != nullptr) m_ui->PrepareDownloadDialog();
+  if (!m_thread.Start(&ProgramDownload::ThreadEntry, this)) {
+    Log("CreateThread failed: last error is %u\n", platform::LastError());
+    return;
+  }
+  // The dialog returns when the thread has ended it (at once when it ended
+  // before the dialog came up).
+  if (m_ui != nullptr) m_ui->RunDownloadDialog(instance, parent);
+  m_thread.Join();
+}
+
+void ProgramDownload::GoLoader(const std::string& path, void* parent) {
+  const std::string serial = m_session.GetSerial();
+  if (serial.empty()) return;
+  const std::string tool =
+      m_system.ExpandStartupText(LinkSystem::JoinPath({"%KAVSDK_ROOT%", "tools", "CommandLineTools", "kav_loadrun32.exe"}));
+  if (!m_system.IsReadable(tool.c_str())) {
+    LOG_AT("DownloadGo loadrun \"%s\"not exist\n", tool.c_str());
+    return;
+  }
+  std::string parameters = "\"";
+  parameters += path;
+  parameters += "\" -d ";
+  parameters += serial;
+  parameters += " -c esc -c reset --no-wait";
+  if (m_ui != nullptr) {
+    m_ui->StartLoader(tool, parameters, parent);
+  } else {
+    CShell shell;
+    shell.SetFile(tool);
+    shell.SetParameters(parameters);
+    shell.Execute(false);
+  }
+}
+
+bool ProgramDownload::AutoLoad(uint32_t autoLoad, const std::string& programFolder, void* instance, void* parent) {
+  if (autoLoad == 0 || m_session.GetStatus() == PacketChannel::Status::DISCONNECTED) return false;
+  std::string path;
+  if (programFolder.empty()) {
+    path = MakeAbsolute("Quillon.bxa");
+  } else {
+    path = programFolder;
+    const char last = path.back();
+    if (last != '\\' && last != '/') path += LinkSystem::Separator();
+    path += "Quillon.bxa";
+  }
+  Go(path, instance, parent);
+  return true;
+}
+
+void ProgramDownload::ThreadEntry(void* context) {
+  static_cast<ProgramDownload*>(context)->RunThread();
+}
+
+// The download thread: only the box interface and the dialog's reports.
+void ProgramDownload::RunThread() {
+  void* box = nullptr;
+  hostio::DownloadProgramFn download = nullptr;
+  if (m_session.GetBox(&box, &download)) {
+    if (download == nullptr || box == nullptr) {
+      Log("DownloadGo %s\n", "failed");
+    } else {
+      const int32_t r = download(box, m_file.c_str(), &ProgramDownload::Progress, this);
+      Log("DownloadGo %s\n", r != 0 ? "success" : "failed");
+    }
+  }
+  if (m_ui != nullptr) m_ui->EndDownloadDialog();
+}
+
+int32_t HOSTIO_CALL ProgramDownload::Progress(void* context, uint64_t done, uint64_t total) {
+  Log("%llu/%llu\n", static_cast<unsigned long long>(done), static_cast<unsigned long long>(total));
+  // Two 20-digit numbers, the slash and the terminator.
+  char text[48];
+  snprintf(text, sizeof(text), "%llu/%llu", static_cast<unsigned long long>(done),
+           static_cast<unsigned long long>(total));
+  auto* self = static_cast<ProgramDownload*>(context);
+  if (self != nullptr && self->m_ui != nullptr) self->m_ui->SetDownloadText(text);
+  return 1;
+}

@@ -1,0 +1,58 @@
+// Downloading and starting a program image on the device: through the
+// debugger box's interface on a thread of its own, with progress reported to
+// the user interface's download dialog, or for the KMC debugger by starting
+// the SDK's loader tool. Portable.
+//
+// Main thread, except the download thread, which only calls the box
+// interface and the dialog's reports; it takes no lock and leaves the
+// channel's state alone.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "link/HostIo.h"
+#include "platform/Thread.h"
+
+class DebuggerSession;
+class DownloadUi;
+class LinkSystem;
+
+class ProgramDownload {
+ public:
+  // session and system (not owned) outlive the download.
+  ProgramDownload(DebuggerSession& session, LinkSystem& system);
+  ProgramDownload(const ProgramDownload&) = delete;
+  ProgramDownload& operator=(const ProgramDownload&) = delete;
+
+  // The user interface (not owned); null: a box download runs without
+  // dialog and the loader tool starts through CShell.
+  void SetUi(DownloadUi* ui) { m_ui = ui; }
+
+  // Downloads and starts a program image: through the box interface with the
+  // modal download dialog (returns when the download has ended), or for the
+  // KMC debugger with the SDK's loader tool. instance and parent: the
+  // program's module and the owner window.
+  void Go(const std::string& path, void* instance, void* parent);
+  // Downloads "Quillon.bxa" from programFolder (empty: the program's own
+  // folder) when autoLoad is non-zero and a debugger is connected. True when
+  // a download was started.
+  bool AutoLoad(uint32_t autoLoad, const std::string& programFolder, void* instance, void* parent);
+
+  bool IsRunning() const { return m_thread.IsStarted(); }
+
+  // The box interface's progress callback; context is the download.
+  static int32_t HOSTIO_CALL Progress(void* context, uint64_t done, uint64_t total);
+
+ private:
+  void GoBox(const std::string& path, void* instance, void* parent);
+  void GoLoader(const std::string& path, void* parent);
+  static void ThreadEntry(void* context);
+  void RunThread();
+
+  DebuggerSession& m_session;
+  LinkSystem& m_system;
+  DownloadUi* m_ui = nullptr;  // not owned
+  std::string m_file;          // the image; set before the thread starts
+  Thread m_thread;             // the download thread while it runs
+};
