@@ -17,9 +17,7 @@ constexpr const char* kSeparator = "/";
 #endif
 }  // namespace
 
-LogFile::LogFile(Stamp stamp, uint64_t sizeLimit) : m_stamp(std::move(stamp)), m_sizeLimit(sizeLimit) {
-  m_lock.Create();
-}
+LogFile::LogFile(Stamp stamp, uint64_t sizeLimit) : m_stamp(std::move(stamp)), m_sizeLimit(sizeLimit) {}
 
 LogFile::~LogFile() {
   Close();
