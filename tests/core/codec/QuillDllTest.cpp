@@ -145,6 +145,9 @@ constexpr uint32_t AdxDelayFrames(uint32_t firstFrames) {
   return 2048 - (firstFrames < 1024 ? firstFrames : 1024);
 }
 
+// The test signal's SNR after one ADX pass measured 34.3 to 36.4 dB.
+constexpr double ADX_SNR_FLOOR_DB = 31.0;
+
 // SNR in dB of out[from + delay ..] against in[from ..] up to `to` (frames).
 double DelayedSnrDb(const std::vector<int16_t>& in, const std::vector<int16_t>& out, int channels, size_t from,
                     size_t to, size_t delay) {
@@ -190,7 +193,7 @@ TEST(QuillDllTest, AdxDelayIsConstantAfterTheFirstSliceWhateverTheCallSizes) {
         EXPECT_EQ(RunAdx(in, channels, group[k]), reference) << channels << " channels, calls from " << group[k][0];
       }
       // And what comes out is the input after coding noise.
-      EXPECT_GT(DelayedSnrDb(in, reference, channels, start, frames, delay), 20.0) << channels;
+      EXPECT_GT(DelayedSnrDb(in, reference, channels, start, frames, delay), ADX_SNR_FLOOR_DB) << channels;
     }
   }
   EXPECT_EQ(AdxDelayFrames(654), 1394u);  // 20 ms calls at 32728 Hz: 42.6 ms
@@ -202,8 +205,8 @@ TEST(QuillDllTest, AdxFirstSliceComesOutAtOnce) {
     const std::vector<int16_t> in = TestSignal(frames, channels, 3, 15000.0);
     for (uint32_t first : {654u, 1024u}) {
       const std::vector<int16_t> out = RunAdx(in, channels, {first, 500});
-      EXPECT_GT(DelayedSnrDb(in, out, channels, 0, first, 0), 20.0) << first;
-      EXPECT_GT(DelayedSnrDb(in, out, channels, first, frames, AdxDelayFrames(first)), 20.0) << first;
+      EXPECT_GT(DelayedSnrDb(in, out, channels, 0, first, 0), ADX_SNR_FLOOR_DB) << first;
+      EXPECT_GT(DelayedSnrDb(in, out, channels, first, frames, AdxDelayFrames(first)), ADX_SNR_FLOOR_DB) << first;
     }
   }
 }
