@@ -119,17 +119,18 @@ void SoundCapture::SendAdpcm(int16_t* frames, int32_t count) {
     QASSERT(m_prevPcmSamples == ADPCM_CUT_SAMPLES);
   }
 
-  if (count >= 2 * ADPCM_CUT_SAMPLES) {
-    // The block's last 200 frames, as captured, are the next block's history.
-    const int16_t* tail = frames + static_cast<size_t>(count - 2 * ADPCM_CUT_SAMPLES) * CHANNELS;
-    m_adpcmSaved.assign(tail, tail + historySamples);
-    m_adpcm->EncodeDecode(frames, count, CHANNELS, m_prevPcm.get(), ADPCM_CUT_SAMPLES);
-    memcpy(m_prevPcm.get(), m_adpcmSaved.data(), historySamples * sizeof(int16_t));
+  // The next block's history is the last 200 frames of this history and the
+  // block, as captured. A block shorter than that (a partial flush) goes
+  // through the same delay line, so the stream stays continuous.
+  const size_t blockSamples = static_cast<size_t>(count) * CHANNELS;
+  if (blockSamples >= historySamples) {
+    m_adpcmSaved.assign(frames + (blockSamples - historySamples), frames + blockSamples);
   } else {
-    // Too short for the pass: sent as it is, and the next block starts from
-    // silence.
-    memset(m_prevPcm.get(), 0, historySamples * sizeof(int16_t));
+    m_adpcmSaved.assign(m_prevPcm.get() + blockSamples, m_prevPcm.get() + historySamples);
+    m_adpcmSaved.insert(m_adpcmSaved.end(), frames, frames + blockSamples);
   }
+  m_adpcm->EncodeDecode(frames, count, CHANNELS, m_prevPcm.get(), ADPCM_CUT_SAMPLES);
+  memcpy(m_prevPcm.get(), m_adpcmSaved.data(), historySamples * sizeof(int16_t));
   Write(frames, static_cast<size_t>(count) * BYTES_PER_FRAME);
 }
 

@@ -29,10 +29,11 @@ bool SoundCaptureWaveFile::EnumerateDevices() {
 bool SoundCaptureWaveFile::LoadWaveFile(const std::string& path) {
   WaveData wave;
   std::string reason;
-  if (!ReadWaveFile(path, &wave, &reason)) {
+  WaveFault fault = WaveFault::None;
+  if (!ReadWaveFile(path, &wave, &reason, &fault)) {
     Log("WaveFile: %s: %s\n", path.c_str(), reason.c_str());
-    m_messages.ShowError(GetOwnerWindow(), LoadResourceString(IDS_NOT_SUPPORTED_FORMAT),
-                         LoadResourceString(IDS_APP_NAME));
+    const uint32_t text = fault == WaveFault::TooLarge ? IDS_WAVE_FILE_TOO_LARGE : IDS_NOT_SUPPORTED_FORMAT;
+    m_messages.ShowError(GetOwnerWindow(), LoadResourceString(text), LoadResourceString(IDS_APP_NAME));
     return false;
   }
 

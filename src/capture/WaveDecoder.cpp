@@ -42,6 +42,11 @@ bool Fail(std::string* reason, const char* text) {
   return false;
 }
 
+bool TooLarge(std::string* reason, WaveFault* fault, const char* text) {
+  if (fault != nullptr) *fault = WaveFault::TooLarge;
+  return Fail(reason, text);
+}
+
 enum class SampleType { Integer, Float32, Float64 };
 
 struct Layout {
@@ -117,7 +122,11 @@ bool ReadLayout(const uint8_t* data, size_t size, Layout* layout, std::string* r
 
   SampleType type = SampleType::Integer;
   if (tag == TAG_PCM) {
-    if (bits != 8 && bits != 16) return Fail(reason, "integer PCM must have 8 or 16 bits per sample");
+    // 24- and 32-bit integer files are often written with the plain tag
+    // rather than the extensible one; they are read alike.
+    if (bits != 8 && bits != 16 && bits != 24 && bits != 32) {
+      return Fail(reason, "integer PCM must have 8, 16, 24 or 32 bits per sample");
+    }
   } else if (tag == TAG_FLOAT) {
     if (bits != 32 && bits != 64) return Fail(reason, "float samples must have 32 or 64 bits");
     type = bits == 32 ? SampleType::Float32 : SampleType::Float64;
@@ -148,30 +157,55 @@ bool ReadLayout(const uint8_t* data, size_t size, Layout* layout, std::string* r
   return true;
 }
 
-// Finds the first "data" chunk after the format chunk.
+// A chunk header can start at pos: 8 bytes inside the file, and an id of
+// four printable characters.
+bool LooksLikeChunk(const uint8_t* data, size_t size, uint64_t pos) {
+  if (pos + 8 > size) return false;
+  for (int i = 0; i < 4; ++i) {
+    if (data[pos + i] < 0x20 || data[pos + i] > 0x7E) return false;
+  }
+  return true;
+}
+
+// Where the chunk after one ending at end starts. Chunks of odd size are
+// followed by a pad byte; writers that leave it out exist too, so the padded
+// position is taken when a chunk header stands there, else the unpadded one.
+uint64_t NextChunk(const uint8_t* data, size_t size, uint64_t end) {
+  if ((end & 1) == 0) return end;
+  if (LooksLikeChunk(data, size, end + 1) || !LooksLikeChunk(data, size, end)) return end + 1;
+  return end;
+}
+
+// Finds the first "data" chunk after the format chunk. A "data" chunk that
+// claims more bytes than the file holds (a recording cut short) is taken
+// with the bytes present.
 bool FindData(const uint8_t* data, size_t size, size_t* dataOffset, uint32_t* dataBytes, std::string* reason) {
   const uint64_t riffEnd = static_cast<uint64_t>(ReadU32(data + 4)) + 8;
-  uint64_t pos = 20 + static_cast<uint64_t>(ReadU32(data + 16));
-  if (pos >= size) return Fail(reason, "the format chunk runs past the end of the file");
+  const uint64_t formatEnd = 20 + static_cast<uint64_t>(ReadU32(data + 16));
+  if (formatEnd >= size) return Fail(reason, "the format chunk runs past the end of the file");
+  uint64_t pos = NextChunk(data, size, formatEnd);
   for (;;) {
     if (pos + 8 > size) return Fail(reason, "no data chunk");
     if (pos >= riffEnd) return Fail(reason, "no data chunk inside the RIFF chunk");
-    const int32_t chunkSize = static_cast<int32_t>(ReadU32(data + pos + 4));
-    if (chunkSize < 0) return Fail(reason, "negative chunk size");
-    const uint64_t end = pos + 8 + static_cast<uint64_t>(chunkSize);
-    if (end > size || end > riffEnd) return Fail(reason, "a chunk runs past the end of the file");
+    const uint32_t chunkSize = ReadU32(data + pos + 4);
+    const uint64_t end = pos + 8 + chunkSize;
     if (memcmp(data + pos, "data", 4) == 0) {
+      // A RIFF chunk that ends inside the file bounds its data chunk; one
+      // that runs past the end belongs to a file cut short like its data.
+      if (end > riffEnd && riffEnd <= size) return Fail(reason, "the data chunk runs past the end of the RIFF chunk");
       *dataOffset = static_cast<size_t>(pos + 8);
-      *dataBytes = static_cast<uint32_t>(chunkSize);
+      *dataBytes = static_cast<uint32_t>(end <= size ? chunkSize : size - (pos + 8));
       return true;
     }
-    pos = end;
+    if (end > size || end > riffEnd) return Fail(reason, "a chunk runs past the end of the file");
+    pos = NextChunk(data, size, end);
   }
 }
 
 }  // namespace
 
-bool DecodeWave(const uint8_t* data, size_t size, WaveData* out, std::string* reason) {
+bool DecodeWave(const uint8_t* data, size_t size, WaveData* out, std::string* reason, WaveFault* fault) {
+  if (fault != nullptr) *fault = WaveFault::Unsupported;
   out->samples.clear();
   out->frames = 0;
   out->samplingRate = 0;
@@ -184,12 +218,13 @@ bool DecodeWave(const uint8_t* data, size_t size, WaveData* out, std::string* re
   if (!FindData(data, size, &dataOffset, &dataBytes, reason)) return false;
 
   const uint32_t frames = dataBytes / layout.blockAlign;
-  if (static_cast<uint64_t>(frames) * 4 > WAVE_MAX_DECODED_BYTES) return Fail(reason, "the file is too large");
+  if (static_cast<uint64_t>(frames) * 4 > WAVE_MAX_DECODED_BYTES)
+    return TooLarge(reason, fault, "the file is too large");
   try {
     out->samples.resize(static_cast<size_t>(frames) * 2);
   } catch (const std::bad_alloc&) {
     out->samples.clear();
-    return Fail(reason, "the file is too large to decode into memory");
+    return TooLarge(reason, fault, "the file is too large to decode into memory");
   }
 
   const uint8_t* frame = data + dataOffset;
@@ -201,24 +236,27 @@ bool DecodeWave(const uint8_t* data, size_t size, WaveData* out, std::string* re
   }
   out->frames = frames;
   out->samplingRate = ReadU32(data + 24);
+  if (fault != nullptr) *fault = WaveFault::None;
   return true;
 }
 
-bool ReadWaveFile(const std::string& path, WaveData* out, std::string* reason) {
+bool ReadWaveFile(const std::string& path, WaveData* out, std::string* reason, WaveFault* fault) {
+  if (fault != nullptr) *fault = WaveFault::Unsupported;
   out->samples.clear();
   out->frames = 0;
   out->samplingRate = 0;
   CFile file;
   if (!file.Open(path.c_str(), "rb")) return Fail(reason, "the file cannot be opened");
   const int32_t size = file.GetSize();
-  if (size < 0) return Fail(reason, "the file cannot be read or is too large");
-  if (static_cast<size_t>(size) > WAVE_MAX_FILE_BYTES) return Fail(reason, "the file is too large");
+  // An open file whose size cannot be told is past what a long counts (2 GiB).
+  if (size < 0) return TooLarge(reason, fault, "the file is too large");
+  if (static_cast<size_t>(size) > WAVE_MAX_FILE_BYTES) return TooLarge(reason, fault, "the file is too large");
   std::vector<uint8_t> bytes;
   try {
     if (!file.ReadAll(size, bytes)) return Fail(reason, "the file cannot be read");
   } catch (const std::bad_alloc&) {
-    return Fail(reason, "the file is too large to read into memory");
+    return TooLarge(reason, fault, "the file is too large to read into memory");
   }
   file.Close();
-  return DecodeWave(bytes.data(), bytes.size(), out, reason);
+  return DecodeWave(bytes.data(), bytes.size(), out, reason, fault);
 }

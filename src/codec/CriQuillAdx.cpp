@@ -12,6 +12,7 @@ CriQuillAdx::CriQuillAdx()
       m_decoder(nullptr),
       m_channels(0),
       m_servicesStarted(false),
+      m_started(false),
       m_errorCount(0),
       m_inputRing{},
       m_streamRing(nullptr),
@@ -153,24 +154,36 @@ uint32_t CriQuillAdx::Process(int16_t* out, uint32_t outFrames, const int16_t* i
   return QuillDll::RESULT_SUCCESS;
 }
 
-// Queues one slice behind what the pipeline holds and takes out as many
-// frames from its far end.
+// Puts one slice into the pipeline and takes out as many frames from its far
+// end. The first slice overwrites the start of the primed silence (the
+// encoder has read none of it yet); later ones queue behind what is there.
 void CriQuillAdx::Slice(int16_t* out, const int16_t* in, uint32_t frames) {
   const auto bytes = static_cast<int32_t>(frames * 2);
-  // Make room in the input rings: the encoder drains them into the stream.
-  while (!InputHasRoom(bytes) && Pump()) {
-  }
   const size_t stride = static_cast<size_t>(m_channels);
-  for (int c = 0; c < m_channels; ++c) {
-    const int16_t* from = in + c;
-    int32_t left = bytes;
-    while (left > 0) {
+  if (!m_started) {
+    m_started = true;
+    for (int c = 0; c < m_channels; ++c) {
       SjChunk chunk;
-      SJ_TakeChunk(m_inputRing[c], SJ_LIN_FREE, left, &chunk);
-      if (chunk.len <= 0) break;  // only if the pipeline were stuck: the rest is dropped
+      SJ_TakeChunk(m_inputRing[c], SJ_LIN_DATA, bytes, &chunk);
+      const int16_t* from = in + c;
       for (int32_t at = 0; at + 1 < chunk.len; at += 2, from += stride) std::memcpy(chunk.data + at, from, 2);
-      SJ_AddChunk(m_inputRing[c], SJ_LIN_DATA, &chunk);
-      left -= chunk.len;
+      SJ_ReturnChunk(m_inputRing[c], SJ_LIN_DATA, &chunk);
+    }
+  } else {
+    // Make room in the input rings: the encoder drains them into the stream.
+    while (!InputHasRoom(bytes) && Pump()) {
+    }
+    for (int c = 0; c < m_channels; ++c) {
+      const int16_t* from = in + c;
+      int32_t left = bytes;
+      while (left > 0) {
+        SjChunk chunk;
+        SJ_TakeChunk(m_inputRing[c], SJ_LIN_FREE, left, &chunk);
+        if (chunk.len <= 0) break;  // only if the pipeline were stuck: the rest is dropped
+        for (int32_t at = 0; at + 1 < chunk.len; at += 2, from += stride) std::memcpy(chunk.data + at, from, 2);
+        SJ_AddChunk(m_inputRing[c], SJ_LIN_DATA, &chunk);
+        left -= chunk.len;
+      }
     }
   }
   // Run the codec until the slice's worth of output is there (both channels

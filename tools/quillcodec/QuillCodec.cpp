@@ -58,7 +58,9 @@ void PrintUsage(FILE* to) {
           "  NAME: \"PCM\" (default), \"ADPCM\", \"CRI ADX\", \"CRI HCA HIGHEST\", \"CRI HCA HIGH\",\n"
           "        \"CRI HCA MIDDLE\", \"CRI HCA LOW\", \"CRI HCA LOWEST\"\n"
           "  HZ:   output rate, %d to %d (default %d)\n"
-          "  --stream FILE: also write the compressed stream that the codec produced\n"
+          "  --stream FILE: also write the compressed stream that the codec produced, as\n"
+          "        the encoder wrote it (\"CRI ADX\": header and blocks; \"CRI HCA ...\": header\n"
+          "        and frames); the other formats have no stream\n"
           "  --spline: convert with the cubic spline instead of the band-limited converter\n",
           QUILLCODEC_MIN_RATE, QUILLCODEC_MAX_RATE, QUILLCODEC_DEFAULT_RATE);
 }

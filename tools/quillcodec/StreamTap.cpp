@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <new>
 
+#include "CriQuillAdx.h"
 #include "hca/CriQuillHca.h"
 #include "hca/HcaEncoder.h"
 #include "hca/HcaFilter.h"
@@ -18,28 +19,43 @@ namespace {
 std::vector<uint8_t>* s_stream = nullptr;
 
 struct TapHandle {
-  CriQuillHca* codec;  // owned; released by TapClose
-  uint32_t frames;     // frames of the stream taken so far
+  CriQuillBase* codec;  // owned; released by TapClose
+  CriQuillHca* hca;     // the codec when it is HCA, else null
+  uint32_t frames;      // HCA frames of the stream taken so far
 };
+
+// The ADX encoder hands over every piece of its stream as it writes it.
+void AppendAdx(void* context, const uint8_t* bytes, int32_t count) {
+  auto* stream = static_cast<std::vector<uint8_t>*>(context);
+  if (count > 0) stream->insert(stream->end(), bytes, bytes + count);
+}
 
 uint32_t TapOpen(void** handle, const QuillDll::CODECINFO* info) {
   if (handle == nullptr) return QuillDll::RESULT_INVALID_PARAMETER;
   *handle = nullptr;
-  if (info == nullptr || info->codec != QuillDll::CODEC_HCA || s_stream == nullptr) {
+  if (info == nullptr || (info->codec != QuillDll::CODEC_HCA && info->codec != QuillDll::CODEC_ADX) ||
+      s_stream == nullptr) {
     return QuillDll::RESULT_INVALID_PARAMETER;
   }
+  const bool adx = info->codec == QuillDll::CODEC_ADX;
   CriQuillBase* codec = nullptr;
-  uint32_t result = CreateCriQuillHca(*info, &codec);
+  uint32_t result = adx ? CreateCriQuillAdx(*info, &codec) : CreateCriQuillHca(*info, &codec);
   if (result != QuillDll::RESULT_SUCCESS) return result;
-  auto* hca = static_cast<CriQuillHca*>(codec);
-  auto* tap = new (std::nothrow) TapHandle{hca, hca->Filter()->Encoder()->FramesWritten()};
+  auto* tap = new (std::nothrow) TapHandle{codec, nullptr, 0};
   if (tap == nullptr) {
     codec->Release();
     return QuillDll::RESULT_FAILED;
   }
-  // The filter wrote the stream header into its frame buffer when it was made.
-  const uint8_t* header = hca->Filter()->FrameBuffer();
-  s_stream->insert(s_stream->end(), header, header + hca::HCA_HEADER_SIZE);
+  if (adx) {
+    // The encoder writes the header on its first run, inside the first call.
+    static_cast<CriQuillAdx*>(codec)->SetStreamObserver(&AppendAdx, s_stream);
+  } else {
+    tap->hca = static_cast<CriQuillHca*>(codec);
+    tap->frames = tap->hca->Filter()->Encoder()->FramesWritten();
+    // The filter wrote the stream header into its frame buffer when it was made.
+    const uint8_t* header = tap->hca->Filter()->FrameBuffer();
+    s_stream->insert(s_stream->end(), header, header + hca::HCA_HEADER_SIZE);
+  }
   *handle = tap;
   return QuillDll::RESULT_SUCCESS;
 }
@@ -51,7 +67,11 @@ uint32_t TapEncodeAndDecode(void* handle, void* out, uint32_t outFrames, void* i
   *processed = 0;
   if (handle == nullptr) return QuillDll::RESULT_INVALID_PARAMETER;
   auto* tap = static_cast<TapHandle*>(handle);
-  const uint32_t channels = tap->codec->Info().channels;
+  if (tap->hca == nullptr) {
+    return tap->codec->Process(static_cast<int16_t*>(out), outFrames, static_cast<const int16_t*>(in), inFrames,
+                               processed);
+  }
+  const uint32_t channels = tap->hca->Info().channels;
   const uint32_t n = std::min(inFrames, outFrames);
   uint32_t done = 0;
   while (done < n) {
@@ -60,12 +80,12 @@ uint32_t TapEncodeAndDecode(void* handle, void* out, uint32_t outFrames, void* i
     // how the input is cut.
     const uint32_t piece = std::min<uint32_t>(n - done, hca::HCA_FRAME_SAMPLES);
     uint32_t got = 0;
-    uint32_t result = tap->codec->Process(static_cast<int16_t*>(out) + done * channels, piece,
-                                          static_cast<const int16_t*>(in) + done * channels, piece, &got);
+    uint32_t result = tap->hca->Process(static_cast<int16_t*>(out) + done * channels, piece,
+                                        static_cast<const int16_t*>(in) + done * channels, piece, &got);
     if (result != QuillDll::RESULT_SUCCESS) return result;
-    hca::HcaEncoder* encoder = tap->codec->Filter()->Encoder();
+    hca::HcaEncoder* encoder = tap->hca->Filter()->Encoder();
     if (encoder->FramesWritten() != tap->frames) {
-      const uint8_t* frame = tap->codec->Filter()->FrameBuffer();
+      const uint8_t* frame = tap->hca->Filter()->FrameBuffer();
       s_stream->insert(s_stream->end(), frame, frame + encoder->FrameSize());
       tap->frames = encoder->FramesWritten();
     }
@@ -87,7 +107,7 @@ uint32_t TapClose(void* handle) {
 }  // namespace
 
 bool StreamTapAvailable(int32_t format) {
-  return format >= WAVEFMT_CRI_HCA_HIGHEST && format <= WAVEFMT_CRI_HCA_LOWEST;
+  return format >= WAVEFMT_CRI_ADX && format <= WAVEFMT_CRI_HCA_LOWEST;
 }
 
 CodecFunctions StreamTapFunctions(std::vector<uint8_t>* stream) {

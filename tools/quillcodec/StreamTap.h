@@ -3,8 +3,10 @@
 // QuillDll keeps its stream inside the library. The tool links the codec's own
 // objects instead and reads the stream where the codec keeps it: the HCA
 // codec holds the stream header and its most recent frame in its filter, so
-// the tool takes the header at Open and every frame as it completes. The ADX
-// codec keeps its stream in a private ring, so ADX has no tap yet.
+// the tool takes the header at Open and every frame as it completes; the ADX
+// encoder hands a copy of every piece it writes (header, then block groups)
+// to an observer. ADPCM has no stream to hand out: the adapter codes every
+// block with its history afresh, per channel, and throws the code away.
 #pragma once
 
 #include <cstdint>

@@ -102,6 +102,18 @@ AdxEncoder* AdxEncoder_Create(int channels, const SjHandle* inputs, SjHandle str
   return e;
 }
 
+void AdxEncoder::SetStreamObserver(AdxStreamObserver observer, void* context) {
+  m_observer = observer;
+  m_observerContext = context;
+}
+
+// Hands a written chunk of the stream to the decoder's lane (and a copy to
+// the observer, if any).
+void AdxEncoder::Emit(SjChunk* out) {
+  if (m_observer != nullptr) m_observer(m_observerContext, out->data, out->len);
+  SJ_AddChunk(m_stream, SJ_LIN_DATA, out);
+}
+
 void AdxEncoder_Destroy(AdxEncoder* encoder) {
   if (encoder == nullptr || encoder->m_used == 0) return;
   for (AdxChannelState* state : encoder->m_channel) FreeChannel(state);
@@ -182,7 +194,7 @@ bool AdxEncoder::WriteHeader() {
     AdxPutBe16(h + ADX_HDR_HISTORY + 4 * c + 2, first);
   }
   std::memcpy(h + length - ADX_TAG_LENGTH, ADX_TAG, ADX_TAG_LENGTH);
-  SJ_AddChunk(m_stream, SJ_LIN_DATA, &out);
+  Emit(&out);
   m_bytesWritten += length;
 
   int32_t c1 = 0;
@@ -207,7 +219,7 @@ bool AdxEncoder::WriteEndMark() {
   std::memset(out.data, 0, ADX_BLOCK_BYTES);
   AdxPutBe16(out.data, ADX_END_MARK);
   AdxPutBe16(out.data + 2, ADX_BLOCK_BYTES - 4);
-  SJ_AddChunk(m_stream, SJ_LIN_DATA, &out);
+  Emit(&out);
   m_bytesWritten += ADX_BLOCK_BYTES;
   return true;
 }
@@ -269,7 +281,7 @@ void AdxEncoder::EncodeGroupsBatched() {
   SjChunk out;
   SJ_TakeChunk(m_stream, SJ_LIN_FREE, groups * groupBytes, &out);
   EncodeGroups(groups, ADX_BLOCK_SAMPLES, runs, out.data);
-  SJ_AddChunk(m_stream, SJ_LIN_DATA, &out);
+  Emit(&out);
   for (int c = 0; c < m_channels; ++c) SJ_AddChunk(m_input[c], SJ_LIN_FREE, &in[c]);
   m_bytesWritten += static_cast<int64_t>(groups) * groupBytes;
   m_samplesEncoded += static_cast<int64_t>(groups) * ADX_BLOCK_SAMPLES;
@@ -308,7 +320,7 @@ bool AdxEncoder::EncodeOneGroupGathered() {
   SjChunk out;
   SJ_TakeChunk(m_stream, SJ_LIN_FREE, groupBytes, &out);
   EncodeGroups(1, samples, runs, out.data);
-  SJ_AddChunk(m_stream, SJ_LIN_DATA, &out);
+  Emit(&out);
   m_bytesWritten += groupBytes;
   m_samplesEncoded += ADX_BLOCK_SAMPLES;
   return true;

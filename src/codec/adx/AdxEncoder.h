@@ -24,6 +24,10 @@
 constexpr int ADX_ENCODER_POOL_SIZE = 32;
 constexpr int ADX_CHANNEL_POOL_SIZE = 256;
 
+// Receives every piece of the stream as the encoder writes it (header,
+// block groups, end mark), in order.
+using AdxStreamObserver = void (*)(void* context, const uint8_t* bytes, int32_t count);
+
 class AdxEncoder {
  public:
   enum State : uint8_t { STOPPED = 0, HEADER_PENDING = 1, ENCODING = 2, ENDED = 3 };
@@ -43,6 +47,8 @@ class AdxEncoder {
   State GetState() const { return static_cast<State>(m_state); }
   int64_t BytesWritten() const { return m_bytesWritten; }
   int64_t SamplesEncoded() const { return m_samplesEncoded; }
+  // Null stops the copies. Tools use it to write the stream to a file.
+  void SetStreamObserver(AdxStreamObserver observer, void* context);
 
  private:
   friend AdxEncoder* AdxEncoder_Create(int channels, const SjHandle* inputs, SjHandle stream);
@@ -56,6 +62,7 @@ class AdxEncoder {
   void EncodeGroupsBatched();
   bool EncodeOneGroupGathered();
   bool Finished() const;
+  void Emit(SjChunk* out);
 
   uint8_t m_used;
   uint8_t m_state;
@@ -84,6 +91,8 @@ class AdxEncoder {
   uint16_t m_scrambleState;
   uint16_t m_scrambleMultiplier;
   uint16_t m_scrambleIncrement;
+  AdxStreamObserver m_observer;
+  void* m_observerContext;
 };
 
 // Service start and finish, counted; the first start and the last finish

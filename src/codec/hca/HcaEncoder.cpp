@@ -28,14 +28,18 @@ int ExtraSideBits(const HcaStreamParams& p, uint8_t type) {
 }
 
 // Quantiser level (0..N-1) of a normalised coefficient at a resolution
-// (1..15): trunc((x + 1) / step), kept inside the quantiser's range; the
-// value coded is the level - (N - 1) / 2. The coefficients are finite (the
-// input is clipped), so the clamp needs no test for not-a-number.
+// (1..15); the value coded is the level - (N - 1) / 2. The level is cut on the
+// grid seen from the negative end, N - 1 - trunc((1 - x) / step), the mirror
+// image of trunc((x + 1) / step): the value coded for -x is exactly minus the
+// one that trunc((x + 1) / step) gives for x, so the sign the transform gives
+// the stream (AnalyseSubframe) changes no decoded sample. The coefficients
+// are finite (the input is clipped), so the clamp needs no test
+// for not-a-number.
 inline int QuantiserLevel(float x, float inverseStep, float top) {
-  float t = (x + 1.0f) * inverseStep;
+  float t = (-x + 1.0f) * inverseStep;
   t = t > 0.0f ? t : 0.0f;
   t = t < top ? t : top;
-  return static_cast<int>(t);
+  return static_cast<int>(top) - static_cast<int>(t);
 }
 
 }  // namespace

@@ -49,17 +49,21 @@ const HcaCode HCA_CODES[8][15] = {
 
 namespace {
 
-// Modified Bessel function of the first kind, order 0 (power series).
-double BesselI0(double x) {
-  double sum = 1.0;
-  double term = 1.0;
-  for (int k = 1; k < 64; ++k) {
-    double f = x / (2.0 * k);
-    term *= f * f;
-    sum += term;
-    if (term < sum * 1e-17) break;
-  }
-  return sum;
+// The window's kernel: a smooth bell over 129 points, k(m) = (u (1 - u))^p x
+// exp(-b d^2 + c d^4) with u = (m + a) / (128 + 2a) and d = u - 1/2. Its
+// running sum, normalised, is W[n]^2 (below). The four constants are fitted
+// so that the window passes through the values the format pins: W[0] =
+// 0.00069053378, W[1] = 0.0019762348, W[2] = 0.0036738645 and W[64] =
+// 0.71528041 (W[127] = 0.99999976 then follows from W[0]).
+constexpr double KERNEL_A = 0.7453646620920334;
+constexpr double KERNEL_P = 2.3888931725524936;
+constexpr double KERNEL_B = 20.35335310019454;
+constexpr double KERNEL_C = 53.62548001011057;
+
+double WindowKernel(int m) {
+  const double u = (m + KERNEL_A) / (128.0 + 2.0 * KERNEL_A);
+  const double d = u - 0.5;
+  return std::pow(u * (1.0 - u), KERNEL_P) * std::exp(-KERNEL_B * d * d + KERNEL_C * d * d * d * d);
 }
 
 void BuildTables(HcaTables* t) {
@@ -75,21 +79,19 @@ void BuildTables(HcaTables* t) {
   for (int i = -63; i <= 63; ++i) t->hfrRatio[i + 63] = static_cast<float>(std::pow(2.0, i * 53.0 / 128.0));
   for (int i = 0; i < 15; ++i) t->intensity[i] = static_cast<float>((14 - i) / 7.0);
 
-  // Kaiser-Bessel-derived window (alpha 4.125): the running sum of a 129-point
-  // Kaiser kernel makes it power-complementary; W[0] = 0.00069, W[127] = 0.9999998.
-  const double pi = 3.14159265358979323846;
-  const double alpha = 4.124977263713013;
+  // W[n]^2 = the running sum of a kernel symmetric over 129 points, divided by
+  // its total: then W[n]^2 + W[127 - n]^2 = 1 (power-complementary once
+  // mirrored, W[255 - n] = W[n]).
   double kernel[129];
   double total = 0.0;
-  for (int n = 0; n <= 128; ++n) {
-    double x = 2.0 * n / 128.0 - 1.0;
-    kernel[n] = BesselI0(pi * alpha * std::sqrt(1.0 - x * x));
-    total += kernel[n];
+  for (int m = 0; m <= 128; ++m) {
+    kernel[m] = WindowKernel(m);
+    total += kernel[m];
   }
   double running = 0.0;
   for (int n = 0; n < 128; ++n) {
     running += kernel[n];
-    float w = static_cast<float>(std::sqrt(running / total));
+    const auto w = static_cast<float>(std::sqrt(running / total));
     t->window[n] = w;
     t->window[255 - n] = w;
   }

@@ -96,12 +96,14 @@ void AnalyseSubframe(float* history, const float* samples, float* coefficients) 
   }
   for (int n = 0; n < N; ++n) history[n] = samples[n];
   Dct4(u, coefficients);
+  for (int k = 0; k < N; ++k) coefficients[k] = -coefficients[k];
 }
 
 void SynthesiseSubframe(const float* coefficients, float* overlap, float* samples) {
   const float* w = Tables().window;
   float v[N];
   Dct4(coefficients, v);
+  for (int n = 0; n < N; ++n) v[n] = -v[n];
   for (int i = 0; i < 64; ++i) {
     samples[i] = w[i] * v[64 + i] + overlap[i];
     samples[64 + i] = -w[64 + i] * v[127 - i] - overlap[64 + i];

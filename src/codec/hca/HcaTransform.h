@@ -12,11 +12,16 @@ namespace hca {
 void Dct4(const float* in, float* out);
 
 // Analysis of one subframe. `history` holds the previous subframe's 128
-// samples (zeros at the start of a stream) and receives `samples`.
+// samples (zeros at the start of a stream) and receives `samples`. The
+// coefficients are the negated DCT-IV of the folded block: that is the sign
+// the stream format carries, so that a positive pulse plays positive in any
+// decoder of the format. Negation is exact in floating point, so the sign
+// changes nothing else.
 void AnalyseSubframe(float* history, const float* samples, float* coefficients);
 
 // Synthesis of one subframe. `overlap` holds the second half of the previous
 // inverse transform (zeros at the start) and is updated; 128 samples out.
+// The coefficients carry the stream's sign (see AnalyseSubframe).
 void SynthesiseSubframe(const float* coefficients, float* overlap, float* samples);
 
 }  // namespace hca

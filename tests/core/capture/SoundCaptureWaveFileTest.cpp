@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "TestUtil.h"
 #include "capture/SincResampler.h"
 #include "capture/SoundCaptureWaveFile.h"
+#include "capture/WaveDecoder.h"
 #include "codec/include/QuillDll.h"
 
 namespace {
@@ -88,6 +90,15 @@ TEST_F(SoundCaptureWaveFileTest, UnsupportedFileShowsTheMessageAndKeepsTheLoaded
   EXPECT_EQ(messages.lastCaption, "Quillon");
   EXPECT_EQ(messages.lastOwner, &owner);
   EXPECT_NE(log.Text().find("bad.wav"), std::string::npos);
+
+  // A file too large to play says so instead (sparse: it costs no disk space).
+  dir.Write("big.wav", MakeWave(WaveDesc()));
+  std::filesystem::resize_file(dir.File("big.wav"), WAVE_MAX_FILE_BYTES + 1);
+  EXPECT_FALSE(source.LoadWaveFile(dir.File("big.wav")));
+  EXPECT_EQ(messages.count, 3);
+  EXPECT_EQ(messages.lastText, "The file is too large to play");
+  EXPECT_EQ(messages.lastCaption, "Quillon");
+
   EXPECT_EQ(source.GetFileName(), "good.wav");
   EXPECT_EQ(source.GetFrameCount(), 10u);
 }

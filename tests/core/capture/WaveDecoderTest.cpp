@@ -48,29 +48,33 @@ TEST(WaveDecoder, Mono8BitBecomesCentredAndScaledOnBothChannels) {
   EXPECT_EQ(Frames(wave), (std::vector<int16_t>{-32768, -32768, 0, 0, 32512, 32512, -256, -256}));
 }
 
-TEST(WaveDecoder, ExtensibleIntegerKeepsTheTop16Bits) {
-  WaveData wave;
-  WaveDesc waveDesc;
-  waveDesc.tag = 0xFFFE;
-  waveDesc.bits = 24;
-  waveDesc.data = std::string("\x56\x34\x12\xAA\xBB\xCC", 6);  // 0x123456, 0xCCBBAA
-  ASSERT_TRUE(Decode(MakeWave(waveDesc), &wave));
-  EXPECT_EQ(Frames(wave), (std::vector<int16_t>{0x1234, static_cast<int16_t>(0xCCBB)}));
+TEST(WaveDecoder, WideIntegerKeepsTheTop16BitsUnderEitherTag) {
+  // Extensible files and plain-tag files of 24 and 32 bits read alike.
+  for (uint16_t tag : {uint16_t{1}, uint16_t{0xFFFE}}) {
+    SCOPED_TRACE(tag);
+    WaveData wave;
+    WaveDesc waveDesc;
+    waveDesc.tag = tag;
+    waveDesc.bits = 24;
+    waveDesc.data = std::string("\x56\x34\x12\xAA\xBB\xCC", 6);  // 0x123456, 0xCCBBAA
+    ASSERT_TRUE(Decode(MakeWave(waveDesc), &wave));
+    EXPECT_EQ(Frames(wave), (std::vector<int16_t>{0x1234, static_cast<int16_t>(0xCCBB)}));
 
-  waveDesc.bits = 32;
-  waveDesc.data = std::string("\x78\x56\x34\x12\x00\x00\x00\x80", 8);
-  ASSERT_TRUE(Decode(MakeWave(waveDesc), &wave));
-  EXPECT_EQ(Frames(wave), (std::vector<int16_t>{0x1234, -32768}));
+    waveDesc.bits = 32;
+    waveDesc.data = std::string("\x78\x56\x34\x12\x00\x00\x00\x80", 8);
+    ASSERT_TRUE(Decode(MakeWave(waveDesc), &wave));
+    EXPECT_EQ(Frames(wave), (std::vector<int16_t>{0x1234, -32768}));
 
-  waveDesc.bits = 16;
-  waveDesc.data = Bytes16({-5, 5});
-  ASSERT_TRUE(Decode(MakeWave(waveDesc), &wave));
-  EXPECT_EQ(Frames(wave), (std::vector<int16_t>{-5, 5}));
+    waveDesc.bits = 16;
+    waveDesc.data = Bytes16({-5, 5});
+    ASSERT_TRUE(Decode(MakeWave(waveDesc), &wave));
+    EXPECT_EQ(Frames(wave), (std::vector<int16_t>{-5, 5}));
 
-  waveDesc.bits = 8;
-  waveDesc.data = std::string("\x81\x7E", 2);
-  ASSERT_TRUE(Decode(MakeWave(waveDesc), &wave));
-  EXPECT_EQ(Frames(wave), (std::vector<int16_t>{256, -512}));
+    waveDesc.bits = 8;
+    waveDesc.data = std::string("\x81\x7E", 2);
+    ASSERT_TRUE(Decode(MakeWave(waveDesc), &wave));
+    EXPECT_EQ(Frames(wave), (std::vector<int16_t>{256, -512}));
+  }
 }
 
 TEST(WaveDecoder, FloatIsScaledBy32728AndClamped) {
@@ -145,6 +149,44 @@ TEST(WaveDecoder, ChunksBeforeAndAfterDataAndEmptyData) {
   EXPECT_EQ(wave.frames, 1u);
 }
 
+TEST(WaveDecoder, OddChunksWithOrWithoutTheirPadByte) {
+  struct Case {
+    const char* what;
+    std::string before;
+  };
+  const Case cases[] = {
+      {"padded odd LIST", MakeChunk("LIST", "abc") + std::string(1, '\0')},
+      {"pad byte left out", MakeChunk("LIST", "abc")},
+      {"padded, the pad byte printable", MakeChunk("LIST", "abc") + "x"},
+      {"two padded odd chunks", MakeChunk("LIST", "abcde") + std::string(1, '\0') + MakeChunk("id3 ", "z") + "\0"},
+      {"a pad byte that reads as a chunk id start", MakeChunk("LIST", "abc") + "d"},
+  };
+  for (const Case& c : cases) {
+    WaveDesc waveDesc = Stereo16({7, 8, 9, 10});
+    waveDesc.chunksBefore = c.before;
+    WaveData wave;
+    std::string reason;
+    ASSERT_TRUE(Decode(MakeWave(waveDesc), &wave, &reason)) << c.what << ": " << reason;
+    EXPECT_EQ(Frames(wave), (std::vector<int16_t>{7, 8, 9, 10})) << c.what;
+  }
+}
+
+TEST(WaveDecoder, ADataChunkCutShortPlaysWhatIsThere) {
+  WaveDesc waveDesc = Stereo16({1, 2, 3, 4, 5, 6});
+  std::string file = MakeWave(waveDesc);
+  // Cut inside the third frame: the RIFF and data sizes still claim all three.
+  file.resize(file.size() - 3);
+  WaveData wave;
+  ASSERT_TRUE(Decode(file, &wave));
+  EXPECT_EQ(Frames(wave), (std::vector<int16_t>{1, 2, 3, 4}));
+
+  // A recorder that never came back to write the sizes.
+  file.replace(4, 4, std::string("\xFF\xFF\xFF\xFF", 4));
+  file.replace(40, 4, std::string("\xFF\xFF\xFF\xFF", 4));
+  ASSERT_TRUE(Decode(file, &wave));
+  EXPECT_EQ(Frames(wave), (std::vector<int16_t>{1, 2, 3, 4}));
+}
+
 TEST(WaveDecoder, RejectsEveryBrokenOrUnsupportedHeader) {
   const WaveDesc good = Stereo16({1, 2, 3, 4});
   struct Case {
@@ -181,8 +223,7 @@ TEST(WaveDecoder, RejectsEveryBrokenOrUnsupportedHeader) {
     s.bits = 0;
     s.blockAlign = 4;
   });
-  with("PCM 24 bits", [](WaveDesc& s) { s.bits = 24; });
-  with("PCM 32 bits", [](WaveDesc& s) { s.bits = 32; });
+  with("PCM 12 bits", [](WaveDesc& s) { s.bits = 12; });
   with("float 16 bits", [](WaveDesc& s) { s.tag = 3; });
   with("float 24 bits", [](WaveDesc& s) {
     s.tag = 3;
@@ -230,18 +271,26 @@ TEST(WaveDecoder, RejectsEveryBrokenOrUnsupportedHeader) {
   });
   cases.back().bytes.resize(cases.back().bytes.size() - 8);  // drop the data chunk
   cases.back().bytes.replace(4, 4, std::string("\x28\0\0\0", 4));
-  with("data past the end", [](WaveDesc& s) { s.riffSize = 1000; });
-  cases.back().bytes.resize(cases.back().bytes.size() - 2);
   with("data past the RIFF end", [](WaveDesc& s) { s.riffSize = 40; });
   with("negative chunk size", [](WaveDesc& s) { s.chunksBefore = "LIST\xFF\xFF\xFF\xFF"; });
   with("format chunk past the end", [](WaveDesc& s) { s.data.clear(); });
   cases.back().bytes.replace(16, 4, std::string("\xFF\xFF\x00\x00", 4));
 
+  with("a chunk past the end", [](WaveDesc& s) {
+    s.chunksBefore = MakeChunk("LIST", "info");
+    s.chunksBefore[4] = 40;
+    s.data.clear();
+  });
+  cases.back().bytes.resize(cases.back().bytes.size() - 8);
+
   for (const Case& c : cases) {
     WaveData wave;
     wave.frames = 99;
     std::string reason;
-    EXPECT_FALSE(Decode(c.bytes, &wave, &reason)) << c.what;
+    WaveFault fault = WaveFault::None;
+    EXPECT_FALSE(DecodeWave(reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size(), &wave, &reason, &fault))
+        << c.what;
+    EXPECT_EQ(fault, WaveFault::Unsupported) << c.what;
     EXPECT_FALSE(reason.empty()) << c.what;
     EXPECT_EQ(wave.frames, 0u) << c.what;
     EXPECT_TRUE(wave.samples.empty()) << c.what;
@@ -263,8 +312,15 @@ TEST(WaveDecoder, ReadsFilesAndRefusesMissingOrOversizedOnes) {
   std::string big = MakeWave(Stereo16({1, 2}));
   dir.Write("big.wav", big);
   std::filesystem::resize_file(dir.File("big.wav"), WAVE_MAX_FILE_BYTES + 1);
-  EXPECT_FALSE(ReadWaveFile(dir.File("big.wav"), &wave, &reason));
+  WaveFault fault = WaveFault::None;
+  EXPECT_FALSE(ReadWaveFile(dir.File("big.wav"), &wave, &reason, &fault));
   EXPECT_EQ(reason, "the file is too large");
+  EXPECT_EQ(fault, WaveFault::TooLarge);
+
+  EXPECT_FALSE(ReadWaveFile(dir.File("missing.wav"), &wave, &reason, &fault));
+  EXPECT_EQ(fault, WaveFault::Unsupported);
+  ASSERT_TRUE(ReadWaveFile(dir.File("tone.wav"), &wave, &reason, &fault));
+  EXPECT_EQ(fault, WaveFault::None);
 }
 
 }  // namespace

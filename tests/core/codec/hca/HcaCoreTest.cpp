@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "hca/BitStream.h"
@@ -91,13 +92,19 @@ TEST(HcaTables, ScaleWindowAndCodes) {
   EXPECT_EQ(63, ScaleIndexFor(100.0f));
   EXPECT_EQ(10, ScaleIndexFor(t.scale[9]));  // the first entry strictly above
 
-  // Symmetric and power-complementary, rising from about 0.0007 to 1.
+  // Through the five values the format pins; symmetric, power-complementary
+  // and rising.
   EXPECT_NEAR(0.00069053378, t.window[0], 1e-9);
+  EXPECT_NEAR(0.0019762348, t.window[1], 1e-7);
+  EXPECT_NEAR(0.0036738645, t.window[2], 1e-7);
+  EXPECT_NEAR(0.71528041, t.window[64], 1e-7);
   EXPECT_NEAR(0.99999976, t.window[127], 1e-7);
-  EXPECT_NEAR(0.7153, t.window[64], 1e-3);
   for (int n = 0; n < 128; ++n) {
     EXPECT_EQ(t.window[n], t.window[255 - n]);
     EXPECT_NEAR(1.0, t.window[n] * t.window[n] + t.window[n + 128] * t.window[n + 128], 1e-6);
+    if (n > 0) {
+      EXPECT_GT(t.window[n], t.window[n - 1]) << n;
+    }
   }
 
   // Every prefix code decodes to its own value with its own length, whatever follows.
@@ -119,6 +126,42 @@ TEST(HcaTables, ScaleWindowAndCodes) {
   EXPECT_EQ(12, ResolutionFor(0, 0, 12));
 }
 
+TEST(HcaTables, PrefixCodesAndTheResolutionTableAreTheFormats) {
+  // The format's codes, from the most negative value to the most positive.
+  const char* const codes[8] = {
+      "",
+      "11 0 10",
+      "111 10 00 01 110",
+      "111 101 011 00 010 100 110",
+      "1111 110 100 010 000 001 011 101 1110",
+      "1111 1101 1011 100 010 000 001 011 1010 1100 1110",
+      "1111 1101 1011 1001 0111 010 000 001 0110 1000 1010 1100 1110",
+      "1111 1101 1011 1001 0111 0101 0011 000 0010 0100 0110 1000 1010 1100 1110",
+  };
+  for (int r = 1; r <= 7; ++r) {
+    std::string expected;
+    const int levels = HCA_LEVELS[r];
+    for (int i = 0; i < levels; ++i) {
+      const HcaCode& code = HCA_CODES[r][i];
+      if (i > 0) expected += ' ';
+      for (int b = code.length - 1; b >= 0; --b) expected += (code.bits >> b) & 1 ? '1' : '0';
+    }
+    EXPECT_EQ(codes[r], expected) << "resolution " << r;
+  }
+
+  const int resolution[72] = {15, 15, 15, 15, 15, 15, 14, 14, 14, 14, 14, 14, 13, 13, 13, 13, 13, 13,
+                              12, 12, 12, 12, 12, 12, 11, 11, 11, 11, 11, 11, 10, 10, 10, 10, 10, 10,
+                              10, 9,  9,  9,  9,  9,  9,  8,  8,  8,  8,  8,  8,  7,  6,  6,  5,  4,
+                              4,  4,  3,  3,  3,  2,  2,  2,  2,  1,  1,  1,  1,  1,  1,  1,  1,  1};
+  for (int d = 0; d < 72; ++d) EXPECT_EQ(resolution[d], HCA_RESOLUTION_TABLE[d]) << d;
+  const int levels[16] = {1, 3, 5, 7, 9, 11, 13, 15, 31, 63, 127, 255, 511, 1023, 2047, 4095};
+  const int magnitudeBits[16] = {0, 0, 0, 0, 0, 0, 0, 0, 4, 5, 6, 7, 8, 9, 10, 11};
+  for (int r = 0; r < 16; ++r) {
+    EXPECT_EQ(levels[r], HCA_LEVELS[r]) << r;
+    EXPECT_EQ(magnitudeBits[r], HCA_MAGNITUDE_BITS[r]) << r;
+  }
+}
+
 TEST(HcaTransform, FastDctMatchesTheSumAndInvertsItself) {
   std::mt19937 rng(11);
   std::uniform_real_distribution<float> uniform(-1.0f, 1.0f);
@@ -134,6 +177,36 @@ TEST(HcaTransform, FastDctMatchesTheSumAndInvertsItself) {
   float back[128];
   Dct4(out, back);
   for (int n = 0; n < 128; ++n) EXPECT_NEAR(in[n], back[n], 1e-5);
+}
+
+TEST(HcaTransform, AnalysisGivesTheNegatedTransformOfTheFoldedBlock) {
+  // The stream's sign: X[k] = -1/8 sum u[n] cos(pi / 128 (n + 1/2)(k + 1/2)),
+  // u being the windowed block folded.
+  std::mt19937 rng(13);
+  std::uniform_real_distribution<float> uniform(-1.0f, 1.0f);
+  float history[128];
+  float samples[128];
+  for (float& v : history) v = uniform(rng);
+  for (float& v : samples) v = uniform(rng);
+  const float* w = Tables().window;
+  double y[256];
+  for (int n = 0; n < 128; ++n) {
+    y[n] = static_cast<double>(w[n]) * history[n];
+    y[128 + n] = static_cast<double>(w[128 + n]) * samples[n];
+  }
+  double u[128];
+  for (int n = 0; n < 64; ++n) u[n] = -y[191 - n] - y[192 + n];
+  for (int n = 64; n < 128; ++n) u[n] = y[n - 64] - y[191 - n];
+  float coefficients[128];
+  float saved[128];
+  std::memcpy(saved, samples, sizeof(saved));
+  AnalyseSubframe(history, samples, coefficients);
+  for (int k = 0; k < 128; ++k) {
+    double sum = 0.0;
+    for (int n = 0; n < 128; ++n) sum += u[n] * std::cos(3.14159265358979323846 / 128 * (n + 0.5) * (k + 0.5));
+    EXPECT_NEAR(-sum / 8.0, coefficients[k], 1e-5) << k;
+  }
+  EXPECT_EQ(0, std::memcmp(history, saved, sizeof(saved)));
 }
 
 TEST(HcaTransform, AnalysisThenSynthesisGivesTheInput128SamplesLater) {

@@ -9,6 +9,7 @@
 #include "HcaTestCodec.h"
 #include "hca/BitStream.h"
 #include "hca/HcaCrc.h"
+#include "hca/HcaTables.h"
 
 using namespace hca;
 using hcatest::DecoderFixture;
@@ -216,4 +217,77 @@ TEST(HcaDecoder, WorkAreaAndSampleWindow) {
   EXPECT_EQ(824, samples);  // 1024 - 200
   ASSERT_EQ(HCA_OK, dec.Decode(encoder.Encode(Tone(1024)), &out, &samples));
   EXPECT_EQ(176, samples);  // the rest of the 1000
+}
+
+// A frame written bit by bit from the format's layout, not by the encoder:
+// a mono stream with two coded bands, decoded to values computed here from
+// the format's definitions. A mistake that the encoder and the decoder share
+// (a code, a table, the transform's sign) fails here.
+TEST(HcaDecoder, DecodesAHandBuiltFrameToTheFormatsValues) {
+  // Mono at 32728 Hz and 130912 bit/s: 512-byte frames, 128 base bands, no
+  // stereo or HFR bands.
+  EncoderFixture encoder(1, 32728, 130912);
+  DecoderFixture decoder(1);
+  size_t used = 0;
+  ASSERT_EQ(HCA_OK, decoder->ReadHeader(encoder.Header().data(), encoder.Header().size(), &used));
+  ASSERT_EQ(512, decoder->Params().frameSize);
+  ASSERT_EQ(128, decoder->Params().baseBands);
+  ASSERT_EQ(0, decoder->Params().stereoBands);
+  ASSERT_EQ(0, decoder->Params().bandsPerHfrGroup);
+
+  // Noise level 149, boundary 0. Band 3 has scale factor 40 (level 102):
+  // 149 - 102 + 3 = 50, R[56] = resolution 3. Band 10 has scale factor 50
+  // (level 127): 149 - 127 + 3 = 25, R[31] = resolution 10 (6 magnitude bits).
+  std::vector<uint8_t> frame(512, 0);
+  BitWriter out(frame.data(), frame.size() - 2);
+  out.Write(0xFFFF, 16);
+  out.Write(149, 9);
+  out.Write(0, 7);
+  out.Write(6, 3);  // scale factors in 6 bits each
+  for (int j = 0; j < 128; ++j) out.Write(j == 3 ? 40 : j == 10 ? 50 : 0, 6);
+  // Subframe 0: band 3 codes +2 ("100"), band 10 codes -5 (000101, sign 1; N = 127).
+  out.Write(0b100, 3);
+  out.Write(0b000101, 6);
+  out.Write(1, 1);
+  // Subframes 1..7: zeros ("00"; magnitude 000000 without a sign bit).
+  for (int s = 1; s < 8; ++s) {
+    out.Write(0b00, 2);
+    out.Write(0, 6);
+  }
+  out.Flush();
+  ASSERT_FALSE(out.Overflowed());
+  FixCrc(&frame);
+
+  std::vector<std::vector<float>> pcm;
+  int samples = 0;
+  ASSERT_EQ(HCA_OK, decoder.Decode(frame, &pcm, &samples));
+  ASSERT_EQ(1024, samples);
+
+  // Coefficients: value x 2 / N x S[scale factor] (N = 7 at resolution 3, 127 at
+  // 10), S[i] = 2^(3.5 - (63 - i) x 53 / 128).
+  auto scale = [](int i) {
+    return static_cast<double>(static_cast<float>(std::pow(2.0, 3.5 - (63 - i) * 53.0 / 128.0)));
+  };
+  double x[128] = {};
+  x[3] = 2 * (2.0 / 7) * scale(40);
+  x[10] = -5 * (2.0 / 127) * scale(50);
+  // Inverse transform with the stream's sign: v = -DCT-IV(x) / 8; the
+  // overlap starts at zero and the second subframe is the overlap alone.
+  const double pi = 3.14159265358979323846;
+  double v[128];
+  for (int n = 0; n < 128; ++n) {
+    double sum = 0.0;
+    for (int k = 0; k < 128; ++k) sum += x[k] * std::cos(pi / 128 * (n + 0.5) * (k + 0.5));
+    v[n] = -sum / 8.0;
+  }
+  const float* w = Tables().window;
+  double expected[256] = {};
+  for (int i = 0; i < 64; ++i) {
+    expected[i] = w[i] * v[64 + i];
+    expected[64 + i] = -w[64 + i] * v[127 - i];
+    expected[128 + i] = -w[127 - i] * v[63 - i];
+    expected[192 + i] = -(w[63 - i] * v[i]);
+  }
+  for (int i = 0; i < 256; ++i) EXPECT_NEAR(expected[i], pcm[0][static_cast<size_t>(i)], 1e-7) << i;
+  for (int i = 256; i < 1024; ++i) ASSERT_EQ(0.0f, pcm[0][static_cast<size_t>(i)]) << i;
 }

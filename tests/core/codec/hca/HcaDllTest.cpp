@@ -1,5 +1,5 @@
-// The HCA codecs through QuillDll's exports: latency, call-size independence
-// and the sound after one pass at every quality.
+// The HCA codecs through QuillDll's exports: latency, call-size independence,
+// and the sound after one pass at every quality (and through ADX beside them).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -24,11 +24,10 @@ QuillDll::CODECINFO Info(uint16_t quality, uint16_t channels = 2) {
   return info;
 }
 
-// Runs interleaved stereo input through a fresh HCA handle in calls of
-// `chunk` frames (0: all at once) and returns the output.
-std::vector<int16_t> RunThrough(uint16_t quality, const std::vector<int16_t>& in, size_t chunk) {
+// Runs interleaved stereo input through a fresh handle in calls of `chunk`
+// frames (0: all at once) and returns the output.
+std::vector<int16_t> RunThrough(const QuillDll::CODECINFO& info, const std::vector<int16_t>& in, size_t chunk) {
   void* handle = nullptr;
-  const QuillDll::CODECINFO info = Info(quality);
   EXPECT_EQ(QuillDll::RESULT_SUCCESS, Open(&handle, &info));
   const size_t frames = in.size() / 2;
   std::vector<int16_t> out(in.size(), 0x7777);
@@ -42,6 +41,10 @@ std::vector<int16_t> RunThrough(uint16_t quality, const std::vector<int16_t>& in
   }
   EXPECT_EQ(QuillDll::RESULT_SUCCESS, Close(handle));
   return out;
+}
+
+std::vector<int16_t> RunThrough(uint16_t quality, const std::vector<int16_t>& in, size_t chunk) {
+  return RunThrough(Info(quality), in, chunk);
 }
 
 const char* QUALITY_NAME[6] = {"(0)",          "CRI HCA LOWEST", "CRI HCA LOW", "CRI HCA MIDDLE",
@@ -81,7 +84,7 @@ TEST(HcaThroughQuillDll, SilentFirstBlockThenTheInput1152FramesLate) {
   for (size_t i = 2 * 1024; i < 2 * DELAY; ++i) peak = std::max(peak, std::abs(static_cast<int>(out[i])));
   EXPECT_LT(peak, 300);
   const double snr = hcatest::SnrDb(in, out, 2, DELAY, 0, frames - DELAY);
-  EXPECT_GE(snr, 40.0);
+  EXPECT_GE(snr, 70.0);  // 73 dB measured
   // The delay is exactly 1152: one frame off is far worse.
   EXPECT_GT(snr, hcatest::SnrDb(in, out, 2, DELAY - 1, 1, frames - DELAY) + 10.0);
   EXPECT_GT(snr, hcatest::SnrDb(in, out, 2, DELAY + 1, 0, frames - DELAY - 1) + 10.0);
@@ -99,23 +102,56 @@ TEST(HcaThroughQuillDll, OutputDoesNotDependOnCallSizes) {
   }
 }
 
-TEST(HcaThroughQuillDll, SoundAtEveryQuality) {
+// The SNR of one pass per format and signal stays within about 3 dB of what
+// was measured when the floors were set (docs/performance.md has the table),
+// so that a regression of 5 dB fails. The signals are fixed: tones, a sweep
+// and seeded noise.
+TEST(HcaThroughQuillDll, SoundAtEveryQualityStaysAboveItsFloors) {
   const size_t frames = 64 * 1024;  // 2 s
   const uint32_t seed = 20240611;
-  const std::vector<int16_t> sine = hcatest::StereoSine(frames, 1000.0, RATE, 0.5);
-  const std::vector<int16_t> broadband = hcatest::StereoBroadband(frames, seed, 0.25);
-  double snrSine[6] = {};
-  double snrBroadband[6] = {};
-  std::printf("SNR after one pass, 32728 Hz stereo (broadband seed %u):\n", seed);
-  std::printf("  %-16s %14s %14s\n", "quality", "1 kHz -6 dBFS", "broadband");
-  for (int q = 5; q >= 1; --q) {
-    const auto quality = static_cast<uint16_t>(q);
-    snrSine[q] = hcatest::SnrDb(sine, RunThrough(quality, sine, 0), 2, DELAY, 1024, frames - DELAY);
-    snrBroadband[q] = hcatest::SnrDb(broadband, RunThrough(quality, broadband, 0), 2, DELAY, 1024, frames - DELAY);
-    std::printf("  %-16s %11.1f dB %11.1f dB\n", QUALITY_NAME[q], snrSine[q], snrBroadband[q]);
+  struct Signal {
+    const char* name;
+    std::vector<int16_t> pcm;
+  };
+  const Signal signals[] = {
+      {"100_Hz", hcatest::StereoSine(frames, 100.0, RATE, 0.5)},
+      {"1_kHz", hcatest::StereoSine(frames, 1000.0, RATE, 0.5)},
+      {"6_kHz", hcatest::StereoSine(frames, 6000.0, RATE, 0.5)},
+      {"sweep", hcatest::StereoSweep(frames, 50.0, 15000.0, RATE, 0.5)},
+      {"broadband", hcatest::StereoBroadband(frames, seed, 0.25)},
+  };
+  struct Format {
+    const char* name;
+    QuillDll::CODECINFO info;
+    size_t delay;  // ADX: a first call of 1024 frames or more leaves 2048 - 1024
+    double floor[5];
+  };
+  const QuillDll::CODECINFO adx{QuillDll::CODEC_ADX, 2, 2, 0, RATE};
+  const Format formats[] = {
+      {QUALITY_NAME[5], Info(5), DELAY, {70.0, 70.0, 69.5, 68.0, 22.5}},
+      {QUALITY_NAME[4], Info(4), DELAY, {69.5, 66.0, 63.5, 56.0, 14.5}},
+      {QUALITY_NAME[3], Info(3), DELAY, {68.0, 56.5, 53.5, 53.0, 11.5}},
+      {QUALITY_NAME[2], Info(2), DELAY, {56.0, 43.0, 53.0, 10.5, 7.0}},
+      {QUALITY_NAME[1], Info(1), DELAY, {45.5, 32.0, 44.0, 6.5, 5.5}},
+      {"CRI ADX", adx, 1024, {54.0, 45.0, 20.5, 14.5, 18.5}},
+  };
+  std::printf("SNR in dB after one pass, 32728 Hz stereo, -6 dBFS (broadband: seed %u, 0.25):\n", seed);
+  std::printf("  %-16s", "format");
+  for (const Signal& signal : signals) std::printf(" %10s", signal.name);
+  std::printf("\n");
+  double broadband[6] = {};
+  for (size_t f = 0; f < 6; ++f) {
+    const Format& format = formats[f];
+    std::printf("  %-16s", format.name);
+    for (size_t s = 0; s < 5; ++s) {
+      const std::vector<int16_t> out = RunThrough(format.info, signals[s].pcm, 0);
+      const double snr = hcatest::SnrDb(signals[s].pcm, out, 2, format.delay, 1024, frames - format.delay);
+      std::printf(" %10.1f", snr);
+      EXPECT_GE(snr, format.floor[s]) << format.name << ", " << signals[s].name;
+      if (s == 4) broadband[f] = snr;
+    }
+    std::printf("\n");
   }
-  EXPECT_GE(snrSine[5], 40.0);
-  for (int q = 5; q > 1; --q) EXPECT_GE(snrBroadband[q], snrBroadband[q - 1]) << QUALITY_NAME[q];
-  // Even the lowest quality keeps the broadband signal recognisable.
-  EXPECT_GT(snrBroadband[1], 3.0);
+  // Each HCA quality sounds at least as good as the next lower one.
+  for (int f = 0; f + 1 < 5; ++f) EXPECT_GE(broadband[f], broadband[f + 1]) << formats[f].name;
 }

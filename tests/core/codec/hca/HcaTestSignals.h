@@ -21,6 +21,22 @@ inline std::vector<int16_t> StereoSine(size_t frames, double hz, double rate, do
   return pcm;
 }
 
+// Interleaved stereo 16-bit frames of a sweep rising exponentially from f0 to
+// f1 Hz over the frames (same in both channels).
+inline std::vector<int16_t> StereoSweep(size_t frames, double f0, double f1, double rate, double amplitude) {
+  std::vector<int16_t> pcm(frames * 2);
+  const double seconds = static_cast<double>(frames) / rate;
+  const double k = std::log(f1 / f0) / seconds;
+  for (size_t i = 0; i < frames; ++i) {
+    const double t = static_cast<double>(i) / rate;
+    const double phase = 2.0 * PI * f0 * (std::exp(k * t) - 1.0) / k;
+    auto v = static_cast<int16_t>(std::lround(amplitude * 32767.0 * std::sin(phase)));
+    pcm[2 * i] = v;
+    pcm[2 * i + 1] = v;
+  }
+  return pcm;
+}
+
 // Broadband stereo test signal: noise shaped to fall by about 3 dB per octave
 // (a pink-like spectrum, as music has), partly correlated between channels.
 inline std::vector<int16_t> StereoBroadband(size_t frames, uint32_t seed, double amplitude) {
