@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ScriptedSource.h"
 #include "TestUtil.h"
 #include "app/MapMemory.h"
 #include "capture/CaptureServices.h"
@@ -16,41 +17,6 @@
 namespace {
 
 using Shown = CaptureChoice::ListShown;
-
-// A source with a scripted device and channel list; EnumerateDevices takes
-// the script afresh, as a real source asks its API again.
-class ScriptedSource : public SoundCapture {
- public:
-  ScriptedSource(std::string name, std::vector<DeviceEntry> deviceScript)
-      : SoundCapture(nullptr, CodecFunctions()), devices(std::move(deviceScript)), m_name(std::move(name)) {
-    ScriptedSource::EnumerateDevices();
-  }
-  std::string GetName() const override { return m_name; }
-  bool EnumerateDevices() override {
-    ClearDeviceList();
-    for (const DeviceEntry& entry : devices) AddDevice(entry.name, entry.id);
-    m_channelList = channels;
-    return true;
-  }
-  bool Start(const DeviceEntry&, int32_t, int32_t) override {
-    SetActive(true);
-    return true;
-  }
-  void Stop() override {
-    ++stops;
-    SetActive(false);
-  }
-  void Poll() override {}
-  bool HasChannels() const override { return hasChannels; }
-
-  std::vector<DeviceEntry> devices;
-  std::vector<DeviceEntry> channels;
-  bool hasChannels = false;
-  int stops = 0;
-
- private:
-  std::string m_name;
-};
 
 class RecordingView : public CaptureChoiceView {
  public:

@@ -21,6 +21,7 @@
 #include "TestUtil.h"
 #include "app/CaptureChoice.h"
 #include "app/RegistryMemory.h"
+#include "app/ScriptedSource.h"
 #include "capture/CaptureServices.h"
 #include "capture/SoundCaptureWaveFile.h"
 #include "link/KAVHostIO.h"
@@ -41,39 +42,7 @@ bool ExpectJapanese() {
   return getenv("QUILL_EXPECT_JAPANESE") != nullptr;
 }
 
-// A capture source with a scripted device and channel list.
-class FakeSource : public SoundCapture {
- public:
-  FakeSource(std::string name, std::vector<DeviceEntry> devices)
-      : SoundCapture(nullptr, CodecFunctions()), devices(std::move(devices)), m_name(std::move(name)) {
-    FakeSource::EnumerateDevices();
-  }
-  std::string GetName() const override { return m_name; }
-  bool EnumerateDevices() override {
-    ClearDeviceList();
-    for (const DeviceEntry& entry : devices) AddDevice(entry.name, entry.id);
-    m_channelList = channels;
-    return true;
-  }
-  bool Start(const DeviceEntry&, int32_t, int32_t) override {
-    SetActive(true);
-    return true;
-  }
-  void Stop() override {
-    ++stops;
-    SetActive(false);
-  }
-  void Poll() override {}
-  bool HasChannels() const override { return hasChannels; }
-
-  std::vector<DeviceEntry> devices;
-  std::vector<DeviceEntry> channels;
-  bool hasChannels = false;
-  int stops = 0;
-
- private:
-  std::string m_name;
-};
+using FakeSource = ScriptedSource;
 
 class NoMessages : public MessageBoxSink {
  public:
