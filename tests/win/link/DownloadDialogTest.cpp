@@ -167,16 +167,23 @@ int32_t HOSTIO_CALL SlowDownload(void*, const char*, hostio::DownloadProgressFn 
   return 1;
 }
 
+// A small program image in the temporary folder; its path, or empty.
+std::string WriteTempImage(const char* name) {
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  const std::string image = std::string(temp) + name;
+  FILE* f = fopen(image.c_str(), "wb");
+  if (f == nullptr) return "";
+  fputs("image", f);
+  fclose(f);
+  return image;
+}
+
 TEST(DownloadDialog, BoxDownloadShowsProgressAndEnds) {
   if (!HaveDisplay()) GTEST_SKIP() << "no display";
   UseTestResources();
-  char temp[MAX_PATH];
-  GetTempPathA(MAX_PATH, temp);
-  const std::string image = std::string(temp) + "quillon-dialog-test.bxa";
-  FILE* f = fopen(image.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  fputs("image", f);
-  fclose(f);
+  const std::string image = WriteTempImage("quillon-dialog-test.bxa");
+  ASSERT_FALSE(image.empty());
 
   FakeHostIo fake;
   fake.listed = {12345678};
@@ -217,13 +224,8 @@ int32_t HOSTIO_CALL QuickDownload(void*, const char*, hostio::DownloadProgressFn
 TEST(DownloadDialog, ADownloadThatEndsBeforeTheDialogIsUpStillEndsIt) {
   if (!HaveDisplay()) GTEST_SKIP() << "no display";
   UseTestResources();
-  char temp[MAX_PATH];
-  GetTempPathA(MAX_PATH, temp);
-  const std::string image = std::string(temp) + "quillon-dialog-quick.bxa";
-  FILE* f = fopen(image.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  fputs("image", f);
-  fclose(f);
+  const std::string image = WriteTempImage("quillon-dialog-quick.bxa");
+  ASSERT_FALSE(image.empty());
 
   FakeHostIo fake;
   fake.listed = {12345678};
