@@ -14,8 +14,12 @@
 
 namespace {
 
-// The window's style: a caption, a system menu and a minimize box.
-constexpr DWORD kWindowStyle = 0x00CA0200;
+// The window's style: a caption, a system menu and a minimize box. The low
+// word's 0x0200 is a class-specific bit that means nothing to this window
+// class; the value is kept whole on purpose, as the settings window has
+// always been made with it.
+constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | 0x0200;
+static_assert(kWindowStyle == 0x00CA0200, "settings window style");
 
 constexpr int kRowStart = 8;
 constexpr int kRowStep = 32;
