@@ -364,6 +364,7 @@ bool MainWindow::OnMenuCommand(int id) {
       return true;
     case ID_MENU_LOG_FOLDER:
       if (!m_parts.logFolder.empty()) m_parts.dialogs->OpenFolder(m_hWnd, m_parts.logFolder);
+      return true;
     case ID_MENU_SPLINE:
       OnSplineConverterClicked();
       return true;
