@@ -587,8 +587,8 @@ TEST_F(MainWindowTest, SplineMenuItemChoosesTheSourcesConverter) {
     HMENU file = GetSubMenu(GetMenu(Hwnd()), 0);
     const bool checked = c.atStart == ConverterKind::SPLINE;
     EXPECT_EQ((GetMenuState(file, MainWindow::ID_MENU_SPLINE, MF_BYCOMMAND) & MF_CHECKED) != 0, checked) << c.stored;
-    for (SoundCapture* source : {static_cast<SoundCapture*>(waveIn.get()), static_cast<SoundCapture*>(coreAudio.get()),
-                                 static_cast<SoundCapture*>(waveFile.get())}) {
+    for (SoundCapture* source : {static_cast<SoundCapture*>(waveIn), static_cast<SoundCapture*>(coreAudio),
+                                 static_cast<SoundCapture*>(waveFile)}) {
       EXPECT_EQ(source->GetConverterKind(), c.atStart) << c.stored;
     }
 
