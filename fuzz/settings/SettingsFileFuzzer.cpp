@@ -2,8 +2,9 @@
 // wave-codec library counts as loaded; the rest is the file.
 //
 // Checks beyond "no crash": the load succeeds exactly when the text starts
-// with the product name; every value it leaves is one that SetText keeps (or
-// the default as written); and saving, loading and saving again is stable.
+// with the product name (after a UTF-8 byte-order mark, if any); every value
+// it leaves is one that SetText keeps (or the default as written); and
+// saving, loading and saving again is stable.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -35,6 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SoundConfig config(nullptr, adpcm, folder);
   bool loaded = config.LoadFile("fuzz.cfg", true);
   std::string visible = text.substr(0, text.find('\0'));
+  if (visible.compare(0, 3, "\xEF\xBB\xBF") == 0) visible.erase(0, 3);  // a UTF-8 byte-order mark is skipped
   Require(loaded == (visible.compare(0, 7, "Quillon") == 0), "load result does not follow the header");
   if (!loaded) return 0;
 

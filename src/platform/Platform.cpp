@@ -93,6 +93,14 @@ bool MakeDirectory(const char* path) {
   return CreateDirectoryA(path, nullptr) != FALSE || IsDirectory(path);
 }
 
+bool RenameOver(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+bool RemoveFile(const char* path) {
+  return DeleteFileA(path) != FALSE;
+}
+
 unsigned LastError() {
   return GetLastError();
 }
@@ -200,6 +208,14 @@ bool IsDirectory(const char* path) {
 
 bool MakeDirectory(const char* path) {
   return mkdir(path, 0777) == 0 || IsDirectory(path);
+}
+
+bool RenameOver(const char* from, const char* to) {
+  return rename(from, to) == 0;
+}
+
+bool RemoveFile(const char* path) {
+  return unlink(path) == 0;
 }
 
 unsigned LastError() {

@@ -38,6 +38,12 @@ bool IsRelativePath(const char* path);
 bool IsDirectory(const char* path);
 // Makes one directory (its parent must exist); true when it exists afterwards.
 bool MakeDirectory(const char* path);
+// Renames from to to, replacing an existing file to in one step (Windows:
+// MoveFileExA with MOVEFILE_REPLACE_EXISTING; natively rename). Both paths
+// should name the same folder. False, with to untouched, when it fails.
+bool RenameOver(const char* from, const char* to);
+// Deletes a file; false when it cannot (or does not exist).
+bool RemoveFile(const char* path);
 
 // GetLastError on Windows, errno elsewhere.
 unsigned LastError();

@@ -151,7 +151,7 @@ void SoundConfig::DetachControls() {
 
 void SoundConfig::Apply(const ConfigSnapshot& snapshot) {
   ScopedMutex lock(m_lock);
-  SaveFile(AUTOSAVE_FILE);
+  AutoSave();
   if (m_record.samplingRate != snapshot.samplingRate || m_record.waveFormat != snapshot.waveFormat) {
     if (m_capture != nullptr) m_capture->StopCapture();
   }
@@ -176,7 +176,7 @@ void SoundConfig::ApplyReceived(const void* payload, int32_t size) {
   received.waveFormat = m_record.waveFormat;
   m_record = received;
   for (int32_t i = 0; i < m_count; ++i) m_items[i]->LoadFromRecord();
-  SaveFile(AUTOSAVE_FILE);
+  AutoSave();
   if (m_view != nullptr) m_view->RefreshControls();
   UpdateFilterControls();
 }
@@ -202,8 +202,17 @@ void SoundConfig::NewStreamToken() {
 
 void SoundConfig::RestoreAutoSave() {
   ScopedMutex lock(m_lock);
-  LoadFile(AUTOSAVE_FILE, true);
-  SaveFile(AUTOSAVE_FILE);
+  if (Load(AUTOSAVE_FILE, true) == LoadResult::NOT_SETTINGS) {
+    // Kept for the user to look at before the defaults replace it.
+    const std::string resolved = ResolvePath(AUTOSAVE_FILE);
+    const std::string kept = resolved + AUTOSAVE_BAD_SUFFIX;
+    if (platform::RenameOver(resolved.c_str(), kept.c_str())) {
+      Log("RestoreAutoSave: %s is not a settings file; kept as %s\n", resolved.c_str(), kept.c_str());
+    } else {
+      Log("RestoreAutoSave: %s is not a settings file and cannot be kept as %s\n", resolved.c_str(), kept.c_str());
+    }
+  }
+  AutoSave();
 }
 
 void SoundConfig::ApplyDefaults() {

@@ -53,6 +53,9 @@ class SoundConfig {
   // A settings file is a few kilobytes; anything beyond this is not one.
   static constexpr int32_t FILE_SIZE_MAX = 1 << 20;
 
+  // Where an auto-save file that is not a settings file is kept.
+  static constexpr const char* AUTOSAVE_BAD_SUFFIX = ".bad";
+
   // Seconds since 1970-01-01 00:00 UTC, cut to 32 bits.
   using Clock = std::function<uint32_t()>;
 
@@ -95,6 +98,8 @@ class SoundConfig {
   void NewStreamToken();
 
   // Settings files. A relative path is taken in the program's folder.
+  // SaveFile is the user's own save: every failure gets a message box, and
+  // the old file stays as it was.
   void SaveFile(const std::string& path);
   bool LoadFile(const std::string& path, bool quiet);
   // The text that SaveFile writes.
@@ -103,7 +108,9 @@ class SoundConfig {
   bool LoadText(const std::string& text, const std::string& name, bool quiet);
 
   // What the main window does with the settings:
-  // at its creation: load the auto-save file quietly and write it again;
+  // at its creation: load the auto-save file quietly and write it again (one
+  // that is not a settings file is first kept beside it with the suffix
+  // AUTOSAVE_BAD_SUFFIX);
   void RestoreAutoSave();
   // the Default button: defaults, controls refreshed, applied;
   void ApplyDefaults();
@@ -121,6 +128,11 @@ class SoundConfig {
  private:
   template <typename Item, typename... Args>
   Item* Add(const std::string (&path)[SoundConfigItem::DEPTH_MAX], Args... args);
+  enum class LoadResult { LOADED, CANNOT_OPEN, NOT_SETTINGS };
+  LoadResult Load(const std::string& path, bool quiet);
+  // Writes the auto-save file; a failed write is only logged.
+  void AutoSave();
+  void Save(const std::string& path, bool autoSave);
   void StoreAll();
   void ShowError(uint32_t messageId, const std::string& path, bool foreground);
 

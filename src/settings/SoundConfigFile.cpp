@@ -3,7 +3,8 @@
 // Layout: the header line "Quillon"; section lines of one to four "*" and a
 // name; key lines "Key:" with the value at column 28, and a comment from
 // column 48 on with the default, the range and the note. Lines end in CR LF on
-// disk in every build; the reader takes LF, CR LF and a last line without end.
+// disk in every build; the reader takes LF, CR LF and a last line without end,
+// and skips a UTF-8 byte-order mark before the header.
 #include <cstring>
 #include <vector>
 
@@ -15,6 +16,7 @@
 
 namespace {
 const char* const LINE_END = "\r\n";
+const char UTF8_BOM[] = "\xEF\xBB\xBF";
 constexpr size_t VALUE_COLUMN = 28;
 constexpr size_t VALUE_WIDTH = 20;
 constexpr size_t DEFAULT_WIDTH = 7;
@@ -97,49 +99,73 @@ std::string SoundConfig::SaveText() {
 }
 
 void SoundConfig::SaveFile(const std::string& path) {
+  Save(path, false);
+}
+
+void SoundConfig::AutoSave() {
+  Save(AUTOSAVE_FILE, true);
+}
+
+// The text goes to a temporary file that replaces the old one only when it
+// was written whole, so that a failure never leaves a cut-off file behind.
+void SoundConfig::Save(const std::string& path, bool autoSave) {
   ScopedMutex lock(m_lock);
   Log("SaveFile(%s)\n", path.c_str());
   std::string resolved = ResolvePath(path);
   std::string text = SaveText();
   // Binary, with explicit CR LF: the same bytes in every build.
-  CFile file;
-  if (!file.Open(resolved.c_str(), "wb")) {
-    ShowError(IDS_COULD_NOT_OPEN_SAVE, resolved, false);
-    return;
+  switch (WriteFileReplacing(resolved, text.data(), text.size())) {
+    case FileWriteResult::OK:
+      return;
+    case FileWriteResult::OPEN_FAILED:
+      ShowError(IDS_COULD_NOT_OPEN_SAVE, resolved, false);
+      return;
+    case FileWriteResult::WRITE_FAILED:
+      Log("SaveFile: writing %s failed\n", resolved.c_str());
+      // The auto-save runs after every change: a box each time would be a
+      // flood; the log tells.
+      if (!autoSave) ShowError(IDS_COULD_NOT_OPEN_SAVE, resolved, false);
+      return;
   }
-  if (!file.Write(text.data(), text.size())) Log("SaveFile: writing %s failed\n", resolved.c_str());
 }
 
 bool SoundConfig::LoadFile(const std::string& path, bool quiet) {
+  return Load(path, quiet) == LoadResult::LOADED;
+}
+
+SoundConfig::LoadResult SoundConfig::Load(const std::string& path, bool quiet) {
   ScopedMutex lock(m_lock);
   Log("LoadFile(%s)\n", path.c_str());
   std::string resolved = ResolvePath(path);
   CFile file;
   if (!file.Open(resolved.c_str(), "rb")) {
     if (!quiet) ShowError(IDS_COULD_NOT_OPEN, resolved, false);
-    return false;
+    return LoadResult::CANNOT_OPEN;
   }
   int32_t size = file.GetSize();
   if (size > FILE_SIZE_MAX) {
     // Whatever it is, it is not a settings file; do not read it into memory.
     Log("LoadFile: %s has %d bytes, more than a settings file\n", resolved.c_str(), static_cast<int>(size));
     if (!quiet) ShowError(IDS_NOT_SETTINGS_FILE, resolved, true);
-    return false;
+    return LoadResult::NOT_SETTINGS;
   }
   std::vector<uint8_t> bytes;
   if (size < 0 || !file.ReadAll(size, bytes)) {
     Log("LoadFile: %s cannot be read\n", resolved.c_str());
     if (!quiet) ShowError(IDS_COULD_NOT_OPEN, resolved, false);
-    return false;
+    return LoadResult::CANNOT_OPEN;
   }
   file.Close();
-  return LoadText(std::string(bytes.begin(), bytes.end()), resolved, quiet);
+  return LoadText(std::string(bytes.begin(), bytes.end()), resolved, quiet) ? LoadResult::LOADED
+                                                                             : LoadResult::NOT_SETTINGS;
 }
 
 bool SoundConfig::LoadText(const std::string& fileText, const std::string& name, bool quiet) {
   ScopedMutex lock(m_lock);
   // The text ends at its first NUL, as a C string would.
   std::string text = fileText.substr(0, fileText.find('\0'));
+  // Editors that save UTF-8 may put a byte-order mark before the header.
+  if (text.compare(0, sizeof UTF8_BOM - 1, UTF8_BOM) == 0) text.erase(0, sizeof UTF8_BOM - 1);
   size_t position = 0;
   std::string line;
   if (!NextLine(text, &position, &line) || line.compare(0, strlen(PRODUCT_NAME), PRODUCT_NAME) != 0) {

@@ -11,11 +11,12 @@ bool CFile::Open(const char* path, const char* mode) {
   return m_file != nullptr;
 }
 
-void CFile::Close() {
-  if (m_file != nullptr) {
-    fclose(m_file);
-    m_file = nullptr;
-  }
+bool CFile::Close() {
+  if (m_file == nullptr) return false;
+  bool flushed = fflush(m_file) == 0;
+  bool closed = fclose(m_file) == 0;
+  m_file = nullptr;
+  return flushed && closed;
 }
 
 void CFile::Printf(const char* format, ...) {
@@ -72,4 +73,16 @@ bool CFile::FileExists(const char* path) {
 
 bool CFile::IsDirectory(const char* path) {
   return platform::IsDirectory(path);
+}
+
+FileWriteResult WriteFileReplacing(const std::string& path, const void* data, size_t size) {
+  const std::string temporary = path + ".tmp";
+  CFile file;
+  if (!file.Open(temporary.c_str(), "wb")) return FileWriteResult::OPEN_FAILED;
+  bool written = file.Write(data, size);
+  // Closed in every case, so that the temporary file can be removed.
+  written = file.Close() && written;
+  if (written && platform::RenameOver(temporary.c_str(), path.c_str())) return FileWriteResult::OK;
+  platform::RemoveFile(temporary.c_str());
+  return FileWriteResult::WRITE_FAILED;
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "support/Log.h"
@@ -16,7 +17,9 @@ class CFile {
 
   // Closes any open stream, then opens path with a C runtime mode ("r", "wb"...).
   bool Open(const char* path, const char* mode);
-  void Close();
+  // Flushes and closes the stream; false when either failed (buffered bytes
+  // may be lost) or nothing was open.
+  bool Close();
   bool IsOpen() const { return m_file != nullptr; }
 
   void Printf(const char* format, ...) QUILL_PRINTF(2, 3);
@@ -38,3 +41,16 @@ class CFile {
  private:
   FILE* m_file = nullptr;
 };
+
+// How a whole-file write ended.
+enum class FileWriteResult {
+  OK,
+  OPEN_FAILED,   // the temporary file could not be made
+  WRITE_FAILED,  // writing, closing or renaming failed
+};
+
+// Replaces the file at path by data without ever leaving a half-written file
+// there: writes path + ".tmp" in the same folder, flushes and closes it
+// (checking both), then renames it over path. On any failure the temporary
+// file is removed and the old file stays as it was.
+FileWriteResult WriteFileReplacing(const std::string& path, const void* data, size_t size);

@@ -2,11 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "SettingsFakes.h"
 #include "TestUtil.h"
+#include "platform/Platform.h"
 #include "settings/SoundConfig.h"
+#include "support/File.h"
 #include "support/Language.h"
 
 #define WD "\x81\x60"
@@ -230,8 +233,11 @@ TEST_F(ConfigFileTest, HeaderLine) {
   EXPECT_EQ(config.GetRecord().volume, 1.0f);
   EXPECT_TRUE(Load("Quillon settings of the sound test\n*SoundParam\nVolume: 0.75\n"));
   EXPECT_EQ(Value(VOLUME), "0.75");
+  // A UTF-8 byte-order mark before the header is skipped.
+  EXPECT_TRUE(Load("\xEF\xBB\xBFQuillon\r\n*SoundParam\r\nVolume: 0.5\r\n"));
+  EXPECT_EQ(Value(VOLUME), "0.50");
   EXPECT_TRUE(view.errors.empty());
-  EXPECT_EQ(view.refreshes, 2);
+  EXPECT_EQ(view.refreshes, 3);
 }
 
 TEST_F(ConfigFileTest, NotASettingsFile) {
@@ -356,6 +362,44 @@ TEST_F(ConfigFileTest, SaveFailure) {
   EXPECT_EQ(dir.Read("100%s.cfg"), DefaultsFile());
 }
 
+// The new text replaces the old file only once it was written whole. A write
+// that fails later than the open (here the rename, a folder being in the way)
+// leaves what was there and no temporary file; the user's own save gets the
+// box, the auto-save, which runs after every change, only the log line.
+TEST_F(ConfigFileTest, FailedWritesKeepWhatWasThere) {
+  struct Case {
+    const char* what;
+    std::function<void(SoundConfig&)> save;
+    std::string name;
+    size_t boxes;
+  };
+  const Case cases[] = {
+      {"the user's save", [](SoundConfig& c) { c.SaveFile("mine.cfg"); }, "mine.cfg", 1},
+      {"the auto-save", [](SoundConfig& c) { c.Apply(c.TakeSnapshot()); }, SoundConfig::AUTOSAVE_FILE, 0},
+  };
+  for (const Case& c : cases) {
+    view.errors.clear();
+    const std::string path = dir.File(c.name);
+    ASSERT_TRUE(platform::MakeDirectory(path.c_str()));
+    dir.Write(c.name + "/inside", "kept");
+    LogCapture log;
+    c.save(config);
+    EXPECT_EQ(dir.Read(c.name + "/inside"), "kept") << c.what;
+    EXPECT_FALSE(CFile::FileExists((path + ".tmp").c_str())) << c.what;
+    EXPECT_NE(log.Text().find("SaveFile: writing " + path + " failed\n"), std::string::npos) << c.what;
+    ASSERT_EQ(view.errors.size(), c.boxes) << c.what;
+    if (c.boxes > 0) {
+      EXPECT_EQ(view.errors[0].text, "\r\n Could not open\"" + path + "\" ");
+    }
+  }
+
+  // A successful save replaces the old file and leaves no temporary file.
+  dir.Write("old.cfg", "Quillon\nold\n");
+  config.SaveFile("old.cfg");
+  EXPECT_EQ(dir.Read("old.cfg"), DefaultsFile());
+  EXPECT_FALSE(CFile::FileExists(dir.File("old.cfg.tmp").c_str()));
+}
+
 TEST_F(ConfigFileTest, LogLinesNameThePathAsPassed) {
   LogCapture log;
   config.SaveFile("x.cfg");
@@ -389,15 +433,21 @@ TEST_F(ConfigFileTest, AutoSaveFile) {
   // Missing: written with the defaults, silently.
   config.RestoreAutoSave();
   EXPECT_EQ(dir.Read(SoundConfig::AUTOSAVE_FILE), DefaultsFile());
-  // Foreign: replaced, silently.
-  dir.Write(SoundConfig::AUTOSAVE_FILE, "something else\n");
-  config.RestoreAutoSave();
-  EXPECT_EQ(dir.Read(SoundConfig::AUTOSAVE_FILE), DefaultsFile());
+  const std::string bad = std::string(SoundConfig::AUTOSAVE_FILE) + SoundConfig::AUTOSAVE_BAD_SUFFIX;
+  EXPECT_FALSE(CFile::FileExists(dir.File(bad).c_str())) << "nothing to keep";
+  // Foreign: kept aside (an older one replaced), then replaced, silently.
+  for (const char* foreign : {"something else\n", "another\n"}) {
+    dir.Write(SoundConfig::AUTOSAVE_FILE, foreign);
+    config.RestoreAutoSave();
+    EXPECT_EQ(dir.Read(SoundConfig::AUTOSAVE_FILE), DefaultsFile());
+    EXPECT_EQ(dir.Read(bad), foreign);
+  }
   // A settings file: its values are taken and written back.
   dir.Write(SoundConfig::AUTOSAVE_FILE, "Quillon\n*SoundParam\nVolume: 0.6\n");
   config.RestoreAutoSave();
   EXPECT_EQ(Value(VOLUME), "0.60");
   EXPECT_NE(dir.Read(SoundConfig::AUTOSAVE_FILE).find("Volume:                     0.60 "), std::string::npos);
+  EXPECT_EQ(dir.Read(bad), "another\n") << "a good file is not kept aside";
   EXPECT_TRUE(view.errors.empty());
 }
 

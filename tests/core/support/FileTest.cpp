@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "platform/Platform.h"
+
 #include "TestUtil.h"
 
 TEST(CFileTest, ReadsWholeStreamsAndKeepsThePosition) {
@@ -49,4 +53,47 @@ TEST(CFileTest, MissingFilesAndFolders) {
   EXPECT_TRUE(CFile::IsDirectory(dir.Path().c_str()));
   EXPECT_FALSE(CFile::IsDirectory(dir.File("here").c_str()));
   EXPECT_FALSE(CFile::IsDirectory(dir.File("missing").c_str()));
+}
+
+// Each case prepares the folder; afterwards the target holds either the new
+// bytes or exactly what it held before, and no temporary file is left.
+TEST(WriteFileReplacingTest, ReplacesWholeOrLeavesTheOldFile) {
+  struct Case {
+    const char* what;
+    std::string target;  // relative to the folder
+    bool hasOld;         // target.cfg holds "old" before
+    FileWriteResult expected;
+  };
+  const Case cases[] = {
+      {"a new file", "new.cfg", false, FileWriteResult::OK},
+      {"an old file replaced", "old.cfg", true, FileWriteResult::OK},
+      {"a missing folder", "missing/x.cfg", false, FileWriteResult::OPEN_FAILED},
+      {"a folder in the way of the rename", "folder", false, FileWriteResult::WRITE_FAILED},
+#ifndef _WIN32
+      // The temporary name leads to a device that takes no bytes: the flush
+      // at the close fails.
+      {"a write that fails", "full.cfg", true, FileWriteResult::WRITE_FAILED},
+#endif
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    ASSERT_TRUE(platform::MakeDirectory(dir.File("folder").c_str()));
+    dir.Write("folder/inside", "kept");
+    if (c.hasOld) dir.Write(c.target, "old");
+#ifndef _WIN32
+    if (c.target == "full.cfg") {
+      if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "needs /dev/full";
+      std::filesystem::create_symlink("/dev/full", dir.File("full.cfg.tmp"));
+    }
+#endif
+    const std::string path = dir.File(c.target);
+    EXPECT_EQ(WriteFileReplacing(path, "new\r\n", 5), c.expected) << c.what;
+    if (c.expected == FileWriteResult::OK) {
+      EXPECT_EQ(dir.Read(c.target), "new\r\n") << c.what;
+    } else if (c.hasOld) {
+      EXPECT_EQ(dir.Read(c.target), "old") << c.what;
+    }
+    EXPECT_EQ(dir.Read("folder/inside"), "kept") << c.what;
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path + ".tmp"))) << c.what;
+  }
 }
