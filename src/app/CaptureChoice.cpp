@@ -106,6 +106,7 @@ bool CaptureChoice::SelectSource(int32_t index) {
     if (m_selectedDevice.id != DeviceEntry::NO_DEVICE_ID) m_memory.Remember(old->GetName(), m_selectedDevice.name);
   }
   m_current = next;
+  ++m_restartRequests;
   TellSourceChanged(*next);
   m_memory.Remember("API", next->GetName());
   RefreshDevicesFromMemory();
@@ -116,6 +117,7 @@ bool CaptureChoice::SelectSource(int32_t index) {
 }
 
 void CaptureChoice::StopCurrent() {
+  ++m_restartRequests;
   if (m_current != nullptr) m_current->Stop();
 }
 
@@ -160,6 +162,9 @@ void CaptureChoice::RefreshDevicesFromMemory() {
 void CaptureChoice::RefreshDevices(const std::string& preferred) {
   SoundCapture* source = m_current;
   if (source == nullptr) return;
+  // A fresh list (the user opened it, or a file was dropped) may hold the
+  // device that was missing.
+  ++m_restartRequests;
   source->EnumerateDevices();
   const DeviceEntry previous = m_selectedDevice;
   if (source->GetDeviceCount() == 0) {
@@ -196,6 +201,7 @@ void CaptureChoice::SelectDevice(int32_t index) {
     }
   }
   if (m_selectedDevice.name == previous.name) return;
+  ++m_restartRequests;
   source->Stop();
   if (m_selectedDevice.id != DeviceEntry::NO_DEVICE_ID) m_memory.Remember(source->GetName(), m_selectedDevice.name);
   Log("Change Device %s\n", m_selectedDevice.name.c_str());
@@ -227,6 +233,7 @@ void CaptureChoice::RefreshChannels() {
     m_channelIndex = ChooseEntry(m_channels, preferred, previous.name);
     m_selectedChannel = m_channels.empty() ? DeviceEntry() : m_channels[static_cast<size_t>(m_channelIndex)];
     if (m_selectedChannel.name != previous.name) {
+      ++m_restartRequests;
       source->Stop();
       if (m_selectedChannel.id != DeviceEntry::NO_DEVICE_ID) m_memory.Remember(key, m_selectedChannel.name);
       Log("Change Channel %s\n", m_selectedChannel.name.c_str());
@@ -258,6 +265,7 @@ void CaptureChoice::SelectChannel(int32_t index) {
     }
   }
   if (m_selectedChannel.name == previous.name) return;
+  ++m_restartRequests;
   source->Stop();
   // Kept as it has always been: the channel is remembered only while a device
   // is chosen (the device's id is tested, not the channel's).

@@ -89,6 +89,10 @@ class CaptureChoice : public ConfigCapture {
   // not a source or is already current.
   bool SelectSource(int32_t index);
   void StopCurrent();
+  // Counts the requests that stop or re-choose the current source (another
+  // source, device or channel, a fresh device list, StopCurrent). The idle
+  // tick retries a source that failed to start at once when this changed.
+  uint32_t GetRestartRequests() const { return m_restartRequests; }
 
   // --- Devices of the current source ---------------------------------------
   // Enumerates the current source's devices afresh and chooses the last one
@@ -136,6 +140,7 @@ class CaptureChoice : public ConfigCapture {
   void TellChannelsChanged();
 
   ChoiceMemory& m_memory;
+  uint32_t m_restartRequests = 0;
   std::vector<std::unique_ptr<SoundCapture>> m_sources;
   SoundCapture* m_current = nullptr;           // one of m_sources, or null
   SoundCaptureWaveFile* m_waveFile = nullptr;  // one of m_sources, or null

@@ -1,5 +1,7 @@
 #include "app/IdleTick.h"
 
+#include <algorithm>
+
 #include "app/CaptureChoice.h"
 #include "resources/resource.h"
 #include "settings/SoundConfig.h"
@@ -27,16 +29,27 @@ void IdleTick::Run() {
 }
 
 // A source that stopped (its worker ended, or the device, rate or format
-// changed) is restarted here; one that cannot start is retried every tick.
+// changed) is restarted here at once; one that cannot start is tried again
+// with a growing wait, so that a missing device is not enumerated every tick.
 void IdleTick::KeepSourceRunning(SoundCapture* source) {
   source->Poll();
   if (source->IsActive()) return;
+  const uint64_t now = m_clock.NowMs();
+  const uint32_t requests = m_choice.GetRestartRequests();
+  const bool waiting = m_retryDelayMs != 0 && source == m_failedSource && requests == m_failedRequests;
+  if (waiting && now < m_retryAtMs) return;
   const int32_t rate = m_config.GetSamplingRate();
   const auto format = static_cast<int32_t>(m_config.GetWaveFormat());
   if (!source->Start(m_choice.GetSelectedDevice(), rate, format)) {
+    m_retryDelayMs = waiting ? std::min(m_retryDelayMs * 2, RETRY_MAX_MS) : RETRY_FIRST_MS;
+    m_retryAtMs = now + m_retryDelayMs;
+    m_failedSource = source;
+    m_failedRequests = requests;
     m_view.ResetChannelList();
     return;
   }
+  m_retryDelayMs = 0;
+  m_failedSource = nullptr;
   m_view.RefreshChannelList();
   // The device learns of the new stream (its rate and format) at once.
   if (m_link.GetStatus() == Status::CONNECTED) {

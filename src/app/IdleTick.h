@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "capture/CaptureServices.h"
 #include "capture/SoundCapture.h"
 #include "link/PacketChannel.h"
 
@@ -46,11 +47,16 @@ class IdleTick {
   static constexpr int STATUS_TICKS = 10;
   // Ticks between two "Idle ticks" log lines.
   static constexpr uint64_t LOG_TICKS = 3000;
+  // A source that cannot start is tried again after 1 s, then after twice the
+  // previous wait, up to 8 s; a start that succeeds, or a request of the
+  // user's to the choice, ends the waiting.
+  static constexpr uint64_t RETRY_FIRST_MS = 1000;
+  static constexpr uint64_t RETRY_MAX_MS = 8000;
 
   // choice holds the current source, which the main window may change
-  // between ticks; none of these is owned.
-  IdleTick(IdleView& view, IdleLink& link, SoundConfig& config, CaptureChoice& choice)
-      : m_view(view), m_link(link), m_config(config), m_choice(choice) {}
+  // between ticks; clock times the retries; none of these is owned.
+  IdleTick(IdleView& view, IdleLink& link, SoundConfig& config, CaptureChoice& choice, CaptureClock& clock)
+      : m_view(view), m_link(link), m_config(config), m_choice(choice), m_clock(clock) {}
 
   void Run();
 
@@ -68,6 +74,13 @@ class IdleTick {
   IdleLink& m_link;
   SoundConfig& m_config;
   CaptureChoice& m_choice;
+  CaptureClock& m_clock;
+  // The last failed start: its source, the choice's request count then, the
+  // wait before the next try (0: no failed start pending) and its end.
+  const SoundCapture* m_failedSource = nullptr;
+  uint32_t m_failedRequests = 0;
+  uint64_t m_retryDelayMs = 0;
+  uint64_t m_retryAtMs = 0;
   int m_statusCounter = 0;
   uint64_t m_ticks = 0;
 };

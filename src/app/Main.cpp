@@ -186,7 +186,7 @@ int RunApplication(HINSTANCE instance) {
     app.mainWindow->CreateControls(app.dialogFont);
 
     SerialChannelLink link(*app.serialChannel);
-    IdleTick idle(*app.mainWindow, link, *app.soundConfig, app.sources);
+    IdleTick idle(*app.mainWindow, link, *app.soundConfig, app.sources, SystemClock());
     exitCode = RunMessageLoop(idle, *app.configWindow);
     Log("Idle ticks: %llu\n", static_cast<unsigned long long>(idle.GetTickCount()));
     app.sources.StopCurrent();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "app/MapMemory.h"
@@ -117,6 +118,14 @@ class FakeSource : public SoundCapture {
   int polls = 0;
 };
 
+// Time moves only when the test says so.
+class StepClock : public CaptureClock {
+ public:
+  uint64_t NowMs() override { return now; }
+  void SleepMs(unsigned ms) override { now += ms; }
+  uint64_t now = 0;
+};
+
 class IdleTickTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -137,27 +146,109 @@ class IdleTickTest : public ::testing::Test {
   MapMemory memory;
   CaptureChoice choice{memory};
   FakeSource& source = MakeSource();
-  IdleTick idle{view, link, config, choice};
+  StepClock ms;
+  IdleTick idle{view, link, config, choice, ms};
   uint32_t clock = 1000;
 };
 
 TEST_F(IdleTickTest, StoppedSourceIsStartedWithTheSettingsRateAndFormat) {
   source.startResult = false;
   idle.Run();
-  idle.Run();
-  ASSERT_EQ(source.starts.size(), 2u) << "a source that cannot start is retried every tick";
-  EXPECT_EQ(view.resets, 2);
+  ASSERT_EQ(source.starts.size(), 1u);
+  EXPECT_EQ(view.resets, 1);
   EXPECT_EQ(source.starts[0].device, "Fixed Device");
   EXPECT_EQ(source.starts[0].rate, config.GetSamplingRate());
   EXPECT_EQ(source.starts[0].format, static_cast<int32_t>(config.GetWaveFormat()));
 
   source.startResult = true;
+  ms.now += IdleTick::RETRY_FIRST_MS;
   idle.Run();
   idle.Run();
-  EXPECT_EQ(source.starts.size(), 3u) << "an active source is left running";
+  EXPECT_EQ(source.starts.size(), 2u) << "an active source is left running";
   EXPECT_EQ(view.refreshes, 1);
-  EXPECT_EQ(source.polls, 4);
+  EXPECT_EQ(source.polls, 3);
   EXPECT_EQ(link.Configs(), 0) << "nothing is sent while the link is down";
+
+  source.Stop();  // the worker ended: restarted at once
+  idle.Run();
+  EXPECT_EQ(source.starts.size(), 3u);
+}
+
+// The ticks between two tries start nothing; the waits are 1, 2, 4, 8, 8 s.
+TEST_F(IdleTickTest, FailingStartIsRetriedWithAGrowingWait) {
+  source.startResult = false;
+  idle.Run();
+  ASSERT_EQ(source.starts.size(), 1u);
+  size_t tries = 1;
+  for (uint64_t wait : {1000u, 2000u, 4000u, 8000u, 8000u, 8000u}) {
+    ms.now += wait - 1;
+    for (int i = 0; i < 50; ++i) idle.Run();
+    EXPECT_EQ(source.starts.size(), tries) << "before the " << wait << " ms wait ended";
+    ms.now += 1;
+    idle.Run();
+    EXPECT_EQ(source.starts.size(), ++tries) << "after the " << wait << " ms wait";
+  }
+  EXPECT_EQ(view.resets, static_cast<int>(tries)) << "the list is reset once a try";
+
+  // A success ends the waiting: the next failure waits 1 s again.
+  source.startResult = true;
+  ms.now += IdleTick::RETRY_MAX_MS;
+  idle.Run();
+  ASSERT_EQ(source.starts.size(), ++tries);
+  source.startResult = false;
+  source.Stop();
+  idle.Run();
+  EXPECT_EQ(source.starts.size(), ++tries) << "a source that stopped after running restarts at once";
+  ms.now += IdleTick::RETRY_FIRST_MS - 1;
+  idle.Run();
+  EXPECT_EQ(source.starts.size(), tries);
+  ms.now += 1;
+  idle.Run();
+  EXPECT_EQ(source.starts.size(), ++tries);
+}
+
+// Whatever the user asks of the choice is tried on the next tick, and the
+// wait after it starts again at 1 s.
+TEST_F(IdleTickTest, UserRequestsRetryAtOnce) {
+  FakeSource& other = MakeSource();
+  ASSERT_TRUE(choice.Add(std::unique_ptr<SoundCapture>(&other)));
+  config.SetCapture(&choice);
+  source.startResult = false;
+  other.startResult = false;
+  idle.Run();
+  ms.now += 1000;
+  idle.Run();
+  ms.now += 2000;
+  idle.Run();
+  ASSERT_EQ(source.starts.size(), 3u);  // now waiting 4 s
+
+  struct Request {
+    const char* what;
+    std::function<void()> ask;
+  };
+  const Request requests[] = {
+      {"StopCurrent (File, Connect, a new rate)", [&] { choice.StopCurrent(); }},
+      {"a fresh device list", [&] { choice.RefreshDevices(""); }},
+      {"the settings' StopCapture", [&] { config.Apply(ConfigSnapshot{0, 0}); }},
+  };
+  for (const Request& request : requests) {
+    const size_t before = source.starts.size();
+    request.ask();
+    idle.Run();
+    EXPECT_EQ(source.starts.size(), before + 1) << request.what;
+    ms.now += IdleTick::RETRY_FIRST_MS;
+    idle.Run();
+    EXPECT_EQ(source.starts.size(), before + 2) << request.what << ": the wait starts again at 1 s";
+  }
+
+  // Another source is tried at once, and so is the first one on its return.
+  ASSERT_TRUE(choice.SelectSource(1));
+  idle.Run();
+  EXPECT_EQ(other.starts.size(), 1u);
+  const size_t before = source.starts.size();
+  ASSERT_TRUE(choice.SelectSource(0));
+  idle.Run();
+  EXPECT_EQ(source.starts.size(), before + 1);
 }
 
 TEST_F(IdleTickTest, StartWhileConnectedSendsTheRecordWithANewToken) {
@@ -175,7 +266,7 @@ TEST_F(IdleTickTest, StartWhileConnectedSendsTheRecordWithANewToken) {
 
 TEST_F(IdleTickTest, LinkComingUpRenewsTheTokenAndSendsOnlyWhenStreaming) {
   CaptureChoice none{memory};  // no source yet
-  IdleTick early{view, link, config, none};
+  IdleTick early{view, link, config, none, ms};
   link.script = {Status::CLOSE, Status::OPEN, Status::CONNECTED, Status::CONNECTED};
   for (int i = 0; i < 4; ++i) early.Run();
   EXPECT_NE(Token(), 0u);
@@ -231,6 +322,7 @@ TEST_F(IdleTickTest, LevelDisplayEveryTenthTick) {
   EXPECT_EQ(view.levels[0], "-|-") << "an inactive source shows the no-level text";
 
   source.startResult = true;
+  ms.now += IdleTick::RETRY_FIRST_MS;
   source.Feed(1000, -2000);
   for (int i = 0; i < 10; ++i) idle.Run();
   ASSERT_EQ(view.levels.size(), 2u);
