@@ -157,7 +157,7 @@ SoundConfig::LoadResult SoundConfig::Load(const std::string& path, bool quiet) {
   }
   file.Close();
   return LoadText(std::string(bytes.begin(), bytes.end()), resolved, quiet) ? LoadResult::LOADED
-                                                                             : LoadResult::NOT_SETTINGS;
+                                                                            : LoadResult::NOT_SETTINGS;
 }
 
 bool SoundConfig::LoadText(const std::string& fileText, const std::string& name, bool quiet) {

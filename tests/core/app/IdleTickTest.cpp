@@ -226,10 +226,11 @@ TEST_F(IdleTickTest, UserRequestsRetryAtOnce) {
     const char* what;
     std::function<void()> ask;
   };
+  const ConfigSnapshot otherRate{0, 0};
   const Request requests[] = {
-      {"StopCurrent (File, Connect, a new rate)", [&] { choice.StopCurrent(); }},
+      {"StopCurrent (File, Connect, Reset)", [&] { choice.StopCurrent(); }},
       {"a fresh device list", [&] { choice.RefreshDevices(""); }},
-      {"the settings' StopCapture", [&] { config.Apply(ConfigSnapshot{0, 0}); }},
+      {"a new rate from the settings", [&] { config.Apply(otherRate); }},
   };
   for (const Request& request : requests) {
     const size_t before = source.starts.size();
