@@ -292,7 +292,15 @@ TEST_F(MainWindowTest, ControlsSitAtTheirPlacesWithTheirTexts) {
     MapWindowPoints(nullptr, Hwnd(), reinterpret_cast<POINT*>(&rect), 2);
     EXPECT_EQ(rect.left, e.x);
     EXPECT_EQ(rect.top, e.y);
-    EXPECT_EQ(rect.right - rect.left, e.width);
+    if (e.id == MainWindow::ID_BXA_AUTOLOAD) {
+      // Sized to its text where the font needs more than its 128 pixels
+      // (the text's width depends on the font Wine finds), never past the
+      // window's edge.
+      EXPECT_GE(rect.right - rect.left, e.width);
+      EXPECT_LE(rect.right, client.right);
+    } else {
+      EXPECT_EQ(rect.right - rect.left, e.width);
+    }
     if (strcmp(e.className, "ComboBox") == 0) {
       // The height a combo box is made with is that of its dropped list.
       EXPECT_EQ(window->FindControl(e.id)->GetHeight(), e.height);
