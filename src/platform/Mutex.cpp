@@ -25,6 +25,12 @@ void Mutex::Lock() {
   WaitForSingleObject(static_cast<HANDLE>(m_hMutex), INFINITE);
 }
 
+bool Mutex::TryLock() {
+  // An abandoned mutex is this thread's now, as with Lock.
+  const DWORD r = WaitForSingleObject(static_cast<HANDLE>(m_hMutex), 0);
+  return r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
+}
+
 void Mutex::Unlock() {
   ReleaseMutex(static_cast<HANDLE>(m_hMutex));
 }
@@ -42,6 +48,10 @@ Mutex::~Mutex() {
 
 void Mutex::Lock() {
   static_cast<std::recursive_mutex*>(m_hMutex)->lock();
+}
+
+bool Mutex::TryLock() {
+  return static_cast<std::recursive_mutex*>(m_hMutex)->try_lock();
 }
 
 void Mutex::Unlock() {

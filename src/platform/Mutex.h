@@ -16,6 +16,8 @@ class Mutex {
 
   // Waits without a time limit.
   void Lock();
+  // Takes the mutex when it is free (or already this thread's); never waits.
+  bool TryLock();
   void Unlock();
 
  private:
@@ -31,4 +33,22 @@ class ScopedMutex {
 
  private:
   Mutex* m_mutex;
+};
+
+// Takes the mutex only when that needs no waiting; IsLocked tells whether it
+// did. For the main thread, which skips a step rather than wait behind a
+// worker.
+class TryScopedMutex {
+ public:
+  explicit TryScopedMutex(Mutex& mutex) : m_mutex(&mutex), m_locked(mutex.TryLock()) {}
+  TryScopedMutex(const TryScopedMutex&) = delete;
+  TryScopedMutex& operator=(const TryScopedMutex&) = delete;
+  ~TryScopedMutex() {
+    if (m_locked) m_mutex->Unlock();
+  }
+  bool IsLocked() const { return m_locked; }
+
+ private:
+  Mutex* m_mutex;
+  bool m_locked;
 };

@@ -38,7 +38,33 @@ void EnterOnce(void* context) {
   ScopedMutex lock(shared->mutex);
   shared->entered.store(true, std::memory_order_relaxed);
 }
+
+void TryOnce(void* context) {
+  auto* shared = static_cast<Shared*>(context);
+  TryScopedMutex lock(shared->mutex);
+  shared->entered.store(lock.IsLocked(), std::memory_order_relaxed);
+}
 }  // namespace
+
+// TryLock never waits: another thread's mutex is refused, a free one or the
+// thread's own is taken (and given back by the guard).
+TEST(MutexTest, TryLockTakesOnlyWhatIsFree) {
+  Shared shared;
+  Thread t;
+  {
+    ScopedMutex lock(shared.mutex);
+    TryScopedMutex again(shared.mutex);
+    EXPECT_TRUE(again.IsLocked()) << "the owner may take it again";
+    ASSERT_TRUE(t.Start(TryOnce, &shared));
+    t.Join();
+    EXPECT_FALSE(shared.entered.load(std::memory_order_relaxed));
+  }
+  ASSERT_TRUE(t.Start(TryOnce, &shared));
+  t.Join();
+  EXPECT_TRUE(shared.entered.load(std::memory_order_relaxed));
+  ASSERT_TRUE(t.Start(EnterOnce, &shared));
+  t.Join();
+}
 
 TEST(MutexTest, ExcludesOtherThreads) {
   Shared shared;
