@@ -274,9 +274,15 @@ class FakeDownloadUi : public DownloadUi {
     endedFlag = true;
     ended.notify_all();
   }
-  void StartLoader(const std::string& tool, const std::string& parameters, void* parent) override {
+  bool StartLoader(const std::string& tool, const std::string& parameters, void* parent, int* code) override {
     loaderTool = tool;
     loaderParameters = parameters;
+    lastParent = parent;
+    *code = loaderCode;
+    return loaderCode == 0;
+  }
+  void ShowLoaderFailure(const std::string& text, void* parent) override {
+    failures.push_back(text);
     lastParent = parent;
   }
 
@@ -287,6 +293,8 @@ class FakeDownloadUi : public DownloadUi {
   void* lastParent = nullptr;
   std::vector<std::string> texts;
   std::string loaderTool, loaderParameters;
+  int loaderCode = 0;  // non-zero: the loader does not start, with this code
+  std::vector<std::string> failures;
   std::mutex mutex;
   std::condition_variable ended;
   bool endedFlag = false;
@@ -406,6 +414,41 @@ TEST_F(DownloadTest, KmcDownloadStartsTheLoaderTool) {
   EXPECT_EQ(ui.loaderParameters, "\"" + image + "\" -d KMC-42 -c esc -c reset --no-wait");
   EXPECT_EQ(ui.lastParent, &window);
   EXPECT_EQ(ui.runs, 0);
+}
+
+// A loader that cannot be started (today's layout of a broken SDK) is
+// logged and shown; the program goes on and the next download works. Without
+// a user interface the start goes through the shell and is only logged.
+TEST_F(DownloadTest, KmcLoaderThatCannotStartIsReportedAndTheProgramGoesOn) {
+  fake.dllType = 2;
+  fake.listed = {42};
+  const std::string sep = LinkSystem::Separator();
+  system.libraries["%KMC_PARTNER_KAVS%" + sep + "BIN" + sep + "loadrun_kav.dll"].symbols["LRKAV_id2serialno"] =
+      reinterpret_cast<void*>(&SerialOf);
+  system.startupEnv["KAVSDK_ROOT"] = "/nonexistent-sdk";
+  const std::string tool = "/nonexistent-sdk" + sep + "tools" + sep + "CommandLineTools" + sep + "kav_loadrun32.exe";
+  system.readableFiles.insert(tool);
+  ASSERT_TRUE(BringUp());
+
+  ui.loaderCode = 2;
+  channel.DownloadGo(image, &instance, &window);
+  EXPECT_EQ(CountLinkLines(log.Text(), "DownloadGo loadrun \"" + tool + "\" failed to start (2)"), 1);
+  ASSERT_EQ(ui.failures.size(), 1u);
+  EXPECT_EQ(ui.failures[0],
+            "Could not start the loader \"" + tool + "\" (2).\r\nThe program was not loaded onto the device.");
+  EXPECT_EQ(ui.lastParent, &window);
+  EXPECT_EQ(channel.GetStatus(), Status::CONNECTED);
+
+  ui.loaderCode = 0;
+  channel.DownloadGo(image, &instance, &window);
+  EXPECT_EQ(ui.failures.size(), 1u);
+
+  // The shell cannot start a tool that is not there: logged, not fatal.
+  channel.SetDownloadUi(nullptr);
+  log.Clear();
+  channel.DownloadGo(image, &instance, &window);
+  EXPECT_EQ(CountLinkLines(log.Text(), "DownloadGo loadrun \"" + tool + "\" failed to start (2)"), 1) << log.Text();
+  EXPECT_EQ(channel.GetStatus(), Status::CONNECTED);
 }
 
 TEST_F(DownloadTest, KmcDownloadNeedsASerial) {
