@@ -617,10 +617,14 @@ bool MainWindow::GetLinkText(std::string* text) {
 void MainWindow::SetLinkText(const std::string& text) {
   auto* control = static_cast<CWCStatic*>(FindControl(ID_LINK_TEXT));
   if (control == nullptr) return;
-  const int right = LINK_TEXT_X + LINK_TEXT_WIDTH;
   const int width = m_font != nullptr ? TextWidth(m_font, text.c_str()) + 2 : 0;
-  const int x = width <= LINK_TEXT_WIDTH ? LINK_TEXT_X : std::max(LINK_TEXT_MIN_X, right - width);
-  if (x != control->GetX()) {
+  int x = LINK_TEXT_X;
+  int right = LINK_TEXT_X + LINK_TEXT_WIDTH;
+  if (width > LINK_TEXT_WIDTH) {
+    x = std::max(LINK_TEXT_MIN_X, right - width);
+    right = std::min(CLIENT_WIDTH - 4, std::max(right, x + width));
+  }
+  if (x != control->GetX() || right - x != control->GetWidth()) {
     CWindowControl* label = FindControl(ID_HIO_LABEL);
     if (label != nullptr && label->GetHwnd() != nullptr) {
       ShowWindow(label->GetHwnd(), x < LINK_TEXT_X ? SW_HIDE : SW_SHOW);

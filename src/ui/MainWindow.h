@@ -92,7 +92,8 @@ class MainWindow : public Window, public CaptureChoiceView, public IdleView, pub
   static constexpr int CHECK_TEXT_ROOM = 10;
   // The HIO line: the label and the link text right-aligned beside it. A text
   // wider than its box grows to the left, over the label (hidden meanwhile),
-  // as far as the free room after the API selector.
+  // as far as the free room after the API selector, then to the right up to
+  // the window's edge.
   static constexpr int HIO_X = 174;
   static constexpr int HIO_Y = 70;
   static constexpr int LINK_TEXT_X = 226;

@@ -384,7 +384,7 @@ TEST_F(IdleTickTest, LostDebuggerIsLookedForEveryTwoSeconds) {
   ms.now = 10000;
   runUntil(15000);
   EXPECT_EQ(lookTimes, (std::vector<uint64_t>{12000, 14000}));
-  EXPECT_EQ(view.linkText, "waiting for the debugger");
+  EXPECT_EQ(view.linkText, "waiting for debugger");
   EXPECT_EQ(view.returns, 0);
 
   // A tick held up for 7 s (a modal window) looks once, then every 2 s.
