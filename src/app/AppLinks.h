@@ -12,6 +12,8 @@ class SerialChannelLink : public IdleLink {
   PacketChannel::Status GetStatus() const override { return m_channel.GetStatus(); }
   void Update() override { m_channel.Update(); }
   std::unique_ptr<uint8_t[]> Read(uint32_t& type, uint32_t& size) override { return m_channel.Read(type, size); }
+  bool IsAwaitingDebugger() const override { return m_channel.IsAwaitingDebugger(); }
+  bool ConnectLost() override { return m_channel.ConnectLost(); }
 
  private:
   SerialChannel& m_channel;  // not owned

@@ -20,6 +20,7 @@ void IdleTick::Run() {
   m_statusCounter = (m_statusCounter + 1) % STATUS_TICKS;
   if (m_statusCounter == 0) RedrawLevels(source);
 
+  SearchLostDebugger();
   StepLink(source);
   if (m_link.GetStatus() == Status::CONNECTED) TakeDevicePacket();
 
@@ -78,6 +79,25 @@ void IdleTick::StepLink(const SoundCapture* source) {
   if (source != nullptr && source->IsActive()) m_config.SendToDevice();
 }
 
+// The look itself never waits for the link's lock (a worker may hold it in a
+// blocked write); a look that finds it busy waits for the next one.
+void IdleTick::SearchLostDebugger() {
+  if (m_link.GetStatus() != Status::DISCONNECTED || !m_link.IsAwaitingDebugger()) {
+    m_searchAtMs = 0;
+    return;
+  }
+  const uint64_t now = m_clock.NowMs();
+  if (m_searchAtMs == 0) {
+    m_searchAtMs = now + SEARCH_MS;
+    return;
+  }
+  if (now < m_searchAtMs) return;
+  m_searchAtMs = now + SEARCH_MS;
+  if (!m_link.ConnectLost()) return;
+  m_searchAtMs = 0;
+  m_view.OnDebuggerReturned();
+}
+
 // At most one packet a tick; only settings records are taken, the rest dropped.
 void IdleTick::TakeDevicePacket() {
   uint32_t type = PacketChannel::NO_PACKET;
@@ -89,8 +109,14 @@ void IdleTick::TakeDevicePacket() {
 }
 
 void IdleTick::UpdateLinkText() {
-  const bool connected = m_link.GetStatus() == Status::CONNECTED;
-  const std::string text = LoadResourceString(connected ? IDS_LINK_ACTIVE : IDS_LINK_NONE);
+  const Status status = m_link.GetStatus();
+  uint32_t id = IDS_LINK_NONE;
+  if (status == Status::CONNECTED) {
+    id = IDS_LINK_ACTIVE;
+  } else if (status == Status::DISCONNECTED && m_link.IsAwaitingDebugger()) {
+    id = IDS_LINK_WAITING;
+  }
+  const std::string text = LoadResourceString(id);
   std::string shown;
   if (!m_view.GetLinkText(&shown)) return;
   if (shown != text) m_view.SetLinkText(text);

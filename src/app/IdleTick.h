@@ -1,7 +1,8 @@
 // One step of the program's idle pump: run by the message loop whenever the
 // message queue is empty, about every 10 ms, on the main thread. It keeps the
-// current capture source running, steps the device link, takes settings the
-// device sends, and refreshes the main window's small status displays.
+// current capture source running, steps the device link, looks for a lost
+// debugger, takes settings the device sends, and refreshes the main window's
+// small status displays.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +29,9 @@ class IdleView {
   virtual bool GetLinkText(std::string* text) = 0;
   virtual void SetLinkText(const std::string& text) = 0;
   virtual void UpdateCaption() = 0;
+  // The debugger lost earlier was connected again by the idle tick: the
+  // program goes on as after connecting it at start-up (caption, download).
+  virtual void OnDebuggerReturned() = 0;
 };
 
 // The device link as the idle tick drives it.
@@ -39,6 +43,10 @@ class IdleLink {
   virtual void Update() = 0;
   // The next whole packet, or null; type and size describe it.
   virtual std::unique_ptr<uint8_t[]> Read(uint32_t& type, uint32_t& size) = 0;
+  // A debugger lost without the user asking is looked for.
+  virtual bool IsAwaitingDebugger() const = 0;
+  // One look for it, which never waits for the link; true when it connected.
+  virtual bool ConnectLost() = 0;
 };
 
 class IdleTick {
@@ -52,6 +60,9 @@ class IdleTick {
   // user's to the choice, ends the waiting.
   static constexpr uint64_t RETRY_FIRST_MS = 1000;
   static constexpr uint64_t RETRY_MAX_MS = 8000;
+  // A lost debugger is looked for every 2 s, the first time 2 s after the
+  // tick saw it awaited; a look that finds the link busy counts as one.
+  static constexpr uint64_t SEARCH_MS = 2000;
 
   // choice holds the current source, which the main window may change
   // between ticks; clock times the retries; none of these is owned.
@@ -68,6 +79,7 @@ class IdleTick {
   void RedrawLevels(const SoundCapture* source);
   void StepLink(const SoundCapture* source);
   void TakeDevicePacket();
+  void SearchLostDebugger();
   void UpdateLinkText();
 
   IdleView& m_view;
@@ -81,6 +93,8 @@ class IdleTick {
   uint32_t m_failedRequests = 0;
   uint64_t m_retryDelayMs = 0;
   uint64_t m_retryAtMs = 0;
+  // The next look for a lost debugger (0: none is awaited).
+  uint64_t m_searchAtMs = 0;
   int m_statusCounter = 0;
   uint64_t m_ticks = 0;
 };

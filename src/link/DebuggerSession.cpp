@@ -35,6 +35,7 @@ DebuggerSession::DebuggerSession(PacketLink& link, LinkSystem& system) : m_link(
 void DebuggerSession::Bind(const CKAVHostIO* hostIo) {
   m_hostIo = hostIo;
   m_debuggerId = 0;
+  m_awaitedId = 0;
   m_loadrun = nullptr;
 }
 
@@ -45,6 +46,7 @@ void DebuggerSession::Shutdown() {
   m_loadrun = nullptr;
   m_hostIo = nullptr;
   m_debuggerId = 0;
+  m_awaitedId = 0;
   SetSerial(std::string());
 }
 
@@ -87,6 +89,7 @@ bool DebuggerSession::ConnectFound() {
   LOG_AT("Connect Debugger\n");
   if (fn.host_connect != nullptr && fn.host_connect(static_cast<int32_t>(m_debuggerId.load())) >= 0) {
     m_link.SetStatus(Status::CLOSE);
+    m_awaitedId = 0;
     UpdateSerial();
     return true;
   }
@@ -98,7 +101,10 @@ bool DebuggerSession::ConnectFound() {
 }
 
 bool DebuggerSession::IsDebuggerListed() {
-  const uint32_t id = m_debuggerId;
+  return IsListed(m_debuggerId);
+}
+
+bool DebuggerSession::IsListed(uint32_t id) {
   if (id == 0) return false;
   int32_t ids[hostio::DEBUGGER_LIST_MAX];
   const int32_t n = FindList(ids);
@@ -163,6 +169,7 @@ bool DebuggerSession::Reconnect(bool& listedOnly) {
 
 void DebuggerSession::Disconnect() {
   ScopedMutex lock(m_link.GetLock());
+  if (m_awaitedId.exchange(0) != 0) LOG_AT("Stop Waiting For Debugger\n");
   if (m_link.GetStatus() == Status::DISCONNECTED) return;
   if (m_link.GetStatus() != Status::CLOSE) m_link.CloseSio();
   m_debuggerId = 0;
@@ -180,12 +187,27 @@ void DebuggerSession::DisconnectIfNotFound() {
     LOG_AT("Disconnect Debugger Cancel. Debugger Find\n");
     return;
   }
-  m_debuggerId = 0;
+  m_awaitedId = m_debuggerId.exchange(0);
   SetSerial(std::string());
   m_link.SetStatus(Status::DISCONNECTED);
   LOG_AT("Disconnect Debugger\n");
   const HostIoFunctions& fn = Fn();
   if (fn.host_disconnect == nullptr || fn.host_disconnect() < 0) LOG_AT("Disconnect Error\n");
+  LOG_AT("Waiting For Debugger %u\n", m_awaitedId.load());
+}
+
+bool DebuggerSession::ConnectLost() {
+  TryScopedMutex lock(m_link.GetLock());
+  if (!lock.IsLocked()) return false;  // a worker holds the link: the next look
+  const uint32_t awaited = m_awaitedId;
+  if (awaited == 0 || m_link.GetStatus() != Status::DISCONNECTED) return false;
+  if (!IsListed(awaited)) return false;
+  LOG_AT("Debugger %u Found Again\n", awaited);
+  m_debuggerId = awaited;
+  if (ConnectFound()) return true;
+  // Refused this time: it is looked for again.
+  m_awaitedId = awaited;
+  return false;
 }
 
 void DebuggerSession::SetSerial(const std::string& serial) {

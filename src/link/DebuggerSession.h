@@ -1,11 +1,13 @@
 // The debugger session: finding the development kit's debugger through the
 // host-I/O library, connecting and disconnecting it, dropping one that is no
-// longer listed after a library failure, and its serial number (the KMC
-// vendor's library for the KMC debugger). Portable.
+// longer listed after a library failure, looking for a dropped debugger
+// until it is listed again, and its serial number (the KMC vendor's library
+// for the KMC debugger). Portable.
 //
 // Main thread, except that a capture worker whose write failed may drop a
 // vanished debugger (through the packet link's failure report). Every
-// operation holds the packet link's lock.
+// operation holds the packet link's lock; the search for a dropped debugger
+// only takes it when it is free.
 #pragma once
 
 #include <atomic>
@@ -39,10 +41,20 @@ class DebuggerSession : public LinkFailureHandler {
   // nothing but the listing still holds debuggers; the caller then skips the
   // automatic download, and shows no error on false.
   bool Reconnect(bool& listedOnly);
-  // The File menu's Disconnect.
+  // The File menu's Disconnect; also ends the search for a dropped debugger.
   void Disconnect();
-  // After a library failure: drops the debugger when it is no longer listed.
+  // After a library failure: drops the debugger when it is no longer listed,
+  // and from then on waits for that debugger (see ConnectLost).
   void DisconnectIfNotFound();
+  // A debugger dropped without the user asking is awaited until it is
+  // connected again, the user disconnects, or the session shuts down.
+  bool IsAwaitingDebugger() const { return m_awaitedId.load(std::memory_order_relaxed) != 0; }
+  // One look for the awaited debugger: connects it (CLOSE, as ConnectFirst
+  // does) when the listing holds its id again. Another debugger listed in its
+  // place is not taken. Never waits: false at once while another thread holds
+  // the link's lock (a capture worker in a blocked write). True when it
+  // connected.
+  bool ConnectLost();
   void OnLinkFailure() override { DisconnectIfNotFound(); }
   bool IsDebuggerListed();
   // Recomputes the serial-number text of the connected debugger.
@@ -68,6 +80,8 @@ class DebuggerSession : public LinkFailureHandler {
   bool FindOne();
   // host_find over the 16-entry list, or -1 without the slot.
   int32_t FindList(int32_t* ids);
+  // id is among the first 16 debuggers listed.
+  bool IsListed(uint32_t id);
   bool ConnectFound();
 
   PacketLink& m_link;
@@ -76,6 +90,9 @@ class DebuggerSession : public LinkFailureHandler {
   // Written under the link's lock, also by a capture worker whose failed
   // write drops a vanished debugger; read by the caption without it.
   std::atomic<uint32_t> m_debuggerId{0};
+  // The debugger dropped without the user asking, while it is awaited; 0
+  // otherwise. Written under the link's lock (by a worker too), read without.
+  std::atomic<uint32_t> m_awaitedId{0};
   mutable Mutex m_serialMutex;  // guards m_serial only; never held across a library call
   std::string m_serial;
   void* m_loadrun = nullptr;  // owned library handle; loaded on first need

@@ -98,11 +98,16 @@ void Win32DownloadUi::EndDownloadDialog() {
   while (!PostMessageA(up, WM_DOWNLOAD_DONE, 0, 0) && IsWindow(up)) Sleep(10);
 }
 
-void Win32DownloadUi::StartLoader(const std::string& tool, const std::string& parameters, void* parent) {
+bool Win32DownloadUi::StartLoader(const std::string& tool, const std::string& parameters, void* parent, int* code) {
   CShell shell;
   shell.SetFile(tool);
   shell.SetParameters(parameters);
   shell.m_info.hwnd = static_cast<HWND>(parent);
   shell.m_info.nShow = SW_SHOWMINIMIZED;
-  shell.Execute(false);
+  return shell.Start(false, code);
+}
+
+void Win32DownloadUi::ShowLoaderFailure(const std::string& text, void* parent) {
+  MessageBoxA(static_cast<HWND>(parent), text.c_str(), LoadResourceString(IDS_APP_NAME).c_str(),
+              MB_ICONHAND | MB_SETFOREGROUND);
 }

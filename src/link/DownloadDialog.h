@@ -22,7 +22,8 @@ class Win32DownloadUi : public DownloadUi {
   void RunDownloadDialog(void* instance, void* parent) override;
   void SetDownloadText(const char* text) override;
   void EndDownloadDialog() override;
-  void StartLoader(const std::string& tool, const std::string& parameters, void* parent) override;
+  bool StartLoader(const std::string& tool, const std::string& parameters, void* parent, int* code) override;
+  void ShowLoaderFailure(const std::string& text, void* parent) override;
 
   // The dialog while it runs (null otherwise), and its clock's ticks since it
   // opened.

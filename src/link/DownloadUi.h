@@ -31,5 +31,9 @@ class DownloadUi {
 
   // Starts the loader tool with these parameters (working folder: the tool's
   // own, made absolute; owner: parent; minimised) without waiting for it.
-  virtual void StartLoader(const std::string& tool, const std::string& parameters, void* parent) = 0;
+  // False when it could not be started, with the system's code in *code.
+  virtual bool StartLoader(const std::string& tool, const std::string& parameters, void* parent, int* code) = 0;
+  // Tells the user that the loader tool could not be started (text: what
+  // to say; owner: parent). The program goes on without the download.
+  virtual void ShowLoaderFailure(const std::string& text, void* parent) = 0;
 };

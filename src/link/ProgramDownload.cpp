@@ -6,6 +6,8 @@
 #include "link/DownloadUi.h"
 #include "link/LinkSystem.h"
 #include "platform/Platform.h"
+#include "resources/resource.h"
+#include "support/Language.h"
 #include "support/Log.h"
 #include "support/Shell.h"
 #include "support/Strings.h"
@@ -61,14 +63,20 @@ void ProgramDownload::GoLoader(const std::string& path, void* parent) {
   parameters += "\" -d ";
   parameters += serial;
   parameters += " -c esc -c reset --no-wait";
+  // A loader that cannot be started costs the download, not the program.
+  int code = 0;
+  bool started = false;
   if (m_ui != nullptr) {
-    m_ui->StartLoader(tool, parameters, parent);
+    started = m_ui->StartLoader(tool, parameters, parent, &code);
   } else {
     CShell shell;
     shell.SetFile(tool);
     shell.SetParameters(parameters);
-    shell.Execute(false);
+    started = shell.Start(false, &code);
   }
+  if (started) return;
+  LOG_AT("DownloadGo loadrun \"%s\" failed to start (%d)\n", tool.c_str(), code);
+  if (m_ui != nullptr) m_ui->ShowLoaderFailure(FormatResourceString(IDS_LOADER_FAILED, tool.c_str(), code), parent);
 }
 
 bool ProgramDownload::AutoLoad(uint32_t autoLoad, const std::string& programFolder, void* instance, void* parent) {

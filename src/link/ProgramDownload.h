@@ -32,7 +32,8 @@ class ProgramDownload {
   // Downloads and starts a program image: through the box interface with the
   // modal download dialog (returns when the download has ended), or for the
   // KMC debugger with the SDK's loader tool. instance and parent: the
-  // program's module and the owner window.
+  // program's module and the owner window. A loader tool that cannot be
+  // started is logged and shown to the user; the program goes on.
   void Go(const std::string& path, void* instance, void* parent);
   // Downloads "Quillon.bxa" from programFolder (empty: the program's own
   // folder) when autoLoad is non-zero and a debugger is connected. True when

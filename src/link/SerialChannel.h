@@ -65,6 +65,8 @@ class SerialChannel : public PacketChannel {
   void Disconnect() { m_session.Disconnect(); }
   void DisconnectIfNotFound() { m_session.DisconnectIfNotFound(); }
   bool IsDebuggerListed() { return m_session.IsDebuggerListed(); }
+  bool IsAwaitingDebugger() const { return m_session.IsAwaitingDebugger(); }
+  bool ConnectLost() { return m_session.ConnectLost(); }
   void UpdateSerial() { m_session.UpdateSerial(); }
   std::string GetDisplayName() { return m_session.GetDisplayName(); }
   uint32_t GetDebuggerId() const { return m_session.GetDebuggerId(); }

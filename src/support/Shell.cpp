@@ -40,7 +40,7 @@ CShell::CShell() {
   m_info.nShow = SW_SHOWNORMAL;
 }
 
-bool CShell::Execute(bool wait) {
+bool CShell::Start(bool wait, int* code) {
   if (wait) m_info.fMask |= SEE_MASK_NOCLOSEPROCESS;
   BOOL ok = ShellExecuteExA(&m_info);
   INT_PTR instance = reinterpret_cast<INT_PTR>(m_info.hInstApp);
@@ -53,10 +53,8 @@ bool CShell::Execute(bool wait) {
     m_info.fMask &= ~static_cast<ULONG>(SEE_MASK_NOCLOSEPROCESS);
     return true;
   }
-  // The report's source name "Shell" and function are kept on purpose: the
-  // support notes match the report by them.
-  SetErrorLocation("Shell", "CShell::Execute", __LINE__);
-  Check(false, kStartFailed, m_file.c_str(), static_cast<int>(instance));
+  m_info.fMask &= ~static_cast<ULONG>(SEE_MASK_NOCLOSEPROCESS);
+  *code = static_cast<int>(instance);
   return false;
 }
 
@@ -64,7 +62,7 @@ bool CShell::Execute(bool wait) {
 
 CShell::CShell() = default;
 
-bool CShell::Execute(bool wait) {
+bool CShell::Start(bool wait, int* code) {
   // The parameters are split by the shell, as a command line would be.
   std::string command = "cd '" + m_directory + "' 2>/dev/null; exec '" + m_file + "' " + m_parameters;
   const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
@@ -78,9 +76,18 @@ bool CShell::Execute(bool wait) {
     return true;
   }
   if (rc == 0) waitpid(pid, nullptr, 0);
-  SetErrorLocation("Shell", "CShell::Execute", __LINE__);
-  Check(false, kStartFailed, m_file.c_str(), rc == 0 ? 2 : rc);
+  *code = rc == 0 ? 2 : rc;
   return false;
 }
 
 #endif
+
+bool CShell::Execute(bool wait) {
+  int code = 0;
+  if (Start(wait, &code)) return true;
+  // The report's source name "Shell" and function are kept on purpose: the
+  // support notes match the report by them.
+  SetErrorLocation("Shell", "CShell::Execute", __LINE__);
+  Check(false, kStartFailed, m_file.c_str(), code);
+  return false;
+}

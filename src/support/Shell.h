@@ -21,6 +21,9 @@ class CShell {
   // Starts the file; with wait, waits for the program to end. A failure to
   // start is fatal: the program's error report, exit code 1.
   bool Execute(bool wait);
+  // The same, but a failure to start is the caller's to handle: false, with
+  // the system's code in *code (not null).
+  bool Start(bool wait, int* code);
 
 #ifdef _WIN32
   // The owner window and show state are set by the caller directly here.

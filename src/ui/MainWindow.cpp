@@ -262,8 +262,8 @@ void MainWindow::CreateControls(HFONT font) {
   };
   addLabel(ID_LEFT_LABEL, IDS_LEFT, 174, 30, 0);
   addLabel(ID_RIGHT_LABEL, IDS_RIGHT, 174, 50, 0);
-  addLabel(ID_HIO_LABEL, IDS_HIO, 174, 70, 0);
-  addLabel(ID_LINK_TEXT, IDS_LINK_NONE, 226, 70, SS_RIGHT);
+  addLabel(ID_HIO_LABEL, IDS_HIO, HIO_X, HIO_Y, 0);
+  addLabel(ID_LINK_TEXT, IDS_LINK_NONE, LINK_TEXT_X, HIO_Y, SS_RIGHT);
 
   const CaptureChoice& sources = *m_parts.sources;
   for (int32_t i = 0; i < sources.GetCount(); ++i) {
@@ -396,6 +396,11 @@ void MainWindow::ShowNotConnected() {
 
 void MainWindow::StopCurrent() {
   m_parts.sources->StopCurrent();
+}
+
+void MainWindow::OnDebuggerReturned() {
+  UpdateCaption();
+  AutoLoadBxa();
 }
 
 void MainWindow::AutoLoadBxa() {
@@ -611,7 +616,22 @@ bool MainWindow::GetLinkText(std::string* text) {
 
 void MainWindow::SetLinkText(const std::string& text) {
   auto* control = static_cast<CWCStatic*>(FindControl(ID_LINK_TEXT));
-  if (control != nullptr) control->SetText(text);
+  if (control == nullptr) return;
+  const int width = m_font != nullptr ? TextWidth(m_font, text.c_str()) + 2 : 0;
+  int x = LINK_TEXT_X;
+  int right = LINK_TEXT_X + LINK_TEXT_WIDTH;
+  if (width > LINK_TEXT_WIDTH) {
+    x = std::max(LINK_TEXT_MIN_X, right - width);
+    right = std::min(CLIENT_WIDTH - 4, std::max(right, x + width));
+  }
+  if (x != control->GetX() || right - x != control->GetWidth()) {
+    CWindowControl* label = FindControl(ID_HIO_LABEL);
+    if (label != nullptr && label->GetHwnd() != nullptr) {
+      ShowWindow(label->GetHwnd(), x < LINK_TEXT_X ? SW_HIDE : SW_SHOW);
+    }
+    control->SetRect(x, HIO_Y, right - x, control->GetHeight());
+  }
+  control->SetText(text);
 }
 
 // --- The settings model's view ---------------------------------------------------

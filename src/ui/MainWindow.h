@@ -90,6 +90,15 @@ class MainWindow : public Window, public CaptureChoiceView, public IdleView, pub
   // a check box's box to its text and after it.
   static constexpr int BUTTON_TEXT_ROOM = 16;
   static constexpr int CHECK_TEXT_ROOM = 10;
+  // The HIO line: the label and the link text right-aligned beside it. A text
+  // wider than its box grows to the left, over the label (hidden meanwhile),
+  // as far as the free room after the API selector, then to the right up to
+  // the window's edge.
+  static constexpr int HIO_X = 174;
+  static constexpr int HIO_Y = 70;
+  static constexpr int LINK_TEXT_X = 226;
+  static constexpr int LINK_TEXT_WIDTH = 50;
+  static constexpr int LINK_TEXT_MIN_X = 148;
 
   // What the window works with; none of it is owned.
   struct Parts {
@@ -169,6 +178,8 @@ class MainWindow : public Window, public CaptureChoiceView, public IdleView, pub
   bool GetLinkText(std::string* text) override;
   void SetLinkText(const std::string& text) override;
   void UpdateCaption() override;
+  // As after connecting at start-up: the caption, and the automatic download.
+  void OnDebuggerReturned() override;
 
   // ConfigView
   void ShowError(const std::string& text, const std::string& caption, bool foreground) override;

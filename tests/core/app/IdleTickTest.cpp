@@ -31,6 +31,7 @@ class FakeView : public IdleView {
     ++linkWrites;
   }
   void UpdateCaption() override { ++captions; }
+  void OnDebuggerReturned() override { ++returns; }
 
   bool hasLinkControl = true;
   std::string linkText;
@@ -38,6 +39,7 @@ class FakeView : public IdleView {
   int refreshes = 0;
   int resets = 0;
   int captions = 0;
+  int returns = 0;
   std::vector<std::string> levels;
 };
 
@@ -68,6 +70,14 @@ class FakeLink : public IdleLink, public PacketChannel {
     if (!packet.payload.empty()) std::memcpy(bytes.get(), packet.payload.data(), packet.payload.size());
     return bytes;
   }
+  bool IsAwaitingDebugger() const override { return awaiting; }
+  // The look numbered foundAtLook (from 1) connects: CLOSE, nothing awaited.
+  bool ConnectLost() override {
+    if (++looks != foundAtLook) return false;
+    awaiting = false;
+    status = Status::CLOSE;
+    return true;
+  }
   bool Write(uint32_t type, const void*, int32_t) override {
     written.push_back(type);
     return true;
@@ -88,6 +98,9 @@ class FakeLink : public IdleLink, public PacketChannel {
   std::vector<uint32_t> written;
   int updates = 0;
   int reads = 0;
+  bool awaiting = false;
+  int looks = 0;
+  int foundAtLook = 0;
 };
 
 class FakeSource : public SoundCapture {
@@ -348,6 +361,49 @@ TEST_F(IdleTickTest, LinkTextFollowsTheLinkAndIsWrittenOnlyWhenItDiffers) {
   link.status = Status::OPEN;
   idle.Run();
   EXPECT_EQ(view.linkWrites, 2) << "a window without the control is left alone";
+}
+
+// A lost debugger is looked for every 2 s of the clock, the first time 2 s
+// after the tick saw the loss, and not while the user has disconnected; a
+// late tick makes one look, not a burst. Its return goes on as at start-up.
+TEST_F(IdleTickTest, LostDebuggerIsLookedForEveryTwoSeconds) {
+  std::vector<uint64_t> lookTimes;
+  auto runUntil = [&](uint64_t end) {
+    for (; ms.now <= end; ms.now += 10) {
+      const int before = link.looks;
+      idle.Run();
+      if (link.looks != before) lookTimes.push_back(ms.now);
+    }
+  };
+  ms.now = 5000;
+  runUntil(6000);
+  EXPECT_TRUE(lookTimes.empty()) << "nothing is awaited";
+  EXPECT_EQ(view.linkText, "-");
+
+  link.awaiting = true;
+  ms.now = 10000;
+  runUntil(15000);
+  EXPECT_EQ(lookTimes, (std::vector<uint64_t>{12000, 14000}));
+  EXPECT_EQ(view.linkText, "waiting for debugger");
+  EXPECT_EQ(view.returns, 0);
+
+  // A tick held up for 7 s (a modal window) looks once, then every 2 s.
+  ms.now = 22000;
+  runUntil(24500);
+  EXPECT_EQ(lookTimes, (std::vector<uint64_t>{12000, 14000, 22000, 24000}));
+
+  // The user disconnects: no looks until a later loss, then 2 s after it.
+  link.awaiting = false;
+  runUntil(30000);
+  EXPECT_EQ(view.linkText, "-");
+  EXPECT_EQ(lookTimes.size(), 4u);
+  link.awaiting = true;
+  link.foundAtLook = 6;
+  runUntil(34500);
+  EXPECT_EQ(lookTimes, (std::vector<uint64_t>{12000, 14000, 22000, 24000, 32010, 34010}));
+  EXPECT_EQ(view.returns, 1);
+  EXPECT_EQ(link.status, Status::CLOSE);
+  EXPECT_EQ(view.linkText, "-") << "connected again, the device program not yet attached";
 }
 
 }  // namespace

@@ -9,6 +9,9 @@
 #include <thread>
 
 #include "LinkTestUtil.h"
+#include "link/DebuggerSession.h"
+#include "link/KAVHostIO.h"
+#include "link/PacketLink.h"
 #include "link/DownloadUi.h"
 
 using Status = PacketChannel::Status;
@@ -235,6 +238,117 @@ TEST_F(DiscoveryTest, DisconnectIfNotFound) {
   EXPECT_EQ(fake.disconnects, 1);
 }
 
+// --- A debugger that went away without the user asking ---------------------------
+
+// Dropped after a failure, the debugger is awaited: each look lists the
+// debuggers and connects it once its own id is back; another debugger in its
+// place, or a refused connection, leaves it awaited.
+TEST_F(DiscoveryTest, LostDebuggerIsConnectedWhenItsIdIsListedAgain) {
+  ASSERT_TRUE(BringUp());
+  EXPECT_FALSE(channel.IsAwaitingDebugger());
+  fake.listed = {};
+  channel.DisconnectIfNotFound();
+  ASSERT_EQ(channel.GetStatus(), Status::DISCONNECTED);
+  EXPECT_TRUE(channel.IsAwaitingDebugger());
+  EXPECT_EQ(CountLinkLines(log.Text(), "Waiting For Debugger 12345678"), 1);
+
+  const int finds = fake.finds;
+  EXPECT_FALSE(channel.ConnectLost());  // nothing listed
+  EXPECT_EQ(fake.finds, finds + 1);
+  fake.listed = {777};
+  EXPECT_FALSE(channel.ConnectLost());  // another debugger is not taken
+  fake.listed = {777, 12345678};
+  fake.connectResult = -1;
+  EXPECT_FALSE(channel.ConnectLost());  // refused this time
+  EXPECT_TRUE(channel.IsAwaitingDebugger());
+  EXPECT_EQ(channel.GetStatus(), Status::DISCONNECTED);
+  fake.connectResult = 0;
+  EXPECT_TRUE(channel.ConnectLost());
+  EXPECT_FALSE(channel.IsAwaitingDebugger());
+  EXPECT_EQ(channel.GetStatus(), Status::CLOSE);
+  EXPECT_EQ(channel.GetDebuggerId(), 12345678u);
+  EXPECT_EQ(channel.GetDisplayName(), "1234567-8");
+  EXPECT_EQ(fake.connectedIds, (std::vector<int32_t>{12345678, 12345678, 12345678}));
+  EXPECT_FALSE(channel.ConnectLost());  // connected: nothing to look for
+  channel.Update();
+  EXPECT_EQ(channel.GetStatus(), Status::CONNECTED);
+}
+
+// File, Disconnect ends the waiting; File, Connect connects as before, and a
+// later loss is awaited again. A debugger the user disconnected is not.
+TEST_F(DiscoveryTest, DisconnectStopsTheWaitingUntilTheNextLoss) {
+  ASSERT_TRUE(BringUp());
+  fake.listed = {};
+  channel.DisconnectIfNotFound();
+  ASSERT_TRUE(channel.IsAwaitingDebugger());
+  channel.Disconnect();
+  EXPECT_FALSE(channel.IsAwaitingDebugger());
+  EXPECT_EQ(CountLinkLines(log.Text(), "Stop Waiting For Debugger"), 1);
+  fake.listed = {12345678};
+  const int finds = fake.finds;
+  EXPECT_FALSE(channel.ConnectLost());
+  EXPECT_EQ(fake.finds, finds);  // not even looked for
+  EXPECT_EQ(channel.GetStatus(), Status::DISCONNECTED);
+
+  bool listedOnly = true;
+  ASSERT_TRUE(channel.Reconnect(listedOnly));
+  channel.Update();
+  ASSERT_EQ(channel.GetStatus(), Status::CONNECTED);
+  channel.Disconnect();  // the user's own: nothing awaited
+  EXPECT_FALSE(channel.IsAwaitingDebugger());
+  ASSERT_TRUE(channel.Reconnect(listedOnly));
+  fake.listed = {};
+  channel.DisconnectIfNotFound();
+  EXPECT_TRUE(channel.IsAwaitingDebugger());
+  channel.Shutdown();
+  EXPECT_FALSE(channel.IsAwaitingDebugger());
+}
+
+// The look never waits for the link: while another thread holds the lock
+// (a capture worker in a blocked write) it does nothing and says so.
+TEST_F(DiscoveryTest, LookForTheLostDebuggerSkipsABusyLink) {
+  PacketLink link;
+  DebuggerSession session(link, system);
+  std::unique_ptr<CKAVHostIO> hostIo(fake.MakeHostIo(system));
+  link.Bind(hostIo.get(), 0);
+  session.Bind(hostIo.get());
+  link.SetFailureHandler(&session);
+  fake.listed = {12345678};
+  ASSERT_TRUE(session.ConnectFirst(true));
+  fake.listed = {};
+  session.DisconnectIfNotFound();
+  ASSERT_TRUE(session.IsAwaitingDebugger());
+  fake.listed = {12345678};
+
+  std::mutex m;
+  std::condition_variable cv;
+  bool held = false, release = false;
+  std::thread worker([&] {
+    ScopedMutex lock(link.GetLock());
+    std::unique_lock<std::mutex> guard(m);
+    held = true;
+    cv.notify_all();
+    cv.wait(guard, [&] { return release; });
+  });
+  {
+    std::unique_lock<std::mutex> guard(m);
+    cv.wait(guard, [&] { return held; });
+  }
+  const int finds = fake.finds;
+  EXPECT_FALSE(session.ConnectLost());
+  EXPECT_EQ(fake.finds, finds);
+  EXPECT_TRUE(session.IsAwaitingDebugger());
+  {
+    std::lock_guard<std::mutex> guard(m);
+    release = true;
+  }
+  cv.notify_all();
+  worker.join();
+  EXPECT_TRUE(session.ConnectLost());
+  EXPECT_EQ(link.GetStatus(), Status::CLOSE);
+  session.Shutdown();
+}
+
 TEST_F(DiscoveryTest, OnlyTheFirstSixteenListedIdsCount) {
   fake.listed = {12345678};
   ASSERT_TRUE(channel.ConnectFirst(true));
@@ -274,9 +388,15 @@ class FakeDownloadUi : public DownloadUi {
     endedFlag = true;
     ended.notify_all();
   }
-  void StartLoader(const std::string& tool, const std::string& parameters, void* parent) override {
+  bool StartLoader(const std::string& tool, const std::string& parameters, void* parent, int* code) override {
     loaderTool = tool;
     loaderParameters = parameters;
+    lastParent = parent;
+    *code = loaderCode;
+    return loaderCode == 0;
+  }
+  void ShowLoaderFailure(const std::string& text, void* parent) override {
+    failures.push_back(text);
     lastParent = parent;
   }
 
@@ -287,6 +407,8 @@ class FakeDownloadUi : public DownloadUi {
   void* lastParent = nullptr;
   std::vector<std::string> texts;
   std::string loaderTool, loaderParameters;
+  int loaderCode = 0;  // non-zero: the loader does not start, with this code
+  std::vector<std::string> failures;
   std::mutex mutex;
   std::condition_variable ended;
   bool endedFlag = false;
@@ -406,6 +528,41 @@ TEST_F(DownloadTest, KmcDownloadStartsTheLoaderTool) {
   EXPECT_EQ(ui.loaderParameters, "\"" + image + "\" -d KMC-42 -c esc -c reset --no-wait");
   EXPECT_EQ(ui.lastParent, &window);
   EXPECT_EQ(ui.runs, 0);
+}
+
+// A loader that cannot be started (today's layout of a broken SDK) is
+// logged and shown; the program goes on and the next download works. Without
+// a user interface the start goes through the shell and is only logged.
+TEST_F(DownloadTest, KmcLoaderThatCannotStartIsReportedAndTheProgramGoesOn) {
+  fake.dllType = 2;
+  fake.listed = {42};
+  const std::string sep = LinkSystem::Separator();
+  system.libraries["%KMC_PARTNER_KAVS%" + sep + "BIN" + sep + "loadrun_kav.dll"].symbols["LRKAV_id2serialno"] =
+      reinterpret_cast<void*>(&SerialOf);
+  system.startupEnv["KAVSDK_ROOT"] = "/nonexistent-sdk";
+  const std::string tool = "/nonexistent-sdk" + sep + "tools" + sep + "CommandLineTools" + sep + "kav_loadrun32.exe";
+  system.readableFiles.insert(tool);
+  ASSERT_TRUE(BringUp());
+
+  ui.loaderCode = 2;
+  channel.DownloadGo(image, &instance, &window);
+  EXPECT_EQ(CountLinkLines(log.Text(), "DownloadGo loadrun \"" + tool + "\" failed to start (2)"), 1);
+  ASSERT_EQ(ui.failures.size(), 1u);
+  EXPECT_EQ(ui.failures[0],
+            "Could not start the loader \"" + tool + "\" (2).\r\nThe program was not loaded onto the device.");
+  EXPECT_EQ(ui.lastParent, &window);
+  EXPECT_EQ(channel.GetStatus(), Status::CONNECTED);
+
+  ui.loaderCode = 0;
+  channel.DownloadGo(image, &instance, &window);
+  EXPECT_EQ(ui.failures.size(), 1u);
+
+  // The shell cannot start a tool that is not there: logged, not fatal.
+  channel.SetDownloadUi(nullptr);
+  log.Clear();
+  channel.DownloadGo(image, &instance, &window);
+  EXPECT_EQ(CountLinkLines(log.Text(), "DownloadGo loadrun \"" + tool + "\" failed to start (2)"), 1) << log.Text();
+  EXPECT_EQ(channel.GetStatus(), Status::CONNECTED);
 }
 
 TEST_F(DownloadTest, KmcDownloadNeedsASerial) {

@@ -96,7 +96,8 @@ class RecordingUi : public DownloadUi {
     last = text;
   }
   void EndDownloadDialog() override { m_ended.store(true); }
-  void StartLoader(const std::string&, const std::string&, void*) override {}
+  bool StartLoader(const std::string&, const std::string&, void*, int*) override { return true; }
+  void ShowLoaderFailure(const std::string&, void*) override {}
   std::string last;  // read after the download has ended
 
  private:

@@ -1,6 +1,7 @@
 // Pokes the program's main window from outside, for the end-to-end tests.
 //   e2eprobe drop CLASS FILE...    drops the files on the window
 //   e2eprobe command CLASS ID      posts WM_COMMAND with the id (a menu item)
+//   e2eprobe text CLASS ID         prints the text of the window's control ID
 //   e2eprobe stats CLASS           prints the window's process's private bytes,
 //                                  handle count, working set and CPU time
 //
@@ -82,11 +83,30 @@ int Stats(HWND hwnd) {
   return 0;
 }
 
+// WM_GETTEXT is carried across processes by the system; a hung window gives
+// up after 2 s.
+int Text(HWND hwnd, int id) {
+  HWND control = GetDlgItem(hwnd, id);
+  if (control == nullptr) {
+    fprintf(stderr, "e2eprobe: no control %d\n", id);
+    return 1;
+  }
+  char text[256] = {};
+  DWORD_PTR length = 0;
+  if (SendMessageTimeoutA(control, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000,
+                          &length) == 0) {
+    fprintf(stderr, "e2eprobe: the window did not answer\n");
+    return 1;
+  }
+  printf("%s\n", text);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3 || (argc < 4 && strcmp(argv[1], "stats") != 0)) {
-    fprintf(stderr, "usage: e2eprobe drop CLASS FILE... | command CLASS ID | stats CLASS\n");
+    fprintf(stderr, "usage: e2eprobe drop CLASS FILE... | command CLASS ID | text CLASS ID | stats CLASS\n");
     return 2;
   }
   HWND hwnd = FindWindowA(argv[2], nullptr);
@@ -97,5 +117,6 @@ int main(int argc, char** argv) {
   if (strcmp(argv[1], "stats") == 0) return Stats(hwnd);
   if (strcmp(argv[1], "drop") == 0) return Drop(hwnd, argc - 3, argv + 3);
   if (strcmp(argv[1], "command") == 0) return PostMessageA(hwnd, WM_COMMAND, atoi(argv[3]), 0) ? 0 : 1;
+  if (strcmp(argv[1], "text") == 0) return Text(hwnd, atoi(argv[3]));
   return 2;
 }
