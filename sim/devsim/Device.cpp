@@ -397,7 +397,7 @@ void Device::RecordAudio(const uint8_t* data, size_t size) {
 
 void Device::CloseQueue() {
   if (!m_queue.Running()) return;
-  ReportQueue(m_queue.Advance(Now()));
+  m_queue.Advance(Now());
   const QueueCounts& c = m_queue.StreamCounts();
   m_events.Write("queue", EventFields()
                               .Add("stream", m_summary.streams)
@@ -458,7 +458,7 @@ void Device::Tick() {
       }
     }
   }
-  ReportQueue(m_queue.Advance(now));
+  m_queue.Advance(now);
   if (m_vanished && now >= m_vanishUntilMs) {
     m_vanished = false;
     m_events.Write("fault", EventFields().Add("kind", "vanish").Add("phase", "end"));

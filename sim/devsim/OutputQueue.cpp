@@ -9,6 +9,7 @@ void OutputQueue::Start(uint32_t rate, uint64_t nowMs) {
   m_startMs = nowMs;
   m_frames = 0;
   m_playing = false;
+  m_dry = false;
   m_anchorMs = nowMs;
   m_drainedSinceAnchor = 0;
   m_overflowing = false;
@@ -19,6 +20,7 @@ void OutputQueue::Stop() {
   m_rate = 0;
   m_frames = 0;
   m_playing = false;
+  m_dry = false;
   m_overflowing = false;
 }
 
@@ -46,35 +48,39 @@ void OutputQueue::NoteFill(bool afterPush) {
   }
 }
 
-OutputQueue::Change OutputQueue::Advance(uint64_t nowMs) {
-  Change change;
-  if (m_rate == 0 || !m_playing || nowMs < m_anchorMs) return change;
+void OutputQueue::Advance(uint64_t nowMs) {
+  if (m_rate == 0 || !m_playing || nowMs < m_anchorMs) return;
   const uint64_t due = (nowMs - m_anchorMs) * m_rate / 1000;
   const uint64_t need = due - std::min(due, m_drainedSinceAnchor);
   if (need <= m_frames) {
     m_frames -= need;
     m_drainedSinceAnchor += need;
     NoteFill(false);
-    return change;
+    return;
   }
   // Ran dry between the last look and now: when exactly follows from the
-  // frames that were left.
-  change.underrun = true;
-  change.dryAtMs = m_anchorMs + ((m_drainedSinceAnchor + m_frames) * 1000 + m_rate - 1) / m_rate;
-  change.early = change.dryAtMs < m_startMs + EARLY_MS;
+  // frames that were left. It counts once audio comes again.
+  m_dry = true;
+  m_dryAtMs = m_anchorMs + ((m_drainedSinceAnchor + m_frames) * 1000 + m_rate - 1) / m_rate;
   m_frames = 0;
   m_playing = false;
   NoteFill(false);
-  for (QueueCounts* c : {&m_counts, &m_stream}) {
-    ++c->underruns;
-    if (change.early) ++c->earlyUnderruns;
-  }
-  return change;
 }
 
 OutputQueue::Change OutputQueue::Push(uint64_t frames, uint64_t nowMs) {
-  Change change = Advance(nowMs);
+  Change change;
+  Advance(nowMs);
   if (m_rate == 0) return change;
+  if (m_dry && frames > 0) {
+    m_dry = false;
+    change.underrun = true;
+    change.dryAtMs = m_dryAtMs;
+    change.early = m_dryAtMs < m_startMs + EARLY_MS;
+    for (QueueCounts* c : {&m_counts, &m_stream}) {
+      ++c->underruns;
+      if (change.early) ++c->earlyUnderruns;
+    }
+  }
   const uint64_t cap = std::max<uint64_t>(1, static_cast<uint64_t>(m_rate) * m_capMs / 1000);
   m_frames += frames;
   if (m_frames > cap) {

@@ -1,8 +1,10 @@
 // The device's sound output as the companion program would run it: the audio
 // packets go into a queue that the output drains at the stream's rate on the
 // device's own clock. Playing starts once the queue holds the fill; a queue
-// that runs dry while playing is an underrun (counted once per dry spell,
-// after which the queue fills again before it plays on); frames beyond the
+// that runs dry while playing and then gets audio again is an underrun (a
+// dropout, counted once per dry spell when the audio resumes, with the time
+// it ran dry; the queue fills again before it plays on). A stream that runs
+// dry and never resumes has ended, which is no underrun. Frames beyond the
 // cap are dropped, an overflow counted once per spell.
 //
 // Time is handed in (milliseconds on any steady clock), so that a test can
@@ -25,9 +27,9 @@ struct QueueCounts {
 
 class OutputQueue {
  public:
-  // What Advance or Push found; at most one of each per call.
+  // What a push found.
   struct Change {
-    bool underrun = false;  // the queue ran dry (at dryAtMs)
+    bool underrun = false;  // the queue had run dry (at dryAtMs) and audio resumed
     bool early = false;     // ... within the first second of the stream
     uint64_t dryAtMs = 0;
     bool overflow = false;  // a new spell of dropped frames began
@@ -41,19 +43,20 @@ class OutputQueue {
   // A new stream at this rate (frames per second): the queue empties and
   // fills again before it plays. The counts of the stream before are kept.
   void Start(uint32_t rate, uint64_t nowMs);
-  // The stream ended (the program detached): the queue stops without an
-  // underrun.
+  // The stream ended (the program detached): the queue stops; a dry spell
+  // that audio did not end is no underrun.
   void Stop();
   bool Running() const { return m_rate != 0; }
 
   // Drains the queue up to now.
-  Change Advance(uint64_t nowMs);
+  void Advance(uint64_t nowMs);
   // Frames that arrived at now (drains up to now first).
   Change Push(uint64_t frames, uint64_t nowMs);
 
   uint64_t FillFrames() const { return m_frames; }
   uint32_t FillMs() const;
   bool Playing() const { return m_playing; }
+  bool Dry() const { return m_dry; }
   const QueueCounts& Counts() const { return m_counts; }
   // The counts of the current stream only (for its closing event).
   const QueueCounts& StreamCounts() const { return m_stream; }
@@ -68,6 +71,8 @@ class OutputQueue {
   uint64_t m_startMs = 0;
   uint64_t m_frames = 0;  // queued
   bool m_playing = false;
+  bool m_dry = false;  // ran dry while playing; no audio since
+  uint64_t m_dryAtMs = 0;
   // Playing: frames drained since m_anchorMs, so that rounding never adds up.
   uint64_t m_anchorMs = 0;
   uint64_t m_drainedSinceAnchor = 0;
