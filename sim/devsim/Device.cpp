@@ -31,7 +31,10 @@ void Append32(std::deque<uint8_t>& out, uint32_t v) {
 }  // namespace
 
 Device::Device(const Options& options, EventLog& events, uint64_t startMs)
-    : m_options(options), m_events(events), m_startMs(startMs) {
+    : m_options(options),
+      m_events(events),
+      m_startMs(startMs),
+      m_queue(static_cast<uint32_t>(options.queueFillMs), static_cast<uint32_t>(options.queueCapMs)) {
   for (const DebuggerSpec& entry : options.debuggers) {
     if (Find(entry.kind, entry.id) != nullptr) continue;
     auto d = std::make_unique<Debugger>();
@@ -101,6 +104,7 @@ void Device::CloseChannel(Debugger& d, const char* by, const char* reason) {
 }
 
 void Device::Detach(Debugger& d) {
+  if (d.attached) CloseQueue();
   d.attached = false;
   d.attachAtMs = 0;
   d.toPc.clear();
@@ -316,13 +320,21 @@ void Device::OnPacket(Debugger& d) {
   if (d.type == PACKET_CONFIG) {
     if (d.payload.empty()) {
       m_events.Write("config", EventFields().Add("debugger", d.id).Add("empty", true));
-      return;
+    } else {
+      ++m_summary.configsReceived;
+      m_lastRecord = d.payload;
+      m_haveRecord = true;
+      m_events.Write("config", EventFields().Add("debugger", d.id).AddRaw("record", RecordToJson(m_lastRecord)));
     }
-    ++m_summary.configsReceived;
-    m_lastRecord = d.payload;
-    m_haveRecord = true;
-    m_events.Write("config", EventFields().Add("debugger", d.id).AddRaw("record", RecordToJson(m_lastRecord)));
+    if (m_options.strict) {
+      for (const std::string& reason : m_contract.OnRecord(d.payload)) Violation(d, reason);
+    }
     return;
+  }
+
+  if (m_options.strict) {
+    const std::string reason = m_contract.OnAudio();
+    if (!reason.empty()) Violation(d, reason);
   }
 
   const uint64_t now = Now();
@@ -333,12 +345,15 @@ void Device::OnPacket(Debugger& d) {
   const uint64_t frames = d.payload.size() / 4;
   m_summary.audioFrames += frames;
   RecordAudio(d.payload.data(), d.payload.size());
+  const OutputQueue::Change change = m_queue.Push(frames, now);
   m_events.Write("audio", EventFields()
                               .Add("debugger", d.id)
                               .Add("frames", frames)
                               .Add("token", m_streamToken)
                               .Add("stream", m_summary.streams)
-                              .Add("packet", m_summary.audioPackets));
+                              .Add("packet", m_summary.audioPackets)
+                              .Add("fill_ms", m_queue.FillMs()));
+  ReportQueue(change);
 
   for (size_t i = 0; i < m_options.faults.size(); ++i) {
     const FaultSpec& f = m_options.faults[i];
@@ -356,7 +371,14 @@ void Device::RecordAudio(const uint8_t* data, size_t size) {
   int32_t rate = m_haveRecord ? GetS32(m_lastRecord, 8) : 32728;
   if (rate <= 0 || rate > 768000) rate = 32728;
   const bool full = m_recorder.IsOpen() && !m_recorder.HasRoomFor(size);
-  if (!m_streamOpen || token != m_streamToken || static_cast<uint32_t>(rate) != m_streamRate || full) {
+  const bool changed = !m_streamOpen || token != m_streamToken || static_cast<uint32_t>(rate) != m_streamRate;
+  if (changed || !m_queue.Running()) {
+    // A new stream, or the same one after a re-attach: the output starts
+    // over, filling before it plays.
+    CloseQueue();
+    m_queue.Start(static_cast<uint32_t>(rate), Now());
+  }
+  if (changed || full) {
     ++m_summary.streams;
     m_streamOpen = true;
     m_streamToken = token;
@@ -371,6 +393,40 @@ void Device::RecordAudio(const uint8_t* data, size_t size) {
     m_events.Write("stream", fields);
   }
   if (m_recorder.IsOpen()) m_recorder.Append(data, size);
+}
+
+void Device::CloseQueue() {
+  if (!m_queue.Running()) return;
+  m_queue.Advance(Now());
+  const QueueCounts& c = m_queue.StreamCounts();
+  m_events.Write("queue", EventFields()
+                              .Add("stream", m_summary.streams)
+                              .Add("played", c.played)
+                              .Add("underruns", c.underruns)
+                              .Add("early_underruns", c.earlyUnderruns)
+                              .Add("overflows", c.overflows)
+                              .Add("dropped_frames", c.droppedFrames)
+                              .Add("lowest_ms", c.lowestFillMs)
+                              .Add("highest_ms", c.highestFillMs));
+  m_queue.Stop();
+}
+
+void Device::ReportQueue(const OutputQueue::Change& change) {
+  if (change.underrun) {
+    m_events.Write(
+        "underrun",
+        EventFields().Add("stream", m_summary.streams).Add("dry_ms", change.dryAtMs).Add("early", change.early));
+  }
+  if (change.overflow) {
+    m_events.Write("overflow", EventFields().Add("stream", m_summary.streams).Add("dropped", change.dropped));
+  }
+}
+
+void Device::Violation(const Debugger& d, const std::string& reason) {
+  ++m_summary.violations;
+  printf("quill-devsim: violation: %s (debugger %u)\n", reason.c_str(), d.id);
+  fflush(stdout);
+  m_events.Write("violation", EventFields().Add("debugger", d.id).Add("reason", reason));
 }
 
 void Device::SendRecord(Debugger& d, const Record& record) {
@@ -394,6 +450,7 @@ void Device::Tick() {
     if (d->open && d->running && !d->attached && d->attachAtMs != 0 && now >= d->attachAtMs && Reachable(d.get())) {
       d->attached = true;
       d->attachAtMs = 0;
+      m_contract.OnAttach();
       m_events.Write("attach", EventFields().Add("debugger", d->id));
       if (!m_everAttached) {
         m_everAttached = true;
@@ -401,6 +458,7 @@ void Device::Tick() {
       }
     }
   }
+  m_queue.Advance(now);
   if (m_vanished && now >= m_vanishUntilMs) {
     m_vanished = false;
     m_events.Write("fault", EventFields().Add("kind", "vanish").Add("phase", "end"));
@@ -460,20 +518,30 @@ void Device::WakeAll() {
   m_changed.notify_all();
 }
 
+void Device::Finish() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  CloseQueue();
+}
+
 Summary Device::GetSummary() {
   std::lock_guard<std::mutex> lock(m_mutex);
-  return m_summary;
+  Summary s = m_summary;
+  s.queue = m_queue.Counts();
+  return s;
 }
 
 std::string Device::SummaryLine() {
   const Summary s = GetSummary();
-  char line[320];
+  char line[400];
   snprintf(line, sizeof(line),
            "quill-devsim: packets=%llu audio_frames=%llu streams=%u configs_received=%u configs_sent=%u "
-           "wrong_headers=%u max_audio_gap_ms=%llu",
+           "wrong_headers=%u max_audio_gap_ms=%llu underruns=%u early_underruns=%u overflows=%u",
            static_cast<unsigned long long>(s.packets), static_cast<unsigned long long>(s.audioFrames), s.streams,
-           s.configsReceived, s.configsSent, s.wrongHeaders, static_cast<unsigned long long>(s.maxAudioGapMs));
-  return line;
+           s.configsReceived, s.configsSent, s.wrongHeaders, static_cast<unsigned long long>(s.maxAudioGapMs),
+           s.queue.underruns, s.queue.earlyUnderruns, s.queue.overflows);
+  std::string text = line;
+  if (m_options.strict) text += " violations=" + std::to_string(s.violations);
+  return text;
 }
 
 }  // namespace sim

@@ -18,7 +18,9 @@
 #include "../common/SimProtocol.h"
 #include "EventLog.h"
 #include "Options.h"
+#include "OutputQueue.h"
 #include "SettingsRecord.h"
+#include "StreamContract.h"
 #include "WavRecorder.h"
 
 namespace sim {
@@ -32,6 +34,8 @@ struct Summary {
   uint32_t configsSent = 0;
   uint32_t wrongHeaders = 0;
   uint64_t maxAudioGapMs = 0;
+  QueueCounts queue;
+  uint32_t violations = 0;
 };
 
 class Device {
@@ -57,6 +61,8 @@ class Device {
   void Tick();
   // Wakes every blocked request (shutdown).
   void WakeAll();
+  // The end of the run: the output queue's figures of the stream playing.
+  void Finish();
 
   Summary GetSummary();
   std::string SummaryLine();
@@ -92,6 +98,9 @@ class Device {
   void Feed(Debugger& d, const uint8_t* data, size_t size);
   void OnPacket(Debugger& d);
   void RecordAudio(const uint8_t* data, size_t size);
+  void CloseQueue();
+  void ReportQueue(const OutputQueue::Change& change);
+  void Violation(const Debugger& d, const std::string& reason);
   void SendRecord(Debugger& d, const Record& record);
   Debugger* AttachedDebugger();
   uint64_t Now() const;
@@ -125,6 +134,10 @@ class Device {
   bool m_streamOpen = false;
   uint32_t m_streamToken = 0;
   uint32_t m_streamRate = 0;
+
+  // What the program plays, and what it holds the PC to.
+  OutputQueue m_queue;
+  StreamContract m_contract;
 
   Summary m_summary;
 };

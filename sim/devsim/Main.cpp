@@ -131,6 +131,7 @@ int main(int argc, char** argv) {
   s_quit.store(true);
   device.WakeAll();
   acceptor.join();
+  device.Finish();
 
   printf("%s\n", device.SummaryLine().c_str());
   events.Flush();

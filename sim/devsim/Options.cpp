@@ -111,7 +111,8 @@ const char* UsageText() {
   return "usage: quill-devsim [--listen HOST:PORT] [--debugger box:ID|kmc:ID]... [--attach download|immediate]\n"
          "                    [--record PREFIX] [--events FILE] [--send-config SECONDS:FIELD=VALUE[,...]]...\n"
          "                    [--fault KIND@WHEN]... [--duration SECONDS] [--port-file FILE] [--stop-file FILE]\n"
-         "                    [--attach-delay MS] [--download-kbps N]\n"
+         "                    [--attach-delay MS] [--download-kbps N] [--strict]\n"
+         "                    [--queue-fill MS] [--queue-cap MS]\n"
          "\n"
          "Plays the debuggers (default: one box, id 12345678) and the companion program for the\n"
          "stand-in host-I/O libraries, which reach it at QUILLON_DEVSIM (default 127.0.0.1:47810).\n"
@@ -126,6 +127,11 @@ const char* UsageText() {
          "  --fault vanish@T:S   the debugger is unlisted (and unreachable) for S seconds\n"
          "  --fault stall@T:MS   the program stops reading for MS milliseconds\n"
          "  Times T count seconds from the program's first attach.\n"
+         "  --strict            every attach must be followed by a settings record with a new\n"
+         "                      non-zero token, a rate of 16000-96000 Hz and list codes in range;\n"
+         "                      each breach is a violation (a line, an event, counted)\n"
+         "  --queue-fill MS     the output queue starts playing at this fill (default 60)\n"
+         "  --queue-cap MS      and drops audio beyond this (default 500)\n"
          "  --port-file FILE    writes the port listened on (useful with port 0)\n"
          "  --stop-file FILE    ends, as on SIGINT, when FILE appears (for harnesses without signals)\n";
 }
@@ -142,6 +148,10 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
     if (arg == "--help" || arg == "-h") {
       *error = "";
       return false;
+    }
+    if (arg == "--strict") {
+      options->strict = true;
+      continue;
     }
     if (!next(&value)) {
       *error = "missing value or unknown option: " + arg;
@@ -208,10 +218,20 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
         *error = "bad download speed: " + value;
         return false;
       }
+    } else if (arg == "--queue-fill" || arg == "--queue-cap") {
+      uint64_t* ms = arg == "--queue-fill" ? &options->queueFillMs : &options->queueCapMs;
+      if (!ParseUnsigned(value, 60000, ms) || *ms == 0) {
+        *error = "bad " + arg.substr(2) + ": " + value;
+        return false;
+      }
     } else {
       *error = "unknown option: " + arg;
       return false;
     }
+  }
+  if (options->queueFillMs >= options->queueCapMs) {
+    *error = "the queue's fill must be below its cap";
+    return false;
   }
   if (options->debuggers.empty()) options->debuggers.push_back({KIND_BOX, 12345678});
   return true;

@@ -41,6 +41,9 @@ struct Options {
   uint64_t durationMs = 0;  // 0: until a signal
   uint64_t attachDelayMs = 50;
   uint64_t downloadKiBps = 4096;  // simulated transfer speed of a download
+  bool strict = false;            // check the PC against the stream contract
+  uint64_t queueFillMs = 60;      // the output queue plays once it holds this much
+  uint64_t queueCapMs = 500;      // and drops what goes beyond this
 };
 
 // Parses argv; on error writes a message to *error and returns false.

@@ -9,7 +9,10 @@
 #   e2e_start_app               Quillon.exe with the stand-in host-I/O library
 #   e2e_wait_event REGEX [SEC]  waits for a line of the event file
 #   e2e_play FILE               plays a wave file into the null sink (blocks)
-#   e2e_stop_app / e2e_stop_sim (prints the simulator's summary line)
+#   e2e_stop_app / e2e_stop_sim [--no-check]
+#                               stops the simulator (E2E_SUMMARY: its summary
+#                               line) and fails on contract violations
+#   e2e_check_violations        that check alone (after e2e_stop_sim --no-check)
 #   e2e_match REF.wav           the best match of the reference in the streams
 #
 # The programs of a Windows build run under wine64, the simulator and
@@ -103,6 +106,9 @@ e2e_start_pulse() {
 
 # The simulator, recording every stream to $E2E_WORK/rec-N.wav and its events
 # to $E2E_WORK/events.jsonl; it ends when e2e_stop_sim makes its stop file.
+# It runs strict: every breach of the stream contract by the program is a
+# violation, and e2e_stop_sim fails on any. A test that sends bad records on
+# purpose sets E2E_ALLOW_VIOLATIONS=1 before it stops the simulator.
 e2e_start_sim() {
   E2E_EVENTS="$E2E_WORK/events.jsonl"
   E2E_RECORD="$E2E_WORK/rec"
@@ -111,11 +117,11 @@ e2e_start_sim() {
   local w=e2e_winpath
   if [ -n "$E2E_WINDOWS" ]; then
     "$WINE" "$E2E_SIMBIN/quill-devsim.exe" --listen 127.0.0.1:0 --port-file "$($w "$E2E_WORK/sim.port")" \
-      --events "$($w "$E2E_EVENTS")" --record "$($w "$E2E_RECORD")" --stop-file "$($w "$E2E_STOP")" "$@" \
+      --events "$($w "$E2E_EVENTS")" --record "$($w "$E2E_RECORD")" --stop-file "$($w "$E2E_STOP")" --strict "$@" \
       >"$E2E_WORK/sim.out" 2>&1 &
   else
     "$E2E_SIMBIN/quill-devsim" --listen 127.0.0.1:0 --port-file "$E2E_WORK/sim.port" --events "$E2E_EVENTS" \
-      --record "$E2E_RECORD" --stop-file "$E2E_STOP" "$@" >"$E2E_WORK/sim.out" 2>&1 &
+      --record "$E2E_RECORD" --stop-file "$E2E_STOP" --strict "$@" >"$E2E_WORK/sim.out" 2>&1 &
   fi
   E2E_SIM_PID=$!
   quill_track $E2E_SIM_PID
@@ -123,9 +129,12 @@ e2e_start_sim() {
   export QUILLON_DEVSIM="127.0.0.1:$(tr -d '\r\n' <"$E2E_WORK/sim.port")"
 }
 
-# Stops the simulator through its stop file (it then prints its summary) and
-# prints that summary line.
+# Stops the simulator through its stop file (it then prints its summary), sets
+# E2E_SUMMARY to that summary line and, unless --no-check, fails when the
+# program broke the stream contract.
 e2e_stop_sim() {
+  local check=1
+  [ "${1:-}" != --no-check ] || check=
   [ -n "${E2E_SIM_PID:-}" ] || return 0
   touch "$E2E_STOP"
   local _
@@ -137,6 +146,18 @@ e2e_stop_sim() {
   wait "$E2E_SIM_PID" 2>/dev/null || true
   E2E_SIM_PID=
   E2E_SUMMARY=$(grep -a '^quill-devsim: packets=' "$E2E_WORK/sim.out" | tr -d '\r' | tail -n1)
+  [ -z "$check" ] || e2e_check_violations
+}
+
+# Fails unless the simulator's summary shows 0 contract violations (or the
+# test allows them); the violations' lines are in the failure's dump.
+e2e_check_violations() {
+  [ -z "${E2E_ALLOW_VIOLATIONS:-}" ] || return 0
+  local n
+  n=$(e2e_summary violations)
+  [ -n "$n" ] || e2e_fail "no violation count in the simulator's summary: $E2E_SUMMARY"
+  [ "$n" = 0 ] || e2e_fail "the program broke the stream contract $n time(s): $(grep -a 'violation:' "$E2E_WORK/sim.out" |
+    tr -d '\r' | head -n 5 | tr '\n' ';')"
 }
 
 # A value of the summary line: e2e_summary wrong_headers

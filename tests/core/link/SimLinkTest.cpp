@@ -2,15 +2,18 @@
 // running quill-devsim: connecting, downloading the device program, both
 // directions of settings, audio, and healing after each kind of fault.
 // Natively over the native stand-ins; under wine64 over the Windows ones.
+// The simulator's output queue model is driven here by a clock of the test's.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <mutex>
 
 #include "LinkTestUtil.h"
 #include "SimProcess.h"
+#include "devsim/OutputQueue.h"
 #include "link/DownloadUi.h"
 #include "link/KAVHostIO.h"
 #include "link/LinkSystem.h"
@@ -148,6 +151,25 @@ class SimLinkTest : public ::testing::Test {
     for (int waited = 0; waited < timeoutMs; waited += 10) {
       channel.Update();
       if (channel.GetStatus() == state) return true;
+      platform::SleepMs(10);
+    }
+    return false;
+  }
+
+  // Keeps reading (so that a detach is seen) until the channel has been lost
+  // and is connected again.
+  bool AwaitReattach() {
+    bool lost = false;
+    for (int waited = 0; waited < kTimeoutMs; waited += 10) {
+      channel.Update();
+      if (channel.GetStatus() != Status::CONNECTED) {
+        lost = true;
+      } else if (lost) {
+        return true;
+      } else {
+        uint32_t type = 0, size = 0;
+        channel.Read(type, size);
+      }
       platform::SleepMs(10);
     }
     return false;
@@ -401,5 +423,230 @@ INSTANTIATE_TEST_SUITE_P(Kinds, SimFaultTest,
                                            FaultCase{"Vanish", "vanish@0.3:1", true},
                                            FaultCase{"Stall", "stall@0.3:400", false}),
                          [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
+
+// --- The strict device ----------------------------------------------------------
+
+// One step of what the PC sends: a record (token, rate, a list field set to a
+// code), an empty record, an audio block, or waiting for the re-attach that
+// the case's close fault causes.
+struct StrictStep {
+  enum Kind { RECORD, EMPTY, AUDIO, REATTACH } kind;
+  uint32_t token = 0;
+  int32_t rate = 32000;
+  uint32_t listOffset = 0;  // 0: none
+  uint32_t code = 0;
+};
+
+struct StrictCase {
+  const char* name;
+  std::vector<StrictStep> steps;
+  int violations;
+  const char* reason;  // found in the violation event and the simulator's output
+};
+
+StrictStep Rec(uint32_t token, int32_t rate = 32000, uint32_t listOffset = 0, uint32_t code = 0) {
+  return {StrictStep::RECORD, token, rate, listOffset, code};
+}
+const StrictStep kAudio{StrictStep::AUDIO};
+const StrictStep kEmpty{StrictStep::EMPTY};
+const StrictStep kReattach{StrictStep::REATTACH};
+
+class SimStrictTest : public SimLinkTest, public ::testing::WithParamInterface<StrictCase> {};
+
+TEST_P(SimStrictTest, ContractBreachesAreCounted) {
+  const StrictCase& c = GetParam();
+  // Every case may re-attach once: the program detaches after the first
+  // audio block of the run.
+  ASSERT_TRUE(StartSim({"--strict", "--attach", "immediate", "--attach-delay", "20", "--fault", "close@1"}));
+  channel.Init(0);
+  ASSERT_TRUE(channel.ConnectFirst(true));
+  ASSERT_TRUE(PumpUntil(Status::CONNECTED));
+  uint64_t phase = 0;
+  for (const StrictStep& step : c.steps) {
+    if (step.kind == StrictStep::REATTACH) {
+      ASSERT_TRUE(AwaitReattach());
+    } else if (step.kind == StrictStep::AUDIO) {
+      const std::vector<uint8_t> block = Tone(256, 32000, &phase);
+      ASSERT_TRUE(channel.Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size())));
+    } else if (step.kind == StrictStep::EMPTY) {
+      ASSERT_TRUE(channel.Write(PacketChannel::CONFIG, nullptr, 0));
+    } else {
+      std::vector<uint8_t> record = MakeRecord(step.token, step.rate, 1.0f);
+      if (step.listOffset != 0) Put32(record, step.listOffset, step.code);
+      ASSERT_TRUE(channel.Write(PacketChannel::CONFIG, record.data(), 280));
+    }
+  }
+  EXPECT_TRUE(sim.Stop());
+  // The summary line's count (followed by \n, or \r\n from a Windows build).
+  const std::string output = sim.Output();
+  const size_t at = output.find(" violations=");
+  ASSERT_NE(at, std::string::npos) << output;
+  EXPECT_EQ(strtol(output.c_str() + at + 12, nullptr, 10), c.violations) << output;
+  EXPECT_EQ(CountEvents("violation"), c.violations);
+  if (c.violations > 0) {
+    EXPECT_EQ(CountEvents("violation", c.reason), c.violations);
+    EXPECT_NE(sim.Output().find(std::string("quill-devsim: violation: ") + c.reason), std::string::npos)
+        << sim.Output();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SimStrictTest,
+    ::testing::Values(
+        StrictCase{"Keeps", {Rec(5), kAudio, kReattach, Rec(6), kAudio, Rec(6, 48000), kAudio}, 0, ""},
+        // Once per attach, however many blocks come before the record.
+        StrictCase{
+            "AudioFirst", {kAudio, kReattach, kAudio, kAudio, Rec(5), kAudio}, 2, "audio before the settings record"},
+        StrictCase{"TokenZero", {Rec(0), kAudio}, 1, "stream token 0"},
+        StrictCase{"ReusedToken", {Rec(5), kAudio, kReattach, Rec(5), kAudio}, 1, "stream token 5 reused"},
+        StrictCase{"Rate5Hz", {Rec(5, 5), kAudio}, 1, "samplingRate 5"},
+        StrictCase{"RateAbove96k", {Rec(5, 96001)}, 1, "samplingRate 96001"},
+        StrictCase{"WaveFormat8", {Rec(5, 32000, 16, 8)}, 1, "waveFormat code 8"},
+        StrictCase{"DelaySurroundOfBusB", {Rec(5), Rec(5, 32000, 224, 2)}, 1, "effect[1].delaySurround code 2"},
+        StrictCase{"Empty", {kEmpty, Rec(5)}, 1, "empty settings record"}),
+    [](const ::testing::TestParamInfo<StrictCase>& info) { return std::string(info.param.name); });
+
+// --- The output queue model --------------------------------------------------------
+
+// What a test does to the queue, in turn: stream in real time (a packet of
+// packetMs every packetMs, the queue looked at every 5 ms as the simulator's
+// tick does), stay silent, or deliver a burst at once.
+struct QueueStep {
+  enum Kind { STEADY, SILENCE, BURST } kind;
+  uint32_t ms;
+};
+
+struct QueueCase {
+  const char* name;
+  uint32_t rate;
+  uint32_t packetMs;
+  std::vector<QueueStep> steps;
+  uint32_t underruns;
+  uint32_t earlyUnderruns;
+  uint32_t overflows;
+};
+
+class OutputQueueTest : public ::testing::TestWithParam<QueueCase> {};
+
+TEST_P(OutputQueueTest, CountsDrySpellsAndOverflows) {
+  const QueueCase& c = GetParam();
+  sim::OutputQueue queue(60, 500);
+  uint64_t now = 1000;  // any start
+  queue.Start(c.rate, now);
+  // Packet sizes that add up to the rate exactly, as the PC's varying blocks do.
+  uint64_t sent = 0, streamMs = 0;
+  auto nextPacket = [&](uint32_t ms) {
+    streamMs += ms;
+    const uint64_t frames = streamMs * c.rate / 1000 - sent;
+    sent += frames;
+    return frames;
+  };
+  uint32_t underrunEvents = 0, overflowEvents = 0;
+  auto note = [&](const sim::OutputQueue::Change& change) {
+    underrunEvents += change.underrun ? 1 : 0;
+    overflowEvents += change.overflow ? 1 : 0;
+    if (change.underrun) {
+      EXPECT_LE(change.dryAtMs, now);
+    }
+  };
+  for (const QueueStep& step : c.steps) {
+    if (step.kind == QueueStep::BURST) {
+      note(queue.Push(nextPacket(step.ms), now));
+      continue;
+    }
+    for (uint32_t t = 0; t < step.ms; t += 5) {
+      if (step.kind == QueueStep::STEADY && t % c.packetMs == 0) {
+        note(queue.Push(nextPacket(c.packetMs), now));
+      } else {
+        queue.Advance(now);
+      }
+      now += 5;
+    }
+  }
+  const sim::QueueCounts& counts = queue.Counts();
+  EXPECT_EQ(counts.underruns, c.underruns);
+  EXPECT_EQ(counts.earlyUnderruns, c.earlyUnderruns);
+  EXPECT_EQ(counts.overflows, c.overflows);
+  EXPECT_EQ(underrunEvents, c.underruns);
+  EXPECT_EQ(overflowEvents, c.overflows);
+  EXPECT_TRUE(counts.played);
+  EXPECT_LE(counts.highestFillMs, 500u);
+  if (c.overflows > 0) {
+    EXPECT_EQ(counts.highestFillMs, 500u);
+    EXPECT_GT(counts.droppedFrames, 0u);
+  } else {
+    EXPECT_EQ(counts.droppedFrames, 0u);
+  }
+  if (c.underruns == 0 && !queue.Dry()) {
+    EXPECT_GT(counts.lowestFillMs, 0u);
+  }
+}
+
+using QS = QueueStep;
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OutputQueueTest,
+    ::testing::Values(
+        // Ten minutes at a rate that is no whole number of frames per
+        // millisecond: no drift, no underrun after the fill.
+        QueueCase{"SteadyTenMinutes", 32728, 20, {{QS::STEADY, 600000}}, 0, 0, 0},
+        QueueCase{"SteadyLargeBlocks", 48000, 50, {{QS::STEADY, 30000}}, 0, 0, 0},
+        // One 300 ms gap is one dry spell, however often the queue is looked at.
+        QueueCase{"Gap", 32000, 20, {{QS::STEADY, 3000}, {QS::SILENCE, 300}, {QS::STEADY, 3000}}, 1, 0, 0},
+        QueueCase{
+            "GapInTheFirstSecond", 32000, 20, {{QS::STEADY, 400}, {QS::SILENCE, 300}, {QS::STEADY, 3000}}, 1, 1, 0},
+        QueueCase{"TwoGaps",
+                  44100,
+                  10,
+                  {{QS::STEADY, 2000}, {QS::SILENCE, 200}, {QS::STEADY, 2000}, {QS::SILENCE, 500}, {QS::STEADY, 500}},
+                  2,
+                  0,
+                  0},
+        // A stream that ends in silence has ended; no underrun.
+        QueueCase{"EndsInSilence", 32000, 20, {{QS::STEADY, 2000}, {QS::SILENCE, 1000}}, 0, 0, 0},
+        // A gap shorter than what the queue holds is no underrun.
+        QueueCase{"ShortGap", 32000, 20, {{QS::STEADY, 2000}, {QS::SILENCE, 20}, {QS::STEADY, 2000}}, 0, 0, 0},
+        // A burst beyond the cap: one overflow, and the queue plays on.
+        QueueCase{"Burst", 32000, 20, {{QS::STEADY, 2000}, {QS::BURST, 800}, {QS::STEADY, 3000}}, 0, 0, 1},
+        QueueCase{"TwoBursts",
+                  32000,
+                  20,
+                  {{QS::STEADY, 2000},
+                   {QS::BURST, 800},
+                   {QS::BURST, 300},
+                   {QS::STEADY, 3000},
+                   {QS::BURST, 700},
+                   {QS::STEADY, 1000}},
+                  0,
+                  0,
+                  2}),
+    [](const ::testing::TestParamInfo<QueueCase>& info) { return std::string(info.param.name); });
+
+TEST(OutputQueue, RestartsEmptyAndCountsADrySpellWhenAudioResumes) {
+  sim::OutputQueue queue(60, 500);
+  queue.Start(32000, 0);
+  queue.Push(32000 * 40 / 1000, 0);
+  EXPECT_FALSE(queue.Playing());  // 40 ms: below the fill
+  queue.Push(32000 * 40 / 1000, 10);
+  EXPECT_TRUE(queue.Playing());
+  EXPECT_EQ(queue.FillMs(), 80u);
+  queue.Advance(50);
+  EXPECT_EQ(queue.FillMs(), 40u);
+  // The stream ends (a detach): no underrun, however long it stays silent.
+  queue.Stop();
+  queue.Advance(5000);
+  EXPECT_EQ(queue.Counts().underruns, 0u);
+  queue.Start(48000, 6000);
+  EXPECT_EQ(queue.FillFrames(), 0u);
+  queue.Push(48000 / 10, 6000);
+  // Dry at 6100; it counts when audio comes again, with that time.
+  queue.Advance(6200);
+  EXPECT_TRUE(queue.Dry());
+  const sim::OutputQueue::Change dry = queue.Push(480, 6300);
+  EXPECT_TRUE(dry.underrun);
+  EXPECT_TRUE(dry.early);
+  EXPECT_EQ(dry.dryAtMs, 6100u);
+  EXPECT_EQ(queue.Counts().underruns, 1u);
+  EXPECT_EQ(queue.StreamCounts().underruns, 1u);
+}
 
 }  // namespace
