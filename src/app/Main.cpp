@@ -72,12 +72,15 @@ HFONT MakeDialogFont() {
 
 // Polls the queue; runs one idle tick and sleeps 10 ms whenever it is empty.
 // The settings window's keys (Tab between boxes, Enter in an edit box) go
-// to it before the usual translation.
-WPARAM RunMessageLoop(IdleTick& idle, ConfigWindow& configWindow) {
+// to it before the usual translation. longestTickMs: the longest idle tick.
+WPARAM RunMessageLoop(IdleTick& idle, ConfigWindow& configWindow, uint64_t* longestTickMs) {
   MSG msg = {};
   for (;;) {
     if (!PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+      const uint64_t start = platform::MonotonicMs();
       idle.Run();
+      const uint64_t took = platform::MonotonicMs() - start;
+      if (took > *longestTickMs) *longestTickMs = took;
       Sleep(10);
       continue;
     }
@@ -89,8 +92,16 @@ WPARAM RunMessageLoop(IdleTick& idle, ConfigWindow& configWindow) {
   return msg.wParam;
 }
 
-void Shutdown(Application& app) {
-  if (app.serialChannel != nullptr) app.serialChannel->Shutdown();
+void Shutdown(Application& app, UINT exitCode) {
+  if (app.serialChannel != nullptr && !app.serialChannel->Shutdown()) {
+    // A capture worker is still blocked in a write to a device that stopped
+    // reading: it uses the channel, its source and the host-I/O library, so
+    // none of them may be freed. The process ends here; the system ends the
+    // worker with it.
+    Log("Shutdown: a write to the device is still blocked; the program ends without freeing the link\n");
+    app.registry.Close();
+    ExitProcess(exitCode);
+  }
   app.sources.Clear();
   delete app.configWindow;
   app.configWindow = nullptr;
@@ -163,7 +174,7 @@ int RunApplication(HINSTANCE instance) {
   CreateCaptureSources(app.sources, app.adpcm, app.serialChannel, app.messageBox);
   if (app.sources.GetCount() == 0) {
     QASSERT(0);
-    Shutdown(app);
+    Shutdown(app, 0);
     return 0;
   }
   app.sources.ChooseStartSource();
@@ -187,12 +198,14 @@ int RunApplication(HINSTANCE instance) {
 
     SerialChannelLink link(*app.serialChannel);
     IdleTick idle(*app.mainWindow, link, *app.soundConfig, app.sources, SystemClock());
-    exitCode = RunMessageLoop(idle, *app.configWindow);
+    uint64_t longestTickMs = 0;
+    exitCode = RunMessageLoop(idle, *app.configWindow, &longestTickMs);
     Log("Idle ticks: %llu\n", static_cast<unsigned long long>(idle.GetTickCount()));
+    Log("Longest idle tick: %llu ms\n", static_cast<unsigned long long>(longestTickMs));
     app.sources.StopCurrent();
   }
 
-  Shutdown(app);
+  Shutdown(app, static_cast<UINT>(exitCode));
   return static_cast<int>(exitCode);
 }
 
