@@ -60,6 +60,7 @@ void PacketLink::Update() {
 }
 
 void PacketLink::Step() {
+  if (m_closeRequested.exchange(false, std::memory_order_relaxed)) CloseRequested();
   if (GetStatus() == Status::CLOSE) OpenSio();
   if (GetStatus() == Status::OPEN) WaitSio();
   if (GetStatus() == Status::CLOSE_ERROR) CloseSio();
@@ -142,7 +143,27 @@ bool PacketLink::Write(uint32_t type, const void* data, int32_t size) {
     m_dropLogged = true;
     return false;
   }
-  return SendPacket(type, data, size);
+  const bool sent = SendPacket(type, data, size);
+  if (m_closeRequested.exchange(false, std::memory_order_relaxed)) {
+    CloseRequested();
+    return false;
+  }
+  return sent;
+}
+
+void PacketLink::CloseRequested() {
+  // A channel that a failure closed meanwhile is not closed twice.
+  if (GetStatus() == Status::OPEN || GetStatus() == Status::CONNECTED) CloseSio();
+}
+
+void PacketLink::RequestClose() {
+  TryScopedMutex lock(m_lock);
+  if (!lock.IsLocked()) {
+    m_closeRequested.store(true, std::memory_order_relaxed);
+    return;
+  }
+  m_closeRequested.store(false, std::memory_order_relaxed);
+  CloseSio();
 }
 
 bool PacketLink::PostConfig(const void* data, int32_t size) {

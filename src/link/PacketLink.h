@@ -83,6 +83,9 @@ class PacketLink : public PacketChannel {
   // Closes the channel (the next Update opens it again). Does nothing while
   // DISCONNECTED.
   void CloseSio();
+  // CloseSio for the main thread: done at once when the lock is free, else
+  // by the thread that holds it, once its write has returned.
+  void RequestClose();
 
   // The payload of one complete packet from the device, or null. type and
   // size are NO_PACKET and 0 when nothing was read; a packet without payload
@@ -127,6 +130,8 @@ class PacketLink : public PacketChannel {
   // when its send failed. Under the lock.
   bool SendPostedConfig();
   bool PostConfig(const void* data, int32_t size);
+  // A close the main thread asked for while the lock was taken.
+  void CloseRequested();
   bool IsStreaming() const;
   uint64_t Now() const;
 
@@ -153,5 +158,6 @@ class PacketLink : public PacketChannel {
   std::atomic<uint64_t> m_writeStartMs{0};
   std::atomic<uint64_t> m_lastAudioMs{0};
   std::atomic<uint64_t> m_droppedAudio{0};
+  std::atomic<bool> m_closeRequested{false};
   bool m_dropLogged = false;  // under the lock
 };

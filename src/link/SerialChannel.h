@@ -53,11 +53,13 @@ class SerialChannel : public PacketChannel {
   bool OpenSio() { return m_link.OpenSio(); }
   bool WaitSio() { return m_link.WaitSio(); }
   // Closes the channel (the next Update opens it again); also the main
-  // window's reset button. Does nothing while DISCONNECTED.
-  void CloseSio() { m_link.CloseSio(); }
+  // window's reset button. Does nothing while DISCONNECTED. Never waits for
+  // a worker's write: the worker closes once its write has returned.
+  void CloseSio() { m_link.RequestClose(); }
   Status GetStatus() const override { return m_link.GetStatus(); }
   uint64_t GetDroppedAudioBlocks() const override { return m_link.GetDroppedAudioBlocks(); }
   bool IsWriteInProgress() const { return m_link.IsWriteInProgress(); }
+  uint64_t GetWriteBlockedMs() const { return m_link.GetWriteBlockedMs(); }
   bool IsWriteStuck() const { return m_link.IsWriteStuck(); }
   uint32_t GetConnectionCount() const { return m_link.GetConnectionCount(); }
 

@@ -185,6 +185,24 @@ TEST_F(ThreadTest, MainThreadNeverWaitsBehindAWriteTheDeviceHoldsUp) {
   EXPECT_EQ(channel.GetDroppedAudioBlocks(), 0u);
 }
 
+// The reset button during a stall: the close is left to the writer.
+TEST_F(ThreadTest, CloseDuringABlockedWriteIsDoneByTheWriter) {
+  ASSERT_TRUE(BringUpStreaming());
+  const std::vector<uint8_t> block(64, 9);
+  fake.BlockWrites();
+  std::thread worker([&] { EXPECT_FALSE(channel.Write(PacketChannel::AUDIO, block.data(), 64)); });
+  ASSERT_TRUE(fake.WaitForBlockedWrite());
+  EXPECT_LT(Timed([&] { channel.CloseSio(); }), 200.0);
+  EXPECT_EQ(channel.GetStatus(), Status::CONNECTED);
+  fake.ReleaseWrites();
+  worker.join();
+  EXPECT_EQ(channel.GetStatus(), Status::CLOSE);
+  EXPECT_EQ(fake.closes, 1);
+  channel.Update();
+  EXPECT_EQ(channel.GetStatus(), Status::CONNECTED);
+  EXPECT_EQ(fake.closes, 1) << "closed once";
+}
+
 // A write blocked past the deadline is a fault once it returns: the channel
 // opens again, a record posted for the old connection is not sent, and the
 // worker's audio waits (dropped, counted) for the new connection's record.
