@@ -70,17 +70,32 @@ HFONT MakeDialogFont() {
   return CreateFontIndirectA(&font);
 }
 
+// How long the idle ticks took: all of them, and those that began while a
+// capture worker's write had been blocked a while (a device that stopped
+// reading), when the main thread must not wait for it.
+struct TickTimes {
+  static constexpr uint64_t BLOCKED_MS = 100;
+  uint64_t longestMs = 0;
+  uint64_t longestBlockedMs = 0;
+  uint64_t blockedTicks = 0;
+};
+
 // Polls the queue; runs one idle tick and sleeps 10 ms whenever it is empty.
 // The settings window's keys (Tab between boxes, Enter in an edit box) go
-// to it before the usual translation. longestTickMs: the longest idle tick.
-WPARAM RunMessageLoop(IdleTick& idle, ConfigWindow& configWindow, uint64_t* longestTickMs) {
+// to it before the usual translation.
+WPARAM RunMessageLoop(IdleTick& idle, ConfigWindow& configWindow, const SerialChannel& channel, TickTimes* times) {
   MSG msg = {};
   for (;;) {
     if (!PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+      const bool blocked = channel.GetWriteBlockedMs() >= TickTimes::BLOCKED_MS;
       const uint64_t start = platform::MonotonicMs();
       idle.Run();
       const uint64_t took = platform::MonotonicMs() - start;
-      if (took > *longestTickMs) *longestTickMs = took;
+      if (took > times->longestMs) times->longestMs = took;
+      if (blocked) {
+        ++times->blockedTicks;
+        if (took > times->longestBlockedMs) times->longestBlockedMs = took;
+      }
       Sleep(10);
       continue;
     }
@@ -198,10 +213,12 @@ int RunApplication(HINSTANCE instance) {
 
     SerialChannelLink link(*app.serialChannel);
     IdleTick idle(*app.mainWindow, link, *app.soundConfig, app.sources, SystemClock());
-    uint64_t longestTickMs = 0;
-    exitCode = RunMessageLoop(idle, *app.configWindow, &longestTickMs);
+    TickTimes times;
+    exitCode = RunMessageLoop(idle, *app.configWindow, *app.serialChannel, &times);
     Log("Idle ticks: %llu\n", static_cast<unsigned long long>(idle.GetTickCount()));
-    Log("Longest idle tick: %llu ms\n", static_cast<unsigned long long>(longestTickMs));
+    Log("Longest idle tick: %llu ms; during blocked writes: %llu ms over %llu ticks\n",
+        static_cast<unsigned long long>(times.longestMs), static_cast<unsigned long long>(times.longestBlockedMs),
+        static_cast<unsigned long long>(times.blockedTicks));
     app.sources.StopCurrent();
   }
 
