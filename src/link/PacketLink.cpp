@@ -144,10 +144,7 @@ bool PacketLink::Write(uint32_t type, const void* data, int32_t size) {
     return false;
   }
   const bool sent = SendPacket(type, data, size);
-  if (m_closeRequested.exchange(false, std::memory_order_relaxed)) {
-    CloseRequested();
-    return false;
-  }
+  if (m_closeRequested.exchange(false, std::memory_order_relaxed)) CloseRequested();
   return sent;
 }
 
