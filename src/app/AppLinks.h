@@ -11,6 +11,7 @@ class SerialChannelLink : public IdleLink {
   explicit SerialChannelLink(SerialChannel& channel) : m_channel(channel) {}
   PacketChannel::Status GetStatus() const override { return m_channel.GetStatus(); }
   void Update() override { m_channel.Update(); }
+  uint32_t GetConnectionCount() const override { return m_channel.GetConnectionCount(); }
   std::unique_ptr<uint8_t[]> Read(uint32_t& type, uint32_t& size) override { return m_channel.Read(type, size); }
   bool IsAwaitingDebugger() const override { return m_channel.IsAwaitingDebugger(); }
   bool ConnectLost() override { return m_channel.ConnectLost(); }

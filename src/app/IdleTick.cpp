@@ -69,10 +69,9 @@ void IdleTick::RedrawLevels(const SoundCapture* source) {
 }
 
 void IdleTick::StepLink(const SoundCapture* source) {
-  const Status before = m_link.GetStatus();
+  const uint32_t before = m_link.GetConnectionCount();
   m_link.Update();
-  const Status after = m_link.GetStatus();
-  if (after == before || after != Status::CONNECTED) return;
+  if (m_link.GetConnectionCount() == before || m_link.GetStatus() != Status::CONNECTED) return;
   // A new link: the stream gets a new token; the record goes out now if a
   // stream runs, else when the source next starts.
   m_config.NewStreamToken();

@@ -41,6 +41,10 @@ class IdleLink {
   virtual PacketChannel::Status GetStatus() const = 0;
   // One step of the connection state machine.
   virtual void Update() = 0;
+  // How many times the device program attached so far. A new attach is seen
+  // by this count: a worker's failed write may close the link just before a
+  // step that opens it again, with the state CONNECTED before and after.
+  virtual uint32_t GetConnectionCount() const = 0;
   // The next whole packet, or null; type and size describe it.
   virtual std::unique_ptr<uint8_t[]> Read(uint32_t& type, uint32_t& size) = 0;
   // A debugger lost without the user asking is looked for.

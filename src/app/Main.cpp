@@ -70,14 +70,32 @@ HFONT MakeDialogFont() {
   return CreateFontIndirectA(&font);
 }
 
+// How long the idle ticks took: all of them, and those that began while a
+// capture worker's write had been blocked a while (a device that stopped
+// reading), when the main thread must not wait for it.
+struct TickTimes {
+  static constexpr uint64_t BLOCKED_MS = 100;
+  uint64_t longestMs = 0;
+  uint64_t longestBlockedMs = 0;
+  uint64_t blockedTicks = 0;
+};
+
 // Polls the queue; runs one idle tick and sleeps 10 ms whenever it is empty.
 // The settings window's keys (Tab between boxes, Enter in an edit box) go
 // to it before the usual translation.
-WPARAM RunMessageLoop(IdleTick& idle, ConfigWindow& configWindow) {
+WPARAM RunMessageLoop(IdleTick& idle, ConfigWindow& configWindow, const SerialChannel& channel, TickTimes* times) {
   MSG msg = {};
   for (;;) {
     if (!PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+      const bool blocked = channel.GetWriteBlockedMs() >= TickTimes::BLOCKED_MS;
+      const uint64_t start = platform::MonotonicMs();
       idle.Run();
+      const uint64_t took = platform::MonotonicMs() - start;
+      if (took > times->longestMs) times->longestMs = took;
+      if (blocked) {
+        ++times->blockedTicks;
+        if (took > times->longestBlockedMs) times->longestBlockedMs = took;
+      }
       Sleep(10);
       continue;
     }
@@ -89,8 +107,16 @@ WPARAM RunMessageLoop(IdleTick& idle, ConfigWindow& configWindow) {
   return msg.wParam;
 }
 
-void Shutdown(Application& app) {
-  if (app.serialChannel != nullptr) app.serialChannel->Shutdown();
+void Shutdown(Application& app, UINT exitCode) {
+  if (app.serialChannel != nullptr && !app.serialChannel->Shutdown()) {
+    // A capture worker is still blocked in a write to a device that stopped
+    // reading: it uses the channel, its source and the host-I/O library, so
+    // none of them may be freed. The process ends here; the system ends the
+    // worker with it.
+    Log("Shutdown: a write to the device is still blocked; the program ends without freeing the link\n");
+    app.registry.Close();
+    ExitProcess(exitCode);
+  }
   app.sources.Clear();
   delete app.configWindow;
   app.configWindow = nullptr;
@@ -163,7 +189,7 @@ int RunApplication(HINSTANCE instance) {
   CreateCaptureSources(app.sources, app.adpcm, app.serialChannel, app.messageBox);
   if (app.sources.GetCount() == 0) {
     QASSERT(0);
-    Shutdown(app);
+    Shutdown(app, 0);
     return 0;
   }
   app.sources.ChooseStartSource();
@@ -187,12 +213,16 @@ int RunApplication(HINSTANCE instance) {
 
     SerialChannelLink link(*app.serialChannel);
     IdleTick idle(*app.mainWindow, link, *app.soundConfig, app.sources, SystemClock());
-    exitCode = RunMessageLoop(idle, *app.configWindow);
+    TickTimes times;
+    exitCode = RunMessageLoop(idle, *app.configWindow, *app.serialChannel, &times);
     Log("Idle ticks: %llu\n", static_cast<unsigned long long>(idle.GetTickCount()));
+    Log("Longest idle tick: %llu ms; during blocked writes: %llu ms over %llu ticks\n",
+        static_cast<unsigned long long>(times.longestMs), static_cast<unsigned long long>(times.longestBlockedMs),
+        static_cast<unsigned long long>(times.blockedTicks));
     app.sources.StopCurrent();
   }
 
-  Shutdown(app);
+  Shutdown(app, static_cast<UINT>(exitCode));
   return static_cast<int>(exitCode);
 }
 

@@ -147,6 +147,11 @@ class SoundCapture {
   // the block as captured.
   void ProcessCaptured(int16_t* frames, int32_t bytes);
 
+  // How long Stop waits for a running worker. One that is still blocked
+  // (in a write to a device that stopped reading) is left to end by itself,
+  // with everything it uses; Start fails until it has.
+  static constexpr uint32_t STOP_WAIT_MS = 250;
+
   // Worker flags: active from a successful Start until Stop; ended when the
   // worker left its loop by itself.
   void SetActive(bool active) { m_active.store(active, std::memory_order_relaxed); }

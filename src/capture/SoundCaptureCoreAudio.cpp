@@ -109,6 +109,11 @@ SoundCaptureCoreAudio::SoundCaptureCoreAudio(const Adpcm* adpcm, const CodecFunc
 
 SoundCaptureCoreAudio::~SoundCaptureCoreAudio() {
   Stop();
+  // A worker that Stop left running still uses this object: waited for.
+  if (m_thread.IsStarted()) {
+    m_thread.Join();
+    Stop();
+  }
   SafeRelease(m_device);
 }
 
@@ -227,6 +232,7 @@ bool SoundCaptureCoreAudio::ResolveDevice(const DeviceEntry& device) {
 
 bool SoundCaptureCoreAudio::Start(const DeviceEntry& device, int32_t outputRate, int32_t waveFormat) {
   Stop();
+  if (m_thread.IsStarted()) return false;  // the previous worker has not ended
   m_outputRate = outputRate;
   m_waveFormat = waveFormat;
   ResetLevels();
@@ -320,8 +326,17 @@ void SoundCaptureCoreAudio::ReleaseInterfaces() {
 }
 
 void SoundCaptureCoreAudio::Stop() {
+  // A worker told to stop now gets a moment to end; one told before is
+  // only looked at.
+  const bool wasActive = IsActive();
   SetActive(false);
-  m_thread.Join();
+  if (!m_thread.JoinFor(wasActive ? STOP_WAIT_MS : 0)) {
+    if (wasActive) {
+      Log("Core Audio: the worker did not end within %u ms; left to end by itself\n",
+          static_cast<unsigned>(STOP_WAIT_MS));
+    }
+    return;
+  }
   ReleaseInterfaces();
   m_block.Free();
   ClearCarry();

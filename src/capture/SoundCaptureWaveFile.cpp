@@ -18,6 +18,11 @@ SoundCaptureWaveFile::SoundCaptureWaveFile(const Adpcm* adpcm, const CodecFuncti
 
 SoundCaptureWaveFile::~SoundCaptureWaveFile() {
   Stop();
+  // A worker that Stop left running still uses this object: waited for.
+  if (m_thread.IsStarted()) {
+    m_thread.Join();
+    Stop();
+  }
 }
 
 bool SoundCaptureWaveFile::EnumerateDevices() {
@@ -56,6 +61,7 @@ bool SoundCaptureWaveFile::LoadWaveFile(const std::string& path) {
 
 bool SoundCaptureWaveFile::Start(const DeviceEntry&, int32_t outputRate, int32_t waveFormat) {
   Stop();
+  if (m_thread.IsStarted()) return false;  // the previous worker has not ended
   m_waveFormat = waveFormat;
   m_outputRate = outputRate;
   m_converter.Setup(m_fileRate, static_cast<uint32_t>(outputRate), 2);
@@ -81,8 +87,17 @@ bool SoundCaptureWaveFile::Start(const DeviceEntry&, int32_t outputRate, int32_t
 }
 
 void SoundCaptureWaveFile::Stop() {
+  // A worker told to stop now gets a moment to end; one told before is
+  // only looked at.
+  const bool wasActive = IsActive();
   SetActive(false);
-  m_thread.Join();
+  if (!m_thread.JoinFor(wasActive ? STOP_WAIT_MS : 0)) {
+    if (wasActive) {
+      Log("WaveFile: the worker did not end within %u ms; left to end by itself\n",
+          static_cast<unsigned>(STOP_WAIT_MS));
+    }
+    return;
+  }
   ClearCarry();
   CloseCodec();
   SetEnded(false);

@@ -44,6 +44,11 @@ SoundCaptureWaveIn::SoundCaptureWaveIn(const Adpcm* adpcm, const CodecFunctions&
 
 SoundCaptureWaveIn::~SoundCaptureWaveIn() {
   Stop();
+  // A worker that Stop left running still uses this object: waited for.
+  if (m_thread.IsStarted()) {
+    m_thread.Join();
+    Stop();
+  }
 }
 
 std::string SoundCaptureWaveIn::GetName() const {
@@ -109,6 +114,7 @@ bool SoundCaptureWaveIn::Start(const DeviceEntry& device, int32_t outputRate, in
   if (m_devices.empty() || !ResolveDevice(device, &deviceId)) return false;
   // A source that is still open is closed first.
   if (m_hWaveIn != nullptr || m_thread.IsStarted()) Stop();
+  if (m_thread.IsStarted()) return false;  // the previous worker has not ended
 
   m_outputRate = outputRate;
   m_waveFormat = waveFormat;
@@ -175,8 +181,16 @@ bool SoundCaptureWaveIn::Start(const DeviceEntry& device, int32_t outputRate, in
 }
 
 void SoundCaptureWaveIn::Stop() {
+  // A worker told to stop now gets a moment to end; one told before is
+  // only looked at.
+  const bool wasActive = IsActive();
   SetActive(false);
-  m_thread.Join();
+  if (!m_thread.JoinFor(wasActive ? STOP_WAIT_MS : 0)) {
+    if (wasActive) {
+      Log("waveIn: the worker did not end within %u ms; left to end by itself\n", static_cast<unsigned>(STOP_WAIT_MS));
+    }
+    return;
+  }
 
   if (m_hWaveIn != nullptr) {
     HWAVEIN handle = AsHandle(m_hWaveIn);

@@ -33,7 +33,13 @@ class PacketChannel {
   bool IsConnected() const { return GetStatus() == Status::CONNECTED; }
 
   // Sends one packet (header and payload under one hold of the channel's
-  // lock). Blocks until the library has taken the bytes. False on failure, in
-  // which case the channel has been closed and will re-open by itself.
+  // lock). An audio block blocks until the library has taken the bytes; a
+  // settings record may be posted and sent later by the channel, without
+  // waiting. False when the packet did not go out; after a failure the
+  // channel has been closed and will re-open by itself.
   virtual bool Write(uint32_t type, const void* data, int32_t size) = 0;
+
+  // Audio blocks the channel dropped because the settings record of the
+  // current connection had not gone out yet. Any thread.
+  virtual uint64_t GetDroppedAudioBlocks() const { return 0; }
 };

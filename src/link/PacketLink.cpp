@@ -4,6 +4,7 @@
 #include <new>
 
 #include "link/KAVHostIO.h"
+#include "platform/Platform.h"
 #include "support/Diag.h"
 #include "support/Log.h"
 
@@ -29,13 +30,43 @@ void PacketLink::ReportFailure() {
   if (m_failureHandler != nullptr) m_failureHandler->OnLinkFailure();
 }
 
+uint64_t PacketLink::Now() const {
+  return m_clock != nullptr ? m_clock() : platform::MonotonicMs();
+}
+
+uint64_t PacketLink::GetWriteBlockedMs() const {
+  // The start is kept plus one, so that 0 means no write.
+  const uint64_t start = m_writeStartMs.load(std::memory_order_relaxed);
+  if (start == 0) return 0;
+  const uint64_t now = Now() + 1;
+  return now > start ? now - start : 0;
+}
+
+bool PacketLink::IsStreaming() const {
+  const uint64_t last = m_lastAudioMs.load(std::memory_order_relaxed);
+  return last != 0 && Now() + 1 - last < STREAMING_MS;
+}
+
+bool PacketLink::HasPostedConfig() const {
+  ScopedMutex lock(m_postLock);
+  return m_hasPosted;
+}
+
 // --- State machine -----------------------------------------------------------
 
 void PacketLink::Update() {
-  ScopedMutex lock(m_lock);
+  TryScopedMutex lock(m_lock);
+  if (lock.IsLocked()) Step();
+}
+
+void PacketLink::Step() {
+  if (m_closeRequested.exchange(false, std::memory_order_relaxed)) CloseRequested();
   if (GetStatus() == Status::CLOSE) OpenSio();
   if (GetStatus() == Status::OPEN) WaitSio();
   if (GetStatus() == Status::CLOSE_ERROR) CloseSio();
+  // A capture worker sends the record before its next block; without one it
+  // goes out here.
+  if (GetStatus() == Status::CONNECTED && !IsStreaming()) SendPostedConfig();
 }
 
 bool PacketLink::OpenSio() {
@@ -65,6 +96,9 @@ bool PacketLink::WaitSio() {
     CloseSio();
     return false;
   }
+  // A new connection: its audio waits for its own settings record.
+  m_connection.fetch_add(1, std::memory_order_relaxed);
+  m_dropLogged = false;
   SetStatus(Status::CONNECTED);
   LOG_AT("Connected\n");
   return true;
@@ -88,29 +122,109 @@ void PacketLink::CloseSio() {
 // --- Packets -------------------------------------------------------------------
 
 bool PacketLink::Write(uint32_t type, const void* data, int32_t size) {
-  ScopedMutex lock(m_lock);
   if (size < 0 || (size > 0 && data == nullptr)) {
     // A caller's mistake; a header with a negative size would only make the
     // device program drop the link.
     LOG_AT("WriteSio refused, size %d\n", size);
     return false;
   }
+  if (type == CONFIG) return PostConfig(data, size);
+
+  ScopedMutex lock(m_lock);
+  m_lastAudioMs.store(Now() + 1, std::memory_order_relaxed);
+  // Also the rest of a block after a failed write: never into a closed
+  // channel.
+  if (GetStatus() != Status::CONNECTED) return false;
+  if (!SendPostedConfig()) return false;
+  if (m_configSentFor != m_connection.load(std::memory_order_relaxed)) {
+    // The device would take the block for the previous stream.
+    m_droppedAudio.fetch_add(1, std::memory_order_relaxed);
+    if (!m_dropLogged) LOG_AT("Audio before the settings record dropped\n");
+    m_dropLogged = true;
+    return false;
+  }
+  const bool sent = SendPacket(type, data, size);
+  if (m_closeRequested.exchange(false, std::memory_order_relaxed)) CloseRequested();
+  return sent;
+}
+
+void PacketLink::CloseRequested() {
+  // A channel that a failure closed meanwhile is not closed twice.
+  if (GetStatus() == Status::OPEN || GetStatus() == Status::CONNECTED) CloseSio();
+}
+
+void PacketLink::RequestClose() {
+  TryScopedMutex lock(m_lock);
+  if (!lock.IsLocked()) {
+    m_closeRequested.store(true, std::memory_order_relaxed);
+    return;
+  }
+  m_closeRequested.store(false, std::memory_order_relaxed);
+  CloseSio();
+}
+
+bool PacketLink::PostConfig(const void* data, int32_t size) {
+  if (GetStatus() != Status::CONNECTED) return false;
+  {
+    ScopedMutex post(m_postLock);
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    m_posted.assign(bytes, bytes + size);
+    m_hasPosted = true;
+    m_postedFor = m_connection.load(std::memory_order_relaxed);
+  }
+  // Sent here only when that needs no waiting and no worker streams (it
+  // sends the record itself before its next block).
+  if (IsStreaming()) return true;
+  TryScopedMutex lock(m_lock);
+  if (!lock.IsLocked()) return true;
+  return SendPostedConfig();
+}
+
+bool PacketLink::SendPostedConfig() {
+  std::vector<uint8_t> record;
+  {
+    ScopedMutex post(m_postLock);
+    if (!m_hasPosted) return true;
+    m_hasPosted = false;
+    // A record posted in an earlier connection carries that stream's token;
+    // the new connection gets a record of its own.
+    if (m_postedFor != m_connection.load(std::memory_order_relaxed)) return true;
+    record.swap(m_posted);
+  }
+  if (GetStatus() != Status::CONNECTED) return false;
+  if (!SendPacket(CONFIG, record.data(), static_cast<int32_t>(record.size()))) return false;
+  m_configSentFor = m_connection.load(std::memory_order_relaxed);
+  return true;
+}
+
+bool PacketLink::SendPacket(uint32_t type, const void* data, int32_t size) {
   const HostIoFunctions& fn = Fn();
   uint8_t header[PacketHeader::SIZE];
   PacketHeader{PacketHeader::MAGIC, 0, type, size}.Encode(header);
+  m_writeStartMs.store(Now() + 1, std::memory_order_relaxed);
   int32_t r = fn.sio_write != nullptr ? fn.sio_write(m_channel, header, PacketHeader::SIZE, 1) : -1;
+  if (r == PacketHeader::SIZE && size > 0) {
+    const int32_t payload = fn.sio_write != nullptr ? fn.sio_write(m_channel, data, size, 1) : -1;
+    if (payload != size) {
+      m_writeStartMs.store(0, std::memory_order_relaxed);
+      LOG_AT("WriteSio Error %d < %d\n", payload, size);
+      CloseSio();
+      return false;
+    }
+  }
+  const uint64_t blocked = GetWriteBlockedMs();
+  m_writeStartMs.store(0, std::memory_order_relaxed);
   if (r != PacketHeader::SIZE) {
     LOG_AT("WriteSio Error, %d < %d\n", r, PacketHeader::SIZE);
     CloseSio();
     return false;
   }
-  if (size > 0) {
-    r = fn.sio_write != nullptr ? fn.sio_write(m_channel, data, size, 1) : -1;
-    if (r != size) {
-      LOG_AT("WriteSio Error %d < %d\n", r, size);
-      CloseSio();
-      return false;
-    }
+  if (blocked > WRITE_DEADLINE_MS) {
+    // The device stopped reading: its program is re-attached like after any
+    // other fault, and the stream starts afresh.
+    LOG_AT("WriteSio blocked %llu ms\n", static_cast<unsigned long long>(blocked));
+    CloseSio();
+    return false;
   }
   return true;
 }
@@ -121,9 +235,10 @@ void PacketLink::ClearPendingHeader() {
 }
 
 std::unique_ptr<uint8_t[]> PacketLink::Read(uint32_t& type, uint32_t& size) {
-  ScopedMutex lock(m_lock);
   type = NO_PACKET;
   size = 0;
+  TryScopedMutex lock(m_lock);
+  if (!lock.IsLocked()) return nullptr;
   const HostIoFunctions& fn = Fn();
 
   if (m_header.type == NO_PACKET) {

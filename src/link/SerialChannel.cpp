@@ -3,7 +3,9 @@
 #include "link/KAVHostIO.h"
 #include "link/LinkSystem.h"
 #include "platform/Mutex.h"
+#include "platform/Platform.h"
 #include "support/Diag.h"
+#include "support/Log.h"
 
 // Its assertion keeps the source name "SerialChannel" as it always had.
 QUILL_LOG_TAG("SerialChannel")
@@ -22,6 +24,9 @@ SerialChannel::SerialChannel(LinkSystem& system)
 }
 
 SerialChannel::~SerialChannel() {
+  if (Shutdown()) return;
+  // Nothing may be freed under the writer: its write ends some time.
+  { ScopedMutex lock(m_link.GetLock()); }
   Shutdown();
 }
 
@@ -37,12 +42,24 @@ void SerialChannel::Init(int32_t channel, CKAVHostIO* hostIo) {
   m_link.SetStatus(Status::DISCONNECTED);
 }
 
-void SerialChannel::Shutdown() {
-  if (m_hostIo == nullptr) return;
-  ScopedMutex lock(m_link.GetLock());
+bool SerialChannel::Shutdown() {
+  if (m_hostIo == nullptr) return true;
+  Mutex& lock = m_link.GetLock();
+  while (!lock.TryLock()) {
+    // Another thread's packet: over in a moment, unless the device stopped
+    // reading.
+    const uint64_t blocked = m_link.GetWriteBlockedMs();
+    if (blocked >= SHUTDOWN_WAIT_MS) {
+      LOG_AT("Shutdown skipped: a write has been blocked for %llu ms\n", static_cast<unsigned long long>(blocked));
+      return false;
+    }
+    platform::SleepMs(1);
+  }
   m_link.CloseSio();
   m_session.Shutdown();
   m_link.Bind(nullptr, m_link.GetChannel());
   m_hostIo.reset();
   m_link.SetStatus(Status::DISCONNECTED);
+  lock.Unlock();
+  return true;
 }

@@ -7,8 +7,10 @@
 //
 // Threads: the main thread (Update, Read, settings writes, connect and
 // download), capture workers (audio Write) and the download thread (box
-// interface only). Every channel operation holds the link's re-entrant lock
-// for its whole run; the state is read by any thread without it.
+// interface only). Every library call is made under the link's re-entrant
+// lock; the state is read by any thread without it. The main thread's
+// Update, Read and settings records never wait behind a worker's write (see
+// PacketLink).
 #pragma once
 
 #include <cstdint>
@@ -32,7 +34,7 @@ class SerialChannel : public PacketChannel {
   explicit SerialChannel(LinkSystem& system);
   SerialChannel(const SerialChannel&) = delete;
   SerialChannel& operator=(const SerialChannel&) = delete;
-  // Runs Shutdown.
+  // Runs Shutdown, waiting for a blocked write if need be.
   ~SerialChannel() override;
 
   // Searches and binds the host-I/O library and sets the state
@@ -51,13 +53,25 @@ class SerialChannel : public PacketChannel {
   bool OpenSio() { return m_link.OpenSio(); }
   bool WaitSio() { return m_link.WaitSio(); }
   // Closes the channel (the next Update opens it again); also the main
-  // window's reset button. Does nothing while DISCONNECTED.
-  void CloseSio() { m_link.CloseSio(); }
+  // window's reset button. Does nothing while DISCONNECTED. Never waits for
+  // a worker's write: the worker closes once its write has returned.
+  void CloseSio() { m_link.RequestClose(); }
   Status GetStatus() const override { return m_link.GetStatus(); }
+  uint64_t GetDroppedAudioBlocks() const override { return m_link.GetDroppedAudioBlocks(); }
+  bool IsWriteInProgress() const { return m_link.IsWriteInProgress(); }
+  uint64_t GetWriteBlockedMs() const { return m_link.GetWriteBlockedMs(); }
+  bool IsWriteStuck() const { return m_link.IsWriteStuck(); }
+  uint32_t GetConnectionCount() const { return m_link.GetConnectionCount(); }
 
-  // Closes and disconnects and frees the libraries. Does nothing before Init
-  // or a second time.
-  void Shutdown();
+  // Shutdown gives up when a write has been blocked this long.
+  static constexpr uint64_t SHUTDOWN_WAIT_MS = 100;
+
+  // Closes and disconnects and frees the libraries; true when done. Does
+  // nothing before Init or a second time. A capture worker blocked in a
+  // write uses the library: when the write has been blocked SHUTDOWN_WAIT_MS,
+  // nothing is closed or freed and the result is false (the caller must then
+  // not free the channel either, and may try again).
+  bool Shutdown();
 
   // --- The debugger session ----------------------------------------------------
   bool ConnectFirst(bool resultIfNone) { return m_session.ConnectFirst(resultIfNone); }
@@ -82,6 +96,7 @@ class SerialChannel : public PacketChannel {
   // --- Read-only views for tests ---------------------------------------------------
   int32_t GetChannel() const { return m_link.GetChannel(); }
   const CKAVHostIO* GetHostIo() const { return m_hostIo.get(); }
+  PacketLink& GetLink() { return m_link; }
 
  private:
   std::unique_ptr<LinkSystem> m_ownSystem;  // the platform's, when none was given

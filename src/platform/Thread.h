@@ -2,6 +2,8 @@
 // by its owner. Windows: CreateThread; natively a POSIX thread.
 #pragma once
 
+#include <cstdint>
+
 class Thread {
  public:
   using Entry = void (*)(void* context);
@@ -17,6 +19,10 @@ class Thread {
   bool Start(Entry entry, void* context);
   // Waits for the thread to end and releases it. Does nothing without a thread.
   void Join();
+  // Waits at most ms milliseconds (0: only looks); true when the thread has
+  // ended and was released, or there was none. A thread still running stays
+  // started, to be joined later.
+  bool JoinFor(uint32_t ms);
   bool IsStarted() const { return m_handle != nullptr; }
 
   // THREAD_PRIORITY_TIME_CRITICAL on Windows; natively the request is

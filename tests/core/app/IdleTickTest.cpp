@@ -50,11 +50,15 @@ class FakeLink : public IdleLink, public PacketChannel {
   Status GetStatus() const override { return status; }
   void Update() override {
     ++updates;
+    const Status before = status;
     if (!script.empty()) {
       status = script.front();
       script.erase(script.begin());
     }
+    if ((status == Status::CONNECTED && before != Status::CONNECTED) || reattach) ++connections;
+    reattach = false;
   }
+  uint32_t GetConnectionCount() const override { return connections; }
   std::unique_ptr<uint8_t[]> Read(uint32_t& type, uint32_t& size) override {
     ++reads;
     if (incoming.empty()) {
@@ -96,6 +100,8 @@ class FakeLink : public IdleLink, public PacketChannel {
   std::vector<Status> script;
   std::vector<Incoming> incoming;
   std::vector<uint32_t> written;
+  uint32_t connections = 0;
+  bool reattach = false;  // the next Update closes and opens again, CONNECTED throughout
   int updates = 0;
   int reads = 0;
   bool awaiting = false;
@@ -297,6 +303,14 @@ TEST_F(IdleTickTest, LinkComingUpRenewsTheTokenAndSendsOnlyWhenStreaming) {
   idle.Run();
   idle.Run();
   EXPECT_EQ(link.Configs(), 2);
+
+  // Closed by a worker's failed write and opened again within one step: the
+  // state reads CONNECTED before and after, the attach is new all the same.
+  const uint32_t before = Token();
+  link.reattach = true;
+  idle.Run();
+  EXPECT_EQ(link.Configs(), 3);
+  EXPECT_NE(Token(), before);
 }
 
 TEST_F(IdleTickTest, TakesOneDevicePacketATickAndAppliesOnlySettings) {

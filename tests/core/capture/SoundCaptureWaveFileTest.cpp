@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <filesystem>
 #include <thread>
 #include <vector>
@@ -217,6 +219,72 @@ TEST_F(SoundCaptureWaveFileTest, StartsWithoutAFileAndFailsWhenTheCodecCannotOpe
   EXPECT_FALSE(codecSource.Start(DeviceEntry(), 32728, WAVEFMT_CRI_ADX));
   EXPECT_FALSE(codecSource.IsActive());
   EXPECT_EQ(g_opens, 1u);
+}
+
+// A channel whose writes wait inside, as into a device that stopped reading,
+// until the test opens it.
+class StalledChannel : public FakeChannel {
+ public:
+  bool Write(uint32_t type, const void* data, int32_t size) override {
+    {
+      std::unique_lock<std::mutex> lock(m_gateMutex);
+      ++m_waiting;
+      m_gate.notify_all();
+      m_gate.wait(lock, [this] { return m_open; });
+      --m_waiting;
+    }
+    return FakeChannel::Write(type, data, size);
+  }
+  bool WaitForWriter() {
+    std::unique_lock<std::mutex> lock(m_gateMutex);
+    return m_gate.wait_for(lock, std::chrono::minutes(1), [this] { return m_waiting > 0; });
+  }
+  void Open() {
+    {
+      std::lock_guard<std::mutex> lock(m_gateMutex);
+      m_open = true;
+    }
+    m_gate.notify_all();
+  }
+
+ private:
+  std::mutex m_gateMutex;
+  std::condition_variable m_gate;
+  int m_waiting = 0;
+  bool m_open = false;
+};
+
+TEST_F(SoundCaptureWaveFileTest, StopLeavesAWorkerBlockedInAWriteAndStartWaitsUntilItEnded) {
+  LogCapture log;
+  StalledChannel stalled;
+  source.SetSerialChannel(&stalled);
+  ASSERT_TRUE(source.LoadWaveFile(WriteCounting("stall.wav", 5000, 32000)));
+  ASSERT_TRUE(source.Start(DeviceEntry(), 32000, WAVEFMT_PCM));
+  ASSERT_TRUE(stalled.WaitForWriter());
+
+  const auto start = std::chrono::steady_clock::now();
+  source.Stop();
+  const auto waited = std::chrono::steady_clock::now() - start;
+  // It waits STOP_WAIT_MS, not for the write; the bound leaves room for load.
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(waited).count(), 5000);
+  EXPECT_FALSE(source.IsActive());
+  EXPECT_NE(log.Text().find("WaveFile: the worker did not end within 250 ms; left to end by itself"),
+            std::string::npos);
+  EXPECT_FALSE(source.Start(DeviceEntry(), 32000, WAVEFMT_PCM)) << "the old worker still runs";
+
+  // Once the write returns the worker ends, and a start (retried as the idle
+  // tick retries it) succeeds.
+  stalled.Open();
+  bool started = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (!started && std::chrono::steady_clock::now() < deadline) {
+    source.Poll();
+    started = source.Start(DeviceEntry(), 32000, WAVEFMT_PCM);
+    if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_TRUE(started);
+  source.Stop();
+  source.SetSerialChannel(&channel);
 }
 
 }  // namespace

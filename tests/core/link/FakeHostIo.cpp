@@ -1,6 +1,7 @@
 #include "FakeHostIo.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 
 #include "link/KAVHostIO.h"
@@ -95,6 +96,24 @@ bool FakeHostIo::ParseWritten(std::vector<std::pair<uint32_t, std::vector<uint8_
   return true;
 }
 
+void FakeHostIo::BlockWrites() {
+  std::lock_guard<std::mutex> guard(lock);
+  m_blockWrites = true;
+}
+
+bool FakeHostIo::WaitForBlockedWrite() {
+  std::unique_lock<std::mutex> guard(lock);
+  return m_writeGate.wait_for(guard, std::chrono::minutes(1), [this] { return m_blockedWriters > 0; });
+}
+
+void FakeHostIo::ReleaseWrites() {
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    m_blockWrites = false;
+  }
+  m_writeGate.notify_all();
+}
+
 // --- Entry points ------------------------------------------------------------
 
 int32_t FakeHostIo::HostFind(int32_t* ids, int32_t capacity) {
@@ -182,7 +201,13 @@ int32_t FakeHostIo::SioRead(int32_t, void* destination, int32_t size, int32_t) {
 
 int32_t FakeHostIo::SioWrite(int32_t, const void* source, int32_t size, int32_t) {
   FakeHostIo* f = Current();
-  std::lock_guard<std::mutex> guard(f->lock);
+  std::unique_lock<std::mutex> guard(f->lock);
+  if (f->m_blockWrites) {
+    ++f->m_blockedWriters;
+    f->m_writeGate.notify_all();
+    f->m_writeGate.wait(guard, [f] { return !f->m_blockWrites; });
+    --f->m_blockedWriters;
+  }
   int32_t n = size;
   if (!f->writeResults.empty()) {
     n = f->writeResults.front();

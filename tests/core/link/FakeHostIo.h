@@ -4,6 +4,7 @@
 // libraries, readable files) for the library search and the KMC paths.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -63,6 +64,13 @@ class FakeHostIo {
 
   std::mutex lock;
 
+  // A device that stops reading: from BlockWrites on, sio_write waits
+  // inside the library until ReleaseWrites. WaitForBlockedWrite returns once
+  // a writer waits there (false after a minute without one).
+  void BlockWrites();
+  bool WaitForBlockedWrite();
+  void ReleaseWrites();
+
   // The whole-packet view of what was written: (type, payload) in order;
   // false when the bytes are not a clean run of packets.
   bool ParseWritten(std::vector<std::pair<uint32_t, std::vector<uint8_t>>>* packets);
@@ -91,6 +99,9 @@ class FakeHostIo {
  private:
   std::deque<uint8_t> m_incoming;
   uintptr_t m_raw[24] = {};
+  std::condition_variable m_writeGate;
+  bool m_blockWrites = false;
+  int m_blockedWriters = 0;
 };
 
 // Environment, libraries and files of a pretend process.

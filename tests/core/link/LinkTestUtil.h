@@ -1,7 +1,9 @@
 // Helpers of the device link's tests.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -36,10 +38,29 @@ inline int CountLinkLines(const std::string& log, const std::string& message) {
   return n;
 }
 
+inline std::vector<uint8_t> Bytes(size_t size, uint8_t first = 1) {
+  std::vector<uint8_t> v(size);
+  for (size_t i = 0; i < size; ++i) v[i] = static_cast<uint8_t>(first + i);
+  return v;
+}
+
+// The link's clock in these tests: it stands still unless a test moves it.
+inline std::atomic<uint64_t>& LinkTestNow() {
+  static std::atomic<uint64_t> now{0};
+  return now;
+}
+inline uint64_t LinkTestClock() {
+  return LinkTestNow().load();
+}
+
 // A channel over a fake library, its log, and the usual way to bring it up.
 class ChannelFixture {
  public:
-  ChannelFixture() { channel.Init(0, fake.MakeHostIo(system)); }
+  ChannelFixture() {
+    LinkTestNow().store(1000);
+    channel.GetLink().SetClock(&LinkTestClock);
+    channel.Init(0, fake.MakeHostIo(system));
+  }
 
   // A box with id 12345678 found, connected, channel opened, program attached.
   bool BringUp() {
@@ -49,14 +70,24 @@ class ChannelFixture {
     return channel.GetStatus() == PacketChannel::Status::CONNECTED;
   }
 
+  // BringUp, and the connection's settings record sent (audio may follow);
+  // the record is not among what the fake shows as written.
+  bool BringUpStreaming() {
+    if (!BringUp() || !SendRecord()) return false;
+    std::lock_guard<std::mutex> lock(fake.lock);
+    fake.written.clear();
+    fake.writeSizes.clear();
+    return true;
+  }
+  // A settings record sent at once, as when no worker streams.
+  bool SendRecord(uint8_t first = 1) {
+    LinkTestNow() += PacketLink::STREAMING_MS;
+    const std::vector<uint8_t> record = Bytes(280, first);
+    return channel.Write(PacketChannel::CONFIG, record.data(), static_cast<int32_t>(record.size()));
+  }
+
   FakeHostIo fake;
   FakeLinkSystem system;
   LogCapture log;
   SerialChannel channel{system};
 };
-
-inline std::vector<uint8_t> Bytes(size_t size, uint8_t first = 1) {
-  std::vector<uint8_t> v(size);
-  for (size_t i = 0; i < size; ++i) v[i] = static_cast<uint8_t>(first + i);
-  return v;
-}

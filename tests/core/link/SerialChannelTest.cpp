@@ -156,7 +156,7 @@ TEST_F(SerialChannelTest, ZeroSizeWriteSendsOnlyTheHeader) {
 }
 
 TEST_F(SerialChannelTest, ShortHeaderWriteClosesTheChannel) {
-  ASSERT_TRUE(BringUp());
+  ASSERT_TRUE(BringUpStreaming());
   fake.writeResults = {5};
   const std::vector<uint8_t> payload = Bytes(8);
   EXPECT_FALSE(channel.Write(PacketChannel::AUDIO, payload.data(), 8));
@@ -167,7 +167,7 @@ TEST_F(SerialChannelTest, ShortHeaderWriteClosesTheChannel) {
 
 TEST_F(SerialChannelTest, ShortPayloadWriteEndsInCloseCloseErrorOrDisconnected) {
   const std::vector<uint8_t> payload = Bytes(8);
-  ASSERT_TRUE(BringUp());
+  ASSERT_TRUE(BringUpStreaming());
   fake.writeResults = {16, 3};
   EXPECT_FALSE(channel.Write(PacketChannel::AUDIO, payload.data(), 8));
   EXPECT_EQ(channel.GetStatus(), Status::CLOSE);
@@ -175,6 +175,7 @@ TEST_F(SerialChannelTest, ShortPayloadWriteEndsInCloseCloseErrorOrDisconnected) 
 
   channel.Update();
   ASSERT_EQ(channel.GetStatus(), Status::CONNECTED);
+  ASSERT_TRUE(SendRecord());
   fake.writeResults = {16, -1};
   fake.closeResult = -1;
   EXPECT_FALSE(channel.Write(PacketChannel::AUDIO, payload.data(), 8));
@@ -184,6 +185,7 @@ TEST_F(SerialChannelTest, ShortPayloadWriteEndsInCloseCloseErrorOrDisconnected) 
   channel.Update();
   channel.Update();
   ASSERT_EQ(channel.GetStatus(), Status::CONNECTED);
+  ASSERT_TRUE(SendRecord());
   fake.writeResults = {16, 7};
   fake.closeResult = -1;
   fake.listed.clear();

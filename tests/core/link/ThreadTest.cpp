@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "LinkTestUtil.h"
@@ -17,10 +18,16 @@ class ThreadTest : public ::testing::Test, public ChannelFixture {
  protected:
   void SetUp() override { UseTestResources(); }
 
-  // The main thread's side: what the idle tick does, until told to stop.
+  // The main thread's side: what the idle tick does, until told to stop;
+  // every new attach gets its settings record.
   void MainLoop(std::atomic<bool>& stop) {
+    const std::vector<uint8_t> record = Bytes(280);
     while (!stop.load()) {
+      const uint32_t attaches = channel.GetConnectionCount();
       channel.Update();
+      if (channel.GetConnectionCount() != attaches && channel.GetStatus() == Status::CONNECTED) {
+        channel.Write(PacketChannel::CONFIG, record.data(), static_cast<int32_t>(record.size()));
+      }
       if (channel.GetStatus() == Status::CONNECTED) {
         uint32_t type = 0, size = 0;
         channel.Read(type, size);
@@ -32,7 +39,7 @@ class ThreadTest : public ::testing::Test, public ChannelFixture {
 };
 
 TEST_F(ThreadTest, PacketsFromSeveralWritersNeverInterleave) {
-  ASSERT_TRUE(BringUp());
+  ASSERT_TRUE(BringUpStreaming());
   constexpr int kWriters = 4;
   constexpr int kPackets = 150;
   std::atomic<bool> stop{false};
@@ -67,7 +74,7 @@ TEST_F(ThreadTest, PacketsFromSeveralWritersNeverInterleave) {
 }
 
 TEST_F(ThreadTest, FailingWritesOnAWorkerHealWhileTheMainThreadSteps) {
-  ASSERT_TRUE(BringUp());
+  ASSERT_TRUE(BringUpStreaming());
   {
     std::lock_guard<std::mutex> lock(fake.lock);
     for (int i = 0; i < 20; ++i) fake.writeResults.push_back(i % 4 == 3 ? 2 : 16);
@@ -100,8 +107,11 @@ TEST_F(ThreadTest, FailingWritesOnAWorkerHealWhileTheMainThreadSteps) {
   }
   std::thread last([&] {
     const std::vector<uint8_t> block(64, 9);
-    for (int i = 0; i < 100 && channel.GetStatus() != Status::DISCONNECTED; ++i) {
-      channel.Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size()));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (channel.GetStatus() != Status::DISCONNECTED && std::chrono::steady_clock::now() < deadline) {
+      if (channel.GetStatus() == Status::CONNECTED) {
+        channel.Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size()));
+      }
       std::this_thread::yield();
     }
   });
@@ -111,6 +121,133 @@ TEST_F(ThreadTest, FailingWritesOnAWorkerHealWhileTheMainThreadSteps) {
   EXPECT_EQ(channel.GetStatus(), Status::DISCONNECTED);
   EXPECT_EQ(channel.GetDisplayName(), "Not connected");
   EXPECT_GE(fake.opens, 2);
+}
+
+// --- A device that stops reading ---------------------------------------------------
+
+using Packets = std::vector<std::pair<uint32_t, std::vector<uint8_t>>>;
+
+// Milliseconds the call took.
+template <typename F>
+double Timed(F&& call) {
+  const auto start = std::chrono::steady_clock::now();
+  call();
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The idle tick's link operations while a worker is blocked in sio_write:
+// none waits for it or calls the library, and a settings record posted
+// meanwhile goes out before the worker's next block.
+TEST_F(ThreadTest, MainThreadNeverWaitsBehindAWriteTheDeviceHoldsUp) {
+  ASSERT_TRUE(BringUpStreaming());
+  const std::vector<uint8_t> block(64, 9), next(32, 5), record = Bytes(280, 40);
+  fake.BlockWrites();
+  std::thread worker([&] { EXPECT_TRUE(channel.Write(PacketChannel::AUDIO, block.data(), 64)); });
+  ASSERT_TRUE(fake.WaitForBlockedWrite());
+  LinkTestNow() += 600;  // blocked so long, within the deadline
+  EXPECT_TRUE(channel.IsWriteInProgress());
+  EXPECT_FALSE(channel.IsWriteStuck());
+  int opens = 0, waits = 0, reads = 0;
+  {
+    std::lock_guard<std::mutex> lock(fake.lock);
+    opens = fake.opens, waits = fake.waits, reads = fake.reads;
+  }
+
+  uint32_t type = 0, size = 0;
+  const double update = Timed([&] { channel.Update(); });
+  const double read = Timed([&] { EXPECT_EQ(channel.Read(type, size), nullptr); });
+  const double post = Timed([&] { EXPECT_TRUE(channel.Write(PacketChannel::CONFIG, record.data(), 280)); });
+  printf("main thread during the stall: Update %.3f ms, Read %.3f ms, settings post %.3f ms\n", update, read, post);
+  // Generous bounds: the calls take microseconds, a machine under load
+  // must not fail them; waiting for the worker would take forever here.
+  EXPECT_LT(update, 200.0);
+  EXPECT_LT(read, 200.0);
+  EXPECT_LT(post, 200.0);
+  EXPECT_EQ(type, PacketChannel::NO_PACKET);
+  EXPECT_TRUE(channel.GetLink().HasPostedConfig());
+  {
+    std::lock_guard<std::mutex> lock(fake.lock);
+    EXPECT_EQ(fake.opens, opens);
+    EXPECT_EQ(fake.waits, waits);
+    EXPECT_EQ(fake.reads, reads);
+    EXPECT_TRUE(fake.writeSizes.empty()) << "the worker's header is still inside the library";
+  }
+
+  fake.ReleaseWrites();
+  worker.join();
+  EXPECT_EQ(channel.GetStatus(), Status::CONNECTED);
+  ASSERT_TRUE(channel.Write(PacketChannel::AUDIO, next.data(), 32));
+  Packets packets;
+  ASSERT_TRUE(fake.ParseWritten(&packets));
+  EXPECT_EQ(packets,
+            (Packets{{PacketChannel::AUDIO, block}, {PacketChannel::CONFIG, record}, {PacketChannel::AUDIO, next}}));
+  EXPECT_FALSE(channel.GetLink().HasPostedConfig());
+  EXPECT_EQ(channel.GetDroppedAudioBlocks(), 0u);
+}
+
+// The reset button during a stall: the close is left to the writer.
+TEST_F(ThreadTest, CloseDuringABlockedWriteIsDoneByTheWriter) {
+  ASSERT_TRUE(BringUpStreaming());
+  const std::vector<uint8_t> block(64, 9);
+  fake.BlockWrites();
+  std::thread worker([&] { EXPECT_TRUE(channel.Write(PacketChannel::AUDIO, block.data(), 64)) << "it went out"; });
+  ASSERT_TRUE(fake.WaitForBlockedWrite());
+  EXPECT_LT(Timed([&] { channel.CloseSio(); }), 200.0);
+  EXPECT_EQ(channel.GetStatus(), Status::CONNECTED);
+  fake.ReleaseWrites();
+  worker.join();
+  EXPECT_EQ(channel.GetStatus(), Status::CLOSE);
+  EXPECT_EQ(fake.closes, 1);
+  channel.Update();
+  EXPECT_EQ(channel.GetStatus(), Status::CONNECTED);
+  EXPECT_EQ(fake.closes, 1) << "closed once";
+}
+
+// A write blocked past the deadline is a fault once it returns: the channel
+// opens again, a record posted for the old connection is not sent, and the
+// worker's audio waits (dropped, counted) for the new connection's record.
+// Shutdown meanwhile gives up rather than free the library under the writer.
+TEST_F(ThreadTest, WriteBlockedPastTheDeadlineReopensAndAudioWaitsForTheNewRecord) {
+  ASSERT_TRUE(BringUpStreaming());
+  const std::vector<uint8_t> block(64, 9), stale = Bytes(280, 20), fresh = Bytes(280, 77);
+  fake.BlockWrites();
+  std::thread worker([&] { EXPECT_FALSE(channel.Write(PacketChannel::AUDIO, block.data(), 64)); });
+  ASSERT_TRUE(fake.WaitForBlockedWrite());
+  LinkTestNow() += 2000;
+  EXPECT_TRUE(channel.IsWriteStuck());
+  EXPECT_TRUE(channel.Write(PacketChannel::CONFIG, stale.data(), 280));
+  bool shutdown = true;
+  EXPECT_LT(Timed([&] { shutdown = channel.Shutdown(); }), 200.0);
+  EXPECT_FALSE(shutdown);
+  EXPECT_NE(channel.GetHostIo(), nullptr);
+  EXPECT_EQ(CountLinkLines(log.Text(), "Shutdown skipped: a write has been blocked for 2000 ms"), 1);
+
+  fake.ReleaseWrites();
+  worker.join();
+  EXPECT_EQ(CountLinkLines(log.Text(), "WriteSio blocked 2000 ms"), 1);
+  EXPECT_EQ(channel.GetStatus(), Status::CLOSE);
+  {
+    std::lock_guard<std::mutex> lock(fake.lock);
+    fake.written.clear();
+  }
+
+  const uint32_t attaches = channel.GetConnectionCount();
+  channel.Update();
+  ASSERT_EQ(channel.GetStatus(), Status::CONNECTED);
+  EXPECT_EQ(channel.GetConnectionCount(), attaches + 1);
+  EXPECT_FALSE(channel.Write(PacketChannel::AUDIO, block.data(), 64));
+  EXPECT_FALSE(channel.Write(PacketChannel::AUDIO, block.data(), 64));
+  EXPECT_EQ(channel.GetDroppedAudioBlocks(), 2u);
+  EXPECT_EQ(CountLinkLines(log.Text(), "Audio before the settings record dropped"), 1);
+  EXPECT_TRUE(fake.written.empty()) << "neither the stale record nor audio";
+
+  EXPECT_TRUE(channel.Write(PacketChannel::CONFIG, fresh.data(), 280));
+  EXPECT_TRUE(channel.Write(PacketChannel::AUDIO, block.data(), 64));
+  Packets packets;
+  ASSERT_TRUE(fake.ParseWritten(&packets));
+  EXPECT_EQ(packets, (Packets{{PacketChannel::CONFIG, fresh}, {PacketChannel::AUDIO, block}}));
+  EXPECT_EQ(channel.GetDroppedAudioBlocks(), 2u);
+  EXPECT_TRUE(channel.Shutdown());
 }
 
 }  // namespace

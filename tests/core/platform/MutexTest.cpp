@@ -123,6 +123,25 @@ TEST(ThreadTest, StartJoinAndRestart) {
   t.Join();  // harmless without a thread
 }
 
+TEST(ThreadTest, JoinForGivesUpOnARunningThreadAndCollectsItOnceEnded) {
+  std::atomic<bool> release{false};
+  Thread t;
+  EXPECT_TRUE(t.JoinFor(0)) << "nothing to wait for";
+  auto entry = [](void* c) {
+    while (!static_cast<std::atomic<bool>*>(c)->load()) platform::SleepMs(1);
+  };
+  ASSERT_TRUE(t.Start(entry, &release));
+  EXPECT_FALSE(t.JoinFor(0));
+  EXPECT_FALSE(t.JoinFor(20));
+  EXPECT_TRUE(t.IsStarted()) << "a thread still running stays to be joined";
+  EXPECT_FALSE(t.Start(entry, &release));
+  release.store(true);
+  EXPECT_TRUE(t.JoinFor(60000));
+  EXPECT_FALSE(t.IsStarted());
+  ASSERT_TRUE(t.Start(entry, &release));  // and the object starts another
+  t.Join();
+}
+
 TEST(ClockTest, MonotonicClockAdvancesWithSleep) {
   uint64_t before = platform::MonotonicMs();
   platform::SleepMs(30);

@@ -4,6 +4,17 @@
 //   e2eprobe text CLASS ID         prints the text of the window's control ID
 //   e2eprobe stats CLASS           prints the window's process's private bytes,
 //                                  handle count, working set and CPU time
+//   e2eprobe click CLASS ID [SHOWN MS]
+//                                  clicks the child button ID (its BN_CLICKED
+//                                  is posted to the window); with SHOWN, waits
+//                                  up to MS for a visible window of that class
+//                                  and prints "shown_ms=N" (exit 1: none)
+//   e2eprobe ping CLASS MS         sends the window WM_NULL and prints how long
+//                                  its thread took to answer, "reply_ms=N"
+//                                  (exit 1: no answer within MS)
+//   e2eprobe close CLASS MS        posts WM_CLOSE and waits up to MS for the
+//                                  window's process to end; prints
+//                                  "ended_ms=N" (exit 1: still running)
 //
 // The drop is what the shell's drag and drop does: the DROPFILES block is written into the target process (a block of
 // fixed memory there, which GlobalLock hands back as it is) and WM_DROPFILES
@@ -102,11 +113,76 @@ int Text(HWND hwnd, int id) {
   return 0;
 }
 
+double MsSince(const LARGE_INTEGER& start) {
+  LARGE_INTEGER now, frequency;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(now.QuadPart - start.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+int Click(HWND hwnd, int id, const char* shownClass, int timeoutMs) {
+  HWND button = GetDlgItem(hwnd, id);
+  if (button == nullptr) {
+    fprintf(stderr, "e2eprobe: no control %d\n", id);
+    return 1;
+  }
+  LARGE_INTEGER start;
+  QueryPerformanceCounter(&start);
+  if (!PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button))) return 1;
+  if (shownClass == nullptr) return 0;
+  for (;;) {
+    HWND shown = FindWindowA(shownClass, nullptr);
+    if (shown != nullptr && IsWindowVisible(shown)) {
+      printf("shown_ms=%.0f\n", MsSince(start));
+      return 0;
+    }
+    if (MsSince(start) > timeoutMs) break;
+    Sleep(2);
+  }
+  printf("shown_ms=none\n");
+  return 1;
+}
+
+int Ping(HWND hwnd, int timeoutMs) {
+  LARGE_INTEGER start;
+  QueryPerformanceCounter(&start);
+  DWORD_PTR result = 0;
+  if (SendMessageTimeoutA(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, static_cast<UINT>(timeoutMs), &result) == 0) {
+    printf("reply_ms=none\n");
+    return 1;
+  }
+  printf("reply_ms=%.0f\n", MsSince(start));
+  return 0;
+}
+
+int Close(HWND hwnd, int timeoutMs) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  if (process == nullptr) {
+    fprintf(stderr, "e2eprobe: OpenProcess failed: %lu\n", GetLastError());
+    return 1;
+  }
+  LARGE_INTEGER start;
+  QueryPerformanceCounter(&start);
+  const bool posted = PostMessageA(hwnd, WM_CLOSE, 0, 0) != 0;
+  const bool ended = posted && WaitForSingleObject(process, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0;
+  CloseHandle(process);
+  if (!ended) {
+    printf("ended_ms=none\n");
+    return 1;
+  }
+  printf("ended_ms=%.0f\n", MsSince(start));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3 || (argc < 4 && strcmp(argv[1], "stats") != 0)) {
-    fprintf(stderr, "usage: e2eprobe drop CLASS FILE... | command CLASS ID | text CLASS ID | stats CLASS\n");
+    fprintf(stderr,
+            "usage: e2eprobe drop CLASS FILE... | command CLASS ID | text CLASS ID | stats CLASS |"
+            " click CLASS ID [SHOWN MS] | close CLASS MS | ping CLASS MS\n");
     return 2;
   }
   HWND hwnd = FindWindowA(argv[2], nullptr);
@@ -118,5 +194,10 @@ int main(int argc, char** argv) {
   if (strcmp(argv[1], "drop") == 0) return Drop(hwnd, argc - 3, argv + 3);
   if (strcmp(argv[1], "command") == 0) return PostMessageA(hwnd, WM_COMMAND, atoi(argv[3]), 0) ? 0 : 1;
   if (strcmp(argv[1], "text") == 0) return Text(hwnd, atoi(argv[3]));
+  if (strcmp(argv[1], "click") == 0) {
+    return Click(hwnd, atoi(argv[3]), argc > 5 ? argv[4] : nullptr, argc > 5 ? atoi(argv[5]) : 0);
+  }
+  if (strcmp(argv[1], "close") == 0) return Close(hwnd, atoi(argv[3]));
+  if (strcmp(argv[1], "ping") == 0) return Ping(hwnd, atoi(argv[3]));
   return 2;
 }
