@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -28,6 +29,10 @@ class FakeChannel : public PacketChannel {
   std::vector<int16_t> Stream();
   size_t StreamFrames();
   void Clear();
+
+  // Called by every Write before it returns (a slow channel, a check of what
+  // the writer holds); set before the writer runs.
+  std::function<void()> onWrite;
 
  private:
   std::atomic<Status> m_status{Status::CONNECTED};
