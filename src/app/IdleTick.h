@@ -52,6 +52,9 @@ class IdleTick {
   // user's to the choice, ends the waiting.
   static constexpr uint64_t RETRY_FIRST_MS = 1000;
   static constexpr uint64_t RETRY_MAX_MS = 8000;
+  // Redraws of the level display (about 3 s) that say the source records
+  // from the default device because the chosen one has gone.
+  static constexpr int NOTICE_REDRAWS = 30;
 
   // choice holds the current source, which the main window may change
   // between ticks; clock times the retries; none of these is owned.
@@ -81,6 +84,7 @@ class IdleTick {
   uint32_t m_failedRequests = 0;
   uint64_t m_retryDelayMs = 0;
   uint64_t m_retryAtMs = 0;
+  int m_noticeRedraws = 0;  // redraws left that show the fallback notice
   int m_statusCounter = 0;
   uint64_t m_ticks = 0;
 };
