@@ -115,15 +115,32 @@ StreamFigures SoundCapture::GetStreamFigures() const {
   return figures;
 }
 
+// The converter's delay at the output rate: the silence its start puts in
+// front of the stream, and what it still holds when the stream stops.
+uint64_t SoundCapture::ConverterDelayFrames() const {
+  if (m_inputRate <= 0) return 0;
+  const uint64_t lookahead = m_converter.GetLookahead();
+  return (lookahead * static_cast<uint64_t>(m_outputRate) + static_cast<uint64_t>(m_inputRate) / 2) /
+         static_cast<uint64_t>(m_inputRate);
+}
+
 void SoundCapture::BeginStream() {
-  m_stats.Reset();
   m_streamOpen = true;
 }
 
+// The counts are cleared here, after the worker has ended, so that they are
+// 0 whenever a worker starts.
 void SoundCapture::EndStream() {
-  if (!m_streamOpen) return;
-  // The frames still held back for the codec or the ADPCM delay never go out.
+  if (!m_streamOpen) {
+    m_stats.Reset();
+    m_convertedAny = false;
+    return;
+  }
+  // The frames still held back for the codec or the ADPCM delay, and those
+  // in the converter, never go out.
   m_stats.CountDropped(static_cast<uint64_t>(m_prevPcmSamples));
+  if (m_convertedAny) m_stats.CountDropped(ConverterDelayFrames());
+  m_convertedAny = false;
   m_streamOpen = false;
   m_lastFigures = m_stats.Read();
   m_lastFigures.valid = true;
@@ -133,6 +150,7 @@ void SoundCapture::EndStream() {
   const std::string name = GetName();
   Log("Stream end (%s): %s\n", name.c_str(), text.substr(0, split).c_str());
   Log("Stream end (%s): %s", name.c_str(), text.substr(split + 1).c_str());
+  m_stats.Reset();
 }
 
 void SoundCapture::NoteFallback(bool fallback, const std::string& chosenName) {
@@ -258,6 +276,8 @@ void SoundCapture::ProcessCaptured(int16_t* frames, int32_t bytes) {
   const int32_t count = bytes / BYTES_PER_FRAME;
   if (count > 0 && m_serialChannel != nullptr && m_serialChannel->IsConnected()) {
     if (m_converter.IsNeed()) {
+      if (!m_convertedAny) m_stats.CountInserted(ConverterDelayFrames());
+      m_convertedAny = true;
       const uint32_t inputBytes = static_cast<uint32_t>(count) * BYTES_PER_FRAME;
       const int32_t room = m_converter.OutputBytes(inputBytes);
       m_converted.resize(static_cast<size_t>(room / 2) + CHANNELS);

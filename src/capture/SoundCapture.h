@@ -185,9 +185,10 @@ class SoundCapture {
   // that found its device logs it and raises the notice.
   void NoteFallback(bool fallback, const std::string& chosenName);
 
-  // A new stream's figures start (Start, before the worker runs); EndStream
-  // (Stop, after the worker ended) logs them and keeps them as the last
-  // stream's. An EndStream without a stream does nothing.
+  // A Start that succeeded opens the stream's figures (the counts are 0
+  // from the last EndStream); EndStream (Stop, after the worker ended) logs
+  // them, keeps them as the last stream's and clears the counts. Without an
+  // open stream it only clears the counts.
   void BeginStream();
   void EndStream();
 
@@ -219,6 +220,7 @@ class SoundCapture {
  private:
   void SendAdpcm(int16_t* frames, int32_t count);
   void SendThroughCodec(const int16_t* frames, int32_t count);
+  uint64_t ConverterDelayFrames() const;
   void Write(const void* data, size_t bytes);
 
   std::atomic<bool> m_active{false};
@@ -227,6 +229,7 @@ class SoundCapture {
   std::atomic<uint64_t> m_restarts{0};
   MicroClock m_microClock = &SoundCapture::SteadyMicros;
   bool m_streamOpen = false;  // between BeginStream and EndStream
+  bool m_convertedAny = false;  // the worker has converted a block of this stream
   StreamFigures m_lastFigures;
   bool m_onFallback = false;
   bool m_fallbackNotice = false;

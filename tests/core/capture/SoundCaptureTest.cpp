@@ -324,6 +324,11 @@ TEST_F(SoundCaptureTest, ProcessCapturedConvertsSendsWhenConnectedAndAlwaysMeter
     reference.Setup(48000, 32728, 2);
     EXPECT_EQ(channel.Packets()[0].samples.size() * 2, static_cast<size_t>(reference.OutputBytes(480 * 4)));
     EXPECT_GT(capture.GetLevel(0), 15000);
+    // The converter's delay is silence put in front of the stream, counted
+    // once, at the output rate.
+    const uint64_t delay = (uint64_t{reference.GetLookahead()} * 32728 + 24000) / 48000;
+    EXPECT_GT(delay, 0u);
+    EXPECT_EQ(delay, capture.GetStreamFigures().framesInserted);
 
     channel.SetStatus(PacketChannel::Status::OPEN);
     std::vector<int16_t> loud = StereoSine(1000.0, 48000.0, 16000.0, 480);
@@ -336,6 +341,7 @@ TEST_F(SoundCaptureTest, ProcessCapturedConvertsSendsWhenConnectedAndAlwaysMeter
     capture.SetupConverter(32728, 32728);
     capture.ProcessCaptured(loud.data(), 480 * 4);
     EXPECT_EQ(channel.Packets().back().samples, loud);
+    EXPECT_EQ(delay, capture.GetStreamFigures().framesInserted);
     capture.Stop();
   }
 }
