@@ -214,8 +214,12 @@ bool SoundCaptureCoreAudio::ResolveDevice(const DeviceEntry& device) {
     return false;
   }
 
+  // Without an endpoint of the mode's flow at all there is no device;
+  // otherwise the chosen one has gone.
+  bool noEndpoints = false;
   if (device.id == DeviceEntry::FIXED_DEVICE_ID) {
     m_device = DefaultEndpoint(enumerator, m_deviceType);
+    noEndpoints = m_device == nullptr;
   } else {
     UINT count = 0;
     IMMDeviceCollection* collection = ActiveEndpoints(enumerator, m_deviceType, &count);
@@ -245,10 +249,10 @@ bool SoundCaptureCoreAudio::ResolveDevice(const DeviceEntry& device) {
       }
     }
     collection->Release();
-    if (count == 0) SetFailure(CaptureFailure::NO_DEVICE);
+    noEndpoints = count == 0;
   }
   enumerator->Release();
-  if (m_device == nullptr && GetFailure() != CaptureFailure::NO_DEVICE) SetFailure(CaptureFailure::DEVICE_GONE);
+  if (m_device == nullptr) SetFailure(noEndpoints ? CaptureFailure::NO_DEVICE : CaptureFailure::DEVICE_GONE);
   return m_device != nullptr;
 }
 
@@ -290,9 +294,9 @@ bool SoundCaptureCoreAudio::Start(const DeviceEntry& device, int32_t outputRate,
   }
   // The stream is opened at the mix format itself unless that is stereo
   // 16-bit already (shared mode takes the mix format from every endpoint);
-  // the worker folds it to stereo 16-bit.
-  // Only an extensible record's cbSize counts (it must hold the extension);
-  // that of a plain one may be anything.
+  // the worker folds it to stereo 16-bit. Only an extensible record's
+  // cbSize counts (it must hold the extension); that of a plain one may be
+  // anything.
   const bool extensible = mix->wFormatTag == WAVE_FORMAT_EXTENSIBLE && mix->cbSize >= 22;
   std::vector<uint8_t> mixCopy(extensible ? sizeof(WAVEFORMATEXTENSIBLE) : sizeof(WAVEFORMATEX));
   memcpy(mixCopy.data(), mix, mixCopy.size());
