@@ -732,6 +732,17 @@ TEST_F(MainWindowTest, MenusAndLabelsFitTheirBoxes) {
   RECT link = {};
   GetClientRect(Item(119), &link);
   EXPECT_LE(TextExtent(Item(119), Text(119)), link.right);
+  // The level display's reasons, in the labels' font: each of the two lines
+  // within the display's 50 pixels.
+  for (uint32_t id : {IDS_LEVEL_NO_DEVICE, IDS_LEVEL_DEVICE_GONE, IDS_LEVEL_FORMAT_REFUSED, IDS_LEVEL_START_FAILED,
+                      IDS_LEVEL_DEFAULT_DEVICE}) {
+    const std::string lines = LoadResourceString(id);
+    const size_t split = lines.find('\n');
+    ASSERT_NE(split, std::string::npos) << id;
+    for (const std::string& line : {lines.substr(0, split), lines.substr(split + 1)}) {
+      EXPECT_LE(TextExtent(Item(114), line), 50) << id << " \"" << line << "\"";
+    }
+  }
 }
 
 TEST_F(MainWindowTest, HelpOpensTheLogFolder) {
