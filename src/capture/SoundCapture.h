@@ -228,7 +228,7 @@ class SoundCapture {
   std::atomic<CaptureFailure> m_failure{CaptureFailure::NONE};
   std::atomic<uint64_t> m_restarts{0};
   MicroClock m_microClock = &SoundCapture::SteadyMicros;
-  bool m_streamOpen = false;  // between BeginStream and EndStream
+  bool m_streamOpen = false;    // between BeginStream and EndStream
   bool m_convertedAny = false;  // the worker has converted a block of this stream
   StreamFigures m_lastFigures;
   bool m_onFallback = false;

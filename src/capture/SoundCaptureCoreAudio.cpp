@@ -320,7 +320,8 @@ bool SoundCaptureCoreAudio::Start(const DeviceEntry& device, int32_t outputRate,
     // A sub-format of the wave format family: {0000xxxx-0000-0010-8000-00AA00389B71}.
     static const unsigned char kFamily[8] = {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
     const GUID& sub = extension.SubFormat;
-    const bool family = sub.Data1 <= 0xFFFF && sub.Data2 == 0 && sub.Data3 == 0x10 && memcmp(sub.Data4, kFamily, 8) == 0;
+    const bool family =
+        sub.Data1 <= 0xFFFF && sub.Data2 == 0 && sub.Data3 == 0x10 && memcmp(sub.Data4, kFamily, 8) == 0;
     layout.subFormat = family ? static_cast<uint16_t>(sub.Data1) : 0;
     layout.channelMask = extension.dwChannelMask;
   }

@@ -7,18 +7,20 @@ std::string FormatStreamFigures(const StreamFigures& f) {
   char text[512];
   snprintf(text, sizeof(text),
            "blocks %" PRIu64 ", frames %" PRIu64 ", write longest %" PRIu64 ".%03" PRIu64 " ms, mean %" PRIu64
-           ".%03" PRIu64 " ms\n"
+           ".%03" PRIu64
+           " ms\n"
            "late buffers %" PRIu64 ", discontinuities %" PRIu64 ", short blocks %" PRIu64 ", frames dropped %" PRIu64
            ", inserted %" PRIu64 ", unsent %" PRIu64 ", restarts %" PRIu64 ", link dropped %" PRIu64 "\n",
            f.blocks, f.frames, f.writeMaxUs / 1000, f.writeMaxUs % 1000, f.WriteMeanUs() / 1000, f.WriteMeanUs() % 1000,
-           f.lateBuffers, f.discontinuities, f.shortBlocks, f.framesDropped, f.framesInserted, f.framesUnsent, f.restarts,
-           f.linkDropped);
+           f.lateBuffers, f.discontinuities, f.shortBlocks, f.framesDropped, f.framesInserted, f.framesUnsent,
+           f.restarts, f.linkDropped);
   return text;
 }
 
 void StreamStats::Reset() {
-  for (std::atomic<uint64_t>* counter : {&m_blocks, &m_frames, &m_writeMaxUs, &m_writeTotalUs, &m_lateBuffers,
-                                         &m_discontinuities, &m_shortBlocks, &m_framesDropped, &m_framesInserted, &m_framesUnsent}) {
+  for (std::atomic<uint64_t>* counter :
+       {&m_blocks, &m_frames, &m_writeMaxUs, &m_writeTotalUs, &m_lateBuffers, &m_discontinuities, &m_shortBlocks,
+        &m_framesDropped, &m_framesInserted, &m_framesUnsent}) {
     counter->store(0, std::memory_order_relaxed);
   }
 }

@@ -11,19 +11,19 @@
 
 // A copy of the figures.
 struct StreamFigures {
-  bool valid = false;          // false: no stream has run yet
-  bool running = false;        // the copy is of a stream that still runs
-  uint64_t blocks = 0;         // AUDIO packets written
-  uint64_t frames = 0;         // frames in them, at the output rate
-  uint64_t writeMaxUs = 0;     // the longest channel write
-  uint64_t writeTotalUs = 0;   // all writes together (the mean: / blocks)
-  uint64_t lateBuffers = 0;    // waveIn buffers the worker found done behind another one
+  bool valid = false;            // false: no stream has run yet
+  bool running = false;          // the copy is of a stream that still runs
+  uint64_t blocks = 0;           // AUDIO packets written
+  uint64_t frames = 0;           // frames in them, at the output rate
+  uint64_t writeMaxUs = 0;       // the longest channel write
+  uint64_t writeTotalUs = 0;     // all writes together (the mean: / blocks)
+  uint64_t lateBuffers = 0;      // waveIn buffers the worker found done behind another one
   uint64_t discontinuities = 0;  // Core Audio packets flagged as a gap
-  uint64_t shortBlocks = 0;    // blocks handed on short by a flush
-  uint64_t framesDropped = 0;  // held back by the codec, the ADPCM delay or the converter at Stop
-  uint64_t framesUnsent = 0;   // captured while the link was down (input rate)
-  uint64_t framesInserted = 0; // silence put in front: the ADPCM pass's and the converter's delay
-  uint64_t restarts = 0;       // starts of the source after it ended or failed by itself
+  uint64_t shortBlocks = 0;      // blocks handed on short by a flush
+  uint64_t framesDropped = 0;    // held back by the codec, the ADPCM delay or the converter at Stop
+  uint64_t framesUnsent = 0;     // captured while the link was down (input rate)
+  uint64_t framesInserted = 0;   // silence put in front: the ADPCM pass's and the converter's delay
+  uint64_t restarts = 0;         // starts of the source after it ended or failed by itself
   // Audio blocks the link dropped (filled in by whoever knows it; 0 here).
   uint64_t linkDropped = 0;
 

@@ -128,7 +128,7 @@ class FakeSource : public SoundCapture {
   };
   bool startResult = true;
   CaptureFailure failure = CaptureFailure::NONE;  // of a failing start
-  bool onDefaultDevice = false;  // a start falls back to the default device
+  bool onDefaultDevice = false;                   // a start falls back to the default device
   std::vector<StartCall> starts;
   int polls = 0;
 };

@@ -176,8 +176,8 @@ TEST_F(CoreAudioFake, EveryFailedStartPrintsAndReleasesEverything) {
       {&FakeFailures::initialize, "IAudioClient::Initialize failed: hr = 0x88890004\n", kGone},
       {&FakeFailures::service, "IAudioClient::GetService failed: hr = 0x88890004\n", kGone},
       {&FakeFailures::start, "IAudioClient::Start failed: hr = 0x88890004\n", kGone},
-      {&FakeFailures::initialize, "IAudioClient::Initialize failed: hr = 0x88890008\n",
-       CaptureFailure::FORMAT_REFUSED, AUDCLNT_E_UNSUPPORTED_FORMAT},
+      {&FakeFailures::initialize, "IAudioClient::Initialize failed: hr = 0x88890008\n", CaptureFailure::FORMAT_REFUSED,
+       AUDCLNT_E_UNSUPPORTED_FORMAT},
       {&FakeFailures::start, "IAudioClient::Start failed: hr = 0x80004005\n", kOther, E_FAIL},
   };
   auto source = MakeCapture();
@@ -318,7 +318,8 @@ TEST_F(CoreAudioFake, OwnMixFormatIsRecordedAndFoldedToStereo) {
     ASSERT_TRUE(source->Start(source->GetDevice(3), kRate, WAVEFMT_PCM)) << c.name;
 
     const FakeAudio::Record record = FakeAudio::Get().Recorded();
-    const WORD tag = c.mix.extensible ? WAVE_FORMAT_EXTENSIBLE : (c.mix.isFloat ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM);
+    const WORD tag =
+        c.mix.extensible ? WAVE_FORMAT_EXTENSIBLE : (c.mix.isFloat ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM);
     EXPECT_EQ(tag, record.initFormat.wFormatTag) << c.name;
     EXPECT_EQ(c.mix.channels, record.initFormat.nChannels) << c.name;
     EXPECT_EQ(c.mix.bits, record.initFormat.wBitsPerSample) << c.name;
