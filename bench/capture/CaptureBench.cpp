@@ -1,17 +1,20 @@
 // Speed of the capture path, as seconds of sound per second of CPU
 // ("x_realtime"): the spline converter from 48000 to 32728 Hz stereo in
 // blocks of several sizes, both converters from 48000, 44100 and 96000 Hz to
-// 32728 Hz in 10 ms blocks, and quillcodec's path over a generated 2-minute 48 kHz file for
+// 32728 Hz in 10 ms blocks, the fold of a 7.1 float or mono endpoint to
+// stereo, and quillcodec's path over a generated 2-minute 48 kHz file for
 // each wave format.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "QuillCodec.h"
 #include "capture/Adpcm.h"
+#include "capture/ChannelMix.h"
 #include "capture/RateConverter.h"
 #include "capture/SoundCapture.h"
 #include "capture/SoundResampler.h"
@@ -85,6 +88,45 @@ void ConverterTo32728(benchmark::State& state) {
   state.counters["x_realtime"] = benchmark::Counter(static_cast<double>(frames) / rate, benchmark::Counter::kIsRate);
 }
 BENCHMARK(ConverterTo32728)->ArgsProduct({{0, 1}, {48000, 44100, 96000}});
+
+// The Core Audio worker's fold of an endpoint's mix format to stereo 16-bit,
+// in packets of 10 ms at 48000 Hz: 7.1 float (a surround loopback endpoint)
+// and mono 16-bit (a microphone).
+void MixToStereo(benchmark::State& state) {
+  capture::ChannelMixer::Format format;
+  const bool surround = state.range(0) == 8;
+  format.tag = surround ? capture::FORMAT_TAG_EXTENSIBLE : capture::FORMAT_TAG_PCM;
+  format.subFormat = capture::FORMAT_TAG_FLOAT;
+  format.channels = static_cast<uint16_t>(state.range(0));
+  format.bitsPerSample = surround ? 32 : 16;
+  format.blockAlign = static_cast<uint16_t>(format.channels * format.bitsPerSample / 8);
+  format.channelMask = surround ? capture::LAYOUT_7_1 : 0;
+  capture::ChannelMixer mixer;
+  if (!mixer.Setup(format)) {
+    state.SkipWithError("format refused");
+    return;
+  }
+  constexpr uint32_t kFrames = 480;
+  const std::vector<int16_t> signal = MakeSignal(48000, kFrames * format.channels / 2 + 1);
+  std::vector<uint8_t> packet(static_cast<size_t>(kFrames) * format.blockAlign);
+  for (size_t i = 0; i < static_cast<size_t>(kFrames) * format.channels; ++i) {
+    if (surround) {
+      const float f = static_cast<float>(signal[i]) / 32768.0f;
+      memcpy(packet.data() + i * 4, &f, 4);
+    } else {
+      memcpy(packet.data() + i * 2, &signal[i], 2);
+    }
+  }
+  std::vector<int16_t> output(static_cast<size_t>(kFrames) * 2);
+  uint64_t frames = 0;
+  for (auto _ : state) {
+    mixer.Mix(packet.data(), kFrames, output.data());
+    benchmark::DoNotOptimize(output.data());
+    frames += kFrames;
+  }
+  state.counters["x_realtime"] = benchmark::Counter(static_cast<double>(frames) / 48000.0, benchmark::Counter::kIsRate);
+}
+BENCHMARK(MixToStereo)->Arg(8)->Arg(1);
 
 // A 2-minute 48 kHz file, written once and decoded by every run.
 const std::string& TwoMinuteFile() {

@@ -33,6 +33,7 @@ void IdleTick::Run() {
 // changed) is restarted here at once; one that cannot start is tried again
 // with a growing wait, so that a missing device is not enumerated every tick.
 void IdleTick::KeepSourceRunning(SoundCapture* source) {
+  const bool ended = source->IsEnded();
   source->Poll();
   if (source->IsActive()) return;
   const uint64_t now = m_clock.NowMs();
@@ -41,6 +42,8 @@ void IdleTick::KeepSourceRunning(SoundCapture* source) {
   if (waiting && now < m_retryAtMs) return;
   const int32_t rate = m_config.GetSamplingRate();
   const auto format = static_cast<int32_t>(m_config.GetWaveFormat());
+  // A start after the worker ended, or another try after a failed one.
+  if (ended || waiting) source->CountRestart();
   if (!source->Start(m_choice.GetSelectedDevice(), rate, format)) {
     m_retryDelayMs = waiting ? std::min(m_retryDelayMs * 2, RETRY_MAX_MS) : RETRY_FIRST_MS;
     m_retryAtMs = now + m_retryDelayMs;
@@ -51,6 +54,7 @@ void IdleTick::KeepSourceRunning(SoundCapture* source) {
   }
   m_retryDelayMs = 0;
   m_failedSource = nullptr;
+  if (source->TakeFallbackNotice()) m_noticeRedraws = NOTICE_REDRAWS;
   m_view.RefreshChannelList();
   // The device learns of the new stream (its rate and format) at once.
   if (m_link.GetStatus() == Status::CONNECTED) {
@@ -59,7 +63,41 @@ void IdleTick::KeepSourceRunning(SoundCapture* source) {
   }
 }
 
+namespace {
+// The two-line text of the level display for why a source has no stream;
+// 0 for no reason.
+uint32_t FailureText(CaptureFailure failure) {
+  switch (failure) {
+    case CaptureFailure::NO_DEVICE:
+      return IDS_LEVEL_NO_DEVICE;
+    case CaptureFailure::DEVICE_GONE:
+      return IDS_LEVEL_DEVICE_GONE;
+    case CaptureFailure::FORMAT_REFUSED:
+      return IDS_LEVEL_FORMAT_REFUSED;
+    case CaptureFailure::START_FAILED:
+      return IDS_LEVEL_START_FAILED;
+    case CaptureFailure::NONE:
+      break;
+  }
+  return 0;
+}
+}  // namespace
+
 void IdleTick::RedrawLevels(const SoundCapture* source) {
+  uint32_t text = 0;
+  if (source != nullptr && !source->IsActive()) {
+    text = FailureText(source->GetFailure());
+  } else if (source != nullptr && m_noticeRedraws > 0) {
+    --m_noticeRedraws;
+    text = IDS_LEVEL_DEFAULT_DEVICE;
+  }
+  if (text != 0) {
+    // The text's two lines go to the display's two lines.
+    const std::string lines = LoadResourceString(text);
+    const size_t split = lines.find('\n');
+    m_view.DrawLevels(lines.substr(0, split), split == std::string::npos ? std::string() : lines.substr(split + 1));
+    return;
+  }
   if (source == nullptr || !source->IsActive()) {
     const std::string none = LoadResourceString(IDS_LEVEL_NONE);
     m_view.DrawLevels(none, none);

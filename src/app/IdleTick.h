@@ -67,6 +67,9 @@ class IdleTick {
   // A lost debugger is looked for every 2 s, the first time 2 s after the
   // tick saw it awaited; a look that finds the link busy counts as one.
   static constexpr uint64_t SEARCH_MS = 2000;
+  // Redraws of the level display (about 3 s) that say the source records
+  // from the default device because the chosen one has gone.
+  static constexpr int NOTICE_REDRAWS = 30;
 
   // choice holds the current source, which the main window may change
   // between ticks; clock times the retries; none of these is owned.
@@ -99,6 +102,7 @@ class IdleTick {
   uint64_t m_retryAtMs = 0;
   // The next look for a lost debugger (0: none is awaited).
   uint64_t m_searchAtMs = 0;
+  int m_noticeRedraws = 0;  // redraws left that show the fallback notice
   int m_statusCounter = 0;
   uint64_t m_ticks = 0;
 };

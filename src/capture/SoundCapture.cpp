@@ -1,11 +1,13 @@
 #include "capture/SoundCapture.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
 #include "capture/Adpcm.h"
 #include "codec/include/QuillDll.h"
 #include "support/Diag.h"
+#include "support/Log.h"
 
 namespace {
 const char* const kWaveFormatNames[WAVEFMT_COUNT] = {
@@ -30,6 +32,11 @@ int32_t WaveFormatFromName(const std::string& name) {
     if (name == kWaveFormatNames[code]) return code;
   }
   return -1;
+}
+
+uint64_t SoundCapture::SteadyMicros() {
+  using namespace std::chrono;
+  return static_cast<uint64_t>(duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 SoundCapture::SoundCapture(const Adpcm* adpcm, const CodecFunctions& codec) : m_adpcm(adpcm), m_codec(codec) {}
@@ -94,7 +101,73 @@ void SoundCapture::Write(const void* data, size_t bytes) {
   if (m_serialChannel == nullptr) return;
   // The result is not needed: a failed write closes the channel, and blocks
   // are only sent while it is connected.
+  const uint64_t before = m_microClock();
   m_serialChannel->Write(PacketChannel::AUDIO, data, static_cast<int32_t>(bytes));
+  const uint64_t after = m_microClock();
+  m_stats.CountWrite(static_cast<uint32_t>(bytes / BYTES_PER_FRAME), after >= before ? after - before : 0);
+}
+
+StreamFigures SoundCapture::GetStreamFigures() const {
+  StreamFigures figures = m_streamOpen ? m_stats.Read() : m_lastFigures;
+  if (m_streamOpen) figures.linkDropped = LinkDroppedSinceStart();
+  figures.valid = m_streamOpen || m_lastFigures.valid;
+  figures.restarts = m_restarts.load(std::memory_order_relaxed);
+  return figures;
+}
+
+// The converter's delay at the output rate: the silence its start puts in
+// front of the stream, and what it still holds when the stream stops.
+uint64_t SoundCapture::ConverterDelayFrames() const {
+  if (m_inputRate <= 0) return 0;
+  const uint64_t lookahead = m_converter.GetLookahead();
+  return (lookahead * static_cast<uint64_t>(m_outputRate) + static_cast<uint64_t>(m_inputRate) / 2) /
+         static_cast<uint64_t>(m_inputRate);
+}
+
+void SoundCapture::BeginStream() {
+  m_streamOpen = true;
+  m_linkDroppedAtStart = m_serialChannel != nullptr ? m_serialChannel->GetDroppedAudioBlocks() : 0;
+}
+
+// The link's count runs over the program's life; the stream's share is what
+// it gained since the stream began.
+uint64_t SoundCapture::LinkDroppedSinceStart() const {
+  const uint64_t now = m_serialChannel != nullptr ? m_serialChannel->GetDroppedAudioBlocks() : 0;
+  return now >= m_linkDroppedAtStart ? now - m_linkDroppedAtStart : 0;
+}
+
+// The counts are cleared here, after the worker has ended, so that they are
+// 0 whenever a worker starts.
+void SoundCapture::EndStream() {
+  if (!m_streamOpen) {
+    m_stats.Reset();
+    m_convertedAny = false;
+    return;
+  }
+  // The frames still held back for the codec or the ADPCM delay, and those
+  // in the converter, never go out.
+  m_stats.CountDropped(static_cast<uint64_t>(m_prevPcmSamples));
+  if (m_convertedAny) m_stats.CountDropped(ConverterDelayFrames());
+  m_convertedAny = false;
+  m_streamOpen = false;
+  m_lastFigures = m_stats.Read();
+  m_lastFigures.valid = true;
+  m_lastFigures.restarts = m_restarts.load(std::memory_order_relaxed);
+  m_lastFigures.linkDropped = LinkDroppedSinceStart();
+  const std::string text = FormatStreamFigures(m_lastFigures);
+  const size_t split = text.find('\n');
+  const std::string name = GetName();
+  Log("Stream end (%s): %s\n", name.c_str(), text.substr(0, split).c_str());
+  Log("Stream end (%s): %s", name.c_str(), text.substr(split + 1).c_str());
+  m_stats.Reset();
+}
+
+void SoundCapture::NoteFallback(bool fallback, const std::string& chosenName) {
+  if (fallback && !m_onFallback) {
+    Log("%s: \"%s\" is gone, recording from the default device\n", GetName().c_str(), chosenName.c_str());
+    m_fallbackNotice = true;
+  }
+  m_onFallback = fallback;
 }
 
 void SoundCapture::SendBlock(int16_t* frames, int32_t count) {
@@ -112,6 +185,7 @@ void SoundCapture::SendAdpcm(int16_t* frames, int32_t count) {
   const size_t historySamples = static_cast<size_t>(2 * ADPCM_CUT_SAMPLES) * CHANNELS;
   if (m_prevPcm == nullptr) {
     // The stream starts from silence.
+    m_stats.CountInserted(ADPCM_CUT_SAMPLES);
     m_prevPcm.reset(new int16_t[historySamples]());
     m_prevPcmCapacity = 2 * ADPCM_CUT_SAMPLES;
     m_prevPcmSamples = ADPCM_CUT_SAMPLES;
@@ -211,6 +285,8 @@ void SoundCapture::ProcessCaptured(int16_t* frames, int32_t bytes) {
   const int32_t count = bytes / BYTES_PER_FRAME;
   if (count > 0 && m_serialChannel != nullptr && m_serialChannel->IsConnected()) {
     if (m_converter.IsNeed()) {
+      if (!m_convertedAny) m_stats.CountInserted(ConverterDelayFrames());
+      m_convertedAny = true;
       const uint32_t inputBytes = static_cast<uint32_t>(count) * BYTES_PER_FRAME;
       const int32_t room = m_converter.OutputBytes(inputBytes);
       m_converted.resize(static_cast<size_t>(room / 2) + CHANNELS);
@@ -220,6 +296,8 @@ void SoundCapture::ProcessCaptured(int16_t* frames, int32_t bytes) {
     } else {
       SendBlock(frames, count);
     }
+  } else if (count > 0) {
+    m_stats.CountUnsent(static_cast<uint64_t>(count));
   }
   UpdateLevels(frames, count);
 }

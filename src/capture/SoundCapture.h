@@ -15,6 +15,7 @@
 
 #include "capture/CodecFunctions.h"
 #include "capture/RateConverter.h"
+#include "capture/StreamStats.h"
 #include "link/PacketChannel.h"
 #include "platform/Mutex.h"
 
@@ -69,8 +70,22 @@ const char* WaveFormatName(int32_t code);
 // The code of a name (exact match), or -1.
 int32_t WaveFormatFromName(const std::string& name);
 
+// Why a source has no stream: set by a Start that failed or by a worker that
+// ended by itself; NONE while a stream runs and after a Stop asked for.
+enum class CaptureFailure : int32_t {
+  NONE = 0,
+  NO_DEVICE = 1,       // the system has no device of the source's kind
+  DEVICE_GONE = 2,     // the chosen device is no longer there, or stopped delivering
+  FORMAT_REFUSED = 3,  // the device does not take the stream's format
+  START_FAILED = 4,    // anything else (the codec, a thread, an API call)
+};
+
 class SoundCapture {
  public:
+  // Microseconds of a monotonic clock; times the channel writes.
+  using MicroClock = uint64_t (*)();
+  static uint64_t SteadyMicros();
+
   // Frames by which the ADPCM pass delays the stream; the pass keeps twice as
   // many frames of history.
   static constexpr int32_t ADPCM_CUT_SAMPLES = 100;
@@ -125,6 +140,23 @@ class SoundCapture {
   bool IsCodecOpen() const { return m_hCodec != nullptr; }
   int32_t GetCarryFrames() const { return m_prevPcmSamples; }
 
+  // Main thread: the figures of the running stream, else those of the last
+  // stream that ended (all 0 before the first), with the source's restarts.
+  StreamFigures GetStreamFigures() const;
+  // The idle tick starts the source again after it ended or failed by itself.
+  void CountRestart() { m_restarts.fetch_add(1, std::memory_order_relaxed); }
+  // The clock that times the writes (tests give a fake one).
+  void SetMicroClock(MicroClock clock) { m_microClock = clock; }
+
+  CaptureFailure GetFailure() const { return m_failure.load(std::memory_order_relaxed); }
+  // Main thread: true once each time a Start had to take the default device
+  // because the chosen one has gone (the source has logged it).
+  bool TakeFallbackNotice() {
+    const bool notice = m_fallbackNotice;
+    m_fallbackNotice = false;
+    return notice;
+  }
+
  protected:
   // Opens the codec of the current wave format at the output rate; true also
   // when the format needs none.
@@ -152,6 +184,19 @@ class SoundCapture {
   // with everything it uses; Start fails until it has.
   static constexpr uint32_t STOP_WAIT_MS = 250;
 
+  void SetFailure(CaptureFailure failure) { m_failure.store(failure, std::memory_order_relaxed); }
+  // A Start resolved the device: fallback true when it had to take the
+  // default device instead of the chosen one; the first such Start after one
+  // that found its device logs it and raises the notice.
+  void NoteFallback(bool fallback, const std::string& chosenName);
+
+  // A Start that succeeded opens the stream's figures (the counts are 0
+  // from the last EndStream); EndStream (Stop, after the worker ended) logs
+  // them, keeps them as the last stream's and clears the counts. Without an
+  // open stream it only clears the counts.
+  void BeginStream();
+  void EndStream();
+
   // Worker flags: active from a successful Start until Stop; ended when the
   // worker left its loop by itself.
   void SetActive(bool active) { m_active.store(active, std::memory_order_relaxed); }
@@ -174,14 +219,27 @@ class SoundCapture {
   // Converts the source's stream to the output rate (sources that need it
   // call Setup in their Start).
   RateConverter m_converter;
+  // The running stream's figures (worker-written).
+  StreamStats m_stats;
 
  private:
   void SendAdpcm(int16_t* frames, int32_t count);
   void SendThroughCodec(const int16_t* frames, int32_t count);
+  uint64_t ConverterDelayFrames() const;
+  uint64_t LinkDroppedSinceStart() const;
   void Write(const void* data, size_t bytes);
 
   std::atomic<bool> m_active{false};
   std::atomic<bool> m_ended{false};
+  std::atomic<CaptureFailure> m_failure{CaptureFailure::NONE};
+  std::atomic<uint64_t> m_restarts{0};
+  MicroClock m_microClock = &SoundCapture::SteadyMicros;
+  bool m_streamOpen = false;    // between BeginStream and EndStream
+  uint64_t m_linkDroppedAtStart = 0;  // the link's dropped-block count at BeginStream
+  bool m_convertedAny = false;  // the worker has converted a block of this stream
+  StreamFigures m_lastFigures;
+  bool m_onFallback = false;
+  bool m_fallbackNotice = false;
   const Adpcm* m_adpcm;  // shared, not owned; may be null
   CodecFunctions m_codec;
   size_t m_prevPcmCapacity = 0;  // frames m_prevPcm has room for

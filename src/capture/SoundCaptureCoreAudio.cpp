@@ -5,6 +5,7 @@
 
 #include "capture/SoundCaptureCoreAudio.h"
 
+#include <cstring>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -87,6 +88,19 @@ IMMDeviceCollection* ActiveEndpoints(IMMDeviceEnumerator* enumerator, int32_t fl
     return nullptr;
   }
   return collection;
+}
+
+// What a failed call says about the endpoint.
+CaptureFailure FailureOf(HRESULT hr) {
+  switch (hr) {
+    case AUDCLNT_E_UNSUPPORTED_FORMAT:
+      return CaptureFailure::FORMAT_REFUSED;
+    case AUDCLNT_E_DEVICE_INVALIDATED:
+    case AUDCLNT_E_SERVICE_NOT_RUNNING:
+      return CaptureFailure::DEVICE_GONE;
+    default:
+      return CaptureFailure::START_FAILED;
+  }
 }
 
 IMMDevice* DefaultEndpoint(IMMDeviceEnumerator* enumerator, int32_t flow) {
@@ -190,18 +204,33 @@ bool SoundCaptureCoreAudio::EnumerateDevices() {
 
 bool SoundCaptureCoreAudio::ResolveDevice(const DeviceEntry& device) {
   SafeRelease(m_device);
-  if (m_devices.empty() || device.id == DeviceEntry::NO_DEVICE_ID) return false;
+  if (m_devices.empty()) {
+    SetFailure(CaptureFailure::NO_DEVICE);
+    return false;
+  }
+  if (device.id == DeviceEntry::NO_DEVICE_ID) {
+    SetFailure(CaptureFailure::DEVICE_GONE);
+    return false;
+  }
 
   IMMDeviceEnumerator* enumerator = CreateEnumerator(m_createEnumerator);
-  if (enumerator == nullptr) return false;
+  if (enumerator == nullptr) {
+    SetFailure(CaptureFailure::START_FAILED);
+    return false;
+  }
 
+  // Without an endpoint of the mode's flow at all there is no device;
+  // otherwise the chosen one has gone.
+  bool noEndpoints = false;
   if (device.id == DeviceEntry::FIXED_DEVICE_ID) {
     m_device = DefaultEndpoint(enumerator, m_deviceType);
+    noEndpoints = m_device == nullptr;
   } else {
     UINT count = 0;
     IMMDeviceCollection* collection = ActiveEndpoints(enumerator, m_deviceType, &count);
     if (collection == nullptr) {
       enumerator->Release();
+      SetFailure(CaptureFailure::START_FAILED);
       return false;
     }
     // The endpoint with the entry's name nearest to its index.
@@ -225,8 +254,10 @@ bool SoundCaptureCoreAudio::ResolveDevice(const DeviceEntry& device) {
       }
     }
     collection->Release();
+    noEndpoints = count == 0;
   }
   enumerator->Release();
+  if (m_device == nullptr) SetFailure(noEndpoints ? CaptureFailure::NO_DEVICE : CaptureFailure::DEVICE_GONE);
   return m_device != nullptr;
 }
 
@@ -240,7 +271,12 @@ bool SoundCaptureCoreAudio::Start(const DeviceEntry& device, int32_t outputRate,
   QASSERT(m_prevPcmSamples == 0);
   SetEnded(false);
 
-  if (!OpenCodec() || !ResolveDevice(device)) {
+  if (!OpenCodec()) {
+    SetFailure(CaptureFailure::START_FAILED);
+    Stop();
+    return false;
+  }
+  if (!ResolveDevice(device)) {
     Stop();
     return false;
   }
@@ -249,6 +285,7 @@ bool SoundCaptureCoreAudio::Start(const DeviceEntry& device, int32_t outputRate,
   if (FAILED(hr)) {
     m_audioClient = nullptr;
     Log("IMMDevice::Activate failed: hr = 0x%08x\n", Hex(hr));
+    SetFailure(FailureOf(hr));
     Stop();
     return false;
   }
@@ -257,28 +294,69 @@ bool SoundCaptureCoreAudio::Start(const DeviceEntry& device, int32_t outputRate,
   hr = m_audioClient->GetMixFormat(&mix);
   if (FAILED(hr) || mix == nullptr) {
     Log("IAudioClient::GetMixFormat failed: hr = 0x%08x\n", Hex(hr));
+    SetFailure(FailureOf(hr));
     Stop();
     return false;
   }
-  const DWORD mixRate = mix->nSamplesPerSec;
+  // The stream is opened at the mix format itself unless that is stereo
+  // 16-bit already (shared mode takes the mix format from every endpoint);
+  // the worker folds it to stereo 16-bit. Only an extensible record's
+  // cbSize counts (it must hold the extension); that of a plain one may be
+  // anything.
+  const bool extensible = mix->wFormatTag == WAVE_FORMAT_EXTENSIBLE && mix->cbSize >= 22;
+  std::vector<uint8_t> mixCopy(extensible ? sizeof(WAVEFORMATEXTENSIBLE) : sizeof(WAVEFORMATEX));
+  memcpy(mixCopy.data(), mix, mixCopy.size());
   CoTaskMemFree(mix);
+  reinterpret_cast<WAVEFORMATEX*>(mixCopy.data())->cbSize = extensible ? 22 : 0;
+  const WAVEFORMATEX& mixFormat = *reinterpret_cast<const WAVEFORMATEX*>(mixCopy.data());
+  const DWORD mixRate = mixFormat.nSamplesPerSec;
   if (mixRate == 0 || mixRate > 0x7FFFFFFF / 4) {
     Log("IAudioClient::GetMixFormat: rate %u\n", static_cast<unsigned>(mixRate));
+    SetFailure(CaptureFailure::FORMAT_REFUSED);
+    Stop();
+    return false;
+  }
+  capture::ChannelMixer::Format layout;
+  layout.tag = mixFormat.wFormatTag;
+  layout.channels = mixFormat.nChannels;
+  layout.bitsPerSample = mixFormat.wBitsPerSample;
+  layout.blockAlign = mixFormat.nBlockAlign;
+  if (extensible) {
+    const auto& extension = *reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(mixCopy.data());
+    // A sub-format of the wave format family: {0000xxxx-0000-0010-8000-00AA00389B71}.
+    static const unsigned char kFamily[8] = {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    const GUID& sub = extension.SubFormat;
+    const bool family =
+        sub.Data1 <= 0xFFFF && sub.Data2 == 0 && sub.Data3 == 0x10 && memcmp(sub.Data4, kFamily, 8) == 0;
+    layout.subFormat = family ? static_cast<uint16_t>(sub.Data1) : 0;
+    layout.channelMask = extension.dwChannelMask;
+  }
+  if (!m_mixer.Setup(layout)) {
+    Log("IAudioClient::GetMixFormat: format 0x%04x, %u channels, %u bits cannot be read\n",
+        static_cast<unsigned>(layout.tag), static_cast<unsigned>(layout.channels),
+        static_cast<unsigned>(layout.bitsPerSample));
+    SetFailure(CaptureFailure::FORMAT_REFUSED);
     Stop();
     return false;
   }
   m_converter.Setup(mixRate, static_cast<uint32_t>(outputRate), 2);
   m_inputRate = static_cast<int32_t>(mixRate);
 
-  WAVEFORMATEX format;
-  ZeroMemory(&format, sizeof(format));
-  format.wFormatTag = WAVE_FORMAT_PCM;
-  format.nChannels = 2;
-  format.nSamplesPerSec = mixRate;
-  format.nAvgBytesPerSec = mixRate * 4;
-  format.nBlockAlign = 4;
-  format.wBitsPerSample = 16;
-  format.cbSize = 0;
+  WAVEFORMATEX stereo;
+  ZeroMemory(&stereo, sizeof(stereo));
+  stereo.wFormatTag = WAVE_FORMAT_PCM;
+  stereo.nChannels = 2;
+  stereo.nSamplesPerSec = mixRate;
+  stereo.nAvgBytesPerSec = mixRate * 4;
+  stereo.nBlockAlign = 4;
+  stereo.wBitsPerSample = 16;
+  stereo.cbSize = 0;
+  const WAVEFORMATEX& format = m_mixer.IsPassThrough() ? stereo : mixFormat;
+  if (!m_mixer.IsPassThrough()) {
+    Log("Core Audio: recording the mix format (0x%04x, %u channels, %u bits) and folding it to stereo\n",
+        static_cast<unsigned>(layout.tag), static_cast<unsigned>(layout.channels),
+        static_cast<unsigned>(layout.bitsPerSample));
+  }
 
   REFERENCE_TIME duration = BUFFER_DURATION;
   REFERENCE_TIME minimumPeriod = 0;
@@ -289,6 +367,7 @@ bool SoundCaptureCoreAudio::Start(const DeviceEntry& device, int32_t outputRate,
   hr = m_audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, duration, 0, &format, nullptr);
   if (FAILED(hr)) {
     Log("IAudioClient::Initialize failed: hr = 0x%08x\n", Hex(hr));
+    SetFailure(FailureOf(hr));
     Stop();
     return false;
   }
@@ -299,6 +378,7 @@ bool SoundCaptureCoreAudio::Start(const DeviceEntry& device, int32_t outputRate,
   if (FAILED(hr)) {
     m_captureClient = nullptr;
     Log("IAudioClient::GetService failed: hr = 0x%08x\n", Hex(hr));
+    SetFailure(FailureOf(hr));
     Stop();
     return false;
   }
@@ -306,6 +386,7 @@ bool SoundCaptureCoreAudio::Start(const DeviceEntry& device, int32_t outputRate,
   SetActive(true);
   if (!m_thread.Start(&SoundCaptureCoreAudio::WorkerEntry, this)) {
     Log("CreateThread failed: last error is %u\n", platform::LastError());
+    SetFailure(CaptureFailure::START_FAILED);
     Stop();
     return false;
   }
@@ -313,9 +394,14 @@ bool SoundCaptureCoreAudio::Start(const DeviceEntry& device, int32_t outputRate,
   hr = m_audioClient->Start();
   if (FAILED(hr)) {
     Log("IAudioClient::Start failed: hr = 0x%08x\n", Hex(hr));
+    SetFailure(FailureOf(hr));
     Stop();
     return false;
   }
+  // Nothing reaches the worker before the device starts, so the figures
+  // begin here: a start that fails leaves no stream behind.
+  BeginStream();
+  SetFailure(CaptureFailure::NONE);
   return true;
 }
 
@@ -337,6 +423,7 @@ void SoundCaptureCoreAudio::Stop() {
     }
     return;
   }
+  EndStream();
   ReleaseInterfaces();
   m_block.Free();
   ClearCarry();
@@ -355,19 +442,25 @@ void SoundCaptureCoreAudio::OnBlock(int16_t* frames, int32_t bytes) {
 void SoundCaptureCoreAudio::Worker() {
   m_block.ResetEmptyPolls();
   uint64_t lastPacket = platform::MonotonicMs();
+  bool failed = false;
   while (IsActive()) {
     UINT32 packetFrames = 0;
     HRESULT hr = m_captureClient->GetNextPacketSize(&packetFrames);
     if (FAILED(hr)) {
       Log("IAudioCaptureClient::GetNextPacketSize failed: hr = 0x%08x\n", Hex(hr));
+      failed = true;
       break;
     }
     if (packetFrames == 0) {
       // About 200 ms without data: hand on what was gathered (and let the
       // levels fall to 0 while nothing plays).
-      if (m_block.CountEmptyPoll()) m_block.Flush(*this);
+      if (m_block.CountEmptyPoll()) {
+        if (m_block.GetFill() > 0) m_stats.CountShortBlock();
+        m_block.Flush(*this);
+      }
       if (m_deviceType == TYPE_CAPTURE && platform::MonotonicMs() - lastPacket > STALL_MS) {
         Log("IAudioCaptureClient: no packet for %u ms, device lost\n", static_cast<unsigned>(STALL_MS));
+        failed = true;
         break;
       }
       platform::SleepMs(POLL_MS);
@@ -380,21 +473,37 @@ void SoundCaptureCoreAudio::Worker() {
     hr = m_captureClient->GetBuffer(&data, &frames, &bufferFlags, nullptr, nullptr);
     if (FAILED(hr)) {
       Log("IAudioCaptureClient::GetBuffer failed: hr = 0x%08x\n", Hex(hr));
+      failed = true;
       break;
     }
+    // The packet is copied and given back at once, so that the endpoint's
+    // buffer is not held while the block path converts, encodes and writes.
     // The data of a packet marked silent is to be ignored.
-    if ((bufferFlags & AUDCLNT_BUFFERFLAGS_SILENT) != 0 || data == nullptr) {
-      m_block.AppendSilence(frames * 4, *this);
-    } else {
-      m_block.Append(data, frames * 4, *this);
+    const bool silent = (bufferFlags & AUDCLNT_BUFFERFLAGS_SILENT) != 0 || data == nullptr;
+    const size_t packetBytes = static_cast<size_t>(frames) * m_mixer.GetBlockAlign();
+    if (!silent) {
+      if (m_packet.size() < packetBytes) m_packet.resize(packetBytes);
+      memcpy(m_packet.data(), data, packetBytes);
     }
     hr = m_captureClient->ReleaseBuffer(frames);
     if (FAILED(hr)) {
-      Log("IAudioCaptureClient::GetBuffer failed: hr = 0x%08x\n", Hex(hr));
+      Log("IAudioCaptureClient::ReleaseBuffer failed: hr = 0x%08x\n", Hex(hr));
+      failed = true;
       break;
+    }
+    if ((bufferFlags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0) m_stats.CountDiscontinuity();
+    if (silent) {
+      m_block.AppendSilence(frames * 4, *this);
+    } else if (m_mixer.IsPassThrough()) {
+      m_block.Append(m_packet.data(), frames * 4, *this);
+    } else {
+      if (m_mixed.size() < static_cast<size_t>(frames) * 2) m_mixed.resize(static_cast<size_t>(frames) * 2);
+      m_mixer.Mix(m_packet.data(), frames, m_mixed.data());
+      m_block.Append(m_mixed.data(), frames * 4, *this);
     }
     m_block.ResetEmptyPolls();
     lastPacket = platform::MonotonicMs();
   }
+  if (failed) SetFailure(CaptureFailure::DEVICE_GONE);
   SetEnded(true);
 }

@@ -1,9 +1,11 @@
 // The Core Audio capture source (Windows), in one of two modes fixed at
 // initialisation: capture records a capture endpoint, loopback records what a
-// render endpoint plays. The stream is opened in shared mode as stereo 16-bit
-// PCM at the endpoint's mix rate; a time-critical worker polls the capture
-// client every 10 ms, gathers the packets into blocks of 20 ms and hands each
-// to the block path, which converts it to the output rate.
+// render endpoint plays. The stream is opened in shared mode at the
+// endpoint's mix format (as stereo 16-bit PCM when the mix format is stereo
+// 16-bit); a time-critical worker polls the capture client every 10 ms,
+// copies each packet and gives it back, folds it to stereo 16-bit, gathers
+// the frames into blocks of 20 ms and hands each to the block path, which
+// converts it to the output rate.
 //
 // COM must be initialised on the thread that initialises, starts and stops
 // the source; the worker only calls the capture client.
@@ -11,8 +13,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "capture/CaptureMath.h"
+#include "capture/ChannelMix.h"
 #include "capture/SoundCapture.h"
 #include "platform/Thread.h"
 
@@ -79,4 +83,7 @@ class SoundCaptureCoreAudio : public SoundCapture, private capture::CaptureBlock
   IAudioCaptureClient* m_captureClient = nullptr;  // owned while started
   Thread m_thread;
   capture::CaptureBlockBuffer m_block;  // the worker's block of 20 ms
+  capture::ChannelMixer m_mixer;        // the endpoint's format to stereo 16-bit
+  std::vector<uint8_t> m_packet;        // the worker's copy of a packet
+  std::vector<int16_t> m_mixed;         // the packet as stereo 16-bit
 };

@@ -73,11 +73,15 @@ bool SoundCaptureWaveFile::Start(const DeviceEntry&, int32_t outputRate, int32_t
   SetEnded(false);
 
   if (!OpenCodec()) {
+    SetFailure(CaptureFailure::START_FAILED);
     Stop();
     return false;
   }
+  SetFailure(CaptureFailure::NONE);
+  BeginStream();
   SetActive(true);
   if (!m_thread.Start(&SoundCaptureWaveFile::WorkerEntry, this)) {
+    SetFailure(CaptureFailure::START_FAILED);
     Log("CreateThread failed: last error is %u\n", platform::LastError());
     Stop();
     return false;
@@ -98,6 +102,7 @@ void SoundCaptureWaveFile::Stop() {
     }
     return;
   }
+  EndStream();
   ClearCarry();
   CloseCodec();
   SetEnded(false);

@@ -27,6 +27,19 @@ bool ReadCaps(const WaveInFunctions& api, UINT_PTR id, WAVEINCAPSA* caps) {
   ZeroMemory(caps, sizeof(*caps));
   return api.GetDevCaps(id, caps, sizeof(*caps)) == MMSYSERR_NOERROR;
 }
+
+// What a failed waveInOpen or waveInStart says about the device.
+CaptureFailure OpenFailure(MMRESULT result) {
+  switch (result) {
+    case WAVERR_BADFORMAT:
+      return CaptureFailure::FORMAT_REFUSED;
+    case MMSYSERR_BADDEVICEID:
+    case MMSYSERR_NODRIVER:
+      return CaptureFailure::DEVICE_GONE;
+    default:
+      return CaptureFailure::START_FAILED;
+  }
+}
 }  // namespace
 
 const WaveInFunctions& SystemWaveInFunctions() {
@@ -106,12 +119,20 @@ bool SoundCaptureWaveIn::ResolveDevice(const DeviceEntry& device, uint32_t* devi
     *deviceId = static_cast<uint32_t>(index);
     m_inputRate = capture::BestWaveInRate(formats[static_cast<size_t>(index)]);
   }
+  NoteFallback(index < 0, device.name);
   return true;
 }
 
 bool SoundCaptureWaveIn::Start(const DeviceEntry& device, int32_t outputRate, int32_t waveFormat) {
   uint32_t deviceId = WAVE_MAPPER;
-  if (m_devices.empty() || !ResolveDevice(device, &deviceId)) return false;
+  if (m_devices.empty() || m_api.GetNumDevs() == 0) {
+    SetFailure(CaptureFailure::NO_DEVICE);
+    return false;
+  }
+  if (!ResolveDevice(device, &deviceId)) {
+    SetFailure(CaptureFailure::DEVICE_GONE);
+    return false;
+  }
   // A source that is still open is closed first.
   if (m_hWaveIn != nullptr || m_thread.IsStarted()) Stop();
   if (m_thread.IsStarted()) return false;  // the previous worker has not ended
@@ -124,6 +145,7 @@ bool SoundCaptureWaveIn::Start(const DeviceEntry& device, int32_t outputRate, in
   SetEnded(false);
 
   if (!OpenCodec()) {
+    SetFailure(CaptureFailure::START_FAILED);
     Stop();
     return false;
   }
@@ -141,6 +163,7 @@ bool SoundCaptureWaveIn::Start(const DeviceEntry& device, int32_t outputRate, in
   MMRESULT result = m_api.Open(&handle, deviceId, &format, 0, 0, CALLBACK_NULL);
   if (result != MMSYSERR_NOERROR) {
     Log("waveInOpen failed. %s\n", capture::WaveInErrorName(result));
+    SetFailure(OpenFailure(result));
     Stop();
     return false;
   }
@@ -167,6 +190,7 @@ bool SoundCaptureWaveIn::Start(const DeviceEntry& device, int32_t outputRate, in
   SetActive(true);
   if (!m_thread.Start(&SoundCaptureWaveIn::WorkerEntry, this)) {
     Log("CreateThread failed: last error is %u\n", platform::LastError());
+    SetFailure(CaptureFailure::START_FAILED);
     Stop();
     return false;
   }
@@ -174,9 +198,14 @@ bool SoundCaptureWaveIn::Start(const DeviceEntry& device, int32_t outputRate, in
   result = m_api.Start(handle);
   if (result != MMSYSERR_NOERROR) {
     Log("waveInStart failed. %s\n", capture::WaveInErrorName(result));
+    SetFailure(OpenFailure(result));
     Stop();
     return false;
   }
+  // Nothing reaches the worker before the device starts, so the figures
+  // begin here: a start that fails leaves no stream behind.
+  BeginStream();
+  SetFailure(CaptureFailure::NONE);
   return true;
 }
 
@@ -191,6 +220,7 @@ void SoundCaptureWaveIn::Stop() {
     }
     return;
   }
+  EndStream();
 
   if (m_hWaveIn != nullptr) {
     HWAVEIN handle = AsHandle(m_hWaveIn);
@@ -242,7 +272,11 @@ bool SoundCaptureWaveIn::TakeBuffer(int index, uint32_t counter) {
   }
 
   int16_t* frameData = m_buffer[index].get();
-  if (m_serialChannel != nullptr && m_serialChannel->IsConnected()) SendBlock(frameData, frames);
+  if (m_serialChannel != nullptr && m_serialChannel->IsConnected()) {
+    SendBlock(frameData, frames);
+  } else {
+    m_stats.CountUnsent(static_cast<uint64_t>(frames));
+  }
   UpdateLevels(frameData, frames);
 
   header.dwBytesRecorded = 0;
@@ -259,23 +293,37 @@ bool SoundCaptureWaveIn::TakeBuffer(int index, uint32_t counter) {
   return true;
 }
 
+// A buffer is late when the worker, coming round after a sleep, finds it done
+// behind another done one: the driver filled two or more while the worker was
+// away, so the ring came that much nearer to overrunning. Each buffer after
+// the first of such a run counts once.
 void SoundCaptureWaveIn::Worker() {
   uint32_t counter = 0;
   uint64_t lastBuffer = platform::MonotonicMs();
+  bool tookSinceSleep = false;
+  bool failed = false;
   while (IsActive()) {
     const int index = static_cast<int>(counter % BUFFER_COUNT);
     const WAVEHDR& header = m_headers->header[index];
     if (header.dwBufferLength > 0 && header.dwBytesRecorded >= header.dwBufferLength) {
-      if (!TakeBuffer(index, counter)) break;
+      if (tookSinceSleep) m_stats.CountLate(1);
+      if (!TakeBuffer(index, counter)) {
+        failed = true;
+        break;
+      }
       ++counter;
+      tookSinceSleep = true;
       lastBuffer = platform::MonotonicMs();
       continue;
     }
     if (platform::MonotonicMs() - lastBuffer > STALL_MS) {
       Log("waveIn: no buffer filled for %u ms, device lost\n", static_cast<unsigned>(STALL_MS));
+      failed = true;
       break;
     }
+    tookSinceSleep = false;
     platform::SleepMs(POLL_MS);
   }
+  if (failed) SetFailure(CaptureFailure::DEVICE_GONE);
   SetEnded(true);
 }

@@ -39,6 +39,17 @@
 #define IDS_MENU_ABOUT 1105
 #define IDS_MENU_LOG_FOLDER 1110
 #define IDS_MENU_SPLINE 1106
+#define IDS_MENU_STREAM_STATS 1111
+// Two-line texts of the level display when the source has no stream.
+#define IDS_LEVEL_NO_DEVICE 1300
+#define IDS_LEVEL_DEVICE_GONE 1301
+#define IDS_LEVEL_FORMAT_REFUSED 1302
+#define IDS_LEVEL_START_FAILED 1303
+#define IDS_LEVEL_DEFAULT_DEVICE 1304
+// The stream statistics box.
+#define IDS_STATS_CURRENT 1310
+#define IDS_STATS_LAST 1311
+#define IDS_STATS_NONE 1312
 #define IDS_ABOUT 1200
 #define IDS_BOX_NOT_CONNECTED 10000
 #define IDS_COULD_NOT_OPEN 10100

@@ -174,9 +174,10 @@ MainWindow::MainWindow(const Parts& parts)
     : m_parts(parts), m_bxaAutoLoad(parts.bxaAutoLoad), m_converterKind(ConverterKindFromValue(parts.converter)) {
   m_parts.sources->AddView(this);
   SetConfigWindow(parts.configWindow);
-  const uint32_t ids[8] = {IDS_MENU_FILE, IDS_MENU_CONNECT, IDS_MENU_DISCONNECT, IDS_MENU_EXIT,
-                           IDS_MENU_HELP, IDS_MENU_ABOUT,   IDS_MENU_LOG_FOLDER, IDS_MENU_SPLINE};
-  for (int i = 0; i < 8; ++i) m_menuTexts[i] = LoadResourceString(ids[i]);
+  const uint32_t ids[9] = {IDS_MENU_FILE,       IDS_MENU_CONNECT, IDS_MENU_DISCONNECT,
+                           IDS_MENU_EXIT,       IDS_MENU_HELP,    IDS_MENU_ABOUT,
+                           IDS_MENU_LOG_FOLDER, IDS_MENU_SPLINE,  IDS_MENU_STREAM_STATS};
+  for (int i = 0; i < 9; ++i) m_menuTexts[i] = LoadResourceString(ids[i]);
 }
 
 void MainWindow::SetConfigWindow(ConfigWindow* configWindow) {
@@ -335,6 +336,7 @@ void MainWindow::BuildMenu() {
   AppendMenuA(file, MF_SEPARATOR, 0, nullptr);
   AppendMenuA(file, MF_STRING | (m_converterKind == ConverterKind::SPLINE ? MF_CHECKED : MF_UNCHECKED), ID_MENU_SPLINE,
               m_menuTexts[7].c_str());
+  AppendMenuA(file, MF_STRING, ID_MENU_STREAM_STATS, m_menuTexts[8].c_str());
   AppendMenuA(file, MF_SEPARATOR, 0, nullptr);
   AppendMenuA(file, MF_STRING, ID_MENU_EXIT, m_menuTexts[3].c_str());
   AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), m_menuTexts[0].c_str());
@@ -367,6 +369,9 @@ bool MainWindow::OnMenuCommand(int id) {
       return true;
     case ID_MENU_SPLINE:
       OnSplineConverterClicked();
+      return true;
+    case ID_MENU_STREAM_STATS:
+      ShowStreamStatistics();
       return true;
     default:
       return false;
@@ -589,6 +594,26 @@ void MainWindow::ApplyConverterKind() {
     SoundCapture* source = m_parts.sources->GetSource(i);
     if (source != nullptr) source->SetConverterKind(m_converterKind);
   }
+}
+
+void MainWindow::ShowStreamStatistics() {
+  const SoundCapture* source = GetCurrentSource();
+  std::string text;
+  if (source == nullptr) {
+    text = LoadResourceString(IDS_STATS_NONE);
+  } else {
+    const StreamFigures figures = source->GetStreamFigures();
+    const std::string name = source->GetName();
+    if (!figures.valid) {
+      text = LoadResourceString(IDS_STATS_NONE);
+    } else {
+      text = FormatResourceString(figures.running ? IDS_STATS_CURRENT : IDS_STATS_LAST, name.c_str());
+      text += "\n" + FormatStreamFigures(figures);
+    }
+  }
+  std::string caption = m_menuTexts[8];
+  caption.erase(std::remove(caption.begin(), caption.end(), '&'), caption.end());
+  m_parts.dialogs->ShowMessage(m_hWnd, text, caption, MB_ICONINFORMATION);
 }
 
 void MainWindow::OnSplineConverterClicked() {

@@ -67,6 +67,8 @@ class MainWindow : public Window, public CaptureChoiceView, public IdleView, pub
   // Checked: the sources convert with the spline instead of the band-limited
   // converter.
   static constexpr int ID_MENU_SPLINE = 124;
+  // Shows the figures of the current (or last) stream in a message box.
+  static constexpr int ID_MENU_STREAM_STATS = 128;
 
   // Fixed on purpose: the window tests and the program's screenshots rely on
   // this frame. 0x200 has no name among the window styles; it has always
@@ -157,6 +159,8 @@ class MainWindow : public Window, public CaptureChoiceView, public IdleView, pub
   // The spline menu item: switches the sources' converter, stores the choice
   // and stops the current source (the next idle tick restarts it).
   void OnSplineConverterClicked();
+  // The stream statistics menu item.
+  void ShowStreamStatistics();
   // Hands the chosen converter to every source (it applies at their next start).
   void ApplyConverterKind();
   ConverterKind GetConverterKind() const { return m_converterKind; }
@@ -203,7 +207,7 @@ class MainWindow : public Window, public CaptureChoiceView, public IdleView, pub
   ConverterKind m_converterKind;
   HFONT m_font = nullptr;  // the dialog font; not owned
   // The menu texts, loaded once.
-  std::string m_menuTexts[8];
+  std::string m_menuTexts[9];
 
   // Controls, owned by the window's control list while it exists.
   CWCComboBox* m_api = nullptr;

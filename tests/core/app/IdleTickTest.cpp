@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <vector>
@@ -116,11 +117,23 @@ class FakeSource : public SoundCapture {
   bool EnumerateDevices() override { return true; }
   bool Start(const DeviceEntry& device, int32_t outputRate, int32_t waveFormat) override {
     starts.push_back({device.name, outputRate, waveFormat});
-    if (!startResult) return false;
+    SetEnded(false);
+    if (!startResult) {
+      SetFailure(failure);
+      return false;
+    }
+    NoteFallback(onDefaultDevice, "Mic");
+    SetFailure(CaptureFailure::NONE);
     SetActive(true);
     return true;
   }
   void Stop() override { SetActive(false); }
+  // The worker ended by itself.
+  void End(CaptureFailure why) {
+    SetFailure(why);
+    SetActive(false);
+    SetEnded(true);
+  }
   void Poll() override { ++polls; }
   void Feed(int16_t left, int16_t right) {
     int16_t frames[4] = {0, 0, left, right};
@@ -133,6 +146,8 @@ class FakeSource : public SoundCapture {
     int32_t format;
   };
   bool startResult = true;
+  CaptureFailure failure = CaptureFailure::NONE;  // of a failing start
+  bool onDefaultDevice = false;                   // a start falls back to the default device
   std::vector<StartCall> starts;
   int polls = 0;
 };
@@ -418,6 +433,90 @@ TEST_F(IdleTickTest, LostDebuggerIsLookedForEveryTwoSeconds) {
   EXPECT_EQ(view.returns, 1);
   EXPECT_EQ(link.status, Status::CLOSE);
   EXPECT_EQ(view.linkText, "-") << "connected again, the device program not yet attached";
+}
+
+// Without a stream the level display says why, in its two lines; a source
+// that was stopped on request shows "-".
+TEST_F(IdleTickTest, LevelDisplaySaysWhyThereIsNoSound) {
+  struct Case {
+    CaptureFailure failure;
+    bool byWorker;  // the worker ended; else the start failed
+    const char* shown;
+  } cases[] = {
+      {CaptureFailure::NO_DEVICE, false, "No|device"},
+      {CaptureFailure::DEVICE_GONE, false, "Device|gone"},
+      {CaptureFailure::FORMAT_REFUSED, false, "Format|refused"},
+      {CaptureFailure::START_FAILED, false, "Cannot|start"},
+      {CaptureFailure::NONE, false, "-|-"},
+      {CaptureFailure::DEVICE_GONE, true, "Device|gone"},
+  };
+  for (const Case& c : cases) {
+    source.startResult = true;
+    ms.now += IdleTick::RETRY_MAX_MS;
+    idle.Run();
+    ASSERT_TRUE(source.IsActive());
+    source.startResult = false;
+    source.failure = c.failure;
+    if (c.byWorker) {
+      // The tick that finds the worker ended tries again at once, and fails.
+      source.End(c.failure);
+    } else {
+      source.Stop();
+    }
+    view.levels.clear();
+    for (int i = 0; i < IdleTick::STATUS_TICKS; ++i) idle.Run();
+    ASSERT_EQ(1u, view.levels.size());
+    EXPECT_EQ(c.shown, view.levels[0]) << static_cast<int>(c.failure) << " " << c.byWorker;
+  }
+}
+
+// The fall-back to the default device is told once: the display shows it
+// for NOTICE_REDRAWS redraws, then the levels; restarts on the default device
+// say nothing more until the chosen device has come back and gone again. The
+// log has it once each time.
+TEST_F(IdleTickTest, DefaultDeviceNoticeIsShownOnceAFallBack) {
+  LogCapture log;
+  auto notices = [&] { return std::count(view.levels.begin(), view.levels.end(), std::string("Default|device")); };
+  source.onDefaultDevice = true;
+  for (int i = 0; i < IdleTick::STATUS_TICKS * (IdleTick::NOTICE_REDRAWS + 5); ++i) idle.Run();
+  EXPECT_EQ(IdleTick::NOTICE_REDRAWS, notices());
+  EXPECT_EQ(view.levels.back(), "0|0");
+  EXPECT_EQ("Fake: \"Mic\" is gone, recording from the default device\n", log.Text());
+
+  // The worker ends and the source restarts, still on the default device.
+  source.End(CaptureFailure::DEVICE_GONE);
+  for (int i = 0; i < IdleTick::STATUS_TICKS * 5; ++i) idle.Run();
+  EXPECT_EQ(IdleTick::NOTICE_REDRAWS, notices());
+  EXPECT_EQ(2u, source.starts.size());
+
+  // The chosen device returns, then goes again.
+  source.onDefaultDevice = false;
+  source.Stop();
+  idle.Run();
+  source.onDefaultDevice = true;
+  source.Stop();
+  for (int i = 0; i < IdleTick::STATUS_TICKS * 2; ++i) idle.Run();
+  EXPECT_EQ(IdleTick::NOTICE_REDRAWS + 2, notices());
+  const std::string line = "Fake: \"Mic\" is gone, recording from the default device\n";
+  EXPECT_EQ(line + line, log.Text());
+}
+
+// A start after the worker ended and every retry after a failed start count
+// as restarts of the stream; starts on request do not.
+TEST_F(IdleTickTest, RestartsAreCountedOnTheSource) {
+  idle.Run();
+  EXPECT_EQ(0u, source.GetStreamFigures().restarts) << "the first start";
+  source.Stop();  // on request (a new device, rate or format)
+  idle.Run();
+  EXPECT_EQ(0u, source.GetStreamFigures().restarts);
+  source.End(CaptureFailure::DEVICE_GONE);
+  source.startResult = false;
+  idle.Run();
+  EXPECT_EQ(1u, source.GetStreamFigures().restarts);
+  ms.now += IdleTick::RETRY_FIRST_MS;
+  idle.Run();
+  EXPECT_EQ(2u, source.GetStreamFigures().restarts);
+  ASSERT_EQ(4u, source.starts.size());
 }
 
 }  // namespace

@@ -25,12 +25,14 @@ class ScriptedSource : public SoundCapture {
     return true;
   }
   bool Start(const DeviceEntry&, int32_t, int32_t) override {
+    if (keepsFigures) BeginStream();
     SetActive(true);
     return true;
   }
   void Stop() override {
     ++stops;
     SetActive(false);
+    if (keepsFigures) EndStream();
   }
   void Poll() override {}
   bool HasChannels() const override { return hasChannels; }
@@ -38,6 +40,7 @@ class ScriptedSource : public SoundCapture {
   std::vector<DeviceEntry> devices;
   std::vector<DeviceEntry> channels;
   bool hasChannels = false;
+  bool keepsFigures = false;  // Start and Stop open and close a stream's figures
   int stops = 0;
 
  private:

@@ -11,6 +11,7 @@ const uint8_t kSubtypeFloatGuid[16] = {0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10,
                                        0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 bool FakeChannel::Write(uint32_t type, const void* data, int32_t size) {
+  if (onWrite) onWrite();
   std::lock_guard<std::mutex> lock(m_mutex);
   Packet packet;
   packet.type = type;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -22,12 +23,19 @@ class FakeChannel : public PacketChannel {
   Status GetStatus() const override { return m_status.load(std::memory_order_relaxed); }
   void SetStatus(Status status) { m_status.store(status, std::memory_order_relaxed); }
   bool Write(uint32_t type, const void* data, int32_t size) override;
+  uint64_t GetDroppedAudioBlocks() const override { return droppedAudio.load(std::memory_order_relaxed); }
 
   std::vector<Packet> Packets();
   // All AUDIO payloads one after another.
   std::vector<int16_t> Stream();
   size_t StreamFrames();
   void Clear();
+
+  // Called by every Write before it returns (a slow channel, a check of what
+  // the writer holds); set before the writer runs.
+  std::function<void()> onWrite;
+  // The link's count of audio blocks it held back, over its whole life.
+  std::atomic<uint64_t> droppedAudio{0};
 
  private:
   std::atomic<Status> m_status{Status::CONNECTED};

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
+#include <utility>
+#include <vector>
 
 #include "../../core/capture/CaptureTestUtil.h"
 #include "TestUtil.h"
@@ -69,6 +72,7 @@ TEST_F(CoreAudioFake, EmptyOrUnreachableSystem) {
     EXPECT_EQ(0, source->GetDeviceCount());
     EXPECT_EQ("IMMDeviceCollection::GetCount == 0\n", log.Text());
     EXPECT_FALSE(source->Start(DeviceEntry("Fixed Device", DeviceEntry::FIXED_DEVICE_ID), kRate, WAVEFMT_PCM));
+    EXPECT_EQ(CaptureFailure::NO_DEVICE, source->GetFailure());
   }
   {
     // Without COM the enumerator cannot be made: the source is not offered.
@@ -112,6 +116,7 @@ TEST_F(CoreAudioFake, EndpointByNameNearestToTheStoredIndex) {
   }
   LogCapture log;
   EXPECT_FALSE(source->Start(DeviceEntry("Headset", 0), kRate, WAVEFMT_PCM));
+  EXPECT_EQ(CaptureFailure::DEVICE_GONE, source->GetFailure());
   EXPECT_FALSE(source->Start(DeviceEntry(), kRate, WAVEFMT_PCM));
   EXPECT_FALSE(source->IsActive());
 }
@@ -155,33 +160,42 @@ TEST_F(CoreAudioFake, StreamIsSharedStereo16BitAtTheMixRate) {
 }
 
 TEST_F(CoreAudioFake, EveryFailedStartPrintsAndReleasesEverything) {
+  constexpr CaptureFailure kGone = CaptureFailure::DEVICE_GONE;
+  constexpr CaptureFailure kOther = CaptureFailure::START_FAILED;
   struct Case {
     HRESULT FakeFailures::*point;
     const char* message;
+    CaptureFailure failure;  // shown to the user
+    HRESULT hr = AUDCLNT_E_DEVICE_INVALIDATED;
   } cases[] = {
-      {&FakeFailures::create, "CoCreateInstance failed: hr = 0x88890004\n"},
-      {&FakeFailures::enumerate, "IMMDeviceCollection::EnumAudioEndpoints failed: hr = 0x88890004\n"},
-      {&FakeFailures::count, "IMMDeviceCollection::GetCount failed: hr = 0x88890004\n"},
-      {&FakeFailures::activate, "IMMDevice::Activate failed: hr = 0x88890004\n"},
-      {&FakeFailures::mixFormat, "IAudioClient::GetMixFormat failed: hr = 0x88890004\n"},
-      {&FakeFailures::initialize, "IAudioClient::Initialize failed: hr = 0x88890004\n"},
-      {&FakeFailures::service, "IAudioClient::GetService failed: hr = 0x88890004\n"},
-      {&FakeFailures::start, "IAudioClient::Start failed: hr = 0x88890004\n"},
+      {&FakeFailures::create, "CoCreateInstance failed: hr = 0x88890004\n", kOther},
+      {&FakeFailures::enumerate, "IMMDeviceCollection::EnumAudioEndpoints failed: hr = 0x88890004\n", kOther},
+      {&FakeFailures::count, "IMMDeviceCollection::GetCount failed: hr = 0x88890004\n", kOther},
+      {&FakeFailures::activate, "IMMDevice::Activate failed: hr = 0x88890004\n", kGone},
+      {&FakeFailures::mixFormat, "IAudioClient::GetMixFormat failed: hr = 0x88890004\n", kGone},
+      {&FakeFailures::initialize, "IAudioClient::Initialize failed: hr = 0x88890004\n", kGone},
+      {&FakeFailures::service, "IAudioClient::GetService failed: hr = 0x88890004\n", kGone},
+      {&FakeFailures::start, "IAudioClient::Start failed: hr = 0x88890004\n", kGone},
+      {&FakeFailures::initialize, "IAudioClient::Initialize failed: hr = 0x88890008\n", CaptureFailure::FORMAT_REFUSED,
+       AUDCLNT_E_UNSUPPORTED_FORMAT},
+      {&FakeFailures::start, "IAudioClient::Start failed: hr = 0x80004005\n", kOther, E_FAIL},
   };
   auto source = MakeCapture();
   FakeChannel channel;
   source->SetSerialChannel(&channel);
   for (const Case& c : cases) {
     FakeAudio::Get().Reset({{L"Speakers"}, {L"Line In"}, {L"Mic"}}, 2);
-    FakeAudio::Get().fail.*c.point = AUDCLNT_E_DEVICE_INVALIDATED;
+    FakeAudio::Get().fail.*c.point = c.hr;
     LogCapture log;
     EXPECT_FALSE(source->Start(DeviceEntry("Mic", 2), kRate, WAVEFMT_PCM)) << c.message;
     EXPECT_EQ(c.message, log.Text());
+    EXPECT_EQ(c.failure, source->GetFailure()) << c.message;
     EXPECT_FALSE(source->IsActive());
     EXPECT_EQ(0, FakeAudio::Get().LiveObjects()) << c.message;
     // The retry of the next tick finds everything as before.
     FakeAudio::Get().fail = FakeFailures();
     EXPECT_TRUE(source->Start(DeviceEntry("Mic", 2), kRate, WAVEFMT_PCM)) << c.message;
+    EXPECT_EQ(CaptureFailure::NONE, source->GetFailure());
     source->Stop();
     EXPECT_EQ(0, FakeAudio::Get().LiveObjects()) << c.message;
   }
@@ -235,6 +249,7 @@ TEST_F(CoreAudioFake, WorkerGathersBlocksSplitsPacketsAndFlushesAfterTwentyEmpty
   source->Poll();
   EXPECT_FALSE(source->IsActive());
   EXPECT_FALSE(source->IsEnded());
+  EXPECT_EQ(CaptureFailure::DEVICE_GONE, source->GetFailure());
   EXPECT_EQ(0, FakeAudio::Get().LiveObjects());
 }
 
@@ -262,6 +277,91 @@ TEST_F(CoreAudioFake, SilentLoopbackIsNotTakenForAnUnpluggedDevice) {
   EXPECT_FALSE(source.IsEnded());
   EXPECT_TRUE(source.IsActive());
   source.Stop();
+}
+
+// An endpoint whose mix format is not stereo 16-bit is recorded at that
+// format and folded to stereo 16-bit in the worker (mono to both sides, the
+// centre and surrounds at -3 dB, the LFE dropped); each packet is copied and
+// given back before the block path writes; gaps and short blocks are counted.
+TEST_F(CoreAudioFake, OwnMixFormatIsRecordedAndFoldedToStereo) {
+  constexpr double kC = 0.70710678;
+  const std::vector<std::pair<double, double>> front = {{1, 0}, {0, 1}};
+  const std::vector<std::pair<double, double>> fiveOne = {{1, 0}, {0, 1}, {kC, kC}, {0, 0}, {kC, 0}, {0, kC}};
+  std::vector<std::pair<double, double>> sevenOne = fiveOne;
+  sevenOne.push_back({kC, 0});
+  sevenOne.push_back({0, kC});
+  struct Case {
+    const char* name;
+    FakeMix mix;
+    std::vector<std::pair<double, double>> weights;  // per channel: left, right
+  } cases[] = {
+      {"mono 16-bit", {1, 16, false, false, 0}, {{1, 1}}},
+      {"stereo float", {2, 32, true, false, 0}, front},
+      {"mono 32-bit extensible", {1, 32, false, true, 0x4}, {{1, 1}}},
+      {"5.1 16-bit", {6, 16, false, false, 0}, fiveOne},
+      {"5.1 float extensible", {6, 32, true, true, 0x3F}, fiveOne},
+      {"7.1 24-bit extensible", {8, 24, false, true, 0x63F}, sevenOne},
+  };
+  for (const Case& c : cases) {
+    FakeAudio::Get().Reset({{L"Speakers"}, {L"Line In"}, {L"Mic"}}, 2);
+    FakeAudio::Get().mix = c.mix;
+    auto source = MakeCapture();
+    FakeChannel channel;
+    int writesWhileHeld = 0;
+    channel.onWrite = [&] { writesWhileHeld += FakeAudio::Get().BufferHeld() ? 1 : 0; };
+    source->SetSerialChannel(&channel);
+    // One block, flagged as following a gap, and 100 frames that the flush
+    // after 20 empty polls hands on short.
+    const int16_t first = -3000;
+    FakeAudio::Get().Push({kBlockFrames, AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY, first});
+    FakeAudio::Get().Push({100, 0, static_cast<int16_t>(first + kBlockFrames * c.mix.channels)});
+    ASSERT_TRUE(source->Start(source->GetDevice(3), kRate, WAVEFMT_PCM)) << c.name;
+
+    const FakeAudio::Record record = FakeAudio::Get().Recorded();
+    const WORD tag =
+        c.mix.extensible ? WAVE_FORMAT_EXTENSIBLE : (c.mix.isFloat ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM);
+    EXPECT_EQ(tag, record.initFormat.wFormatTag) << c.name;
+    EXPECT_EQ(c.mix.channels, record.initFormat.nChannels) << c.name;
+    EXPECT_EQ(c.mix.bits, record.initFormat.wBitsPerSample) << c.name;
+    if (c.mix.extensible) {
+      EXPECT_EQ(c.mix.mask, record.initExtensible.dwChannelMask) << c.name;
+    }
+
+    ASSERT_TRUE(WaitFor([&] { return channel.StreamFrames() >= kBlockFrames + 100; })) << c.name;
+    ASSERT_TRUE(WaitFor([&] { return source->GetStreamFigures().shortBlocks == 1; })) << c.name;
+    const std::vector<int16_t> stream = channel.Stream();
+    ASSERT_EQ((kBlockFrames + 100) * 2, stream.size()) << c.name;
+    for (size_t f = 0; f < kBlockFrames + 100; ++f) {
+      double left = 0, right = 0;
+      for (size_t ch = 0; ch < c.weights.size(); ++ch) {
+        const double s = static_cast<int16_t>(first + static_cast<int>(f * c.weights.size() + ch));
+        left += c.weights[ch].first * s;
+        right += c.weights[ch].second * s;
+      }
+      left = std::max(-32768.0, std::min(32767.0, left));
+      right = std::max(-32768.0, std::min(32767.0, right));
+      ASSERT_NEAR(left, stream[2 * f], 1.0) << c.name << " frame " << f;
+      ASSERT_NEAR(right, stream[2 * f + 1], 1.0) << c.name << " frame " << f;
+    }
+    EXPECT_EQ(0, writesWhileHeld) << c.name << ": the packet was still held while writing";
+    const StreamFigures figures = source->GetStreamFigures();
+    EXPECT_EQ(1u, figures.discontinuities) << c.name;
+    EXPECT_EQ(2u, figures.blocks) << c.name;
+    EXPECT_EQ(kBlockFrames + 100, figures.frames) << c.name;
+    source->Stop();
+    channel.onWrite = nullptr;
+  }
+}
+
+// A mix format the worker cannot read is refused before anything starts.
+TEST_F(CoreAudioFake, UnreadableMixFormatIsRefused) {
+  FakeAudio::Get().mix = {2, 12, false, false, 0};
+  auto source = MakeCapture();
+  LogCapture log;
+  EXPECT_FALSE(source->Start(source->GetDevice(3), kRate, WAVEFMT_PCM));
+  EXPECT_EQ("IAudioClient::GetMixFormat: format 0x0001, 2 channels, 12 bits cannot be read\n", log.Text());
+  EXPECT_EQ(CaptureFailure::FORMAT_REFUSED, source->GetFailure());
+  EXPECT_FALSE(source->IsActive());
 }
 
 }  // namespace

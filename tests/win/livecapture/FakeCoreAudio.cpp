@@ -1,5 +1,6 @@
 #include "FakeCoreAudio.h"
 
+#include <algorithm>
 #include <cstring>
 
 // COM interfaces have no virtual destructor; the fakes delete themselves
@@ -78,12 +79,29 @@ class FakeCaptureClient : public Fake<IAudioCaptureClient> {
     std::lock_guard<std::mutex> lock(audio.Lock());
     if (audio.m_packets.empty()) return AUDCLNT_S_BUFFER_EMPTY;
     const FakePacket& packet = audio.m_packets.front();
-    m_data.resize(static_cast<size_t>(packet.frames) * 2);
-    for (size_t i = 0; i < m_data.size(); ++i) m_data[i] = static_cast<int16_t>(packet.first + static_cast<int>(i));
-    *data = reinterpret_cast<BYTE*>(m_data.data());
+    // Sample i (all channels counted) is first + i on the 16-bit scale, in
+    // the mix format's sample kind.
+    const FakeMix& mix = audio.mix;
+    const size_t bytes = mix.bits / 8u;
+    const size_t samples = static_cast<size_t>(packet.frames) * mix.channels;
+    m_data.assign(samples * bytes, 0);
+    for (size_t i = 0; i < samples; ++i) {
+      const int16_t v = static_cast<int16_t>(packet.first + static_cast<int>(i));
+      uint8_t* p = m_data.data() + i * bytes;
+      if (mix.isFloat) {
+        const float f = static_cast<float>(v) / 32768.0f;
+        memcpy(p, &f, 4);
+      } else {
+        const int32_t scaled = static_cast<int32_t>(static_cast<uint32_t>(static_cast<int32_t>(v)) << (mix.bits - 16));
+        memcpy(p, &scaled, bytes);
+      }
+    }
+    *data = m_data.data();
     *frames = packet.frames;
     *flags = packet.flags;
     audio.m_record.getBuffers++;
+    if ((packet.flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0) audio.m_record.discontinuities++;
+    audio.m_held = true;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32 frames) override {
@@ -92,6 +110,9 @@ class FakeCaptureClient : public Fake<IAudioCaptureClient> {
     if (audio.fail.releaseBuffer != S_OK) return audio.fail.releaseBuffer;
     if (audio.m_packets.empty() || audio.m_packets.front().frames != frames) return AUDCLNT_E_INVALID_SIZE;
     audio.m_packets.pop_front();
+    // What the source was handed is gone with the release.
+    std::fill(m_data.begin(), m_data.end(), static_cast<BYTE>(0xA5));
+    audio.m_held = false;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetNextPacketSize(UINT32* frames) override {
@@ -106,7 +127,7 @@ class FakeCaptureClient : public Fake<IAudioCaptureClient> {
   }
 
  private:
-  std::vector<int16_t> m_data;
+  std::vector<BYTE> m_data;
 };
 
 class FakeClient : public Fake<IAudioClient> {
@@ -120,6 +141,9 @@ class FakeClient : public Fake<IAudioClient> {
     audio.m_record.initDuration = duration;
     audio.m_record.initPeriodicity = periodicity;
     audio.m_record.initFormat = *format;
+    if (format->wFormatTag == WAVE_FORMAT_EXTENSIBLE && format->cbSize >= 22) {
+      audio.m_record.initExtensible = *reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(format);
+    }
     return audio.fail.initialize;
   }
   HRESULT STDMETHODCALLTYPE GetBufferSize(UINT32*) override { return E_NOTIMPL; }
@@ -132,15 +156,24 @@ class FakeClient : public Fake<IAudioClient> {
     FakeAudio& audio = FakeAudio::Get();
     std::lock_guard<std::mutex> lock(audio.Lock());
     if (audio.fail.mixFormat != S_OK) return audio.fail.mixFormat;
-    auto* mix = static_cast<WAVEFORMATEX*>(CoTaskMemAlloc(sizeof(WAVEFORMATEX)));
+    const FakeMix& m = audio.mix;
+    auto* mix = static_cast<WAVEFORMATEXTENSIBLE*>(CoTaskMemAlloc(sizeof(WAVEFORMATEXTENSIBLE)));
     ZeroMemory(mix, sizeof(*mix));
-    mix->wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
-    mix->nChannels = 2;
-    mix->nSamplesPerSec = audio.m_mixRate;
-    mix->wBitsPerSample = 32;
-    mix->nBlockAlign = 8;
-    mix->nAvgBytesPerSec = audio.m_mixRate * 8;
-    *format = mix;
+    WAVEFORMATEX& f = mix->Format;
+    f.wFormatTag = m.extensible ? WAVE_FORMAT_EXTENSIBLE : (m.isFloat ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM);
+    f.nChannels = m.channels;
+    f.nSamplesPerSec = audio.m_mixRate;
+    f.wBitsPerSample = m.bits;
+    f.nBlockAlign = static_cast<WORD>(m.channels * m.bits / 8);
+    f.nAvgBytesPerSec = audio.m_mixRate * f.nBlockAlign;
+    if (m.extensible) {
+      f.cbSize = 22;
+      mix->Samples.wValidBitsPerSample = m.bits;
+      mix->dwChannelMask = m.mask;
+      // {0000000x-0000-0010-8000-00AA00389B71}
+      mix->SubFormat = {static_cast<DWORD>(m.isFloat ? 3 : 1), 0, 0x10, {0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71}};
+    }
+    *format = &f;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetDevicePeriod(REFERENCE_TIME* period, REFERENCE_TIME* minimum) override {
@@ -279,6 +312,8 @@ void FakeAudio::Reset(std::vector<FakeEndpoint> endpoints, int defaultIndex, DWO
   m_packets.clear();
   m_record = Record();
   m_nextPacketFailure = S_OK;
+  m_held = false;
+  mix = FakeMix();
   fail = FakeFailures();
   minimumPeriod = 30000;
 }

@@ -28,6 +28,16 @@ struct FakePacket {
   int16_t first = 0;  // samples first, first + 1, ... (both channels counted)
 };
 
+// The endpoint's mix format: plain or extensible, integer or float, any
+// channel count and mask. The packets' samples are written in it.
+struct FakeMix {
+  WORD channels = 2;
+  WORD bits = 16;
+  bool isFloat = false;
+  bool extensible = false;
+  DWORD mask = 0;  // extensible only
+};
+
 // Where a call fails when asked to (the HRESULT returned).
 struct FakeFailures {
   HRESULT create = S_OK;
@@ -55,6 +65,7 @@ class FakeAudio {
   // Set before the source calls in (Reset clears them).
   FakeFailures fail;
   REFERENCE_TIME minimumPeriod = 30000;
+  FakeMix mix;
 
   // Queued for the capture client's worker.
   void Push(const FakePacket& packet);
@@ -69,10 +80,14 @@ class FakeAudio {
     REFERENCE_TIME initDuration = 0;
     REFERENCE_TIME initPeriodicity = -1;
     WAVEFORMATEX initFormat = {};
+    WAVEFORMATEXTENSIBLE initExtensible = {};  // when initFormat is extensible
     bool started = false;
     bool stopped = false;
     int getBuffers = 0;
+    int discontinuities = 0;  // packets handed out with the flag
   };
+  // A packet is between GetBuffer and ReleaseBuffer.
+  bool BufferHeld() { return m_held.load(); }
   Record Recorded();
 
   // Fake objects alive (each counts from creation to its last Release).
@@ -87,6 +102,7 @@ class FakeAudio {
   std::deque<FakePacket> m_packets;
   Record m_record;
   HRESULT m_nextPacketFailure = S_OK;
+  std::atomic<bool> m_held{false};
 
  private:
   std::mutex m_mutex;

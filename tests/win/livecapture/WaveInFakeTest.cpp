@@ -67,6 +67,10 @@ struct FakeDriver {
   // bytes and hands it back done when it is full. False when none is queued.
   bool Fill(int16_t first, DWORD bytes) {
     std::lock_guard<std::mutex> lock(mutex);
+    return FillHeld(first, bytes);
+  }
+  // Fill with the mutex held by the caller.
+  bool FillHeld(int16_t first, DWORD bytes) {
     if (queue.empty()) return false;
     WAVEHDR* header = queue.front();
     if (bytes > header->dwBufferLength) bytes = header->dwBufferLength;
@@ -228,6 +232,7 @@ TEST_F(WaveInFake, DeviceListAndItsDefaultEntry) {
   EXPECT_EQ(0, source.GetDeviceCount());
   EXPECT_EQ("waveInGetNumDevs() == 0\n", log.Text());
   EXPECT_FALSE(source.Start(DeviceEntry("Fixed Device", DeviceEntry::FIXED_DEVICE_ID), kRate, WAVEFMT_PCM));
+  EXPECT_EQ(CaptureFailure::NO_DEVICE, source.GetFailure());
 }
 
 TEST_F(WaveInFake, DeviceByNameNearestToTheStoredIndexOrTheMapper) {
@@ -250,6 +255,7 @@ TEST_F(WaveInFake, DeviceByNameNearestToTheStoredIndexOrTheMapper) {
   }
   LogCapture log;
   EXPECT_FALSE(source.Start(DeviceEntry("Mic", 4), kRate, WAVEFMT_PCM));  // past the devices
+  EXPECT_EQ(CaptureFailure::DEVICE_GONE, source.GetFailure());
   EXPECT_FALSE(source.Start(DeviceEntry(), kRate, WAVEFMT_PCM));
   EXPECT_FALSE(source.IsActive());
   EXPECT_EQ("", log.Text());
@@ -342,6 +348,7 @@ TEST_F(WaveInFake, WorkerFailuresEndItAndPollStopsTheSource) {
     source.Poll();
     EXPECT_FALSE(source.IsActive());
     EXPECT_FALSE(source.IsEnded());
+    EXPECT_EQ(CaptureFailure::DEVICE_GONE, source.GetFailure()) << c.message;
     EXPECT_FALSE(g_driver.open) << c.message;
   }
 }
@@ -351,6 +358,27 @@ TEST_F(WaveInFake, StartFailuresArePrintedByName) {
   g_driver.openResult = MMSYSERR_ALLOCATED;
   EXPECT_FALSE(source.Start(source.GetDevice(1), kRate, WAVEFMT_PCM));
   EXPECT_EQ("waveInOpen failed. MMSYSERR_ALLOCATED\n", log.Text());
+  EXPECT_EQ(CaptureFailure::START_FAILED, source.GetFailure());
+  // What the user is told of each refusal of the device.
+  struct Refusal {
+    MMRESULT result;
+    CaptureFailure failure;
+  } refusals[] = {
+      {WAVERR_BADFORMAT, CaptureFailure::FORMAT_REFUSED},
+      {MMSYSERR_BADDEVICEID, CaptureFailure::DEVICE_GONE},
+      {MMSYSERR_NODRIVER, CaptureFailure::DEVICE_GONE},
+      {MMSYSERR_NOMEM, CaptureFailure::START_FAILED},
+  };
+  for (const Refusal& r : refusals) {
+    g_driver.openResult = r.result;
+    EXPECT_FALSE(source.Start(source.GetDevice(1), kRate, WAVEFMT_PCM));
+    EXPECT_EQ(r.failure, source.GetFailure()) << r.result;
+  }
+  g_driver.openResult = MMSYSERR_NOERROR;
+  ASSERT_TRUE(source.Start(source.GetDevice(1), kRate, WAVEFMT_PCM));
+  EXPECT_EQ(CaptureFailure::NONE, source.GetFailure());
+  source.Stop();
+  g_driver.openResult = MMSYSERR_ALLOCATED;
 
   log.Clear();
   g_driver.openResult = MMSYSERR_NOERROR;
@@ -375,6 +403,63 @@ TEST_F(WaveInFake, DeviceThatFillsNothingIsTakenAsGone) {
   EXPECT_EQ("waveIn: no buffer filled for 4000 ms, device lost\n", log.Text());
   source.Poll();
   EXPECT_FALSE(source.IsActive());
+  EXPECT_EQ(CaptureFailure::DEVICE_GONE, source.GetFailure());
+}
+
+// Buffers the worker finds done behind another one are late; the figures
+// count the blocks and frames and the frames that found the link down.
+TEST_F(WaveInFake, LateBuffersAndUnsentFramesAreCounted) {
+  ASSERT_TRUE(source.Start(source.GetDevice(1), kRate, WAVEFMT_PCM));
+  // One at a time: the worker takes each before the next is done.
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(g_driver.Fill(0, kBufferBytes));
+    ASSERT_TRUE(WaitFor([&] { return channel.StreamFrames() >= static_cast<size_t>(i + 1) * 654; }));
+  }
+  EXPECT_EQ(0u, source.GetStreamFigures().lateBuffers);
+  // Five done at once: the worker cannot take one (the driver's calls wait
+  // for its lock) until all five are done, so at least the last four are
+  // late; the first is too when the worker was still busy with the buffer
+  // before and has not slept since.
+  {
+    std::lock_guard<std::mutex> hold(g_driver.mutex);
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(g_driver.FillHeld(0, kBufferBytes));
+  }
+  ASSERT_TRUE(WaitFor([&] { return channel.StreamFrames() >= 8 * 654; }));
+  const uint64_t late = source.GetStreamFigures().lateBuffers;
+  EXPECT_TRUE(late == 4 || late == 5) << late;
+
+  channel.SetStatus(PacketChannel::Status::OPEN);
+  ASSERT_TRUE(g_driver.Fill(0, kBufferBytes));
+  ASSERT_TRUE(WaitFor([&] { return source.GetStreamFigures().framesUnsent == 654; }));
+  const StreamFigures figures = source.GetStreamFigures();
+  EXPECT_EQ(8u, figures.blocks);
+  EXPECT_EQ(8u * 654, figures.frames);
+}
+
+// A chosen device that has gone is replaced by the default device; the log
+// says so once, and the source raises the notice for the window once, until
+// the device has been found again.
+TEST_F(WaveInFake, FallBackToTheDefaultDeviceIsToldOnce) {
+  LogCapture log;
+  const DeviceEntry gone("Headset", 1);
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(source.Start(gone, kRate, WAVEFMT_PCM));
+    EXPECT_EQ(static_cast<UINT>(WAVE_MAPPER), g_driver.openedDevice);
+    EXPECT_EQ(i == 0, source.TakeFallbackNotice()) << i;
+    EXPECT_FALSE(source.TakeFallbackNotice());
+    source.Stop();
+  }
+  ASSERT_TRUE(source.Start(source.GetDevice(1), kRate, WAVEFMT_PCM));
+  EXPECT_FALSE(source.TakeFallbackNotice());
+  source.Stop();
+  ASSERT_TRUE(source.Start(gone, kRate, WAVEFMT_PCM));
+  EXPECT_TRUE(source.TakeFallbackNotice());
+  source.Stop();
+  const std::string line = "waveIn: \"Headset\" is gone, recording from the default device\n";
+  const std::string text = log.Text();
+  size_t count = 0;
+  for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++count;
+  EXPECT_EQ(2u, count);
 }
 
 }  // namespace

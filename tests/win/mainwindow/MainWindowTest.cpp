@@ -750,6 +750,17 @@ TEST_F(MainWindowTest, MenusAndLabelsFitTheirBoxes) {
   EXPECT_EQ(usual.left, 226);
   EXPECT_EQ(usual.right, 276);
   EXPECT_TRUE(IsWindowVisible(Item(118)));
+  // The level display's reasons, in the labels' font: each of the two lines
+  // within the display's 50 pixels.
+  for (uint32_t id : {IDS_LEVEL_NO_DEVICE, IDS_LEVEL_DEVICE_GONE, IDS_LEVEL_FORMAT_REFUSED, IDS_LEVEL_START_FAILED,
+                      IDS_LEVEL_DEFAULT_DEVICE}) {
+    const std::string lines = LoadResourceString(id);
+    const size_t split = lines.find('\n');
+    ASSERT_NE(split, std::string::npos) << id;
+    for (const std::string& line : {lines.substr(0, split), lines.substr(split + 1)}) {
+      EXPECT_LE(TextExtent(Item(114), line), 50) << id << " \"" << line << "\"";
+    }
+  }
 }
 
 TEST_F(MainWindowTest, HelpOpensTheLogFolder) {
@@ -773,6 +784,47 @@ TEST_F(MainWindowTest, HelpOpensTheLogFolder) {
   ASSERT_EQ(dialogs.opened.size(), 1u);
   EXPECT_EQ(dialogs.opened[0], folder.Path());
   EXPECT_NE(IsWindow(Hwnd()), 0);
+}
+
+// File, Stream Statistics: the running stream's figures, else the last
+// stream's, else a line that there has been none.
+TEST_F(MainWindowTest, StreamStatisticsShowTheCurrentOrLastStream) {
+  Open();
+  HMENU file = GetSubMenu(GetMenu(Hwnd()), 0);
+  char text[64] = {};
+  GetMenuStringA(file, MainWindow::ID_MENU_STREAM_STATS, text, sizeof(text), MF_BYCOMMAND);
+  EXPECT_EQ(std::string(text), LoadResourceString(IDS_MENU_STREAM_STATS));
+  SoundCapture* current = sources.GetCurrent();
+  ASSERT_TRUE(current == waveIn || current == coreAudio);
+  auto* source = static_cast<FakeSource*>(current);
+  source->Stop();
+  source->keepsFigures = true;
+  Menu(MainWindow::ID_MENU_STREAM_STATS);
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0], LoadResourceString(IDS_STATS_NONE));
+  if (!ExpectJapanese()) {
+    EXPECT_EQ(dialogs.captions[0], "Stream Statistics");
+  }
+  EXPECT_EQ(dialogs.styles[0], static_cast<UINT>(MB_ICONINFORMATION));
+
+  struct Step {
+    bool running;
+    uint32_t header;
+  } steps[] = {{true, IDS_STATS_CURRENT}, {false, IDS_STATS_LAST}};
+  for (const Step& step : steps) {
+    if (step.running) {
+      ASSERT_TRUE(source->Start(DeviceEntry(), 48000, WAVEFMT_PCM));
+    } else {
+      source->Stop();
+    }
+    source->CountRestart();
+    Menu(MainWindow::ID_MENU_STREAM_STATS);
+    const std::string shown = dialogs.messages.back();
+    const std::string header = FormatResourceString(step.header, source->GetName().c_str());
+    EXPECT_EQ(shown.substr(0, header.size() + 1), header + "\n") << shown;
+    EXPECT_NE(shown.find("blocks 0, frames 0"), std::string::npos) << shown;
+    EXPECT_NE(shown.find(step.running ? "restarts 1" : "restarts 2"), std::string::npos) << shown;
+  }
 }
 
 // --- The About dialog -------------------------------------------------------------
