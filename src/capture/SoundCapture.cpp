@@ -110,6 +110,7 @@ void SoundCapture::Write(const void* data, size_t bytes) {
 StreamFigures SoundCapture::GetStreamFigures() const {
   StreamFigures figures = m_streamOpen ? m_stats.Read() : m_lastFigures;
   if (m_streamOpen) figures.linkDropped = LinkDroppedSinceStart();
+  figures.running = m_streamOpen;
   figures.valid = m_streamOpen || m_lastFigures.valid;
   figures.restarts = m_restarts.load(std::memory_order_relaxed);
   return figures;
