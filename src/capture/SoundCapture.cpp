@@ -125,6 +125,19 @@ uint64_t SoundCapture::ConverterDelayFrames() const {
          static_cast<uint64_t>(m_inputRate);
 }
 
+bool SoundCapture::StopWorker(Thread& worker, const char* api) {
+  const bool wasActive = IsActive();
+  SetActive(false);
+  if (!worker.JoinFor(wasActive ? STOP_WAIT_MS : 0)) {
+    if (wasActive) {
+      Log("%s: the worker did not end within %u ms; left to end by itself\n", api, static_cast<unsigned>(STOP_WAIT_MS));
+    }
+    return false;
+  }
+  EndStream();
+  return true;
+}
+
 void SoundCapture::BeginStream() {
   m_streamOpen = true;
   m_linkDroppedAtStart = m_serialChannel != nullptr ? m_serialChannel->GetDroppedAudioBlocks() : 0;

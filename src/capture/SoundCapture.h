@@ -18,6 +18,7 @@
 #include "capture/StreamStats.h"
 #include "link/PacketChannel.h"
 #include "platform/Mutex.h"
+#include "platform/Thread.h"
 
 class Adpcm;
 
@@ -183,6 +184,12 @@ class SoundCapture {
   // (in a write to a device that stopped reading) is left to end by itself,
   // with everything it uses; Start fails until it has.
   static constexpr uint32_t STOP_WAIT_MS = 250;
+  // The first step of every Stop: clears the active flag and joins the
+  // worker, giving one told to stop now STOP_WAIT_MS to end (one told before
+  // is only looked at). False: the worker still runs (logged under api's
+  // name); the caller then leaves everything it uses alone. True: the worker
+  // has ended and the stream's figures are closed.
+  bool StopWorker(Thread& worker, const char* api);
 
   void SetFailure(CaptureFailure failure) { m_failure.store(failure, std::memory_order_relaxed); }
   // A Start resolved the device: fallback true when it had to take the
@@ -234,9 +241,9 @@ class SoundCapture {
   std::atomic<CaptureFailure> m_failure{CaptureFailure::NONE};
   std::atomic<uint64_t> m_restarts{0};
   MicroClock m_microClock = &SoundCapture::SteadyMicros;
-  bool m_streamOpen = false;    // between BeginStream and EndStream
+  bool m_streamOpen = false;          // between BeginStream and EndStream
   uint64_t m_linkDroppedAtStart = 0;  // the link's dropped-block count at BeginStream
-  bool m_convertedAny = false;  // the worker has converted a block of this stream
+  bool m_convertedAny = false;        // the worker has converted a block of this stream
   StreamFigures m_lastFigures;
   bool m_onFallback = false;
   bool m_fallbackNotice = false;

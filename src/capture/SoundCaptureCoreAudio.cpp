@@ -412,18 +412,7 @@ void SoundCaptureCoreAudio::ReleaseInterfaces() {
 }
 
 void SoundCaptureCoreAudio::Stop() {
-  // A worker told to stop now gets a moment to end; one told before is
-  // only looked at.
-  const bool wasActive = IsActive();
-  SetActive(false);
-  if (!m_thread.JoinFor(wasActive ? STOP_WAIT_MS : 0)) {
-    if (wasActive) {
-      Log("Core Audio: the worker did not end within %u ms; left to end by itself\n",
-          static_cast<unsigned>(STOP_WAIT_MS));
-    }
-    return;
-  }
-  EndStream();
+  if (!StopWorker(m_thread, "Core Audio")) return;
   ReleaseInterfaces();
   m_block.Free();
   ClearCarry();

@@ -91,18 +91,7 @@ bool SoundCaptureWaveFile::Start(const DeviceEntry&, int32_t outputRate, int32_t
 }
 
 void SoundCaptureWaveFile::Stop() {
-  // A worker told to stop now gets a moment to end; one told before is
-  // only looked at.
-  const bool wasActive = IsActive();
-  SetActive(false);
-  if (!m_thread.JoinFor(wasActive ? STOP_WAIT_MS : 0)) {
-    if (wasActive) {
-      Log("WaveFile: the worker did not end within %u ms; left to end by itself\n",
-          static_cast<unsigned>(STOP_WAIT_MS));
-    }
-    return;
-  }
-  EndStream();
+  if (!StopWorker(m_thread, "WaveFile")) return;
   ClearCarry();
   CloseCodec();
   SetEnded(false);

@@ -210,17 +210,7 @@ bool SoundCaptureWaveIn::Start(const DeviceEntry& device, int32_t outputRate, in
 }
 
 void SoundCaptureWaveIn::Stop() {
-  // A worker told to stop now gets a moment to end; one told before is
-  // only looked at.
-  const bool wasActive = IsActive();
-  SetActive(false);
-  if (!m_thread.JoinFor(wasActive ? STOP_WAIT_MS : 0)) {
-    if (wasActive) {
-      Log("waveIn: the worker did not end within %u ms; left to end by itself\n", static_cast<unsigned>(STOP_WAIT_MS));
-    }
-    return;
-  }
-  EndStream();
+  if (!StopWorker(m_thread, "waveIn")) return;
 
   if (m_hWaveIn != nullptr) {
     HWAVEIN handle = AsHandle(m_hWaveIn);
