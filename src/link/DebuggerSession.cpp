@@ -232,7 +232,8 @@ void DebuggerSession::UpdateSerial() {
   if (m_loadrun == nullptr) {
     // The vendor's variable was removed at start-up; the expansion sees the
     // environment the process started with.
-    const std::string path = m_system.ExpandStartupText(LinkSystem::JoinPath({"%KMC_PARTNER_KAVS%", "BIN", "loadrun_kav.dll"}));
+    const std::string path =
+        m_system.ExpandStartupText(LinkSystem::JoinPath({"%KMC_PARTNER_KAVS%", "BIN", "loadrun_kav.dll"}));
     m_loadrun = m_system.OpenLibrary(path.c_str());  // a failed load is tried again next time
   }
   if (m_loadrun == nullptr) return;

@@ -37,9 +37,9 @@ class Win32DownloadUi : public DownloadUi {
 
   // Shared by the dialog's thread and the download thread.
   Mutex m_lock;
-  HWND m_up = nullptr;        // the dialog once it is up, until it ends
-  bool m_ended = false;       // the download reported its end
-  std::string m_text;         // the last byte-count text reported
+  HWND m_up = nullptr;   // the dialog once it is up, until it ends
+  bool m_ended = false;  // the download reported its end
+  std::string m_text;    // the last byte-count text reported
   std::atomic<HWND> m_dialog{nullptr};
   std::atomic<int> m_ticks{0};
 };

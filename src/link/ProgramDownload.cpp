@@ -16,8 +16,7 @@
 // printed from: log readers and the device team's notes match it.
 QUILL_LOG_TAG("SerialChannel")
 
-ProgramDownload::ProgramDownload(DebuggerSession& session, LinkSystem& system)
-    : m_session(session), m_system(system) {}
+ProgramDownload::ProgramDownload(DebuggerSession& session, LinkSystem& system) : m_session(session), m_system(system) {}
 
 void ProgramDownload::Go(const std::string& path, void* instance, void* parent) {
   if (m_thread.IsStarted()) return;  // one download at a time
@@ -52,8 +51,8 @@ void ProgramDownload::GoBox(const std::string& path, void* instance, void* paren
 void ProgramDownload::GoLoader(const std::string& path, void* parent) {
   const std::string serial = m_session.GetSerial();
   if (serial.empty()) return;
-  const std::string tool =
-      m_system.ExpandStartupText(LinkSystem::JoinPath({"%KAVSDK_ROOT%", "tools", "CommandLineTools", "kav_loadrun32.exe"}));
+  const std::string tool = m_system.ExpandStartupText(
+      LinkSystem::JoinPath({"%KAVSDK_ROOT%", "tools", "CommandLineTools", "kav_loadrun32.exe"}));
   if (!m_system.IsReadable(tool.c_str())) {
     LOG_AT("DownloadGo loadrun \"%s\"not exist\n", tool.c_str());
     return;
