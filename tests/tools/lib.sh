@@ -103,6 +103,21 @@ quill_wine_prefix() {
   test -f "$WINEPREFIX/system.reg"
 }
 
+# Replaces hard-linked files with copies of their own.
+quill_unshare() {
+  local f
+  for f in "$@"; do
+    [ -f "$f" ] && [ ! -L "$f" ] || continue
+    cp -p --remove-destination "$f" "$f.unshared" && mv -f "$f.unshared" "$f"
+  done
+}
+quill_unshare_tree() {
+  [ -d "$1" ] || return 0
+  local copy
+  copy=$(mktemp -d "$1.XXXXXX")
+  cp -a "$1/." "$copy/" && rm -rf "$1" && mv "$copy" "$1"
+}
+
 quill_wine_env() {
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -110,6 +125,11 @@ quill_wine_env() {
     [ -f "$QUILL_WINE_TEMPLATE/system.reg" ] || { echo "no Wine prefix at $QUILL_WINE_TEMPLATE" >&2; return 1; }
     _quill_private_prefix=$(mktemp -d "$QUILL_WINE_TEMPLATE-XXXXXX")
     cp -al "$QUILL_WINE_TEMPLATE/." "$_quill_private_prefix/"
+    # Wine writes a file that has more than one link in place (its registry
+    # among them): those a program may write become copies of their own, or
+    # every private prefix would write into the template and into each other.
+    quill_unshare "$_quill_private_prefix"/*.reg "$_quill_private_prefix"/drive_c/windows/*.ini
+    quill_unshare_tree "$_quill_private_prefix/drive_c/users"
     export WINEPREFIX=$_quill_private_prefix
     unset QUILL_WINE_TEMPLATE
     QUILL_OWN_WINESERVER=1
