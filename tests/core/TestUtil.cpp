@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -13,6 +14,14 @@
 #endif
 
 namespace fs = std::filesystem;
+
+double TimeScale() {
+  const char* text = std::getenv("QUILL_TIME_SCALE");
+  if (text == nullptr) return 1.0;
+  char* end = nullptr;
+  const double scale = std::strtod(text, &end);
+  return end != text && scale >= 1.0 && scale <= 100.0 ? scale : 1.0;
+}
 
 void UseTestResources() {
 #ifdef _WIN32

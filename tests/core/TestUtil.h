@@ -33,6 +33,11 @@ class LogCapture {
   std::string m_text;
 };
 
+// The factor by which wall-clock bounds of the tests are stretched where the
+// code runs slowly: QUILL_TIME_SCALE (set by the test stage that runs the
+// 32-bit build under user-mode emulation), 1 when unset or not a number >= 1.
+double TimeScale();
+
 // Points the string loader at the test program's own table (Windows: the
 // resources linked into every test program; natively the compiled-in table).
 void UseTestResources();

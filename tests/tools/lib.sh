@@ -69,13 +69,33 @@ quill_wineserver_start() {
 }
 
 # Prints why Wine cannot run 32-bit programs here, or nothing when it can:
-# that needs Debian's wine32:i386 and a kernel that runs 32-bit code.
+# that needs Debian's wine32:i386 and a kernel that runs 32-bit code, or
+# user-mode emulation registered for 32-bit x86 programs (scripts/install-deps).
 quill_wine32_missing() {
   if [ ! -x /usr/lib/wine/wine ]; then
     echo "wine32 is not installed (/usr/lib/wine/wine is missing)"
   elif ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    echo "this kernel does not run 32-bit programs ($(/usr/lib/wine/wine --version 2>&1 | sed 's/^.*: //' | head -n1))"
+    echo "this kernel does not run 32-bit programs and no emulation is registered ($(/usr/lib/wine/wine --version 2>&1 | sed 's/^.*: //' | head -n1))"
   fi
+}
+
+# Prints how 32-bit programs run here: "emulated" when an enabled
+# binfmt_misc entry takes 32-bit x86 ELF files (it comes before the kernel's
+# own loader), "native" otherwise. Only meaningful when quill_wine32_missing
+# prints nothing.
+quill_wine32_mode() {
+  local entry
+  for entry in /proc/sys/fs/binfmt_misc/*; do
+    [ -f "$entry" ] || continue
+    case "$entry" in */register | */status) continue ;; esac
+    grep -qx enabled "$entry" 2>/dev/null || continue
+    # e_ident class 1 (32-bit) and e_machine 3 (i386), bytes 4 and 18 of the magic.
+    if sed -n 's/^magic //p' "$entry" | grep -q '^7f454c4601.\{26\}0300'; then
+      echo emulated
+      return
+    fi
+  done
+  echo native
 }
 
 quill_wineserver_end() {
