@@ -454,6 +454,15 @@ void SoundCaptureCoreAudio::Worker() {
       break;
     }
     if (packetFrames == 0) {
+      // A stream whose endpoint went away between two packets can go on
+      // saying it has none (Wine's does); the padding query reports it.
+      UINT32 padding = 0;
+      hr = m_audioClient->GetCurrentPadding(&padding);
+      if (FAILED(hr)) {
+        Log("IAudioClient::GetCurrentPadding failed: hr = 0x%08x\n", Hex(hr));
+        failed = true;
+        break;
+      }
       // About 200 ms without data: hand on what was gathered (and let the
       // levels fall to 0 while nothing plays).
       if (m_block.CountEmptyPoll()) {

@@ -8,7 +8,8 @@
 // converts it to the output rate.
 //
 // COM must be initialised on the thread that initialises, starts and stops
-// the source; the worker only calls the capture client.
+// the source; the worker only calls the capture client and the audio
+// client's padding query.
 #pragma once
 
 #include <cstdint>

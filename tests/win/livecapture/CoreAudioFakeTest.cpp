@@ -270,10 +270,11 @@ TEST_F(CoreAudioFake, CaptureEndpointThatStopsDeliveringEndsTheWorker) {
 }
 
 // An endpoint that went away can stay listed (Wine keeps a process's
-// endpoints for its life): its stream ends with the device invalidated, and
-// every retry fails with a general error until it is back. Those retries
-// still say the device is gone; a start of another entry, or of the same one
-// after a stream ran again, says it cannot start.
+// endpoints for its life): its stream ends with the device invalidated (told
+// by the padding query only, when it ended between two packets), and every
+// retry fails with a general error until it is back. Those retries still say
+// the device is gone; a start of another entry, or of the same one after a
+// stream ran again, says it cannot start.
 TEST_F(CoreAudioFake, RetriesOfALostEndpointSayItIsGone) {
   SoundCaptureCoreAudio source(nullptr, CodecFunctions(), &FakeAudio::Create);
   ASSERT_TRUE(source.InitializeLoopback());
@@ -281,8 +282,9 @@ TEST_F(CoreAudioFake, RetriesOfALostEndpointSayItIsGone) {
   source.SetSerialChannel(&channel);
   LogCapture log;
   ASSERT_TRUE(source.Start(source.GetDevice(0), kRate, WAVEFMT_PCM));
-  FakeAudio::Get().FailNextPacket(AUDCLNT_E_DEVICE_INVALIDATED);
+  FakeAudio::Get().FailPadding(AUDCLNT_E_DEVICE_INVALIDATED);
   ASSERT_TRUE(WaitFor([&] { return source.IsEnded(); }));
+  EXPECT_EQ("IAudioClient::GetCurrentPadding failed: hr = 0x88890004\n", log.Text());
   source.Poll();
   EXPECT_EQ(CaptureFailure::DEVICE_GONE, source.GetFailure());
 
