@@ -15,12 +15,13 @@ if [ -n "${QUILL_WINE_ROOT:-}" ]; then
   WINE=$_quill_tools/wine-in-root
   WINESERVER=$_quill_tools/wineserver-in-root
 fi
-# Gives the prefix variable named its root's name, once.
+# Gives the prefix variable named its root's name, once (a private copy of
+# such a prefix, named after it, has it already).
 _quill_root_prefix() {
   [ -n "${QUILL_WINE_ROOT:-}" ] && [ -n "${!1:-}" ] || return 0
   local tag=".${QUILL_WINE_ROOT##*/}"
-  case "${!1}" in
-    *"$tag") ;;
+  case "${!1##*/}" in
+    *"$tag" | *"$tag"-*) ;;
     *) printf -v "$1" '%s' "${!1%/}$tag" ;;
   esac
 }
