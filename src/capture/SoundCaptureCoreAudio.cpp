@@ -96,6 +96,7 @@ CaptureFailure FailureOf(HRESULT hr) {
     case AUDCLNT_E_UNSUPPORTED_FORMAT:
       return CaptureFailure::FORMAT_REFUSED;
     case AUDCLNT_E_DEVICE_INVALIDATED:
+    case AUDCLNT_E_ENDPOINT_CREATE_FAILED:  // unplugged, disabled or reconfigured
     case AUDCLNT_E_SERVICE_NOT_RUNNING:
       return CaptureFailure::DEVICE_GONE;
     default:
@@ -261,9 +262,21 @@ bool SoundCaptureCoreAudio::ResolveDevice(const DeviceEntry& device) {
   return m_device != nullptr;
 }
 
+CaptureFailure SoundCaptureCoreAudio::StartFailure(long hr) const {
+  const CaptureFailure failure = FailureOf(hr);
+  return failure == CaptureFailure::START_FAILED && m_afterLoss ? CaptureFailure::DEVICE_GONE : failure;
+}
+
 bool SoundCaptureCoreAudio::Start(const DeviceEntry& device, int32_t outputRate, int32_t waveFormat) {
   Stop();
   if (m_thread.IsStarted()) return false;  // the previous worker has not ended
+  // The same entry again while its endpoint is reported gone: the idle
+  // tick's retry. An endpoint that went away can stay listed, and its stream
+  // then fails with a general error (Wine's loopback stream: E_FAIL) until it
+  // is back; that is still the device being gone.
+  m_afterLoss =
+      GetFailure() == CaptureFailure::DEVICE_GONE && device.name == m_lastDevice.name && device.id == m_lastDevice.id;
+  m_lastDevice = device;
   m_outputRate = outputRate;
   m_waveFormat = waveFormat;
   ResetLevels();
@@ -285,7 +298,7 @@ bool SoundCaptureCoreAudio::Start(const DeviceEntry& device, int32_t outputRate,
   if (FAILED(hr)) {
     m_audioClient = nullptr;
     Log("IMMDevice::Activate failed: hr = 0x%08x\n", Hex(hr));
-    SetFailure(FailureOf(hr));
+    SetFailure(StartFailure(hr));
     Stop();
     return false;
   }
@@ -294,7 +307,7 @@ bool SoundCaptureCoreAudio::Start(const DeviceEntry& device, int32_t outputRate,
   hr = m_audioClient->GetMixFormat(&mix);
   if (FAILED(hr) || mix == nullptr) {
     Log("IAudioClient::GetMixFormat failed: hr = 0x%08x\n", Hex(hr));
-    SetFailure(FailureOf(hr));
+    SetFailure(StartFailure(hr));
     Stop();
     return false;
   }
@@ -367,7 +380,7 @@ bool SoundCaptureCoreAudio::Start(const DeviceEntry& device, int32_t outputRate,
   hr = m_audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, duration, 0, &format, nullptr);
   if (FAILED(hr)) {
     Log("IAudioClient::Initialize failed: hr = 0x%08x\n", Hex(hr));
-    SetFailure(FailureOf(hr));
+    SetFailure(StartFailure(hr));
     Stop();
     return false;
   }
@@ -378,7 +391,7 @@ bool SoundCaptureCoreAudio::Start(const DeviceEntry& device, int32_t outputRate,
   if (FAILED(hr)) {
     m_captureClient = nullptr;
     Log("IAudioClient::GetService failed: hr = 0x%08x\n", Hex(hr));
-    SetFailure(FailureOf(hr));
+    SetFailure(StartFailure(hr));
     Stop();
     return false;
   }
@@ -394,7 +407,7 @@ bool SoundCaptureCoreAudio::Start(const DeviceEntry& device, int32_t outputRate,
   hr = m_audioClient->Start();
   if (FAILED(hr)) {
     Log("IAudioClient::Start failed: hr = 0x%08x\n", Hex(hr));
-    SetFailure(FailureOf(hr));
+    SetFailure(StartFailure(hr));
     Stop();
     return false;
   }
@@ -441,6 +454,15 @@ void SoundCaptureCoreAudio::Worker() {
       break;
     }
     if (packetFrames == 0) {
+      // A stream whose endpoint went away between two packets can go on
+      // saying it has none (Wine's does); the padding query reports it.
+      UINT32 padding = 0;
+      hr = m_audioClient->GetCurrentPadding(&padding);
+      if (FAILED(hr)) {
+        Log("IAudioClient::GetCurrentPadding failed: hr = 0x%08x\n", Hex(hr));
+        failed = true;
+        break;
+      }
       // About 200 ms without data: hand on what was gathered (and let the
       // levels fall to 0 while nothing plays).
       if (m_block.CountEmptyPoll()) {

@@ -8,7 +8,8 @@
 // converts it to the output rate.
 //
 // COM must be initialised on the thread that initialises, starts and stops
-// the source; the worker only calls the capture client.
+// the source; the worker only calls the capture client and the audio
+// client's padding query.
 #pragma once
 
 #include <cstdint>
@@ -72,12 +73,16 @@ class SoundCaptureCoreAudio : public SoundCapture, private capture::CaptureBlock
   // entry's name nearest to its index.
   bool ResolveDevice(const DeviceEntry& device);
   void ReleaseInterfaces();
+  // What a failed call of the stream's start tells the user.
+  CaptureFailure StartFailure(long hr) const;
   static void WorkerEntry(void* context);
   void Worker();
   void OnBlock(int16_t* frames, int32_t bytes) override;
 
   EnumeratorFactory m_createEnumerator;
   int32_t m_deviceType = TYPE_NONE;
+  DeviceEntry m_lastDevice;                        // the entry of the last Start
+  bool m_afterLoss = false;                        // that Start retries an entry reported gone
   IMMDevice* m_device = nullptr;                   // counted reference, owned
   IAudioClient* m_audioClient = nullptr;           // owned while started
   IAudioCaptureClient* m_captureClient = nullptr;  // owned while started

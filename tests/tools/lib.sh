@@ -6,6 +6,26 @@ WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver64
 [ -x "$WINESERVER" ] || WINESERVER=/usr/lib/wine/wineserver
 
+# Under another Wine in a Debian root (QUILL_WINE_ROOT, the wine10 stage: see
+# tests/tools/wine10-stage), every Wine program runs in that root, and every
+# prefix is that Wine's own: its name gains the root's name (a prefix that
+# one Wine has used is not for another).
+if [ -n "${QUILL_WINE_ROOT:-}" ]; then
+  _quill_tools=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+  WINE=$_quill_tools/wine-in-root
+  WINESERVER=$_quill_tools/wineserver-in-root
+fi
+# Gives the prefix variable named its root's name, once (a private copy of
+# such a prefix, named after it, has it already).
+_quill_root_prefix() {
+  [ -n "${QUILL_WINE_ROOT:-}" ] && [ -n "${!1:-}" ] || return 0
+  local tag=".${QUILL_WINE_ROOT##*/}"
+  case "${!1##*/}" in
+    *"$tag" | *"$tag"-*) ;;
+    *) printf -v "$1" '%s' "${!1%/}$tag" ;;
+  esac
+}
+
 _quill_pids=()
 
 # Remembers a process to stop when the script ends.
@@ -71,11 +91,14 @@ quill_wineserver_start() {
 # Prints why Wine cannot run 32-bit programs here, or nothing when it can:
 # that needs Debian's wine32:i386 and a kernel that runs 32-bit code, or
 # user-mode emulation registered for 32-bit x86 programs (scripts/install-deps).
+# (In a root: that root's Wine.)
 quill_wine32_missing() {
-  if [ ! -x /usr/lib/wine/wine ]; then
-    echo "wine32 is not installed (/usr/lib/wine/wine is missing)"
-  elif ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    echo "this kernel does not run 32-bit programs and no emulation is registered ($(/usr/lib/wine/wine --version 2>&1 | sed 's/^.*: //' | head -n1))"
+  local root=${QUILL_WINE_ROOT:-} run=()
+  [ -z "$root" ] || run=(chroot "$root")
+  if [ ! -x "$root/usr/lib/wine/wine" ]; then
+    echo "wine32 is not installed (${root:+$root}/usr/lib/wine/wine is missing)"
+  elif ! "${run[@]}" /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    echo "this kernel does not run 32-bit programs and no emulation is registered ($("${run[@]}" /usr/lib/wine/wine --version 2>&1 | sed 's/^.*: //' | head -n1))"
   fi
 }
 
@@ -108,6 +131,7 @@ quill_wineserver_end() {
 # disk; the server it used has ended when this returns.
 quill_wine_prefix() {
   [ -n "${WINEPREFIX:-}" ] || { echo "WINEPREFIX is not set" >&2; return 1; }
+  _quill_root_prefix WINEPREFIX
   if [ -f "$WINEPREFIX/system.reg" ] && [ -z "$(quill_wine32_missing)" ] &&
     [ -z "$(ls -A "$WINEPREFIX/drive_c/windows/syswow64" 2>/dev/null)" ]; then
     echo "making $WINEPREFIX anew: it has no 32-bit side" >&2
@@ -141,6 +165,8 @@ quill_unshare_tree() {
 quill_wine_env() {
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml="
+  _quill_root_prefix QUILL_WINE_TEMPLATE
+  _quill_root_prefix WINEPREFIX
   if [ -n "${QUILL_WINE_TEMPLATE:-}" ]; then
     [ -f "$QUILL_WINE_TEMPLATE/system.reg" ] || { echo "no Wine prefix at $QUILL_WINE_TEMPLATE" >&2; return 1; }
     _quill_private_prefix=$(mktemp -d "$QUILL_WINE_TEMPLATE-XXXXXX")

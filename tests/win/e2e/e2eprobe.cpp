@@ -15,6 +15,17 @@
 //   e2eprobe close CLASS MS        posts WM_CLOSE and waits up to MS for the
 //                                  window's process to end; prints
 //                                  "ended_ms=N" (exit 1: still running)
+//   e2eprobe pick CLASS ID TEXT    picks the entry TEXT of the drop-down list
+//                                  ID as a user's keys do: the entry's first
+//                                  letter, typed until it is the selection
+//                                  (the list tells the window each change);
+//                                  exit 1 when no entry has that text
+//   e2eprobe levels CLASS LEFT RIGHT
+//                                  whether the level display shows the two
+//                                  lines: what is on the screen there, against
+//                                  the lines drawn as the program draws them
+//                                  ("levels=same", or "levels=differ
+//                                  pixels=N" and exit 1)
 //
 // The drop is what the shell's drag and drop does: the DROPFILES block is written into the target process (a block of
 // fixed memory there, which GlobalLock hands back as it is) and WM_DROPFILES
@@ -176,13 +187,106 @@ int Close(HWND hwnd, int timeoutMs) {
   return 0;
 }
 
+int Pick(HWND hwnd, int id, const char* text) {
+  HWND list = GetDlgItem(hwnd, id);
+  if (list == nullptr || text[0] == '\0') {
+    fprintf(stderr, "e2eprobe: no control %d\n", id);
+    return 1;
+  }
+  DWORD_PTR result = 0;
+  auto send = [&](UINT message, WPARAM wParam, LPARAM lParam) {
+    if (SendMessageTimeoutA(list, message, wParam, lParam, SMTO_ABORTIFHUNG, 5000, &result) == 0) return LRESULT(-2);
+    return static_cast<LRESULT>(result);
+  };
+  const LRESULT wanted = send(CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text));
+  const LRESULT count = send(CB_GETCOUNT, 0, 0);
+  if (wanted < 0 || count <= 0) {
+    fprintf(stderr, "e2eprobe: no entry \"%s\" in control %d\n", text, id);
+    return 1;
+  }
+  // The character goes to the list as the keyboard's translation would hand
+  // it on; sent, it has been handled, the window told, when the call returns.
+  for (LRESULT typed = 0; typed <= count; ++typed) {
+    if (send(CB_GETCURSEL, 0, 0) == wanted) return 0;
+    send(WM_CHAR, static_cast<WPARAM>(static_cast<unsigned char>(text[0])), 1);
+  }
+  fprintf(stderr, "e2eprobe: typing '%c' does not select \"%s\"\n", text[0], text);
+  return 1;
+}
+
+// The level display as the program draws it (src/ui/Gdi.cpp): 50 x 34 pixels
+// at (226, 30) of the client area in the dialog font 14 pixels high, each
+// line right-aligned, on the button face colour.
+constexpr int kLevelsX = 226, kLevelsY = 30, kLevelsWidth = 50, kLevelsHeight = 34;
+
+std::vector<uint32_t> Pixels(HDC dc, HBITMAP bitmap) {
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = kLevelsWidth;
+  info.bmiHeader.biHeight = -kLevelsHeight;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  std::vector<uint32_t> pixels(kLevelsWidth * kLevelsHeight);
+  if (GetDIBits(dc, bitmap, 0, kLevelsHeight, pixels.data(), &info, DIB_RGB_COLORS) != kLevelsHeight) pixels.clear();
+  return pixels;
+}
+
+int Levels(HWND hwnd, const char* left, const char* right) {
+  POINT origin = {kLevelsX, kLevelsY};
+  ClientToScreen(hwnd, &origin);
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP shown = CreateCompatibleBitmap(screen, kLevelsWidth, kLevelsHeight);
+  HBITMAP drawn = CreateCompatibleBitmap(screen, kLevelsWidth, kLevelsHeight);
+  HGDIOBJ old = SelectObject(memory, shown);
+  BitBlt(memory, 0, 0, kLevelsWidth, kLevelsHeight, screen, origin.x, origin.y, SRCCOPY);
+
+  LOGFONTA face = {};
+  GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof(face), &face);
+  face.lfHeight = 14;
+  face.lfWidth = 0;
+  HFONT font = CreateFontIndirectA(&face);
+  SelectObject(memory, drawn);
+  HGDIOBJ oldFont = SelectObject(memory, font);
+  SetBkColor(memory, GetSysColor(COLOR_BTNFACE));
+  RECT all = {0, 0, kLevelsWidth, kLevelsHeight};
+  FillRect(memory, &all, GetSysColorBrush(COLOR_BTNFACE));
+  RECT line1 = {0, 0, kLevelsWidth, 14};
+  DrawTextA(memory, left, -1, &line1, DT_RIGHT | DT_NOCLIP);
+  RECT line2 = {0, 20, kLevelsWidth, 34};
+  DrawTextA(memory, right, -1, &line2, DT_RIGHT | DT_NOCLIP);
+  SelectObject(memory, oldFont);
+  SelectObject(memory, old);
+
+  const std::vector<uint32_t> a = Pixels(memory, shown), b = Pixels(memory, drawn);
+  DeleteObject(font);
+  DeleteObject(shown);
+  DeleteObject(drawn);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  if (a.empty() || b.empty()) {
+    fprintf(stderr, "e2eprobe: cannot read the screen\n");
+    return 2;
+  }
+  int differ = 0;
+  for (size_t i = 0; i < a.size(); ++i) differ += (a[i] & 0xFFFFFF) != (b[i] & 0xFFFFFF);
+  if (differ == 0) {
+    printf("levels=same\n");
+    return 0;
+  }
+  printf("levels=differ pixels=%d\n", differ);
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3 || (argc < 4 && strcmp(argv[1], "stats") != 0)) {
     fprintf(stderr,
             "usage: e2eprobe drop CLASS FILE... | command CLASS ID | text CLASS ID | stats CLASS |"
-            " click CLASS ID [SHOWN MS] | close CLASS MS | ping CLASS MS\n");
+            " click CLASS ID [SHOWN MS] | close CLASS MS | ping CLASS MS | pick CLASS ID TEXT |"
+            " levels CLASS LEFT RIGHT\n");
     return 2;
   }
   HWND hwnd = FindWindowA(argv[2], nullptr);
@@ -199,5 +303,7 @@ int main(int argc, char** argv) {
   }
   if (strcmp(argv[1], "close") == 0) return Close(hwnd, atoi(argv[3]));
   if (strcmp(argv[1], "ping") == 0) return Ping(hwnd, atoi(argv[3]));
+  if (strcmp(argv[1], "pick") == 0 && argc > 4) return Pick(hwnd, atoi(argv[3]), argv[4]);
+  if (strcmp(argv[1], "levels") == 0 && argc > 4) return Levels(hwnd, argv[3], argv[4]);
   return 2;
 }

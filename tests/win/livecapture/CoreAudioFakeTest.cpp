@@ -178,6 +178,8 @@ TEST_F(CoreAudioFake, EveryFailedStartPrintsAndReleasesEverything) {
       {&FakeFailures::start, "IAudioClient::Start failed: hr = 0x88890004\n", kGone},
       {&FakeFailures::initialize, "IAudioClient::Initialize failed: hr = 0x88890008\n", CaptureFailure::FORMAT_REFUSED,
        AUDCLNT_E_UNSUPPORTED_FORMAT},
+      {&FakeFailures::initialize, "IAudioClient::Initialize failed: hr = 0x8889000f\n", kGone,
+       AUDCLNT_E_ENDPOINT_CREATE_FAILED},
       {&FakeFailures::start, "IAudioClient::Start failed: hr = 0x80004005\n", kOther, E_FAIL},
   };
   auto source = MakeCapture();
@@ -265,6 +267,46 @@ TEST_F(CoreAudioFake, CaptureEndpointThatStopsDeliveringEndsTheWorker) {
   EXPECT_EQ(0u, channel.StreamFrames());
   source->Poll();
   EXPECT_FALSE(source->IsActive());
+}
+
+// An endpoint that went away can stay listed (Wine keeps a process's
+// endpoints for its life): its stream ends with the device invalidated (told
+// by the padding query only, when it ended between two packets), and every
+// retry fails with a general error until it is back. Those retries still say
+// the device is gone; a start of another entry, or of the same one after a
+// stream ran again, says it cannot start.
+TEST_F(CoreAudioFake, RetriesOfALostEndpointSayItIsGone) {
+  SoundCaptureCoreAudio source(nullptr, CodecFunctions(), &FakeAudio::Create);
+  ASSERT_TRUE(source.InitializeLoopback());
+  FakeChannel channel;
+  source.SetSerialChannel(&channel);
+  LogCapture log;
+  ASSERT_TRUE(source.Start(source.GetDevice(0), kRate, WAVEFMT_PCM));
+  FakeAudio::Get().FailPadding(AUDCLNT_E_DEVICE_INVALIDATED);
+  ASSERT_TRUE(WaitFor([&] { return source.IsEnded(); }));
+  EXPECT_EQ("IAudioClient::GetCurrentPadding failed: hr = 0x88890004\n", log.Text());
+  source.Poll();
+  EXPECT_EQ(CaptureFailure::DEVICE_GONE, source.GetFailure());
+
+  FakeAudio::Get().fail.initialize = E_FAIL;
+  for (int retry = 0; retry < 3; ++retry) {
+    EXPECT_FALSE(source.Start(source.GetDevice(0), kRate, WAVEFMT_PCM));
+    EXPECT_EQ(CaptureFailure::DEVICE_GONE, source.GetFailure()) << retry;
+  }
+  EXPECT_FALSE(source.Start(source.GetDevice(1), kRate, WAVEFMT_PCM));
+  EXPECT_EQ(CaptureFailure::START_FAILED, source.GetFailure());
+  EXPECT_FALSE(source.Start(source.GetDevice(0), kRate, WAVEFMT_PCM));
+  EXPECT_EQ(CaptureFailure::START_FAILED, source.GetFailure());
+
+  // Back: the stream runs; a later general failure is only that.
+  FakeAudio::Get().fail = FakeFailures();
+  ASSERT_TRUE(source.Start(source.GetDevice(0), kRate, WAVEFMT_PCM));
+  EXPECT_EQ(CaptureFailure::NONE, source.GetFailure());
+  source.Stop();
+  FakeAudio::Get().fail.initialize = E_FAIL;
+  EXPECT_FALSE(source.Start(source.GetDevice(0), kRate, WAVEFMT_PCM));
+  EXPECT_EQ(CaptureFailure::START_FAILED, source.GetFailure());
+  EXPECT_EQ(0, FakeAudio::Get().LiveObjects());
 }
 
 TEST_F(CoreAudioFake, SilentLoopbackIsNotTakenForAnUnpluggedDevice) {

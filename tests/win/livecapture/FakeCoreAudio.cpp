@@ -148,7 +148,14 @@ class FakeClient : public Fake<IAudioClient> {
   }
   HRESULT STDMETHODCALLTYPE GetBufferSize(UINT32*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetStreamLatency(REFERENCE_TIME*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetCurrentPadding(UINT32*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetCurrentPadding(UINT32* frames) override {
+    FakeAudio& audio = FakeAudio::Get();
+    std::lock_guard<std::mutex> lock(audio.Lock());
+    *frames = 0;
+    if (audio.m_paddingFailure != S_OK) return audio.m_paddingFailure;
+    for (const FakePacket& packet : audio.m_packets) *frames += packet.frames;
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE IsFormatSupported(AUDCLNT_SHAREMODE, const WAVEFORMATEX*, WAVEFORMATEX**) override {
     return E_NOTIMPL;
   }
@@ -312,6 +319,7 @@ void FakeAudio::Reset(std::vector<FakeEndpoint> endpoints, int defaultIndex, DWO
   m_packets.clear();
   m_record = Record();
   m_nextPacketFailure = S_OK;
+  m_paddingFailure = S_OK;
   m_held = false;
   mix = FakeMix();
   fail = FakeFailures();
@@ -331,6 +339,11 @@ size_t FakeAudio::PendingPackets() {
 void FakeAudio::FailNextPacket(HRESULT hr) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_nextPacketFailure = hr;
+}
+
+void FakeAudio::FailPadding(HRESULT hr) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_paddingFailure = hr;
 }
 
 FakeAudio::Record FakeAudio::Recorded() {

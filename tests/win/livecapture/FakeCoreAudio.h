@@ -72,6 +72,10 @@ class FakeAudio {
   size_t PendingPackets();
   // Makes GetNextPacketSize fail from now on.
   void FailNextPacket(HRESULT hr);
+  // Ends the stream quietly, as Wine's does when its endpoint goes away
+  // between two packets: GetNextPacketSize still says there is none,
+  // GetCurrentPadding fails with hr from now on.
+  void FailPadding(HRESULT hr);
 
   // What the source did.
   struct Record {
@@ -102,6 +106,7 @@ class FakeAudio {
   std::deque<FakePacket> m_packets;
   Record m_record;
   HRESULT m_nextPacketFailure = S_OK;
+  HRESULT m_paddingFailure = S_OK;
   std::atomic<bool> m_held{false};
 
  private:
