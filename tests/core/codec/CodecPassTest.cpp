@@ -1,0 +1,244 @@
+// Pins the codec library's output bit for bit: a hash of what one pass
+// through QuillDll's EncodeAndDecode returns for fixed signals and call
+// sizes, per format, and a hash of the stream that quillcodec --stream writes
+// for the same input. A change meant to leave the sound alone (a faster
+// coder, say) must keep every hash; a change of the sound updates the tables
+// below in a commit of its own, which says why.
+//
+// The signals are built from integer steps and IEEE additions and
+// multiplications alone, so that every build (native, 32-bit and 64-bit
+// Windows) feeds the codec the same samples.
+#include <gtest/gtest.h>
+
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "QuillCodec.h"
+#include "QuillDll.h"
+#include "StreamTap.h"
+#include "capture/SoundCapture.h"
+
+namespace {
+
+constexpr double RATE = 32728.0;
+constexpr uint32_t FRAMES = 20000;  // 0.6 s: many HCA frames, many turns of the ADX rings
+constexpr double PI = 3.14159265358979323846;
+
+// sin(2 pi phase / 2^32) from a polynomial: the same value in every build.
+double Sine(uint32_t phase) {
+  double x = static_cast<double>(static_cast<int32_t>(phase)) * (PI / 2147483648.0);  // -pi .. pi
+  if (x > PI / 2)
+    x = PI - x;
+  else if (x < -PI / 2)
+    x = -PI - x;
+  const double x2 = x * x;
+  double sum = 1.0 / 6227020800.0;  // 1 / 13!
+  const double inverse[] = {-1.0 / 39916800.0, 1.0 / 362880.0, -1.0 / 5040.0, 1.0 / 120.0, -1.0 / 6.0, 1.0};
+  for (double c : inverse) sum = sum * x2 + c;
+  return sum * x;
+}
+
+int16_t Pcm(double v) {
+  double scaled = v * 32767.0;
+  scaled = scaled > 32767.0 ? 32767.0 : (scaled < -32768.0 ? -32768.0 : scaled);
+  return static_cast<int16_t>(scaled < 0 ? -static_cast<int32_t>(-scaled + 0.5) : static_cast<int32_t>(scaled + 0.5));
+}
+
+uint32_t Increment(double hz) {
+  return static_cast<uint32_t>(hz / RATE * 4294967296.0);
+}
+
+// 1 kHz at -6 dBFS on the left, at -9 dBFS a quarter turn later on the right.
+std::vector<int16_t> Tone() {
+  std::vector<int16_t> pcm(2 * FRAMES);
+  uint32_t phase = 0;
+  for (uint32_t i = 0; i < FRAMES; ++i, phase += Increment(1000.0)) {
+    pcm[2 * i] = Pcm(0.5 * Sine(phase));
+    pcm[2 * i + 1] = Pcm(0.35 * Sine(phase + 0x40000000u));
+  }
+  return pcm;
+}
+
+// A linear sweep from 50 Hz to 15 kHz, the right channel at 0.7 of the left.
+std::vector<int16_t> Sweep() {
+  std::vector<int16_t> pcm(2 * FRAMES);
+  uint32_t phase = 0;
+  for (uint32_t i = 0; i < FRAMES; ++i) {
+    const double s = Sine(phase);
+    pcm[2 * i] = Pcm(0.5 * s);
+    pcm[2 * i + 1] = Pcm(0.35 * s);
+    phase += Increment(50.0 + (15000.0 - 50.0) * i / FRAMES);
+  }
+  return pcm;
+}
+
+// Seeded white noise, the two channels sharing half of it.
+std::vector<int16_t> Noise() {
+  std::vector<int16_t> pcm(2 * FRAMES);
+  uint32_t state = 20240611u;
+  auto next = [&state] {
+    state = state * 1664525u + 1013904223u;
+    return static_cast<double>(static_cast<int32_t>(state)) / 2147483648.0;
+  };
+  for (uint32_t i = 0; i < FRAMES; ++i) {
+    const double common = next();
+    pcm[2 * i] = Pcm(0.25 * (0.5 * common + 0.5 * next()));
+    pcm[2 * i + 1] = Pcm(0.25 * (0.5 * common + 0.5 * next()));
+  }
+  return pcm;
+}
+
+// FNV-1a over the samples as little-endian bytes, or over bytes.
+uint64_t Hash(const uint8_t* data, size_t size) {
+  uint64_t h = 14695981039346656037ull;
+  for (size_t i = 0; i < size; ++i) h = (h ^ data[i]) * 1099511628211ull;
+  return h;
+}
+uint64_t Hash(const std::vector<int16_t>& pcm) {
+  std::vector<uint8_t> bytes(pcm.size() * 2);
+  for (size_t i = 0; i < pcm.size(); ++i) {
+    bytes[2 * i] = static_cast<uint8_t>(static_cast<uint16_t>(pcm[i]) & 0xFF);
+    bytes[2 * i + 1] = static_cast<uint8_t>(static_cast<uint16_t>(pcm[i]) >> 8);
+  }
+  return Hash(bytes.data(), bytes.size());
+}
+
+struct Format {
+  const char* name;
+  int32_t waveFormat;  // quillcodec's
+  QuillDll::CODECINFO info;
+};
+
+QuillDll::CODECINFO Hca(uint16_t quality) {
+  return QuillDll::CODECINFO{QuillDll::CODEC_HCA, 2, 2, quality, RATE};
+}
+
+const Format FORMATS[] = {
+    {"CRI ADX", WAVEFMT_CRI_ADX, QuillDll::CODECINFO{QuillDll::CODEC_ADX, 2, 2, 0, RATE}},
+    {"CRI HCA HIGHEST", WAVEFMT_CRI_HCA_HIGHEST, Hca(5)},
+    {"CRI HCA HIGH", WAVEFMT_CRI_HCA_HIGH, Hca(4)},
+    {"CRI HCA MIDDLE", WAVEFMT_CRI_HCA_MIDDLE, Hca(3)},
+    {"CRI HCA LOW", WAVEFMT_CRI_HCA_LOW, Hca(2)},
+    {"CRI HCA LOWEST", WAVEFMT_CRI_HCA_LOWEST, Hca(1)},
+};
+constexpr size_t FORMAT_COUNT = sizeof(FORMATS) / sizeof(FORMATS[0]);
+const char* const SIGNAL_NAMES[] = {"tone", "sweep", "noise"};
+constexpr uint32_t CALL_FRAMES[] = {1, 654, 4096};
+
+// One pass through a fresh handle in calls of `call` frames.
+std::vector<int16_t> Pass(const QuillDll::CODECINFO& info, const std::vector<int16_t>& in, uint32_t call) {
+  void* handle = nullptr;
+  EXPECT_EQ(QuillDll::RESULT_SUCCESS, Open(&handle, &info));
+  std::vector<int16_t> out(in.size());
+  std::vector<int16_t> piece;
+  for (uint32_t at = 0; at < FRAMES; at += call) {
+    const uint32_t n = FRAMES - at < call ? FRAMES - at : call;
+    piece.assign(in.begin() + 2 * at, in.begin() + 2 * (at + n));  // the caller's buffer, not the signal's
+    uint32_t processed = 0;
+    EXPECT_EQ(QuillDll::RESULT_SUCCESS, EncodeAndDecode(handle, &out[2 * at], n, piece.data(), n, &processed));
+    EXPECT_EQ(n, processed);
+  }
+  EXPECT_EQ(QuillDll::RESULT_SUCCESS, Close(handle));
+  return out;
+}
+
+// The tables print themselves in this form when they do not match: one row
+// per format, in groups of `group` values.
+void PrintTable(const char* name, const uint64_t* values, size_t columns, size_t group) {
+  std::printf("const uint64_t %s = {\n", name);
+  for (size_t r = 0; r < FORMAT_COUNT; ++r) {
+    std::printf("    {");
+    for (size_t c = 0; c < columns; ++c) {
+      const bool first = c % group == 0;
+      const bool last = c % group == group - 1;
+      std::printf("%s%s0x%016" PRIx64 "u%s", c ? ", " : "", first && group > 1 ? "{" : "", values[r * columns + c],
+                  last && group > 1 ? "}" : "");
+    }
+    std::printf("},  // %s\n", FORMATS[r].name);
+  }
+  std::printf("};\n");
+}
+
+// [format][signal][call size], in the order of FORMATS, SIGNAL_NAMES and CALL_FRAMES.
+const uint64_t PASS_HASHES[FORMAT_COUNT][3][3] = {
+    {{0xd8d4b924886f2b29u, 0xde5f61f1e8cefaf2u, 0x906688a8f090b9dbu},
+     {0xa7aa72a93a23e508u, 0x084f341211b6b10fu, 0x50b8bdc00543e07cu},
+     {0xac7a206606993b11u, 0xf7c9a924bccb0274u, 0x1ae78d81dab99670u}},  // CRI ADX
+    {{0xe00f0d11760c3254u, 0xe00f0d11760c3254u, 0xe00f0d11760c3254u},
+     {0xc1aaf40d85d29bd3u, 0xc1aaf40d85d29bd3u, 0xc1aaf40d85d29bd3u},
+     {0xd2dbaa15c2358c96u, 0xd2dbaa15c2358c96u, 0xd2dbaa15c2358c96u}},  // CRI HCA HIGHEST
+    {{0x9df85f5d8f1556f9u, 0x9df85f5d8f1556f9u, 0x9df85f5d8f1556f9u},
+     {0x3a53bbb3ca725a2bu, 0x3a53bbb3ca725a2bu, 0x3a53bbb3ca725a2bu},
+     {0xfb50940ee4d60a23u, 0xfb50940ee4d60a23u, 0xfb50940ee4d60a23u}},  // CRI HCA HIGH
+    {{0x2ef57f026c1e9baeu, 0x2ef57f026c1e9baeu, 0x2ef57f026c1e9baeu},
+     {0x78285621268fb04du, 0x78285621268fb04du, 0x78285621268fb04du},
+     {0x3116abb8f88a86b8u, 0x3116abb8f88a86b8u, 0x3116abb8f88a86b8u}},  // CRI HCA MIDDLE
+    {{0x73fac7351b7fccf5u, 0x73fac7351b7fccf5u, 0x73fac7351b7fccf5u},
+     {0xb2b758ac3f0567a1u, 0xb2b758ac3f0567a1u, 0xb2b758ac3f0567a1u},
+     {0x01f1ae20123d59c8u, 0x01f1ae20123d59c8u, 0x01f1ae20123d59c8u}},  // CRI HCA LOW
+    {{0x3a26e3de1dbc5fdcu, 0x3a26e3de1dbc5fdcu, 0x3a26e3de1dbc5fdcu},
+     {0x4c2ef798893abf22u, 0x4c2ef798893abf22u, 0x4c2ef798893abf22u},
+     {0x90f4a6d1c1f338d4u, 0x90f4a6d1c1f338d4u, 0x90f4a6d1c1f338d4u}},  // CRI HCA LOWEST
+};
+
+// [format][stream, pass output] of quillcodec --stream on the sweep and the
+// noise mixed, at the stream's own rate (no conversion).
+const uint64_t STREAM_HASHES[FORMAT_COUNT][2] = {
+    {0xf1580ede8a30d879u, 0x5f0ff42293a3fbfeu},  // CRI ADX
+    {0xe7437d3763fef808u, 0x9b9fd4e7d5c096d3u},  // CRI HCA HIGHEST
+    {0x49b69a3cb16e1772u, 0x62f00f1d613e1e85u},  // CRI HCA HIGH
+    {0xd3fdbec4829522acu, 0x7f4182afc62f1980u},  // CRI HCA MIDDLE
+    {0xc9518de8c8d3b684u, 0x17adc3130ea56ccau},  // CRI HCA LOW
+    {0xbda8cfc27ae6110eu, 0xc1252500aa9b9cc2u},  // CRI HCA LOWEST
+};
+
+}  // namespace
+
+TEST(CodecPass, OutputOfEveryFormatIsPinnedBitForBit) {
+  const std::vector<int16_t> signals[] = {Tone(), Sweep(), Noise()};
+  uint64_t measured[FORMAT_COUNT][3][3] = {};
+  bool same = true;
+  for (size_t f = 0; f < FORMAT_COUNT; ++f) {
+    for (size_t s = 0; s < 3; ++s) {
+      for (size_t c = 0; c < 3; ++c) {
+        measured[f][s][c] = Hash(Pass(FORMATS[f].info, signals[s], CALL_FRAMES[c]));
+        EXPECT_EQ(PASS_HASHES[f][s][c], measured[f][s][c])
+            << FORMATS[f].name << ", " << SIGNAL_NAMES[s] << ", calls of " << CALL_FRAMES[c] << " frames";
+        same = same && PASS_HASHES[f][s][c] == measured[f][s][c];
+      }
+    }
+  }
+  if (!same) PrintTable("PASS_HASHES[FORMAT_COUNT][3][3]", &measured[0][0][0], 9, 3);
+}
+
+TEST(CodecPass, StreamOfQuillcodecIsPinnedBitForBit) {
+  if (!StreamTapAvailable(WAVEFMT_CRI_ADX)) GTEST_SKIP() << "no codec objects in this build";
+  const std::vector<int16_t> sweep = Sweep();
+  const std::vector<int16_t> noise = Noise();
+  WaveData wave;
+  wave.samplingRate = static_cast<uint32_t>(RATE);
+  wave.frames = FRAMES;
+  wave.samples.resize(2 * FRAMES);
+  for (size_t i = 0; i < wave.samples.size(); ++i)
+    wave.samples[i] = static_cast<int16_t>((static_cast<int32_t>(sweep[i]) + noise[i]) / 2);
+  uint64_t measured[FORMAT_COUNT][2] = {};
+  bool same = true;
+  for (size_t f = 0; f < FORMAT_COUNT; ++f) {
+    std::vector<uint8_t> stream;
+    CodecPassResult result;
+    std::string error;
+    ASSERT_TRUE(RunCodecPass(wave, static_cast<int32_t>(RATE), FORMATS[f].waveFormat, nullptr,
+                             StreamTapFunctions(&stream), &result, &error))
+        << error;
+    ASSERT_FALSE(stream.empty()) << FORMATS[f].name;
+    measured[f][0] = Hash(stream.data(), stream.size());
+    measured[f][1] = Hash(result.output);
+    EXPECT_EQ(STREAM_HASHES[f][0], measured[f][0]) << FORMATS[f].name << ": stream of " << stream.size() << " bytes";
+    EXPECT_EQ(STREAM_HASHES[f][1], measured[f][1]) << FORMATS[f].name << ": pass output";
+    same = same && STREAM_HASHES[f][0] == measured[f][0] && STREAM_HASHES[f][1] == measured[f][1];
+  }
+  if (!same) PrintTable("STREAM_HASHES[FORMAT_COUNT][2]", &measured[0][0], 2, 1);
+}
