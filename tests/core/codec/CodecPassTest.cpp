@@ -5,6 +5,10 @@
 // coder, say) must keep every hash; a change of the sound updates the tables
 // below in a commit of its own, which says why.
 //
+// The codec's objects linked into quillcodec run the same passes again with
+// the scalar form of the codec's hot loops as well as with the SSE2 form
+// (runtime/CodecSimd.h): both must give the same hashes.
+//
 // The signals are built from integer steps and IEEE additions and
 // multiplications alone, so that every build (native, 32-bit and 64-bit
 // Windows) feeds the codec the same samples.
@@ -20,6 +24,7 @@
 #include "QuillDll.h"
 #include "StreamTap.h"
 #include "capture/SoundCapture.h"
+#include "runtime/CodecSimd.h"
 
 namespace {
 
@@ -141,22 +146,39 @@ const char* const SIGNAL_NAMES[] = {"tone", "sweep", "noise", "loud"};
 constexpr size_t SIGNAL_COUNT = sizeof(SIGNAL_NAMES) / sizeof(SIGNAL_NAMES[0]);
 constexpr uint32_t CALL_FRAMES[] = {1, 654, 4096};
 
-// One pass through a fresh handle in calls of `call` frames.
-std::vector<int16_t> Pass(const QuillDll::CODECINFO& info, const std::vector<int16_t>& in, uint32_t call) {
+// One pass through a fresh handle of `codec` in calls of `call` frames.
+std::vector<int16_t> Pass(const CodecFunctions& codec, const QuillDll::CODECINFO& info, const std::vector<int16_t>& in,
+                          uint32_t call) {
   void* handle = nullptr;
-  EXPECT_EQ(QuillDll::RESULT_SUCCESS, Open(&handle, &info));
+  EXPECT_EQ(QuillDll::RESULT_SUCCESS, codec.Open(&handle, &info));
   std::vector<int16_t> out(in.size());
   std::vector<int16_t> piece;
   for (uint32_t at = 0; at < FRAMES; at += call) {
     const uint32_t n = FRAMES - at < call ? FRAMES - at : call;
     piece.assign(in.begin() + 2 * at, in.begin() + 2 * (at + n));  // the caller's buffer, not the signal's
     uint32_t processed = 0;
-    EXPECT_EQ(QuillDll::RESULT_SUCCESS, EncodeAndDecode(handle, &out[2 * at], n, piece.data(), n, &processed));
+    EXPECT_EQ(QuillDll::RESULT_SUCCESS, codec.EncodeAndDecode(handle, &out[2 * at], n, piece.data(), n, &processed));
     EXPECT_EQ(n, processed);
   }
-  EXPECT_EQ(QuillDll::RESULT_SUCCESS, Close(handle));
+  EXPECT_EQ(QuillDll::RESULT_SUCCESS, codec.Close(handle));
   return out;
 }
+
+// The paths a pass can take: QuillDll's exports, and the codec's objects in
+// quillcodec with the SSE2 form and with the scalar form.
+struct Path {
+  const char* name;
+  bool exports;
+  bool vector;
+};
+const Path PATHS[] = {
+    {"QuillDll", true, true}, {"objects, SSE2 form", false, true}, {"objects, scalar form", false, false}};
+
+// Restores the vector form when a test ends.
+struct VectorPathScope {
+  explicit VectorPathScope(bool on) { codec_simd::SetVectorPath(on); }
+  ~VectorPathScope() { codec_simd::SetVectorPath(true); }
+};
 
 // The tables print themselves in this form when they do not match: one row
 // per format, in groups of `group` values.
@@ -218,19 +240,26 @@ const uint64_t STREAM_HASHES[FORMAT_COUNT][2] = {
 
 TEST(CodecPass, OutputOfEveryFormatIsPinnedBitForBit) {
   const std::vector<int16_t> signals[SIGNAL_COUNT] = {Tone(), Sweep(), Noise(), Loud()};
-  uint64_t measured[FORMAT_COUNT][SIGNAL_COUNT][3] = {};
-  bool same = true;
-  for (size_t f = 0; f < FORMAT_COUNT; ++f) {
-    for (size_t s = 0; s < SIGNAL_COUNT; ++s) {
-      for (size_t c = 0; c < 3; ++c) {
-        measured[f][s][c] = Hash(Pass(FORMATS[f].info, signals[s], CALL_FRAMES[c]));
-        EXPECT_EQ(PASS_HASHES[f][s][c], measured[f][s][c])
-            << FORMATS[f].name << ", " << SIGNAL_NAMES[s] << ", calls of " << CALL_FRAMES[c] << " frames";
-        same = same && PASS_HASHES[f][s][c] == measured[f][s][c];
+  for (const Path& path : PATHS) {
+    if (!path.exports && !StreamTapAvailable(WAVEFMT_CRI_ADX)) continue;
+    SCOPED_TRACE(path.name);
+    VectorPathScope scope(path.vector);
+    std::vector<uint8_t> unused;
+    const CodecFunctions codec = path.exports ? QuillDllFunctions() : StreamTapFunctions(&unused);
+    uint64_t measured[FORMAT_COUNT][SIGNAL_COUNT][3] = {};
+    bool same = true;
+    for (size_t f = 0; f < FORMAT_COUNT; ++f) {
+      for (size_t s = 0; s < SIGNAL_COUNT; ++s) {
+        for (size_t c = 0; c < 3; ++c) {
+          measured[f][s][c] = Hash(Pass(codec, FORMATS[f].info, signals[s], CALL_FRAMES[c]));
+          EXPECT_EQ(PASS_HASHES[f][s][c], measured[f][s][c])
+              << FORMATS[f].name << ", " << SIGNAL_NAMES[s] << ", calls of " << CALL_FRAMES[c] << " frames";
+          same = same && PASS_HASHES[f][s][c] == measured[f][s][c];
+        }
       }
     }
+    if (!same) PrintTable("PASS_HASHES[FORMAT_COUNT][SIGNAL_COUNT][3]", &measured[0][0][0], 3 * SIGNAL_COUNT, 3);
   }
-  if (!same) PrintTable("PASS_HASHES[FORMAT_COUNT][SIGNAL_COUNT][3]", &measured[0][0][0], 3 * SIGNAL_COUNT, 3);
 }
 
 TEST(CodecPass, StreamOfQuillcodecIsPinnedBitForBit) {
@@ -243,21 +272,25 @@ TEST(CodecPass, StreamOfQuillcodecIsPinnedBitForBit) {
   wave.samples.resize(2 * FRAMES);
   for (size_t i = 0; i < wave.samples.size(); ++i)
     wave.samples[i] = static_cast<int16_t>((static_cast<int32_t>(sweep[i]) + noise[i]) / 2);
-  uint64_t measured[FORMAT_COUNT][2] = {};
-  bool same = true;
-  for (size_t f = 0; f < FORMAT_COUNT; ++f) {
-    std::vector<uint8_t> stream;
-    CodecPassResult result;
-    std::string error;
-    ASSERT_TRUE(RunCodecPass(wave, static_cast<int32_t>(RATE), FORMATS[f].waveFormat, nullptr,
-                             StreamTapFunctions(&stream), &result, &error))
-        << error;
-    ASSERT_FALSE(stream.empty()) << FORMATS[f].name;
-    measured[f][0] = Hash(stream.data(), stream.size());
-    measured[f][1] = Hash(result.output);
-    EXPECT_EQ(STREAM_HASHES[f][0], measured[f][0]) << FORMATS[f].name << ": stream of " << stream.size() << " bytes";
-    EXPECT_EQ(STREAM_HASHES[f][1], measured[f][1]) << FORMATS[f].name << ": pass output";
-    same = same && STREAM_HASHES[f][0] == measured[f][0] && STREAM_HASHES[f][1] == measured[f][1];
+  for (bool vector : {true, false}) {
+    SCOPED_TRACE(vector ? "SSE2 form" : "scalar form");
+    VectorPathScope scope(vector);
+    uint64_t measured[FORMAT_COUNT][2] = {};
+    bool same = true;
+    for (size_t f = 0; f < FORMAT_COUNT; ++f) {
+      std::vector<uint8_t> stream;
+      CodecPassResult result;
+      std::string error;
+      ASSERT_TRUE(RunCodecPass(wave, static_cast<int32_t>(RATE), FORMATS[f].waveFormat, nullptr,
+                               StreamTapFunctions(&stream), &result, &error))
+          << error;
+      ASSERT_FALSE(stream.empty()) << FORMATS[f].name;
+      measured[f][0] = Hash(stream.data(), stream.size());
+      measured[f][1] = Hash(result.output);
+      EXPECT_EQ(STREAM_HASHES[f][0], measured[f][0]) << FORMATS[f].name << ": stream of " << stream.size() << " bytes";
+      EXPECT_EQ(STREAM_HASHES[f][1], measured[f][1]) << FORMATS[f].name << ": pass output";
+      same = same && STREAM_HASHES[f][0] == measured[f][0] && STREAM_HASHES[f][1] == measured[f][1];
+    }
+    if (!same) PrintTable("STREAM_HASHES[FORMAT_COUNT][2]", &measured[0][0], 2, 1);
   }
-  if (!same) PrintTable("STREAM_HASHES[FORMAT_COUNT][2]", &measured[0][0], 2, 1);
 }
