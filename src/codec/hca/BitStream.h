@@ -11,8 +11,9 @@ namespace hca {
 
 class BitWriter {
  public:
-  // Whole bytes are stored as they fill up; Flush stores the last, partial
-  // byte (its unused low bits zero). Bytes past the written bits are not touched.
+  // Whole 32-bit words are stored as they fill up; Flush stores the rest (the
+  // last byte's unused low bits zero), and writing may go on after it. Bytes
+  // past the written bits are not touched.
   BitWriter(uint8_t* buffer, size_t sizeBytes) : m_buffer(buffer), m_limitBits(sizeBytes * 8) {}
 
   // Writes the low `bits` bits of value (0..32 bits).
@@ -24,15 +25,25 @@ class BitWriter {
       return;
     }
     const uint64_t v = bits < 32 ? (value & ((1u << bits) - 1u)) : value;
-    m_pending = (m_pending << bits) | v;
+    m_pending = (m_pending << bits) | v;  // at most 31 + 32 bits pending
     m_pendingBits += bits;
     m_position += static_cast<size_t>(bits);
+    if (m_pendingBits >= 32) {
+      m_pendingBits -= 32;
+      const auto word = static_cast<uint32_t>(m_pending >> m_pendingBits);
+      uint8_t* p = m_buffer + m_byte;
+      p[0] = static_cast<uint8_t>(word >> 24);
+      p[1] = static_cast<uint8_t>(word >> 16);
+      p[2] = static_cast<uint8_t>(word >> 8);
+      p[3] = static_cast<uint8_t>(word);
+      m_byte += 4;
+    }
+  }
+  void Flush() {
     while (m_pendingBits >= 8) {
       m_pendingBits -= 8;
       m_buffer[m_byte++] = static_cast<uint8_t>(m_pending >> m_pendingBits);
     }
-  }
-  void Flush() {
     if (m_pendingBits > 0) m_buffer[m_byte] = static_cast<uint8_t>(m_pending << (8 - m_pendingBits));
   }
 
@@ -64,15 +75,8 @@ class BitReader {
   uint32_t Peek(int bits) const {
     if (bits <= 0) return 0;
     const size_t byte = m_position >> 3;
-    uint32_t window;
-    if (byte + 4 <= (m_limitBits >> 3)) {
-      const uint8_t* p = m_data + byte;
-      window = static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
-               static_cast<uint32_t>(p[2]) << 8 | p[3];
-    } else {
-      window = PeekNearEnd(byte);
-    }
-    return (window << (m_position & 7)) >> (32 - bits);
+    const uint64_t window = byte + 8 <= (m_limitBits >> 3) ? LoadBigEndian64(m_data + byte) : PeekNearEnd(byte);
+    return static_cast<uint32_t>((window << (m_position & 7)) >> (64 - bits));
   }
   // Reads `bits` bits (0..24).
   uint32_t Read(int bits) {
@@ -88,7 +92,19 @@ class BitReader {
   bool Overrun() const { return m_position > m_limitBits; }
 
  private:
-  uint32_t PeekNearEnd(size_t byte) const;
+  static uint64_t LoadBigEndian64(const uint8_t* p) {
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    uint64_t v;
+    __builtin_memcpy(&v, p, sizeof(v));
+    return __builtin_bswap64(v);
+#else
+    uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v = v << 8 | p[i];
+    return v;
+#endif
+  }
+  // The eight bytes from `byte` on, zeros for those past the end.
+  uint64_t PeekNearEnd(size_t byte) const;
 
   const uint8_t* m_data = nullptr;
   size_t m_limitBits = 0;
