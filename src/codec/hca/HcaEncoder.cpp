@@ -10,6 +10,7 @@
 #include "hca/HcaCrc.h"
 #include "hca/HcaTables.h"
 #include "hca/HcaTransform.h"
+#include "runtime/CodecSimd.h"
 
 namespace hca {
 
@@ -18,7 +19,6 @@ namespace {
 // Users of the encoder service (process-wide, as the service is).
 std::atomic<int> s_encoderUsers{0};
 
-constexpr uint16_t NO_COST = 0xFFFF;
 constexpr int MAX_HFR_GROUPS = 8;  // this encoder's groups: ceil(HFR bands / ceil(HFR bands / 8))
 
 // Side bits of a channel besides its scale factors.
@@ -45,10 +45,12 @@ inline int QuantiserLevel(float x, float inverseStep, float top) {
 }  // namespace
 
 struct HcaEncoderChannel {
-  float history[HCA_SUBFRAME_SAMPLES];   // previous subframe's input
-  float coef[HCA_SUBFRAMES][HCA_BANDS];  // transform output
-  float norm[HCA_BANDS][HCA_SUBFRAMES];  // normalised coefficients, band by band
-  uint16_t cost[HCA_BANDS][16];          // bits of a band's 8 values per resolution
+  float history[HCA_SUBFRAME_SAMPLES];      // previous subframe's input
+  float coef[HCA_SUBFRAMES][HCA_BANDS];     // transform output
+  float norm[HCA_BANDS][HCA_SUBFRAMES];     // normalised coefficients, band by band
+  uint16_t cost[HCA_BANDS][16];             // bits of a band's 8 values per resolution, as far as counted
+  uint32_t code[HCA_SUBFRAMES][HCA_BANDS];  // the values' codes as written: bits << 5 | length
+  int16_t levelIndex[HCA_BANDS];            // the band's level as HcaTables::resolutionAt wants it
   float hfrMean[MAX_HFR_GROUPS];
   uint8_t scale[HCA_BANDS];
   uint8_t resolution[HCA_BANDS];
@@ -366,8 +368,61 @@ void HcaEncoder::AnalyseBands(HcaEncoderChannel& c) {
       c.hfrScale[g] = static_cast<uint8_t>(ScaleIndexFor(t, value));
     }
   }
-  for (int j = 0; j < HCA_BANDS; ++j)
+}
+
+namespace {
+
+constexpr uint16_t NO_COST = 0xFFFF;
+
+// The bits of a band's 8 normalised values x at resolution r (1..15):
+// valueBits8[r] plus one for every value whose quantiser input u = (1 - x) x
+// inverseStep[r] falls outside [wideBelow[r], wideAbove[r]) (HcaTables): the
+// code lengths without quantising.
+int BandBits(const HcaTables& t, const float* x, int r) {
+#if defined(QUILL_CODEC_SSE2)
+  if (codec_simd::VectorPath()) {
+    const __m128 one = _mm_set1_ps(1.0f);
+    const __m128 step = _mm_set1_ps(t.inverseStep[r]);
+    const __m128 below = _mm_set1_ps(t.wideBelow[r]);
+    const __m128 above = _mm_set1_ps(t.wideAbove[r]);
+    const __m128 first = _mm_mul_ps(_mm_sub_ps(one, _mm_loadu_ps(x)), step);
+    const __m128 second = _mm_mul_ps(_mm_sub_ps(one, _mm_loadu_ps(x + 4)), step);
+    // A true test is -1 in its lane.
+    __m128i wide =
+        _mm_add_epi32(_mm_castps_si128(_mm_cmplt_ps(first, below)), _mm_castps_si128(_mm_cmpge_ps(first, above)));
+    wide = _mm_add_epi32(wide, _mm_castps_si128(_mm_cmplt_ps(second, below)));
+    wide = _mm_add_epi32(wide, _mm_castps_si128(_mm_cmpge_ps(second, above)));
+    wide = _mm_add_epi32(wide, _mm_shuffle_epi32(wide, 0x4E));
+    wide = _mm_add_epi32(wide, _mm_shuffle_epi32(wide, 0xB1));
+    return t.valueBits8[r] - _mm_cvtsi128_si32(wide);
+  }
+#endif
+  int bits = t.valueBits8[r];
+  for (int s = 0; s < HCA_SUBFRAMES; ++s) {
+    const float u = (1.0f - x[s]) * t.inverseStep[r];
+    bits += (u < t.wideBelow[r]) + (u >= t.wideAbove[r]);
+  }
+  return bits;
+}
+
+}  // namespace
+
+// The allocation search's bookkeeping for a new frame: each coded band's
+// level as HcaTables::resolutionAt wants it, and no costs known yet.
+void HcaEncoder::ResetCosts(HcaEncoderChannel& c) const {
+  for (int j = 0; j < c.codedBands; ++j) {
+    c.levelIndex[j] = static_cast<int16_t>(HcaTables::DISTANCE_OFFSET + 9 - BandLevel(c.scale[j]));
     for (int r = 0; r < 16; ++r) c.cost[j][r] = NO_COST;
+  }
+}
+
+// The bits of a band's 8 values at resolution r; 0 for a band without a
+// scale factor. Counted once per frame and resolution.
+int HcaEncoder::BandCost(HcaEncoderChannel& c, int band, int resolution) const {
+  uint16_t& cost = c.cost[band][resolution];
+  if (cost == NO_COST)
+    cost = static_cast<uint16_t>(c.scale[band] == 0 ? 0 : BandBits(*m_tables, c.norm[band], resolution));
+  return cost;
 }
 
 // Chooses the scale-factor coding width of a channel and its side bits.
@@ -398,38 +453,62 @@ void HcaEncoder::ScaleBits(HcaEncoderChannel& c) const {
   c.sideBits = bits + ExtraSideBits(m_params, c.type);
 }
 
-int HcaEncoder::BandCost(HcaEncoderChannel& c, int band, int resolution) const {
-  uint16_t& cached = c.cost[band][resolution];
-  if (cached == NO_COST) {
-    const float* x = c.norm[band];
-    const float inverseStep = m_tables->inverseStep[resolution];
-    const int levels = HCA_LEVELS[resolution];
-    const auto top = static_cast<float>(levels - 1);
-    int bits = 0;
-    if (resolution <= 7) {
-      const uint8_t* length = m_tables->codeLength[resolution];
-      for (int s = 0; s < HCA_SUBFRAMES; ++s) bits += length[QuantiserLevel(x[s], inverseStep, top)];
-    } else {
-      // Magnitude bits, and a sign bit for every value other than 0.
-      const int zero = levels / 2;
-      bits = HCA_SUBFRAMES * HCA_MAGNITUDE_BITS[resolution];
-      for (int s = 0; s < HCA_SUBFRAMES; ++s) bits += QuantiserLevel(x[s], inverseStep, top) != zero ? 1 : 0;
-    }
-    cached = static_cast<uint16_t>(bits);
-  }
-  return cached;
-}
-
 int HcaEncoder::CountBits(int noiseLevel, int boundary) {
+  const uint8_t* resolution = m_tables->resolutionAt;
   int bits = 32 + 16;
   for (int ci = 0; ci < m_params.channels; ++ci) {
     HcaEncoderChannel& c = m_channels[ci];
     bits += c.sideBits;
+    // Bands below the boundary at noise level - 1, the others at the level.
+    for (int j = 0; j < c.codedBands; ++j)
+      bits += BandCost(c, j, resolution[(j < boundary ? noiseLevel - 1 : noiseLevel) + c.levelIndex[j]]);
+  }
+  return bits;
+}
+
+// Groups the coded bands of every channel by scale factor: the bands of one
+// scale factor share their level, so any noise level gives them one resolution.
+void HcaEncoder::GroupBandsByScale() {
+  int count[64] = {};
+  for (int ci = 0; ci < m_params.channels; ++ci) {
+    const HcaEncoderChannel& c = m_channels[ci];
+    for (int j = 0; j < c.codedBands; ++j) ++count[c.scale[j]];
+  }
+  m_scaleCount = 0;
+  int start = 0;
+  for (int scale = 1; scale < 64; ++scale) {
+    m_groupStart[scale] = static_cast<int16_t>(start);
+    m_groupEnd[scale] = static_cast<int16_t>(start);
+    if (count[scale] == 0) continue;
+    m_scales[m_scaleCount++] = static_cast<uint8_t>(scale);
+    start += count[scale];
+    for (int r = 0; r < 16; ++r) m_scaleCost[scale][r] = -1;
+  }
+  for (int ci = 0; ci < m_params.channels; ++ci) {
+    const HcaEncoderChannel& c = m_channels[ci];
     for (int j = 0; j < c.codedBands; ++j) {
-      if (c.scale[j] == 0) continue;
-      int z = j < boundary ? noiseLevel - 1 : noiseLevel;
-      bits += BandCost(c, j, ResolutionFor(z, BandLevel(c.scale[j]), m_params.maxResolution));
+      const int scale = c.scale[j];
+      if (scale != 0) m_groupBands[m_groupEnd[scale]++] = static_cast<uint16_t>(ci << 8 | j);
     }
+  }
+  m_sideBits = 32 + 16;
+  for (int ci = 0; ci < m_params.channels; ++ci) m_sideBits += m_channels[ci].sideBits;
+}
+
+// CountBits(noiseLevel, 0), summed by scale factor.
+int HcaEncoder::CountBitsByScale(int noiseLevel) {
+  const uint8_t* resolution = m_tables->resolutionAt + HcaTables::DISTANCE_OFFSET + 9 + noiseLevel;
+  int bits = m_sideBits;
+  for (int k = 0; k < m_scaleCount; ++k) {
+    const int scale = m_scales[k];
+    const int r = resolution[-BandLevel(scale)];
+    int32_t& sum = m_scaleCost[scale][r];
+    if (sum < 0) {
+      sum = 0;
+      for (int i = m_groupStart[scale]; i < m_groupEnd[scale]; ++i)
+        sum += BandCost(m_channels[m_groupBands[i] >> 8], m_groupBands[i] & 0xFF, r);
+    }
+    bits += sum;
   }
   return bits;
 }
@@ -448,26 +527,46 @@ int HcaEncoder::Allocate() {
         if (m_channels[ci].scale[j] != 0) top = j;
     if (top <= 1) return HCA_ERROR_NO_ALLOCATION;
     for (int ci = 0; ci < p.channels; ++ci) {
-      m_channels[ci].scale[top] = 0;
-      m_channels[ci].scale[top - 1] = 0;
+      for (int j = top - 1; j <= top; ++j) {
+        m_channels[ci].scale[j] = 0;
+        for (uint16_t& cost : m_channels[ci].cost[j]) cost = 0;  // costs counted before no longer hold
+      }
     }
     m_droppedBands += 2;
   }
+  // The noise level: the lowest that fits with boundary 0, counted by scale factor.
+  GroupBandsByScale();
+  const int limit = p.frameSize * 8;
   int lo = 0;
   int hi = 511;  // fits
   while (lo < hi) {
     int mid = (lo + hi) / 2;
-    if (Fits(mid, 0))
+    if (CountBitsByScale(mid) <= limit)
       hi = mid;
     else
       lo = mid + 1;
   }
   const int z = lo;
+  // The boundary: the highest below which the bands still fit one noise
+  // level lower. What that costs over boundary 0 is a running sum over the bands.
+  const uint8_t* resolution = m_tables->resolutionAt;
+  int extra[HCA_BANDS + 1];
+  extra[0] = 0;
+  for (int j = 0; j < HCA_BANDS; ++j) {
+    int more = 0;
+    for (int ci = 0; ci < p.channels; ++ci) {
+      HcaEncoderChannel& c = m_channels[ci];
+      if (j >= c.codedBands) continue;
+      more += BandCost(c, j, resolution[z - 1 + c.levelIndex[j]]) - BandCost(c, j, resolution[z + c.levelIndex[j]]);
+    }
+    extra[j + 1] = extra[j] + more;
+  }
+  const int bits = CountBitsByScale(z);
   lo = 0;  // fits (the same allocation as above)
   hi = 127;
   while (lo < hi) {
     int mid = (lo + hi + 1) / 2;
-    if (Fits(z, mid))
+    if (bits + extra[mid] <= limit)
       lo = mid;
     else
       hi = mid - 1;
@@ -483,6 +582,58 @@ int HcaEncoder::Allocate() {
     }
   }
   return HCA_OK;
+}
+
+namespace {
+
+// The code of quantised value q at resolution r: bits << 5 | length. A
+// magnitude's sign bit (1 = negative) follows it, and only when it is not 0.
+inline uint32_t CodeOf(int r, int q) {
+  if (r <= 7) {
+    const HcaCode& code = HCA_CODES[r][q + HCA_LEVELS[r] / 2];
+    return static_cast<uint32_t>(code.bits) << 5 | code.length;
+  }
+  const uint32_t magnitude = static_cast<uint32_t>(q < 0 ? -q : q);
+  const uint32_t bits = HCA_MAGNITUDE_BITS[r];
+  if (magnitude == 0) return bits;
+  return (magnitude << 1 | (q < 0 ? 1u : 0u)) << 5 | (bits + 1);
+}
+
+}  // namespace
+
+// Quantises the coded bands with their final resolutions (step 9) into the
+// codes WriteFrame writes; bands of resolution 0 get empty codes.
+void HcaEncoder::QuantiseBands(HcaEncoderChannel& c) const {
+  const HcaTables& t = *m_tables;
+  for (int j = 0; j < c.codedBands; ++j) {
+    const int r = c.resolution[j];
+    if (r == 0) {
+      for (int s = 0; s < HCA_SUBFRAMES; ++s) c.code[s][j] = 0;
+      continue;
+    }
+    const int levels = HCA_LEVELS[r];
+    const auto top = static_cast<float>(levels - 1);
+    int q[HCA_SUBFRAMES];
+#if defined(QUILL_CODEC_SSE2)
+    if (codec_simd::VectorPath()) {
+      // QuantiserLevel on four values at a time.
+      const __m128 one = _mm_set1_ps(1.0f);
+      const __m128 step = _mm_set1_ps(t.inverseStep[r]);
+      const __m128 zero = _mm_setzero_ps();
+      const __m128 highest = _mm_set1_ps(top);
+      const __m128i offset = _mm_set1_epi32(levels - 1 - levels / 2);
+      for (int s = 0; s < HCA_SUBFRAMES; s += 4) {
+        const __m128 x = _mm_loadu_ps(c.norm[j] + s);
+        const __m128 u = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_sub_ps(one, x), step), zero), highest);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(q + s), _mm_sub_epi32(offset, _mm_cvttps_epi32(u)));
+      }
+    } else
+#endif
+    {
+      for (int s = 0; s < HCA_SUBFRAMES; ++s) q[s] = QuantiserLevel(c.norm[j][s], t.inverseStep[r], top) - levels / 2;
+    }
+    for (int s = 0; s < HCA_SUBFRAMES; ++s) c.code[s][j] = CodeOf(r, q[s]);
+  }
 }
 
 int HcaEncoder::WriteFrame(uint8_t* buffer) {
@@ -520,23 +671,13 @@ int HcaEncoder::WriteFrame(uint8_t* buffer) {
       for (int g = 0; g < p.hfrGroups; ++g) out.Write(c.hfrScale[g], 6);
     }
   }
+  for (int ci = 0; ci < p.channels; ++ci) QuantiseBands(m_channels[ci]);
   for (int s = 0; s < HCA_SUBFRAMES; ++s) {
     for (int ci = 0; ci < p.channels; ++ci) {
       const HcaEncoderChannel& c = m_channels[ci];
       for (int j = 0; j < c.codedBands; ++j) {
-        const int r = c.resolution[j];
-        if (r == 0) continue;
-        const int levels = HCA_LEVELS[r];
-        const int q =
-            QuantiserLevel(c.norm[j][s], m_tables->inverseStep[r], static_cast<float>(levels - 1)) - levels / 2;
-        if (r <= 7) {
-          const HcaCode& code = HCA_CODES[r][q + HCA_LEVELS[r] / 2];
-          out.Write(code.bits, code.length);
-        } else {
-          const int magnitude = q < 0 ? -q : q;
-          out.Write(static_cast<uint32_t>(magnitude), HCA_MAGNITUDE_BITS[r]);
-          if (magnitude != 0) out.Write(q < 0 ? 1u : 0u, 1);
-        }
+        const uint32_t code = c.code[s][j];
+        if ((code & 31) != 0) out.Write(code >> 5, static_cast<int>(code & 31));
       }
     }
   }
@@ -561,7 +702,10 @@ int HcaEncoder::GetFrame(uint8_t* buffer, size_t size, size_t* written) {
       if (m_channels[ci].type == HCA_CHANNEL_PRIMARY && m_channels[ci + 1].type == HCA_CHANNEL_SECONDARY)
         IntensityStereo(m_channels[ci], m_channels[ci + 1]);
   }
-  for (int ci = 0; ci < p.channels; ++ci) AnalyseBands(m_channels[ci]);
+  for (int ci = 0; ci < p.channels; ++ci) {
+    AnalyseBands(m_channels[ci]);
+    ResetCosts(m_channels[ci]);
+  }
   int result = Allocate();
   if (result == HCA_OK) result = WriteFrame(buffer);
   if (result != HCA_OK) return result;

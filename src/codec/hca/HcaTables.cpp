@@ -96,6 +96,24 @@ void BuildTables(HcaTables* t) {
     t->window[255 - n] = w;
   }
 
+  for (int r = 0; r < 16; ++r) {
+    const int half = HCA_LEVELS[r] / 2;
+    int bits = HCA_MAGNITUDE_BITS[r];
+    int wide = 1;
+    if (r >= 1 && r <= 7) {
+      // Value 0 has the shortest code; from some |v| on the codes are one bit longer.
+      bits = HCA_CODES[r][half].length;
+      while (wide <= half && HCA_CODES[r][half + wide].length == bits) ++wide;
+    }
+    t->valueBits[r] = static_cast<uint8_t>(bits);
+    t->valueBits8[r] = 8 * bits;
+    t->wideFrom[r] = static_cast<uint8_t>(wide);
+    t->wideBelow[r] = r == 0 ? 0.0f : static_cast<float>(half - wide + 1);
+    t->wideAbove[r] = r == 0 ? INFINITY : static_cast<float>(half + wide);
+  }
+  for (int i = 0; i < static_cast<int>(sizeof(t->resolutionAt)); ++i)
+    t->resolutionAt[i] = static_cast<uint8_t>(ResolutionFor(0, HcaTables::DISTANCE_OFFSET + 9 - i, HCA_MAX_RESOLUTION));
+
   for (int r = 1; r <= 7; ++r) {
     int half = HCA_LEVELS[r] / 2;
     int peek = HCA_PEEK_BITS[r];

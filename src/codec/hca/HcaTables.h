@@ -41,6 +41,23 @@ struct HcaTables {
   float window[256];           // symmetric, power-complementary analysis/synthesis window
   HcaCodeEntry decode[8][16];  // [resolution][peeked bits] for resolutions 1..7
   uint8_t codeLength[8][15];   // [resolution][value + (N - 1) / 2]
+
+  // The bits of a quantised value v at resolution r are valueBits[r], plus 1
+  // when |v| >= wideFrom[r] (the longer prefix codes of 1..7, the sign bit of
+  // 8..15). On the quantiser's input u = (1 - x) x inverseStep[r] (see the
+  // encoder) that is u < wideBelow[r] or u >= wideAbove[r]. Resolution 0
+  // costs nothing: its tests are never true.
+  alignas(16) float wideBelow[16];
+  alignas(16) float wideAbove[16];
+  alignas(16) int32_t valueBits8[16];  // 8 x valueBits: a band's 8 values
+  uint8_t valueBits[16];
+  uint8_t wideFrom[16];
+
+  // Resolution for noise level z (z may be -1 below the boundary) in a band
+  // of level l: resolutionAt[z - l + 9 + DISTANCE_OFFSET], limited to the
+  // maximum resolution 15 (the encoder's).
+  static constexpr int DISTANCE_OFFSET = 160;
+  uint8_t resolutionAt[DISTANCE_OFFSET + 512 + 9];
 };
 const HcaTables& Tables();
 

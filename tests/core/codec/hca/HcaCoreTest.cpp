@@ -160,6 +160,44 @@ TEST(HcaTables, PrefixCodesAndTheResolutionTableAreTheFormats) {
     EXPECT_EQ(levels[r], HCA_LEVELS[r]) << r;
     EXPECT_EQ(magnitudeBits[r], HCA_MAGNITUDE_BITS[r]) << r;
   }
+  // The resolution by distance, as the allocation search looks it up.
+  const HcaTables& t = Tables();
+  for (int z = -1; z <= 511; ++z)
+    for (int scale = 0; scale < 64; ++scale)
+      ASSERT_EQ(ResolutionFor(z, BandLevel(scale), 15),
+                t.resolutionAt[z - BandLevel(scale) + 9 + HcaTables::DISTANCE_OFFSET])
+          << z << ", " << scale;
+}
+
+// The encoder counts a value's bits without quantising it: valueBits, plus
+// one from wideFrom on, and that extra bit read off the quantiser's input u
+// against wideBelow and wideAbove. Both agree with the codes and with the
+// quantiser (level = N - 1 - trunc(u limited to 0..N - 1)) for every u
+// around every step, at every resolution.
+TEST(HcaTables, ValueBitsWithoutQuantisingAreTheCodesLengths) {
+  const HcaTables& t = Tables();
+  for (int r = 1; r < 16; ++r) {
+    const int half = HCA_LEVELS[r] / 2;
+    for (int v = -half; v <= half; ++v) {
+      const int length = r <= 7 ? HCA_CODES[r][v + half].length : HCA_MAGNITUDE_BITS[r] + (v != 0 ? 1 : 0);
+      const int magnitude = v < 0 ? -v : v;
+      ASSERT_EQ(length, t.valueBits[r] + (magnitude >= t.wideFrom[r] ? 1 : 0)) << r << ", " << v;
+    }
+    ASSERT_EQ(8 * t.valueBits[r], t.valueBits8[r]);
+    const auto top = static_cast<float>(2 * half);
+    for (int k = -2; k <= 2 * half + 2; ++k) {
+      const float steps[] = {std::nextafter(static_cast<float>(k), -INFINITY), static_cast<float>(k),
+                             std::nextafter(static_cast<float>(k), INFINITY), static_cast<float>(k) + 0.5f};
+      for (float u : steps) {
+        const float limited = u > 0.0f ? (u < top ? u : top) : 0.0f;
+        const int level = 2 * half - static_cast<int>(limited);
+        const int value = level - half;
+        const bool wide = (value < 0 ? -value : value) >= t.wideFrom[r];
+        ASSERT_EQ(wide, u < t.wideBelow[r] || u >= t.wideAbove[r]) << r << ", u " << u;
+      }
+    }
+  }
+  EXPECT_EQ(0, t.valueBits8[0]);
 }
 
 TEST(HcaTransform, FastDctMatchesTheSumAndInvertsItself) {
