@@ -371,12 +371,16 @@ void HcaDecoder::DecodeSubframe(int subframe, float* const* out) {
     }
   }
 
+  const float* coefficients[HCA_MAX_CHANNELS];
+  float* overlaps[HCA_MAX_CHANNELS];
   for (int ci = 0; ci < p.channels; ++ci) {
-    HcaDecoderChannel& c = m_channels[ci];
-    SynthesiseSubframe(c.coef, c.overlap, out[ci]);
-    if (p.volume != 1.0f)
-      for (int i = 0; i < HCA_SUBFRAME_SAMPLES; ++i) out[ci][i] *= p.volume;
+    coefficients[ci] = m_channels[ci].coef;
+    overlaps[ci] = m_channels[ci].overlap;
   }
+  SynthesiseSubframes(p.channels, coefficients, overlaps, out);
+  if (p.volume != 1.0f)
+    for (int ci = 0; ci < p.channels; ++ci)
+      for (int i = 0; i < HCA_SUBFRAME_SAMPLES; ++i) out[ci][i] *= p.volume;
 }
 
 int HcaDecoder::GetSamples(float* const* out, int channels, int room, int* produced) {

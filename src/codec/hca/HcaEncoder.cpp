@@ -42,6 +42,26 @@ inline int QuantiserLevel(float x, float inverseStep, float top) {
   return static_cast<int>(top) - static_cast<int>(t);
 }
 
+// Limits a frame of input to -1..1; not-a-number becomes 0.
+void ClipFrame(const float* from, float* to) {
+#if defined(QUILL_CODEC_SSE2)
+  if (codec_simd::VectorPath()) {
+    const __m128 low = _mm_set1_ps(-1.0f);
+    const __m128 high = _mm_set1_ps(1.0f);
+    for (int i = 0; i < HCA_FRAME_SAMPLES; i += 4) {
+      __m128 v = _mm_loadu_ps(from + i);
+      v = _mm_and_ps(v, _mm_cmpord_ps(v, v));
+      _mm_storeu_ps(to + i, _mm_min_ps(_mm_max_ps(v, low), high));
+    }
+    return;
+  }
+#endif
+  for (int i = 0; i < HCA_FRAME_SAMPLES; ++i) {
+    const float v = from[i];
+    to[i] = v >= -1.0f ? (v <= 1.0f ? v : 1.0f) : (v < -1.0f ? -1.0f : 0.0f);
+  }
+}
+
 }  // namespace
 
 struct HcaEncoderChannel {
@@ -264,17 +284,11 @@ int HcaEncoder::PutSamples(const float* const* samples) {
     if (!samples[c]) return HCA_ERROR_NULL;
   for (int c = 0; c < m_params.channels; ++c) {
     HcaEncoderChannel& ch = m_channels[c];
-    for (int s = 0; s < HCA_SUBFRAMES; ++s) {
-      // Input outside -1..1 (or not a number) is clipped so that every later
-      // step works on bounded values.
-      float in[HCA_SUBFRAME_SAMPLES];
-      const float* src = samples[c] + s * HCA_SUBFRAME_SAMPLES;
-      for (int i = 0; i < HCA_SUBFRAME_SAMPLES; ++i) {
-        float v = src[i];
-        in[i] = v >= -1.0f ? (v <= 1.0f ? v : 1.0f) : (v < -1.0f ? -1.0f : 0.0f);
-      }
-      AnalyseSubframe(ch.history, in, ch.coef[s]);
-    }
+    // Input outside -1..1 (or not a number) is clipped so that every later
+    // step works on bounded values.
+    float in[HCA_FRAME_SAMPLES];
+    ClipFrame(samples[c], in);
+    AnalyseFrame(ch.history, in, ch.coef);
   }
   m_framePending = true;
   return HCA_OK;

@@ -19,9 +19,17 @@ void Dct4(const float* in, float* out);
 // changes nothing else.
 void AnalyseSubframe(float* history, const float* samples, float* coefficients);
 
+// Analysis of a frame's 8 subframes (samples: 1024), as 8 AnalyseSubframe
+// calls in turn would give them.
+void AnalyseFrame(float* history, const float* samples, float (*coefficients)[128]);
+
 // Synthesis of one subframe. `overlap` holds the second half of the previous
 // inverse transform (zeros at the start) and is updated; 128 samples out.
 // The coefficients carry the stream's sign (see AnalyseSubframe).
 void SynthesiseSubframe(const float* coefficients, float* overlap, float* samples);
+
+// Synthesis of the same subframe of `channels` channels, as one
+// SynthesiseSubframe call per channel would give it.
+void SynthesiseSubframes(int channels, const float* const* coefficients, float* const* overlaps, float* const* samples);
 
 }  // namespace hca

@@ -11,6 +11,7 @@
 #include "hca/HcaCrc.h"
 #include "hca/HcaTables.h"
 #include "hca/HcaTransform.h"
+#include "runtime/CodecSimd.h"
 
 using namespace hca;
 
@@ -265,4 +266,53 @@ TEST(HcaTransform, AnalysisThenSynthesisGivesTheInput128SamplesLater) {
   double worst = 0.0;
   for (size_t i = 128; i < output.size(); ++i) worst = std::max(worst, std::fabs(output[i] - input[i - 128]) + 0.0);
   EXPECT_LT(worst, 2e-6);
+}
+
+// A frame's analysis and a subframe's synthesis of several channels give
+// exactly what the one-subframe, one-channel forms give, in the SSE2 form
+// (subframes and channels side by side) and in the scalar form, for one to
+// five channels.
+TEST(HcaTransform, FrameAndChannelFormsAreTheOneSubframeFormsBitForBit) {
+  std::mt19937 rng(99);
+  std::uniform_real_distribution<float> uniform(-1.0f, 1.0f);
+  for (bool vector : {true, false}) {
+    codec_simd::SetVectorPath(vector);
+    std::vector<float> input(3 * 1024);
+    for (float& v : input) v = uniform(rng);
+    float history[128] = {};
+    float oneHistory[128] = {};
+    for (int frame = 0; frame < 3; ++frame) {
+      float coefficients[8][128];
+      AnalyseFrame(history, &input[1024 * frame], coefficients);
+      for (int s = 0; s < 8; ++s) {
+        float one[128];
+        AnalyseSubframe(oneHistory, &input[1024 * frame + 128 * s], one);
+        ASSERT_EQ(0, std::memcmp(one, coefficients[s], sizeof(one))) << vector << ", frame " << frame << ", " << s;
+      }
+    }
+    for (int channels = 1; channels <= 5; ++channels) {
+      std::vector<std::vector<float>> coef(channels, std::vector<float>(128));
+      std::vector<std::vector<float>> overlap(channels, std::vector<float>(128, 0.0f));
+      std::vector<std::vector<float>> oneOverlap = overlap;
+      std::vector<std::vector<float>> samples(channels, std::vector<float>(128));
+      for (int s = 0; s < 3; ++s) {
+        const float* c[5];
+        float* o[5];
+        float* out[5];
+        for (int k = 0; k < channels; ++k) {
+          for (float& v : coef[k]) v = 4.0f * uniform(rng);
+          c[k] = coef[k].data();
+          o[k] = overlap[k].data();
+          out[k] = samples[k].data();
+        }
+        SynthesiseSubframes(channels, c, o, out);
+        for (int k = 0; k < channels; ++k) {
+          float one[128];
+          SynthesiseSubframe(coef[k].data(), oneOverlap[k].data(), one);
+          ASSERT_EQ(0, std::memcmp(one, samples[k].data(), sizeof(one))) << vector << ", " << channels << ", " << k;
+        }
+      }
+    }
+  }
+  codec_simd::SetVectorPath(true);
 }
