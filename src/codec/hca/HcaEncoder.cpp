@@ -527,14 +527,42 @@ int HcaEncoder::CountBitsByScale(int noiseLevel) {
   return bits;
 }
 
+// CountBitsByScale(noiseLevel) <= limit, counting exactly only where it must:
+// a band costs at least 8 x valueBits and at most 8 x (valueBits + 1) at its
+// resolution, and those bounds decide most noise levels.
+bool HcaEncoder::FitsByScale(int noiseLevel, int limit) {
+  const uint8_t* resolution = m_tables->resolutionAt + HcaTables::DISTANCE_OFFSET + 9 + noiseLevel;
+  const int32_t* valueBits8 = m_tables->valueBits8;
+  int low = m_sideBits;
+  int high = m_sideBits;
+  for (int k = 0; k < m_scaleCount; ++k) {
+    const int scale = m_scales[k];
+    const int r = resolution[-BandLevel(scale)];
+    const int32_t sum = m_scaleCost[scale][r];
+    if (sum >= 0) {
+      low += sum;
+      high += sum;
+    } else {
+      const int bands = m_groupEnd[scale] - m_groupStart[scale];
+      low += bands * valueBits8[r];
+      high += bands * (valueBits8[r] + 8);
+    }
+  }
+  if (low > limit) return false;
+  if (high <= limit) return true;
+  return CountBitsByScale(noiseLevel) <= limit;
+}
+
 // Finds the noise level and boundary (steps 7 and 8), dropping the top bands
 // while even the coarsest allocation does not fit.
 int HcaEncoder::Allocate() {
   const HcaStreamParams& p = m_params;
   m_droppedBands = 0;
+  const int limit = p.frameSize * 8;
   for (;;) {
     for (int ci = 0; ci < p.channels; ++ci) ScaleBits(m_channels[ci]);
-    if (Fits(511, 0)) break;
+    GroupBandsByScale();
+    if (FitsByScale(511, limit)) break;
     int top = -1;
     for (int j = p.totalBands - 1; j >= 0 && top < 0; --j)
       for (int ci = 0; ci < p.channels; ++ci)
@@ -549,13 +577,11 @@ int HcaEncoder::Allocate() {
     m_droppedBands += 2;
   }
   // The noise level: the lowest that fits with boundary 0, counted by scale factor.
-  GroupBandsByScale();
-  const int limit = p.frameSize * 8;
   int lo = 0;
   int hi = 511;  // fits
   while (lo < hi) {
     int mid = (lo + hi) / 2;
-    if (CountBitsByScale(mid) <= limit)
+    if (FitsByScale(mid, limit))
       hi = mid;
     else
       lo = mid + 1;
@@ -571,7 +597,9 @@ int HcaEncoder::Allocate() {
     for (int ci = 0; ci < p.channels; ++ci) {
       HcaEncoderChannel& c = m_channels[ci];
       if (j >= c.codedBands) continue;
-      more += BandCost(c, j, resolution[z - 1 + c.levelIndex[j]]) - BandCost(c, j, resolution[z + c.levelIndex[j]]);
+      const int at = resolution[z + c.levelIndex[j]];
+      const int below = resolution[z - 1 + c.levelIndex[j]];
+      if (below != at) more += BandCost(c, j, below) - BandCost(c, j, at);
     }
     extra[j + 1] = extra[j] + more;
   }

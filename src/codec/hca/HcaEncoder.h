@@ -79,9 +79,9 @@ class HcaEncoder {
   // The frame's bits for a noise level and boundary (the definition; the
   // search counts the same sums faster, grouped).
   int CountBits(int noiseLevel, int boundary);
-  bool Fits(int noiseLevel, int boundary) { return CountBits(noiseLevel, boundary) <= m_params.frameSize * 8; }
   void GroupBandsByScale();
   int CountBitsByScale(int noiseLevel);
+  bool FitsByScale(int noiseLevel, int limit);
   int Allocate();
   void QuantiseBands(HcaEncoderChannel& c) const;
   int WriteFrame(uint8_t* buffer);
