@@ -326,8 +326,16 @@ void HcaDecoder::DecodeSubframe(int subframe, float* const* out) {
         in.Skip(e.length);
         value = e.value;
       } else {
-        value = static_cast<int>(in.Read(HCA_MAGNITUDE_BITS[r]));
-        if (value != 0 && in.Read(1) != 0) value = -value;
+        // The magnitude and the bit after it, the sign when the magnitude is not 0.
+        const int bits = HCA_MAGNITUDE_BITS[r];
+        const uint32_t code = in.Peek(bits + 1);
+        value = static_cast<int>(code >> 1);
+        if (value != 0) {
+          if ((code & 1) != 0) value = -value;
+          in.Skip(bits + 1);
+        } else {
+          in.Skip(bits);
+        }
       }
       c.coef[j] = static_cast<float>(value) * c.multiplier[j];
     }

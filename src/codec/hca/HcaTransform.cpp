@@ -13,12 +13,21 @@ namespace {
 constexpr int N = 128;
 constexpr int M = 64;  // complex FFT size
 
+// Every factor four times over, so that the vector form loads it into all
+// four lanes at once; the scalar form reads the first.
 struct DctTables {
-  float preRe[M], preIm[M];        // exp(-i pi (n + 1/4) / N) / 8
-  float postRe[M], postIm[M];      // exp(-i pi k / N)
-  float twRe[M / 2], twIm[M / 2];  // exp(-2 pi i k / M)
+  alignas(16) float preRe[M][4];  // exp(-i pi (n + 1/4) / N) / 8
+  alignas(16) float preIm[M][4];
+  alignas(16) float postRe[M][4];  // exp(-i pi k / N)
+  alignas(16) float postIm[M][4];
+  alignas(16) float twRe[M / 2][4];  // exp(-2 pi i k / M)
+  alignas(16) float twIm[M / 2][4];
   unsigned char reverse[M];
 };
+
+void Fill(float (&to)[4], double value) {
+  for (float& lane : to) lane = static_cast<float>(value);
+}
 
 const DctTables& Dct() {
   static const DctTables tables = [] {
@@ -26,11 +35,11 @@ const DctTables& Dct() {
     const double pi = 3.14159265358979323846;
     for (int n = 0; n < M; ++n) {
       double a = -pi * (n + 0.25) / N;
-      t.preRe[n] = static_cast<float>(std::cos(a) / 8.0);
-      t.preIm[n] = static_cast<float>(std::sin(a) / 8.0);
+      Fill(t.preRe[n], std::cos(a) / 8.0);
+      Fill(t.preIm[n], std::sin(a) / 8.0);
       double b = -pi * n / N;
-      t.postRe[n] = static_cast<float>(std::cos(b));
-      t.postIm[n] = static_cast<float>(std::sin(b));
+      Fill(t.postRe[n], std::cos(b));
+      Fill(t.postIm[n], std::sin(b));
       int r = 0;
       for (int bit = 0; bit < 6; ++bit)
         if (n & (1 << bit)) r |= 1 << (5 - bit);
@@ -38,8 +47,8 @@ const DctTables& Dct() {
     }
     for (int k = 0; k < M / 2; ++k) {
       double c = -2.0 * pi * k / M;
-      t.twRe[k] = static_cast<float>(std::cos(c));
-      t.twIm[k] = static_cast<float>(std::sin(c));
+      Fill(t.twRe[k], std::cos(c));
+      Fill(t.twIm[k], std::sin(c));
     }
     return t;
   }();
@@ -51,7 +60,7 @@ const DctTables& Dct() {
 // every value, so lane k of a vector transform is exactly the scalar one.
 struct Lane1 {
   float v;
-  static Lane1 Of(float x) { return Lane1{x}; }
+  static Lane1 Of(const float (&x)[4]) { return Lane1{x[0]}; }
   friend Lane1 operator+(Lane1 a, Lane1 b) { return Lane1{a.v + b.v}; }
   friend Lane1 operator-(Lane1 a, Lane1 b) { return Lane1{a.v - b.v}; }
   friend Lane1 operator*(Lane1 a, Lane1 b) { return Lane1{a.v * b.v}; }
@@ -61,7 +70,7 @@ struct Lane1 {
 #if defined(QUILL_CODEC_SSE2)
 struct Lanes4 {
   __m128 v;
-  static Lanes4 Of(float x) { return Lanes4{_mm_set1_ps(x)}; }
+  static Lanes4 Of(const float (&x)[4]) { return Lanes4{_mm_load_ps(x)}; }
   friend Lanes4 operator+(Lanes4 a, Lanes4 b) { return Lanes4{_mm_add_ps(a.v, b.v)}; }
   friend Lanes4 operator-(Lanes4 a, Lanes4 b) { return Lanes4{_mm_sub_ps(a.v, b.v)}; }
   friend Lanes4 operator*(Lanes4 a, Lanes4 b) { return Lanes4{_mm_mul_ps(a.v, b.v)}; }
@@ -156,6 +165,46 @@ void Unfold(const float* dct, float* overlap, float* samples) {
 }
 
 #if defined(QUILL_CODEC_SSE2)
+inline __m128 Reversed(__m128 v) {
+  return _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 1, 2, 3));
+}
+
+// Fold, four n at a time.
+void FoldWide(const float* previous, const float* samples, float* u) {
+  const float* w = Tables().window;
+  const __m128 sign = _mm_set1_ps(-0.0f);
+  for (int n = 0; n < 64; n += 4) {
+    const __m128 a = _mm_xor_ps(Reversed(_mm_loadu_ps(w + 188 - n)), sign);  // -w[191 - n]
+    const __m128 b = Reversed(_mm_loadu_ps(samples + 60 - n));               // samples[63 - n]
+    const __m128 c = _mm_loadu_ps(w + 192 + n);
+    const __m128 d = _mm_loadu_ps(samples + 64 + n);
+    _mm_storeu_ps(u + n, _mm_sub_ps(_mm_mul_ps(a, b), _mm_mul_ps(c, d)));
+    const __m128 e = _mm_loadu_ps(w + n);
+    const __m128 f = _mm_loadu_ps(previous + n);
+    const __m128 g = Reversed(_mm_loadu_ps(w + 124 - n));         // w[127 - n]
+    const __m128 h = Reversed(_mm_loadu_ps(previous + 124 - n));  // previous[127 - n]
+    _mm_storeu_ps(u + 64 + n, _mm_sub_ps(_mm_mul_ps(e, f), _mm_mul_ps(g, h)));
+  }
+}
+
+// Unfold of v = -DCT-IV (already negated), four i at a time.
+void UnfoldWide(const float* v, float* overlap, float* samples) {
+  const float* w = Tables().window;
+  const __m128 sign = _mm_set1_ps(-0.0f);
+  for (int i = 0; i < 64; i += 4) {
+    const __m128 a = _mm_mul_ps(_mm_loadu_ps(w + i), _mm_loadu_ps(v + 64 + i));
+    _mm_storeu_ps(samples + i, _mm_add_ps(a, _mm_loadu_ps(overlap + i)));
+    const __m128 b = _mm_mul_ps(_mm_xor_ps(_mm_loadu_ps(w + 64 + i), sign), Reversed(_mm_loadu_ps(v + 124 - i)));
+    _mm_storeu_ps(samples + 64 + i, _mm_sub_ps(b, _mm_loadu_ps(overlap + 64 + i)));
+  }
+  for (int i = 0; i < 64; i += 4) {
+    const __m128 c = _mm_xor_ps(Reversed(_mm_loadu_ps(w + 124 - i)), sign);  // -w[127 - i]
+    _mm_storeu_ps(overlap + i, _mm_mul_ps(c, Reversed(_mm_loadu_ps(v + 60 - i))));
+    const __m128 d = Reversed(_mm_loadu_ps(w + 60 - i));  // w[63 - i]
+    _mm_storeu_ps(overlap + 64 + i, _mm_mul_ps(d, _mm_loadu_ps(v + i)));
+  }
+}
+
 // Four blocks of 128 as 128 vectors (block k in lane k), and back.
 void Interleave(const float* const* blocks, Lanes4* lanes) {
   for (int n = 0; n < N; n += 4) {
@@ -207,7 +256,7 @@ void AnalyseFrame(float* history, const float* samples, float (*coefficients)[N]
       float* outputs[4];
       for (int k = 0; k < 4; ++k) {
         const int s = first + k;
-        Fold(s == 0 ? history : samples + N * (s - 1), samples + N * s, u[k]);
+        FoldWide(s == 0 ? history : samples + N * (s - 1), samples + N * s, u[k]);
         blocks[k] = u[k];
         outputs[k] = coefficients[s];
       }
@@ -246,8 +295,8 @@ void SynthesiseSubframes(int channels, const float* const* coefficients, float* 
       Lanes4 out[N];
       Interleave(blocks, in);
       Dct4Of(in, out);
-      Deinterleave(out, outputs, _mm_setzero_ps());
-      for (int k = 0; k < count; ++k) Unfold(v[k], overlaps[first + k], samples[first + k]);
+      Deinterleave(out, outputs, _mm_set1_ps(-0.0f));  // v = -DCT-IV
+      for (int k = 0; k < count; ++k) UnfoldWide(v[k], overlaps[first + k], samples[first + k]);
     }
     return;
   }
