@@ -9,6 +9,7 @@
 #include "hca/HcaCrc.h"
 #include "hca/HcaTables.h"
 #include "hca/HcaTransform.h"
+#include "runtime/CodecSimd.h"
 
 namespace hca {
 
@@ -49,6 +50,10 @@ size_t DistanceToMarker(const uint8_t* data, size_t size, size_t from) {
 struct HcaDecoderChannel {
   float coef[HCA_BANDS];
   float overlap[HCA_SUBFRAME_SAMPLES];
+  // The next subframe when it was synthesised with this one, and the overlap
+  // it leaves; both take effect only when that subframe is asked for.
+  float next[HCA_SUBFRAME_SAMPLES];
+  float nextOverlap[HCA_SUBFRAME_SAMPLES];
   float multiplier[HCA_BANDS];
   uint8_t scale[HCA_BANDS];
   uint8_t resolution[HCA_BANDS];
@@ -118,6 +123,7 @@ void HcaDecoder::Destroy() {
 
 void HcaDecoder::Reset() {
   m_hasHeader = false;
+  m_nextReady = false;
   m_params = HcaStreamParams();
   m_state = 0;
   m_valuePosition = 0;
@@ -303,22 +309,26 @@ int HcaDecoder::DecodeFrame(const uint8_t* data, size_t size, size_t* used) {
   std::memcpy(m_frame, data, frameSize);
   ReadSideData(m_frame, true);
   m_state = 1;
+  m_nextReady = false;
   if (used) *used = frameSize;
   return HCA_OK;
 }
 
-void HcaDecoder::DecodeSubframe(int subframe, float* const* out) {
+// Reads a subframe's values of every channel into coef[channel] (128 each)
+// and applies the high-frequency reconstruction and intensity stereo.
+void HcaDecoder::ReadSubframe(int subframe, float* const* coef) {
   const HcaStreamParams& p = m_params;
   const HcaTables& t = *m_tables;
   BitReader in(m_frame, static_cast<size_t>(p.frameSize));
   in.Seek(m_valuePosition);
   for (int ci = 0; ci < p.channels; ++ci) {
-    HcaDecoderChannel& c = m_channels[ci];
+    const HcaDecoderChannel& c = m_channels[ci];
+    float* x = coef[ci];
     for (int j = 0; j < c.codedBands; ++j) {
       const int r = c.resolution[j];
       int value = 0;
       if (r == 0) {
-        c.coef[j] = 0.0f;
+        x[j] = 0.0f;
         continue;
       }
       if (r <= 7) {
@@ -337,9 +347,9 @@ void HcaDecoder::DecodeSubframe(int subframe, float* const* out) {
           in.Skip(bits);
         }
       }
-      c.coef[j] = static_cast<float>(value) * c.multiplier[j];
+      x[j] = static_cast<float>(value) * c.multiplier[j];
     }
-    for (int j = c.codedBands; j < HCA_BANDS; ++j) c.coef[j] = 0.0f;
+    for (int j = c.codedBands; j < HCA_BANDS; ++j) x[j] = 0.0f;
 
     // High-frequency reconstruction: copy the coded bands downward from the
     // top into the uncoded ones upward, scaled to each group's level.
@@ -349,13 +359,13 @@ void HcaDecoder::DecodeSubframe(int subframe, float* const* out) {
       for (int g = 0; g < p.hfrGroups; ++g) {
         for (int k = 0; k < p.bandsPerHfrGroup && target < p.totalBands; ++k, --source, ++target) {
           if (source < 0) {
-            c.coef[target] = 0.0f;
+            x[target] = 0.0f;
             continue;
           }
-          c.coef[target] = c.coef[source] * t.hfrRatio[c.hfrScale[g] - c.scale[source] + 63];
+          x[target] = x[source] * t.hfrRatio[c.hfrScale[g] - c.scale[source] + 63];
         }
       }
-      c.coef[HCA_BANDS - 1] = 0.0f;
+      x[HCA_BANDS - 1] = 0.0f;
     }
   }
   m_valuePosition = in.Position();
@@ -367,27 +377,69 @@ void HcaDecoder::DecodeSubframe(int subframe, float* const* out) {
   // secondary's upper bands inverted against the primary's.
   if (p.stereoBands > 0) {
     for (int ci = 0; ci + 1 < p.channels; ++ci) {
-      HcaDecoderChannel& primary = m_channels[ci];
-      HcaDecoderChannel& secondary = m_channels[ci + 1];
+      const HcaDecoderChannel& primary = m_channels[ci];
+      const HcaDecoderChannel& secondary = m_channels[ci + 1];
       if (primary.type != HCA_CHANNEL_PRIMARY || secondary.type != HCA_CHANNEL_SECONDARY) continue;
       const float ratio = t.intensity[secondary.intensity[subframe]];
+      float* first = coef[ci];
+      float* second = coef[ci + 1];
       for (int j = p.baseBands; j < p.totalBands; ++j) {
-        const float v = primary.coef[j];
-        primary.coef[j] = ratio * v;
-        secondary.coef[j] = (ratio - 2.0f) * v;
+        const float v = first[j];
+        first[j] = ratio * v;
+        second[j] = (ratio - 2.0f) * v;
       }
     }
   }
+}
 
-  const float* coefficients[HCA_MAX_CHANNELS];
-  float* overlaps[HCA_MAX_CHANNELS];
-  for (int ci = 0; ci < p.channels; ++ci) {
-    coefficients[ci] = m_channels[ci].coef;
-    overlaps[ci] = m_channels[ci].overlap;
+void HcaDecoder::DecodeSubframe(int subframe, float* const* out) {
+  const HcaStreamParams& p = m_params;
+  const int channels = p.channels;
+  float* coef[HCA_MAX_CHANNELS];
+  const float* coefficients[2 * HCA_MAX_CHANNELS];
+  const float* overlaps[2 * HCA_MAX_CHANNELS];
+  float* nextOverlaps[2 * HCA_MAX_CHANNELS];
+  float* samples[2 * HCA_MAX_CHANNELS];
+  for (int ci = 0; ci < channels; ++ci) {
+    HcaDecoderChannel& c = m_channels[ci];
+    coef[ci] = c.coef;
+    coefficients[ci] = c.coef;
+    overlaps[ci] = c.overlap;
+    nextOverlaps[ci] = c.overlap;
+    samples[ci] = out[ci];
   }
-  SynthesiseSubframes(p.channels, coefficients, overlaps, out);
+  if (m_nextReady) {
+    // Synthesised with the subframe before it.
+    for (int ci = 0; ci < channels; ++ci) {
+      HcaDecoderChannel& c = m_channels[ci];
+      std::memcpy(out[ci], c.next, sizeof(c.next));
+      std::memcpy(c.overlap, c.nextOverlap, sizeof(c.overlap));
+    }
+    m_nextReady = false;
+  } else if (codec_simd::VectorPath() && subframe + 1 < HCA_SUBFRAMES) {
+    // This subframe and the next one through the transform together (the
+    // vector form takes four blocks at once); the next one's samples and
+    // overlap wait for the next call.
+    float later[HCA_MAX_CHANNELS][HCA_BANDS];
+    float* laterCoef[HCA_MAX_CHANNELS];
+    for (int ci = 0; ci < channels; ++ci) {
+      HcaDecoderChannel& c = m_channels[ci];
+      laterCoef[ci] = later[ci];
+      coefficients[channels + ci] = later[ci];
+      overlaps[channels + ci] = c.overlap;  // as the first block leaves it
+      nextOverlaps[channels + ci] = c.nextOverlap;
+      samples[channels + ci] = c.next;
+    }
+    ReadSubframe(subframe, coef);
+    ReadSubframe(subframe + 1, laterCoef);
+    SynthesiseSubframes(2 * channels, coefficients, overlaps, nextOverlaps, samples);
+    m_nextReady = true;
+  } else {
+    ReadSubframe(subframe, coef);
+    SynthesiseSubframes(channels, coefficients, overlaps, nextOverlaps, samples);
+  }
   if (p.volume != 1.0f)
-    for (int ci = 0; ci < p.channels; ++ci)
+    for (int ci = 0; ci < channels; ++ci)
       for (int i = 0; i < HCA_SUBFRAME_SAMPLES; ++i) out[ci][i] *= p.volume;
 }
 

@@ -62,6 +62,7 @@ class HcaDecoder {
   ~HcaDecoder() = default;
 
   int ReadSideData(const uint8_t* frame, bool commit);
+  void ReadSubframe(int subframe, float* const* coef);
   void DecodeSubframe(int subframe, float* const* out);
 
   int m_maxChannels = 0;
@@ -74,6 +75,7 @@ class HcaDecoder {
   HcaStreamParams m_params;
   int m_state = 0;             // 0 no frame, 1 frame taken, 2..9 next subframe is state - 2, 10 frame done
   size_t m_valuePosition = 0;  // bit position of the subframe values
+  bool m_nextReady = false;    // the next subframe was synthesised with the last one
   int m_noiseLevel = 0;
   int m_boundary = 0;
   int64_t m_skip = 0;

@@ -148,9 +148,10 @@ void Fold(const float* previous, const float* samples, float* u) {
   }
 }
 
-// Overlap-adds the inverse transform's output v (the DCT-IV of the
-// coefficients, before the stream's sign) into 128 samples.
-void Unfold(const float* dct, float* overlap, float* samples) {
+// Overlap-adds the inverse transform's output (the DCT-IV of the
+// coefficients, before the stream's sign) to `overlap` into 128 samples; the
+// next overlap goes to `next` (which may be `overlap`).
+void Unfold(const float* dct, const float* overlap, float* next, float* samples) {
   const float* w = Tables().window;
   float v[N];
   for (int n = 0; n < N; ++n) v[n] = -dct[n];
@@ -159,8 +160,8 @@ void Unfold(const float* dct, float* overlap, float* samples) {
     samples[64 + i] = -w[64 + i] * v[127 - i] - overlap[64 + i];
   }
   for (int i = 0; i < 64; ++i) {
-    overlap[i] = -w[127 - i] * v[63 - i];
-    overlap[64 + i] = w[63 - i] * v[i];
+    next[i] = -w[127 - i] * v[63 - i];
+    next[64 + i] = w[63 - i] * v[i];
   }
 }
 
@@ -188,7 +189,7 @@ void FoldWide(const float* previous, const float* samples, float* u) {
 }
 
 // Unfold of v = -DCT-IV (already negated), four i at a time.
-void UnfoldWide(const float* v, float* overlap, float* samples) {
+void UnfoldWide(const float* v, const float* overlap, float* next, float* samples) {
   const float* w = Tables().window;
   const __m128 sign = _mm_set1_ps(-0.0f);
   for (int i = 0; i < 64; i += 4) {
@@ -199,9 +200,9 @@ void UnfoldWide(const float* v, float* overlap, float* samples) {
   }
   for (int i = 0; i < 64; i += 4) {
     const __m128 c = _mm_xor_ps(Reversed(_mm_loadu_ps(w + 124 - i)), sign);  // -w[127 - i]
-    _mm_storeu_ps(overlap + i, _mm_mul_ps(c, Reversed(_mm_loadu_ps(v + 60 - i))));
+    _mm_storeu_ps(next + i, _mm_mul_ps(c, Reversed(_mm_loadu_ps(v + 60 - i))));
     const __m128 d = Reversed(_mm_loadu_ps(w + 60 - i));  // w[63 - i]
-    _mm_storeu_ps(overlap + 64 + i, _mm_mul_ps(d, _mm_loadu_ps(v + i)));
+    _mm_storeu_ps(next + 64 + i, _mm_mul_ps(d, _mm_loadu_ps(v + i)));
   }
 }
 
@@ -276,32 +277,37 @@ void AnalyseFrame(float* history, const float* samples, float (*coefficients)[N]
 void SynthesiseSubframe(const float* coefficients, float* overlap, float* samples) {
   float v[N];
   Dct4(coefficients, v);
-  Unfold(v, overlap, samples);
+  Unfold(v, overlap, overlap, samples);
 }
 
-void SynthesiseSubframes(int channels, const float* const* coefficients, float* const* overlaps,
-                         float* const* samples) {
+void SynthesiseSubframes(int blocks, const float* const* coefficients, const float* const* overlaps,
+                         float* const* nextOverlaps, float* const* samples) {
 #if defined(QUILL_CODEC_SSE2)
   if (codec_simd::VectorPath()) {
-    // Up to four channels side by side through the transform.
+    // Four blocks side by side through the transform, then overlapped in turn.
     static const float zeros[N] = {};
-    for (int first = 0; first < channels; first += 4) {
-      const int count = channels - first < 4 ? channels - first : 4;
-      const float* blocks[4] = {zeros, zeros, zeros, zeros};
+    for (int first = 0; first < blocks; first += 4) {
+      const int count = blocks - first < 4 ? blocks - first : 4;
+      const float* in[4] = {zeros, zeros, zeros, zeros};
       float v[4][N];
       float* outputs[4] = {v[0], v[1], v[2], v[3]};
-      for (int k = 0; k < count; ++k) blocks[k] = coefficients[first + k];
-      Lanes4 in[N];
-      Lanes4 out[N];
-      Interleave(blocks, in);
-      Dct4Of(in, out);
-      Deinterleave(out, outputs, _mm_set1_ps(-0.0f));  // v = -DCT-IV
-      for (int k = 0; k < count; ++k) UnfoldWide(v[k], overlaps[first + k], samples[first + k]);
+      for (int k = 0; k < count; ++k) in[k] = coefficients[first + k];
+      Lanes4 lanes[N];
+      Lanes4 transformed[N];
+      Interleave(in, lanes);
+      Dct4Of(lanes, transformed);
+      Deinterleave(transformed, outputs, _mm_set1_ps(-0.0f));  // v = -DCT-IV
+      for (int k = 0; k < count; ++k)
+        UnfoldWide(v[k], overlaps[first + k], nextOverlaps[first + k], samples[first + k]);
     }
     return;
   }
 #endif
-  for (int c = 0; c < channels; ++c) SynthesiseSubframe(coefficients[c], overlaps[c], samples[c]);
+  for (int b = 0; b < blocks; ++b) {
+    float v[N];
+    Dct4(coefficients[b], v);
+    Unfold(v, overlaps[b], nextOverlaps[b], samples[b]);
+  }
 }
 
 }  // namespace hca

@@ -28,8 +28,12 @@ void AnalyseFrame(float* history, const float* samples, float (*coefficients)[12
 // The coefficients carry the stream's sign (see AnalyseSubframe).
 void SynthesiseSubframe(const float* coefficients, float* overlap, float* samples);
 
-// Synthesis of the same subframe of `channels` channels, as one
-// SynthesiseSubframe call per channel would give it.
-void SynthesiseSubframes(int channels, const float* const* coefficients, float* const* overlaps, float* const* samples);
+// Synthesis of `blocks` subframes in turn, as SynthesiseSubframe would
+// give them one after the other: block b's coefficients overlap-added to
+// overlaps[b] into samples[b], its next overlap to nextOverlaps[b] (which may
+// be the same array). A block may overlap what an earlier one of the same
+// call leaves.
+void SynthesiseSubframes(int blocks, const float* const* coefficients, const float* const* overlaps,
+                         float* const* nextOverlaps, float* const* samples);
 
 }  // namespace hca

@@ -268,10 +268,9 @@ TEST(HcaTransform, AnalysisThenSynthesisGivesTheInput128SamplesLater) {
   EXPECT_LT(worst, 2e-6);
 }
 
-// A frame's analysis and a subframe's synthesis of several channels give
-// exactly what the one-subframe, one-channel forms give, in the SSE2 form
-// (subframes and channels side by side) and in the scalar form, for one to
-// five channels.
+// A frame's analysis and the synthesis of several blocks give exactly what
+// the one-subframe forms give, in the SSE2 form (blocks side by side) and in
+// the scalar form.
 TEST(HcaTransform, FrameAndChannelFormsAreTheOneSubframeFormsBitForBit) {
   std::mt19937 rng(99);
   std::uniform_real_distribution<float> uniform(-1.0f, 1.0f);
@@ -290,26 +289,37 @@ TEST(HcaTransform, FrameAndChannelFormsAreTheOneSubframeFormsBitForBit) {
         ASSERT_EQ(0, std::memcmp(one, coefficients[s], sizeof(one))) << vector << ", frame " << frame << ", " << s;
       }
     }
+    // Two subframes of each of 1 to 5 channels in one call, the second
+    // overlapping what the first leaves and leaving its overlap aside.
     for (int channels = 1; channels <= 5; ++channels) {
-      std::vector<std::vector<float>> coef(channels, std::vector<float>(128));
+      std::vector<std::vector<float>> coef(2 * channels, std::vector<float>(128));
       std::vector<std::vector<float>> overlap(channels, std::vector<float>(128, 0.0f));
       std::vector<std::vector<float>> oneOverlap = overlap;
-      std::vector<std::vector<float>> samples(channels, std::vector<float>(128));
+      std::vector<std::vector<float>> aside(channels, std::vector<float>(128));
+      std::vector<std::vector<float>> samples(2 * channels, std::vector<float>(128));
       for (int s = 0; s < 3; ++s) {
-        const float* c[5];
-        float* o[5];
-        float* out[5];
-        for (int k = 0; k < channels; ++k) {
-          for (float& v : coef[k]) v = 4.0f * uniform(rng);
-          c[k] = coef[k].data();
-          o[k] = overlap[k].data();
-          out[k] = samples[k].data();
+        const float* c[10];
+        const float* in[10];
+        float* next[10];
+        float* out[10];
+        for (int b = 0; b < 2 * channels; ++b) {
+          const int k = b % channels;
+          for (float& v : coef[b]) v = 4.0f * uniform(rng);
+          c[b] = coef[b].data();
+          in[b] = overlap[k].data();
+          next[b] = b < channels ? overlap[k].data() : aside[k].data();
+          out[b] = samples[b].data();
         }
-        SynthesiseSubframes(channels, c, o, out);
+        SynthesiseSubframes(2 * channels, c, in, next, out);
         for (int k = 0; k < channels; ++k) {
           float one[128];
           SynthesiseSubframe(coef[k].data(), oneOverlap[k].data(), one);
           ASSERT_EQ(0, std::memcmp(one, samples[k].data(), sizeof(one))) << vector << ", " << channels << ", " << k;
+          ASSERT_EQ(oneOverlap[k], overlap[k]);
+          std::vector<float> later = oneOverlap[k];
+          SynthesiseSubframe(coef[channels + k].data(), later.data(), one);
+          ASSERT_EQ(0, std::memcmp(one, samples[channels + k].data(), sizeof(one))) << vector << ", " << channels;
+          ASSERT_EQ(later, aside[k]);
         }
       }
     }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "hca/BitStream.h"
 #include "hca/HcaCrc.h"
 #include "hca/HcaTables.h"
+#include "runtime/CodecSimd.h"
 
 using namespace hca;
 using hcatest::DecoderFixture;
@@ -366,4 +368,36 @@ TEST(HcaDecoder, DecodesAHandBuiltIntensityStereoFrameToTheFormatsValues) {
   double dot = 0.0;
   for (size_t i = 0; i < 128; ++i) dot += static_cast<double>(pcm[0][i]) * pcm[1][i];
   EXPECT_LT(dot, 0.0);
+}
+
+// A frame taken before the last one was played to its end continues from
+// the subframes that were played, whichever form of the synthesis runs (the
+// SSE2 form synthesises two subframes at a time and keeps the second aside).
+TEST(HcaDecoder, ANewFrameMidwayContinuesFromWhatWasPlayedInBothForms) {
+  EncoderFixture encoder(2, 32728, 130912);
+  const std::vector<uint8_t> first = encoder.Encode(Tone(0));
+  const std::vector<uint8_t> second = encoder.Encode(Tone(1024));
+  std::vector<float> played[2];
+  for (bool vector : {true, false}) {
+    codec_simd::SetVectorPath(vector);
+    DecoderFixture decoder(2);
+    size_t used = 0;
+    ASSERT_EQ(HCA_OK, decoder->ReadHeader(encoder.Header().data(), encoder.Header().size(), &used));
+    float a[128], b[128];
+    float* out[2] = {a, b};
+    int produced = 0;
+    for (const std::vector<uint8_t>* frame : {&first, &second}) {
+      ASSERT_EQ(HCA_OK, decoder->DecodeFrame(frame->data(), frame->size(), &used));
+      // Three subframes of the first frame (the third one of a pair), all of the second.
+      for (int k = 0; k < (frame == &first ? 3 : 8); ++k) {
+        ASSERT_EQ(HCA_OK, decoder->GetSamples(out, 2, 128, &produced));
+        ASSERT_EQ(128, produced);
+        played[vector].insert(played[vector].end(), a, a + 128);
+        played[vector].insert(played[vector].end(), b, b + 128);
+      }
+    }
+  }
+  codec_simd::SetVectorPath(true);
+  ASSERT_EQ(played[0].size(), played[1].size());
+  EXPECT_EQ(0, std::memcmp(played[0].data(), played[1].data(), played[0].size() * sizeof(float)));
 }
