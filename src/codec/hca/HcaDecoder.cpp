@@ -326,25 +326,24 @@ void HcaDecoder::ReadSubframe(int subframe, float* const* coef) {
     float* x = coef[ci];
     for (int j = 0; j < c.codedBands; ++j) {
       const int r = c.resolution[j];
-      int value = 0;
-      if (r == 0) {
-        x[j] = 0.0f;
-        continue;
-      }
+      const uint64_t window = in.Window();
+      int value;
       if (r <= 7) {
-        const HcaCodeEntry& e = t.decode[r][in.Peek(HCA_PEEK_BITS[r])];
-        in.Skip(e.length);
+        // A prefix code; resolution 0 peeks one bit into an empty entry and
+        // takes none (its multiplier is 0).
+        const HcaCodeEntry& e = t.decode[r][window >> t.peekShift[r]];
+        in.Drop(e.length);
         value = e.value;
       } else {
         // The magnitude and the bit after it, the sign when the magnitude is not 0.
         const int bits = HCA_MAGNITUDE_BITS[r];
-        const uint32_t code = in.Peek(bits + 1);
+        const auto code = static_cast<uint32_t>(window >> (63 - bits));
         value = static_cast<int>(code >> 1);
         if (value != 0) {
           if ((code & 1) != 0) value = -value;
-          in.Skip(bits + 1);
+          in.Drop(bits + 1);
         } else {
-          in.Skip(bits);
+          in.Drop(bits);
         }
       }
       x[j] = static_cast<float>(value) * c.multiplier[j];

@@ -114,6 +114,8 @@ void BuildTables(HcaTables* t) {
   for (int i = 0; i < static_cast<int>(sizeof(t->resolutionAt)); ++i)
     t->resolutionAt[i] = static_cast<uint8_t>(ResolutionFor(0, HcaTables::DISTANCE_OFFSET + 9 - i, HCA_MAX_RESOLUTION));
 
+  t->peekShift[0] = 63;
+  for (int r = 1; r <= 7; ++r) t->peekShift[r] = static_cast<uint8_t>(64 - HCA_PEEK_BITS[r]);
   for (int r = 1; r <= 7; ++r) {
     int half = HCA_LEVELS[r] / 2;
     int peek = HCA_PEEK_BITS[r];

@@ -39,7 +39,8 @@ struct HcaTables {
   float hfrRatio[127];         // 2^(i * 53 / 128) for i = -63..63, at [i + 63]
   float intensity[15];         // (14 - i) / 7
   float window[256];           // symmetric, power-complementary analysis/synthesis window
-  HcaCodeEntry decode[8][16];  // [resolution][peeked bits] for resolutions 1..7
+  HcaCodeEntry decode[8][16];  // [resolution][peeked bits] for resolutions 1..7; resolution 0: value 0, no bits
+  uint8_t peekShift[8];        // 64 - the bits peeked at a resolution (1 for resolution 0)
   uint8_t codeLength[8][15];   // [resolution][value + (N - 1) / 2]
 
   // The bits of a quantised value v at resolution r are valueBits[r], plus 1
