@@ -45,6 +45,25 @@ class BitWriter {
       m_byte += 4;
     }
   }
+  // True when `bits` more bits fit.
+  bool HasRoom(size_t bits) const { return m_position + bits <= m_limitBits; }
+  // Write for a caller that has checked the room (HasRoom) and gives a value
+  // of `bits` bits (0..32) with nothing above them.
+  HCA_BITS_INLINE void WriteCode(uint32_t value, int bits) {
+    m_pending = (m_pending << bits) | value;
+    m_pendingBits += bits;
+    m_position += static_cast<size_t>(bits);
+    if (m_pendingBits >= 32) {
+      m_pendingBits -= 32;
+      const auto word = static_cast<uint32_t>(m_pending >> m_pendingBits);
+      uint8_t* p = m_buffer + m_byte;
+      p[0] = static_cast<uint8_t>(word >> 24);
+      p[1] = static_cast<uint8_t>(word >> 16);
+      p[2] = static_cast<uint8_t>(word >> 8);
+      p[3] = static_cast<uint8_t>(word);
+      m_byte += 4;
+    }
+  }
   void Flush() {
     while (m_pendingBits >= 8) {
       m_pendingBits -= 8;

@@ -69,7 +69,7 @@ struct HcaEncoderChannel {
   float coef[HCA_SUBFRAMES][HCA_BANDS];     // transform output
   float norm[HCA_BANDS][HCA_SUBFRAMES];     // normalised coefficients, band by band
   uint16_t cost[HCA_BANDS][16];             // bits of a band's 8 values per resolution, as far as counted
-  uint32_t code[HCA_SUBFRAMES][HCA_BANDS];  // the values' codes as written: bits << 5 | length
+  uint32_t code[HCA_BANDS][HCA_SUBFRAMES];  // the values' codes as written: bits << 5 | length
   int16_t levelIndex[HCA_BANDS];            // the band's level as HcaTables::resolutionAt wants it
   float hfrMean[MAX_HFR_GROUPS];
   uint8_t scale[HCA_BANDS];
@@ -644,38 +644,64 @@ inline uint32_t CodeOf(int r, int q) {
 }  // namespace
 
 // Quantises the coded bands with their final resolutions (step 9) into the
-// codes WriteFrame writes; bands of resolution 0 get empty codes.
-void HcaEncoder::QuantiseBands(HcaEncoderChannel& c) const {
+// codes WriteFrame writes (bands of resolution 0 get empty codes); returns
+// the codes' bits.
+int HcaEncoder::QuantiseBands(HcaEncoderChannel& c) const {
   const HcaTables& t = *m_tables;
+  int total = 0;
   for (int j = 0; j < c.codedBands; ++j) {
+    uint32_t* code = c.code[j];
     const int r = c.resolution[j];
     if (r == 0) {
-      for (int s = 0; s < HCA_SUBFRAMES; ++s) c.code[s][j] = 0;
+      for (int s = 0; s < HCA_SUBFRAMES; ++s) code[s] = 0;
       continue;
     }
     const int levels = HCA_LEVELS[r];
     const auto top = static_cast<float>(levels - 1);
-    int q[HCA_SUBFRAMES];
 #if defined(QUILL_CODEC_SSE2)
     if (codec_simd::VectorPath()) {
-      // QuantiserLevel on four values at a time.
+      // QuantiserLevel on four values at a time; the codes of magnitudes
+      // (resolutions 8..15) as CodeOf makes them, the prefix codes looked up.
       const __m128 one = _mm_set1_ps(1.0f);
       const __m128 step = _mm_set1_ps(t.inverseStep[r]);
       const __m128 zero = _mm_setzero_ps();
       const __m128 highest = _mm_set1_ps(top);
       const __m128i offset = _mm_set1_epi32(levels - 1 - levels / 2);
+      const __m128i bits = _mm_set1_epi32(HCA_MAGNITUDE_BITS[r]);
+      const __m128i signed_ = _mm_set1_epi32(HCA_MAGNITUDE_BITS[r] + 1);
+      __m128i length = _mm_setzero_si128();
       for (int s = 0; s < HCA_SUBFRAMES; s += 4) {
         const __m128 x = _mm_loadu_ps(c.norm[j] + s);
         const __m128 u = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_sub_ps(one, x), step), zero), highest);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(q + s), _mm_sub_epi32(offset, _mm_cvttps_epi32(u)));
+        const __m128i q = _mm_sub_epi32(offset, _mm_cvttps_epi32(u));
+        if (r <= 7) {
+          alignas(16) int32_t value[4];
+          _mm_store_si128(reinterpret_cast<__m128i*>(value), q);
+          for (int k = 0; k < 4; ++k) code[s + k] = t.codeWord[r][value[k] + levels / 2];
+          total += (code[s] & 31) + (code[s + 1] & 31) + (code[s + 2] & 31) + (code[s + 3] & 31);
+          continue;
+        }
+        const __m128i sign = _mm_srai_epi32(q, 31);
+        const __m128i magnitude = _mm_sub_epi32(_mm_xor_si128(q, sign), sign);
+        const __m128i withSign =
+            _mm_or_si128(_mm_slli_epi32(_mm_or_si128(_mm_slli_epi32(magnitude, 1), _mm_srli_epi32(q, 31)), 5), signed_);
+        const __m128i isZero = _mm_cmpeq_epi32(magnitude, _mm_setzero_si128());
+        const __m128i word = _mm_or_si128(_mm_and_si128(isZero, bits), _mm_andnot_si128(isZero, withSign));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(code + s), word);
+        length = _mm_add_epi32(length, _mm_and_si128(word, _mm_set1_epi32(31)));
       }
-    } else
-#endif
-    {
-      for (int s = 0; s < HCA_SUBFRAMES; ++s) q[s] = QuantiserLevel(c.norm[j][s], t.inverseStep[r], top) - levels / 2;
+      length = _mm_add_epi32(length, _mm_shuffle_epi32(length, 0x4E));
+      length = _mm_add_epi32(length, _mm_shuffle_epi32(length, 0xB1));
+      total += _mm_cvtsi128_si32(length);
+      continue;
     }
-    for (int s = 0; s < HCA_SUBFRAMES; ++s) c.code[s][j] = CodeOf(r, q[s]);
+#endif
+    for (int s = 0; s < HCA_SUBFRAMES; ++s) {
+      code[s] = CodeOf(r, QuantiserLevel(c.norm[j][s], t.inverseStep[r], top) - levels / 2);
+      total += static_cast<int>(code[s] & 31);
+    }
   }
+  return total;
 }
 
 int HcaEncoder::WriteFrame(uint8_t* buffer) {
@@ -713,13 +739,20 @@ int HcaEncoder::WriteFrame(uint8_t* buffer) {
       for (int g = 0; g < p.hfrGroups; ++g) out.Write(c.hfrScale[g], 6);
     }
   }
-  for (int ci = 0; ci < p.channels; ++ci) QuantiseBands(m_channels[ci]);
+  int valueBits = 0;
+  for (int ci = 0; ci < p.channels; ++ci) valueBits += QuantiseBands(m_channels[ci]);
+  // The codes hold their bits only, so they go without masking or, once the
+  // room for all of them is known, without a check each.
+  const bool room = out.HasRoom(static_cast<size_t>(valueBits));
   for (int s = 0; s < HCA_SUBFRAMES; ++s) {
     for (int ci = 0; ci < p.channels; ++ci) {
       const HcaEncoderChannel& c = m_channels[ci];
       for (int j = 0; j < c.codedBands; ++j) {
-        const uint32_t code = c.code[s][j];
-        if ((code & 31) != 0) out.Write(code >> 5, static_cast<int>(code & 31));
+        const uint32_t code = c.code[j][s];
+        if (room)
+          out.WriteCode(code >> 5, static_cast<int>(code & 31));
+        else
+          out.Write(code >> 5, static_cast<int>(code & 31));
       }
     }
   }

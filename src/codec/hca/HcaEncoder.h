@@ -83,7 +83,7 @@ class HcaEncoder {
   int CountBitsByScale(int noiseLevel);
   bool FitsByScale(int noiseLevel, int limit);
   int Allocate();
-  void QuantiseBands(HcaEncoderChannel& c) const;
+  int QuantiseBands(HcaEncoderChannel& c) const;
   int WriteFrame(uint8_t* buffer);
 
   void* m_owner = nullptr;

@@ -122,6 +122,7 @@ void BuildTables(HcaTables* t) {
     for (int v = -half; v <= half; ++v) {
       const HcaCode& code = HCA_CODES[r][v + half];
       t->codeLength[r][v + half] = code.length;
+      t->codeWord[r][v + half] = static_cast<uint32_t>(code.bits) << 5 | code.length;
       int shift = peek - code.length;
       for (int tail = 0; tail < (1 << shift); ++tail) {
         HcaCodeEntry& e = t->decode[r][(code.bits << shift) | tail];

@@ -42,6 +42,7 @@ struct HcaTables {
   HcaCodeEntry decode[8][16];  // [resolution][peeked bits] for resolutions 1..7; resolution 0: value 0, no bits
   uint8_t peekShift[8];        // 64 - the bits peeked at a resolution (1 for resolution 0)
   uint8_t codeLength[8][15];   // [resolution][value + (N - 1) / 2]
+  uint32_t codeWord[8][15];    // the same codes as bits << 5 | length
 
   // The bits of a quantised value v at resolution r are valueBits[r], plus 1
   // when |v| >= wideFrom[r] (the longer prefix codes of 1..7, the sign bit of
