@@ -336,7 +336,6 @@ void HcaEncoder::IntensityStereo(HcaEncoderChannel& left, HcaEncoderChannel& rig
 void HcaEncoder::AnalyseBands(HcaEncoderChannel& c) {
   const HcaStreamParams& p = m_params;
   const HcaTables& t = *m_tables;
-  const float* scale = t.scale;
   const int hfrStart = p.baseBands + p.stereoBands;
   if (c.type != HCA_CHANNEL_SECONDARY) {
     for (int g = 0; g < p.hfrGroups && g < MAX_HFR_GROUPS; ++g) {
@@ -349,7 +348,39 @@ void HcaEncoder::AnalyseBands(HcaEncoderChannel& c) {
     }
   }
   const int limit = c.type == HCA_CHANNEL_SECONDARY ? p.baseBands : p.totalBands;
-  for (int j = 0; j < HCA_BANDS; ++j) {
+  int j = 0;
+#if defined(QUILL_CODEC_SSE2)
+  if (codec_simd::VectorPath()) {
+    // Four bands at a time: their largest magnitudes, then their values
+    // normalised and turned from subframes by band into bands by subframe.
+    const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+    for (; j < HCA_BANDS; j += 4) {
+      __m128 m = _mm_setzero_ps();
+      for (int s = 0; s < HCA_SUBFRAMES; ++s) m = _mm_max_ps(m, _mm_and_ps(_mm_loadu_ps(c.coef[s] + j), magnitude));
+      alignas(16) float largest[4];
+      alignas(16) float inverse[4];
+      _mm_store_ps(largest, m);
+      for (int k = 0; k < 4; ++k) {
+        const int index = j + k < limit ? ScaleIndexFor(t, largest[k]) : 0;
+        c.scale[j + k] = static_cast<uint8_t>(index);
+        inverse[k] = t.inverseScale[index];
+      }
+      const __m128 by = _mm_load_ps(inverse);
+      for (int half = 0; half < HCA_SUBFRAMES; half += 4) {
+        __m128 r0 = _mm_mul_ps(_mm_loadu_ps(c.coef[half] + j), by);
+        __m128 r1 = _mm_mul_ps(_mm_loadu_ps(c.coef[half + 1] + j), by);
+        __m128 r2 = _mm_mul_ps(_mm_loadu_ps(c.coef[half + 2] + j), by);
+        __m128 r3 = _mm_mul_ps(_mm_loadu_ps(c.coef[half + 3] + j), by);
+        _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+        _mm_storeu_ps(c.norm[j] + half, r0);
+        _mm_storeu_ps(c.norm[j + 1] + half, r1);
+        _mm_storeu_ps(c.norm[j + 2] + half, r2);
+        _mm_storeu_ps(c.norm[j + 3] + half, r3);
+      }
+    }
+  }
+#endif
+  for (; j < HCA_BANDS; ++j) {
     int index = 0;
     if (j < limit) {
       float m = 0.0f;
@@ -357,7 +388,7 @@ void HcaEncoder::AnalyseBands(HcaEncoderChannel& c) {
       index = ScaleIndexFor(t, m);
     }
     c.scale[j] = static_cast<uint8_t>(index);
-    const float inverse = index > 0 ? 1.0f / scale[index] : 0.0f;
+    const float inverse = t.inverseScale[index];
     for (int s = 0; s < HCA_SUBFRAMES; ++s) c.norm[j][s] = c.coef[s][j] * inverse;
   }
   // HFR scales: the source bands run down from the last coded band while the
@@ -447,16 +478,22 @@ void HcaEncoder::ScaleBits(HcaEncoderChannel& c) const {
   int bits = 3;
   int width = 0;
   if (any) {
+    // Width w codes a difference d in w bits when |d| <= 2^(w-1) - 1 and
+    // escapes to 6 more bits otherwise: count the differences beyond each.
+    int beyond[6] = {};
+    for (int j = 1; j < n; ++j) {
+      int d = c.scale[j] - c.scale[j - 1];
+      d = d < 0 ? -d : d;
+      beyond[1] += d > 0;
+      beyond[2] += d > 1;
+      beyond[3] += d > 3;
+      beyond[4] += d > 7;
+      beyond[5] += d > 15;
+    }
     width = 6;
     bits = 3 + 6 * n;
     for (int w = 1; w <= 5; ++w) {
-      const int t = (1 << (w - 1)) - 1;
-      int cost = 9;
-      for (int j = 1; j < n; ++j) {
-        int d = c.scale[j] - c.scale[j - 1];
-        cost += w;
-        if (d < -t || d > t) cost += 6;
-      }
+      const int cost = 9 + (n - 1) * w + 6 * beyond[w];
       if (cost < bits) {
         bits = cost;
         width = w;

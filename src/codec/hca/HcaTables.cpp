@@ -68,6 +68,8 @@ double WindowKernel(int m) {
 
 void BuildTables(HcaTables* t) {
   for (int i = 0; i < 64; ++i) t->scale[i] = static_cast<float>(std::pow(2.0, 3.5 - (63 - i) * 53.0 / 128.0));
+  t->inverseScale[0] = 0.0f;
+  for (int i = 1; i < 64; ++i) t->inverseScale[i] = 1.0f / t->scale[i];
   t->step[0] = 0.0f;
   t->inverseStep[0] = 0.0f;
   t->range[0] = 0.0f;

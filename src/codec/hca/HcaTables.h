@@ -33,6 +33,7 @@ struct HcaCodeEntry {
 // Tables computed once on first use (thread-safe initialisation).
 struct HcaTables {
   float scale[64];             // S[i] = 2^(3.5 - (63 - i) * 53 / 128); index 0: band not coded
+  float inverseScale[64];      // 1 / S[i] (as a float division), 0 for index 0
   float step[16];              // 2 / N (quantiser step over -1..1); step[0] unused
   float inverseStep[16];       // N / 2, so that x / step is x * inverseStep
   float range[16];             // Q: 0, then 2 / N
