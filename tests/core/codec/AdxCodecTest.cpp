@@ -15,6 +15,7 @@
 #include "adx/AdxDecoder.h"
 #include "adx/AdxEncoder.h"
 #include "adx/AdxFormat.h"
+#include "runtime/CodecSimd.h"
 #include "runtime/Sjrbf.h"
 
 namespace {
@@ -308,46 +309,50 @@ TEST(AdxBlockTest, NibbleThresholdsMatchTheRuleForEveryResidual) {
   }
 }
 
+// In the SSE2 form (where built) and in the scalar form.
 TEST(AdxBlockTest, CoderAgreesWithItsPlainDefinition) {
-  uint32_t seed = 9;
-  AdxPredictor plain[3] = {{7058, -3040, 0, 0}, {7058, -3040, 0, 0}, {7058, -3040, 0, 0}};
-  AdxPredictor fast[3] = {plain[0], plain[1], plain[2]};
-  AdxChannelState state[3] = {};
-  for (int c = 0; c < 3; ++c) {
-    state[c].c1 = 7058;
-    state[c].c2 = -3040;
-    state[c].predictor = &fast[c];
-  }
-  for (int b = 0; b < 3000; ++b) {
-    // Quiet, loud, clipped, noisy and smooth blocks in turn, on three channels:
-    // one coded alone, two coded as a pair.
-    int16_t in[3][32];
+  for (bool vector : {true, false}) {
+    codec_simd::SetVectorPath(vector);
+    uint32_t seed = 9;
+    AdxPredictor plain[3] = {{7058, -3040, 0, 0}, {7058, -3040, 0, 0}, {7058, -3040, 0, 0}};
+    AdxPredictor fast[3] = {plain[0], plain[1], plain[2]};
+    AdxChannelState state[3] = {};
     for (int c = 0; c < 3; ++c) {
-      const int kind = (b + c) % 5;
-      for (int i = 0; i < 32; ++i) {
-        seed = seed * 1664525u + 1013904223u;
-        const int32_t noise = static_cast<int32_t>(seed >> 16) - 32768;
-        const double t = b * 32 + i;
-        const int32_t v = kind == 0   ? noise / 4096
-                          : kind == 1 ? noise
-                          : kind == 2 ? (noise > 0 ? 32767 : -32768)
-                          : kind == 3 ? static_cast<int32_t>(30000 * std::sin(t * 0.3)) + noise / 64
-                                      : static_cast<int32_t>(20000 * std::sin(t * 0.01));
-        in[c][i] = static_cast<int16_t>(Clamp16(v));
-      }
+      state[c].c1 = 7058;
+      state[c].c2 = -3040;
+      state[c].predictor = &fast[c];
     }
-    uint8_t expected[3][18];
-    int16_t expectedRecon[3][32];
-    for (int c = 0; c < 3; ++c) ReferenceEncode(in[c], &plain[c], expected[c], expectedRecon[c]);
-    uint8_t block[3][18];
-    int16_t recon[32];
-    AdxEncodeBlock(&state[0], in[0], block[0], recon);
-    AdxEncodeBlockPair(&state[1], in[1], block[1], &state[2], in[2], block[2]);
-    ASSERT_EQ(0, std::memcmp(recon, expectedRecon[0], sizeof recon)) << "block " << b;
-    for (int c = 0; c < 3; ++c) ASSERT_EQ(0, std::memcmp(block[c], expected[c], 18)) << "block " << b << " ch " << c;
+    for (int b = 0; b < 3000; ++b) {
+      // Quiet, loud, clipped, noisy and smooth blocks in turn, on three channels:
+      // one coded alone, two coded as a pair.
+      int16_t in[3][32];
+      for (int c = 0; c < 3; ++c) {
+        const int kind = (b + c) % 5;
+        for (int i = 0; i < 32; ++i) {
+          seed = seed * 1664525u + 1013904223u;
+          const int32_t noise = static_cast<int32_t>(seed >> 16) - 32768;
+          const double t = b * 32 + i;
+          const int32_t v = kind == 0   ? noise / 4096
+                            : kind == 1 ? noise
+                            : kind == 2 ? (noise > 0 ? 32767 : -32768)
+                            : kind == 3 ? static_cast<int32_t>(30000 * std::sin(t * 0.3)) + noise / 64
+                                        : static_cast<int32_t>(20000 * std::sin(t * 0.01));
+          in[c][i] = static_cast<int16_t>(Clamp16(v));
+        }
+      }
+      uint8_t expected[3][18];
+      int16_t expectedRecon[3][32];
+      for (int c = 0; c < 3; ++c) ReferenceEncode(in[c], &plain[c], expected[c], expectedRecon[c]);
+      uint8_t block[3][18];
+      int16_t recon[32];
+      AdxEncodeBlock(&state[0], in[0], block[0], recon);
+      AdxEncodeBlockPair(&state[1], in[1], block[1], &state[2], in[2], block[2]);
+      ASSERT_EQ(0, std::memcmp(recon, expectedRecon[0], sizeof recon)) << "block " << b;
+      for (int c = 0; c < 3; ++c) ASSERT_EQ(0, std::memcmp(block[c], expected[c], 18)) << "block " << b << " ch " << c;
+    }
   }
+  codec_simd::SetVectorPath(true);
 }
-
 TEST(AdxBlockTest, SilenceCodesToAnAllZeroBlock) {
   AdxPredictor predictor{7058, -3040, 0, 0};
   AdxChannelState state{};
