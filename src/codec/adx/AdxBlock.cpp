@@ -25,23 +25,43 @@ inline int32_t Clamp16(int32_t v) {
 // of them |r| reaches). That keeps the double arithmetic out of the per-sample
 // chain, where every sample waits for the previous one.
 struct Quantiser {
-  int32_t step[7];  // step[k - 1]: the smallest r >= 1 whose nibble is at least k
+  int32_t step[8];  // step[k - 1]: the smallest r >= 1 whose nibble is at least k (step[7] unused)
 };
 
 // For r >= 1 the rule gives at least k exactly when v >= 4681k - 2340, that
 // is (the bound being below 32767 and an integer) when r * gain, rounded as
-// the rule rounds it, reaches 4681k - 2340. The smallest such r is first
-// guessed from gain = 32767 / maxResidual without dividing, then made exact.
+// the rule rounds it, reaches 4681k - 2340. The smallest such r is
+// ceil(bound * maxResidual / 32767) for the exact gain 32767 / maxResidual
+// (bound * maxResidual < 2^31); the gain as a double can only make that one
+// too small, never too large (the guess minus one lies at least 1 / 32767 of
+// a step below the bound), so one product in double arithmetic settles it.
+// Checked against the search from the guess for every maxResidual 0..32768.
 void MakeQuantiser(int32_t maxResidual, double gain, Quantiser* q) {
+#if defined(QUILL_CODEC_SSE2)
+  if (codec_simd::VectorPath()) {
+    // Two steps at a time in double arithmetic: bound * maxResidual + 32766
+    // is below 2^31 and exact, and its quotient by 32767 rounds far from the
+    // next integer, so truncating it gives the same guess.
+    const __m128d residual = _mm_set1_pd(maxResidual);
+    const __m128d g = _mm_set1_pd(gain);
+    for (int k = 0; k < 8; k += 2) {
+      const __m128d bound = _mm_setr_pd(4681.0 * (k + 1) - 2340.0, 4681.0 * (k + 2) - 2340.0);
+      const __m128i guess =
+          maxResidual > 0 ? _mm_cvttpd_epi32(_mm_div_pd(_mm_add_pd(_mm_mul_pd(bound, residual), _mm_set1_pd(32766.0)),
+                                                        _mm_set1_pd(32767.0)))
+                          : _mm_set1_epi32(1);
+      const __m128d below = _mm_cmplt_pd(_mm_mul_pd(_mm_cvtepi32_pd(guess), g), bound);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(q->step + k),
+                       _mm_sub_epi32(guess, _mm_shuffle_epi32(_mm_castpd_si128(below), 0x08)));
+    }
+    return;
+  }
+#endif
   for (int k = 1; k <= 7; ++k) {
     const int32_t bound = 4681 * k - 2340;
-    int32_t p = 1;
-    if (maxResidual > 0) {
-      p = static_cast<int32_t>((static_cast<int64_t>(bound) * maxResidual + 32766) / 32767);
-      if (p < 1) p = 1;
-    }
-    while (p > 1 && static_cast<double>(p - 1) * gain >= bound) --p;
-    while (static_cast<double>(p) * gain < bound) ++p;
+    int32_t p = maxResidual > 0 ? (bound * maxResidual + 32766) / 32767 : 1;
+    if (p < 1) p = 1;
+    if (static_cast<double>(p) * gain < bound) ++p;
     q->step[k - 1] = p;
   }
 }
@@ -112,14 +132,16 @@ void Analyse(AdxChannelState* state, const int16_t* in, Coder* coder) {
       most = _mm_max_epi16(most, r);
       least = _mm_min_epi16(least, r);
     }
-    alignas(16) int16_t high[8];
-    alignas(16) int16_t low[8];
-    _mm_store_si128(reinterpret_cast<__m128i*>(high), most);
-    _mm_store_si128(reinterpret_cast<__m128i*>(low), least);
-    for (int k = 0; k < 8; ++k) {
-      maxResidual = high[k] > maxResidual ? high[k] : maxResidual;
-      maxResidual = -low[k] > maxResidual ? -low[k] : maxResidual;
-    }
+    // The largest and the smallest residual across the lanes.
+    most = _mm_max_epi16(most, _mm_shuffle_epi32(most, 0x4E));
+    most = _mm_max_epi16(most, _mm_shuffle_epi32(most, 0xB1));
+    most = _mm_max_epi16(most, _mm_shufflelo_epi16(most, 0xB1));
+    least = _mm_min_epi16(least, _mm_shuffle_epi32(least, 0x4E));
+    least = _mm_min_epi16(least, _mm_shuffle_epi32(least, 0xB1));
+    least = _mm_min_epi16(least, _mm_shufflelo_epi16(least, 0xB1));
+    const int32_t largest = static_cast<int16_t>(_mm_cvtsi128_si32(most));
+    const int32_t smallest = static_cast<int16_t>(_mm_cvtsi128_si32(least));
+    maxResidual = largest > -smallest ? largest : -smallest;
   } else
 #endif
   {
