@@ -1,6 +1,7 @@
 #include "adx/AdxBlock.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "runtime/CodecSimd.h"
 
@@ -8,6 +9,13 @@ namespace {
 
 // Limits v to 16 bits. Sound rarely reaches the limits, so a branch (taken
 // seldom, and off the samples' dependency chain) beats two conditional moves.
+// Sample i of a block's input, which may lie in a byte buffer (a ring's chunk).
+inline int32_t SampleAt(const int16_t* in, int i) {
+  int16_t v;
+  std::memcpy(&v, reinterpret_cast<const unsigned char*>(in) + 2 * i, sizeof(v));
+  return v;
+}
+
 #if defined(__GNUC__)
 #define ADX_RARELY(condition) __builtin_expect(!!(condition), 0)
 #else
@@ -37,26 +45,6 @@ struct Quantiser {
 // a step below the bound), so one product in double arithmetic settles it.
 // Checked against the search from the guess for every maxResidual 0..32768.
 void MakeQuantiser(int32_t maxResidual, double gain, Quantiser* q) {
-#if defined(QUILL_CODEC_SSE2)
-  if (codec_simd::VectorPath()) {
-    // Two steps at a time in double arithmetic: bound * maxResidual + 32766
-    // is below 2^31 and exact, and its quotient by 32767 rounds far from the
-    // next integer, so truncating it gives the same guess.
-    const __m128d residual = _mm_set1_pd(maxResidual);
-    const __m128d g = _mm_set1_pd(gain);
-    for (int k = 0; k < 8; k += 2) {
-      const __m128d bound = _mm_setr_pd(4681.0 * (k + 1) - 2340.0, 4681.0 * (k + 2) - 2340.0);
-      const __m128i guess =
-          maxResidual > 0 ? _mm_cvttpd_epi32(_mm_div_pd(_mm_add_pd(_mm_mul_pd(bound, residual), _mm_set1_pd(32766.0)),
-                                                        _mm_set1_pd(32767.0)))
-                          : _mm_set1_epi32(1);
-      const __m128d below = _mm_cmplt_pd(_mm_mul_pd(_mm_cvtepi32_pd(guess), g), bound);
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(q->step + k),
-                       _mm_sub_epi32(guess, _mm_shuffle_epi32(_mm_castpd_si128(below), 0x08)));
-    }
-    return;
-  }
-#endif
   for (int k = 1; k <= 7; ++k) {
     const int32_t bound = 4681 * k - 2340;
     int32_t p = maxResidual > 0 ? (bound * maxResidual + 32766) / 32767 : 1;
@@ -96,27 +84,29 @@ struct Coder {
 // history, their largest magnitude, the block's scale and gain.
 void Analyse(AdxChannelState* state, const int16_t* in, Coder* coder) {
   const AdxPredictor* p = state->predictor;
-  // The input with the two history samples in front, so that every residual
-  // depends on the input alone and the loop runs in parallel.
-  int16_t x[ADX_BLOCK_SAMPLES + 2];
-  x[0] = p->s2;
-  x[1] = p->s1;
-  for (int i = 0; i < ADX_BLOCK_SAMPLES; ++i) x[i + 2] = in[i];
   const int32_t c1 = state->c1;
   const int32_t c2 = state->c2;
   int32_t maxResidual = 0;
 #if defined(QUILL_CODEC_SSE2)
   if (codec_simd::VectorPath()) {
     // Eight residuals at a time: the products as 32-bit values from their
-    // 16-bit halves, shifted, subtracted, and clamped by packing.
+    // 16-bit halves, shifted, subtracted, and clamped by packing. The first
+    // eight take the two history samples in front of the input.
     const __m128i k1 = _mm_set1_epi16(static_cast<int16_t>(c1));
     const __m128i k2 = _mm_set1_epi16(static_cast<int16_t>(c2));
     __m128i most = _mm_set1_epi16(0);
     __m128i least = _mm_set1_epi16(0);
     for (int i = 0; i < ADX_BLOCK_SAMPLES; i += 8) {
-      const __m128i now = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i + 2));
-      const __m128i one = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i + 1));
-      const __m128i two = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
+      const __m128i now = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+      __m128i one;
+      __m128i two;
+      if (i == 0) {
+        one = _mm_insert_epi16(_mm_slli_si128(now, 2), p->s1, 0);
+        two = _mm_insert_epi16(_mm_insert_epi16(_mm_slli_si128(now, 4), p->s2, 0), p->s1, 1);
+      } else {
+        one = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i - 1));
+        two = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i - 2));
+      }
       const __m128i low1 = _mm_mullo_epi16(one, k1);
       const __m128i high1 = _mm_mulhi_epi16(one, k1);
       const __m128i low2 = _mm_mullo_epi16(two, k2);
@@ -145,6 +135,12 @@ void Analyse(AdxChannelState* state, const int16_t* in, Coder* coder) {
   } else
 #endif
   {
+    // The input with the two history samples in front, so that every
+    // residual depends on the input alone and the loop runs in parallel.
+    int16_t x[ADX_BLOCK_SAMPLES + 2];
+    x[0] = p->s2;
+    x[1] = p->s1;
+    for (int i = 0; i < ADX_BLOCK_SAMPLES; ++i) x[i + 2] = static_cast<int16_t>(SampleAt(in, i));
     for (int i = 0; i < ADX_BLOCK_SAMPLES; ++i) {
       const int32_t r = Clamp16(x[i + 2] - ((c2 * x[i]) >> 12) - ((c1 * x[i + 1]) >> 12));
       state->residual[i] = static_cast<int16_t>(r);
@@ -152,8 +148,8 @@ void Analyse(AdxChannelState* state, const int16_t* in, Coder* coder) {
       maxResidual = magnitude > maxResidual ? magnitude : maxResidual;
     }
   }
-  state->s1 = in[ADX_BLOCK_SAMPLES - 1];
-  state->s2 = in[ADX_BLOCK_SAMPLES - 2];
+  state->s1 = static_cast<int16_t>(SampleAt(in, ADX_BLOCK_SAMPLES - 1));
+  state->s2 = static_cast<int16_t>(SampleAt(in, ADX_BLOCK_SAMPLES - 2));
   state->maxResidual = maxResidual;
 
   int32_t scale = (maxResidual - 1) / 7 + 1;
@@ -180,7 +176,7 @@ void Analyse(AdxChannelState* state, const int16_t* in, Coder* coder) {
 // of at least 32767 / 32768), so a residual beyond -32768..32767 gets the
 // nibble of its clamped value, +-7, all the same.
 inline void Step(Coder* c, int i) {
-  const int32_t r = c->in[i] - ((c->c2 * c->s2) >> 12) - ((c->c1 * c->s1) >> 12);
+  const int32_t r = SampleAt(c->in, i) - ((c->c2 * c->s2) >> 12) - ((c->c1 * c->s1) >> 12);
   const int32_t d = Quantise(c->q, r);
   c->nibble[i] = static_cast<int8_t>(d);
   const int32_t y = Clamp16(d * c->scale + ((c->c1 * c->s1 + c->c2 * c->s2) >> 12));
@@ -245,8 +241,8 @@ void AdxEncodeBlockPair(AdxChannelState* state0, const int16_t* in0, uint8_t* bl
   int8_t* an = a.nibble;
   int8_t* bn = b.nibble;
   for (int i = 0; i < ADX_BLOCK_SAMPLES; ++i) {
-    const int32_t ra = in0[i] - ((ac2 * a2) >> 12) - ((ac1 * a1) >> 12);
-    const int32_t rb = in1[i] - ((bc2 * b2) >> 12) - ((bc1 * b1) >> 12);
+    const int32_t ra = SampleAt(in0, i) - ((ac2 * a2) >> 12) - ((ac1 * a1) >> 12);
+    const int32_t rb = SampleAt(in1, i) - ((bc2 * b2) >> 12) - ((bc1 * b1) >> 12);
     const int32_t da = Quantise(qa, ra);
     const int32_t db = Quantise(qb, rb);
     an[i] = static_cast<int8_t>(da);

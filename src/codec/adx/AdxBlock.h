@@ -32,7 +32,8 @@ struct AdxChannelState {
 };
 
 // Codes 32 samples of one channel into `block` (18 bytes; the scale word
-// unscrambled) and moves the closed-loop history on. When `recon` is not null
+// unscrambled) and moves the closed-loop history on. `in` may point into a
+// byte buffer (it is read bytewise). When `recon` is not null
 // it receives the 32 samples a decoder will output for this block.
 void AdxEncodeBlock(AdxChannelState* state, const int16_t* in, uint8_t* block, int16_t* recon);
 
