@@ -1,6 +1,7 @@
 #include "hca/HcaTables.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace hca {
 
@@ -68,6 +69,22 @@ double WindowKernel(int m) {
 
 void BuildTables(HcaTables* t) {
   for (int i = 0; i < 64; ++i) t->scale[i] = static_cast<float>(std::pow(2.0, 3.5 - (63 - i) * 53.0 / 128.0));
+  for (uint32_t bucket = 0; bucket < 2048; ++bucket) {
+    // Entries whose bit patterns lie below the bucket, and the one inside it.
+    const uint32_t first = bucket << 20;
+    int below = 0;
+    uint32_t inside = 0xFFFFFFFFu;
+    for (int i = 0; i < 64; ++i) {
+      uint32_t bits;
+      std::memcpy(&bits, &t->scale[i], sizeof(bits));
+      if (bits < first)
+        ++below;
+      else if (bits >> 20 == bucket)
+        inside = bits;  // one at most
+    }
+    t->scaleBelow[bucket] = static_cast<uint8_t>(below);
+    t->scaleIn[bucket] = inside;
+  }
   t->inverseScale[0] = 0.0f;
   for (int i = 1; i < 64; ++i) t->inverseScale[i] = 1.0f / t->scale[i];
   t->step[0] = 0.0f;

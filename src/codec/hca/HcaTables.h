@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "hca/HcaCommon.h"
 
@@ -61,6 +62,15 @@ struct HcaTables {
   // maximum resolution 15 (the encoder's).
   static constexpr int DISTANCE_OFFSET = 160;
   uint8_t resolutionAt[DISTANCE_OFFSET + 512 + 9];
+
+  // The scale-factor index of a value without a search: the bit patterns of
+  // non-negative floats rise with their values, and an eighth of an octave
+  // (the top 12 bits) never holds two of S's entries (2^(53/128) apart), so
+  // scaleBelow[bits >> 20] is how many entries lie below its bucket, and one
+  // comparison with the bucket's entry (scaleIn[...], its bits; above every
+  // value when none) settles the rest.
+  uint8_t scaleBelow[2048];
+  uint32_t scaleIn[2048];
 };
 const HcaTables& Tables();
 
@@ -77,18 +87,15 @@ inline int BandLevel(int scaleIndex) {
   return ((5 * scaleIndex) >> 1) + 2;
 }
 
-// First scale-factor index whose scale exceeds the value; 63 if none does.
+// First scale-factor index whose scale exceeds the value; 63 if none does
+// (also for not a number, which no entry exceeds).
 inline int ScaleIndexFor(const HcaTables& t, float value) {
-  int lo = 0;
-  int hi = 64;
-  while (lo < hi) {
-    int mid = (lo + hi) / 2;
-    if (t.scale[mid] > value)
-      hi = mid;
-    else
-      lo = mid + 1;
-  }
-  return lo < 64 ? lo : 63;
+  uint32_t bits;
+  std::memcpy(&bits, &value, sizeof(bits));
+  if (bits >= 0x7F800000u) return bits >= 0x80000000u && bits <= 0xFF800000u ? 0 : 63;  // sign set: below S[0]
+  const uint32_t bucket = bits >> 20;
+  const int index = t.scaleBelow[bucket] + (bits >= t.scaleIn[bucket] ? 1 : 0);
+  return index < 64 ? index : 63;
 }
 inline int ScaleIndexFor(float value) {
   return ScaleIndexFor(Tables(), value);

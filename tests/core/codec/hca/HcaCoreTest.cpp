@@ -92,6 +92,23 @@ TEST(HcaTables, ScaleWindowAndCodes) {
   EXPECT_EQ(0, ScaleIndexFor(0.0f));
   EXPECT_EQ(63, ScaleIndexFor(100.0f));
   EXPECT_EQ(10, ScaleIndexFor(t.scale[9]));  // the first entry strictly above
+  // As a search for the first entry above the value: at every entry and its
+  // neighbours, and across the whole range of floats.
+  auto search = [&t](float value) {
+    int i = 0;
+    while (i < 64 && !(t.scale[i] > value)) ++i;
+    return i < 64 ? i : 63;
+  };
+  std::vector<float> values = {0.0f, -0.0f, -1.0f, 1e-30f, 1e30f, INFINITY, -INFINITY, NAN};
+  for (int i = 0; i < 64; ++i)
+    for (float v : {std::nextafter(t.scale[i], 0.0f), t.scale[i], std::nextafter(t.scale[i], INFINITY)})
+      values.push_back(v);
+  for (uint32_t bits = 0; bits < 0xFF800000u; bits += 4099u) {
+    float v;
+    std::memcpy(&v, &bits, sizeof(v));
+    values.push_back(v);
+  }
+  for (float v : values) ASSERT_EQ(search(v), ScaleIndexFor(v)) << v;
 
   // Through the five values the format pins; symmetric, power-complementary
   // and rising.
