@@ -697,35 +697,35 @@ int HcaEncoder::QuantiseBands(HcaEncoderChannel& c) const {
     const auto top = static_cast<float>(levels - 1);
 #if defined(QUILL_CODEC_SSE2)
     if (codec_simd::VectorPath()) {
-      // QuantiserLevel on four values at a time; the codes of magnitudes
-      // (resolutions 8..15) as CodeOf makes them, the prefix codes looked up.
+      // QuantiserLevel on four values at a time, and their codes made from
+      // the codes' rule (HcaTables::codeBelow): 0 is valueBits long and all
+      // zeros; any other value is 2|v| + (v < 0) plus a resolution's offset,
+      // one bit longer from wideFrom on.
       const __m128 one = _mm_set1_ps(1.0f);
       const __m128 step = _mm_set1_ps(t.inverseStep[r]);
       const __m128 zero = _mm_setzero_ps();
       const __m128 highest = _mm_set1_ps(top);
       const __m128i offset = _mm_set1_epi32(levels - 1 - levels / 2);
-      const __m128i bits = _mm_set1_epi32(HCA_MAGNITUDE_BITS[r]);
-      const __m128i signed_ = _mm_set1_epi32(HCA_MAGNITUDE_BITS[r] + 1);
+      const __m128i shortLength = _mm_set1_epi32(t.valueBits[r]);
+      const __m128i wideFrom = _mm_set1_epi32(t.wideFrom[r] - 1);
+      const __m128i narrowCode = _mm_set1_epi32(t.codeBelow[r]);
+      const __m128i wideCode = _mm_set1_epi32(t.codeFrom[r]);
       __m128i length = _mm_setzero_si128();
       for (int s = 0; s < HCA_SUBFRAMES; s += 4) {
         const __m128 x = _mm_loadu_ps(c.norm[j] + s);
         const __m128 u = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_sub_ps(one, x), step), zero), highest);
         const __m128i q = _mm_sub_epi32(offset, _mm_cvttps_epi32(u));
-        if (r <= 7) {
-          alignas(16) int32_t value[4];
-          _mm_store_si128(reinterpret_cast<__m128i*>(value), q);
-          for (int k = 0; k < 4; ++k) code[s + k] = t.codeWord[r][value[k] + levels / 2];
-          total += (code[s] & 31) + (code[s + 1] & 31) + (code[s + 2] & 31) + (code[s + 3] & 31);
-          continue;
-        }
         const __m128i sign = _mm_srai_epi32(q, 31);
         const __m128i magnitude = _mm_sub_epi32(_mm_xor_si128(q, sign), sign);
-        const __m128i withSign =
-            _mm_or_si128(_mm_slli_epi32(_mm_or_si128(_mm_slli_epi32(magnitude, 1), _mm_srli_epi32(q, 31)), 5), signed_);
+        const __m128i wide = _mm_cmpgt_epi32(magnitude, wideFrom);  // |v| >= wideFrom
+        const __m128i bits =
+            _mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(magnitude, 1), _mm_srli_epi32(q, 31)),
+                          _mm_or_si128(_mm_and_si128(wide, wideCode), _mm_andnot_si128(wide, narrowCode)));
         const __m128i isZero = _mm_cmpeq_epi32(magnitude, _mm_setzero_si128());
-        const __m128i word = _mm_or_si128(_mm_and_si128(isZero, bits), _mm_andnot_si128(isZero, withSign));
+        const __m128i longer = _mm_sub_epi32(shortLength, wide);  // wide: -1, one bit more
+        const __m128i word = _mm_or_si128(_mm_andnot_si128(isZero, _mm_slli_epi32(bits, 5)), longer);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(code + s), word);
-        length = _mm_add_epi32(length, _mm_and_si128(word, _mm_set1_epi32(31)));
+        length = _mm_add_epi32(length, longer);
       }
       length = _mm_add_epi32(length, _mm_shuffle_epi32(length, 0x4E));
       length = _mm_add_epi32(length, _mm_shuffle_epi32(length, 0xB1));

@@ -124,6 +124,15 @@ void BuildTables(HcaTables* t) {
       bits = HCA_CODES[r][half].length;
       while (wide <= half && HCA_CODES[r][half + wide].length == bits) ++wide;
     }
+    // The offsets of the codes' rule, read off the smallest value on each side of wideFrom.
+    int below = 0;
+    int from = 0;
+    if (r >= 1 && r <= 7) {
+      if (wide > 1) below = HCA_CODES[r][half + 1].bits - 2;
+      if (wide <= half) from = HCA_CODES[r][half + wide].bits - 2 * wide;
+    }
+    t->codeBelow[r] = static_cast<int8_t>(below);
+    t->codeFrom[r] = static_cast<int8_t>(from);
     t->valueBits[r] = static_cast<uint8_t>(bits);
     t->valueBits8[r] = 8 * bits;
     t->wideFrom[r] = static_cast<uint8_t>(wide);

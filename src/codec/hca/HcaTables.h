@@ -56,6 +56,11 @@ struct HcaTables {
   alignas(16) int32_t valueBits8[16];  // 8 x valueBits: a band's 8 values
   uint8_t valueBits[16];
   uint8_t wideFrom[16];
+  // The codes themselves follow one rule: value 0 is all zeros; any other v
+  // is 2|v| + (v < 0) + codeBelow[r] while |v| < wideFrom[r], and
+  // 2|v| + (v < 0) + codeFrom[r] (one bit longer) from there on.
+  int8_t codeBelow[16];
+  int8_t codeFrom[16];
 
   // Resolution for noise level z (z may be -1 below the boundary) in a band
   // of level l: resolutionAt[z - l + 9 + DISTANCE_OFFSET], limited to the

@@ -200,6 +200,11 @@ TEST(HcaTables, ValueBitsWithoutQuantisingAreTheCodesLengths) {
       const int length = r <= 7 ? HCA_CODES[r][v + half].length : HCA_MAGNITUDE_BITS[r] + (v != 0 ? 1 : 0);
       const int magnitude = v < 0 ? -v : v;
       ASSERT_EQ(length, t.valueBits[r] + (magnitude >= t.wideFrom[r] ? 1 : 0)) << r << ", " << v;
+      // And the codes' rule (magnitudes: 2|v| + sign, which is magnitude then sign bit).
+      const int bits = r <= 7 ? HCA_CODES[r][v + half].bits : (v == 0 ? 0 : 2 * magnitude + (v < 0 ? 1 : 0));
+      const int rule =
+          v == 0 ? 0 : 2 * magnitude + (v < 0 ? 1 : 0) + (magnitude >= t.wideFrom[r] ? t.codeFrom[r] : t.codeBelow[r]);
+      ASSERT_EQ(bits, rule) << r << ", " << v;
     }
     ASSERT_EQ(8 * t.valueBits[r], t.valueBits8[r]);
     const auto top = static_cast<float>(2 * half);
