@@ -223,18 +223,28 @@ int HcaDecoder::ReadHeader(const uint8_t* data, size_t size, size_t* used) {
   return HCA_OK;
 }
 
-// Reads a frame's side data (levels, scale factors, intensity or HFR data).
-// Without `commit` it only checks that every value is possible and that the
-// side data ends inside the frame; with it, it also stores them.
-int HcaDecoder::ReadSideData(const uint8_t* frame, bool commit) {
+// A frame's side data as read, before it is taken.
+struct HcaSideData {
+  int noiseLevel;
+  int boundary;
+  size_t valuePosition;
+  uint8_t scale[HCA_MAX_CHANNELS][HCA_BANDS];
+  uint8_t extra[HCA_MAX_CHANNELS][HCA_BANDS];  // intensity indexes or HFR scales
+};
+
+// Reads a frame's side data (levels, scale factors, intensity or HFR data)
+// into `side`, checking that every value is possible and that the side data
+// ends inside the frame.
+int HcaDecoder::ReadSideData(const uint8_t* frame, HcaSideData* side) const {
   const HcaStreamParams& p = m_params;
   BitReader in(frame, static_cast<size_t>(p.frameSize));
   in.Skip(16);
-  const int noiseLevel = static_cast<int>(in.Read(9));
-  const int boundary = static_cast<int>(in.Read(7));
+  side->noiseLevel = static_cast<int>(in.Read(9));
+  side->boundary = static_cast<int>(in.Read(7));
   for (int ci = 0; ci < p.channels; ++ci) {
-    HcaDecoderChannel& c = m_channels[ci];
-    uint8_t scale[HCA_BANDS] = {};
+    const HcaDecoderChannel& c = m_channels[ci];
+    uint8_t* scale = side->scale[ci];
+    std::memset(scale, 0, HCA_BANDS);
     const int width = static_cast<int>(in.Read(3));
     if (width == 7) return HCA_ERROR_BAD_FRAME;
     if (width > 0 && c.codedBands > 0) {
@@ -257,35 +267,43 @@ int HcaDecoder::ReadSideData(const uint8_t* frame, bool commit) {
       for (int s = 0; s < HCA_SUBFRAMES; ++s) {
         int index = static_cast<int>(in.Read(4));
         if (index > 14) return HCA_ERROR_BAD_FRAME;
-        if (commit) c.intensity[s] = static_cast<uint8_t>(index);
+        side->extra[ci][s] = static_cast<uint8_t>(index);
       }
     } else {
-      for (int g = 0; g < p.hfrGroups; ++g) {
-        int scaleIndex = static_cast<int>(in.Read(6));
-        if (commit) c.hfrScale[g] = static_cast<uint8_t>(scaleIndex);
-      }
-    }
-    if (commit) {
-      const HcaTables& t = *m_tables;
-      for (int j = 0; j < HCA_BANDS; ++j) {
-        int resolution = 0;
-        if (j < c.codedBands && scale[j] != 0) {
-          int level = j < boundary ? noiseLevel - 1 : noiseLevel;
-          resolution = ResolutionFor(level, BandLevel(scale[j]), HCA_MAX_RESOLUTION);
-        }
-        c.scale[j] = scale[j];
-        c.resolution[j] = static_cast<uint8_t>(resolution);
-        c.multiplier[j] = t.range[resolution] * t.scale[scale[j]];
-      }
+      for (int g = 0; g < p.hfrGroups; ++g) side->extra[ci][g] = static_cast<uint8_t>(in.Read(6));
     }
   }
   if (in.Position() + 16 > static_cast<size_t>(p.frameSize) * 8) return HCA_ERROR_BAD_FRAME;
-  if (commit) {
-    m_noiseLevel = noiseLevel;
-    m_boundary = boundary;
-    m_valuePosition = in.Position();
-  }
+  side->valuePosition = in.Position();
   return HCA_OK;
+}
+
+// Takes the side data of the frame that passed its checks: scale factors,
+// resolutions and multipliers by band, intensity indexes or HFR scales.
+void HcaDecoder::TakeSideData(const HcaSideData& side) {
+  const HcaStreamParams& p = m_params;
+  const HcaTables& t = *m_tables;
+  for (int ci = 0; ci < p.channels; ++ci) {
+    HcaDecoderChannel& c = m_channels[ci];
+    const uint8_t* scale = side.scale[ci];
+    if (c.type == HCA_CHANNEL_SECONDARY)
+      std::memcpy(c.intensity, side.extra[ci], HCA_SUBFRAMES);
+    else
+      std::memcpy(c.hfrScale, side.extra[ci], static_cast<size_t>(p.hfrGroups));
+    for (int j = 0; j < HCA_BANDS; ++j) {
+      int resolution = 0;
+      if (j < c.codedBands && scale[j] != 0) {
+        int level = j < side.boundary ? side.noiseLevel - 1 : side.noiseLevel;
+        resolution = ResolutionFor(level, BandLevel(scale[j]), HCA_MAX_RESOLUTION);
+      }
+      c.scale[j] = scale[j];
+      c.resolution[j] = static_cast<uint8_t>(resolution);
+      c.multiplier[j] = t.range[resolution] * t.scale[scale[j]];
+    }
+  }
+  m_noiseLevel = side.noiseLevel;
+  m_boundary = side.boundary;
+  m_valuePosition = side.valuePosition;
 }
 
 int HcaDecoder::DecodeFrame(const uint8_t* data, size_t size, size_t* used) {
@@ -304,10 +322,11 @@ int HcaDecoder::DecodeFrame(const uint8_t* data, size_t size, size_t* used) {
     return HCA_ERROR_NOT_AT_START;
   }
   if (Crc16(data, frameSize) != 0) return HCA_ERROR_CRC;
-  int result = ReadSideData(data, false);
+  HcaSideData side;
+  int result = ReadSideData(data, &side);
   if (result != HCA_OK) return result;
   std::memcpy(m_frame, data, frameSize);
-  ReadSideData(m_frame, true);
+  TakeSideData(side);
   m_state = 1;
   m_nextReady = false;
   if (used) *used = frameSize;

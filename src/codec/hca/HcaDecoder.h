@@ -21,6 +21,7 @@ int HcaDecoderFinish();
 
 struct HcaDecoderChannel;
 struct HcaTables;
+struct HcaSideData;
 
 class HcaDecoder {
  public:
@@ -61,7 +62,8 @@ class HcaDecoder {
   HcaDecoder() = default;
   ~HcaDecoder() = default;
 
-  int ReadSideData(const uint8_t* frame, bool commit);
+  int ReadSideData(const uint8_t* frame, HcaSideData* side) const;
+  void TakeSideData(const HcaSideData& side);
   void ReadSubframe(int subframe, float* const* coef);
   void DecodeSubframe(int subframe, float* const* out);
 
