@@ -82,6 +82,8 @@ struct Coder {
 
 // The open-loop pass: residuals against the input itself from the closed-loop
 // history, their largest magnitude, the block's scale and gain.
+void Settle(AdxChannelState* state, const int16_t* in, int32_t maxResidual, Coder* coder);
+
 void Analyse(AdxChannelState* state, const int16_t* in, Coder* coder) {
   const AdxPredictor* p = state->predictor;
   const int32_t c1 = state->c1;
@@ -148,6 +150,14 @@ void Analyse(AdxChannelState* state, const int16_t* in, Coder* coder) {
       maxResidual = magnitude > maxResidual ? magnitude : maxResidual;
     }
   }
+  Settle(state, in, maxResidual, coder);
+}
+
+// The rest of the open-loop pass once the block's largest residual is
+// known: the open-loop history, the scale and gain, the quantiser, and the
+// coder set up from the closed-loop history.
+void Settle(AdxChannelState* state, const int16_t* in, int32_t maxResidual, Coder* coder) {
+  const AdxPredictor* p = state->predictor;
   state->s1 = static_cast<int16_t>(SampleAt(in, ADX_BLOCK_SAMPLES - 1));
   state->s2 = static_cast<int16_t>(SampleAt(in, ADX_BLOCK_SAMPLES - 2));
   state->maxResidual = maxResidual;
@@ -224,12 +234,14 @@ void AdxEncodeBlock(AdxChannelState* state, const int16_t* in, uint8_t* block, i
   Finish(state, coder, block);
 }
 
-void AdxEncodeBlockPair(AdxChannelState* state0, const int16_t* in0, uint8_t* block0, AdxChannelState* state1,
-                        const int16_t* in1, uint8_t* block1) {
-  Coder a;
-  Coder b;
-  Analyse(state0, in0, &a);
-  Analyse(state1, in1, &b);
+namespace {
+
+// The closed-loop passes of a block of each of two channels, side by side,
+// and their blocks written.
+void CodePair(AdxChannelState* state0, const int16_t* in0, uint8_t* block0, Coder* ca, AdxChannelState* state1,
+              const int16_t* in1, uint8_t* block1, Coder* cb) {
+  Coder& a = *ca;
+  Coder& b = *cb;
   // The two channels' chains are independent; interleaved, each fills the
   // other's waiting time. Step's arithmetic, with the coders in registers
   // and no reconstruction kept.
@@ -260,6 +272,120 @@ void AdxEncodeBlockPair(AdxChannelState* state0, const int16_t* in0, uint8_t* bl
   b.s2 = b2;
   Finish(state0, a, block0);
   Finish(state1, b, block1);
+}
+
+}  // namespace
+
+void AdxEncodeBlockPair(AdxChannelState* state0, const int16_t* in0, uint8_t* block0, AdxChannelState* state1,
+                        const int16_t* in1, uint8_t* block1) {
+  Coder a;
+  Coder b;
+  Analyse(state0, in0, &a);
+  Analyse(state1, in1, &b);
+  CodePair(state0, in0, block0, &a, state1, in1, block1, &b);
+}
+
+#if defined(QUILL_CODEC_SSE2)
+namespace {
+
+// The largest and the smallest clamped open-loop residual of samples 2..31 of
+// a block (they depend on its input alone; samples 0 and 1 also on the
+// closed-loop history), stored as the block's residuals 2..31 on the way.
+struct Extremes {
+  int32_t most;
+  int32_t least;
+};
+
+Extremes TailExtremes(AdxChannelState* state, const int16_t* in) {
+  const __m128i k1 = _mm_set1_epi16(state->c1);
+  const __m128i k2 = _mm_set1_epi16(state->c2);
+  const __m128i tail = _mm_setr_epi16(0, 0, -1, -1, -1, -1, -1, -1);  // residuals 0 and 1 left out
+  __m128i most = _mm_setzero_si128();
+  __m128i least = _mm_setzero_si128();
+  for (int i = 0; i < ADX_BLOCK_SAMPLES; i += 8) {
+    const __m128i now = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+    const __m128i one = i == 0 ? _mm_slli_si128(now, 2) : _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i - 1));
+    const __m128i two = i == 0 ? _mm_slli_si128(now, 4) : _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i - 2));
+    const __m128i low1 = _mm_mullo_epi16(one, k1);
+    const __m128i high1 = _mm_mulhi_epi16(one, k1);
+    const __m128i low2 = _mm_mullo_epi16(two, k2);
+    const __m128i high2 = _mm_mulhi_epi16(two, k2);
+    const __m128i first = _mm_sub_epi32(_mm_sub_epi32(_mm_srai_epi32(_mm_unpacklo_epi16(now, now), 16),
+                                                      _mm_srai_epi32(_mm_unpacklo_epi16(low2, high2), 12)),
+                                        _mm_srai_epi32(_mm_unpacklo_epi16(low1, high1), 12));
+    const __m128i second = _mm_sub_epi32(_mm_sub_epi32(_mm_srai_epi32(_mm_unpackhi_epi16(now, now), 16),
+                                                       _mm_srai_epi32(_mm_unpackhi_epi16(low2, high2), 12)),
+                                         _mm_srai_epi32(_mm_unpackhi_epi16(low1, high1), 12));
+    __m128i r = _mm_packs_epi32(first, second);
+    if (i == 0) r = _mm_and_si128(r, tail);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state->residual + i), r);
+    most = _mm_max_epi16(most, r);
+    least = _mm_min_epi16(least, r);
+  }
+  most = _mm_max_epi16(most, _mm_shuffle_epi32(most, 0x4E));
+  most = _mm_max_epi16(most, _mm_shuffle_epi32(most, 0xB1));
+  most = _mm_max_epi16(most, _mm_shufflelo_epi16(most, 0xB1));
+  least = _mm_min_epi16(least, _mm_shuffle_epi32(least, 0x4E));
+  least = _mm_min_epi16(least, _mm_shuffle_epi32(least, 0xB1));
+  least = _mm_min_epi16(least, _mm_shufflelo_epi16(least, 0xB1));
+  return Extremes{static_cast<int16_t>(_mm_cvtsi128_si32(most)), static_cast<int16_t>(_mm_cvtsi128_si32(least))};
+}
+
+// Analyse with the tail already known: residuals 0 and 1 from the
+// closed-loop history, then the whole block's largest residual.
+void AnalyseWithTail(AdxChannelState* state, const int16_t* in, Extremes tail, Coder* coder) {
+  const AdxPredictor* p = state->predictor;
+  const int32_t c1 = state->c1;
+  const int32_t c2 = state->c2;
+  const int32_t x0 = SampleAt(in, 0);
+  const int32_t r0 = Clamp16(x0 - ((c2 * p->s2) >> 12) - ((c1 * p->s1) >> 12));
+  const int32_t r1 = Clamp16(SampleAt(in, 1) - ((c2 * p->s1) >> 12) - ((c1 * x0) >> 12));
+  state->residual[0] = static_cast<int16_t>(r0);
+  state->residual[1] = static_cast<int16_t>(r1);
+  int32_t most = tail.most > r0 ? tail.most : r0;
+  most = most > r1 ? most : r1;
+  int32_t least = tail.least < r0 ? tail.least : r0;
+  least = least < r1 ? least : r1;
+  Settle(state, in, most > -least ? most : -least, coder);
+}
+
+}  // namespace
+#endif
+
+void AdxEncodeBlockPairs(AdxChannelState* state0, const int16_t* in0, AdxChannelState* state1, const int16_t* in1,
+                         int groups, uint8_t* out) {
+#if defined(QUILL_CODEC_SSE2)
+  if (codec_simd::VectorPath()) {
+    // The open-loop residuals that depend on the input alone, for a run of
+    // groups at once and off the chain from block to block; then each group
+    // in turn.
+    constexpr int RUN = 64;
+    for (int first = 0; first < groups; first += RUN) {
+      const int count = groups - first < RUN ? groups - first : RUN;
+      Extremes tail0[RUN];
+      Extremes tail1[RUN];
+      for (int g = 0; g < count; ++g) {
+        tail0[g] = TailExtremes(state0, in0 + ADX_BLOCK_SAMPLES * (first + g));
+        tail1[g] = TailExtremes(state1, in1 + ADX_BLOCK_SAMPLES * (first + g));
+      }
+      for (int g = 0; g < count; ++g) {
+        const int16_t* a = in0 + ADX_BLOCK_SAMPLES * (first + g);
+        const int16_t* b = in1 + ADX_BLOCK_SAMPLES * (first + g);
+        uint8_t* group = out + 2 * ADX_BLOCK_BYTES * (first + g);
+        Coder ca;
+        Coder cb;
+        AnalyseWithTail(state0, a, tail0[g], &ca);
+        AnalyseWithTail(state1, b, tail1[g], &cb);
+        CodePair(state0, a, group, &ca, state1, b, group + ADX_BLOCK_BYTES, &cb);
+      }
+    }
+    // The last block's residuals 2..31 are the last run's, as its analysis left them.
+    return;
+  }
+#endif
+  for (int g = 0; g < groups; ++g)
+    AdxEncodeBlockPair(state0, in0 + ADX_BLOCK_SAMPLES * g, out + 2 * ADX_BLOCK_BYTES * g, state1,
+                       in1 + ADX_BLOCK_SAMPLES * g, out + 2 * ADX_BLOCK_BYTES * g + ADX_BLOCK_BYTES);
 }
 
 void AdxNibbleTable(int32_t maxResidual, int8_t* nibbles) {

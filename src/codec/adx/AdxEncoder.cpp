@@ -229,6 +229,13 @@ bool AdxEncoder::WriteEndMark() {
 int AdxEncoder::EncodeGroups(int groups, int samples, const uint8_t* const* input, uint8_t* out) {
   int16_t block[ADX_MAX_CHANNELS][ADX_BLOCK_SAMPLES];
   const bool scrambled = m_scrambleState != 0 || m_scrambleMultiplier != 0 || m_scrambleIncrement != 0;
+  if (m_channels == 2 && samples == ADX_BLOCK_SAMPLES && !scrambled) {
+    // A stereo run of whole groups, coded where it lies in the rings (the
+    // coder reads it bytewise).
+    AdxEncodeBlockPairs(m_channel[0], reinterpret_cast<const int16_t*>(input[0]), m_channel[1],
+                        reinterpret_cast<const int16_t*>(input[1]), groups, out);
+    return groups;
+  }
   for (int g = 0; g < groups; ++g) {
     const int16_t* run[ADX_MAX_CHANNELS];
     for (int c = 0; c < m_channels; ++c) {

@@ -322,6 +322,13 @@ TEST(AdxBlockTest, CoderAgreesWithItsPlainDefinition) {
       state[c].c2 = -3040;
       state[c].predictor = &fast[c];
     }
+    // Channels 1 and 2 once more, coded in runs of groups.
+    AdxPredictor runPredictor[2] = {plain[1], plain[2]};
+    AdxChannelState runState[2] = {state[1], state[2]};
+    runState[0].predictor = &runPredictor[0];
+    runState[1].predictor = &runPredictor[1];
+    std::vector<int16_t> runIn[2];
+    std::vector<uint8_t> expectedRun;
     for (int b = 0; b < 3000; ++b) {
       // Quiet, loud, clipped, noisy and smooth blocks in turn, on three channels:
       // one coded alone, two coded as a pair.
@@ -349,7 +356,18 @@ TEST(AdxBlockTest, CoderAgreesWithItsPlainDefinition) {
       AdxEncodeBlockPair(&state[1], in[1], block[1], &state[2], in[2], block[2]);
       ASSERT_EQ(0, std::memcmp(recon, expectedRecon[0], sizeof recon)) << "block " << b;
       for (int c = 0; c < 3; ++c) ASSERT_EQ(0, std::memcmp(block[c], expected[c], 18)) << "block " << b << " ch " << c;
+      runIn[0].insert(runIn[0].end(), in[1], in[1] + 32);
+      runIn[1].insert(runIn[1].end(), in[2], in[2] + 32);
+      expectedRun.insert(expectedRun.end(), expected[1], expected[1] + 18);
+      expectedRun.insert(expectedRun.end(), expected[2], expected[2] + 18);
     }
+    std::vector<uint8_t> run(expectedRun.size());
+    for (int b = 0; b < 3000; b += 113)  // runs as long as a stream ring's room, the last one shorter
+      AdxEncodeBlockPairs(&runState[0], &runIn[0][32 * b], &runState[1], &runIn[1][32 * b], std::min(113, 3000 - b),
+                          &run[36 * b]);
+    ASSERT_EQ(expectedRun, run);
+    EXPECT_EQ(0, std::memcmp(runState[0].residual, state[1].residual, sizeof(state[1].residual)));
+    EXPECT_EQ(runState[1].maxResidual, state[2].maxResidual);
   }
   codec_simd::SetVectorPath(true);
 }
