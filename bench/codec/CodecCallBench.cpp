@@ -7,9 +7,11 @@
 // .. 7 CRI HCA LOWEST), signal (0 a 5 s sweep, 1 seeded noise), frames per
 // call. x_realtime: seconds of sound per second of the thread's CPU time;
 // allocs_per_call: heap allocations made by the calls (operator new of this
-// program serves the library too).
+// program serves the library too). Each is reported as the median of five
+// runs and as their best ("_max").
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -106,6 +108,18 @@ void Formats(benchmark::internal::Benchmark* b) {
       for (int64_t signal : {0, 1}) b->Args({format, signal, frames});
 }
 
-BENCHMARK(BM_CodecCall)->Apply(Formats)->ArgNames({"format", "signal", "frames"});
+// The machine is shared (other builds run on its other core), so each figure
+// is measured five times: the median, and the best ("max" of x_realtime),
+// which is what the code does when nothing else runs beside it.
+double Best(const std::vector<double>& values) {
+  return values.empty() ? 0.0 : *std::max_element(values.begin(), values.end());
+}
+
+BENCHMARK(BM_CodecCall)
+    ->Apply(Formats)
+    ->ArgNames({"format", "signal", "frames"})
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true)
+    ->ComputeStatistics("max", Best);
 
 }  // namespace
