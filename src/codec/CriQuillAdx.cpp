@@ -4,6 +4,7 @@
 #include <initializer_list>
 #include <new>
 
+#include "runtime/CodecSimd.h"
 #include "runtime/ErrorHook.h"
 
 CriQuillAdx::CriQuillAdx()
@@ -154,19 +155,61 @@ uint32_t CriQuillAdx::Process(int16_t* out, uint32_t outFrames, const int16_t* i
   return QuillDll::RESULT_SUCCESS;
 }
 
+namespace {
+
+// Channel `channel` of `frames` interleaved frames of `channels` channels
+// into `to` (a ring's chunk, 16-bit samples).
+void TakeChannel(const int16_t* from, int channels, int channel, uint8_t* to, int32_t frames) {
+  int32_t i = 0;
+#if defined(QUILL_CODEC_SSE2)
+  if (channels == 2 && codec_simd::VectorPath()) {
+    // Eight frames at a time: a 32-bit lane holds a frame, left in its low half.
+    for (; i + 8 <= frames; i += 8) {
+      const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 2 * i));
+      const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 2 * i + 8));
+      const __m128i samples = channel == 0 ? _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(first, 16), 16),
+                                                             _mm_srai_epi32(_mm_slli_epi32(second, 16), 16))
+                                           : _mm_packs_epi32(_mm_srai_epi32(first, 16), _mm_srai_epi32(second, 16));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 2 * i), samples);
+    }
+  }
+#endif
+  for (; i < frames; ++i) std::memcpy(to + 2 * i, from + static_cast<size_t>(i) * channels + channel, 2);
+}
+
+// The reverse: `frames` samples from a ring's chunk into channel `channel`.
+void PutChannel(const uint8_t* from, int channels, int channel, int16_t* to, int32_t frames) {
+  for (int32_t i = 0; i < frames; ++i) std::memcpy(to + static_cast<size_t>(i) * channels + channel, from + 2 * i, 2);
+}
+
+#if defined(QUILL_CODEC_SSE2)
+// Both channels' samples from two chunks of the same length into stereo frames.
+void PutStereo(const uint8_t* left, const uint8_t* right, int16_t* to, int32_t frames) {
+  int32_t i = 0;
+  for (; i + 8 <= frames; i += 8) {
+    const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(left + 2 * i));
+    const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(right + 2 * i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 2 * i), _mm_unpacklo_epi16(l, r));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 2 * i + 8), _mm_unpackhi_epi16(l, r));
+  }
+  PutChannel(left + 2 * i, 2, 0, to + 2 * i, frames - i);
+  PutChannel(right + 2 * i, 2, 1, to + 2 * i, frames - i);
+}
+#endif
+
+}  // namespace
+
 // Puts one slice into the pipeline and takes out as many frames from its far
 // end. The first slice overwrites the start of the primed silence (the
 // encoder has read none of it yet); later ones queue behind what is there.
 void CriQuillAdx::Slice(int16_t* out, const int16_t* in, uint32_t frames) {
   const auto bytes = static_cast<int32_t>(frames * 2);
-  const size_t stride = static_cast<size_t>(m_channels);
   if (!m_started) {
     m_started = true;
     for (int c = 0; c < m_channels; ++c) {
       SjChunk chunk;
       SJ_TakeChunk(m_inputRing[c], SJ_LIN_DATA, bytes, &chunk);
-      const int16_t* from = in + c;
-      for (int32_t at = 0; at + 1 < chunk.len; at += 2, from += stride) std::memcpy(chunk.data + at, from, 2);
+      TakeChannel(in, m_channels, c, chunk.data, chunk.len / 2);
       SJ_ReturnChunk(m_inputRing[c], SJ_LIN_DATA, &chunk);
     }
   } else {
@@ -174,14 +217,15 @@ void CriQuillAdx::Slice(int16_t* out, const int16_t* in, uint32_t frames) {
     while (!InputHasRoom(bytes) && Pump()) {
     }
     for (int c = 0; c < m_channels; ++c) {
-      const int16_t* from = in + c;
+      const int16_t* from = in;
       int32_t left = bytes;
       while (left > 0) {
         SjChunk chunk;
         SJ_TakeChunk(m_inputRing[c], SJ_LIN_FREE, left, &chunk);
         if (chunk.len <= 0) break;  // only if the pipeline were stuck: the rest is dropped
-        for (int32_t at = 0; at + 1 < chunk.len; at += 2, from += stride) std::memcpy(chunk.data + at, from, 2);
+        TakeChannel(from, m_channels, c, chunk.data, chunk.len / 2);
         SJ_AddChunk(m_inputRing[c], SJ_LIN_DATA, &chunk);
+        from += static_cast<size_t>(chunk.len / 2) * m_channels;
         left -= chunk.len;
       }
     }
@@ -190,19 +234,34 @@ void CriQuillAdx::Slice(int16_t* out, const int16_t* in, uint32_t frames) {
   // are decoded side by side, so channel 0 speaks for both).
   while (SJ_CountBytes(m_outputRing[0], SJ_LIN_DATA) < bytes && Pump()) {
   }
-  for (int c = 0; c < m_channels; ++c) {
-    int16_t* to = out + c;
-    int32_t left = bytes;
-    while (left > 0) {
-      SjChunk chunk;
-      SJ_TakeChunk(m_outputRing[c], SJ_LIN_DATA, left, &chunk);
-      if (chunk.len <= 0) break;
-      for (int32_t at = 0; at + 1 < chunk.len; at += 2, to += stride) std::memcpy(to, chunk.data + at, 2);
-      SJ_AddChunk(m_outputRing[c], SJ_LIN_FREE, &chunk);
-      left -= chunk.len;
+  int16_t* to[2] = {out, out};
+  int32_t left[2] = {bytes, bytes};
+  for (;;) {
+    SjChunk chunk[2] = {};
+    for (int c = 0; c < m_channels; ++c)
+      if (left[c] > 0) SJ_TakeChunk(m_outputRing[c], SJ_LIN_DATA, left[c], &chunk[c]);
+#if defined(QUILL_CODEC_SSE2)
+    if (m_channels == 2 && chunk[0].len > 0 && chunk[0].len == chunk[1].len && codec_simd::VectorPath()) {
+      // The two output rings move in step: their chunks interleave at once.
+      PutStereo(chunk[0].data, chunk[1].data, to[0], chunk[0].len / 2);
+    } else
+#endif
+    {
+      for (int c = 0; c < m_channels; ++c)
+        if (chunk[c].len > 0) PutChannel(chunk[c].data, m_channels, c, to[c], chunk[c].len / 2);
     }
-    // A pipeline that could not deliver (never with this encoder feeding the
-    // decoder) gives silence rather than stale samples.
-    for (; left > 0; left -= 2, to += stride) *to = 0;
+    bool more = false;
+    for (int c = 0; c < m_channels; ++c) {
+      if (chunk[c].len <= 0) continue;
+      SJ_AddChunk(m_outputRing[c], SJ_LIN_FREE, &chunk[c]);
+      to[c] += static_cast<size_t>(chunk[c].len / 2) * m_channels;
+      left[c] -= chunk[c].len;
+      more = more || left[c] > 0;
+    }
+    if (!more) break;
   }
+  // A pipeline that could not deliver (never with this encoder feeding the
+  // decoder) gives silence rather than stale samples.
+  for (int c = 0; c < m_channels; ++c)
+    for (int16_t* at = to[c] + c; left[c] > 0; left[c] -= 2, at += m_channels) *at = 0;
 }

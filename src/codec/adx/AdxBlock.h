@@ -32,7 +32,8 @@ struct AdxChannelState {
 };
 
 // Codes 32 samples of one channel into `block` (18 bytes; the scale word
-// unscrambled) and moves the closed-loop history on. When `recon` is not null
+// unscrambled) and moves the closed-loop history on. `in` may point into a
+// byte buffer (it is read bytewise). When `recon` is not null
 // it receives the 32 samples a decoder will output for this block.
 void AdxEncodeBlock(AdxChannelState* state, const int16_t* in, uint8_t* block, int16_t* recon);
 
@@ -40,6 +41,12 @@ void AdxEncodeBlock(AdxChannelState* state, const int16_t* in, uint8_t* block, i
 // would, but with the channels' closed loops run side by side.
 void AdxEncodeBlockPair(AdxChannelState* state0, const int16_t* in0, uint8_t* block0, AdxChannelState* state1,
                         const int16_t* in1, uint8_t* block1);
+
+// Codes `groups` block groups of two channels: block g of each channel from
+// its input at in + 32 g, written to out + 36 g (channel 0) and out + 36 g + 18
+// (channel 1), as that many AdxEncodeBlockPair calls in turn would.
+void AdxEncodeBlockPairs(AdxChannelState* state0, const int16_t* in0, AdxChannelState* state1, const int16_t* in1,
+                         int groups, uint8_t* out);
 
 // The nibble the closed loop chooses for each residual r = -32768..32767 (at
 // nibbles[r + 32768]) in a block whose largest open-loop residual is

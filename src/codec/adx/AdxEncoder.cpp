@@ -229,20 +229,32 @@ bool AdxEncoder::WriteEndMark() {
 int AdxEncoder::EncodeGroups(int groups, int samples, const uint8_t* const* input, uint8_t* out) {
   int16_t block[ADX_MAX_CHANNELS][ADX_BLOCK_SAMPLES];
   const bool scrambled = m_scrambleState != 0 || m_scrambleMultiplier != 0 || m_scrambleIncrement != 0;
+  if (m_channels == 2 && samples == ADX_BLOCK_SAMPLES && !scrambled) {
+    // A stereo run of whole groups, coded where it lies in the rings (the
+    // coder reads it bytewise).
+    AdxEncodeBlockPairs(m_channel[0], reinterpret_cast<const int16_t*>(input[0]), m_channel[1],
+                        reinterpret_cast<const int16_t*>(input[1]), groups, out);
+    return groups;
+  }
   for (int g = 0; g < groups; ++g) {
+    const int16_t* run[ADX_MAX_CHANNELS];
     for (int c = 0; c < m_channels; ++c) {
-      std::memcpy(block[c], input[c] + static_cast<size_t>(g) * ADX_BLOCK_SAMPLES * 2,
-                  static_cast<size_t>(samples) * 2);
-      if (samples < ADX_BLOCK_SAMPLES) {
-        std::memset(block[c] + samples, 0, static_cast<size_t>(ADX_BLOCK_SAMPLES - samples) * 2);
+      const uint8_t* from = input[c] + static_cast<size_t>(g) * ADX_BLOCK_SAMPLES * 2;
+      if (samples == ADX_BLOCK_SAMPLES) {
+        // A whole block is coded where it lies in the ring (the coder reads it bytewise).
+        run[c] = reinterpret_cast<const int16_t*>(from);
+        continue;
       }
+      std::memcpy(block[c], from, static_cast<size_t>(samples) * 2);
+      std::memset(block[c] + samples, 0, static_cast<size_t>(ADX_BLOCK_SAMPLES - samples) * 2);
+      run[c] = block[c];
     }
     int c = 0;
     for (; c + 1 < m_channels; c += 2) {
-      AdxEncodeBlockPair(m_channel[c], block[c], out + c * ADX_BLOCK_BYTES, m_channel[c + 1], block[c + 1],
+      AdxEncodeBlockPair(m_channel[c], run[c], out + c * ADX_BLOCK_BYTES, m_channel[c + 1], run[c + 1],
                          out + (c + 1) * ADX_BLOCK_BYTES);
     }
-    if (c < m_channels) AdxEncodeBlock(m_channel[c], block[c], out + c * ADX_BLOCK_BYTES, nullptr);
+    if (c < m_channels) AdxEncodeBlock(m_channel[c], run[c], out + c * ADX_BLOCK_BYTES, nullptr);
     for (c = 0; scrambled && c < m_channels; ++c) {
       uint8_t* word = out + c * ADX_BLOCK_BYTES;
       AdxPutBe16(word, AdxGetBe16(word) ^ (m_scrambleState & 0x1FFFu));

@@ -9,6 +9,7 @@
 #include "hca/HcaCrc.h"
 #include "hca/HcaTables.h"
 #include "hca/HcaTransform.h"
+#include "runtime/CodecSimd.h"
 
 namespace hca {
 
@@ -49,6 +50,10 @@ size_t DistanceToMarker(const uint8_t* data, size_t size, size_t from) {
 struct HcaDecoderChannel {
   float coef[HCA_BANDS];
   float overlap[HCA_SUBFRAME_SAMPLES];
+  // The next subframe when it was synthesised with this one, and the overlap
+  // it leaves; both take effect only when that subframe is asked for.
+  float next[HCA_SUBFRAME_SAMPLES];
+  float nextOverlap[HCA_SUBFRAME_SAMPLES];
   float multiplier[HCA_BANDS];
   uint8_t scale[HCA_BANDS];
   uint8_t resolution[HCA_BANDS];
@@ -118,6 +123,7 @@ void HcaDecoder::Destroy() {
 
 void HcaDecoder::Reset() {
   m_hasHeader = false;
+  m_nextReady = false;
   m_params = HcaStreamParams();
   m_state = 0;
   m_valuePosition = 0;
@@ -217,18 +223,28 @@ int HcaDecoder::ReadHeader(const uint8_t* data, size_t size, size_t* used) {
   return HCA_OK;
 }
 
-// Reads a frame's side data (levels, scale factors, intensity or HFR data).
-// Without `commit` it only checks that every value is possible and that the
-// side data ends inside the frame; with it, it also stores them.
-int HcaDecoder::ReadSideData(const uint8_t* frame, bool commit) {
+// A frame's side data as read, before it is taken.
+struct HcaSideData {
+  int noiseLevel;
+  int boundary;
+  size_t valuePosition;
+  uint8_t scale[HCA_MAX_CHANNELS][HCA_BANDS];
+  uint8_t extra[HCA_MAX_CHANNELS][HCA_BANDS];  // intensity indexes or HFR scales
+};
+
+// Reads a frame's side data (levels, scale factors, intensity or HFR data)
+// into `side`, checking that every value is possible and that the side data
+// ends inside the frame.
+int HcaDecoder::ReadSideData(const uint8_t* frame, HcaSideData* side) const {
   const HcaStreamParams& p = m_params;
   BitReader in(frame, static_cast<size_t>(p.frameSize));
   in.Skip(16);
-  const int noiseLevel = static_cast<int>(in.Read(9));
-  const int boundary = static_cast<int>(in.Read(7));
+  side->noiseLevel = static_cast<int>(in.Read(9));
+  side->boundary = static_cast<int>(in.Read(7));
   for (int ci = 0; ci < p.channels; ++ci) {
-    HcaDecoderChannel& c = m_channels[ci];
-    uint8_t scale[HCA_BANDS] = {};
+    const HcaDecoderChannel& c = m_channels[ci];
+    uint8_t* scale = side->scale[ci];
+    std::memset(scale, 0, HCA_BANDS);
     const int width = static_cast<int>(in.Read(3));
     if (width == 7) return HCA_ERROR_BAD_FRAME;
     if (width > 0 && c.codedBands > 0) {
@@ -251,35 +267,43 @@ int HcaDecoder::ReadSideData(const uint8_t* frame, bool commit) {
       for (int s = 0; s < HCA_SUBFRAMES; ++s) {
         int index = static_cast<int>(in.Read(4));
         if (index > 14) return HCA_ERROR_BAD_FRAME;
-        if (commit) c.intensity[s] = static_cast<uint8_t>(index);
+        side->extra[ci][s] = static_cast<uint8_t>(index);
       }
     } else {
-      for (int g = 0; g < p.hfrGroups; ++g) {
-        int scaleIndex = static_cast<int>(in.Read(6));
-        if (commit) c.hfrScale[g] = static_cast<uint8_t>(scaleIndex);
-      }
-    }
-    if (commit) {
-      const HcaTables& t = *m_tables;
-      for (int j = 0; j < HCA_BANDS; ++j) {
-        int resolution = 0;
-        if (j < c.codedBands && scale[j] != 0) {
-          int level = j < boundary ? noiseLevel - 1 : noiseLevel;
-          resolution = ResolutionFor(level, BandLevel(scale[j]), HCA_MAX_RESOLUTION);
-        }
-        c.scale[j] = scale[j];
-        c.resolution[j] = static_cast<uint8_t>(resolution);
-        c.multiplier[j] = t.range[resolution] * t.scale[scale[j]];
-      }
+      for (int g = 0; g < p.hfrGroups; ++g) side->extra[ci][g] = static_cast<uint8_t>(in.Read(6));
     }
   }
   if (in.Position() + 16 > static_cast<size_t>(p.frameSize) * 8) return HCA_ERROR_BAD_FRAME;
-  if (commit) {
-    m_noiseLevel = noiseLevel;
-    m_boundary = boundary;
-    m_valuePosition = in.Position();
-  }
+  side->valuePosition = in.Position();
   return HCA_OK;
+}
+
+// Takes the side data of the frame that passed its checks: scale factors,
+// resolutions and multipliers by band, intensity indexes or HFR scales.
+void HcaDecoder::TakeSideData(const HcaSideData& side) {
+  const HcaStreamParams& p = m_params;
+  const HcaTables& t = *m_tables;
+  for (int ci = 0; ci < p.channels; ++ci) {
+    HcaDecoderChannel& c = m_channels[ci];
+    const uint8_t* scale = side.scale[ci];
+    if (c.type == HCA_CHANNEL_SECONDARY)
+      std::memcpy(c.intensity, side.extra[ci], HCA_SUBFRAMES);
+    else
+      std::memcpy(c.hfrScale, side.extra[ci], static_cast<size_t>(p.hfrGroups));
+    for (int j = 0; j < HCA_BANDS; ++j) {
+      int resolution = 0;
+      if (j < c.codedBands && scale[j] != 0) {
+        int level = j < side.boundary ? side.noiseLevel - 1 : side.noiseLevel;
+        resolution = ResolutionFor(level, BandLevel(scale[j]), HCA_MAX_RESOLUTION);
+      }
+      c.scale[j] = scale[j];
+      c.resolution[j] = static_cast<uint8_t>(resolution);
+      c.multiplier[j] = t.range[resolution] * t.scale[scale[j]];
+    }
+  }
+  m_noiseLevel = side.noiseLevel;
+  m_boundary = side.boundary;
+  m_valuePosition = side.valuePosition;
 }
 
 int HcaDecoder::DecodeFrame(const uint8_t* data, size_t size, size_t* used) {
@@ -298,40 +322,52 @@ int HcaDecoder::DecodeFrame(const uint8_t* data, size_t size, size_t* used) {
     return HCA_ERROR_NOT_AT_START;
   }
   if (Crc16(data, frameSize) != 0) return HCA_ERROR_CRC;
-  int result = ReadSideData(data, false);
+  HcaSideData side;
+  int result = ReadSideData(data, &side);
   if (result != HCA_OK) return result;
   std::memcpy(m_frame, data, frameSize);
-  ReadSideData(m_frame, true);
+  TakeSideData(side);
   m_state = 1;
+  m_nextReady = false;
   if (used) *used = frameSize;
   return HCA_OK;
 }
 
-void HcaDecoder::DecodeSubframe(int subframe, float* const* out) {
+// Reads a subframe's values of every channel into coef[channel] (128 each)
+// and applies the high-frequency reconstruction and intensity stereo.
+void HcaDecoder::ReadSubframe(int subframe, float* const* coef) {
   const HcaStreamParams& p = m_params;
   const HcaTables& t = *m_tables;
   BitReader in(m_frame, static_cast<size_t>(p.frameSize));
   in.Seek(m_valuePosition);
   for (int ci = 0; ci < p.channels; ++ci) {
-    HcaDecoderChannel& c = m_channels[ci];
+    const HcaDecoderChannel& c = m_channels[ci];
+    float* x = coef[ci];
     for (int j = 0; j < c.codedBands; ++j) {
       const int r = c.resolution[j];
-      int value = 0;
-      if (r == 0) {
-        c.coef[j] = 0.0f;
-        continue;
-      }
+      const uint64_t window = in.Window();
+      int value;
       if (r <= 7) {
-        const HcaCodeEntry& e = t.decode[r][in.Peek(HCA_PEEK_BITS[r])];
-        in.Skip(e.length);
+        // A prefix code; resolution 0 peeks one bit into an empty entry and
+        // takes none (its multiplier is 0).
+        const HcaCodeEntry& e = t.decode[r][window >> t.peekShift[r]];
+        in.Drop(e.length);
         value = e.value;
       } else {
-        value = static_cast<int>(in.Read(HCA_MAGNITUDE_BITS[r]));
-        if (value != 0 && in.Read(1) != 0) value = -value;
+        // The magnitude and the bit after it, the sign when the magnitude is not 0.
+        const int bits = HCA_MAGNITUDE_BITS[r];
+        const auto code = static_cast<uint32_t>(window >> (63 - bits));
+        value = static_cast<int>(code >> 1);
+        if (value != 0) {
+          if ((code & 1) != 0) value = -value;
+          in.Drop(bits + 1);
+        } else {
+          in.Drop(bits);
+        }
       }
-      c.coef[j] = static_cast<float>(value) * c.multiplier[j];
+      x[j] = static_cast<float>(value) * c.multiplier[j];
     }
-    for (int j = c.codedBands; j < HCA_BANDS; ++j) c.coef[j] = 0.0f;
+    for (int j = c.codedBands; j < HCA_BANDS; ++j) x[j] = 0.0f;
 
     // High-frequency reconstruction: copy the coded bands downward from the
     // top into the uncoded ones upward, scaled to each group's level.
@@ -341,37 +377,88 @@ void HcaDecoder::DecodeSubframe(int subframe, float* const* out) {
       for (int g = 0; g < p.hfrGroups; ++g) {
         for (int k = 0; k < p.bandsPerHfrGroup && target < p.totalBands; ++k, --source, ++target) {
           if (source < 0) {
-            c.coef[target] = 0.0f;
+            x[target] = 0.0f;
             continue;
           }
-          c.coef[target] = c.coef[source] * t.hfrRatio[c.hfrScale[g] - c.scale[source] + 63];
+          x[target] = x[source] * t.hfrRatio[c.hfrScale[g] - c.scale[source] + 63];
         }
       }
-      c.coef[HCA_BANDS - 1] = 0.0f;
+      x[HCA_BANDS - 1] = 0.0f;
     }
   }
   m_valuePosition = in.Position();
 
+  // Intensity stereo: the primary plays t x the coded coefficient and the
+  // secondary (t - 2) x it, with t = (14 - index) / 7 for the subframe, as
+  // the format defines the pair: the secondary's bands have the opposite sign
+  // of the primary's, so in-phase content (index 7, t = 1) comes out with the
+  // secondary's upper bands inverted against the primary's.
   if (p.stereoBands > 0) {
     for (int ci = 0; ci + 1 < p.channels; ++ci) {
-      HcaDecoderChannel& primary = m_channels[ci];
-      HcaDecoderChannel& secondary = m_channels[ci + 1];
+      const HcaDecoderChannel& primary = m_channels[ci];
+      const HcaDecoderChannel& secondary = m_channels[ci + 1];
       if (primary.type != HCA_CHANNEL_PRIMARY || secondary.type != HCA_CHANNEL_SECONDARY) continue;
       const float ratio = t.intensity[secondary.intensity[subframe]];
+      float* first = coef[ci];
+      float* second = coef[ci + 1];
       for (int j = p.baseBands; j < p.totalBands; ++j) {
-        const float v = primary.coef[j];
-        primary.coef[j] = ratio * v;
-        secondary.coef[j] = (2.0f - ratio) * v;
+        const float v = first[j];
+        first[j] = ratio * v;
+        second[j] = (ratio - 2.0f) * v;
       }
     }
   }
+}
 
-  for (int ci = 0; ci < p.channels; ++ci) {
+void HcaDecoder::DecodeSubframe(int subframe, float* const* out) {
+  const HcaStreamParams& p = m_params;
+  const int channels = p.channels;
+  float* coef[HCA_MAX_CHANNELS];
+  const float* coefficients[2 * HCA_MAX_CHANNELS];
+  const float* overlaps[2 * HCA_MAX_CHANNELS];
+  float* nextOverlaps[2 * HCA_MAX_CHANNELS];
+  float* samples[2 * HCA_MAX_CHANNELS];
+  for (int ci = 0; ci < channels; ++ci) {
     HcaDecoderChannel& c = m_channels[ci];
-    SynthesiseSubframe(c.coef, c.overlap, out[ci]);
-    if (p.volume != 1.0f)
-      for (int i = 0; i < HCA_SUBFRAME_SAMPLES; ++i) out[ci][i] *= p.volume;
+    coef[ci] = c.coef;
+    coefficients[ci] = c.coef;
+    overlaps[ci] = c.overlap;
+    nextOverlaps[ci] = c.overlap;
+    samples[ci] = out[ci];
   }
+  if (m_nextReady) {
+    // Synthesised with the subframe before it.
+    for (int ci = 0; ci < channels; ++ci) {
+      HcaDecoderChannel& c = m_channels[ci];
+      std::memcpy(out[ci], c.next, sizeof(c.next));
+      std::memcpy(c.overlap, c.nextOverlap, sizeof(c.overlap));
+    }
+    m_nextReady = false;
+  } else if (codec_simd::VectorPath() && subframe + 1 < HCA_SUBFRAMES) {
+    // This subframe and the next one through the transform together (the
+    // vector form takes four blocks at once); the next one's samples and
+    // overlap wait for the next call.
+    float later[HCA_MAX_CHANNELS][HCA_BANDS];
+    float* laterCoef[HCA_MAX_CHANNELS];
+    for (int ci = 0; ci < channels; ++ci) {
+      HcaDecoderChannel& c = m_channels[ci];
+      laterCoef[ci] = later[ci];
+      coefficients[channels + ci] = later[ci];
+      overlaps[channels + ci] = c.overlap;  // as the first block leaves it
+      nextOverlaps[channels + ci] = c.nextOverlap;
+      samples[channels + ci] = c.next;
+    }
+    ReadSubframe(subframe, coef);
+    ReadSubframe(subframe + 1, laterCoef);
+    SynthesiseSubframes(2 * channels, coefficients, overlaps, nextOverlaps, samples);
+    m_nextReady = true;
+  } else {
+    ReadSubframe(subframe, coef);
+    SynthesiseSubframes(channels, coefficients, overlaps, nextOverlaps, samples);
+  }
+  if (p.volume != 1.0f)
+    for (int ci = 0; ci < channels; ++ci)
+      for (int i = 0; i < HCA_SUBFRAME_SAMPLES; ++i) out[ci][i] *= p.volume;
 }
 
 int HcaDecoder::GetSamples(float* const* out, int channels, int room, int* produced) {

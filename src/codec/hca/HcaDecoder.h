@@ -21,6 +21,7 @@ int HcaDecoderFinish();
 
 struct HcaDecoderChannel;
 struct HcaTables;
+struct HcaSideData;
 
 class HcaDecoder {
  public:
@@ -61,7 +62,9 @@ class HcaDecoder {
   HcaDecoder() = default;
   ~HcaDecoder() = default;
 
-  int ReadSideData(const uint8_t* frame, bool commit);
+  int ReadSideData(const uint8_t* frame, HcaSideData* side) const;
+  void TakeSideData(const HcaSideData& side);
+  void ReadSubframe(int subframe, float* const* coef);
   void DecodeSubframe(int subframe, float* const* out);
 
   int m_maxChannels = 0;
@@ -74,6 +77,7 @@ class HcaDecoder {
   HcaStreamParams m_params;
   int m_state = 0;             // 0 no frame, 1 frame taken, 2..9 next subframe is state - 2, 10 frame done
   size_t m_valuePosition = 0;  // bit position of the subframe values
+  bool m_nextReady = false;    // the next subframe was synthesised with the last one
   int m_noiseLevel = 0;
   int m_boundary = 0;
   int64_t m_skip = 0;

@@ -10,6 +10,7 @@
 #include "hca/HcaCrc.h"
 #include "hca/HcaTables.h"
 #include "hca/HcaTransform.h"
+#include "runtime/CodecSimd.h"
 
 namespace hca {
 
@@ -18,7 +19,6 @@ namespace {
 // Users of the encoder service (process-wide, as the service is).
 std::atomic<int> s_encoderUsers{0};
 
-constexpr uint16_t NO_COST = 0xFFFF;
 constexpr int MAX_HFR_GROUPS = 8;  // this encoder's groups: ceil(HFR bands / ceil(HFR bands / 8))
 
 // Side bits of a channel besides its scale factors.
@@ -42,13 +42,35 @@ inline int QuantiserLevel(float x, float inverseStep, float top) {
   return static_cast<int>(top) - static_cast<int>(t);
 }
 
+// Limits a frame of input to -1..1; not-a-number becomes 0.
+void ClipFrame(const float* from, float* to) {
+#if defined(QUILL_CODEC_SSE2)
+  if (codec_simd::VectorPath()) {
+    const __m128 low = _mm_set1_ps(-1.0f);
+    const __m128 high = _mm_set1_ps(1.0f);
+    for (int i = 0; i < HCA_FRAME_SAMPLES; i += 4) {
+      __m128 v = _mm_loadu_ps(from + i);
+      v = _mm_and_ps(v, _mm_cmpord_ps(v, v));
+      _mm_storeu_ps(to + i, _mm_min_ps(_mm_max_ps(v, low), high));
+    }
+    return;
+  }
+#endif
+  for (int i = 0; i < HCA_FRAME_SAMPLES; ++i) {
+    const float v = from[i];
+    to[i] = v >= -1.0f ? (v <= 1.0f ? v : 1.0f) : (v < -1.0f ? -1.0f : 0.0f);
+  }
+}
+
 }  // namespace
 
 struct HcaEncoderChannel {
-  float history[HCA_SUBFRAME_SAMPLES];   // previous subframe's input
-  float coef[HCA_SUBFRAMES][HCA_BANDS];  // transform output
-  float norm[HCA_BANDS][HCA_SUBFRAMES];  // normalised coefficients, band by band
-  uint16_t cost[HCA_BANDS][16];          // bits of a band's 8 values per resolution
+  float history[HCA_SUBFRAME_SAMPLES];      // previous subframe's input
+  float coef[HCA_SUBFRAMES][HCA_BANDS];     // transform output
+  float norm[HCA_BANDS][HCA_SUBFRAMES];     // normalised coefficients, band by band
+  uint16_t cost[HCA_BANDS][16];             // bits of a band's 8 values per resolution, as far as counted
+  uint32_t code[HCA_BANDS][HCA_SUBFRAMES];  // the values' codes as written: bits << 5 | length
+  int16_t levelIndex[HCA_BANDS];            // the band's level as HcaTables::resolutionAt wants it
   float hfrMean[MAX_HFR_GROUPS];
   uint8_t scale[HCA_BANDS];
   uint8_t resolution[HCA_BANDS];
@@ -262,17 +284,11 @@ int HcaEncoder::PutSamples(const float* const* samples) {
     if (!samples[c]) return HCA_ERROR_NULL;
   for (int c = 0; c < m_params.channels; ++c) {
     HcaEncoderChannel& ch = m_channels[c];
-    for (int s = 0; s < HCA_SUBFRAMES; ++s) {
-      // Input outside -1..1 (or not a number) is clipped so that every later
-      // step works on bounded values.
-      float in[HCA_SUBFRAME_SAMPLES];
-      const float* src = samples[c] + s * HCA_SUBFRAME_SAMPLES;
-      for (int i = 0; i < HCA_SUBFRAME_SAMPLES; ++i) {
-        float v = src[i];
-        in[i] = v >= -1.0f ? (v <= 1.0f ? v : 1.0f) : (v < -1.0f ? -1.0f : 0.0f);
-      }
-      AnalyseSubframe(ch.history, in, ch.coef[s]);
-    }
+    // Input outside -1..1 (or not a number) is clipped so that every later
+    // step works on bounded values.
+    float in[HCA_FRAME_SAMPLES];
+    ClipFrame(samples[c], in);
+    AnalyseFrame(ch.history, in, ch.coef);
   }
   m_framePending = true;
   return HCA_OK;
@@ -320,7 +336,6 @@ void HcaEncoder::IntensityStereo(HcaEncoderChannel& left, HcaEncoderChannel& rig
 void HcaEncoder::AnalyseBands(HcaEncoderChannel& c) {
   const HcaStreamParams& p = m_params;
   const HcaTables& t = *m_tables;
-  const float* scale = t.scale;
   const int hfrStart = p.baseBands + p.stereoBands;
   if (c.type != HCA_CHANNEL_SECONDARY) {
     for (int g = 0; g < p.hfrGroups && g < MAX_HFR_GROUPS; ++g) {
@@ -333,7 +348,39 @@ void HcaEncoder::AnalyseBands(HcaEncoderChannel& c) {
     }
   }
   const int limit = c.type == HCA_CHANNEL_SECONDARY ? p.baseBands : p.totalBands;
-  for (int j = 0; j < HCA_BANDS; ++j) {
+  int j = 0;
+#if defined(QUILL_CODEC_SSE2)
+  if (codec_simd::VectorPath()) {
+    // Four bands at a time: their largest magnitudes, then their values
+    // normalised and turned from subframes by band into bands by subframe.
+    const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+    for (; j < HCA_BANDS; j += 4) {
+      __m128 m = _mm_setzero_ps();
+      for (int s = 0; s < HCA_SUBFRAMES; ++s) m = _mm_max_ps(m, _mm_and_ps(_mm_loadu_ps(c.coef[s] + j), magnitude));
+      alignas(16) float largest[4];
+      alignas(16) float inverse[4];
+      _mm_store_ps(largest, m);
+      for (int k = 0; k < 4; ++k) {
+        const int index = j + k < limit ? ScaleIndexFor(t, largest[k]) : 0;
+        c.scale[j + k] = static_cast<uint8_t>(index);
+        inverse[k] = t.inverseScale[index];
+      }
+      const __m128 by = _mm_load_ps(inverse);
+      for (int half = 0; half < HCA_SUBFRAMES; half += 4) {
+        __m128 r0 = _mm_mul_ps(_mm_loadu_ps(c.coef[half] + j), by);
+        __m128 r1 = _mm_mul_ps(_mm_loadu_ps(c.coef[half + 1] + j), by);
+        __m128 r2 = _mm_mul_ps(_mm_loadu_ps(c.coef[half + 2] + j), by);
+        __m128 r3 = _mm_mul_ps(_mm_loadu_ps(c.coef[half + 3] + j), by);
+        _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+        _mm_storeu_ps(c.norm[j] + half, r0);
+        _mm_storeu_ps(c.norm[j + 1] + half, r1);
+        _mm_storeu_ps(c.norm[j + 2] + half, r2);
+        _mm_storeu_ps(c.norm[j + 3] + half, r3);
+      }
+    }
+  }
+#endif
+  for (; j < HCA_BANDS; ++j) {
     int index = 0;
     if (j < limit) {
       float m = 0.0f;
@@ -341,7 +388,7 @@ void HcaEncoder::AnalyseBands(HcaEncoderChannel& c) {
       index = ScaleIndexFor(t, m);
     }
     c.scale[j] = static_cast<uint8_t>(index);
-    const float inverse = index > 0 ? 1.0f / scale[index] : 0.0f;
+    const float inverse = t.inverseScale[index];
     for (int s = 0; s < HCA_SUBFRAMES; ++s) c.norm[j][s] = c.coef[s][j] * inverse;
   }
   // HFR scales: the source bands run down from the last coded band while the
@@ -366,8 +413,61 @@ void HcaEncoder::AnalyseBands(HcaEncoderChannel& c) {
       c.hfrScale[g] = static_cast<uint8_t>(ScaleIndexFor(t, value));
     }
   }
-  for (int j = 0; j < HCA_BANDS; ++j)
+}
+
+namespace {
+
+constexpr uint16_t NO_COST = 0xFFFF;
+
+// The bits of a band's 8 normalised values x at resolution r (1..15):
+// valueBits8[r] plus one for every value whose quantiser input u = (1 - x) x
+// inverseStep[r] falls outside [wideBelow[r], wideAbove[r]) (HcaTables): the
+// code lengths without quantising.
+int BandBits(const HcaTables& t, const float* x, int r) {
+#if defined(QUILL_CODEC_SSE2)
+  if (codec_simd::VectorPath()) {
+    const __m128 one = _mm_set1_ps(1.0f);
+    const __m128 step = _mm_set1_ps(t.inverseStep[r]);
+    const __m128 below = _mm_set1_ps(t.wideBelow[r]);
+    const __m128 above = _mm_set1_ps(t.wideAbove[r]);
+    const __m128 first = _mm_mul_ps(_mm_sub_ps(one, _mm_loadu_ps(x)), step);
+    const __m128 second = _mm_mul_ps(_mm_sub_ps(one, _mm_loadu_ps(x + 4)), step);
+    // A true test is -1 in its lane.
+    __m128i wide =
+        _mm_add_epi32(_mm_castps_si128(_mm_cmplt_ps(first, below)), _mm_castps_si128(_mm_cmpge_ps(first, above)));
+    wide = _mm_add_epi32(wide, _mm_castps_si128(_mm_cmplt_ps(second, below)));
+    wide = _mm_add_epi32(wide, _mm_castps_si128(_mm_cmpge_ps(second, above)));
+    wide = _mm_add_epi32(wide, _mm_shuffle_epi32(wide, 0x4E));
+    wide = _mm_add_epi32(wide, _mm_shuffle_epi32(wide, 0xB1));
+    return t.valueBits8[r] - _mm_cvtsi128_si32(wide);
+  }
+#endif
+  int bits = t.valueBits8[r];
+  for (int s = 0; s < HCA_SUBFRAMES; ++s) {
+    const float u = (1.0f - x[s]) * t.inverseStep[r];
+    bits += (u < t.wideBelow[r]) + (u >= t.wideAbove[r]);
+  }
+  return bits;
+}
+
+}  // namespace
+
+// The allocation search's bookkeeping for a new frame: each coded band's
+// level as HcaTables::resolutionAt wants it, and no costs known yet.
+void HcaEncoder::ResetCosts(HcaEncoderChannel& c) const {
+  for (int j = 0; j < c.codedBands; ++j) {
+    c.levelIndex[j] = static_cast<int16_t>(HcaTables::DISTANCE_OFFSET + 9 - BandLevel(c.scale[j]));
     for (int r = 0; r < 16; ++r) c.cost[j][r] = NO_COST;
+  }
+}
+
+// The bits of a band's 8 values at resolution r; 0 for a band without a
+// scale factor. Counted once per frame and resolution.
+int HcaEncoder::BandCost(HcaEncoderChannel& c, int band, int resolution) const {
+  uint16_t& cost = c.cost[band][resolution];
+  if (cost == NO_COST)
+    cost = static_cast<uint16_t>(c.scale[band] == 0 ? 0 : BandBits(*m_tables, c.norm[band], resolution));
+  return cost;
 }
 
 // Chooses the scale-factor coding width of a channel and its side bits.
@@ -378,16 +478,22 @@ void HcaEncoder::ScaleBits(HcaEncoderChannel& c) const {
   int bits = 3;
   int width = 0;
   if (any) {
+    // Width w codes a difference d in w bits when |d| <= 2^(w-1) - 1 and
+    // escapes to 6 more bits otherwise: count the differences beyond each.
+    int beyond[6] = {};
+    for (int j = 1; j < n; ++j) {
+      int d = c.scale[j] - c.scale[j - 1];
+      d = d < 0 ? -d : d;
+      beyond[1] += d > 0;
+      beyond[2] += d > 1;
+      beyond[3] += d > 3;
+      beyond[4] += d > 7;
+      beyond[5] += d > 15;
+    }
     width = 6;
     bits = 3 + 6 * n;
     for (int w = 1; w <= 5; ++w) {
-      const int t = (1 << (w - 1)) - 1;
-      int cost = 9;
-      for (int j = 1; j < n; ++j) {
-        int d = c.scale[j] - c.scale[j - 1];
-        cost += w;
-        if (d < -t || d > t) cost += 6;
-      }
+      const int cost = 9 + (n - 1) * w + 6 * beyond[w];
       if (cost < bits) {
         bits = cost;
         width = w;
@@ -398,40 +504,90 @@ void HcaEncoder::ScaleBits(HcaEncoderChannel& c) const {
   c.sideBits = bits + ExtraSideBits(m_params, c.type);
 }
 
-int HcaEncoder::BandCost(HcaEncoderChannel& c, int band, int resolution) const {
-  uint16_t& cached = c.cost[band][resolution];
-  if (cached == NO_COST) {
-    const float* x = c.norm[band];
-    const float inverseStep = m_tables->inverseStep[resolution];
-    const int levels = HCA_LEVELS[resolution];
-    const auto top = static_cast<float>(levels - 1);
-    int bits = 0;
-    if (resolution <= 7) {
-      const uint8_t* length = m_tables->codeLength[resolution];
-      for (int s = 0; s < HCA_SUBFRAMES; ++s) bits += length[QuantiserLevel(x[s], inverseStep, top)];
-    } else {
-      // Magnitude bits, and a sign bit for every value other than 0.
-      const int zero = levels / 2;
-      bits = HCA_SUBFRAMES * HCA_MAGNITUDE_BITS[resolution];
-      for (int s = 0; s < HCA_SUBFRAMES; ++s) bits += QuantiserLevel(x[s], inverseStep, top) != zero ? 1 : 0;
-    }
-    cached = static_cast<uint16_t>(bits);
-  }
-  return cached;
-}
-
 int HcaEncoder::CountBits(int noiseLevel, int boundary) {
+  const uint8_t* resolution = m_tables->resolutionAt;
   int bits = 32 + 16;
   for (int ci = 0; ci < m_params.channels; ++ci) {
     HcaEncoderChannel& c = m_channels[ci];
     bits += c.sideBits;
-    for (int j = 0; j < c.codedBands; ++j) {
-      if (c.scale[j] == 0) continue;
-      int z = j < boundary ? noiseLevel - 1 : noiseLevel;
-      bits += BandCost(c, j, ResolutionFor(z, BandLevel(c.scale[j]), m_params.maxResolution));
-    }
+    // Bands below the boundary at noise level - 1, the others at the level.
+    for (int j = 0; j < c.codedBands; ++j)
+      bits += BandCost(c, j, resolution[(j < boundary ? noiseLevel - 1 : noiseLevel) + c.levelIndex[j]]);
   }
   return bits;
+}
+
+// Groups the coded bands of every channel by scale factor: the bands of one
+// scale factor share their level, so any noise level gives them one resolution.
+void HcaEncoder::GroupBandsByScale() {
+  int count[64] = {};
+  for (int ci = 0; ci < m_params.channels; ++ci) {
+    const HcaEncoderChannel& c = m_channels[ci];
+    for (int j = 0; j < c.codedBands; ++j) ++count[c.scale[j]];
+  }
+  m_scaleCount = 0;
+  int start = 0;
+  for (int scale = 1; scale < 64; ++scale) {
+    m_groupStart[scale] = static_cast<int16_t>(start);
+    m_groupEnd[scale] = static_cast<int16_t>(start);
+    if (count[scale] == 0) continue;
+    m_scales[m_scaleCount++] = static_cast<uint8_t>(scale);
+    start += count[scale];
+    for (int r = 0; r < 16; ++r) m_scaleCost[scale][r] = -1;
+  }
+  for (int ci = 0; ci < m_params.channels; ++ci) {
+    const HcaEncoderChannel& c = m_channels[ci];
+    for (int j = 0; j < c.codedBands; ++j) {
+      const int scale = c.scale[j];
+      if (scale != 0) m_groupBands[m_groupEnd[scale]++] = static_cast<uint16_t>(ci << 8 | j);
+    }
+  }
+  m_sideBits = 32 + 16;
+  for (int ci = 0; ci < m_params.channels; ++ci) m_sideBits += m_channels[ci].sideBits;
+}
+
+// CountBits(noiseLevel, 0), summed by scale factor.
+int HcaEncoder::CountBitsByScale(int noiseLevel) {
+  const uint8_t* resolution = m_tables->resolutionAt + HcaTables::DISTANCE_OFFSET + 9 + noiseLevel;
+  int bits = m_sideBits;
+  for (int k = 0; k < m_scaleCount; ++k) {
+    const int scale = m_scales[k];
+    const int r = resolution[-BandLevel(scale)];
+    int32_t& sum = m_scaleCost[scale][r];
+    if (sum < 0) {
+      sum = 0;
+      for (int i = m_groupStart[scale]; i < m_groupEnd[scale]; ++i)
+        sum += BandCost(m_channels[m_groupBands[i] >> 8], m_groupBands[i] & 0xFF, r);
+    }
+    bits += sum;
+  }
+  return bits;
+}
+
+// CountBitsByScale(noiseLevel) <= limit, counting exactly only where it must:
+// a band costs at least 8 x valueBits and at most 8 x (valueBits + 1) at its
+// resolution, and those bounds decide most noise levels.
+bool HcaEncoder::FitsByScale(int noiseLevel, int limit) {
+  const uint8_t* resolution = m_tables->resolutionAt + HcaTables::DISTANCE_OFFSET + 9 + noiseLevel;
+  const int32_t* valueBits8 = m_tables->valueBits8;
+  int low = m_sideBits;
+  int high = m_sideBits;
+  for (int k = 0; k < m_scaleCount; ++k) {
+    const int scale = m_scales[k];
+    const int r = resolution[-BandLevel(scale)];
+    const int32_t sum = m_scaleCost[scale][r];
+    if (sum >= 0) {
+      low += sum;
+      high += sum;
+    } else {
+      const int bands = m_groupEnd[scale] - m_groupStart[scale];
+      low += bands * valueBits8[r];
+      high += bands * (valueBits8[r] + 8);
+    }
+  }
+  if (low > limit) return false;
+  if (high <= limit) return true;
+  return CountBitsByScale(noiseLevel) <= limit;
 }
 
 // Finds the noise level and boundary (steps 7 and 8), dropping the top bands
@@ -439,35 +595,57 @@ int HcaEncoder::CountBits(int noiseLevel, int boundary) {
 int HcaEncoder::Allocate() {
   const HcaStreamParams& p = m_params;
   m_droppedBands = 0;
+  const int limit = p.frameSize * 8;
   for (;;) {
     for (int ci = 0; ci < p.channels; ++ci) ScaleBits(m_channels[ci]);
-    if (Fits(511, 0)) break;
+    GroupBandsByScale();
+    if (FitsByScale(511, limit)) break;
     int top = -1;
     for (int j = p.totalBands - 1; j >= 0 && top < 0; --j)
       for (int ci = 0; ci < p.channels; ++ci)
         if (m_channels[ci].scale[j] != 0) top = j;
     if (top <= 1) return HCA_ERROR_NO_ALLOCATION;
     for (int ci = 0; ci < p.channels; ++ci) {
-      m_channels[ci].scale[top] = 0;
-      m_channels[ci].scale[top - 1] = 0;
+      for (int j = top - 1; j <= top; ++j) {
+        m_channels[ci].scale[j] = 0;
+        for (uint16_t& cost : m_channels[ci].cost[j]) cost = 0;  // costs counted before no longer hold
+      }
     }
     m_droppedBands += 2;
   }
+  // The noise level: the lowest that fits with boundary 0, counted by scale factor.
   int lo = 0;
   int hi = 511;  // fits
   while (lo < hi) {
     int mid = (lo + hi) / 2;
-    if (Fits(mid, 0))
+    if (FitsByScale(mid, limit))
       hi = mid;
     else
       lo = mid + 1;
   }
   const int z = lo;
+  // The boundary: the highest below which the bands still fit one noise
+  // level lower. What that costs over boundary 0 is a running sum over the bands.
+  const uint8_t* resolution = m_tables->resolutionAt;
+  int extra[HCA_BANDS + 1];
+  extra[0] = 0;
+  for (int j = 0; j < HCA_BANDS; ++j) {
+    int more = 0;
+    for (int ci = 0; ci < p.channels; ++ci) {
+      HcaEncoderChannel& c = m_channels[ci];
+      if (j >= c.codedBands) continue;
+      const int at = resolution[z + c.levelIndex[j]];
+      const int below = resolution[z - 1 + c.levelIndex[j]];
+      if (below != at) more += BandCost(c, j, below) - BandCost(c, j, at);
+    }
+    extra[j + 1] = extra[j] + more;
+  }
+  const int bits = CountBitsByScale(z);
   lo = 0;  // fits (the same allocation as above)
   hi = 127;
   while (lo < hi) {
     int mid = (lo + hi + 1) / 2;
-    if (Fits(z, mid))
+    if (bits + extra[mid] <= limit)
       lo = mid;
     else
       hi = mid - 1;
@@ -483,6 +661,84 @@ int HcaEncoder::Allocate() {
     }
   }
   return HCA_OK;
+}
+
+namespace {
+
+// The code of quantised value q at resolution r: bits << 5 | length. A
+// magnitude's sign bit (1 = negative) follows it, and only when it is not 0.
+inline uint32_t CodeOf(int r, int q) {
+  if (r <= 7) {
+    const HcaCode& code = HCA_CODES[r][q + HCA_LEVELS[r] / 2];
+    return static_cast<uint32_t>(code.bits) << 5 | code.length;
+  }
+  const uint32_t magnitude = static_cast<uint32_t>(q < 0 ? -q : q);
+  const uint32_t bits = HCA_MAGNITUDE_BITS[r];
+  if (magnitude == 0) return bits;
+  return (magnitude << 1 | (q < 0 ? 1u : 0u)) << 5 | (bits + 1);
+}
+
+}  // namespace
+
+// Quantises the coded bands with their final resolutions (step 9) into the
+// codes WriteFrame writes (bands of resolution 0 get empty codes); returns
+// the codes' bits.
+int HcaEncoder::QuantiseBands(HcaEncoderChannel& c) const {
+  const HcaTables& t = *m_tables;
+  int total = 0;
+  for (int j = 0; j < c.codedBands; ++j) {
+    uint32_t* code = c.code[j];
+    const int r = c.resolution[j];
+    if (r == 0) {
+      for (int s = 0; s < HCA_SUBFRAMES; ++s) code[s] = 0;
+      continue;
+    }
+    const int levels = HCA_LEVELS[r];
+    const auto top = static_cast<float>(levels - 1);
+#if defined(QUILL_CODEC_SSE2)
+    if (codec_simd::VectorPath()) {
+      // QuantiserLevel on four values at a time, and their codes made from
+      // the codes' rule (HcaTables::codeBelow): 0 is valueBits long and all
+      // zeros; any other value is 2|v| + (v < 0) plus a resolution's offset,
+      // one bit longer from wideFrom on.
+      const __m128 one = _mm_set1_ps(1.0f);
+      const __m128 step = _mm_set1_ps(t.inverseStep[r]);
+      const __m128 zero = _mm_setzero_ps();
+      const __m128 highest = _mm_set1_ps(top);
+      const __m128i offset = _mm_set1_epi32(levels - 1 - levels / 2);
+      const __m128i shortLength = _mm_set1_epi32(t.valueBits[r]);
+      const __m128i wideFrom = _mm_set1_epi32(t.wideFrom[r] - 1);
+      const __m128i narrowCode = _mm_set1_epi32(t.codeBelow[r]);
+      const __m128i wideCode = _mm_set1_epi32(t.codeFrom[r]);
+      __m128i length = _mm_setzero_si128();
+      for (int s = 0; s < HCA_SUBFRAMES; s += 4) {
+        const __m128 x = _mm_loadu_ps(c.norm[j] + s);
+        const __m128 u = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_sub_ps(one, x), step), zero), highest);
+        const __m128i q = _mm_sub_epi32(offset, _mm_cvttps_epi32(u));
+        const __m128i sign = _mm_srai_epi32(q, 31);
+        const __m128i magnitude = _mm_sub_epi32(_mm_xor_si128(q, sign), sign);
+        const __m128i wide = _mm_cmpgt_epi32(magnitude, wideFrom);  // |v| >= wideFrom
+        const __m128i bits =
+            _mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(magnitude, 1), _mm_srli_epi32(q, 31)),
+                          _mm_or_si128(_mm_and_si128(wide, wideCode), _mm_andnot_si128(wide, narrowCode)));
+        const __m128i isZero = _mm_cmpeq_epi32(magnitude, _mm_setzero_si128());
+        const __m128i longer = _mm_sub_epi32(shortLength, wide);  // wide: -1, one bit more
+        const __m128i word = _mm_or_si128(_mm_andnot_si128(isZero, _mm_slli_epi32(bits, 5)), longer);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(code + s), word);
+        length = _mm_add_epi32(length, longer);
+      }
+      length = _mm_add_epi32(length, _mm_shuffle_epi32(length, 0x4E));
+      length = _mm_add_epi32(length, _mm_shuffle_epi32(length, 0xB1));
+      total += _mm_cvtsi128_si32(length);
+      continue;
+    }
+#endif
+    for (int s = 0; s < HCA_SUBFRAMES; ++s) {
+      code[s] = CodeOf(r, QuantiserLevel(c.norm[j][s], t.inverseStep[r], top) - levels / 2);
+      total += static_cast<int>(code[s] & 31);
+    }
+  }
+  return total;
 }
 
 int HcaEncoder::WriteFrame(uint8_t* buffer) {
@@ -520,23 +776,20 @@ int HcaEncoder::WriteFrame(uint8_t* buffer) {
       for (int g = 0; g < p.hfrGroups; ++g) out.Write(c.hfrScale[g], 6);
     }
   }
+  int valueBits = 0;
+  for (int ci = 0; ci < p.channels; ++ci) valueBits += QuantiseBands(m_channels[ci]);
+  // The codes hold their bits only, so they go without masking or, once the
+  // room for all of them is known, without a check each.
+  const bool room = out.HasRoom(static_cast<size_t>(valueBits));
   for (int s = 0; s < HCA_SUBFRAMES; ++s) {
     for (int ci = 0; ci < p.channels; ++ci) {
       const HcaEncoderChannel& c = m_channels[ci];
       for (int j = 0; j < c.codedBands; ++j) {
-        const int r = c.resolution[j];
-        if (r == 0) continue;
-        const int levels = HCA_LEVELS[r];
-        const int q =
-            QuantiserLevel(c.norm[j][s], m_tables->inverseStep[r], static_cast<float>(levels - 1)) - levels / 2;
-        if (r <= 7) {
-          const HcaCode& code = HCA_CODES[r][q + HCA_LEVELS[r] / 2];
-          out.Write(code.bits, code.length);
-        } else {
-          const int magnitude = q < 0 ? -q : q;
-          out.Write(static_cast<uint32_t>(magnitude), HCA_MAGNITUDE_BITS[r]);
-          if (magnitude != 0) out.Write(q < 0 ? 1u : 0u, 1);
-        }
+        const uint32_t code = c.code[j][s];
+        if (room)
+          out.WriteCode(code >> 5, static_cast<int>(code & 31));
+        else
+          out.Write(code >> 5, static_cast<int>(code & 31));
       }
     }
   }
@@ -561,7 +814,10 @@ int HcaEncoder::GetFrame(uint8_t* buffer, size_t size, size_t* written) {
       if (m_channels[ci].type == HCA_CHANNEL_PRIMARY && m_channels[ci + 1].type == HCA_CHANNEL_SECONDARY)
         IntensityStereo(m_channels[ci], m_channels[ci + 1]);
   }
-  for (int ci = 0; ci < p.channels; ++ci) AnalyseBands(m_channels[ci]);
+  for (int ci = 0; ci < p.channels; ++ci) {
+    AnalyseBands(m_channels[ci]);
+    ResetCosts(m_channels[ci]);
+  }
   int result = Allocate();
   if (result == HCA_OK) result = WriteFrame(buffer);
   if (result != HCA_OK) return result;

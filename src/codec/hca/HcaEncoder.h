@@ -74,10 +74,16 @@ class HcaEncoder {
   void IntensityStereo(HcaEncoderChannel& left, HcaEncoderChannel& right);
   void AnalyseBands(HcaEncoderChannel& c);
   void ScaleBits(HcaEncoderChannel& c) const;
+  void ResetCosts(HcaEncoderChannel& c) const;
   int BandCost(HcaEncoderChannel& c, int band, int resolution) const;
+  // The frame's bits for a noise level and boundary (the definition; the
+  // search counts the same sums faster, grouped).
   int CountBits(int noiseLevel, int boundary);
-  bool Fits(int noiseLevel, int boundary) { return CountBits(noiseLevel, boundary) <= m_params.frameSize * 8; }
+  void GroupBandsByScale();
+  int CountBitsByScale(int noiseLevel);
+  bool FitsByScale(int noiseLevel, int limit);
   int Allocate();
+  int QuantiseBands(HcaEncoderChannel& c) const;
   int WriteFrame(uint8_t* buffer);
 
   void* m_owner = nullptr;
@@ -101,6 +107,18 @@ class HcaEncoder {
   int m_noiseLevel = 0;
   int m_boundary = 0;
   int m_droppedBands = 0;
+
+  // The allocation search's bands grouped by scale factor (m_groupBands[
+  // m_groupStart[s] .. m_groupEnd[s]] hold channel << 8 | band), the scale
+  // factors present, their bands' costs summed per resolution as far as
+  // counted (-1: not yet), and the frame's bits besides the values.
+  uint16_t m_groupBands[HCA_MAX_CHANNELS * HCA_BANDS] = {};
+  int16_t m_groupStart[64] = {};
+  int16_t m_groupEnd[64] = {};
+  uint8_t m_scales[64] = {};
+  int m_scaleCount = 0;
+  int32_t m_scaleCost[64][16] = {};
+  int m_sideBits = 0;
 };
 
 }  // namespace hca

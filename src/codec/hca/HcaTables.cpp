@@ -1,6 +1,7 @@
 #include "hca/HcaTables.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace hca {
 
@@ -68,6 +69,24 @@ double WindowKernel(int m) {
 
 void BuildTables(HcaTables* t) {
   for (int i = 0; i < 64; ++i) t->scale[i] = static_cast<float>(std::pow(2.0, 3.5 - (63 - i) * 53.0 / 128.0));
+  for (uint32_t bucket = 0; bucket < 2048; ++bucket) {
+    // Entries whose bit patterns lie below the bucket, and the one inside it.
+    const uint32_t first = bucket << 20;
+    int below = 0;
+    uint32_t inside = 0xFFFFFFFFu;
+    for (int i = 0; i < 64; ++i) {
+      uint32_t bits;
+      std::memcpy(&bits, &t->scale[i], sizeof(bits));
+      if (bits < first)
+        ++below;
+      else if (bits >> 20 == bucket)
+        inside = bits;  // one at most
+    }
+    t->scaleBelow[bucket] = static_cast<uint8_t>(below);
+    t->scaleIn[bucket] = inside;
+  }
+  t->inverseScale[0] = 0.0f;
+  for (int i = 1; i < 64; ++i) t->inverseScale[i] = 1.0f / t->scale[i];
   t->step[0] = 0.0f;
   t->inverseStep[0] = 0.0f;
   t->range[0] = 0.0f;
@@ -96,12 +115,42 @@ void BuildTables(HcaTables* t) {
     t->window[255 - n] = w;
   }
 
+  for (int r = 0; r < 16; ++r) {
+    const int half = HCA_LEVELS[r] / 2;
+    int bits = HCA_MAGNITUDE_BITS[r];
+    int wide = 1;
+    if (r >= 1 && r <= 7) {
+      // Value 0 has the shortest code; from some |v| on the codes are one bit longer.
+      bits = HCA_CODES[r][half].length;
+      while (wide <= half && HCA_CODES[r][half + wide].length == bits) ++wide;
+    }
+    // The offsets of the codes' rule, read off the smallest value on each side of wideFrom.
+    int below = 0;
+    int from = 0;
+    if (r >= 1 && r <= 7) {
+      if (wide > 1) below = HCA_CODES[r][half + 1].bits - 2;
+      if (wide <= half) from = HCA_CODES[r][half + wide].bits - 2 * wide;
+    }
+    t->codeBelow[r] = static_cast<int8_t>(below);
+    t->codeFrom[r] = static_cast<int8_t>(from);
+    t->valueBits[r] = static_cast<uint8_t>(bits);
+    t->valueBits8[r] = 8 * bits;
+    t->wideFrom[r] = static_cast<uint8_t>(wide);
+    t->wideBelow[r] = r == 0 ? 0.0f : static_cast<float>(half - wide + 1);
+    t->wideAbove[r] = r == 0 ? INFINITY : static_cast<float>(half + wide);
+  }
+  for (int i = 0; i < static_cast<int>(sizeof(t->resolutionAt)); ++i)
+    t->resolutionAt[i] = static_cast<uint8_t>(ResolutionFor(0, HcaTables::DISTANCE_OFFSET + 9 - i, HCA_MAX_RESOLUTION));
+
+  t->peekShift[0] = 63;
+  for (int r = 1; r <= 7; ++r) t->peekShift[r] = static_cast<uint8_t>(64 - HCA_PEEK_BITS[r]);
   for (int r = 1; r <= 7; ++r) {
     int half = HCA_LEVELS[r] / 2;
     int peek = HCA_PEEK_BITS[r];
     for (int v = -half; v <= half; ++v) {
       const HcaCode& code = HCA_CODES[r][v + half];
       t->codeLength[r][v + half] = code.length;
+      t->codeWord[r][v + half] = static_cast<uint32_t>(code.bits) << 5 | code.length;
       int shift = peek - code.length;
       for (int tail = 0; tail < (1 << shift); ++tail) {
         HcaCodeEntry& e = t->decode[r][(code.bits << shift) | tail];

@@ -19,9 +19,21 @@ void Dct4(const float* in, float* out);
 // changes nothing else.
 void AnalyseSubframe(float* history, const float* samples, float* coefficients);
 
+// Analysis of a frame's 8 subframes (samples: 1024), as 8 AnalyseSubframe
+// calls in turn would give them.
+void AnalyseFrame(float* history, const float* samples, float (*coefficients)[128]);
+
 // Synthesis of one subframe. `overlap` holds the second half of the previous
 // inverse transform (zeros at the start) and is updated; 128 samples out.
 // The coefficients carry the stream's sign (see AnalyseSubframe).
 void SynthesiseSubframe(const float* coefficients, float* overlap, float* samples);
+
+// Synthesis of `blocks` subframes in turn, as SynthesiseSubframe would
+// give them one after the other: block b's coefficients overlap-added to
+// overlaps[b] into samples[b], its next overlap to nextOverlaps[b] (which may
+// be the same array). A block may overlap what an earlier one of the same
+// call leaves.
+void SynthesiseSubframes(int blocks, const float* const* coefficients, const float* const* overlaps,
+                         float* const* nextOverlaps, float* const* samples);
 
 }  // namespace hca

@@ -15,6 +15,7 @@
 #include "adx/AdxDecoder.h"
 #include "adx/AdxEncoder.h"
 #include "adx/AdxFormat.h"
+#include "runtime/CodecSimd.h"
 #include "runtime/Sjrbf.h"
 
 namespace {
@@ -308,46 +309,68 @@ TEST(AdxBlockTest, NibbleThresholdsMatchTheRuleForEveryResidual) {
   }
 }
 
+// In the SSE2 form (where built) and in the scalar form.
 TEST(AdxBlockTest, CoderAgreesWithItsPlainDefinition) {
-  uint32_t seed = 9;
-  AdxPredictor plain[3] = {{7058, -3040, 0, 0}, {7058, -3040, 0, 0}, {7058, -3040, 0, 0}};
-  AdxPredictor fast[3] = {plain[0], plain[1], plain[2]};
-  AdxChannelState state[3] = {};
-  for (int c = 0; c < 3; ++c) {
-    state[c].c1 = 7058;
-    state[c].c2 = -3040;
-    state[c].predictor = &fast[c];
-  }
-  for (int b = 0; b < 3000; ++b) {
-    // Quiet, loud, clipped, noisy and smooth blocks in turn, on three channels:
-    // one coded alone, two coded as a pair.
-    int16_t in[3][32];
+  for (bool vector : {true, false}) {
+    codec_simd::SetVectorPath(vector);
+    uint32_t seed = 9;
+    AdxPredictor plain[3] = {{7058, -3040, 0, 0}, {7058, -3040, 0, 0}, {7058, -3040, 0, 0}};
+    AdxPredictor fast[3] = {plain[0], plain[1], plain[2]};
+    AdxChannelState state[3] = {};
     for (int c = 0; c < 3; ++c) {
-      const int kind = (b + c) % 5;
-      for (int i = 0; i < 32; ++i) {
-        seed = seed * 1664525u + 1013904223u;
-        const int32_t noise = static_cast<int32_t>(seed >> 16) - 32768;
-        const double t = b * 32 + i;
-        const int32_t v = kind == 0   ? noise / 4096
-                          : kind == 1 ? noise
-                          : kind == 2 ? (noise > 0 ? 32767 : -32768)
-                          : kind == 3 ? static_cast<int32_t>(30000 * std::sin(t * 0.3)) + noise / 64
-                                      : static_cast<int32_t>(20000 * std::sin(t * 0.01));
-        in[c][i] = static_cast<int16_t>(Clamp16(v));
-      }
+      state[c].c1 = 7058;
+      state[c].c2 = -3040;
+      state[c].predictor = &fast[c];
     }
-    uint8_t expected[3][18];
-    int16_t expectedRecon[3][32];
-    for (int c = 0; c < 3; ++c) ReferenceEncode(in[c], &plain[c], expected[c], expectedRecon[c]);
-    uint8_t block[3][18];
-    int16_t recon[32];
-    AdxEncodeBlock(&state[0], in[0], block[0], recon);
-    AdxEncodeBlockPair(&state[1], in[1], block[1], &state[2], in[2], block[2]);
-    ASSERT_EQ(0, std::memcmp(recon, expectedRecon[0], sizeof recon)) << "block " << b;
-    for (int c = 0; c < 3; ++c) ASSERT_EQ(0, std::memcmp(block[c], expected[c], 18)) << "block " << b << " ch " << c;
+    // Channels 1 and 2 once more, coded in runs of groups.
+    AdxPredictor runPredictor[2] = {plain[1], plain[2]};
+    AdxChannelState runState[2] = {state[1], state[2]};
+    runState[0].predictor = &runPredictor[0];
+    runState[1].predictor = &runPredictor[1];
+    std::vector<int16_t> runIn[2];
+    std::vector<uint8_t> expectedRun;
+    for (int b = 0; b < 3000; ++b) {
+      // Quiet, loud, clipped, noisy and smooth blocks in turn, on three channels:
+      // one coded alone, two coded as a pair.
+      int16_t in[3][32];
+      for (int c = 0; c < 3; ++c) {
+        const int kind = (b + c) % 5;
+        for (int i = 0; i < 32; ++i) {
+          seed = seed * 1664525u + 1013904223u;
+          const int32_t noise = static_cast<int32_t>(seed >> 16) - 32768;
+          const double t = b * 32 + i;
+          const int32_t v = kind == 0   ? noise / 4096
+                            : kind == 1 ? noise
+                            : kind == 2 ? (noise > 0 ? 32767 : -32768)
+                            : kind == 3 ? static_cast<int32_t>(30000 * std::sin(t * 0.3)) + noise / 64
+                                        : static_cast<int32_t>(20000 * std::sin(t * 0.01));
+          in[c][i] = static_cast<int16_t>(Clamp16(v));
+        }
+      }
+      uint8_t expected[3][18];
+      int16_t expectedRecon[3][32];
+      for (int c = 0; c < 3; ++c) ReferenceEncode(in[c], &plain[c], expected[c], expectedRecon[c]);
+      uint8_t block[3][18];
+      int16_t recon[32];
+      AdxEncodeBlock(&state[0], in[0], block[0], recon);
+      AdxEncodeBlockPair(&state[1], in[1], block[1], &state[2], in[2], block[2]);
+      ASSERT_EQ(0, std::memcmp(recon, expectedRecon[0], sizeof recon)) << "block " << b;
+      for (int c = 0; c < 3; ++c) ASSERT_EQ(0, std::memcmp(block[c], expected[c], 18)) << "block " << b << " ch " << c;
+      runIn[0].insert(runIn[0].end(), in[1], in[1] + 32);
+      runIn[1].insert(runIn[1].end(), in[2], in[2] + 32);
+      expectedRun.insert(expectedRun.end(), expected[1], expected[1] + 18);
+      expectedRun.insert(expectedRun.end(), expected[2], expected[2] + 18);
+    }
+    std::vector<uint8_t> run(expectedRun.size());
+    for (int b = 0; b < 3000; b += 113)  // runs as long as a stream ring's room, the last one shorter
+      AdxEncodeBlockPairs(&runState[0], &runIn[0][32 * b], &runState[1], &runIn[1][32 * b], std::min(113, 3000 - b),
+                          &run[36 * b]);
+    ASSERT_EQ(expectedRun, run);
+    EXPECT_EQ(0, std::memcmp(runState[0].residual, state[1].residual, sizeof(state[1].residual)));
+    EXPECT_EQ(runState[1].maxResidual, state[2].maxResidual);
   }
+  codec_simd::SetVectorPath(true);
 }
-
 TEST(AdxBlockTest, SilenceCodesToAnAllZeroBlock) {
   AdxPredictor predictor{7058, -3040, 0, 0};
   AdxChannelState state{};

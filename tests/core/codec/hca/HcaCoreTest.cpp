@@ -11,6 +11,7 @@
 #include "hca/HcaCrc.h"
 #include "hca/HcaTables.h"
 #include "hca/HcaTransform.h"
+#include "runtime/CodecSimd.h"
 
 using namespace hca;
 
@@ -91,6 +92,23 @@ TEST(HcaTables, ScaleWindowAndCodes) {
   EXPECT_EQ(0, ScaleIndexFor(0.0f));
   EXPECT_EQ(63, ScaleIndexFor(100.0f));
   EXPECT_EQ(10, ScaleIndexFor(t.scale[9]));  // the first entry strictly above
+  // As a search for the first entry above the value: at every entry and its
+  // neighbours, and across the whole range of floats.
+  auto search = [&t](float value) {
+    int i = 0;
+    while (i < 64 && !(t.scale[i] > value)) ++i;
+    return i < 64 ? i : 63;
+  };
+  std::vector<float> values = {0.0f, -0.0f, -1.0f, 1e-30f, 1e30f, INFINITY, -INFINITY, NAN};
+  for (int i = 0; i < 64; ++i)
+    for (float v : {std::nextafter(t.scale[i], 0.0f), t.scale[i], std::nextafter(t.scale[i], INFINITY)})
+      values.push_back(v);
+  for (uint32_t bits = 0; bits < 0xFF800000u; bits += 4099u) {
+    float v;
+    std::memcpy(&v, &bits, sizeof(v));
+    values.push_back(v);
+  }
+  for (float v : values) ASSERT_EQ(search(v), ScaleIndexFor(v)) << v;
 
   // Through the five values the format pins; symmetric, power-complementary
   // and rising.
@@ -160,6 +178,49 @@ TEST(HcaTables, PrefixCodesAndTheResolutionTableAreTheFormats) {
     EXPECT_EQ(levels[r], HCA_LEVELS[r]) << r;
     EXPECT_EQ(magnitudeBits[r], HCA_MAGNITUDE_BITS[r]) << r;
   }
+  // The resolution by distance, as the allocation search looks it up.
+  const HcaTables& t = Tables();
+  for (int z = -1; z <= 511; ++z)
+    for (int scale = 0; scale < 64; ++scale)
+      ASSERT_EQ(ResolutionFor(z, BandLevel(scale), 15),
+                t.resolutionAt[z - BandLevel(scale) + 9 + HcaTables::DISTANCE_OFFSET])
+          << z << ", " << scale;
+}
+
+// The encoder counts a value's bits without quantising it: valueBits, plus
+// one from wideFrom on, and that extra bit read off the quantiser's input u
+// against wideBelow and wideAbove. Both agree with the codes and with the
+// quantiser (level = N - 1 - trunc(u limited to 0..N - 1)) for every u
+// around every step, at every resolution.
+TEST(HcaTables, ValueBitsWithoutQuantisingAreTheCodesLengths) {
+  const HcaTables& t = Tables();
+  for (int r = 1; r < 16; ++r) {
+    const int half = HCA_LEVELS[r] / 2;
+    for (int v = -half; v <= half; ++v) {
+      const int length = r <= 7 ? HCA_CODES[r][v + half].length : HCA_MAGNITUDE_BITS[r] + (v != 0 ? 1 : 0);
+      const int magnitude = v < 0 ? -v : v;
+      ASSERT_EQ(length, t.valueBits[r] + (magnitude >= t.wideFrom[r] ? 1 : 0)) << r << ", " << v;
+      // And the codes' rule (magnitudes: 2|v| + sign, which is magnitude then sign bit).
+      const int bits = r <= 7 ? HCA_CODES[r][v + half].bits : (v == 0 ? 0 : 2 * magnitude + (v < 0 ? 1 : 0));
+      const int rule =
+          v == 0 ? 0 : 2 * magnitude + (v < 0 ? 1 : 0) + (magnitude >= t.wideFrom[r] ? t.codeFrom[r] : t.codeBelow[r]);
+      ASSERT_EQ(bits, rule) << r << ", " << v;
+    }
+    ASSERT_EQ(8 * t.valueBits[r], t.valueBits8[r]);
+    const auto top = static_cast<float>(2 * half);
+    for (int k = -2; k <= 2 * half + 2; ++k) {
+      const float steps[] = {std::nextafter(static_cast<float>(k), -INFINITY), static_cast<float>(k),
+                             std::nextafter(static_cast<float>(k), INFINITY), static_cast<float>(k) + 0.5f};
+      for (float u : steps) {
+        const float limited = u > 0.0f ? (u < top ? u : top) : 0.0f;
+        const int level = 2 * half - static_cast<int>(limited);
+        const int value = level - half;
+        const bool wide = (value < 0 ? -value : value) >= t.wideFrom[r];
+        ASSERT_EQ(wide, u < t.wideBelow[r] || u >= t.wideAbove[r]) << r << ", u " << u;
+      }
+    }
+  }
+  EXPECT_EQ(0, t.valueBits8[0]);
 }
 
 TEST(HcaTransform, FastDctMatchesTheSumAndInvertsItself) {
@@ -227,4 +288,63 @@ TEST(HcaTransform, AnalysisThenSynthesisGivesTheInput128SamplesLater) {
   double worst = 0.0;
   for (size_t i = 128; i < output.size(); ++i) worst = std::max(worst, std::fabs(output[i] - input[i - 128]) + 0.0);
   EXPECT_LT(worst, 2e-6);
+}
+
+// A frame's analysis and the synthesis of several blocks give exactly what
+// the one-subframe forms give, in the SSE2 form (blocks side by side) and in
+// the scalar form.
+TEST(HcaTransform, FrameAndChannelFormsAreTheOneSubframeFormsBitForBit) {
+  std::mt19937 rng(99);
+  std::uniform_real_distribution<float> uniform(-1.0f, 1.0f);
+  for (bool vector : {true, false}) {
+    codec_simd::SetVectorPath(vector);
+    std::vector<float> input(3 * 1024);
+    for (float& v : input) v = uniform(rng);
+    float history[128] = {};
+    float oneHistory[128] = {};
+    for (int frame = 0; frame < 3; ++frame) {
+      float coefficients[8][128];
+      AnalyseFrame(history, &input[1024 * frame], coefficients);
+      for (int s = 0; s < 8; ++s) {
+        float one[128];
+        AnalyseSubframe(oneHistory, &input[1024 * frame + 128 * s], one);
+        ASSERT_EQ(0, std::memcmp(one, coefficients[s], sizeof(one))) << vector << ", frame " << frame << ", " << s;
+      }
+    }
+    // Two subframes of each of 1 to 5 channels in one call, the second
+    // overlapping what the first leaves and leaving its overlap aside.
+    for (int channels = 1; channels <= 5; ++channels) {
+      std::vector<std::vector<float>> coef(2 * channels, std::vector<float>(128));
+      std::vector<std::vector<float>> overlap(channels, std::vector<float>(128, 0.0f));
+      std::vector<std::vector<float>> oneOverlap = overlap;
+      std::vector<std::vector<float>> aside(channels, std::vector<float>(128));
+      std::vector<std::vector<float>> samples(2 * channels, std::vector<float>(128));
+      for (int s = 0; s < 3; ++s) {
+        const float* c[10];
+        const float* in[10];
+        float* next[10];
+        float* out[10];
+        for (int b = 0; b < 2 * channels; ++b) {
+          const int k = b % channels;
+          for (float& v : coef[b]) v = 4.0f * uniform(rng);
+          c[b] = coef[b].data();
+          in[b] = overlap[k].data();
+          next[b] = b < channels ? overlap[k].data() : aside[k].data();
+          out[b] = samples[b].data();
+        }
+        SynthesiseSubframes(2 * channels, c, in, next, out);
+        for (int k = 0; k < channels; ++k) {
+          float one[128];
+          SynthesiseSubframe(coef[k].data(), oneOverlap[k].data(), one);
+          ASSERT_EQ(0, std::memcmp(one, samples[k].data(), sizeof(one))) << vector << ", " << channels << ", " << k;
+          ASSERT_EQ(oneOverlap[k], overlap[k]);
+          std::vector<float> later = oneOverlap[k];
+          SynthesiseSubframe(coef[channels + k].data(), later.data(), one);
+          ASSERT_EQ(0, std::memcmp(one, samples[channels + k].data(), sizeof(one))) << vector << ", " << channels;
+          ASSERT_EQ(later, aside[k]);
+        }
+      }
+    }
+  }
+  codec_simd::SetVectorPath(true);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "hca/BitStream.h"
 #include "hca/HcaCrc.h"
 #include "hca/HcaTables.h"
+#include "runtime/CodecSimd.h"
 
 using namespace hca;
 using hcatest::DecoderFixture;
@@ -22,6 +24,39 @@ void FixCrc(std::vector<uint8_t>* block) {
   uint16_t crc = Crc16(block->data(), n - 2);
   (*block)[n - 2] = static_cast<uint8_t>(crc >> 8);
   (*block)[n - 1] = static_cast<uint8_t>(crc);
+}
+
+// S[i] = 2^(3.5 - (63 - i) x 53 / 128), as the format stores it (float).
+double Scale(int i) {
+  return static_cast<double>(static_cast<float>(std::pow(2.0, 3.5 - (63 - i) * 53.0 / 128.0)));
+}
+
+// The format's synthesis of 8 subframes of coefficients, in double: v =
+// -DCT-IV(x) / 8 (the stream's sign), overlapped with the window from a zero
+// overlap. 1024 samples.
+std::vector<double> ReferenceSynthesis(const double (&x)[8][128]) {
+  const double pi = 3.14159265358979323846;
+  const float* w = Tables().window;
+  std::vector<double> out(1024);
+  double s[128] = {};
+  for (int k = 0; k < 8; ++k) {
+    double v[128];
+    for (int n = 0; n < 128; ++n) {
+      double sum = 0.0;
+      for (int j = 0; j < 128; ++j) sum += x[k][j] * std::cos(pi / 128 * (n + 0.5) * (j + 0.5));
+      v[n] = -sum / 8.0;
+    }
+    double* o = &out[static_cast<size_t>(128 * k)];
+    for (int i = 0; i < 64; ++i) {
+      o[i] = w[i] * v[64 + i] + s[i];
+      o[64 + i] = -w[64 + i] * v[127 - i] - s[64 + i];
+    }
+    for (int i = 0; i < 64; ++i) {
+      s[i] = -w[127 - i] * v[63 - i];
+      s[64 + i] = w[63 - i] * v[i];
+    }
+  }
+  return out;
 }
 
 std::vector<std::vector<float>> Tone(size_t start) {
@@ -263,31 +298,106 @@ TEST(HcaDecoder, DecodesAHandBuiltFrameToTheFormatsValues) {
   ASSERT_EQ(HCA_OK, decoder.Decode(frame, &pcm, &samples));
   ASSERT_EQ(1024, samples);
 
-  // Coefficients: value x 2 / N x S[scale factor] (N = 7 at resolution 3, 127 at
-  // 10), S[i] = 2^(3.5 - (63 - i) x 53 / 128).
-  auto scale = [](int i) {
-    return static_cast<double>(static_cast<float>(std::pow(2.0, 3.5 - (63 - i) * 53.0 / 128.0)));
-  };
-  double x[128] = {};
-  x[3] = 2 * (2.0 / 7) * scale(40);
-  x[10] = -5 * (2.0 / 127) * scale(50);
-  // Inverse transform with the stream's sign: v = -DCT-IV(x) / 8; the
-  // overlap starts at zero and the second subframe is the overlap alone.
-  const double pi = 3.14159265358979323846;
-  double v[128];
-  for (int n = 0; n < 128; ++n) {
-    double sum = 0.0;
-    for (int k = 0; k < 128; ++k) sum += x[k] * std::cos(pi / 128 * (n + 0.5) * (k + 0.5));
-    v[n] = -sum / 8.0;
-  }
-  const float* w = Tables().window;
-  double expected[256] = {};
-  for (int i = 0; i < 64; ++i) {
-    expected[i] = w[i] * v[64 + i];
-    expected[64 + i] = -w[64 + i] * v[127 - i];
-    expected[128 + i] = -w[127 - i] * v[63 - i];
-    expected[192 + i] = -(w[63 - i] * v[i]);
-  }
-  for (int i = 0; i < 256; ++i) EXPECT_NEAR(expected[i], pcm[0][static_cast<size_t>(i)], 1e-7) << i;
+  // Coefficients: value x 2 / N x S[scale factor] (N = 7 at resolution 3, 127 at 10).
+  double x[8][128] = {};
+  x[0][3] = 2 * (2.0 / 7) * Scale(40);
+  x[0][10] = -5 * (2.0 / 127) * Scale(50);
+  const std::vector<double> expected = ReferenceSynthesis(x);
+  for (int i = 0; i < 1024; ++i)
+    EXPECT_NEAR(expected[static_cast<size_t>(i)], pcm[0][static_cast<size_t>(i)], 1e-7) << i;
   for (int i = 256; i < 1024; ++i) ASSERT_EQ(0.0f, pcm[0][static_cast<size_t>(i)]) << i;
+}
+
+// A stereo frame written bit by bit: the first channel codes one band above
+// the base bands, the second channel only its intensity indexes. Per
+// subframe, with t = (14 - index) / 7, the first channel plays t x the band
+// and the second (t - 2) x it: in-phase content (t = 1) comes out inverted on
+// the second channel.
+TEST(HcaDecoder, DecodesAHandBuiltIntensityStereoFrameToTheFormatsValues) {
+  // Stereo at 32728 Hz and 130912 bit/s ("CRI HCA MIDDLE"): 512-byte frames,
+  // 64 base and 64 stereo bands, no HFR bands.
+  EncoderFixture encoder(2, 32728, 130912);
+  DecoderFixture decoder(2);
+  size_t used = 0;
+  ASSERT_EQ(HCA_OK, decoder->ReadHeader(encoder.Header().data(), encoder.Header().size(), &used));
+  ASSERT_EQ(512, decoder->Params().frameSize);
+  ASSERT_EQ(64, decoder->Params().baseBands);
+  ASSERT_EQ(64, decoder->Params().stereoBands);
+  ASSERT_EQ(0, decoder->Params().hfrGroups);
+
+  // Intensity index per subframe: 7 is t = 1 (the middle), 0 all on the first
+  // channel, 14 all on the second.
+  const int index[8] = {3, 7, 0, 14, 10, 7, 7, 7};
+  // The first channel's band 80, scale factor 40 (resolution 3 at noise level
+  // 149, as above): +2 in subframe 0, -3 in subframe 4, +1 in subframe 2 and
+  // -1 in subframe 3, 0 elsewhere.
+  const int value[8] = {2, 0, 1, -1, -3, 0, 0, 0};
+  const uint32_t code[8] = {0b100, 0b00, 0b010, 0b011, 0b111, 0b00, 0b00, 0b00};
+  const int length[8] = {3, 2, 3, 3, 3, 2, 2, 2};
+  std::vector<uint8_t> frame(512, 0);
+  BitWriter out(frame.data(), frame.size() - 2);
+  out.Write(0xFFFF, 16);
+  out.Write(149, 9);
+  out.Write(0, 7);
+  out.Write(6, 3);  // first channel: 128 scale factors in 6 bits each
+  for (int j = 0; j < 128; ++j) out.Write(j == 80 ? 40 : 0, 6);
+  out.Write(0, 3);  // second channel: no scale factors, then its intensity indexes
+  for (int s = 0; s < 8; ++s) out.Write(static_cast<uint32_t>(index[s]), 4);
+  for (int s = 0; s < 8; ++s) out.Write(code[s], length[s]);  // only the first channel codes values
+  out.Flush();
+  ASSERT_FALSE(out.Overflowed());
+  FixCrc(&frame);
+
+  std::vector<std::vector<float>> pcm;
+  int samples = 0;
+  ASSERT_EQ(HCA_OK, decoder.Decode(frame, &pcm, &samples));
+  ASSERT_EQ(1024, samples);
+
+  double first[8][128] = {};
+  double second[8][128] = {};
+  for (int s = 0; s < 8; ++s) {
+    const double coefficient = value[s] * (2.0 / 7) * Scale(40);
+    const double t = (14 - index[s]) / 7.0;
+    first[s][80] = t * coefficient;
+    second[s][80] = (t - 2) * coefficient;
+  }
+  const std::vector<double> expected[2] = {ReferenceSynthesis(first), ReferenceSynthesis(second)};
+  for (size_t c = 0; c < 2; ++c)
+    for (size_t i = 0; i < 1024; ++i) ASSERT_NEAR(expected[c][i], pcm[c][i], 1e-7) << "channel " << c << ", " << i;
+  // Subframe 0 (index 3): the second channel plays -3/11 of the first.
+  double dot = 0.0;
+  for (size_t i = 0; i < 128; ++i) dot += static_cast<double>(pcm[0][i]) * pcm[1][i];
+  EXPECT_LT(dot, 0.0);
+}
+
+// A frame taken before the last one was played to its end continues from
+// the subframes that were played, whichever form of the synthesis runs (the
+// SSE2 form synthesises two subframes at a time and keeps the second aside).
+TEST(HcaDecoder, ANewFrameMidwayContinuesFromWhatWasPlayedInBothForms) {
+  EncoderFixture encoder(2, 32728, 130912);
+  const std::vector<uint8_t> first = encoder.Encode(Tone(0));
+  const std::vector<uint8_t> second = encoder.Encode(Tone(1024));
+  std::vector<float> played[2];
+  for (bool vector : {true, false}) {
+    codec_simd::SetVectorPath(vector);
+    DecoderFixture decoder(2);
+    size_t used = 0;
+    ASSERT_EQ(HCA_OK, decoder->ReadHeader(encoder.Header().data(), encoder.Header().size(), &used));
+    float a[128], b[128];
+    float* out[2] = {a, b};
+    int produced = 0;
+    for (const std::vector<uint8_t>* frame : {&first, &second}) {
+      ASSERT_EQ(HCA_OK, decoder->DecodeFrame(frame->data(), frame->size(), &used));
+      // Three subframes of the first frame (the third one of a pair), all of the second.
+      for (int k = 0; k < (frame == &first ? 3 : 8); ++k) {
+        ASSERT_EQ(HCA_OK, decoder->GetSamples(out, 2, 128, &produced));
+        ASSERT_EQ(128, produced);
+        played[vector].insert(played[vector].end(), a, a + 128);
+        played[vector].insert(played[vector].end(), b, b + 128);
+      }
+    }
+  }
+  codec_simd::SetVectorPath(true);
+  ASSERT_EQ(played[0].size(), played[1].size());
+  EXPECT_EQ(0, std::memcmp(played[0].data(), played[1].data(), played[0].size() * sizeof(float)));
 }

@@ -64,13 +64,14 @@ inline std::vector<int16_t> StereoBroadband(size_t frames, uint32_t seed, double
 
 // Signal-to-noise ratio in dB of `decoded` against `reference`, both
 // interleaved, comparing reference frame i with decoded frame i + delay for
-// reference frames [from, to).
+// reference frames [from, to); over every channel, or over channel `only`.
 inline double SnrDb(const std::vector<int16_t>& reference, const std::vector<int16_t>& decoded, size_t channels,
-                    size_t delay, size_t from, size_t to) {
+                    size_t delay, size_t from, size_t to, int only = -1) {
   double signal = 0.0;
   double noise = 0.0;
   for (size_t i = from; i < to; ++i) {
     for (size_t c = 0; c < channels; ++c) {
+      if (only >= 0 && c != static_cast<size_t>(only)) continue;
       double r = reference[i * channels + c];
       double d = decoded[(i + delay) * channels + c];
       signal += r * r;
@@ -79,6 +80,19 @@ inline double SnrDb(const std::vector<int16_t>& reference, const std::vector<int
   }
   if (noise == 0.0) return 200.0;
   return 10.0 * std::log10(signal / noise);
+}
+
+// Amplitude of the tone at `hz` in a signal sampled at `rate` (its projection
+// on the tone's sine and cosine).
+inline double ToneAmplitude(const std::vector<double>& x, double hz, double rate) {
+  double s = 0.0;
+  double c = 0.0;
+  for (size_t i = 0; i < x.size(); ++i) {
+    const double phase = 2.0 * PI * hz * static_cast<double>(i) / rate;
+    s += x[i] * std::sin(phase);
+    c += x[i] * std::cos(phase);
+  }
+  return 2.0 * std::sqrt(s * s + c * c) / static_cast<double>(x.size());
 }
 
 }  // namespace hcatest

@@ -1,0 +1,296 @@
+// Pins the codec library's output bit for bit: a hash of what one pass
+// through QuillDll's EncodeAndDecode returns for fixed signals and call
+// sizes, per format, and a hash of the stream that quillcodec --stream writes
+// for the same input. A change meant to leave the sound alone (a faster
+// coder, say) must keep every hash; a change of the sound updates the tables
+// below in a commit of its own, which says why.
+//
+// The codec's objects linked into quillcodec run the same passes again with
+// the scalar form of the codec's hot loops as well as with the SSE2 form
+// (runtime/CodecSimd.h): both must give the same hashes.
+//
+// The signals are built from integer steps and IEEE additions and
+// multiplications alone, so that every build (native, 32-bit and 64-bit
+// Windows) feeds the codec the same samples.
+#include <gtest/gtest.h>
+
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "QuillCodec.h"
+#include "QuillDll.h"
+#include "StreamTap.h"
+#include "capture/SoundCapture.h"
+#include "runtime/CodecSimd.h"
+
+namespace {
+
+constexpr double RATE = 32728.0;
+constexpr uint32_t FRAMES = 20000;  // 0.6 s: many HCA frames, many turns of the ADX rings
+constexpr double PI = 3.14159265358979323846;
+
+// sin(2 pi phase / 2^32) from a polynomial: the same value in every build.
+double Sine(uint32_t phase) {
+  double x = static_cast<double>(static_cast<int32_t>(phase)) * (PI / 2147483648.0);  // -pi .. pi
+  if (x > PI / 2)
+    x = PI - x;
+  else if (x < -PI / 2)
+    x = -PI - x;
+  const double x2 = x * x;
+  double sum = 1.0 / 6227020800.0;  // 1 / 13!
+  const double inverse[] = {-1.0 / 39916800.0, 1.0 / 362880.0, -1.0 / 5040.0, 1.0 / 120.0, -1.0 / 6.0, 1.0};
+  for (double c : inverse) sum = sum * x2 + c;
+  return sum * x;
+}
+
+int16_t Pcm(double v) {
+  double scaled = v * 32767.0;
+  scaled = scaled > 32767.0 ? 32767.0 : (scaled < -32768.0 ? -32768.0 : scaled);
+  return static_cast<int16_t>(scaled < 0 ? -static_cast<int32_t>(-scaled + 0.5) : static_cast<int32_t>(scaled + 0.5));
+}
+
+uint32_t Increment(double hz) {
+  return static_cast<uint32_t>(hz / RATE * 4294967296.0);
+}
+
+// 1 kHz at -6 dBFS on the left, at -9 dBFS a quarter turn later on the right.
+std::vector<int16_t> Tone() {
+  std::vector<int16_t> pcm(2 * FRAMES);
+  uint32_t phase = 0;
+  for (uint32_t i = 0; i < FRAMES; ++i, phase += Increment(1000.0)) {
+    pcm[2 * i] = Pcm(0.5 * Sine(phase));
+    pcm[2 * i + 1] = Pcm(0.35 * Sine(phase + 0x40000000u));
+  }
+  return pcm;
+}
+
+// A linear sweep from 50 Hz to 15 kHz, the right channel at 0.7 of the left.
+std::vector<int16_t> Sweep() {
+  std::vector<int16_t> pcm(2 * FRAMES);
+  uint32_t phase = 0;
+  for (uint32_t i = 0; i < FRAMES; ++i) {
+    const double s = Sine(phase);
+    pcm[2 * i] = Pcm(0.5 * s);
+    pcm[2 * i + 1] = Pcm(0.35 * s);
+    phase += Increment(50.0 + (15000.0 - 50.0) * i / FRAMES);
+  }
+  return pcm;
+}
+
+// Seeded white noise, the two channels sharing half of it.
+std::vector<int16_t> Noise() {
+  std::vector<int16_t> pcm(2 * FRAMES);
+  uint32_t state = 20240611u;
+  auto next = [&state] {
+    state = state * 1664525u + 1013904223u;
+    return static_cast<double>(static_cast<int32_t>(state)) / 2147483648.0;
+  };
+  for (uint32_t i = 0; i < FRAMES; ++i) {
+    const double common = next();
+    pcm[2 * i] = Pcm(0.25 * (0.5 * common + 0.5 * next()));
+    pcm[2 * i + 1] = Pcm(0.25 * (0.5 * common + 0.5 * next()));
+  }
+  return pcm;
+}
+
+// Seeded noise three times too loud, clipped: full-scale blocks that the
+// codecs' own limits (and the decoders' clamping) have to hold.
+std::vector<int16_t> Loud() {
+  std::vector<int16_t> pcm(2 * FRAMES);
+  uint32_t state = 4711u;
+  for (uint32_t i = 0; i < 2 * FRAMES; ++i) {
+    state = state * 1664525u + 1013904223u;
+    pcm[i] = Pcm(3.0 * static_cast<double>(static_cast<int32_t>(state)) / 2147483648.0);
+  }
+  return pcm;
+}
+
+// FNV-1a over the samples as little-endian bytes, or over bytes.
+uint64_t Hash(const uint8_t* data, size_t size) {
+  uint64_t h = 14695981039346656037ull;
+  for (size_t i = 0; i < size; ++i) h = (h ^ data[i]) * 1099511628211ull;
+  return h;
+}
+uint64_t Hash(const std::vector<int16_t>& pcm) {
+  std::vector<uint8_t> bytes(pcm.size() * 2);
+  for (size_t i = 0; i < pcm.size(); ++i) {
+    bytes[2 * i] = static_cast<uint8_t>(static_cast<uint16_t>(pcm[i]) & 0xFF);
+    bytes[2 * i + 1] = static_cast<uint8_t>(static_cast<uint16_t>(pcm[i]) >> 8);
+  }
+  return Hash(bytes.data(), bytes.size());
+}
+
+struct Format {
+  const char* name;
+  int32_t waveFormat;  // quillcodec's
+  QuillDll::CODECINFO info;
+};
+
+QuillDll::CODECINFO Hca(uint16_t quality) {
+  return QuillDll::CODECINFO{QuillDll::CODEC_HCA, 2, 2, quality, RATE};
+}
+
+const Format FORMATS[] = {
+    {"CRI ADX", WAVEFMT_CRI_ADX, QuillDll::CODECINFO{QuillDll::CODEC_ADX, 2, 2, 0, RATE}},
+    {"CRI HCA HIGHEST", WAVEFMT_CRI_HCA_HIGHEST, Hca(5)},
+    {"CRI HCA HIGH", WAVEFMT_CRI_HCA_HIGH, Hca(4)},
+    {"CRI HCA MIDDLE", WAVEFMT_CRI_HCA_MIDDLE, Hca(3)},
+    {"CRI HCA LOW", WAVEFMT_CRI_HCA_LOW, Hca(2)},
+    {"CRI HCA LOWEST", WAVEFMT_CRI_HCA_LOWEST, Hca(1)},
+};
+constexpr size_t FORMAT_COUNT = sizeof(FORMATS) / sizeof(FORMATS[0]);
+const char* const SIGNAL_NAMES[] = {"tone", "sweep", "noise", "loud"};
+constexpr size_t SIGNAL_COUNT = sizeof(SIGNAL_NAMES) / sizeof(SIGNAL_NAMES[0]);
+constexpr uint32_t CALL_FRAMES[] = {1, 654, 4096};
+
+// One pass through a fresh handle of `codec` in calls of `call` frames.
+std::vector<int16_t> Pass(const CodecFunctions& codec, const QuillDll::CODECINFO& info, const std::vector<int16_t>& in,
+                          uint32_t call) {
+  void* handle = nullptr;
+  EXPECT_EQ(QuillDll::RESULT_SUCCESS, codec.Open(&handle, &info));
+  std::vector<int16_t> out(in.size());
+  std::vector<int16_t> piece;
+  for (uint32_t at = 0; at < FRAMES; at += call) {
+    const uint32_t n = FRAMES - at < call ? FRAMES - at : call;
+    piece.assign(in.begin() + 2 * at, in.begin() + 2 * (at + n));  // the caller's buffer, not the signal's
+    uint32_t processed = 0;
+    EXPECT_EQ(QuillDll::RESULT_SUCCESS, codec.EncodeAndDecode(handle, &out[2 * at], n, piece.data(), n, &processed));
+    EXPECT_EQ(n, processed);
+  }
+  EXPECT_EQ(QuillDll::RESULT_SUCCESS, codec.Close(handle));
+  return out;
+}
+
+// The paths a pass can take: QuillDll's exports, and the codec's objects in
+// quillcodec with the SSE2 form and with the scalar form.
+struct Path {
+  const char* name;
+  bool exports;
+  bool vector;
+};
+const Path PATHS[] = {
+    {"QuillDll", true, true}, {"objects, SSE2 form", false, true}, {"objects, scalar form", false, false}};
+
+// Restores the vector form when a test ends.
+struct VectorPathScope {
+  explicit VectorPathScope(bool on) { codec_simd::SetVectorPath(on); }
+  ~VectorPathScope() { codec_simd::SetVectorPath(true); }
+};
+
+// The tables print themselves in this form when they do not match: one row
+// per format, in groups of `group` values.
+void PrintTable(const char* name, const uint64_t* values, size_t columns, size_t group) {
+  std::printf("const uint64_t %s = {\n", name);
+  for (size_t r = 0; r < FORMAT_COUNT; ++r) {
+    std::printf("    {");
+    for (size_t c = 0; c < columns; ++c) {
+      const bool first = c % group == 0;
+      const bool last = c % group == group - 1;
+      std::printf("%s%s0x%016" PRIx64 "u%s", c ? ", " : "", first && group > 1 ? "{" : "", values[r * columns + c],
+                  last && group > 1 ? "}" : "");
+    }
+    std::printf("},  // %s\n", FORMATS[r].name);
+  }
+  std::printf("};\n");
+}
+
+// [format][signal][call size], in the order of FORMATS, SIGNAL_NAMES and CALL_FRAMES.
+const uint64_t PASS_HASHES[FORMAT_COUNT][SIGNAL_COUNT][3] = {
+    {{0xd8d4b924886f2b29u, 0xde5f61f1e8cefaf2u, 0x906688a8f090b9dbu},
+     {0xa7aa72a93a23e508u, 0x084f341211b6b10fu, 0x50b8bdc00543e07cu},
+     {0xac7a206606993b11u, 0xf7c9a924bccb0274u, 0x1ae78d81dab99670u},
+     {0x44e1f605aceaa82bu, 0xae9fa79e226ad8d9u, 0xf67617debe1072f8u}},  // CRI ADX
+    {{0xe00f0d11760c3254u, 0xe00f0d11760c3254u, 0xe00f0d11760c3254u},
+     {0xc1aaf40d85d29bd3u, 0xc1aaf40d85d29bd3u, 0xc1aaf40d85d29bd3u},
+     {0xd2dbaa15c2358c96u, 0xd2dbaa15c2358c96u, 0xd2dbaa15c2358c96u},
+     {0xb2aecf8d464a8e5bu, 0xb2aecf8d464a8e5bu, 0xb2aecf8d464a8e5bu}},  // CRI HCA HIGHEST
+    {{0x9df85f5d8f1556f9u, 0x9df85f5d8f1556f9u, 0x9df85f5d8f1556f9u},
+     {0x3a53bbb3ca725a2bu, 0x3a53bbb3ca725a2bu, 0x3a53bbb3ca725a2bu},
+     {0xfb50940ee4d60a23u, 0xfb50940ee4d60a23u, 0xfb50940ee4d60a23u},
+     {0xf97c1e554b1e6b37u, 0xf97c1e554b1e6b37u, 0xf97c1e554b1e6b37u}},  // CRI HCA HIGH
+    {{0x5ff2cfeaeb2ab8a1u, 0x5ff2cfeaeb2ab8a1u, 0x5ff2cfeaeb2ab8a1u},
+     {0x03aa478bf33c7f59u, 0x03aa478bf33c7f59u, 0x03aa478bf33c7f59u},
+     {0xa563a12e15d922b4u, 0xa563a12e15d922b4u, 0xa563a12e15d922b4u},
+     {0xed58ce200369bf07u, 0xed58ce200369bf07u, 0xed58ce200369bf07u}},  // CRI HCA MIDDLE
+    {{0x717e322aef6b6e24u, 0x717e322aef6b6e24u, 0x717e322aef6b6e24u},
+     {0x3e1903823f546e1du, 0x3e1903823f546e1du, 0x3e1903823f546e1du},
+     {0x08adc783ec017db5u, 0x08adc783ec017db5u, 0x08adc783ec017db5u},
+     {0xe08013d937d9aa9fu, 0xe08013d937d9aa9fu, 0xe08013d937d9aa9fu}},  // CRI HCA LOW
+    {{0x7da0f37da204e5d6u, 0x7da0f37da204e5d6u, 0x7da0f37da204e5d6u},
+     {0x3a3996cfb5210a60u, 0x3a3996cfb5210a60u, 0x3a3996cfb5210a60u},
+     {0x9b7585047801f489u, 0x9b7585047801f489u, 0x9b7585047801f489u},
+     {0xfc3bdc17cedcb182u, 0xfc3bdc17cedcb182u, 0xfc3bdc17cedcb182u}},  // CRI HCA LOWEST
+};
+
+// [format][stream, pass output] of quillcodec --stream on the sweep and the
+// noise mixed, at the stream's own rate (no conversion).
+const uint64_t STREAM_HASHES[FORMAT_COUNT][2] = {
+    {0xf1580ede8a30d879u, 0x5f0ff42293a3fbfeu},  // CRI ADX
+    {0xe7437d3763fef808u, 0x9b9fd4e7d5c096d3u},  // CRI HCA HIGHEST
+    {0x49b69a3cb16e1772u, 0x62f00f1d613e1e85u},  // CRI HCA HIGH
+    {0xd3fdbec4829522acu, 0x445e41460afff752u},  // CRI HCA MIDDLE
+    {0xc9518de8c8d3b684u, 0x434d79181de2c01au},  // CRI HCA LOW
+    {0xbda8cfc27ae6110eu, 0x5b8d883aee7b9a14u},  // CRI HCA LOWEST
+};
+
+}  // namespace
+
+TEST(CodecPass, OutputOfEveryFormatIsPinnedBitForBit) {
+  const std::vector<int16_t> signals[SIGNAL_COUNT] = {Tone(), Sweep(), Noise(), Loud()};
+  for (const Path& path : PATHS) {
+    if (!path.exports && !StreamTapAvailable(WAVEFMT_CRI_ADX)) continue;
+    SCOPED_TRACE(path.name);
+    VectorPathScope scope(path.vector);
+    std::vector<uint8_t> unused;
+    const CodecFunctions codec = path.exports ? QuillDllFunctions() : StreamTapFunctions(&unused);
+    uint64_t measured[FORMAT_COUNT][SIGNAL_COUNT][3] = {};
+    bool same = true;
+    for (size_t f = 0; f < FORMAT_COUNT; ++f) {
+      for (size_t s = 0; s < SIGNAL_COUNT; ++s) {
+        for (size_t c = 0; c < 3; ++c) {
+          measured[f][s][c] = Hash(Pass(codec, FORMATS[f].info, signals[s], CALL_FRAMES[c]));
+          EXPECT_EQ(PASS_HASHES[f][s][c], measured[f][s][c])
+              << FORMATS[f].name << ", " << SIGNAL_NAMES[s] << ", calls of " << CALL_FRAMES[c] << " frames";
+          same = same && PASS_HASHES[f][s][c] == measured[f][s][c];
+        }
+      }
+    }
+    if (!same) PrintTable("PASS_HASHES[FORMAT_COUNT][SIGNAL_COUNT][3]", &measured[0][0][0], 3 * SIGNAL_COUNT, 3);
+  }
+}
+
+TEST(CodecPass, StreamOfQuillcodecIsPinnedBitForBit) {
+  if (!StreamTapAvailable(WAVEFMT_CRI_ADX)) GTEST_SKIP() << "no codec objects in this build";
+  const std::vector<int16_t> sweep = Sweep();
+  const std::vector<int16_t> noise = Noise();
+  WaveData wave;
+  wave.samplingRate = static_cast<uint32_t>(RATE);
+  wave.frames = FRAMES;
+  wave.samples.resize(2 * FRAMES);
+  for (size_t i = 0; i < wave.samples.size(); ++i)
+    wave.samples[i] = static_cast<int16_t>((static_cast<int32_t>(sweep[i]) + noise[i]) / 2);
+  for (bool vector : {true, false}) {
+    SCOPED_TRACE(vector ? "SSE2 form" : "scalar form");
+    VectorPathScope scope(vector);
+    uint64_t measured[FORMAT_COUNT][2] = {};
+    bool same = true;
+    for (size_t f = 0; f < FORMAT_COUNT; ++f) {
+      std::vector<uint8_t> stream;
+      CodecPassResult result;
+      std::string error;
+      ASSERT_TRUE(RunCodecPass(wave, static_cast<int32_t>(RATE), FORMATS[f].waveFormat, nullptr,
+                               StreamTapFunctions(&stream), &result, &error))
+          << error;
+      ASSERT_FALSE(stream.empty()) << FORMATS[f].name;
+      measured[f][0] = Hash(stream.data(), stream.size());
+      measured[f][1] = Hash(result.output);
+      EXPECT_EQ(STREAM_HASHES[f][0], measured[f][0]) << FORMATS[f].name << ": stream of " << stream.size() << " bytes";
+      EXPECT_EQ(STREAM_HASHES[f][1], measured[f][1]) << FORMATS[f].name << ": pass output";
+      same = same && STREAM_HASHES[f][0] == measured[f][0] && STREAM_HASHES[f][1] == measured[f][1];
+    }
+    if (!same) PrintTable("STREAM_HASHES[FORMAT_COUNT][2]", &measured[0][0], 2, 1);
+  }
+}
