@@ -3,7 +3,10 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cctype>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "StreamTap.h"
 #include "capture/Adpcm.h"
@@ -56,13 +59,68 @@ void PrintUsage(FILE* to) {
           "  Runs IN.wav through the path the device hears (conversion to HZ, then one\n"
           "  pass through the codec of NAME) and writes OUT.wav, 16-bit stereo at HZ.\n"
           "  NAME: \"PCM\" (default), \"ADPCM\", \"CRI ADX\", \"CRI HCA HIGHEST\", \"CRI HCA HIGH\",\n"
-          "        \"CRI HCA MIDDLE\", \"CRI HCA LOW\", \"CRI HCA LOWEST\"\n"
+          "        \"CRI HCA MIDDLE\", \"CRI HCA LOW\", \"CRI HCA LOWEST\" (in any case)\n"
           "  HZ:   output rate, %d to %d (default %d)\n"
           "  --stream FILE: also write the compressed stream that the codec produced, as\n"
           "        the encoder wrote it (\"CRI ADX\": header and blocks; \"CRI HCA ...\": header\n"
           "        and frames); the other formats have no stream\n"
-          "  --spline: convert with the cubic spline instead of the band-limited converter\n",
+          "  --spline: convert with the cubic spline instead of the band-limited converter\n"
+          "\n"
+          "  On success one line: the frames read and their rate, the frames written and\n"
+          "  their rate, the format, the delay, the SNR and the speed:\n"
+          "    delay  frames by which OUT.wav lags IN.wav, as the path is built: the codec's\n"
+          "           delay (PCM 0; ADPCM 100; CRI ADX 2048 less the first block's frames,\n"
+          "           at most 1024; CRI HCA 1152) plus the converter's, which is 0 here:\n"
+          "           the tool takes the converter's look-ahead out, so that output frame n\n"
+          "           lies at the time of input frame n x IN's rate / HZ\n"
+          "    SNR    OUT.wav against IN.wav converted to HZ, shifted by that delay: how\n"
+          "           much of what the device plays is the codec's artefact\n"
+          "    speed  seconds of sound converted and coded per second of this run\n"
+          "\n"
+          "  Exit codes: 0 done; 1 wrong command line (also when OUT.wav or FILE is\n"
+          "  IN.wav); 2 IN.wav cannot be opened, is not a WAV file or is a WAV format\n"
+          "  that cannot be read; 3 OUT.wav or FILE cannot be written, or the codec\n"
+          "  cannot be opened.\n",
           QUILLCODEC_MIN_RATE, QUILLCODEC_MAX_RATE, QUILLCODEC_DEFAULT_RATE);
+}
+
+// The wave format of a name, in any case; -1 for none.
+int32_t FormatFromName(const std::string& name) {
+  auto lower = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  for (int32_t code = 0; code < WAVEFMT_COUNT; ++code) {
+    if (lower(WaveFormatName(code)) == lower(name)) return code;
+  }
+  return -1;
+}
+
+// True when both paths name one existing file, however they are written.
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code error;
+  return std::filesystem::equivalent(std::filesystem::u8path(a), std::filesystem::u8path(b), error) && !error;
+}
+
+// Why the input cannot be read, checked in the order a user would: the file
+// itself, whether it is a WAV file at all, then its format. Empty when it was
+// read into *wave.
+std::string ReadInput(const std::string& path, WaveData* wave) {
+  {
+    std::ifstream probe(std::filesystem::u8path(path), std::ios::binary);
+    if (!probe) return "cannot be opened";
+    char head[12] = {};
+    probe.read(head, sizeof head);
+    if (probe.gcount() != static_cast<std::streamsize>(sizeof head) || std::memcmp(head, "RIFF", 4) != 0 ||
+        std::memcmp(head + 8, "WAVE", 4) != 0) {
+      return "not a WAV file";
+    }
+  }
+  std::string reason;
+  WaveFault fault = WaveFault::None;
+  if (ReadWaveFile(path, wave, &reason, &fault)) return std::string();
+  if (fault == WaveFault::TooLarge) return "too large to read (" + reason + ")";
+  return "a WAV format that cannot be read (" + reason + ")";
 }
 
 bool ParseRate(const char* text, int32_t* rate) {
@@ -94,6 +152,7 @@ bool RunCodecPass(const WaveData& wave, int32_t rate, int32_t format, const Adpc
   result->output.clear();
   result->adpcmUsed = format == WAVEFMT_ADPCM && adpcm != nullptr && adpcm->IsLoaded();
   result->seconds = 0.0;
+  result->firstBlockFrames = 0;
 
   CollectingChannel channel(&result->output);
   OfflineCapture capture(adpcm, codec);
@@ -154,6 +213,7 @@ bool RunCodecPass(const WaveData& wave, int32_t rate, int32_t format, const Adpc
       block.assign(slice, slice + static_cast<size_t>(n) * 2);
     }
     if (block.empty()) continue;
+    if (result->firstBlockFrames == 0) result->firstBlockFrames = static_cast<uint32_t>(block.size() / 2);
     result->converted.insert(result->converted.end(), block.begin(), block.end());
     capture.Send(block.data(), static_cast<int32_t>(block.size() / 2));
   }
@@ -162,11 +222,12 @@ bool RunCodecPass(const WaveData& wave, int32_t rate, int32_t format, const Adpc
   return true;
 }
 
-int32_t CodecDelay(int32_t format, bool adpcmUsed, const std::vector<int16_t>& converted,
-                   const std::vector<int16_t>& output, int32_t maxLag) {
-  if (format == WAVEFMT_PCM) return 0;
+int32_t PassDelay(int32_t format, bool adpcmUsed, uint32_t firstBlockFrames) {
   if (format == WAVEFMT_ADPCM) return adpcmUsed ? SoundCapture::ADPCM_CUT_SAMPLES : 0;
+  return CodecLibraryDelay(format, firstBlockFrames);
+}
 
+int32_t BestMatchLag(const std::vector<int16_t>& converted, const std::vector<int16_t>& output, int32_t maxLag) {
   // The lag at which the output best matches the input (normalised
   // correlation of the channel sums over up to 65536 frames).
   const size_t frames = std::min(converted.size(), output.size()) / 2;
@@ -267,7 +328,7 @@ int QuillCodecMain(int argc, const char* const* argv, FILE* out, FILE* err) {
       }
       const char* value = argv[++i];
       if (arg == "--format") {
-        format = WaveFormatFromName(value);
+        format = FormatFromName(value);
         if (format < 0) {
           fprintf(err, "quillcodec: unknown format \"%s\"\n", value);
           PrintUsage(err);
@@ -304,12 +365,18 @@ int QuillCodecMain(int argc, const char* const* argv, FILE* out, FILE* err) {
     fprintf(err, "quillcodec: --stream needs a CRI format (\"CRI ADX\" or \"CRI HCA ...\")\n");
     return EXIT_USAGE;
   }
+  // Writing the output would destroy the input before it is read.
+  for (const std::string& output : {files[1], streamPath}) {
+    if (!output.empty() && SameFile(files[0], output)) {
+      fprintf(err, "quillcodec: %s is the input file %s; give another output file\n", output.c_str(), files[0].c_str());
+      return EXIT_USAGE;
+    }
+  }
 
   WaveData wave;
-  std::string reason;
-  if (!ReadWaveFile(files[0], &wave, &reason)) {
-    fprintf(err, "Not Supported Format\n");
-    fprintf(err, "quillcodec: %s: %s\n", files[0].c_str(), reason.c_str());
+  const std::string problem = ReadInput(files[0], &wave);
+  if (!problem.empty()) {
+    fprintf(err, "quillcodec: %s: %s\n", files[0].c_str(), problem.c_str());
     return EXIT_UNSUPPORTED;
   }
 
@@ -350,7 +417,7 @@ int QuillCodecMain(int argc, const char* const* argv, FILE* out, FILE* err) {
     }
   }
 
-  const int32_t delay = CodecDelay(format, result.adpcmUsed, result.converted, result.output);
+  const int32_t delay = PassDelay(format, result.adpcmUsed, result.firstBlockFrames);
   const double snr = AlignedSnrDb(result.converted, result.output, delay);
   const double duration = static_cast<double>(wave.frames) / wave.samplingRate;
   const double speed = result.seconds > 0.0 ? duration / result.seconds : INFINITY;

@@ -29,6 +29,7 @@ struct CodecPassResult {
   std::vector<int16_t> converted;  // the input at the output rate (what the pass was given)
   std::vector<int16_t> output;     // what the pass returned: what the device plays
   bool adpcmUsed = false;          // false when "ADPCM" ran as PCM (no wave-codec library)
+  uint32_t firstBlockFrames = 0;   // frames of the first block given to the codec
   double seconds = 0.0;            // time taken by conversion and codec pass
 };
 
@@ -39,10 +40,15 @@ struct CodecPassResult {
 bool RunCodecPass(const WaveData& wave, int32_t rate, int32_t format, const Adpcm* adpcm, const CodecFunctions& codec,
                   CodecPassResult* result, std::string* error, ConverterKind kind = ConverterKind::SINC);
 
-// The codec's delay in frames: exact for PCM and ADPCM, measured by
-// correlation (up to maxLag frames) for the codec library's formats.
-int32_t CodecDelay(int32_t format, bool adpcmUsed, const std::vector<int16_t>& converted,
-                   const std::vector<int16_t>& output, int32_t maxLag = 4096);
+// Frames by which the pass's output lags its input, as the path is built:
+// the codec's delay (for CRI ADX it depends on the first block the codec was
+// given). The converter adds none here: RunCodecPass takes its look-ahead out.
+int32_t PassDelay(int32_t format, bool adpcmUsed, uint32_t firstBlockFrames);
+
+// The lag (0 to maxLag frames) at which output best matches converted, by
+// normalised correlation of the channel sums: an estimate from the signal,
+// which varies with it; for checking a codec whose delay is not known.
+int32_t BestMatchLag(const std::vector<int16_t>& converted, const std::vector<int16_t>& output, int32_t maxLag = 4096);
 
 // SNR in dB of output against reference delayed by delay frames.
 double AlignedSnrDb(const std::vector<int16_t>& reference, const std::vector<int16_t>& output, int32_t delay);

@@ -119,6 +119,12 @@ CodecFunctions StreamTapFunctions(std::vector<uint8_t>* stream) {
   return functions;
 }
 
+int32_t CodecLibraryDelay(int32_t format, uint32_t firstFrames) {
+  if (format == WAVEFMT_CRI_ADX) return static_cast<int32_t>(AdxDelayFrames(firstFrames));
+  if (format >= WAVEFMT_CRI_HCA_HIGHEST && format <= WAVEFMT_CRI_HCA_LOWEST) return HCA_PASS_DELAY_FRAMES;
+  return 0;
+}
+
 #else
 
 bool StreamTapAvailable(int32_t) {
@@ -127,6 +133,10 @@ bool StreamTapAvailable(int32_t) {
 
 CodecFunctions StreamTapFunctions(std::vector<uint8_t>*) {
   return CodecFunctions();
+}
+
+int32_t CodecLibraryDelay(int32_t, uint32_t) {
+  return 0;
 }
 
 #endif

@@ -21,3 +21,8 @@ bool StreamTapAvailable(int32_t format);
 // (the header, then each frame, exactly as the encoder wrote them) to stream.
 // One pass at a time: stream must stay valid until Close.
 CodecFunctions StreamTapFunctions(std::vector<uint8_t>* stream);
+
+// Frames by which the codec library's pass of a CRI format delays its input,
+// as the codec is built: CRI ADX depends on the frames of the first call
+// (firstFrames), CRI HCA does not. 0 for the other formats.
+int32_t CodecLibraryDelay(int32_t format, uint32_t firstFrames);

@@ -14,6 +14,9 @@ namespace hca {
 class HcaFilter;
 }
 
+// Frames by which one pass through the codec delays its input.
+constexpr int32_t HCA_PASS_DELAY_FRAMES = hca::HCA_FRAME_SAMPLES + hca::HCA_SUBFRAME_SAMPLES;
+
 class CriQuillHca : public CriQuillBase {
  public:
   // Takes ownership of `filter` (made for info.channels channels).
