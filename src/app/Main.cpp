@@ -227,5 +227,8 @@ int RunApplication(HINSTANCE instance) {
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  // Before anything else loads: no library is looked for in the current
+  // folder (a project share, Downloads) from here on.
+  platform::HardenLibrarySearch();
   return RunApplication(instance);
 }

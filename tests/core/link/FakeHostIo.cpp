@@ -298,6 +298,8 @@ std::string FakeLinkSystem::ExpandStartupText(const std::string& text) {
 
 void* FakeLinkSystem::OpenLibrary(const char* path) {
   loadAttempts.push_back(path);
+  // As the platform's: nothing but a full path loads.
+  if (!IsFullPath(path)) return nullptr;
   auto it = libraries.find(path);
   if (it == libraries.end()) return nullptr;
   ++openLibraries;
