@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/Platform.h"
 #include "resources/resource.h"
 #include "settings/ConfigToken.h"
 #include "settings/SoundConfig.h"
@@ -49,7 +50,9 @@ std::string JoinTokens(const CToken& tokens, size_t from, size_t to) {
 
 void SoundConfig::ShowError(uint32_t messageId, const std::string& path, bool foreground) {
   if (m_view == nullptr) return;
-  m_view->ShowError(FormatResourceString(messageId, path.c_str()), LoadResourceString(IDS_APP_NAME), foreground);
+  // The path is UTF-8; the message is ANSI text.
+  m_view->ShowError(FormatResourceString(messageId, platform::PathToDisplay(path).c_str()),
+                    LoadResourceString(IDS_APP_NAME), foreground);
 }
 
 std::string SoundConfig::SaveText() {
