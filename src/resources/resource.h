@@ -46,6 +46,8 @@
 #define IDS_LEVEL_FORMAT_REFUSED 1302
 #define IDS_LEVEL_START_FAILED 1303
 #define IDS_LEVEL_DEFAULT_DEVICE 1304
+// The auto-save file exists but could not be read at start.
+#define IDS_LEVEL_SETTINGS_UNREAD 1305
 // The stream statistics box.
 #define IDS_STATS_CURRENT 1310
 #define IDS_STATS_LAST 1311

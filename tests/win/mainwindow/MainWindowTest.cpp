@@ -815,7 +815,7 @@ TEST_F(MainWindowTest, MenusAndLabelsFitTheirBoxes) {
   // The level display's reasons, in the labels' font: each of the two lines
   // within the display's 50 pixels.
   for (uint32_t id : {IDS_LEVEL_NO_DEVICE, IDS_LEVEL_DEVICE_GONE, IDS_LEVEL_FORMAT_REFUSED, IDS_LEVEL_START_FAILED,
-                      IDS_LEVEL_DEFAULT_DEVICE}) {
+                      IDS_LEVEL_DEFAULT_DEVICE, IDS_LEVEL_SETTINGS_UNREAD}) {
     const std::string lines = LoadResourceString(id);
     const size_t split = lines.find('\n');
     ASSERT_NE(split, std::string::npos) << id;
