@@ -74,6 +74,11 @@ void FakeHostIo::PushPacket(uint32_t type, const std::vector<uint8_t>& payload) 
   PushBytes(payload.data(), payload.size());
 }
 
+void FakeHostIo::ClearIncoming() {
+  std::lock_guard<std::mutex> guard(lock);
+  m_incoming.clear();
+}
+
 size_t FakeHostIo::PendingBytes() {
   std::lock_guard<std::mutex> guard(lock);
   return m_incoming.size();

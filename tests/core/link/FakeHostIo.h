@@ -37,6 +37,8 @@ class FakeHostIo {
   void PushHeader(uint32_t magic, uint32_t reserved, uint32_t type, int32_t size);
   void PushPacket(uint32_t type, const std::vector<uint8_t>& payload);
   size_t PendingBytes();
+  // Drops what the device has sent and the PC not read (a new attach).
+  void ClearIncoming();
 
   // --- Script (set before use; guarded by the fake's lock) ---
   std::vector<int32_t> listed;   // what host_find lists
