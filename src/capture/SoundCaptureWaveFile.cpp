@@ -44,6 +44,17 @@ bool SoundCaptureWaveFile::LoadWaveFile(const std::string& path) {
   }
 
   Stop();
+  if (m_thread.IsStarted()) {
+    // The worker that Stop had to leave (blocked in a write to a device that
+    // stopped reading) still plays from the samples: they stay until it has
+    // ended.
+    Log("WaveFile: %s not loaded: the previous file's worker has not ended yet\n",
+        platform::PathToDisplay(path).c_str());
+    m_messages.ShowError(GetOwnerWindow(), LoadResourceString(IDS_WAVE_FILE_BUSY), LoadResourceString(IDS_APP_NAME));
+    return false;
+  }
+  if (!wave.note.empty())
+    Log("WaveFile: %s: %s; playing those\n", platform::PathToDisplay(path).c_str(), wave.note.c_str());
   m_fileName.clear();
   m_samples.clear();
   m_carry = 0.0;
