@@ -125,6 +125,9 @@ class SoundConfig {
   void RestoreAutoSave();
   // True while the auto-save waits so.
   bool IsAutoSaveHeld();
+  // Writes the auto-save file now (unless it waits as above); at an exit
+  // that cannot free the rest.
+  void SaveAutoSave() { AutoSave(); }
   // A text for the level display (a string id, the two lines of its reason),
   // handed out once; 0 for none.
   uint32_t TakeNotice();
