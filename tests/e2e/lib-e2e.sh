@@ -9,6 +9,7 @@
 #                               PATH (below E2E_WORK, default "app"): where
 #                               the program is laid out
 #   e2e_start_app               Quillon.exe with the stand-in host-I/O library
+#                               (current folder: E2E_CWD, else its own)
 #   e2e_wait_event REGEX [SEC]  waits for a line of the event file
 #   e2e_play FILE               plays a wave file into the null sink (blocks)
 #   e2e_stop_app / e2e_stop_sim [--no-check]
@@ -222,7 +223,9 @@ e2e_start_app() {
   else
     env+=("KAV_HOSTIO_DLL_PATH=$(e2e_winpath "$E2E_SIMBIN")")
   fi
-  (cd "$E2E_APP" && exec "${env[@]}" "$WINE" ./Quillon.exe >"$E2E_WORK/quillon.log" 2>&1) &
+  # Started from E2E_CWD when set (the folder a user starts it in), else
+  # from its own folder.
+  (cd "${E2E_CWD:-$E2E_APP}" && exec "${env[@]}" "$WINE" "$E2E_APP/Quillon.exe" >"$E2E_WORK/quillon.log" 2>&1) &
   E2E_APP_PID=$!
   quill_track $E2E_APP_PID
   "$WINE" "$E2E_BIN/wmsend.exe" wait Quillon 60 || e2e_fail "Quillon's window did not appear"
