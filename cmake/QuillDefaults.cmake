@@ -1,7 +1,8 @@
 # Compiler settings shared by every target of the project's own code.
 
 if(WIN32)
-  # ANSI Win32 throughout; C99 printf formats (%zu, %llu) in both Windows builds.
+  # ANSI Win32 for texts, the wide functions for paths (platform/WinText.h);
+  # C99 printf formats (%zu, %llu) in both Windows builds.
   add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601 NOMINMAX
                           __USE_MINGW_ANSI_STDIO=1 _CRT_SECURE_NO_WARNINGS)
   # Static C and C++ runtime (and winpthread): the outputs need no MinGW DLLs.

@@ -2,7 +2,8 @@
 //
 // Checks beyond "no crash": a payload of another size changes nothing; a
 // record keeps the four fields that the PC decides, every list field names an
-// entry of its list afterwards, and the model can be saved and loaded again.
+// entry of its list afterwards, the model can be saved and loaded again, and
+// no value outside its item's range (or rounding) is ever taken.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -50,5 +51,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   SoundConfig other(nullptr, adpcm, folder);
   Require(other.LoadText(config.SaveText(), "received", true), "the saved record does not load");
+  // Every value taken is one its item holds: its own rules leave it as it is
+  // (a default is shown as written, "3.0", until a text is set).
+  SoundConfig scratch(nullptr, adpcm, folder);
+  for (int32_t i = 0; i < config.GetCount(); ++i) {
+    const std::string value = config.GetItem(i)->GetValue();
+    SoundConfigItem& probe = *scratch.GetItem(i);
+    probe.SetText(value);
+    Require(probe.GetValue() == value || value == probe.GetDefault(), "a value taken that its item cannot hold");
+  }
   return 0;
 }

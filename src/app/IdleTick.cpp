@@ -84,8 +84,16 @@ uint32_t FailureText(CaptureFailure failure) {
 }  // namespace
 
 void IdleTick::RedrawLevels(const SoundCapture* source) {
+  const uint32_t notice = m_config.TakeNotice();
+  if (notice != 0) {
+    m_settingsNotice = notice;
+    m_settingsNoticeRedraws = SETTINGS_NOTICE_REDRAWS;
+  }
   uint32_t text = 0;
-  if (source != nullptr && !source->IsActive()) {
+  if (m_settingsNoticeRedraws > 0) {
+    --m_settingsNoticeRedraws;
+    text = m_settingsNotice;
+  } else if (source != nullptr && !source->IsActive()) {
     text = FailureText(source->GetFailure());
   } else if (source != nullptr && m_noticeRedraws > 0) {
     --m_noticeRedraws;

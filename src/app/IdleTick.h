@@ -70,6 +70,9 @@ class IdleTick {
   // Redraws of the level display (about 3 s) that say the source records
   // from the default device because the chosen one has gone.
   static constexpr int NOTICE_REDRAWS = 30;
+  // Redraws (about 10 s) that say why the settings are the defaults (the
+  // auto-save file could not be read), once, over anything else.
+  static constexpr int SETTINGS_NOTICE_REDRAWS = 100;
 
   // choice holds the current source, which the main window may change
   // between ticks; clock times the retries; none of these is owned.
@@ -102,7 +105,9 @@ class IdleTick {
   uint64_t m_retryAtMs = 0;
   // The next look for a lost debugger (0: none is awaited).
   uint64_t m_searchAtMs = 0;
-  int m_noticeRedraws = 0;  // redraws left that show the fallback notice
+  int m_noticeRedraws = 0;        // redraws left that show the fallback notice
+  uint32_t m_settingsNotice = 0;  // the settings model's notice (a string id)
+  int m_settingsNoticeRedraws = 0;
   int m_statusCounter = 0;
   uint64_t m_ticks = 0;
 };

@@ -4,17 +4,21 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <cstdio>
+
 #include "app/AppLinks.h"
 #include "app/Application.h"
 #include "app/CaptureChoice.h"
 #include "app/CaptureSources.h"
 #include "app/IdleTick.h"
 #include "app/RegistryMemory.h"
+#include "app/SingleInstance.h"
 #include "capture/Adpcm.h"
 #include "capture/Win32MessageBox.h"
 #include "link/DownloadDialog.h"
 #include "link/SerialChannel.h"
 #include "platform/Platform.h"
+#include "platform/WinText.h"
 #include "resources/resource.h"
 #include "settings/SoundConfig.h"
 #include "support/Diag.h"
@@ -53,6 +57,7 @@ struct Application {
   Win32DownloadUi downloadUi;
   Win32MessageBox messageBox;
   MainWindowDialogs dialogs;
+  LogFile* logFile = nullptr;  // not owned; null before it is open
 };
 
 void RaiseProcessPriority() {
@@ -111,11 +116,17 @@ void Shutdown(Application& app, UINT exitCode) {
   if (app.serialChannel != nullptr && !app.serialChannel->Shutdown()) {
     // A capture worker is still blocked in a write to a device that stopped
     // reading: it uses the channel, its source and the host-I/O library, so
-    // none of them may be freed. The process ends here; the system ends the
-    // worker with it.
+    // none of them may be freed. The settings and the log are written, then
+    // the process ends at once: ExitProcess would run the libraries' unload
+    // while the worker is cut off inside the host-I/O library, and an unload
+    // that waits would hang the process invisibly, holding the debugger.
     Log("Shutdown: a write to the device is still blocked; the program ends without freeing the link\n");
+    if (app.soundConfig != nullptr) app.soundConfig->SaveAutoSave();
     app.registry.Close();
-    ExitProcess(exitCode);
+    Log("Shutdown: settings and log written; ending with TerminateProcess (exit code %u)\n", exitCode);
+    if (app.logFile != nullptr) app.logFile->Close();
+    fflush(stdout);
+    TerminateProcess(GetCurrentProcess(), exitCode);
   }
   app.sources.Clear();
   delete app.configWindow;
@@ -144,11 +155,27 @@ int RunApplication(HINSTANCE instance) {
   SetWindowedMode(true);
   SetResourceInstance(instance);
 
-  // Diagnostics also go to a file, for a program started without a console.
+  // The program's folder, of any length and in any language (the wide
+  // functions, the long form where needed): the auto-save file, the log,
+  // Quillon.bxa and the wave-codec library are there. Without it they would
+  // be looked for in the current folder: refused.
   const std::string programFolder = GetDirectory(platform::GetProgramPath());
+  if (programFolder.empty()) {
+    MessageBoxA(nullptr, LoadResourceString(IDS_PROGRAM_FOLDER_UNKNOWN).c_str(),
+                LoadResourceString(IDS_APP_NAME).c_str(), MB_ICONHAND | MB_SETFOREGROUND);
+    return 1;
+  }
+
+  // One program per folder: a second start brings the running one to the
+  // front and ends with 0, before it touches the log or the settings.
+  SingleInstance single;
+  if (!single.Claim(programFolder, platform::Utf8ToWide(LoadResourceString(IDS_APP_NAME)))) return 0;
+
+  // Diagnostics also go to a file, for a program started without a console.
   LogFile logFile;
   logFile.Open(LogFile::ProgramLogFolders(programFolder));
   ScopedLogSink logSink(logFile.IsOpen() ? &logFile : nullptr);
+  app.logFile = &logFile;
 
   for (const char* name : kClearedVariables) platform::SetEnv(name, nullptr);
 
@@ -227,5 +254,8 @@ int RunApplication(HINSTANCE instance) {
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  // Before anything else loads: no library is looked for in the current
+  // folder (a project share, Downloads) from here on.
+  platform::HardenLibrarySearch();
   return RunApplication(instance);
 }

@@ -27,7 +27,8 @@ SoundCaptureWaveFile::~SoundCaptureWaveFile() {
 
 bool SoundCaptureWaveFile::EnumerateDevices() {
   ClearDeviceList();
-  AddDevice(m_fileName.empty() ? LoadResourceString(IDS_DROP_WAVE_FILE) : m_fileName, 0);
+  // The name is UTF-8; the list shows ANSI text.
+  AddDevice(m_fileName.empty() ? LoadResourceString(IDS_DROP_WAVE_FILE) : platform::PathToDisplay(m_fileName), 0);
   return true;
 }
 
@@ -36,13 +37,24 @@ bool SoundCaptureWaveFile::LoadWaveFile(const std::string& path) {
   std::string reason;
   WaveFault fault = WaveFault::None;
   if (!ReadWaveFile(path, &wave, &reason, &fault)) {
-    Log("WaveFile: %s: %s\n", path.c_str(), reason.c_str());
+    Log("WaveFile: %s: %s\n", platform::PathToDisplay(path).c_str(), reason.c_str());
     const uint32_t text = fault == WaveFault::TooLarge ? IDS_WAVE_FILE_TOO_LARGE : IDS_NOT_SUPPORTED_FORMAT;
     m_messages.ShowError(GetOwnerWindow(), LoadResourceString(text), LoadResourceString(IDS_APP_NAME));
     return false;
   }
 
   Stop();
+  if (m_thread.IsStarted()) {
+    // The worker that Stop had to leave (blocked in a write to a device that
+    // stopped reading) still plays from the samples: they stay until it has
+    // ended.
+    Log("WaveFile: %s not loaded: the previous file's worker has not ended yet\n",
+        platform::PathToDisplay(path).c_str());
+    m_messages.ShowError(GetOwnerWindow(), LoadResourceString(IDS_WAVE_FILE_BUSY), LoadResourceString(IDS_APP_NAME));
+    return false;
+  }
+  if (!wave.note.empty())
+    Log("WaveFile: %s: %s; playing those\n", platform::PathToDisplay(path).c_str(), wave.note.c_str());
   m_fileName.clear();
   m_samples.clear();
   m_carry = 0.0;

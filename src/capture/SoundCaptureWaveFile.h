@@ -37,7 +37,10 @@ class SoundCaptureWaveFile : public SoundCapture {
 
   // Decodes the file at path and makes it the one played (stopping the
   // source). A file that cannot be played leaves the loaded one and shows
-  // "Not Supported Format".
+  // "Not Supported Format" ("The file is too large to play" for one beyond
+  // WAVE_MAX_DECODED_BYTES). While the worker of a stopped stream is still
+  // blocked (in a write to a device that stopped reading) the load is
+  // refused with a message: that worker still reads the samples.
   bool LoadWaveFile(const std::string& path);
 
   const std::string& GetFileName() const { return m_fileName; }

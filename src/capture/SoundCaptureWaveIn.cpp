@@ -8,6 +8,7 @@
 
 #include "capture/CaptureMath.h"
 #include "platform/Platform.h"
+#include "platform/WinText.h"
 #include "resources/resource.h"
 #include "support/Diag.h"
 #include "support/Language.h"
@@ -42,11 +43,49 @@ CaptureFailure OpenFailure(MMRESULT result) {
 }
 }  // namespace
 
+namespace {
+// Stand-ins for a system without winmm: no devices, every call refused.
+UINT WINAPI NoDevices() {
+  return 0;
+}
+MMRESULT WINAPI NoCaps(UINT_PTR, LPWAVEINCAPSA, UINT) {
+  return MMSYSERR_NODRIVER;
+}
+MMRESULT WINAPI NoOpen(LPHWAVEIN, UINT, LPCWAVEFORMATEX, DWORD_PTR, DWORD_PTR, DWORD) {
+  return MMSYSERR_NODRIVER;
+}
+MMRESULT WINAPI NoHeader(HWAVEIN, LPWAVEHDR, UINT) {
+  return MMSYSERR_NODRIVER;
+}
+MMRESULT WINAPI NoCall(HWAVEIN) {
+  return MMSYSERR_NODRIVER;
+}
+
+template <typename Fn>
+void Bind(HMODULE library, const char* name, Fn* slot) {
+  void* found = library != nullptr ? reinterpret_cast<void*>(GetProcAddress(library, name)) : nullptr;
+  if (found != nullptr) *slot = reinterpret_cast<Fn>(found);
+}
+}  // namespace
+
+// Bound at run time from the system folder: imported at load time, a stray
+// winmm.dll beside the program would be loaded before the program starts.
 const WaveInFunctions& SystemWaveInFunctions() {
-  static const WaveInFunctions functions = {
-      &waveInGetNumDevs, &waveInGetDevCapsA, &waveInOpen,  &waveInPrepareHeader, &waveInUnprepareHeader,
-      &waveInAddBuffer,  &waveInStart,       &waveInReset, &waveInClose,
-  };
+  static const WaveInFunctions functions = [] {
+    WaveInFunctions f = {&NoDevices, &NoCaps, &NoOpen, &NoHeader, &NoHeader, &NoHeader, &NoCall, &NoCall, &NoCall};
+    HMODULE winmm = platform::LoadSystemLibrary(L"winmm.dll");
+    if (winmm == nullptr) Log("winmm.dll cannot be loaded from the system folder: no waveIn devices\n");
+    Bind(winmm, "waveInGetNumDevs", &f.GetNumDevs);
+    Bind(winmm, "waveInGetDevCapsA", &f.GetDevCaps);
+    Bind(winmm, "waveInOpen", &f.Open);
+    Bind(winmm, "waveInPrepareHeader", &f.PrepareHeader);
+    Bind(winmm, "waveInUnprepareHeader", &f.UnprepareHeader);
+    Bind(winmm, "waveInAddBuffer", &f.AddBuffer);
+    Bind(winmm, "waveInStart", &f.Start);
+    Bind(winmm, "waveInReset", &f.Reset);
+    Bind(winmm, "waveInClose", &f.Close);
+    return f;
+  }();
   return functions;
 }
 

@@ -1,6 +1,9 @@
 #include "capture/WaveDecoder.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -157,12 +160,59 @@ bool ReadLayout(const uint8_t* data, size_t size, Layout* layout, std::string* r
   return true;
 }
 
+// The bytes of a wave file, read by offset: the whole file in memory, or the
+// file on disk read piece by piece (never whole).
+class WaveBytes {
+ public:
+  virtual ~WaveBytes() = default;
+  virtual uint64_t Size() const = 0;
+  // Copies n bytes at offset; false when they cannot all be had.
+  virtual bool Read(uint64_t offset, void* to, size_t n) = 0;
+};
+
+class MemoryBytes : public WaveBytes {
+ public:
+  MemoryBytes(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
+  uint64_t Size() const override { return m_size; }
+  bool Read(uint64_t offset, void* to, size_t n) override {
+    if (offset > m_size || n > m_size - offset) return false;
+    if (n > 0) memcpy(to, m_data + offset, n);
+    return true;
+  }
+
+ private:
+  const uint8_t* m_data;
+  size_t m_size;
+};
+
+class FileBytes : public WaveBytes {
+ public:
+  FileBytes(CFile& file, uint64_t size) : m_file(file), m_size(size) {}
+  uint64_t Size() const override { return m_size; }
+  bool Read(uint64_t offset, void* to, size_t n) override {
+    if (offset > m_size || n > m_size - offset) return false;
+    return m_file.Seek(static_cast<int64_t>(offset)) && m_file.Read(to, n) == n;
+  }
+
+ private:
+  CFile& m_file;
+  uint64_t m_size;
+};
+
+bool ReadU32At(WaveBytes& bytes, uint64_t offset, uint32_t* value) {
+  uint8_t b[4];
+  if (!bytes.Read(offset, b, 4)) return false;
+  *value = ReadU32(b);
+  return true;
+}
+
 // A chunk header can start at pos: 8 bytes inside the file, and an id of
 // four printable characters.
-bool LooksLikeChunk(const uint8_t* data, size_t size, uint64_t pos) {
-  if (pos + 8 > size) return false;
+bool LooksLikeChunk(WaveBytes& bytes, uint64_t pos) {
+  uint8_t id[8];
+  if (pos + 8 > bytes.Size() || !bytes.Read(pos, id, 8)) return false;
   for (int i = 0; i < 4; ++i) {
-    if (data[pos + i] < 0x20 || data[pos + i] > 0x7E) return false;
+    if (id[i] < 0x20 || id[i] > 0x7E) return false;
   }
   return true;
 }
@@ -170,56 +220,74 @@ bool LooksLikeChunk(const uint8_t* data, size_t size, uint64_t pos) {
 // Where the chunk after one ending at end starts. Chunks of odd size are
 // followed by a pad byte; writers that leave it out exist too, so the padded
 // position is taken when a chunk header stands there, else the unpadded one.
-uint64_t NextChunk(const uint8_t* data, size_t size, uint64_t end) {
+uint64_t NextChunk(WaveBytes& bytes, uint64_t end) {
   if ((end & 1) == 0) return end;
-  if (LooksLikeChunk(data, size, end + 1) || !LooksLikeChunk(data, size, end)) return end + 1;
+  if (LooksLikeChunk(bytes, end + 1) || !LooksLikeChunk(bytes, end)) return end + 1;
   return end;
 }
 
 // Finds the first "data" chunk after the format chunk. A "data" chunk that
-// claims more bytes than the file holds (a recording cut short) is taken
-// with the bytes present.
-bool FindData(const uint8_t* data, size_t size, size_t* dataOffset, uint32_t* dataBytes, std::string* reason) {
-  const uint64_t riffEnd = static_cast<uint64_t>(ReadU32(data + 4)) + 8;
-  const uint64_t formatEnd = 20 + static_cast<uint64_t>(ReadU32(data + 16));
+// claims more bytes than the RIFF chunk or the file holds (a recording cut
+// short) is taken with the bytes that are there, and noted.
+bool FindData(WaveBytes& bytes, uint64_t* dataOffset, uint64_t* dataBytes, std::string* note, std::string* reason) {
+  const uint64_t size = bytes.Size();
+  uint32_t riffSize = 0;
+  uint32_t formatSize = 0;
+  if (!ReadU32At(bytes, 4, &riffSize) || !ReadU32At(bytes, 16, &formatSize)) return Fail(reason, "no header");
+  const uint64_t riffEnd = static_cast<uint64_t>(riffSize) + 8;
+  const uint64_t formatEnd = 20 + static_cast<uint64_t>(formatSize);
   if (formatEnd >= size) return Fail(reason, "the format chunk runs past the end of the file");
-  uint64_t pos = NextChunk(data, size, formatEnd);
+  uint64_t pos = NextChunk(bytes, formatEnd);
   for (;;) {
     if (pos + 8 > size) return Fail(reason, "no data chunk");
     if (pos >= riffEnd) return Fail(reason, "no data chunk inside the RIFF chunk");
-    const uint32_t chunkSize = ReadU32(data + pos + 4);
+    uint8_t header[8];
+    if (!bytes.Read(pos, header, 8)) return Fail(reason, "the file cannot be read");
+    const uint32_t chunkSize = ReadU32(header + 4);
     const uint64_t end = pos + 8 + chunkSize;
-    if (memcmp(data + pos, "data", 4) == 0) {
-      // A RIFF chunk that ends inside the file bounds its data chunk; one
-      // that runs past the end belongs to a file cut short like its data.
-      if (end > riffEnd && riffEnd <= size) return Fail(reason, "the data chunk runs past the end of the RIFF chunk");
-      *dataOffset = static_cast<size_t>(pos + 8);
-      *dataBytes = static_cast<uint32_t>(end <= size ? chunkSize : size - (pos + 8));
+    if (memcmp(header, "data", 4) == 0) {
+      // The bytes there: up to the end of the RIFF chunk and of the file.
+      const uint64_t there = std::min(std::min(size, riffEnd), end) - (pos + 8);
+      if (there < chunkSize) {
+        char text[160];
+        snprintf(text, sizeof(text), "the data chunk claims %u bytes, %llu are there", chunkSize,
+                 static_cast<unsigned long long>(there));
+        *note = text;
+      }
+      *dataOffset = pos + 8;
+      *dataBytes = there;
       return true;
     }
     if (end > size || end > riffEnd) return Fail(reason, "a chunk runs past the end of the file");
-    pos = NextChunk(data, size, end);
+    pos = NextChunk(bytes, end);
   }
 }
 
-}  // namespace
-
-bool DecodeWave(const uint8_t* data, size_t size, WaveData* out, std::string* reason, WaveFault* fault) {
+// Decodes the file's samples, taking them from the source a piece at a time.
+bool Decode(WaveBytes& bytes, WaveData* out, std::string* reason, WaveFault* fault) {
   if (fault != nullptr) *fault = WaveFault::Unsupported;
   out->samples.clear();
   out->frames = 0;
   out->samplingRate = 0;
-  if (data == nullptr) return Fail(reason, "no file");
+  out->note.clear();
 
+  // The header fields that the checks read (60 bytes for the extensible form).
+  uint8_t header[EXTENSIBLE_HEADER_BYTES] = {};
+  const size_t headerBytes =
+      static_cast<size_t>(std::min<uint64_t>(bytes.Size(), static_cast<uint64_t>(EXTENSIBLE_HEADER_BYTES)));
+  if (!bytes.Read(0, header, headerBytes)) return Fail(reason, "the file cannot be read");
   Layout layout;
-  if (!ReadLayout(data, size, &layout, reason)) return false;
-  size_t dataOffset = 0;
-  uint32_t dataBytes = 0;
-  if (!FindData(data, size, &dataOffset, &dataBytes, reason)) return false;
+  if (!ReadLayout(header, static_cast<size_t>(std::min<uint64_t>(bytes.Size(), SIZE_MAX)), &layout, reason)) {
+    return false;
+  }
+  uint64_t dataOffset = 0;
+  uint64_t dataBytes = 0;
+  std::string note;
+  if (!FindData(bytes, &dataOffset, &dataBytes, &note, reason)) return false;
 
-  const uint32_t frames = dataBytes / layout.blockAlign;
-  if (static_cast<uint64_t>(frames) * 4 > WAVE_MAX_DECODED_BYTES)
-    return TooLarge(reason, fault, "the file is too large");
+  // Too large is known before anything is allocated.
+  const uint64_t frames = dataBytes / layout.blockAlign;
+  if (frames * 4 > WAVE_MAX_DECODED_BYTES) return TooLarge(reason, fault, "the file is too large");
   try {
     out->samples.resize(static_cast<size_t>(frames) * 2);
   } catch (const std::bad_alloc&) {
@@ -227,17 +295,45 @@ bool DecodeWave(const uint8_t* data, size_t size, WaveData* out, std::string* re
     return TooLarge(reason, fault, "the file is too large to decode into memory");
   }
 
-  const uint8_t* frame = data + dataOffset;
+  // Pieces of at most about 1 MiB, whole frames each.
+  const uint64_t pieceFrames = std::max<uint64_t>(1, (uint64_t{1} << 20) / layout.blockAlign);
+  std::vector<uint8_t> piece;
   int16_t* to = out->samples.data();
   const size_t rightOffset = layout.channels >= 2 ? layout.bytesPerSample : 0;
-  for (uint32_t i = 0; i < frames; ++i, frame += layout.blockAlign) {
-    to[2 * static_cast<size_t>(i)] = Sample(frame, layout);
-    to[2 * static_cast<size_t>(i) + 1] = Sample(frame + rightOffset, layout);
+  for (uint64_t done = 0; done < frames;) {
+    const uint64_t n = std::min(pieceFrames, frames - done);
+    piece.resize(static_cast<size_t>(n * layout.blockAlign));
+    if (!bytes.Read(dataOffset + done * layout.blockAlign, piece.data(), piece.size())) {
+      out->samples.clear();
+      return Fail(reason, "the file cannot be read");
+    }
+    const uint8_t* frame = piece.data();
+    for (uint64_t i = 0; i < n; ++i, frame += layout.blockAlign) {
+      *to++ = Sample(frame, layout);
+      *to++ = Sample(frame + rightOffset, layout);
+    }
+    done += n;
   }
-  out->frames = frames;
-  out->samplingRate = ReadU32(data + 24);
+  out->frames = static_cast<uint32_t>(frames);
+  out->samplingRate = ReadU32(header + 24);
+  out->note = note;
   if (fault != nullptr) *fault = WaveFault::None;
   return true;
+}
+
+}  // namespace
+
+bool DecodeWave(const uint8_t* data, size_t size, WaveData* out, std::string* reason, WaveFault* fault) {
+  if (data == nullptr) {
+    if (fault != nullptr) *fault = WaveFault::Unsupported;
+    out->samples.clear();
+    out->frames = 0;
+    out->samplingRate = 0;
+    out->note.clear();
+    return Fail(reason, "no file");
+  }
+  MemoryBytes bytes(data, size);
+  return Decode(bytes, out, reason, fault);
 }
 
 bool ReadWaveFile(const std::string& path, WaveData* out, std::string* reason, WaveFault* fault) {
@@ -245,18 +341,11 @@ bool ReadWaveFile(const std::string& path, WaveData* out, std::string* reason, W
   out->samples.clear();
   out->frames = 0;
   out->samplingRate = 0;
+  out->note.clear();
   CFile file;
   if (!file.Open(path.c_str(), "rb")) return Fail(reason, "the file cannot be opened");
-  const int32_t size = file.GetSize();
-  // An open file whose size cannot be told is past what a long counts (2 GiB).
-  if (size < 0) return TooLarge(reason, fault, "the file is too large");
-  if (static_cast<size_t>(size) > WAVE_MAX_FILE_BYTES) return TooLarge(reason, fault, "the file is too large");
-  std::vector<uint8_t> bytes;
-  try {
-    if (!file.ReadAll(size, bytes)) return Fail(reason, "the file cannot be read");
-  } catch (const std::bad_alloc&) {
-    return TooLarge(reason, fault, "the file is too large to read into memory");
-  }
-  file.Close();
-  return DecodeWave(bytes.data(), bytes.size(), out, reason, fault);
+  const int64_t size = file.GetSize64();
+  if (size < 0) return Fail(reason, "the file cannot be read");
+  FileBytes bytes(file, static_cast<uint64_t>(size));
+  return Decode(bytes, out, reason, fault);
 }

@@ -14,11 +14,18 @@ struct WaveData {
   std::vector<int16_t> samples;  // frames x 2, left then right
   uint32_t frames = 0;
   uint32_t samplingRate = 0;
+  // Set when the file was taken with a fault it survives: its data chunk
+  // claims more bytes than the RIFF chunk or the file holds (a recording cut
+  // short), and the bytes that are there are played. For the log.
+  std::string note;
 };
 
-// Limits for what is decoded into memory; larger files are refused.
-constexpr size_t WAVE_MAX_FILE_BYTES = size_t{512} << 20;
-constexpr size_t WAVE_MAX_DECODED_BYTES = size_t{512} << 20;
+// The most that is decoded into memory: the decoded samples (4 bytes a
+// frame) of the shipped 32-bit program, whose address space is 2 GiB. Checked
+// from the header before anything is allocated; a larger file is refused.
+// A file is never read whole: only its header and, piece by piece, its
+// samples, so its own size is not limited.
+constexpr size_t WAVE_MAX_DECODED_BYTES = size_t{256} << 20;
 // Sampling rates above this are refused (the converter and the player's
 // slices are sized by the rate).
 constexpr uint32_t WAVE_MAX_SAMPLING_RATE = 768000;
@@ -33,6 +40,6 @@ enum class WaveFault { None, Unsupported, TooLarge };
 bool DecodeWave(const uint8_t* data, size_t size, WaveData* out, std::string* reason = nullptr,
                 WaveFault* fault = nullptr);
 
-// Reads and decodes the file at path ("rb"). Unreadable files fail like
-// unsupported ones.
+// Reads and decodes the file at path ("rb", a UTF-8 path), of any size.
+// Unreadable files fail like unsupported ones.
 bool ReadWaveFile(const std::string& path, WaveData* out, std::string* reason = nullptr, WaveFault* fault = nullptr);

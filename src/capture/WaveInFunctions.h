@@ -18,5 +18,6 @@ struct WaveInFunctions {
   MMRESULT(WINAPI* Close)(HWAVEIN handle);
 };
 
-// winmm's functions. One shared table without state.
+// winmm's functions, bound at run time from the system folder on first use
+// (without winmm: no devices). One shared table without state.
 const WaveInFunctions& SystemWaveInFunctions();

@@ -231,10 +231,17 @@ void DebuggerSession::UpdateSerial() {
   }
   if (m_loadrun == nullptr) {
     // The vendor's variable was removed at start-up; the expansion sees the
-    // environment the process started with.
+    // environment the process started with. Without it the pattern names no
+    // place (taken as it is, it would be a folder "%KMC_PARTNER_KAVS%" in the
+    // current folder): nothing is loaded.
     const std::string path =
         m_system.ExpandStartupText(LinkSystem::JoinPath({"%KMC_PARTNER_KAVS%", "BIN", "loadrun_kav.dll"}));
-    m_loadrun = m_system.OpenLibrary(path.c_str());  // a failed load is tried again next time
+    std::string problem;
+    if (m_system.UsablePath(path, &problem)) {
+      m_loadrun = m_system.OpenLibrary(path.c_str());  // a failed load is tried again next time
+    } else {
+      LOG_AT("loadrun_kav.dll not loaded: %s\n", problem.c_str());
+    }
   }
   if (m_loadrun == nullptr) return;
   auto id2serial = reinterpret_cast<Id2SerialFn>(m_system.FindSymbol(m_loadrun, "LRKAV_id2serialno"));

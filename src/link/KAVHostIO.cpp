@@ -4,6 +4,11 @@
 #include <string>
 
 #include "link/LinkSystem.h"
+#include "platform/Platform.h"
+#include "support/Log.h"
+
+// The loader's lines carry the link's tag, as the rest of the device link's.
+QUILL_LOG_TAG("SerialChannel")
 
 const char* const kHostIoSlotNames[HOSTIO_SLOT_COUNT] = {"host_find",
                                                          "host_connect",
@@ -83,8 +88,23 @@ bool CKAVHostIO::ReadVariable(const char* name, std::string* value) {
 bool CKAVHostIO::LoadFrom(const std::string& folder, const char* name) {
   std::string path = folder + LinkSystem::Separator() + name;
   if (path.size() >= PATH_BUFFER) return false;
+  if (!m_system.IsFullPath(path.c_str())) {
+    // A relative folder would mean the current one.
+    LOG_AT("%s: \"%s\" is not a full path; not loaded\n", name, platform::PathToDisplay(path).c_str());
+    return false;
+  }
   m_module = m_system.OpenLibrary(path.c_str());
+  if (m_module != nullptr) LOG_AT("Host-I/O library \"%s\"\n", platform::PathToDisplay(path).c_str());
   return m_module != nullptr;
+}
+
+bool CKAVHostIO::LoadByName(const char* name) {
+  // The program's folder, the system folder and PATH's folders, never the
+  // current folder: the system's own search by name would include it.
+  for (const std::string& folder : m_system.LibraryFolders()) {
+    if (LoadFrom(folder, name)) return true;
+  }
+  return false;
 }
 
 void CKAVHostIO::Search() {
@@ -95,7 +115,7 @@ void CKAVHostIO::Search() {
   const bool hadOriginal = ReadVariable("KMC_KAVHOSTIO_ORIGINAL", &original);
   if (!hadOriginal && ReadVariable("KMC_KAVHOSTIO", &value)) m_system.SetEnv("KMC_KAVHOSTIO_ORIGINAL", value.c_str());
 
-  // The SDK's library, from the most specific place to the system search.
+  // The SDK's library, from the most specific place to the search by name.
   if (ReadVariable("KAV_HOSTIO_DLL_PATH", &value)) LoadFrom(value, kHostIoDll);
   if (m_module == nullptr && ReadVariable("KAVSDK_ROOT", &value)) {
     LoadFrom(value + LinkSystem::Separator() + "libraries" + LinkSystem::Separator() + "Win32-x86", kHostIoDll);
@@ -103,7 +123,7 @@ void CKAVHostIO::Search() {
   if (m_module == nullptr && ReadVariable("QD_KAV_DIR", &value)) {
     LoadFrom(value + LinkSystem::Separator() + "x86" + LinkSystem::Separator() + "bin", kHostIoDll);
   }
-  if (m_module == nullptr) m_module = m_system.OpenLibrary(kHostIoDll);
+  if (m_module == nullptr) LoadByName(kHostIoDll);
   if (m_module != nullptr) {
     Bind("KAVHIO_");
     return;
@@ -112,7 +132,7 @@ void CKAVHostIO::Search() {
   // The KMC debugger's proxy.
   if (hadOriginal) m_system.SetEnv("KMC_KAVHOSTIO", original.c_str());
   if (ReadVariable("KMC_KAVHOSTIO", &value)) LoadFrom(value + LinkSystem::Separator() + "BIN", kProxyDll);
-  if (m_module == nullptr) m_module = m_system.OpenLibrary(kProxyDll);
+  if (m_module == nullptr) LoadByName(kProxyDll);
   if (m_module != nullptr) Bind("DEVHIO_");
 }
 

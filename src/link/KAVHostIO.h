@@ -1,7 +1,9 @@
 // Finds the development kit's host-I/O library at run time, loads it and
 // binds its 22 entry points: kav_hostio32.dll (KAVHIO_ exports) from the
 // places the SDK's variables name, else the KMC debugger's proxy
-// devhio_proxy.dll (DEVHIO_ exports).
+// devhio_proxy.dll (DEVHIO_ exports). Every candidate is loaded by its full
+// path: a bare name is looked for in the program's folder, the system folder
+// and PATH's folders (LinkSystem::LibraryFolders), never the current folder.
 #pragma once
 
 #include <string>
@@ -35,8 +37,11 @@ class CKAVHostIO {
 
  private:
   void Search();
-  // Loads folder + separator + name when it fits the path buffer.
+  // Loads folder + separator + name when it fits the path buffer and is a
+  // full path.
   bool LoadFrom(const std::string& folder, const char* name);
+  // Loads name from the first of the library folders that has it.
+  bool LoadByName(const char* name);
   void Bind(const char* prefix);
   // A variable's value when it is set, not empty and fits the buffer.
   bool ReadVariable(const char* name, std::string* value);

@@ -262,13 +262,16 @@ std::unique_ptr<uint8_t[]> PacketLink::Read(uint32_t& type, uint32_t& size) {
       return nullptr;
     }
     m_header = PacketHeader::Decode(bytes);
+    m_headerReadMs = Now();
   }
 
   // A received type of NO_PACKET is as wrong as any other unknown type, and
-  // a size beyond MAX_PAYLOAD is never allocated.
-  if (m_header.magic != PacketHeader::MAGIC || m_header.reserved != 0 || m_header.type >= 2 || m_header.size < 0 ||
-      m_header.size > PacketHeader::MAX_PAYLOAD) {
+  // a size that its type does not allow is never allocated.
+  if (m_header.magic != PacketHeader::MAGIC || m_header.reserved != 0 ||
+      !PacketHeader::PayloadFits(m_header.type, m_header.size)) {
     LOG_AT("Wrong header\n");
+    LOG_AT("Header magic 0x%08x, reserved %u, type %u, size %d\n", m_header.magic, m_header.reserved, m_header.type,
+           m_header.size);
     CloseSio();
     return nullptr;
   }
@@ -287,8 +290,15 @@ std::unique_ptr<uint8_t[]> PacketLink::Read(uint32_t& type, uint32_t& size) {
     return nullptr;
   }
   // Not all there yet: the header stays pending and the next call comes
-  // straight back here.
-  if (n < m_header.size) return nullptr;
+  // straight back here, until the deadline.
+  if (n < m_header.size) {
+    const uint64_t waited = Now() - m_headerReadMs;
+    if (waited <= PAYLOAD_DEADLINE_MS) return nullptr;
+    LOG_AT("ReadSio Error, payload of %d bytes not complete after %llu ms (%d there)\n", m_header.size,
+           static_cast<unsigned long long>(waited), n);
+    CloseSio();
+    return nullptr;
+  }
 
   const int32_t payloadSize = m_header.size;
   std::unique_ptr<uint8_t[]> payload(new (std::nothrow) uint8_t[static_cast<size_t>(payloadSize)]);

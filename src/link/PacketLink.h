@@ -59,6 +59,10 @@ class PacketLink : public PacketChannel {
   // An audio block written within this time means a capture worker streams:
   // a posted settings record is left to it.
   static constexpr uint64_t STREAMING_MS = 500;
+  // A payload not complete this long after its header was read is a fault
+  // (a corrupt size, a device that stopped half-way): the channel is closed
+  // and opens again.
+  static constexpr uint64_t PAYLOAD_DEADLINE_MS = 2000;
 
   // The clock of the write deadline (milliseconds, never going back);
   // platform::MonotonicMs unless a test gives its own. Before use.
@@ -90,8 +94,10 @@ class PacketLink : public PacketChannel {
   // The payload of one complete packet from the device, or null. type and
   // size are NO_PACKET and 0 when nothing was read; a packet without payload
   // gives its type, size 0 and null. Never blocks on data: an incomplete
-  // header or payload stays in the library until it is whole. Reads nothing
-  // while another thread holds the lock.
+  // header or payload stays in the library until it is whole, for at most
+  // PAYLOAD_DEADLINE_MS. A header of an unknown type, or whose size its type
+  // does not allow (PacketHeader::PayloadFits), closes the channel. Reads
+  // nothing while another thread holds the lock.
   std::unique_ptr<uint8_t[]> Read(uint32_t& type, uint32_t& size);
   // AUDIO: sends a posted settings record first, then the 16-byte header and
   // the payload, blocking while the library takes them. False when the block
@@ -141,6 +147,7 @@ class PacketLink : public PacketChannel {
   int32_t m_channel = 0;
   std::atomic<Status> m_status{Status::DISCONNECTED};
   PacketHeader m_header = {PacketHeader::MAGIC, 0, NO_PACKET, 0};
+  uint64_t m_headerReadMs = 0;  // when the pending header was read; under the lock
   Clock m_clock = nullptr;
 
   // Counts attaches; the settings record of the current one has gone out

@@ -21,7 +21,7 @@ ProgramDownload::ProgramDownload(DebuggerSession& session, LinkSystem& system) :
 void ProgramDownload::Go(const std::string& path, void* instance, void* parent) {
   if (m_thread.IsStarted()) return;  // one download at a time
   if (!m_system.IsReadable(path.c_str())) {
-    LOG_AT("DownloadGo file \"%s\"not exist\n", path.c_str());
+    LOG_AT("DownloadGo file \"%s\"not exist\n", platform::PathToDisplay(path).c_str());
     return;
   }
   if (m_session.IsBox()) {
@@ -53,12 +53,23 @@ void ProgramDownload::GoLoader(const std::string& path, void* parent) {
   if (serial.empty()) return;
   const std::string tool = m_system.ExpandStartupText(
       LinkSystem::JoinPath({"%KAVSDK_ROOT%", "tools", "CommandLineTools", "kav_loadrun32.exe"}));
-  if (!m_system.IsReadable(tool.c_str())) {
-    LOG_AT("DownloadGo loadrun \"%s\"not exist\n", tool.c_str());
+  // Started by its full path only: the unexpanded pattern would name a
+  // folder in the current one.
+  std::string problem;
+  if (!m_system.UsablePath(tool, &problem)) {
+    LOG_AT("DownloadGo loadrun not started: %s\n", problem.c_str());
     return;
   }
+  const std::string shown = platform::PathToDisplay(tool);
+  if (!m_system.IsReadable(tool.c_str())) {
+    LOG_AT("DownloadGo loadrun \"%s\"not exist\n", shown.c_str());
+    return;
+  }
+  // The tool may read its command line in the ANSI code page: the image's
+  // path in a form that survives that.
+  const std::string image = platform::AnsiSafePath(path);
   std::string parameters = "\"";
-  parameters += path;
+  parameters += image.empty() ? path : image;
   parameters += "\" -d ";
   parameters += serial;
   parameters += " -c esc -c reset --no-wait";
@@ -74,8 +85,8 @@ void ProgramDownload::GoLoader(const std::string& path, void* parent) {
     started = shell.Start(false, &code);
   }
   if (started) return;
-  LOG_AT("DownloadGo loadrun \"%s\" failed to start (%d)\n", tool.c_str(), code);
-  if (m_ui != nullptr) m_ui->ShowLoaderFailure(FormatResourceString(IDS_LOADER_FAILED, tool.c_str(), code), parent);
+  LOG_AT("DownloadGo loadrun \"%s\" failed to start (%d)\n", shown.c_str(), code);
+  if (m_ui != nullptr) m_ui->ShowLoaderFailure(FormatResourceString(IDS_LOADER_FAILED, shown.c_str(), code), parent);
 }
 
 bool ProgramDownload::AutoLoad(uint32_t autoLoad, const std::string& programFolder, void* instance, void* parent) {
@@ -105,7 +116,10 @@ void ProgramDownload::RunThread() {
     if (download == nullptr || box == nullptr) {
       Log("DownloadGo %s\n", "failed");
     } else {
-      const int32_t r = download(box, m_file.c_str(), &ProgramDownload::Progress, this);
+      // The box interface takes the image's path as ANSI text: the path, or
+      // its short form when it has characters that the code page lacks.
+      const std::string narrow = platform::PathToDisplay(platform::AnsiSafePath(m_file));
+      const int32_t r = narrow.empty() ? 0 : download(box, narrow.c_str(), &ProgramDownload::Progress, this);
       Log("DownloadGo %s\n", r != 0 ? "success" : "failed");
     }
   }

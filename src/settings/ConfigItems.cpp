@@ -45,6 +45,18 @@ void WaveFormat_::LoadFromRecord() {
   m_value = name;
 }
 
+bool WaveFormat_::TakeReceived(const SoundConfigData& received, std::string* refused) {
+  const uint32_t code = received.waveFormat;
+  const std::string name = NameOfCode(code);
+  if (name.empty() || (!m_adpcmLoaded && code == CODE_ADPCM)) {
+    *refused = "code " + std::to_string(code);
+    return false;
+  }
+  SetCode(code);
+  m_value = name;
+  return true;
+}
+
 void AnalyzerAmplificationRange::SetText(const std::string& text) {
   SetRounded(text, [](int32_t v) { return v >= 1000 ? v / 1000 * 1000 : v / 100 * 100; });
 }

@@ -105,6 +105,8 @@ class WaveFormat_ final : public ConfigList {
   std::string GetEntry(uint32_t index) const override;
   void StoreToRecord() override;
   void LoadFromRecord() override;
+  // The record's codes are those of the full list, not of the offered one.
+  bool TakeReceived(const SoundConfigData& received, std::string* refused) override;
 
   // The name of a code in the full list; empty for an unknown code.
   static std::string NameOfCode(uint32_t code);
@@ -184,6 +186,7 @@ class AnalyzerAmplificationRange final : public ConfigInteger {
   int32_t GetMin() const override { return 100; }
   int32_t GetMax() const override { return 8000; }
   void SetText(const std::string& text) override;
+  bool Holds(int32_t value) const override { return value % (value >= 1000 ? 1000 : 100) == 0; }
 };
 
 // Rounded toward zero to a multiple of 20.
@@ -195,6 +198,7 @@ class AnalyzerMinDecibel final : public ConfigInteger {
   int32_t GetMin() const override { return -140; }
   int32_t GetMax() const override { return -60; }
   void SetText(const std::string& text) override;
+  bool Holds(int32_t value) const override { return value % 20 == 0; }
 };
 
 QUILL_CONFIG_LIST(AnalyzerView, "View", "BOTH", analyzerView, "BOTH", "LEFT", "RIGHT");

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/Platform.h"
+#include "resources/resource.h"
 #include "settings/ConfigItems.h"
 #include "support/Diag.h"
 #include "support/Strings.h"
@@ -174,8 +175,16 @@ void SoundConfig::ApplyReceived(const void* payload, int32_t size) {
   received.displayMode = m_record.displayMode;
   received.samplingRate = m_record.samplingRate;
   received.waveFormat = m_record.waveFormat;
-  m_record = received;
-  for (int32_t i = 0; i < m_count; ++i) m_items[i]->LoadFromRecord();
+  m_record.inputRate = received.inputRate;
+  // Item by item: a value the item cannot hold (a device program's fault, a
+  // damaged record) is not applied, shown or saved.
+  for (int32_t i = 0; i < m_count; ++i) {
+    std::string refused;
+    if (!m_items[i]->TakeReceived(received, &refused)) {
+      Log("ApplyReceived: %s %s is out of its range; it stays %s\n", m_items[i]->GetKey().c_str(), refused.c_str(),
+          m_items[i]->GetValue().c_str());
+    }
+  }
   AutoSave();
   if (m_view != nullptr) m_view->RefreshControls();
   UpdateFilterControls();
@@ -202,17 +211,57 @@ void SoundConfig::NewStreamToken() {
 
 void SoundConfig::RestoreAutoSave() {
   ScopedMutex lock(m_lock);
-  if (Load(AUTOSAVE_FILE, true) == LoadResult::NOT_SETTINGS) {
-    // Kept for the user to look at before the defaults replace it.
-    const std::string resolved = ResolvePath(AUTOSAVE_FILE);
-    const std::string kept = resolved + AUTOSAVE_BAD_SUFFIX;
-    if (platform::RenameOver(resolved.c_str(), kept.c_str())) {
-      Log("RestoreAutoSave: %s is not a settings file; kept as %s\n", resolved.c_str(), kept.c_str());
-    } else {
-      Log("RestoreAutoSave: %s is not a settings file and cannot be kept as %s\n", resolved.c_str(), kept.c_str());
+  const std::string resolved = ResolvePath(AUTOSAVE_FILE);
+  const std::string shown = platform::PathToDisplay(resolved);
+  std::string why;
+  switch (Load(AUTOSAVE_FILE, true, &why)) {
+    case LoadResult::LOADED:
+    case LoadResult::MISSING:
+      break;
+    case LoadResult::UNREADABLE:
+      // Locked by another program, no access, an offline placeholder: the
+      // user's settings are in it. Never written over with the defaults.
+      m_autoSaveHeld = true;
+      m_notice = IDS_LEVEL_SETTINGS_UNREAD;
+      Log("RestoreAutoSave: %s exists but %s; the settings are the defaults and it is not saved over until it has "
+          "been loaded or saved explicitly\n",
+          shown.c_str(), why.c_str());
+      return;
+    case LoadResult::NOT_SETTINGS: {
+      // Kept for the user to look at; the previous good copy, if any, is
+      // taken instead of the defaults.
+      const std::string kept = resolved + AUTOSAVE_BAD_SUFFIX;
+      if (platform::RenameOver(resolved.c_str(), kept.c_str())) {
+        Log("RestoreAutoSave: %s: %s; kept as %s\n", shown.c_str(), why.c_str(), platform::PathToDisplay(kept).c_str());
+      } else {
+        Log("RestoreAutoSave: %s: %s, and it cannot be kept as %s\n", shown.c_str(), why.c_str(),
+            platform::PathToDisplay(kept).c_str());
+      }
+      const std::string backup = resolved + AUTOSAVE_BACKUP_SUFFIX;
+      if (platform::PathExists(backup.c_str())) {
+        if (Load(backup, true) == LoadResult::LOADED) {
+          Log("RestoreAutoSave: the previous copy %s is used\n", platform::PathToDisplay(backup).c_str());
+        } else {
+          Log("RestoreAutoSave: the previous copy %s cannot be used either; the settings are the defaults\n",
+              platform::PathToDisplay(backup).c_str());
+        }
+      }
+      break;
     }
   }
   AutoSave();
+}
+
+bool SoundConfig::IsAutoSaveHeld() {
+  ScopedMutex lock(m_lock);
+  return m_autoSaveHeld;
+}
+
+uint32_t SoundConfig::TakeNotice() {
+  ScopedMutex lock(m_lock);
+  const uint32_t notice = m_notice;
+  m_notice = 0;
+  return notice;
 }
 
 void SoundConfig::ApplyDefaults() {

@@ -55,6 +55,10 @@ class SoundConfig {
 
   // Where an auto-save file that is not a settings file is kept.
   static constexpr const char* AUTOSAVE_BAD_SUFFIX = ".bad";
+  // The auto-save file's previous good copy, kept beside it whenever it is
+  // replaced; taken at start when the file itself is empty or not a
+  // settings file (a power loss, a disk error).
+  static constexpr const char* AUTOSAVE_BACKUP_SUFFIX = ".bak";
 
   // Seconds since 1970-01-01 00:00 UTC, cut to 32 bits.
   using Clock = std::function<uint32_t()>;
@@ -89,8 +93,10 @@ class SoundConfig {
   // format changed, send the record when connected, filter boxes.
   void Apply(const ConfigSnapshot& snapshot);
   // A CONFIG payload from the device: taken over except streamToken,
-  // displayMode, samplingRate and waveFormat; then shown and auto-saved. A
-  // payload that is not exactly a record is ignored.
+  // displayMode, samplingRate and waveFormat, item by item, and only where
+  // the value is one the item can hold (within its range, an entry of its
+  // list); a value outside is logged and leaves that item as it was. Then
+  // shown and auto-saved. A payload that is not exactly a record is ignored.
   void ApplyReceived(const void* payload, int32_t size);
   // Fills in the input rate and writes one CONFIG packet; the write's result.
   bool SendToDevice();
@@ -108,10 +114,23 @@ class SoundConfig {
   bool LoadText(const std::string& text, const std::string& name, bool quiet);
 
   // What the main window does with the settings:
-  // at its creation: load the auto-save file quietly and write it again (one
-  // that is not a settings file is first kept beside it with the suffix
-  // AUTOSAVE_BAD_SUFFIX);
+  // at its creation: load the auto-save file quietly and write it again. One
+  // that is empty or not a settings file is kept beside it with the suffix
+  // AUTOSAVE_BAD_SUFFIX, and its previous copy (AUTOSAVE_BACKUP_SUFFIX) is
+  // taken when there is one. One that exists but cannot be read (locked by
+  // another program, no access, an offline placeholder) is never written
+  // over: the settings stay the defaults, the log and the level display
+  // (TakeNotice) say why once, and the auto-save waits until the file has
+  // been read (loaded by the user) or the user saves over it;
   void RestoreAutoSave();
+  // True while the auto-save waits so.
+  bool IsAutoSaveHeld();
+  // Writes the auto-save file now (unless it waits as above); at an exit
+  // that cannot free the rest.
+  void SaveAutoSave() { AutoSave(); }
+  // A text for the level display (a string id, the two lines of its reason),
+  // handed out once; 0 for none.
+  uint32_t TakeNotice();
   // the Default button: defaults, controls refreshed, applied;
   void ApplyDefaults();
   // the Load button and a dropped settings file: load with messages, applied
@@ -128,11 +147,17 @@ class SoundConfig {
  private:
   template <typename Item, typename... Args>
   Item* Add(const std::string (&path)[SoundConfigItem::DEPTH_MAX], Args... args);
-  enum class LoadResult { LOADED, CANNOT_OPEN, NOT_SETTINGS };
-  LoadResult Load(const std::string& path, bool quiet);
+  enum class LoadResult { LOADED, MISSING, UNREADABLE, NOT_SETTINGS };
+  // why (when given) says what went wrong, for the log.
+  LoadResult Load(const std::string& path, bool quiet, std::string* why = nullptr);
   // Writes the auto-save file; a failed write is only logged.
   void AutoSave();
   void Save(const std::string& path, bool autoSave);
+  // Before the auto-save file at resolved is replaced by text: its current
+  // content, when it is a settings file, becomes the previous copy. False
+  // when the file already holds text (nothing to write).
+  bool KeepPreviousCopy(const std::string& resolved, const std::string& text);
+  bool IsAutoSavePath(const std::string& resolved) const;
   void StoreAll();
   void ShowError(uint32_t messageId, const std::string& path, bool foreground);
 
@@ -148,4 +173,8 @@ class SoundConfig {
   int32_t m_count = 0;
   // BiquadValue, FilterF0, FilterGain, FilterQ; owned by m_items.
   SoundConfigItem* m_filterItems[4] = {};
+  // The auto-save file could not be read at start: not written over.
+  bool m_autoSaveHeld = false;
+  uint32_t m_notice = 0;  // for TakeNotice
+  bool m_autoSaveFailureShown = false;
 };

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/Platform.h"
 #include "resources/resource.h"
 #include "settings/ConfigToken.h"
 #include "settings/SoundConfig.h"
@@ -49,7 +50,9 @@ std::string JoinTokens(const CToken& tokens, size_t from, size_t to) {
 
 void SoundConfig::ShowError(uint32_t messageId, const std::string& path, bool foreground) {
   if (m_view == nullptr) return;
-  m_view->ShowError(FormatResourceString(messageId, path.c_str()), LoadResourceString(IDS_APP_NAME), foreground);
+  // The path is UTF-8; the message is ANSI text.
+  m_view->ShowError(FormatResourceString(messageId, platform::PathToDisplay(path).c_str()),
+                    LoadResourceString(IDS_APP_NAME), foreground);
 }
 
 std::string SoundConfig::SaveText() {
@@ -106,22 +109,38 @@ void SoundConfig::AutoSave() {
   Save(AUTOSAVE_FILE, true);
 }
 
-// The text goes to a temporary file that replaces the old one only when it
-// was written whole, so that a failure never leaves a cut-off file behind.
+// The text goes to a temporary file that is flushed to the disk and then
+// replaces the old one (write-through), so that neither a failure nor a power
+// loss ever leaves a cut-off or empty file behind. The auto-save file's
+// previous good copy is kept beside it.
 void SoundConfig::Save(const std::string& path, bool autoSave) {
   ScopedMutex lock(m_lock);
-  Log("SaveFile(%s)\n", path.c_str());
-  std::string resolved = ResolvePath(path);
-  std::string text = SaveText();
+  Log("SaveFile(%s)\n", platform::PathToDisplay(path).c_str());
+  // A file that could not be read at start is not written over by itself.
+  if (autoSave && m_autoSaveHeld) return;
+  const std::string resolved = ResolvePath(path);
+  const std::string shown = platform::PathToDisplay(resolved);
+  const std::string text = SaveText();
+  const bool autoSaveFile = IsAutoSavePath(resolved);
+  if (autoSaveFile && !KeepPreviousCopy(resolved, text)) {
+    m_autoSaveHeld = false;
+    return;
+  }
   // Binary, with explicit CR LF: the same bytes in every build.
   switch (WriteFileReplacing(resolved, text.data(), text.size())) {
     case FileWriteResult::OK:
+      // Saved over by the user: the auto-save may go on.
+      if (autoSaveFile) m_autoSaveHeld = false;
       return;
     case FileWriteResult::OPEN_FAILED:
-      ShowError(IDS_COULD_NOT_OPEN_SAVE, resolved, false);
+      Log("SaveFile: %s cannot be made\n", shown.c_str());
+      // The auto-save says so once (a folder that cannot be written to
+      // fails every time), the user's own save every time.
+      if (!autoSave || !m_autoSaveFailureShown) ShowError(IDS_COULD_NOT_OPEN_SAVE, resolved, false);
+      if (autoSave) m_autoSaveFailureShown = true;
       return;
     case FileWriteResult::WRITE_FAILED:
-      Log("SaveFile: writing %s failed\n", resolved.c_str());
+      Log("SaveFile: writing %s failed\n", shown.c_str());
       // The auto-save runs after every change: a box each time would be a
       // flood; the log tells.
       if (!autoSave) ShowError(IDS_COULD_NOT_OPEN_SAVE, resolved, false);
@@ -129,35 +148,70 @@ void SoundConfig::Save(const std::string& path, bool autoSave) {
   }
 }
 
-bool SoundConfig::LoadFile(const std::string& path, bool quiet) {
-  return Load(path, quiet) == LoadResult::LOADED;
+bool SoundConfig::KeepPreviousCopy(const std::string& resolved, const std::string& text) {
+  CFile file;
+  if (!file.Open(resolved.c_str(), "rb")) return true;
+  const int32_t size = file.GetSize();
+  std::vector<uint8_t> bytes;
+  if (size < 0 || size > FILE_SIZE_MAX || !file.ReadAll(size, bytes)) return true;
+  file.Close();
+  const std::string current(bytes.begin(), bytes.end());
+  if (current == text) return false;
+  // Only a settings file is worth keeping: an empty or damaged one would
+  // replace the good copy that start-up falls back to.
+  std::string first = current.substr(0, current.find('\n'));
+  if (first.compare(0, sizeof UTF8_BOM - 1, UTF8_BOM) == 0) first.erase(0, sizeof UTF8_BOM - 1);
+  if (first.compare(0, strlen(PRODUCT_NAME), PRODUCT_NAME) != 0) return true;
+  const std::string backup = resolved + AUTOSAVE_BACKUP_SUFFIX;
+  if (WriteFileReplacing(backup, current.data(), current.size()) != FileWriteResult::OK) {
+    Log("SaveFile: the previous copy %s cannot be written\n", platform::PathToDisplay(backup).c_str());
+  }
+  return true;
 }
 
-SoundConfig::LoadResult SoundConfig::Load(const std::string& path, bool quiet) {
+bool SoundConfig::IsAutoSavePath(const std::string& resolved) const {
+  return platform::SamePath(resolved, ResolvePath(AUTOSAVE_FILE));
+}
+
+bool SoundConfig::LoadFile(const std::string& path, bool quiet) {
   ScopedMutex lock(m_lock);
-  Log("LoadFile(%s)\n", path.c_str());
-  std::string resolved = ResolvePath(path);
+  if (Load(path, quiet) != LoadResult::LOADED) return false;
+  // Read at last: the auto-save may write it again.
+  if (IsAutoSavePath(ResolvePath(path))) m_autoSaveHeld = false;
+  return true;
+}
+
+SoundConfig::LoadResult SoundConfig::Load(const std::string& path, bool quiet, std::string* why) {
+  ScopedMutex lock(m_lock);
+  Log("LoadFile(%s)\n", platform::PathToDisplay(path).c_str());
+  const std::string resolved = ResolvePath(path);
+  const std::string shown = platform::PathToDisplay(resolved);
   CFile file;
-  if (!file.Open(resolved.c_str(), "rb")) {
+  bool missing = false;
+  if (!file.Open(resolved.c_str(), "rb", &missing)) {
+    if (why != nullptr) *why = missing ? "it does not exist" : "it cannot be opened";
     if (!quiet) ShowError(IDS_COULD_NOT_OPEN, resolved, false);
-    return LoadResult::CANNOT_OPEN;
+    return missing ? LoadResult::MISSING : LoadResult::UNREADABLE;
   }
   int32_t size = file.GetSize();
   if (size > FILE_SIZE_MAX) {
     // Whatever it is, it is not a settings file; do not read it into memory.
-    Log("LoadFile: %s has %d bytes, more than a settings file\n", resolved.c_str(), static_cast<int>(size));
+    Log("LoadFile: %s has %d bytes, more than a settings file\n", shown.c_str(), static_cast<int>(size));
+    if (why != nullptr) *why = "it is far larger than a settings file";
     if (!quiet) ShowError(IDS_NOT_SETTINGS_FILE, resolved, true);
     return LoadResult::NOT_SETTINGS;
   }
   std::vector<uint8_t> bytes;
   if (size < 0 || !file.ReadAll(size, bytes)) {
-    Log("LoadFile: %s cannot be read\n", resolved.c_str());
+    Log("LoadFile: %s cannot be read\n", shown.c_str());
+    if (why != nullptr) *why = "it cannot be read";
     if (!quiet) ShowError(IDS_COULD_NOT_OPEN, resolved, false);
-    return LoadResult::CANNOT_OPEN;
+    return LoadResult::UNREADABLE;
   }
   file.Close();
-  return LoadText(std::string(bytes.begin(), bytes.end()), resolved, quiet) ? LoadResult::LOADED
-                                                                            : LoadResult::NOT_SETTINGS;
+  if (LoadText(std::string(bytes.begin(), bytes.end()), resolved, quiet)) return LoadResult::LOADED;
+  if (why != nullptr) *why = bytes.empty() ? "it is empty" : "it is not a settings file";
+  return LoadResult::NOT_SETTINGS;
 }
 
 bool SoundConfig::LoadText(const std::string& fileText, const std::string& name, bool quiet) {

@@ -1,5 +1,8 @@
 #include "settings/SoundConfigItem.h"
 
+#include <cmath>
+#include <cstdio>
+
 #include "resources/resource.h"
 #include "support/Diag.h"
 #include "support/Language.h"
@@ -70,6 +73,20 @@ void ConfigInteger::LoadFromRecord() {
   m_value = IntToText(GetRecordS32(Record(), m_offset));
 }
 
+bool ConfigInteger::TakeReceived(const SoundConfigData& received, std::string* refused) {
+  const int32_t v = GetRecordS32(received, m_offset);
+  const int32_t min = GetMin();
+  const int32_t max = GetMax();
+  const bool inRange = (min == CONFIG_INT_UNBOUNDED || v >= min) && (max == CONFIG_INT_UNBOUNDED || v <= max);
+  if (!inRange || !Holds(v)) {
+    *refused = IntToText(v);
+    return false;
+  }
+  SetRecordS32(Record(), m_offset, v);
+  m_value = IntToText(v);
+  return true;
+}
+
 bool ConfigInteger::ReadClamped(const std::string& text, int32_t* value) const {
   if (!IsNumberText(text, false)) return false;
   int32_t v = TextToInt(text);
@@ -136,6 +153,24 @@ void ConfigFloat::StoreToRecord() {
 
 void ConfigFloat::LoadFromRecord() {
   m_value = FloatToText(GetRecordF32(Record(), m_offset), GetDecimals());
+}
+
+bool ConfigFloat::TakeReceived(const SoundConfigData& received, std::string* refused) {
+  const float v = GetRecordF32(received, m_offset);
+  const double min = GetMin();
+  const double max = GetMax();
+  // NaN and the infinities are in no range.
+  const bool inRange = std::isfinite(v) && (min == CONFIG_FLOAT_UNBOUNDED || v >= NarrowToFloat(min)) &&
+                       (max == CONFIG_FLOAT_UNBOUNDED || v <= NarrowToFloat(max));
+  if (!inRange) {
+    char text[64];
+    snprintf(text, sizeof(text), "%g", static_cast<double>(v));
+    *refused = text;
+    return false;
+  }
+  SetRecordF32(Record(), m_offset, v);
+  m_value = FloatToText(v, GetDecimals());
+  return true;
 }
 
 void ConfigFloat::SetText(const std::string& text) {
@@ -213,6 +248,18 @@ void ConfigList::LoadFromRecord() {
     return;
   }
   m_value = entry;
+}
+
+bool ConfigList::TakeReceived(const SoundConfigData& received, std::string* refused) {
+  const uint32_t code = GetRecordU32(received, m_offset);
+  const std::string entry = GetEntry(code);
+  if (entry.empty()) {
+    *refused = "code " + std::to_string(code);
+    return false;
+  }
+  SetCode(code);
+  m_value = entry;
+  return true;
 }
 
 void ConfigList::UseDefaultForBadCode(uint32_t code) {

@@ -70,6 +70,11 @@ class SoundConfigItem {
   virtual std::string GetNote() const { return std::string(); }
   virtual void StoreToRecord() = 0;
   virtual void LoadFromRecord() = 0;
+  // The item's field of a record the device sent: taken into the item's
+  // value and record when it is a value the item can hold (within its range,
+  // an entry of its list, a multiple of 160 where asked); otherwise nothing
+  // changes, false is returned and *refused describes the value for the log.
+  virtual bool TakeReceived(const SoundConfigData& received, std::string* refused) = 0;
   // Validates a proposed text and sets the value: a text that is not valid
   // gives the default, numbers are clamped and rounded.
   virtual void SetText(const std::string& text) = 0;
@@ -116,12 +121,16 @@ class ConfigInteger : public SoundConfigItem {
   std::string GetRange() const override;
   void StoreToRecord() override;
   void LoadFromRecord() override;
+  bool TakeReceived(const SoundConfigData& received, std::string* refused) override;
   void SetText(const std::string& text) override;
   ConfigControl* CreateControl(ConfigControlFactory& factory, int id, int x, int y, int width, int height) override;
   void AttachControl(ConfigControl* control) override;
 
   virtual int32_t GetMin() const = 0;
   virtual int32_t GetMax() const = 0;
+  // A value within the range that the item can hold (all of them, unless a
+  // family asks more).
+  virtual bool Holds(int32_t) const { return true; }
 
  protected:
   // The range with the given text between its bounds.
@@ -146,6 +155,7 @@ class ConfigReverbFilterSize : public ConfigInteger {
   using ConfigInteger::ConfigInteger;
   std::string GetNote() const override;
   void SetText(const std::string& text) override;
+  bool Holds(int32_t value) const override { return value % STEP == 0; }
 };
 
 class ConfigFloat : public SoundConfigItem {
@@ -157,6 +167,7 @@ class ConfigFloat : public SoundConfigItem {
   std::string GetRange() const override;
   void StoreToRecord() override;
   void LoadFromRecord() override;
+  bool TakeReceived(const SoundConfigData& received, std::string* refused) override;
   void SetText(const std::string& text) override;
   ConfigControl* CreateControl(ConfigControlFactory& factory, int id, int x, int y, int width, int height) override;
   void AttachControl(ConfigControl* control) override;
@@ -179,6 +190,7 @@ class ConfigList : public SoundConfigItem {
   std::string GetRange() const override;
   void StoreToRecord() override;
   void LoadFromRecord() override;
+  bool TakeReceived(const SoundConfigData& received, std::string* refused) override;
   void SetText(const std::string& text) override;
   ConfigControl* CreateControl(ConfigControlFactory& factory, int id, int x, int y, int width, int height) override;
   void AttachControl(ConfigControl* control) override;

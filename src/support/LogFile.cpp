@@ -1,6 +1,5 @@
 #include "support/LogFile.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <ctime>
@@ -58,10 +57,12 @@ bool LogFile::OpenIn(const std::string& folder, bool keepPrevious) {
   // continued rather than emptied.
   bool continueOld = false;
   if (keepPrevious) {
-    remove(previous.c_str());
-    if (rename(path.c_str(), previous.c_str()) != 0 && errno != ENOENT) continueOld = true;
+    platform::RemoveFile(previous.c_str());
+    if (platform::PathExists(path.c_str()) && !platform::RenameOver(path.c_str(), previous.c_str())) {
+      continueOld = true;
+    }
   }
-  FILE* file = fopen(path.c_str(), continueOld ? "ab" : "wb");
+  FILE* file = platform::OpenFile(path.c_str(), continueOld ? "ab" : "wb");
   if (file == nullptr) return false;
   uint64_t size = 0;
   if (continueOld) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <vector>
 
+#include "platform/WinText.h"
 #include "support/Diag.h"
 
 bool CRegistry::Open(const char* subkey) {
@@ -72,4 +73,35 @@ bool CRegistry::SetString(const char* name, const std::string& value) {
   data.push_back('\x01');
   return RegSetValueExA(static_cast<HKEY>(m_hKey), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.data()),
                         static_cast<DWORD>(value.size())) == ERROR_SUCCESS;
+}
+
+bool CRegistry::GetPath(const char* name, std::string& value) {
+  value.clear();
+  if (m_hKey == nullptr) return false;
+  const std::wstring wideName = platform::Utf8ToWide(name);
+  DWORD type = 0;
+  DWORD size = 0;
+  LONG rc = RegQueryValueExW(static_cast<HKEY>(m_hKey), wideName.c_str(), nullptr, &type, nullptr, &size);
+  if (rc != ERROR_SUCCESS || type != REG_SZ) return false;
+  std::vector<wchar_t> data(size / sizeof(wchar_t) + 1, L'\0');
+  rc = RegQueryValueExW(static_cast<HKEY>(m_hKey), wideName.c_str(), nullptr, &type,
+                        reinterpret_cast<BYTE*>(data.data()), &size);
+  if (rc != ERROR_SUCCESS || type != REG_SZ) return false;
+  size_t length = size / sizeof(wchar_t);
+  if (length > data.size() - 1) length = data.size() - 1;
+  size_t end = 0;
+  while (end < length && data[end] != 0) ++end;
+  value = platform::WideToUtf8(data.data(), end);
+  return true;
+}
+
+bool CRegistry::SetPath(const char* name, const std::string& value) {
+  if (m_hKey == nullptr) return false;
+  const std::wstring wide = platform::Utf8ToWide(value);
+  // As SetString: the count is the text's, without a terminator.
+  std::vector<wchar_t> data(wide.begin(), wide.end());
+  data.push_back(L'\x01');
+  return RegSetValueExW(static_cast<HKEY>(m_hKey), platform::Utf8ToWide(name).c_str(), 0, REG_SZ,
+                        reinterpret_cast<const BYTE*>(data.data()),
+                        static_cast<DWORD>(wide.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
 }

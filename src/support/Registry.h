@@ -24,6 +24,11 @@ class CRegistry {
   bool GetString(const char* name, std::string& value);
   // Writes a REG_SZ of exactly the string's length, without a terminating NUL.
   bool SetString(const char* name, const std::string& value);
+  // A stored path (REG_SZ) in UTF-8, through the wide functions so that a
+  // folder named in any language survives; a value written by SetString
+  // reads back the same. The same rules otherwise.
+  bool GetPath(const char* name, std::string& value);
+  bool SetPath(const char* name, const std::string& value);
 
  private:
   void* m_hKey = nullptr;

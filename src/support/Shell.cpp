@@ -1,5 +1,7 @@
 #include "support/Shell.h"
 
+#include "platform/Platform.h"
+#include "platform/WinText.h"
 #include "support/Diag.h"
 #include "support/Strings.h"
 
@@ -20,15 +22,18 @@ void CShell::SetFile(const std::string& path) {
   m_file = path;
   m_directory = MakeAbsolute(::GetDirectory(path));
 #ifdef _WIN32
-  m_info.lpFile = m_file.c_str();
-  m_info.lpDirectory = m_directory.c_str();
+  m_wideFile = platform::Utf8ToWide(m_file);
+  m_wideDirectory = platform::Utf8ToWide(m_directory);
+  m_info.lpFile = m_wideFile.c_str();
+  m_info.lpDirectory = m_wideDirectory.c_str();
 #endif
 }
 
 void CShell::SetParameters(const std::string& text) {
   m_parameters = text;
 #ifdef _WIN32
-  m_info.lpParameters = m_parameters.c_str();
+  m_wideParameters = platform::Utf8ToWide(m_parameters);
+  m_info.lpParameters = m_wideParameters.c_str();
 #endif
 }
 
@@ -42,7 +47,7 @@ CShell::CShell() {
 
 bool CShell::Start(bool wait, int* code) {
   if (wait) m_info.fMask |= SEE_MASK_NOCLOSEPROCESS;
-  BOOL ok = ShellExecuteExA(&m_info);
+  BOOL ok = ShellExecuteExW(&m_info);
   INT_PTR instance = reinterpret_cast<INT_PTR>(m_info.hInstApp);
   if (ok && instance > 32) {
     if (wait && m_info.hProcess != nullptr) {
@@ -88,6 +93,6 @@ bool CShell::Execute(bool wait) {
   // The report's source name "Shell" and function are kept on purpose: the
   // support notes match the report by them.
   SetErrorLocation("Shell", "CShell::Execute", __LINE__);
-  Check(false, kStartFailed, m_file.c_str(), code);
+  Check(false, kStartFailed, platform::PathToDisplay(m_file).c_str(), code);
   return false;
 }

@@ -1,5 +1,7 @@
-// Starts another program through the shell (Windows: ShellExecuteExA;
-// natively a child process started with the same file, parameters and folder).
+// Starts another program through the shell (Windows: ShellExecuteExW, the
+// UTF-8 texts converted; natively a child process started with the same file,
+// parameters and folder). The file is started by the path given: callers give
+// a full path, so that nothing is looked for in the current folder.
 #pragma once
 
 #include <string>
@@ -27,7 +29,7 @@ class CShell {
 
 #ifdef _WIN32
   // The owner window and show state are set by the caller directly here.
-  SHELLEXECUTEINFOA m_info;
+  SHELLEXECUTEINFOW m_info;
 #endif
 
   const std::string& GetFile() const {
@@ -44,4 +46,10 @@ class CShell {
   std::string m_file;
   std::string m_parameters;
   std::string m_directory;
+#ifdef _WIN32
+  // What m_info points into.
+  std::wstring m_wideFile;
+  std::wstring m_wideParameters;
+  std::wstring m_wideDirectory;
+#endif
 };

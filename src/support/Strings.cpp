@@ -51,6 +51,14 @@ std::string ExpandEnvironmentText(const std::string& text) {
   return out;
 }
 
+bool FindUnexpandedVariable(const std::string& text, std::string* name) {
+  const size_t open = text.find('%');
+  if (open == std::string::npos) return false;
+  const size_t close = text.find('%', open + 1);
+  *name = close == std::string::npos ? text.substr(open + 1) : text.substr(open + 1, close - open - 1);
+  return true;
+}
+
 std::string WideToAnsi(const wchar_t* text) {
   return platform::WideToAnsi(text);
 }

@@ -1,4 +1,7 @@
-// String and path helpers. Paths use "\" or "/" as separators.
+// String and path helpers. Paths are UTF-8 and use "\" or "/" as separators;
+// UTF-8 never puts those bytes inside a character, so splitting a path at them
+// is splitting at characters (unlike code page 932, whose second bytes may be
+// 0x5C).
 #pragma once
 
 #include <cstdint>
@@ -21,6 +24,9 @@ std::string MakeAbsolute(const std::string& path);
 // the process started with; unknown names stay as they are. Inserted values
 // are not expanded again, so the expansion always ends.
 std::string ExpandEnvironmentText(const std::string& text);
+// The name of the first %NAME% reference still in text, as an expansion
+// leaves a variable that is not set; false when there is none.
+bool FindUnexpandedVariable(const std::string& text, std::string* name);
 // Wide text in the system's ANSI code page.
 std::string WideToAnsi(const wchar_t* text);
 // Every line feed not preceded by a carriage return becomes CR LF.

@@ -2,6 +2,9 @@
 
 #include <cstdio>
 #include <memory>
+#include <vector>
+
+#include "platform/WinText.h"
 
 #include "resources/resource.h"
 #include "support/Diag.h"
@@ -104,18 +107,50 @@ std::string FormatVersionText(unsigned major, unsigned minor, unsigned build, un
   return text;
 }
 
+namespace {
+// The version library's three functions, bound at run time from the system
+// folder: imported at load time, a stray version.dll beside the program would
+// be loaded before the program starts.
+struct VersionFunctions {
+  using SizeFn = DWORD(WINAPI*)(LPCWSTR, LPDWORD);
+  using InfoFn = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID);
+  using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
+  SizeFn getSize = nullptr;
+  InfoFn getInfo = nullptr;
+  QueryFn query = nullptr;
+};
+
+const VersionFunctions& Version() {
+  static const VersionFunctions functions = [] {
+    VersionFunctions f;
+    HMODULE library = platform::LoadSystemLibrary(L"version.dll");
+    if (library == nullptr) return f;
+    f.getSize = reinterpret_cast<VersionFunctions::SizeFn>(
+        reinterpret_cast<void*>(GetProcAddress(library, "GetFileVersionInfoSizeW")));
+    f.getInfo = reinterpret_cast<VersionFunctions::InfoFn>(
+        reinterpret_cast<void*>(GetProcAddress(library, "GetFileVersionInfoW")));
+    f.query =
+        reinterpret_cast<VersionFunctions::QueryFn>(reinterpret_cast<void*>(GetProcAddress(library, "VerQueryValueW")));
+    return f;
+  }();
+  return functions;
+}
+}  // namespace
+
 std::string GetModuleVersionText(HMODULE module) {
-  char path[MAX_PATH] = {};
-  DWORD length = GetModuleFileNameA(module, path, sizeof(path));
-  if (length == 0 || length >= sizeof(path)) return "Version";
+  const VersionFunctions& version = Version();
+  if (version.getSize == nullptr || version.getInfo == nullptr || version.query == nullptr) return "Version";
+  std::vector<wchar_t> path(32768);
+  DWORD length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+  if (length == 0 || length >= path.size()) return "Version";
   DWORD ignored = 0;
-  DWORD size = GetFileVersionInfoSizeA(path, &ignored);
+  DWORD size = version.getSize(path.data(), &ignored);
   if (size == 0) return "Version";
   std::unique_ptr<char[]> data(new char[size]);
-  if (!GetFileVersionInfoA(path, 0, size, data.get())) return "Version";
+  if (!version.getInfo(path.data(), 0, size, data.get())) return "Version";
   VS_FIXEDFILEINFO* info = nullptr;
   UINT infoSize = 0;
-  if (!VerQueryValueA(data.get(), "\\", reinterpret_cast<void**>(&info), &infoSize) || info == nullptr ||
+  if (!version.query(data.get(), L"\\", reinterpret_cast<void**>(&info), &infoSize) || info == nullptr ||
       infoSize < sizeof(VS_FIXEDFILEINFO)) {
     return "Version";
   }

@@ -9,6 +9,7 @@
 #include "capture/SoundCaptureWaveFile.h"
 #include "link/SerialChannel.h"
 #include "platform/Platform.h"
+#include "platform/WinText.h"
 #include "resources/resource.h"
 #include "support/Language.h"
 #include "support/Log.h"
@@ -143,20 +144,23 @@ void MainWindowDialogs::ShowMessage(HWND owner, const std::string& text, const s
 
 bool MainWindowDialogs::AskSettingsFile(HWND owner, bool save, const std::string& initialFolder, std::string* path) {
   // Filter pairs, each text ended by a NUL, the list by a second one.
-  static const char kFilter[] = "*.cfg\0*.cfg\0All files(*.*)\0*.*\0";
-  char file[MAX_PATH] = {};
-  OPENFILENAMEA ofn = {};
+  static const wchar_t kFilter[] = L"*.cfg\0*.cfg\0All files(*.*)\0*.*\0";
+  // Wide, so that a path in any language comes back whole; room for long
+  // paths as well.
+  std::vector<wchar_t> file(FILE_DIALOG_CHARS, L'\0');
+  const std::wstring folder = platform::Utf8ToWide(initialFolder);
+  OPENFILENAMEW ofn = {};
   ofn.lStructSize = sizeof(ofn);
   ofn.hwndOwner = owner;
   ofn.lpstrFilter = kFilter;
-  ofn.lpstrFile = file;
-  ofn.nMaxFile = MAX_PATH;
-  ofn.lpstrInitialDir = initialFolder.c_str();
-  ofn.lpstrDefExt = "cfg";
+  ofn.lpstrFile = file.data();
+  ofn.nMaxFile = static_cast<DWORD>(file.size());
+  ofn.lpstrInitialDir = folder.c_str();
+  ofn.lpstrDefExt = L"cfg";
   ofn.Flags = save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST;
-  BOOL ok = save ? GetSaveFileNameA(&ofn) : GetOpenFileNameA(&ofn);
+  BOOL ok = save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn);
   if (!ok) return false;
-  *path = file;
+  *path = platform::WideToUtf8(file.data());
   return true;
 }
 
@@ -165,7 +169,7 @@ void MainWindowDialogs::RunAbout(HINSTANCE instance, HWND owner) {
 }
 
 void MainWindowDialogs::OpenFolder(HWND owner, const std::string& folder) {
-  ShellExecuteA(owner, "open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  ShellExecuteW(owner, L"open", platform::Utf8ToWide(folder).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 // --- The window ------------------------------------------------------------------
@@ -501,16 +505,17 @@ void MainWindow::OnChannelsChanged() {
 
 void MainWindow::OnDropFiles(HDROP drop) {
   std::vector<std::string> paths;
-  const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+  const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
   for (UINT i = 0; i < count; ++i) {
-    // A name that cannot be had, or that would not fit whole, is skipped
-    // rather than cut to another file's name.
-    const UINT needed = DragQueryFileA(drop, i, nullptr, 0);
-    if (needed == 0 || needed >= MAX_PATH) continue;
-    char path[MAX_PATH] = {};
-    const UINT length = DragQueryFileA(drop, i, path, sizeof(path));
+    // Wide, so that a name in any language comes whole. A name that cannot
+    // be had, or that would not fit whole, is skipped rather than cut to
+    // another file's name.
+    const UINT needed = DragQueryFileW(drop, i, nullptr, 0);
+    if (needed == 0 || needed >= DROP_PATH_CHARS) continue;
+    std::vector<wchar_t> path(needed + 1, L'\0');
+    const UINT length = DragQueryFileW(drop, i, path.data(), needed + 1);
     if (length == 0 || length != needed) continue;
-    paths.emplace_back(path, length);
+    paths.push_back(platform::WideToUtf8(path.data(), length));
   }
   DragFinish(drop);
   DropFiles(paths);
@@ -552,17 +557,17 @@ void MainWindow::ShowSettings() {
 
 std::string MainWindow::SettingsFolder() const {
   std::string folder;
-  if (!m_parts.registry->GetString("Path Config", folder)) folder.clear();
+  if (!m_parts.registry->GetPath("Path Config", folder)) folder.clear();
   folder = m_parts.config->ResolvePath(folder);
   if (!platform::IsDirectory(folder.c_str())) folder = m_parts.programFolder;
   return folder;
 }
 
 void MainWindow::RememberSettingsFolder(const std::string& path) {
-  m_parts.registry->SetString("Path Config", GetDirectory(path));
+  m_parts.registry->SetPath("Path Config", GetDirectory(path));
   // The dialog may have moved the current folder; relative paths of the
   // program mean its own folder.
-  if (!m_parts.programFolder.empty()) SetCurrentDirectoryA(m_parts.programFolder.c_str());
+  if (!m_parts.programFolder.empty()) SetCurrentDirectoryW(platform::SystemPath(m_parts.programFolder).c_str());
 }
 
 void MainWindow::LoadSettings() {

@@ -34,8 +34,10 @@ class MainWindowDialogs {
   virtual ~MainWindowDialogs() = default;
   // MessageBoxA with the given style.
   virtual void ShowMessage(HWND owner, const std::string& text, const std::string& caption, UINT style);
+  // Room for the path the file dialogs return (characters).
+  static constexpr size_t FILE_DIALOG_CHARS = 32768;
   // The open (save false) or save (save true) dialog for settings files,
-  // starting in initialFolder. True with the chosen path on OK.
+  // starting in initialFolder (UTF-8). True with the chosen path (UTF-8) on OK.
   virtual bool AskSettingsFile(HWND owner, bool save, const std::string& initialFolder, std::string* path);
   virtual void RunAbout(HINSTANCE instance, HWND owner);
   // Shows a folder in the shell's file window.
@@ -101,6 +103,8 @@ class MainWindow : public Window, public CaptureChoiceView, public IdleView, pub
   static constexpr int LINK_TEXT_X = 226;
   static constexpr int LINK_TEXT_WIDTH = 50;
   static constexpr int LINK_TEXT_MIN_X = 148;
+  // The longest dropped path taken (characters, the long form's limit).
+  static constexpr unsigned DROP_PATH_CHARS = 32768;
 
   // What the window works with; none of it is owned.
   struct Parts {

@@ -40,7 +40,7 @@ TempDir::TempDir() {
                                  std::to_string(counter++));
     std::error_code ec;
     if (fs::create_directory(candidate, ec)) {
-      m_path = candidate.string();
+      m_path = candidate.u8string();
       break;
     }
   }
@@ -53,16 +53,16 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
   std::error_code ec;
-  fs::remove_all(m_path, ec);
+  fs::remove_all(fs::u8path(m_path), ec);
 }
 
 void TempDir::Write(const std::string& name, const std::string& bytes) const {
-  std::ofstream out(File(name), std::ios::binary);
+  std::ofstream out(fs::u8path(File(name)), std::ios::binary);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::string TempDir::Read(const std::string& name) const {
-  std::ifstream in(File(name), std::ios::binary);
+  std::ifstream in(fs::u8path(File(name)), std::ios::binary);
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();

@@ -42,7 +42,8 @@ double TimeScale();
 // resources linked into every test program; natively the compiled-in table).
 void UseTestResources();
 
-// A fresh folder for one test, removed with its contents afterwards.
+// A fresh folder for one test, removed with its contents afterwards. Paths
+// are UTF-8, as the program's.
 class TempDir {
  public:
   TempDir();

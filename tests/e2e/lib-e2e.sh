@@ -5,8 +5,11 @@
 #
 #   e2e_init BUILD_DIR          folders, PulseAudio, Xvfb, Wine; sets E2E_WORK
 #   e2e_start_sim [ARGS...]     quill-devsim with recording and events, QUILLON_DEVSIM
-#   e2e_prepare_app [--format NAME] [--kmc]
+#   e2e_prepare_app [--format NAME] [--kmc] [--folder PATH]
+#                               PATH (below E2E_WORK, default "app"): where
+#                               the program is laid out
 #   e2e_start_app               Quillon.exe with the stand-in host-I/O library
+#                               (current folder: E2E_CWD, else its own)
 #   e2e_wait_event REGEX [SEC]  waits for a line of the event file
 #   e2e_play FILE               plays a wave file into the null sink (blocks)
 #   e2e_stop_app / e2e_stop_sim [--no-check]
@@ -168,15 +171,16 @@ e2e_summary() { sed -n "s/.* $1=\([0-9]*\).*/\1/p" <<<"$E2E_SUMMARY"; }
 # auto-save settings file that picks the wave format. --kmc lays out the KMC
 # debugger's files instead of pointing at the box's host-I/O library.
 e2e_prepare_app() {
-  local format="" kmc=""
+  local format="" kmc="" folder="app"
   while [ $# -gt 0 ]; do
     case "$1" in
       --format) format=$2; shift 2 ;;
       --kmc) kmc=1; shift ;;
+      --folder) folder=$2; shift 2 ;;
       *) e2e_fail "e2e_prepare_app: $1" ;;
     esac
   done
-  E2E_APP="$E2E_WORK/app"
+  E2E_APP="$E2E_WORK/$folder"
   rm -rf "$E2E_APP"
   mkdir -p "$E2E_APP"
   cp "$E2E_BIN/Quillon.exe" "$E2E_BIN/QuillDll.dll" "$E2E_APP/"
@@ -219,7 +223,9 @@ e2e_start_app() {
   else
     env+=("KAV_HOSTIO_DLL_PATH=$(e2e_winpath "$E2E_SIMBIN")")
   fi
-  (cd "$E2E_APP" && exec "${env[@]}" "$WINE" ./Quillon.exe >"$E2E_WORK/quillon.log" 2>&1) &
+  # Started from E2E_CWD when set (the folder a user starts it in), else
+  # from its own folder.
+  (cd "${E2E_CWD:-$E2E_APP}" && exec "${env[@]}" "$WINE" "$E2E_APP/Quillon.exe" >"$E2E_WORK/quillon.log" 2>&1) &
   E2E_APP_PID=$!
   quill_track $E2E_APP_PID
   "$WINE" "$E2E_BIN/wmsend.exe" wait Quillon 60 || e2e_fail "Quillon's window did not appear"

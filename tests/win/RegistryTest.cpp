@@ -90,3 +90,18 @@ TEST_F(RegistryTest, ClosedKeyReadsNothingAndWritesNothing) {
   EXPECT_FALSE(m_registry.SetDword("Bxa Auto Load", 1));
   EXPECT_FALSE(m_registry.SetString("API", "waveIn"));
 }
+
+TEST_F(RegistryTest, PathsInAnyLanguageAreStoredWhole) {
+  // Japanese, and 表 whose second byte under code page 932 is a "\".
+  const std::string path = u8"C:\\Users\\表示\\日本語の設定\\";
+  ASSERT_TRUE(m_registry.SetPath("Path Config", path));
+  std::string value;
+  EXPECT_TRUE(m_registry.GetPath("Path Config", value));
+  EXPECT_EQ(value, path);
+  // A value stored by SetString (as before) reads the same through GetPath.
+  ASSERT_TRUE(m_registry.SetString("Old", "C:\\cfg\\"));
+  EXPECT_TRUE(m_registry.GetPath("Old", value));
+  EXPECT_EQ(value, "C:\\cfg\\");
+  EXPECT_FALSE(m_registry.GetPath("Missing", value));
+  EXPECT_EQ(value, "");
+}

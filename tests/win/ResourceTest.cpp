@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <string>
 
 #include "resources/resource.h"
 #include "support/Language.h"
@@ -56,4 +57,17 @@ TEST_F(Resources, FormatResourceStringInsertsThePath) {
   }
   // A path with percent signs and inserts of its own is inserted as it is.
   EXPECT_NE(FormatResourceString(IDS_NOT_SETTINGS_FILE, "%1!s!%%").find("\"%1!s!%%\""), std::string::npos);
+}
+
+// The program's manifest (linked into this test program as into the
+// program): it runs with the rights of whoever starts it, never elevated and
+// never redirected to the virtual store.
+TEST_F(Resources, ManifestAsksToRunAsInvoker) {
+  HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));  // RT_MANIFEST
+  ASSERT_NE(found, nullptr);
+  HGLOBAL loaded = LoadResource(nullptr, found);
+  ASSERT_NE(loaded, nullptr);
+  const std::string manifest(static_cast<const char*>(LockResource(loaded)), SizeofResource(nullptr, found));
+  EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>"), std::string::npos);
+  EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls"), std::string::npos);
 }

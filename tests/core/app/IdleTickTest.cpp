@@ -10,6 +10,7 @@
 #include "app/MapMemory.h"
 #include "TestUtil.h"
 #include "app/CaptureChoice.h"
+#include "platform/Platform.h"
 #include "settings/SoundConfig.h"
 #include "settings/SoundConfigData.h"
 
@@ -499,6 +500,23 @@ TEST_F(IdleTickTest, DefaultDeviceNoticeIsShownOnceAFallBack) {
   EXPECT_EQ(IdleTick::NOTICE_REDRAWS + 2, notices());
   const std::string line = "Fake: \"Mic\" is gone, recording from the default device\n";
   EXPECT_EQ(line + line, log.Text());
+}
+
+// An auto-save file that exists but cannot be read: the settings model says
+// so once, and the display shows it for SETTINGS_NOTICE_REDRAWS redraws over
+// anything else (here the source's own reason), then what it showed before.
+TEST_F(IdleTickTest, UnreadSettingsAreToldOnTheLevelDisplayOnce) {
+  // A folder in the auto-save file's place: it exists and cannot be read.
+  ASSERT_TRUE(platform::MakeDirectory(folder.File(SoundConfig::AUTOSAVE_FILE).c_str()));
+  config.RestoreAutoSave();
+  source.startResult = false;
+  source.failure = CaptureFailure::NO_DEVICE;
+  for (int i = 0; i < IdleTick::STATUS_TICKS * (IdleTick::SETTINGS_NOTICE_REDRAWS + 3); ++i) idle.Run();
+  ASSERT_EQ(view.levels.size(), static_cast<size_t>(IdleTick::SETTINGS_NOTICE_REDRAWS + 3));
+  EXPECT_EQ(std::count(view.levels.begin(), view.levels.end(), std::string("Settings|unread")),
+            IdleTick::SETTINGS_NOTICE_REDRAWS);
+  EXPECT_EQ(view.levels.front(), "Settings|unread");
+  EXPECT_EQ(view.levels.back(), "No|device");
 }
 
 // A start after the worker ended and every retry after a failed start count

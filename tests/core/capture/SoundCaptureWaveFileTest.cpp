@@ -93,9 +93,20 @@ TEST_F(SoundCaptureWaveFileTest, UnsupportedFileShowsTheMessageAndKeepsTheLoaded
   EXPECT_EQ(messages.lastOwner, &owner);
   EXPECT_NE(log.Text().find("bad.wav"), std::string::npos);
 
-  // A file too large to play says so instead (sparse: it costs no disk space).
-  dir.Write("big.wav", MakeWave(WaveDesc()));
-  std::filesystem::resize_file(dir.File("big.wav"), WAVE_MAX_FILE_BYTES + 1);
+  // A file too large to play says so instead: 8-bit mono whose data chunk
+  // decodes to more than the limit (sparse: it costs no disk space).
+  WaveDesc small;
+  small.channels = 1;
+  small.bits = 8;
+  small.data = std::string(4, '\x80');
+  std::string big = MakeWave(small);
+  const uint32_t dataBytes = static_cast<uint32_t>(WAVE_MAX_DECODED_BYTES / 4 + 1);
+  for (int i = 0; i < 4; ++i) {
+    big[4 + i] = static_cast<char>((36 + dataBytes) >> (8 * i));  // RIFF
+    big[40 + i] = static_cast<char>(dataBytes >> (8 * i));        // data
+  }
+  dir.Write("big.wav", big);
+  std::filesystem::resize_file(std::filesystem::u8path(dir.File("big.wav")), 44 + uint64_t{dataBytes});
   EXPECT_FALSE(source.LoadWaveFile(dir.File("big.wav")));
   EXPECT_EQ(messages.count, 3);
   EXPECT_EQ(messages.lastText, "The file is too large to play");
@@ -103,6 +114,21 @@ TEST_F(SoundCaptureWaveFileTest, UnsupportedFileShowsTheMessageAndKeepsTheLoaded
 
   EXPECT_EQ(source.GetFileName(), "good.wav");
   EXPECT_EQ(source.GetFrameCount(), 10u);
+
+  // A recording cut short plays what is there, with one log line.
+  std::string cut = MakeWave(WaveDesc());
+  cut += std::string(400, '\0');
+  for (int i = 0; i < 4; ++i) {
+    cut[4 + i] = static_cast<char>(uint32_t{36 + 1000} >> (8 * i));  // RIFF
+    cut[40 + i] = static_cast<char>(uint32_t{1000} >> (8 * i));      // data
+  }
+  dir.Write("cut.wav", cut);
+  log.Clear();
+  EXPECT_TRUE(source.LoadWaveFile(dir.File("cut.wav")));
+  EXPECT_EQ(source.GetFrameCount(), 100u);
+  EXPECT_EQ(messages.count, 3);
+  EXPECT_EQ(log.Text(),
+            "WaveFile: " + dir.File("cut.wav") + ": the data chunk claims 1000 bytes, 400 are there; playing those\n");
 }
 
 TEST_F(SoundCaptureWaveFileTest, SlicesCarryTheFractionOfAFrameAndCapStalls) {
@@ -271,6 +297,16 @@ TEST_F(SoundCaptureWaveFileTest, StopLeavesAWorkerBlockedInAWriteAndStartWaitsUn
   EXPECT_NE(log.Text().find("WaveFile: the worker did not end within 250 ms; left to end by itself"),
             std::string::npos);
   EXPECT_FALSE(source.Start(DeviceEntry(), 32000, WAVEFMT_PCM)) << "the old worker still runs";
+  // Nor can another file be loaded while that worker reads the samples: the
+  // load is refused with a message, and the samples stay.
+  int owner = 0;
+  source.SetOwnerWindow(&owner);
+  EXPECT_FALSE(source.LoadWaveFile(WriteCounting("other.wav", 100, 8000)));
+  EXPECT_EQ(messages.count, 1);
+  EXPECT_EQ(messages.lastText, "The previous file is still being sent to the device.\nTry again in a moment.");
+  EXPECT_EQ(source.GetFileName(), "stall.wav");
+  EXPECT_EQ(source.GetFrameCount(), 5000u);
+  EXPECT_NE(log.Text().find("not loaded: the previous file's worker has not ended yet"), std::string::npos);
 
   // Once the write returns the worker ends, and a start (retried as the idle
   // tick retries it) succeeds.
@@ -284,6 +320,8 @@ TEST_F(SoundCaptureWaveFileTest, StopLeavesAWorkerBlockedInAWriteAndStartWaitsUn
   }
   EXPECT_TRUE(started);
   source.Stop();
+  EXPECT_TRUE(source.LoadWaveFile(dir.File("other.wav")));
+  EXPECT_EQ(source.GetFileName(), "other.wav");
   source.SetSerialChannel(&channel);
 }
 

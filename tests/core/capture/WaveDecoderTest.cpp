@@ -171,20 +171,34 @@ TEST(WaveDecoder, OddChunksWithOrWithoutTheirPadByte) {
   }
 }
 
+// A data chunk that claims more bytes than the RIFF chunk or the file holds,
+// as an interrupted recording leaves it: the bytes that are there play, and
+// the decoder notes it (the source logs the note).
 TEST(WaveDecoder, ADataChunkCutShortPlaysWhatIsThere) {
   WaveDesc waveDesc = Stereo16({1, 2, 3, 4, 5, 6});
   std::string file = MakeWave(waveDesc);
-  // Cut inside the third frame: the RIFF and data sizes still claim all three.
-  file.resize(file.size() - 3);
   WaveData wave;
   ASSERT_TRUE(Decode(file, &wave));
+  EXPECT_EQ(wave.note, "");
+  // Cut inside the third frame: the RIFF and data sizes still claim all three.
+  file.resize(file.size() - 3);
+  ASSERT_TRUE(Decode(file, &wave));
   EXPECT_EQ(Frames(wave), (std::vector<int16_t>{1, 2, 3, 4}));
+  EXPECT_EQ(wave.note, "the data chunk claims 12 bytes, 9 are there");
 
   // A recorder that never came back to write the sizes.
   file.replace(4, 4, std::string("\xFF\xFF\xFF\xFF", 4));
   file.replace(40, 4, std::string("\xFF\xFF\xFF\xFF", 4));
   ASSERT_TRUE(Decode(file, &wave));
   EXPECT_EQ(Frames(wave), (std::vector<int16_t>{1, 2, 3, 4}));
+  EXPECT_EQ(wave.note, "the data chunk claims 4294967295 bytes, 9 are there");
+
+  // A RIFF chunk that ends before the data chunk claims to (the file goes on
+  // past it): its bytes play, not what follows the RIFF chunk.
+  waveDesc.riffSize = 40;  // the RIFF chunk ends 4 bytes into the samples
+  ASSERT_TRUE(Decode(MakeWave(waveDesc), &wave));
+  EXPECT_EQ(Frames(wave), (std::vector<int16_t>{1, 2}));
+  EXPECT_EQ(wave.note, "the data chunk claims 12 bytes, 4 are there");
 }
 
 TEST(WaveDecoder, RejectsEveryBrokenOrUnsupportedHeader) {
@@ -271,7 +285,6 @@ TEST(WaveDecoder, RejectsEveryBrokenOrUnsupportedHeader) {
   });
   cases.back().bytes.resize(cases.back().bytes.size() - 8);  // drop the data chunk
   cases.back().bytes.replace(4, 4, std::string("\x28\0\0\0", 4));
-  with("data past the RIFF end", [](WaveDesc& s) { s.riffSize = 40; });
   with("negative chunk size", [](WaveDesc& s) { s.chunksBefore = "LIST\xFF\xFF\xFF\xFF"; });
   with("format chunk past the end", [](WaveDesc& s) { s.data.clear(); });
   cases.back().bytes.replace(16, 4, std::string("\xFF\xFF\x00\x00", 4));
@@ -304,18 +317,47 @@ TEST(WaveDecoder, ReadsFilesAndRefusesMissingOrOversizedOnes) {
   ASSERT_TRUE(ReadWaveFile(dir.File("tone.wav"), &wave));
   EXPECT_EQ(Frames(wave), (std::vector<int16_t>{3, 4, 5, 6}));
 
+  // Read from the file piece by piece: the same as decoded in memory, also
+  // across the pieces' borders, with chunks around the samples.
+  WaveDesc longer;
+  longer.tag = 0xFFFE;
+  longer.bits = 24;
+  longer.chunksBefore = MakeChunk("LIST", "abc") + std::string(1, '\0');
+  longer.chunksAfter = MakeChunk("cue ", std::string(24, '\0'));
+  for (uint32_t i = 0; i < 3 * 300000; ++i) longer.data += static_cast<char>(i * 7 + i / 251);
+  const std::string bytes = MakeWave(longer);
+  dir.Write("long.wav", bytes);
+  WaveData fromMemory;
+  ASSERT_TRUE(Decode(bytes, &fromMemory));
+  ASSERT_TRUE(ReadWaveFile(dir.File("long.wav"), &wave));
+  EXPECT_EQ(wave.frames, 150000u);
+  EXPECT_EQ(Frames(wave), Frames(fromMemory));
+
   std::string reason;
   EXPECT_FALSE(ReadWaveFile(dir.File("missing.wav"), &wave, &reason));
   EXPECT_FALSE(reason.empty());
 
-  // A file larger than the decoder takes (sparse: it costs no disk space).
-  std::string big = MakeWave(Stereo16({1, 2}));
+  // Decoded larger than the decoder takes: refused from the header, before
+  // anything is allocated. 8-bit mono decodes to 4 bytes a frame, so a data
+  // chunk of a quarter of the limit and one byte is too large (a sparse file:
+  // it costs no disk space, and its size fits the 32-bit build's offsets).
+  WaveDesc small;
+  small.channels = 1;
+  small.bits = 8;
+  small.data = std::string(4, '\x80');
+  std::string big = MakeWave(small);
+  const uint32_t dataBytes = static_cast<uint32_t>(WAVE_MAX_DECODED_BYTES / 4 + 1);
+  for (int i = 0; i < 4; ++i) {
+    big[4 + i] = static_cast<char>((36 + dataBytes) >> (8 * i));  // RIFF
+    big[40 + i] = static_cast<char>(dataBytes >> (8 * i));        // data
+  }
   dir.Write("big.wav", big);
-  std::filesystem::resize_file(dir.File("big.wav"), WAVE_MAX_FILE_BYTES + 1);
+  std::filesystem::resize_file(std::filesystem::u8path(dir.File("big.wav")), 44 + uint64_t{dataBytes});
   WaveFault fault = WaveFault::None;
   EXPECT_FALSE(ReadWaveFile(dir.File("big.wav"), &wave, &reason, &fault));
   EXPECT_EQ(reason, "the file is too large");
   EXPECT_EQ(fault, WaveFault::TooLarge);
+  EXPECT_TRUE(wave.samples.empty());
 
   EXPECT_FALSE(ReadWaveFile(dir.File("missing.wav"), &wave, &reason, &fault));
   EXPECT_EQ(fault, WaveFault::Unsupported);

@@ -101,12 +101,36 @@ int32_t HOSTIO_CALL OverlongSerial(uint32_t, char* text) {
   return 0;
 }
 
+TEST_F(DiscoveryTest, KmcLibraryIsOnlyLoadedFromAFullPath) {
+  fake.dllType = 2;
+  fake.listed = {42};
+  const std::string sep = LinkSystem::Separator();
+  // A library planted where the unexpanded or relative pattern would point
+  // (a folder named "%KMC_PARTNER_KAVS%" in the current one) is never tried.
+  system.libraries["%KMC_PARTNER_KAVS%" + sep + "BIN" + sep + "loadrun_kav.dll"].symbols["LRKAV_id2serialno"] =
+      reinterpret_cast<void*>(&SerialOf);
+  system.libraries["kmc" + sep + "BIN" + sep + "loadrun_kav.dll"].symbols["LRKAV_id2serialno"] =
+      reinterpret_cast<void*>(&SerialOf);
+  ASSERT_TRUE(channel.ConnectFirst(true));
+  EXPECT_EQ(channel.GetDisplayName(), "00000042");
+  EXPECT_TRUE(system.loadAttempts.empty());
+  EXPECT_EQ(CountLinkLines(log.Text(), "loadrun_kav.dll not loaded: %KMC_PARTNER_KAVS% is not set"), 1) << log.Text();
+
+  system.startupEnv["KMC_PARTNER_KAVS"] = "kmc";
+  channel.UpdateSerial();
+  EXPECT_TRUE(system.loadAttempts.empty());
+  EXPECT_EQ(CountLinkLines(log.Text(), "loadrun_kav.dll not loaded: \"kmc" + sep + "BIN" + sep +
+                                           "loadrun_kav.dll\" is not a full path"),
+            1);
+  EXPECT_EQ(channel.GetSerial(), "");
+}
+
 TEST_F(DiscoveryTest, KmcSerialComesFromTheVendorLibraryLoadedOnce) {
   fake.dllType = 2;
   fake.listed = {42};
+  system.startupEnv["KMC_PARTNER_KAVS"] = "/kmc";
   const std::string path =
-      std::string("%KMC_PARTNER_KAVS%") + LinkSystem::Separator() + "BIN" + LinkSystem::Separator() + "loadrun_kav.dll";
-  // Unset at start: the pattern stays as it is and is tried as a path.
+      std::string("/kmc") + LinkSystem::Separator() + "BIN" + LinkSystem::Separator() + "loadrun_kav.dll";
   system.libraries[path].symbols["LRKAV_id2serialno"] = reinterpret_cast<void*>(&SerialOf);
   ASSERT_TRUE(channel.ConnectFirst(true));
   EXPECT_EQ(channel.GetSerial(), "KMC-42");
@@ -512,12 +536,28 @@ TEST_F(DownloadTest, KmcDownloadStartsTheLoaderTool) {
   fake.dllType = 2;
   fake.listed = {42};
   const std::string sep = LinkSystem::Separator();
-  system.libraries["%KMC_PARTNER_KAVS%" + sep + "BIN" + sep + "loadrun_kav.dll"].symbols["LRKAV_id2serialno"] =
+  system.startupEnv["KMC_PARTNER_KAVS"] = "/kmc";
+  system.libraries["/kmc" + sep + "BIN" + sep + "loadrun_kav.dll"].symbols["LRKAV_id2serialno"] =
       reinterpret_cast<void*>(&SerialOf);
-  system.startupEnv["KAVSDK_ROOT"] = "/sdk";
   const std::string tool = "/sdk" + sep + "tools" + sep + "CommandLineTools" + sep + "kav_loadrun32.exe";
   ASSERT_TRUE(BringUp());
 
+  // Without the SDK's variable, or with a relative one, the tool's pattern
+  // names no place: nothing is checked or started (a tool planted in a
+  // folder "%KAVSDK_ROOT%" of the current one would be).
+  const std::string planted = "%KAVSDK_ROOT%" + sep + "tools" + sep + "CommandLineTools" + sep + "kav_loadrun32.exe";
+  system.readableFiles.insert(planted);
+  system.readableFiles.insert("sdk" + sep + "tools" + sep + "CommandLineTools" + sep + "kav_loadrun32.exe");
+  channel.DownloadGo(image, &instance, &window);
+  EXPECT_EQ(CountLinkLines(log.Text(), "DownloadGo loadrun not started: %KAVSDK_ROOT% is not set"), 1) << log.Text();
+  system.startupEnv["KAVSDK_ROOT"] = "sdk";
+  channel.DownloadGo(image, &instance, &window);
+  EXPECT_EQ(CountLinkLines(log.Text(), "DownloadGo loadrun not started: \"sdk" + sep + "tools" + sep +
+                                           "CommandLineTools" + sep + "kav_loadrun32.exe\" is not a full path"),
+            1);
+  EXPECT_EQ(ui.loaderTool, "");
+
+  system.startupEnv["KAVSDK_ROOT"] = "/sdk";
   channel.DownloadGo(image, &instance, &window);
   EXPECT_EQ(CountLinkLines(log.Text(), "DownloadGo loadrun \"" + tool + "\"not exist"), 1);
   EXPECT_EQ(ui.loaderTool, "");
@@ -537,7 +577,8 @@ TEST_F(DownloadTest, KmcLoaderThatCannotStartIsReportedAndTheProgramGoesOn) {
   fake.dllType = 2;
   fake.listed = {42};
   const std::string sep = LinkSystem::Separator();
-  system.libraries["%KMC_PARTNER_KAVS%" + sep + "BIN" + sep + "loadrun_kav.dll"].symbols["LRKAV_id2serialno"] =
+  system.startupEnv["KMC_PARTNER_KAVS"] = "/kmc";
+  system.libraries["/kmc" + sep + "BIN" + sep + "loadrun_kav.dll"].symbols["LRKAV_id2serialno"] =
       reinterpret_cast<void*>(&SerialOf);
   system.startupEnv["KAVSDK_ROOT"] = "/nonexistent-sdk";
   const std::string tool = "/nonexistent-sdk" + sep + "tools" + sep + "CommandLineTools" + sep + "kav_loadrun32.exe";

@@ -74,6 +74,11 @@ void FakeHostIo::PushPacket(uint32_t type, const std::vector<uint8_t>& payload) 
   PushBytes(payload.data(), payload.size());
 }
 
+void FakeHostIo::ClearIncoming() {
+  std::lock_guard<std::mutex> guard(lock);
+  m_incoming.clear();
+}
+
 size_t FakeHostIo::PendingBytes() {
   std::lock_guard<std::mutex> guard(lock);
   return m_incoming.size();
@@ -298,6 +303,8 @@ std::string FakeLinkSystem::ExpandStartupText(const std::string& text) {
 
 void* FakeLinkSystem::OpenLibrary(const char* path) {
   loadAttempts.push_back(path);
+  // As the platform's: nothing but a full path loads.
+  if (!IsFullPath(path)) return nullptr;
   auto it = libraries.find(path);
   if (it == libraries.end()) return nullptr;
   ++openLibraries;

@@ -37,6 +37,8 @@ class FakeHostIo {
   void PushHeader(uint32_t magic, uint32_t reserved, uint32_t type, int32_t size);
   void PushPacket(uint32_t type, const std::vector<uint8_t>& payload);
   size_t PendingBytes();
+  // Drops what the device has sent and the PC not read (a new attach).
+  void ClearIncoming();
 
   // --- Script (set before use; guarded by the fake's lock) ---
   std::vector<int32_t> listed;   // what host_find lists
@@ -104,7 +106,9 @@ class FakeHostIo {
   int m_blockedWriters = 0;
 };
 
-// Environment, libraries and files of a pretend process.
+// Environment, libraries and files of a pretend process. Its full paths
+// start with "/" in every build; the program's folder is "/program" and the
+// system folder "/system".
 class FakeLinkSystem : public LinkSystem {
  public:
   struct Library {
@@ -118,10 +122,15 @@ class FakeLinkSystem : public LinkSystem {
   void* FindSymbol(void* library, const char* name) override;
   void CloseLibrary(void* library) override;
   bool IsReadable(const char* path) override;
+  bool IsFullPath(const char* path) override { return path != nullptr && path[0] == '/'; }
+  std::string ProgramFolder() override { return programFolder; }
+  std::string SystemFolder() override { return systemFolder; }
 
+  std::string programFolder = "/program";
+  std::string systemFolder = "/system";
   std::map<std::string, std::string> env;         // the environment now
   std::map<std::string, std::string> startupEnv;  // as the process received it
-  std::map<std::string, Library> libraries;       // loadable, by path or name
+  std::map<std::string, Library> libraries;       // loadable, by full path
   std::set<std::string> readableFiles;
   std::vector<std::string> loadAttempts;
   std::vector<std::string> symbolLookups;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "FakeHostIo.h"
+#include "TestUtil.h"
 #include "link/KAVHostIO.h"
 
 namespace {
@@ -33,6 +34,18 @@ FakeLinkSystem::Library MakeLibrary(const std::string& prefix, std::initializer_
 
 class KAVHostIOTest : public ::testing::Test {
  protected:
+  // The attempts of the search by name for one library: the program's
+  // folder, the system folder, then the folders of PATH given here.
+  std::vector<std::string> ByName(const std::string& name, std::initializer_list<std::string> pathFolders = {}) {
+    std::vector<std::string> attempts = {Join({"/program", name}), Join({"/system", name})};
+    for (const std::string& folder : pathFolders) attempts.push_back(Join({folder, name}));
+    return attempts;
+  }
+  static std::vector<std::string> Then(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  }
+
   FakeLinkSystem system;
   const std::string sdkLibrary = Join({"/sdk", "libraries", "Win32-x86", "kav_hostio32.dll"});
   const std::string qdLibrary = Join({"/qd", "x86", "bin", "kav_hostio32.dll"});
@@ -62,31 +75,81 @@ TEST_F(KAVHostIOTest, SearchGoesOnThroughTheSdkVariablesToTheName) {
     EXPECT_EQ(system.loadAttempts, (std::vector<std::string>{pathLibrary, sdkLibrary}));
     EXPECT_EQ(hostIo.BoundSlotCount(), HOSTIO_SLOT_COUNT);
   }
+  // By name: the library is looked for by the program itself, by full path,
+  // in its own folder, the system folder and PATH's folders.
   system.libraries.clear();
   system.loadAttempts.clear();
-  system.libraries["kav_hostio32.dll"] = MakeLibrary("KAVHIO_");
+  system.env["PATH"] = "/tools";
+  system.libraries[Join({"/tools", "kav_hostio32.dll"})] = MakeLibrary("KAVHIO_");
   CKAVHostIO byName(system);
-  EXPECT_EQ(system.loadAttempts, (std::vector<std::string>{pathLibrary, sdkLibrary, qdLibrary, "kav_hostio32.dll"}));
+  EXPECT_EQ(system.loadAttempts, Then({pathLibrary, sdkLibrary, qdLibrary}, ByName("kav_hostio32.dll", {"/tools"})));
   EXPECT_EQ(byName.BoundSlotCount(), HOSTIO_SLOT_COUNT);
+}
+
+TEST_F(KAVHostIOTest, ByNameTheProgramsFolderComesFirstAndTheCurrentFolderNever) {
+  struct Case {
+    const char* what;
+    std::string path;                      // PATH
+    std::vector<std::string> pathFolders;  // the folders of PATH that are searched
+  };
+  const std::string s(1, LinkSystem::PathListSeparator());
+  const Case cases[] = {
+      {"no PATH", "", {}},
+      {"relative entries, the current folder among them", "." + s + "bin" + s + "" + s + "/a", {"/a"}},
+      {"an unexpanded variable", "%SystemRoot%" + s + "/b", {"/b"}},
+      {"quotes, trailing separators and repeats", "\"/c\"" + s + "/c/" + s + "/program", {"/c"}},
+  };
+  for (const Case& c : cases) {
+    FakeLinkSystem fresh;
+    if (!c.path.empty()) fresh.env["PATH"] = c.path;
+    CKAVHostIO hostIo(fresh);
+    std::vector<std::string> expected;
+    for (const char* name : {"kav_hostio32.dll", "devhio_proxy.dll"}) {
+      expected.push_back(Join({"/program", name}));
+      expected.push_back(Join({"/system", name}));
+      for (const std::string& folder : c.pathFolders) expected.push_back(Join({folder, name}));
+    }
+    EXPECT_EQ(fresh.loadAttempts, expected) << c.what;
+  }
+
+  // The program's folder wins over the system's and PATH's.
+  system.env["PATH"] = "/tools";
+  system.libraries[Join({"/program", "kav_hostio32.dll"})] = MakeLibrary("KAVHIO_");
+  system.libraries[Join({"/tools", "kav_hostio32.dll"})] = MakeLibrary("KAVHIO_");
+  CKAVHostIO hostIo(system);
+  EXPECT_EQ(system.loadAttempts, (std::vector<std::string>{Join({"/program", "kav_hostio32.dll"})}));
+}
+
+TEST_F(KAVHostIOTest, RelativeFoldersOfTheVariablesAreNotLoaded) {
+  LogCapture log;
+  system.env = {{"KAV_HOSTIO_DLL_PATH", "hio"}, {"KAVSDK_ROOT", "."}, {"KMC_KAVHOSTIO", "kmc"}};
+  CKAVHostIO hostIo(system);
+  EXPECT_FALSE(hostIo.IsLoaded());
+  EXPECT_EQ(system.loadAttempts, Then(ByName("kav_hostio32.dll"), ByName("devhio_proxy.dll")));
+  const std::string text = log.Text();
+  EXPECT_NE(text.find("kav_hostio32.dll: \"" + Join({"hio", "kav_hostio32.dll"}) + "\" is not a full path"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("devhio_proxy.dll: \"" + Join({"kmc", "BIN", "devhio_proxy.dll"}) + "\" is not a full path"),
+            std::string::npos)
+      << text;
 }
 
 TEST_F(KAVHostIOTest, ProxyIsBoundWithItsOwnPrefix) {
   system.env = {{"KMC_KAVHOSTIO", "/kmc"}};
   const std::string proxy = Join({"/kmc", "BIN", "devhio_proxy.dll"});
   system.libraries[proxy] = MakeLibrary("DEVHIO_");
-  system.libraries["kav_hostio32.dll"] = MakeLibrary("DEVHIO_");  // wrong prefix: must not be chosen
-  system.libraries.erase("kav_hostio32.dll");
   CKAVHostIO hostIo(system);
-  EXPECT_EQ(system.loadAttempts, (std::vector<std::string>{"kav_hostio32.dll", proxy}));
+  EXPECT_EQ(system.loadAttempts, Then(ByName("kav_hostio32.dll"), {proxy}));
   EXPECT_EQ(hostIo.BoundSlotCount(), HOSTIO_SLOT_COUNT);
   EXPECT_EQ(system.symbolLookups.front(), "DEVHIO_host_find");
 }
 
 TEST_F(KAVHostIOTest, ProxyByNameWhenTheKmcFolderLacksIt) {
   system.env = {{"KMC_KAVHOSTIO", "/kmc"}};
-  system.libraries["devhio_proxy.dll"] = MakeLibrary("DEVHIO_");
+  system.libraries[Join({"/program", "devhio_proxy.dll"})] = MakeLibrary("DEVHIO_");
   CKAVHostIO hostIo(system);
-  EXPECT_EQ(system.loadAttempts.back(), "devhio_proxy.dll");
+  EXPECT_EQ(system.loadAttempts.back(), Join({"/program", "devhio_proxy.dll"}));
   EXPECT_EQ(hostIo.BoundSlotCount(), HOSTIO_SLOT_COUNT);
 }
 
@@ -94,12 +157,12 @@ TEST_F(KAVHostIOTest, NoLibraryLeavesEverySlotNull) {
   CKAVHostIO hostIo(system);
   EXPECT_FALSE(hostIo.IsLoaded());
   EXPECT_EQ(hostIo.BoundSlotCount(), 0);
-  EXPECT_EQ(system.loadAttempts, (std::vector<std::string>{"kav_hostio32.dll", "devhio_proxy.dll"}));
+  EXPECT_EQ(system.loadAttempts, Then(ByName("kav_hostio32.dll"), ByName("devhio_proxy.dll")));
   EXPECT_TRUE(system.symbolLookups.empty());
 }
 
 TEST_F(KAVHostIOTest, MissingExportLeavesOnlyItsSlotNull) {
-  system.libraries["kav_hostio32.dll"] = MakeLibrary("KAVHIO_", {"sio_getWritableBytes"});
+  system.libraries[Join({"/program", "kav_hostio32.dll"})] = MakeLibrary("KAVHIO_", {"sio_getWritableBytes"});
   CKAVHostIO hostIo(system);
   EXPECT_EQ(hostIo.BoundSlotCount(), HOSTIO_SLOT_COUNT - 1);
   EXPECT_EQ(hostIo.Functions().sio_getWritableBytes, nullptr);
@@ -119,11 +182,11 @@ TEST_F(KAVHostIOTest, KmcVariableKeepsItsFirstValue) {
   {
     CKAVHostIO hostIo(system);
     EXPECT_EQ(system.env["KMC_KAVHOSTIO"], "/first");
-    EXPECT_EQ(system.loadAttempts[1], Join({"/first", "BIN", "devhio_proxy.dll"}));
+    EXPECT_EQ(system.loadAttempts[2], Join({"/first", "BIN", "devhio_proxy.dll"}));
   }
   // ...but only when no kav_hostio32.dll was loaded.
   system.env["KMC_KAVHOSTIO"] = "/second";
-  system.libraries["kav_hostio32.dll"] = MakeLibrary("KAVHIO_");
+  system.libraries[Join({"/system", "kav_hostio32.dll"})] = MakeLibrary("KAVHIO_");
   CKAVHostIO hostIo(system);
   EXPECT_EQ(system.env["KMC_KAVHOSTIO"], "/second");
 }
@@ -134,23 +197,25 @@ TEST_F(KAVHostIOTest, CandidatesLongerThanThePathBufferAreSkipped) {
   ASSERT_EQ((longFolder + "/kav_hostio32.dll").size(), CKAVHostIO::PATH_BUFFER - 1);
   CKAVHostIO fits(system);
   EXPECT_EQ(system.loadAttempts.front(), Join({longFolder, "kav_hostio32.dll"}));
-  EXPECT_EQ(system.loadAttempts.size(), 3u);  // the overlong SDK value is skipped
+  // The overlong SDK value is skipped.
+  EXPECT_EQ(system.loadAttempts, Then({Join({longFolder, "kav_hostio32.dll"})},
+                                      Then(ByName("kav_hostio32.dll"), ByName("devhio_proxy.dll"))));
 
   system.loadAttempts.clear();
   system.env["KAV_HOSTIO_DLL_PATH"] = longFolder + "x";
   CKAVHostIO tooLong(system);
-  EXPECT_EQ(system.loadAttempts, (std::vector<std::string>{"kav_hostio32.dll", "devhio_proxy.dll"}));
+  EXPECT_EQ(system.loadAttempts, Then(ByName("kav_hostio32.dll"), ByName("devhio_proxy.dll")));
 }
 
 TEST_F(KAVHostIOTest, EmptyVariablesCountAsMissing) {
   system.env = {{"KAV_HOSTIO_DLL_PATH", ""}, {"KMC_KAVHOSTIO", "/kmc"}, {"KMC_KAVHOSTIO_ORIGINAL", ""}};
   CKAVHostIO hostIo(system);
-  EXPECT_EQ(system.loadAttempts.front(), "kav_hostio32.dll");
+  EXPECT_EQ(system.loadAttempts.front(), Join({"/program", "kav_hostio32.dll"}));
   EXPECT_EQ(system.env["KMC_KAVHOSTIO_ORIGINAL"], "/kmc");
 }
 
 TEST_F(KAVHostIOTest, DestructionFreesTheLibrary) {
-  system.libraries["kav_hostio32.dll"] = MakeLibrary("KAVHIO_");
+  system.libraries[Join({"/program", "kav_hostio32.dll"})] = MakeLibrary("KAVHIO_");
   {
     CKAVHostIO hostIo(system);
     EXPECT_EQ(system.openLibraries, 1);

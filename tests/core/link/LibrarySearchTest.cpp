@@ -2,12 +2,27 @@
 // the environment as the SDK and the KMC debugger set it.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include "TestUtil.h"
 #include "link/KAVHostIO.h"
 #include "link/LinkSystem.h"
 #include "platform/Platform.h"
 #include "support/Strings.h"
 
 namespace {
+
+#ifdef _WIN32
+const char kLibraryPrefix[] = "";
+const char kLibrarySuffix[] = ".dll";
+#else
+const char kLibraryPrefix[] = "";
+const char kLibrarySuffix[] = ".so";
+#endif
 
 const char* const kVariables[] = {"KAV_HOSTIO_DLL_PATH", "KAVSDK_ROOT", "QD_KAV_DIR", "KMC_KAVHOSTIO",
                                   "KMC_KAVHOSTIO_ORIGINAL"};
@@ -93,19 +108,74 @@ TEST_F(LibrarySearchTest, NoLibraryLeavesEverySlotNull) {
   EXPECT_EQ(hostIo.BoundSlotCount(), 0);
 }
 
-TEST_F(LibrarySearchTest, ByNameThroughTheSystemSearch) {
-#ifndef _WIN32
-  GTEST_SKIP() << "the native loader reads its search path only at start-up";
-#else
-  platform::SetEnv("PATH", (Folder("byname-proxy") + ";" + m_path).c_str());
+TEST_F(LibrarySearchTest, ByNameThroughPathsFolders) {
+  const std::string list(1, LinkSystem::PathListSeparator());
+  platform::SetEnv("PATH", (Folder("byname-proxy") + list + m_path).c_str());
   {
     CKAVHostIO proxy(system);
     EXPECT_EQ(Mark(proxy), 5);
   }
-  platform::SetEnv("PATH", (Folder("byname") + ";" + Folder("byname-proxy") + ";" + m_path).c_str());
+  platform::SetEnv("PATH", (Folder("byname") + list + Folder("byname-proxy") + list + m_path).c_str());
   CKAVHostIO hostIo(system);
   EXPECT_EQ(Mark(hostIo), 6);
+}
+
+// Copies of a library that writes a marker file when it is loaded, planted
+// where a careless search would find them: in the current folder under the
+// host-I/O libraries' names (also reached through a PATH entry ".") and under
+// a folder literally named "%KMC_PARTNER_KAVS%" there, where the unexpanded
+// pattern of the KMC library points. None of them is ever loaded; the real
+// library named by the environment still is.
+TEST_F(LibrarySearchTest, LibrariesPlantedInTheCurrentFolderAreNeverLoaded) {
+  namespace fs = std::filesystem;
+  TempDir current;
+  const std::string marker = current.File("planted-was-loaded");
+  platform::SetEnv("QUILL_PLANTED_MARKER", marker.c_str());
+  const std::string planted = Folder("") + kLibraryPrefix + "planted" + kLibrarySuffix;
+  const std::string kmcBin = current.File("%KMC_PARTNER_KAVS%") + LinkSystem::Separator() + "BIN";
+  ASSERT_TRUE(platform::MakeDirectory(current.File("%KMC_PARTNER_KAVS%").c_str()));
+  ASSERT_TRUE(platform::MakeDirectory(kmcBin.c_str()));
+  for (const std::string& copy : {current.File(std::string("kav_hostio32") + kLibrarySuffix),
+                                  current.File(std::string("devhio_proxy") + kLibrarySuffix),
+                                  kmcBin + LinkSystem::Separator() + "loadrun_kav" + kLibrarySuffix}) {
+    fs::copy_file(fs::u8path(planted), fs::u8path(copy));
+  }
+  const fs::path before = fs::current_path();
+  fs::current_path(fs::u8path(current.Path()));
+  const std::string list(1, LinkSystem::PathListSeparator());
+  platform::SetEnv("PATH", ("." + list + list + m_path).c_str());
+  platform::HardenLibrarySearch();
+
+  {
+    CKAVHostIO hostIo(system);
+    EXPECT_FALSE(hostIo.IsLoaded());
+    // The KMC library's pattern, unexpanded: the program's search refuses it.
+    const std::string kmc =
+        system.ExpandStartupText(LinkSystem::JoinPath({"%KMC_PARTNER_KAVS%", "BIN", "loadrun_kav.dll"}));
+    std::string problem;
+    EXPECT_FALSE(system.UsablePath(kmc, &problem));
+    EXPECT_EQ(problem, "%KMC_PARTNER_KAVS% is not set");
+    EXPECT_EQ(system.OpenLibrary(kmc.c_str()), nullptr);
+    EXPECT_EQ(system.OpenLibrary((std::string("kav_hostio32") + kLibrarySuffix).c_str()), nullptr);
+#ifdef _WIN32
+    // What else in the process loads a library by name does not find it in
+    // the current folder either.
+    HMODULE byName = LoadLibraryW(L"kav_hostio32.dll");
+    EXPECT_EQ(byName, nullptr);
+    if (byName != nullptr) FreeLibrary(byName);
 #endif
+  }
+  EXPECT_FALSE(platform::PathExists(marker.c_str())) << "a planted library was loaded";
+
+  // The real one, named by the environment, is loaded.
+  platform::SetEnv("KAV_HOSTIO_DLL_PATH", Folder("path").c_str());
+  {
+    CKAVHostIO hostIo(system);
+    EXPECT_EQ(Mark(hostIo), 1);
+  }
+  EXPECT_FALSE(platform::PathExists(marker.c_str()));
+  fs::current_path(before);
+  platform::SetEnv("QUILL_PLANTED_MARKER", nullptr);
 }
 
 }  // namespace

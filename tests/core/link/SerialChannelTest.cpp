@@ -268,13 +268,50 @@ TEST_F(SerialChannelTest, IncompletePayloadIsReturnedWholeLaterWithoutReadingThe
   EXPECT_EQ(memcmp(data.get(), payload.data(), 280), 0);
 }
 
-TEST_F(SerialChannelTest, ZeroSizeSettingsPacketGivesTypeAndNoBuffer) {
+// A payload that is still incomplete 2 s after its header (a corrupt size, a
+// device that stopped half-way) is a fault: the channel closes and opens
+// again. One that completes within the time is read as usual.
+TEST_F(SerialChannelTest, APayloadNotCompleteWithinTwoSecondsClosesTheChannel) {
   ASSERT_TRUE(BringUp());
-  fake.PushHeader(PacketHeader::MAGIC, 0, PacketChannel::CONFIG, 0);
+  fake.PushPacket(PacketChannel::CONFIG, Bytes(280, 7));
+  fake.readableLimit = 100;
+  uint32_t type = 0, size = 0;
+  EXPECT_EQ(channel.Read(type, size), nullptr);
+  LinkTestNow() += PacketLink::PAYLOAD_DEADLINE_MS;
+  EXPECT_EQ(channel.Read(type, size), nullptr);
+  EXPECT_EQ(channel.GetStatus(), Status::CONNECTED) << "the deadline itself is still in time";
+  fake.readableLimit = -1;
+  ASSERT_NE(channel.Read(type, size), nullptr);
+  EXPECT_EQ(size, 280u);
+
+  fake.PushPacket(PacketChannel::AUDIO, Bytes(4000));
+  fake.readableLimit = 1000;
+  EXPECT_EQ(channel.Read(type, size), nullptr);
+  LinkTestNow() += PacketLink::PAYLOAD_DEADLINE_MS + 1;
+  EXPECT_EQ(channel.Read(type, size), nullptr);
+  EXPECT_EQ(type, PacketChannel::NO_PACKET);
+  EXPECT_EQ(channel.GetStatus(), Status::CLOSE);
+  EXPECT_EQ(CountLinkLines(log.Text(), "ReadSio Error, payload of 4000 bytes not complete after 2001 ms (1000 there)"),
+            1)
+      << log.Text();
+  // The next attach starts afresh, without the old header.
+  fake.readableLimit = -1;
+  fake.ClearIncoming();
+  channel.Update();
+  EXPECT_EQ(channel.GetStatus(), Status::CONNECTED);
+  fake.PushPacket(PacketChannel::CONFIG, Bytes(280, 9));
+  std::unique_ptr<uint8_t[]> data = channel.Read(type, size);
+  ASSERT_NE(data, nullptr);
+  EXPECT_EQ(data[0], 9);
+}
+
+TEST_F(SerialChannelTest, ZeroSizeAudioPacketGivesTypeAndNoBuffer) {
+  ASSERT_TRUE(BringUp());
+  fake.PushHeader(PacketHeader::MAGIC, 0, PacketChannel::AUDIO, 0);
   fake.PushPacket(PacketChannel::AUDIO, Bytes(8));
   uint32_t type = 99, size = 99;
   EXPECT_EQ(channel.Read(type, size), nullptr);
-  EXPECT_EQ(type, 0u);
+  EXPECT_EQ(type, 1u);
   EXPECT_EQ(size, 0u);
   // The next packet follows normally.
   std::unique_ptr<uint8_t[]> data = channel.Read(type, size);
@@ -321,18 +358,23 @@ INSTANTIATE_TEST_SUITE_P(
                       WrongHeader{"Type2", PacketHeader::MAGIC, 0, 2, 280},
                       WrongHeader{"TypeNoPacket", PacketHeader::MAGIC, 0, PacketChannel::NO_PACKET, 0},
                       WrongHeader{"NegativeSize", PacketHeader::MAGIC, 0, 1, -1},
-                      WrongHeader{"HugeSize", PacketHeader::MAGIC, 0, 1, PacketHeader::MAX_PAYLOAD + 1},
-                      WrongHeader{"MaxSize", PacketHeader::MAGIC, 0, 1, 0x7FFFFFFF}),
+                      WrongHeader{"AudioPastItsBound", PacketHeader::MAGIC, 0, 1, PacketHeader::AUDIO_PAYLOAD_MAX + 1},
+                      WrongHeader{"MaxSize", PacketHeader::MAGIC, 0, 1, 0x7FFFFFFF},
+                      // A settings record is exactly 280 bytes.
+                      WrongHeader{"EmptySettings", PacketHeader::MAGIC, 0, 0, 0},
+                      WrongHeader{"ShortSettings", PacketHeader::MAGIC, 0, 0, 279},
+                      WrongHeader{"LongSettings", PacketHeader::MAGIC, 0, 0, 281},
+                      WrongHeader{"HugeSettings", PacketHeader::MAGIC, 0, 0, 1 << 20}),
     [](const ::testing::TestParamInfo<WrongHeader>& info) { return std::string(info.param.name); });
 
 TEST_F(SerialChannelTest, PayloadUpToTheBoundIsAccepted) {
   ASSERT_TRUE(BringUp());
-  fake.PushPacket(PacketChannel::AUDIO, std::vector<uint8_t>(PacketHeader::MAX_PAYLOAD, 0x5A));
+  fake.PushPacket(PacketChannel::AUDIO, std::vector<uint8_t>(PacketHeader::AUDIO_PAYLOAD_MAX, 0x5A));
   uint32_t type = 0, size = 0;
   std::unique_ptr<uint8_t[]> data = channel.Read(type, size);
   ASSERT_NE(data, nullptr);
-  EXPECT_EQ(size, static_cast<uint32_t>(PacketHeader::MAX_PAYLOAD));
-  EXPECT_EQ(data[PacketHeader::MAX_PAYLOAD - 1], 0x5A);
+  EXPECT_EQ(size, static_cast<uint32_t>(PacketHeader::AUDIO_PAYLOAD_MAX));
+  EXPECT_EQ(data[PacketHeader::AUDIO_PAYLOAD_MAX - 1], 0x5A);
   EXPECT_EQ(channel.GetStatus(), Status::CONNECTED);
 }
 

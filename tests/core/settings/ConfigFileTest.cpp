@@ -2,12 +2,20 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform/WinText.h"
+#endif
 
 #include "SettingsFakes.h"
 #include "TestUtil.h"
 #include "platform/Platform.h"
+#include "resources/resource.h"
 #include "settings/SoundConfig.h"
 #include "support/File.h"
 #include "support/Language.h"
@@ -449,6 +457,112 @@ TEST_F(ConfigFileTest, AutoSaveFile) {
   EXPECT_NE(dir.Read(SoundConfig::AUTOSAVE_FILE).find("Volume:                     0.60 "), std::string::npos);
   EXPECT_EQ(dir.Read(bad), "another\n") << "a good file is not kept aside";
   EXPECT_TRUE(view.errors.empty());
+}
+
+// An auto-save file that exists but cannot be read at start (here a folder in
+// its place; on Windows also a file another program holds open without
+// sharing) is never written over: the settings stay the defaults, the log
+// and the level display say why once, and the auto-save waits until the
+// file has been loaded or saved over by the user.
+TEST_F(ConfigFileTest, AnAutoSaveFileThatCannotBeReadIsNeverWrittenOver) {
+  const std::string path = dir.File(SoundConfig::AUTOSAVE_FILE);
+  ASSERT_TRUE(platform::MakeDirectory(path.c_str()));
+  dir.Write(std::string(SoundConfig::AUTOSAVE_FILE) + "/inside", "kept");
+  LogCapture log;
+  config.RestoreAutoSave();
+  EXPECT_TRUE(config.IsAutoSaveHeld());
+  EXPECT_EQ(config.TakeNotice(), static_cast<uint32_t>(IDS_LEVEL_SETTINGS_UNREAD));
+  EXPECT_EQ(config.TakeNotice(), 0u) << "said once";
+  EXPECT_EQ(Value(VOLUME), "1.00");
+  config.GetItem(VOLUME)->SetText("0.3");
+  config.Apply(config.TakeSnapshot());
+  config.Apply(config.TakeSnapshot());
+  EXPECT_TRUE(platform::IsDirectory(path.c_str()));
+  EXPECT_EQ(dir.Read(std::string(SoundConfig::AUTOSAVE_FILE) + "/inside"), "kept");
+  const std::string text = log.Text();
+  size_t lines = 0;
+  for (size_t at = text.find("RestoreAutoSave: "); at != std::string::npos;
+       at = text.find("RestoreAutoSave: ", at + 1)) {
+    ++lines;
+  }
+  EXPECT_EQ(lines, 1u) << text;
+  EXPECT_NE(text.find("RestoreAutoSave: " + path + " exists but"), std::string::npos) << text;
+  EXPECT_TRUE(view.errors.empty());
+
+  // Once the file can be read and the user loads it, the auto-save goes on.
+  std::filesystem::remove_all(std::filesystem::u8path(path));
+  dir.Write(SoundConfig::AUTOSAVE_FILE, "Quillon\n*SoundParam\nVolume: 0.7\n");
+  ASSERT_TRUE(config.LoadAndApply(path));
+  EXPECT_FALSE(config.IsAutoSaveHeld());
+  EXPECT_NE(dir.Read(SoundConfig::AUTOSAVE_FILE).find("Volume:                     0.70 "), std::string::npos);
+
+#ifdef _WIN32
+  // Held open without sharing by another program: its settings survive.
+  const std::string settings = "Quillon\r\n*SoundParam\r\nVolume: 0.4\r\n";
+  dir.Write(SoundConfig::AUTOSAVE_FILE, settings);
+  HANDLE locked = CreateFileW(platform::Utf8ToWide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+  SoundConfig fresh{nullptr, true, dir.Path()};
+  fresh.RestoreAutoSave();
+  EXPECT_TRUE(fresh.IsAutoSaveHeld());
+  EXPECT_EQ(fresh.GetItem(VOLUME)->GetValue(), "1.00");
+  fresh.GetItem(VOLUME)->SetText("0.3");
+  fresh.Apply(fresh.TakeSnapshot());
+  CloseHandle(locked);
+  fresh.Apply(fresh.TakeSnapshot());
+  EXPECT_EQ(dir.Read(SoundConfig::AUTOSAVE_FILE), settings);
+  // The user's explicit save over it: written, and the auto-save goes on.
+  fresh.SaveFile(SoundConfig::AUTOSAVE_FILE);
+  EXPECT_FALSE(fresh.IsAutoSaveHeld());
+  EXPECT_NE(dir.Read(SoundConfig::AUTOSAVE_FILE).find("Volume:                     0.30 "), std::string::npos);
+#endif
+}
+
+// Every replacement of the auto-save file keeps the previous good copy as
+// NAME.bak; at start, a file that is empty (a power loss) or not a settings
+// file is kept as NAME.bad and the previous copy is taken, with a log line.
+// An empty or foreign file never replaces the good copy.
+TEST_F(ConfigFileTest, AutoSaveKeepsThePreviousGoodCopyAndFallsBackToIt) {
+  const std::string name = SoundConfig::AUTOSAVE_FILE;
+  const std::string backup = name + SoundConfig::AUTOSAVE_BACKUP_SUFFIX;
+  const std::string bad = name + SoundConfig::AUTOSAVE_BAD_SUFFIX;
+  config.RestoreAutoSave();
+  EXPECT_FALSE(CFile::FileExists(dir.File(backup).c_str())) << "no previous copy yet";
+  config.GetItem(VOLUME)->SetText("0.5");
+  config.Apply(config.TakeSnapshot());
+  EXPECT_EQ(dir.Read(backup), DefaultsFile());
+  const std::string half = dir.Read(name);
+  config.GetItem(VOLUME)->SetText("0.25");
+  config.Apply(config.TakeSnapshot());
+  EXPECT_EQ(dir.Read(backup), half);
+  // Saving what is already there writes nothing, and keeps the copy.
+  config.Apply(config.TakeSnapshot());
+  EXPECT_EQ(dir.Read(backup), half);
+
+  for (const std::string& broken : {std::string(), std::string(4, '\0'), std::string("garbage\n")}) {
+    SCOPED_TRACE(broken.size());
+    dir.Write(name, broken);
+    SoundConfig fresh{nullptr, true, dir.Path()};
+    LogCapture log;
+    fresh.RestoreAutoSave();
+    EXPECT_EQ(fresh.GetItem(VOLUME)->GetValue(), "0.50");
+    EXPECT_NE(log.Text().find("RestoreAutoSave: the previous copy " + dir.File(backup) + " is used"), std::string::npos)
+        << log.Text();
+    EXPECT_EQ(dir.Read(bad), broken);
+    EXPECT_NE(dir.Read(name).find("Volume:                     0.50 "), std::string::npos);
+    EXPECT_EQ(dir.Read(backup), half);
+  }
+  dir.Write(name, "");
+  config.Apply(config.TakeSnapshot());
+  EXPECT_EQ(dir.Read(backup), half) << "an empty file does not replace the good copy";
+
+  // A missing file is not taken from the copy: deleting it resets.
+  std::filesystem::remove(std::filesystem::u8path(dir.File(name)));
+  SoundConfig fresh{nullptr, true, dir.Path()};
+  fresh.RestoreAutoSave();
+  EXPECT_EQ(fresh.GetItem(VOLUME)->GetValue(), "1.00");
+  EXPECT_EQ(dir.Read(name), DefaultsFile());
 }
 
 TEST_F(ConfigFileTest, LoadAndDefaultButtons) {

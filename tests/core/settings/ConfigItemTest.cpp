@@ -1,6 +1,7 @@
 // The items of the catalogue: record fields, value rules, texts, controls.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -207,30 +208,64 @@ TEST(ConfigItemsWithoutAdpcm, CodesKeepTheirFullListPositions) {
   EXPECT_EQ(display.GetValue(), "Analyzer");
 }
 
-TEST_F(ConfigItemTest, RecordValuesAreShownAsTheyCame) {
+// A record from the device is taken item by item: a value that its item
+// cannot hold (outside the range, a code beyond the list, a length that is
+// no multiple of 160, NaN or an infinity) is logged and leaves that item, its
+// record field (and so what is auto-saved) as they were; the other items of
+// the same record are taken.
+TEST_F(ConfigItemTest, ReceivedValuesOutsideTheirItemsLeaveThoseItems) {
+  struct Case {
+    const char* what;
+    void (*set)(SoundConfigData&);
+    int32_t item;
+    size_t offset;
+    const char* logged;  // the refused value in the log line
+  };
+  const Case cases[] = {
+      {"above the maximum", [](SoundConfigData& r) { r.volume = 7.5f; }, VOLUME, 40, "Volume 7.5"},
+      {"below the minimum", [](SoundConfigData& r) { r.effect[0].delayTime = -1; }, DELAY_TIME_A, 148, "DelayTime -1"},
+      {"NaN", [](SoundConfigData& r) { r.filterGain = std::nanf(""); }, FILTER_GAIN, 272, "Gain nan"},
+      {"an infinity", [](SoundConfigData& r) { r.volume = HUGE_VALF; }, VOLUME, 40, "Volume inf"},
+      {"no multiple of 160", [](SoundConfigData& r) { r.effect[0].comb0 = 3000; }, COMB0_A, 120, "Comb0 3000"},
+      {"no multiple of 20", [](SoundConfigData& r) { r.minDecibel = -90; }, MIN_DECIBEL, 244, "MinDecibel -90"},
+      {"one past the list", [](SoundConfigData& r) { r.panCurve = 9; }, PAN_CURVE, 48, "PanCurve code 9"},
+      {"far past the list", [](SoundConfigData& r) { r.biquadType = 0xFFFFFFFF; }, BIQUAD_TYPE, 68,
+       "BiquadType code 4294967295"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const SoundConfigData before = config.GetRecord();
+    const std::string value = Item(c.item).GetValue();
+    SoundConfigData r = before;
+    r.filterQ = 0.3f;  // a value the item holds, in the same record
+    c.set(r);
+    LogCapture log;
+    Receive(config, r);
+    EXPECT_EQ(Item(c.item).GetValue(), value);
+    const SoundConfigData after = config.GetRecord();
+    EXPECT_EQ(memcmp(reinterpret_cast<const uint8_t*>(&after) + c.offset,
+                     reinterpret_cast<const uint8_t*>(&before) + c.offset, 4),
+              0);
+    EXPECT_NE(
+        log.Text().find(std::string("ApplyReceived: ") + c.logged + " is out of its range; it stays " + value + "\n"),
+        std::string::npos)
+        << log.Text();
+    EXPECT_EQ(Item(FILTER_Q).GetValue(), "0.30");
+    EXPECT_EQ(after.filterQ, 0.3f);
+  }
+  // Values at the bounds and codes of the list are taken as they came.
   SoundConfigData r = config.GetRecord();
-  r.effect[0].comb0 = 3000;  // not a multiple of 160
-  r.volume = 7.5f;           // above the maximum
-  r.filterQ = 0.3f;
-  Receive(config, r);
-  EXPECT_EQ(Item(COMB0_A).GetValue(), "3000");
-  EXPECT_EQ(Item(VOLUME).GetValue(), "7.50");
-  EXPECT_EQ(Item(FILTER_Q).GetValue(), "0.30");
-}
-
-TEST_F(ConfigItemTest, ListCodesOutsideTheListFallBackToTheDefault) {
-  SoundConfigData r = config.GetRecord();
-  r.panCurve = 9;  // one past the last entry
-  r.biquadType = 0xFFFFFFFF;
+  r.volume = 2.0f;
+  r.effect[0].comb0 = 16000;
+  r.panCurve = 8;
   r.sampleUnit = 4;
+  r.amplificationRange = 800;
   Receive(config, r);
-  EXPECT_EQ(Item(PAN_CURVE).GetValue(), "SQRT");
-  EXPECT_EQ(Item(BIQUAD_TYPE).GetValue(), "NONE");
+  EXPECT_EQ(Item(VOLUME).GetValue(), "2.00");
+  EXPECT_EQ(Item(COMB0_A).GetValue(), "16000");
+  EXPECT_EQ(Item(PAN_CURVE).GetValue(), "LINEAR_0DB_CLAMP");
   EXPECT_EQ(Item(SAMPLE_UNIT).GetValue(), "2048");
-  SoundConfigData stored = config.GetRecord();
-  EXPECT_EQ(stored.panCurve, 0u);
-  EXPECT_EQ(stored.biquadType, 0u);
-  EXPECT_EQ(stored.sampleUnit, 4u);
+  EXPECT_EQ(Item(AMPLIFICATION_RANGE).GetValue(), "800");
 }
 
 // Ranges are checked with the file layout; the hints are what the window

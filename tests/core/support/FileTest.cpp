@@ -5,8 +5,21 @@
 #include <filesystem>
 
 #include "platform/Platform.h"
+#include "support/Language.h"
+#include "support/LogFile.h"
+#include "support/Strings.h"
 
 #include "TestUtil.h"
+
+namespace {
+std::string LinkSeparator() {
+#ifdef _WIN32
+  return "\\";
+#else
+  return "/";
+#endif
+}
+}  // namespace
 
 TEST(CFileTest, ReadsWholeStreamsAndKeepsThePosition) {
   TempDir dir;
@@ -96,4 +109,93 @@ TEST(WriteFileReplacingTest, ReplacesWholeOrLeavesTheOldFile) {
     EXPECT_EQ(dir.Read("folder/inside"), "kept") << c.what;
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path + ".tmp"))) << c.what;
   }
+}
+
+// Folders named in any language and deep ones: every file operation of the
+// program works there whatever the system's code page (under code page 932
+// as well, where the second bytes of ソ, 表 and 能 are 0x5C, a "\"), and the
+// path helpers split such paths at their separators only. Paths are UTF-8.
+TEST(PathsTest, FoldersNamedInAnyLanguageAndDeepOnes) {
+  TempDir dir;
+  const std::string sep = LinkSeparator();
+  std::string deep = dir.Path() + "deep";
+  while (deep.size() < 300) deep += sep + "folder-of-a-long-path";
+  const struct {
+    const char* what;
+    std::string folder;
+  } cases[] = {
+      {"Japanese", dir.Path() + u8"日本語の音"},
+      {"0x5C second bytes under code page 932", dir.Path() + u8"ソ表能"},
+      {"deeper than 260 characters", deep},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    // Made one level at a time, as a user's folders are.
+    std::string made;
+    for (size_t at = dir.Path().size(); at != std::string::npos;) {
+      at = c.folder.find(sep, at + 1);
+      made = c.folder.substr(0, at);
+      ASSERT_TRUE(platform::MakeDirectory(made.c_str())) << made;
+    }
+    ASSERT_TRUE(platform::IsDirectory(c.folder.c_str()));
+    const std::string file = c.folder + sep + u8"設定.cfg";
+    EXPECT_EQ(GetDirectory(file), c.folder + sep);
+    EXPECT_EQ(GetFileName(file), u8"設定.cfg");
+    EXPECT_EQ(GetExtension(file), "cfg");
+
+    EXPECT_EQ(WriteFileReplacing(file, "Quillon\r\n", 9), FileWriteResult::OK);
+    EXPECT_EQ(WriteFileReplacing(file, "Quillon 2\r\n", 11), FileWriteResult::OK);
+    CFile in;
+    ASSERT_TRUE(in.Open(file.c_str(), "rb"));
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(in.ReadAll(0, bytes));
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "Quillon 2\r\n");
+    in.Close();
+    EXPECT_TRUE(CFile::FileExists(file.c_str()));
+    EXPECT_TRUE(platform::PathExists(file.c_str()));
+    EXPECT_FALSE(platform::PathExists((file + ".tmp").c_str()));
+    const std::string renamed = c.folder + sep + u8"能.cfg";
+    EXPECT_TRUE(platform::RenameOver(file.c_str(), renamed.c_str()));
+    bool missing = false;
+    EXPECT_FALSE(in.Open(file.c_str(), "rb", &missing));
+    EXPECT_TRUE(missing);
+    EXPECT_TRUE(platform::RemoveFile(renamed.c_str()));
+
+    LogFile log;
+    ASSERT_TRUE(log.Open({c.folder + sep}));
+    EXPECT_EQ(log.GetFolder(), c.folder + sep);
+    log.Write("a line\n");
+    log.Close();
+    CFile written;
+    ASSERT_TRUE(written.Open((c.folder + sep + LogFile::FILE_NAME).c_str(), "rb"));
+    EXPECT_GT(written.GetSize(), 0);
+  }
+}
+
+// Shown to the user, a path is ANSI text: the system's code page, characters
+// it lacks as '?'. A library that takes narrow paths gets one whose
+// characters all survive that (the short form when needed).
+TEST(PathsTest, PathsAreShownInTheAnsiCodePage) {
+  EXPECT_EQ(platform::PathToDisplay("C:\\Quillon\\a.cfg"), "C:\\Quillon\\a.cfg");
+  EXPECT_EQ(platform::AnsiSafePath("C:\\Quillon\\a.cfg"), "C:\\Quillon\\a.cfg");
+#ifdef _WIN32
+  if (GetAnsiCodePage() == 932) {
+    // 表 is 0x95 0x5C in code page 932.
+    EXPECT_EQ(platform::PathToDisplay(u8"C:\\表\\a"), "C:\\\x95\x5C\\a");
+  } else {
+    EXPECT_EQ(platform::PathToDisplay(u8"C:\\表\\a"), "C:\\?\\a");
+  }
+  TempDir dir;
+  const std::string folder = dir.Path() + u8"日本語の音";
+  ASSERT_TRUE(platform::MakeDirectory(folder.c_str()));
+  const std::string safe = platform::AnsiSafePath(folder);
+  if (GetAnsiCodePage() == 932) {
+    EXPECT_EQ(safe, folder);
+  } else if (!safe.empty()) {
+    // The short form: the same folder, in characters of any code page.
+    EXPECT_NE(safe, folder);
+    EXPECT_TRUE(platform::IsDirectory(safe.c_str()));
+    EXPECT_EQ(platform::PathToDisplay(safe).find('?'), std::string::npos) << platform::PathToDisplay(safe);
+  }
+#endif
 }

@@ -3,15 +3,17 @@
 // that the fatal-error routine prints.
 //
 // The path helper tests need variables in the environment the process starts
-// with (later changes are not seen by the expansion): natively the program
-// starts itself again with them; on Windows the C runtime's copy is set.
+// with (later changes are not seen by the expansion): the program starts
+// itself again with them.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -27,9 +29,21 @@ int main(int argc, char** argv) {
   static const char* const variables[][2] = {
       {"QUILL_TEST_SDK", "C:\\sdk"}, {"QUILL_TEST_LOOP", "%QUILL_TEST_LOOP%"}, {"QUILL_TEST_PERCENT", "5%%A"}};
 #ifdef _WIN32
-  for (const auto& v : variables) {
-    std::string entry = std::string(v[0]) + "=" + v[1];
-    _putenv(entry.c_str());
+  if (GetEnvironmentVariableA(variables[0][0], nullptr, 0) == 0) {
+    for (const auto& v : variables) SetEnvironmentVariableA(v[0], v[1]);
+    std::wstring command = GetCommandLineW();
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+      return 1;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
   }
 #else
   if (getenv(variables[0][0]) == nullptr) {

@@ -33,26 +33,39 @@
 // object that DragFinish expects to free, and it stays allocated.
 #include <windows.h>
 #include <psapi.h>
+#include <shellapi.h>
 #include <shlobj.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
 namespace {
 
-int Drop(HWND hwnd, int count, char** files) {
+// The files' names are taken from the wide command line and dropped wide
+// (fWide), so that a name in any language arrives whole whatever the code
+// page.
+int Drop(HWND hwnd, int first) {
+  int argc = 0;
+  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (argv == nullptr) return 1;
   std::vector<char> block(sizeof(DROPFILES));
   DROPFILES header = {};
   header.pFiles = sizeof(DROPFILES);
   header.pt.x = 10;
   header.pt.y = 10;
   header.fNC = FALSE;
-  header.fWide = FALSE;
+  header.fWide = TRUE;
   memcpy(block.data(), &header, sizeof(header));
-  for (int i = 0; i < count; ++i) block.insert(block.end(), files[i], files[i] + strlen(files[i]) + 1);
+  for (int i = first; i < argc; ++i) {
+    const char* bytes = reinterpret_cast<const char*>(argv[i]);
+    block.insert(block.end(), bytes, bytes + (wcslen(argv[i]) + 1) * sizeof(wchar_t));
+  }
+  LocalFree(argv);
+  block.push_back('\0');
   block.push_back('\0');
 
   DWORD pid = 0;
@@ -295,7 +308,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (strcmp(argv[1], "stats") == 0) return Stats(hwnd);
-  if (strcmp(argv[1], "drop") == 0) return Drop(hwnd, argc - 3, argv + 3);
+  if (strcmp(argv[1], "drop") == 0) return Drop(hwnd, 3);
   if (strcmp(argv[1], "command") == 0) return PostMessageA(hwnd, WM_COMMAND, atoi(argv[3]), 0) ? 0 : 1;
   if (strcmp(argv[1], "text") == 0) return Text(hwnd, atoi(argv[3]));
   if (strcmp(argv[1], "click") == 0) {

@@ -26,9 +26,12 @@
 #include "capture/SoundCaptureWaveFile.h"
 #include "link/KAVHostIO.h"
 #include "link/SerialChannel.h"
+#include "platform/Platform.h"
+#include "platform/WinText.h"
 #include "resources/resource.h"
 #include "settings/SoundConfig.h"
 #include "support/Language.h"
+#include "support/File.h"
 #include "support/Registry.h"
 #include "ui/AboutDialog.h"
 #include "ui/ConfigWindow.h"
@@ -99,6 +102,28 @@ HDROP MakeDrop(const std::vector<std::string>& paths) {
     text += path.size() + 1;
   }
   *text = '\0';
+  GlobalUnlock(memory);
+  return static_cast<HDROP>(memory);
+}
+
+// The same with wide names (DragQueryFileW hands them on whole), from UTF-8.
+HDROP MakeWideDrop(const std::vector<std::string>& paths) {
+  std::vector<std::wstring> wide;
+  size_t size = sizeof(DROPFILES) + sizeof(wchar_t);
+  for (const std::string& path : paths) {
+    wide.push_back(platform::Utf8ToWide(path));
+    size += (wide.back().size() + 1) * sizeof(wchar_t);
+  }
+  HGLOBAL memory = GlobalAlloc(GHND, size);
+  auto* files = static_cast<DROPFILES*>(GlobalLock(memory));
+  files->pFiles = sizeof(DROPFILES);
+  files->fWide = TRUE;
+  wchar_t* text = reinterpret_cast<wchar_t*>(files + 1);
+  for (const std::wstring& path : wide) {
+    memcpy(text, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+    text += path.size() + 1;
+  }
+  *text = L'\0';
   GlobalUnlock(memory);
   return static_cast<HDROP>(memory);
 }
@@ -464,9 +489,20 @@ TEST_F(MainWindowTest, AnUpperCaseWavIsLoadedAsASettingsFile) {
   EXPECT_TRUE(waveMessages.shown.empty());
   EXPECT_EQ(waveFile->GetFileName(), "");
 
-  // A name too long for a path is skipped, not cut to some other file's name.
-  SendMessageA(Hwnd(), WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({folder.File(std::string(300, 'a'))})), 0);
+  // A path of any length is taken whole: a settings file deeper than 260
+  // characters loads.
+  std::string deep = folder.Path() + "deep";
+  ASSERT_TRUE(platform::MakeDirectory(deep.c_str()));
+  while (deep.size() < 300) {
+    deep += "\\a-folder-of-a-long-path";
+    ASSERT_TRUE(platform::MakeDirectory(deep.c_str()));
+  }
+  ASSERT_EQ(WriteFileReplacing(deep + "\\quiet.cfg", "Quillon\r\n*SoundParam\r\nVolume:   0.25\r\n", 40),
+            FileWriteResult::OK);
+  SendMessageA(Hwnd(), WM_DROPFILES, reinterpret_cast<WPARAM>(MakeWideDrop({deep + "\\quiet.cfg"})), 0);
   EXPECT_EQ(dialogs.messages.size(), 1u);
+  ASSERT_EQ(config->GetItem(8)->GetKey(), "Volume");
+  EXPECT_EQ(config->GetItem(8)->GetValue(), "0.25");
 
   // A real settings file under a name of any extension loads and applies.
   folder.Write("loud.txt", "Quillon\r\n*SoundParam\r\nVolume:   0.50\r\n");
@@ -502,6 +538,19 @@ TEST_F(MainWindowTest, TwoDroppedWaveFilesTheLastAcceptedStays) {
   EXPECT_EQ(waveMessages.shown.size(), 1u);
   EXPECT_EQ(waveFile->GetFileName(), "three.wav");
   EXPECT_EQ(ItemText(108, 0), "three.wav");
+
+  // A file in a folder named in any language plays, whatever the code page:
+  // under code page 932 the second byte of ソ is 0x5C, a "\".
+  const std::string japanese = folder.File(u8"音ソ表能");
+  ASSERT_TRUE(platform::MakeDirectory(japanese.c_str()));
+  const std::string wave = WaveBytes(2205);
+  ASSERT_EQ(WriteFileReplacing(japanese + u8"\\ソ.wav", wave.data(), wave.size()), FileWriteResult::OK);
+  SendMessageA(Hwnd(), WM_DROPFILES, reinterpret_cast<WPARAM>(MakeWideDrop({japanese + u8"\\ソ.wav"})), 0);
+  EXPECT_EQ(waveMessages.shown.size(), 1u);
+  EXPECT_EQ(waveFile->GetFileName(), u8"ソ.wav");
+  EXPECT_EQ(waveFile->GetFrameCount(), 2205u);
+  // The list shows it in the code page's text.
+  EXPECT_EQ(ItemText(108, 0), platform::PathToDisplay(u8"ソ.wav"));
 }
 
 TEST_F(MainWindowTest, SettingsFileButtons) {
@@ -529,6 +578,19 @@ TEST_F(MainWindowTest, SettingsFileButtons) {
   EXPECT_EQ(dialogs.folders.back(), folder.File("cfg\\"));
   EXPECT_EQ(dialogs.messages.size(), 1u);
   EXPECT_EQ(RegistryString(registry, "Path Config"), folder.Path());
+
+  // A folder named in any language is stored and offered whole.
+  const std::string japanese = folder.File(u8"設定ソ表");
+  ASSERT_TRUE(platform::MakeDirectory(japanese.c_str()));
+  dialogs.answer = japanese + "\\mine.cfg";
+  Click(112);
+  std::string stored;
+  EXPECT_TRUE(registry.GetPath("Path Config", stored));
+  EXPECT_EQ(stored, japanese + "\\");
+  EXPECT_EQ(folder.Read(u8"設定ソ表\\mine.cfg").substr(0, 9), "Quillon\r\n");
+  dialogs.answer.clear();
+  Click(111);
+  EXPECT_EQ(dialogs.folders.back(), japanese + "\\");
 
   // A stored folder that no longer exists: the program's folder.
   registry.SetString("Path Config", folder.File("gone\\"));
@@ -753,7 +815,7 @@ TEST_F(MainWindowTest, MenusAndLabelsFitTheirBoxes) {
   // The level display's reasons, in the labels' font: each of the two lines
   // within the display's 50 pixels.
   for (uint32_t id : {IDS_LEVEL_NO_DEVICE, IDS_LEVEL_DEVICE_GONE, IDS_LEVEL_FORMAT_REFUSED, IDS_LEVEL_START_FAILED,
-                      IDS_LEVEL_DEFAULT_DEVICE}) {
+                      IDS_LEVEL_DEFAULT_DEVICE, IDS_LEVEL_SETTINGS_UNREAD}) {
     const std::string lines = LoadResourceString(id);
     const size_t split = lines.find('\n');
     ASSERT_NE(split, std::string::npos) << id;

@@ -5,15 +5,31 @@
 //   wmsend text CLASS ID         prints the text of the child control ID
 //   wmsend close CLASS           posts WM_CLOSE to the window
 //   wmsend wait CLASS SECONDS    waits until the window exists
+//   wmsend count CLASS           prints how many top-level windows of the class exist
+//   wmsend minimize CLASS        minimizes the window
+//   wmsend iconic CLASS          exit 0 when the window is minimized, 1 when not
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+namespace {
+struct Count {
+  const char* cls;
+  int n;
+};
+BOOL CALLBACK CountWindow(HWND hwnd, LPARAM context) {
+  auto* count = reinterpret_cast<Count*>(context);
+  char name[256] = {};
+  if (GetClassNameA(hwnd, name, sizeof(name)) > 0 && strcmp(name, count->cls) == 0) ++count->n;
+  return TRUE;
+}
+}  // namespace
+
 int main(int argc, char** argv) {
   if (argc < 3) {
-    fprintf(stderr, "usage: wmsend find|caption|text|close|wait CLASS [ID|SECONDS]\n");
+    fprintf(stderr, "usage: wmsend find|caption|text|close|wait|count|minimize|iconic CLASS [ID|SECONDS]\n");
     return 2;
   }
   const char* verb = argv[1];
@@ -26,8 +42,19 @@ int main(int argc, char** argv) {
     }
     return 1;
   }
+  if (strcmp(verb, "count") == 0) {
+    Count count = {cls, 0};
+    EnumWindows(&CountWindow, reinterpret_cast<LPARAM>(&count));
+    printf("%d\n", count.n);
+    return 0;
+  }
   HWND hwnd = FindWindowA(cls, nullptr);
   if (hwnd == nullptr) return 1;
+  if (strcmp(verb, "minimize") == 0) {
+    ShowWindow(hwnd, SW_MINIMIZE);
+    return IsIconic(hwnd) ? 0 : 1;
+  }
+  if (strcmp(verb, "iconic") == 0) return IsIconic(hwnd) ? 0 : 1;
   char text[1024] = {};
   if (strcmp(verb, "find") == 0) return 0;
   if (strcmp(verb, "caption") == 0) {

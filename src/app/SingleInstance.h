@@ -1,0 +1,34 @@
+// One running program per program folder (Windows only). Two programs from
+// the same folder would share the auto-save file, its temporary file, the log
+// and the device link: a second start brings the running one's window to the
+// front and ends, as Windows tools do.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+class SingleInstance {
+ public:
+  SingleInstance() = default;
+  SingleInstance(const SingleInstance&) = delete;
+  SingleInstance& operator=(const SingleInstance&) = delete;
+  // Releases the claim (the system does so at the process's end anyway).
+  ~SingleInstance();
+
+  // Claims the program folder through a named mutex of the session
+  // ("Local\VORLANE.Quillon.<hash of the folder>"). True when this program
+  // is the only one there (or the one before has ended meanwhile). False
+  // when another one runs from the folder: its main window (class
+  // className) has been brought to the front, or did not appear within
+  // waitMs; the caller then ends.
+  bool Claim(const std::string& programFolder, const std::wstring& className, DWORD waitMs = 10000);
+
+  // The mutex's name for a folder: the same for every spelling of it that
+  // differs only in case.
+  static std::wstring MutexName(const std::string& programFolder);
+
+ private:
+  HANDLE m_mutex = nullptr;
+  bool m_owned = false;
+};
