@@ -794,17 +794,21 @@ TEST_F(MainWindowTest, MenusAndLabelsFitTheirBoxes) {
   RECT link = {};
   GetClientRect(Item(119), &link);
   EXPECT_LE(TextExtent(Item(119), Text(119)), link.right);
-  // So is the wait for a lost debugger, over the HIO label and clear of the
-  // API selector; the label is back with the short texts.
-  window->SetLinkText(LoadResourceString(IDS_LINK_WAITING));
-  GetClientRect(Item(119), &link);
-  EXPECT_LE(TextExtent(Item(119), Text(119)), link.right);
-  RECT wide = {};
-  GetWindowRect(Item(119), &wide);
-  MapWindowPoints(nullptr, Hwnd(), reinterpret_cast<POINT*>(&wide), 2);
-  EXPECT_GE(wide.left, 16 + 128);
-  EXPECT_LE(wide.right, area.right);
-  EXPECT_FALSE(IsWindowVisible(Item(118)));
+  // So are the wait for a lost debugger and the two missing files, over the
+  // HIO label and clear of the API selector; the label is back with the
+  // short texts.
+  for (uint32_t id : {IDS_LINK_WAITING, IDS_LINK_NO_LIBRARY, IDS_LINK_NO_IMAGE}) {
+    SCOPED_TRACE(id);
+    window->SetLinkText(LoadResourceString(id));
+    GetClientRect(Item(119), &link);
+    EXPECT_LE(TextExtent(Item(119), Text(119)), link.right);
+    RECT wide = {};
+    GetWindowRect(Item(119), &wide);
+    MapWindowPoints(nullptr, Hwnd(), reinterpret_cast<POINT*>(&wide), 2);
+    EXPECT_GE(wide.left, 16 + 128);
+    EXPECT_LE(wide.right, area.right);
+    EXPECT_FALSE(IsWindowVisible(Item(118)));
+  }
   window->SetLinkText(LoadResourceString(IDS_LINK_NONE));
   RECT usual = {};
   GetWindowRect(Item(119), &usual);
