@@ -8,6 +8,7 @@
 //   wmsend count CLASS           prints how many top-level windows of the class exist
 //   wmsend minimize CLASS        minimizes the window
 //   wmsend iconic CLASS          exit 0 when the window is minimized, 1 when not
+//   wmsend visible CLASS         exit 0 when the window is shown, 1 when not
 //   wmsend focus CLASS           prints the id of the child control that has the
 //                                keyboard focus in the window's thread (0: none)
 //   wmsend checked CLASS ID      prints the check state of the button ID (0, 1 or 2)
@@ -79,7 +80,7 @@ BOOL CALLBACK CountWindow(HWND hwnd, LPARAM context) {
 int main(int argc, char** argv) {
   if (argc < 3) {
     fprintf(stderr,
-            "usage: wmsend find|caption|text|close|wait|count|minimize|iconic|focus|checked|client|fits CLASS "
+            "usage: wmsend find|caption|text|close|wait|count|minimize|iconic|visible|focus|checked|client|fits CLASS "
             "[ID|SECONDS]\n");
     return 2;
   }
@@ -107,6 +108,7 @@ int main(int argc, char** argv) {
     return IsIconic(hwnd) ? 0 : 1;
   }
   if (strcmp(verb, "iconic") == 0) return IsIconic(hwnd) ? 0 : 1;
+  if (strcmp(verb, "visible") == 0) return IsWindowVisible(hwnd) ? 0 : 1;
   if (strcmp(verb, "focus") == 0) {
     GUITHREADINFO info = {};
     info.cbSize = sizeof(info);
