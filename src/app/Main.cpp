@@ -67,10 +67,19 @@ void RaiseProcessPriority() {
   CloseHandle(process);
 }
 
-HFONT MakeDialogFont() {
+// The screen's DPI (the program is system DPI aware: it does not change
+// while the program runs).
+int ScreenDpi() {
+  HDC screen = GetDC(nullptr);
+  const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+  if (screen != nullptr) ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : MainWindow::DEFAULT_DPI;
+}
+
+HFONT MakeDialogFont(int dpi) {
   LOGFONTA font = {};
   GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof(font), &font);
-  font.lfHeight = 14;
+  font.lfHeight = MulDiv(14, dpi, MainWindow::DEFAULT_DPI);
   font.lfWidth = 0;
   return CreateFontIndirectA(&font);
 }
@@ -87,8 +96,10 @@ struct TickTimes {
 
 // Polls the queue; runs one idle tick and sleeps 10 ms whenever it is empty.
 // The settings window's keys (Tab between boxes, Enter in an edit box) go
-// to it before the usual translation.
-WPARAM RunMessageLoop(IdleTick& idle, ConfigWindow& configWindow, const SerialChannel& channel, TickTimes* times) {
+// to it before the usual translation, and so do the main window's (Tab,
+// Space, Enter and the buttons' mnemonics).
+WPARAM RunMessageLoop(IdleTick& idle, ConfigWindow& configWindow, HWND mainWindow, const SerialChannel& channel,
+                      TickTimes* times) {
   MSG msg = {};
   for (;;) {
     if (!PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
@@ -106,6 +117,7 @@ WPARAM RunMessageLoop(IdleTick& idle, ConfigWindow& configWindow, const SerialCh
     }
     if (GetMessageA(&msg, nullptr, 0, 0) == 0 || msg.message == WM_QUIT) break;
     if (configWindow.TranslateDialogMessage(&msg)) continue;
+    if (mainWindow != nullptr && IsDialogMessageA(mainWindow, &msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
@@ -200,6 +212,7 @@ int RunApplication(HINSTANCE instance) {
   parts.bxaAutoLoad = app.bxaAutoLoad;
   parts.logFolder = logFile.GetFolder();
   parts.converter = app.converter;
+  parts.dpi = ScreenDpi();
   app.mainWindow = new MainWindow(parts);
   app.serialChannel = new SerialChannel();
   app.serialChannel->SetDownloadUi(&app.downloadUi);
@@ -234,14 +247,14 @@ int RunApplication(HINSTANCE instance) {
     for (int32_t i = 0; i < app.sources.GetCount(); ++i) {
       app.sources.GetSource(i)->SetOwnerWindow(app.mainWindow->GetHwnd());
     }
-    app.dialogFont = MakeDialogFont();
-    app.configWindow->Register(instance, icon, app.dialogFont);
+    app.dialogFont = MakeDialogFont(parts.dpi);
+    app.configWindow->Register(instance, icon, app.dialogFont, parts.dpi);
     app.mainWindow->CreateControls(app.dialogFont);
 
     SerialChannelLink link(*app.serialChannel);
     IdleTick idle(*app.mainWindow, link, *app.soundConfig, app.sources, SystemClock());
     TickTimes times;
-    exitCode = RunMessageLoop(idle, *app.configWindow, *app.serialChannel, &times);
+    exitCode = RunMessageLoop(idle, *app.configWindow, app.mainWindow->GetHwnd(), *app.serialChannel, &times);
     Log("Idle ticks: %llu\n", static_cast<unsigned long long>(idle.GetTickCount()));
     Log("Longest idle tick: %llu ms; during blocked writes: %llu ms over %llu ticks\n",
         static_cast<unsigned long long>(times.longestMs), static_cast<unsigned long long>(times.longestBlockedMs),

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-void DrawLevelDisplay(HWND hwnd, HFONT font, int x, int y, const char* left, const char* right) {
-  constexpr int WIDTH = 50;
-  constexpr int HEIGHT = 34;
+void DrawLevelDisplay(HWND hwnd, HFONT font, int x, int y, int dpi, const char* left, const char* right) {
+  const int WIDTH = MulDiv(50, dpi, 96);
+  const int HEIGHT = MulDiv(34, dpi, 96);
   ScopedWindowDC window(hwnd);
   if (window.Get() == nullptr) return;
   ScopedMemoryDC memory(window.Get());
@@ -16,9 +16,9 @@ void DrawLevelDisplay(HWND hwnd, HFONT font, int x, int y, const char* left, con
   ScopedSelect selectBitmap(memory.Get(), bitmap.Get());
   RECT all = {0, 0, WIDTH, HEIGHT};
   FillRect(memory.Get(), &all, GetSysColorBrush(COLOR_BTNFACE));
-  RECT line1 = {0, 0, WIDTH, 14};
+  RECT line1 = {0, 0, WIDTH, MulDiv(14, dpi, 96)};
   DrawTextA(memory.Get(), left, -1, &line1, DT_RIGHT | DT_NOCLIP);
-  RECT line2 = {0, 20, WIDTH, 34};
+  RECT line2 = {0, MulDiv(20, dpi, 96), WIDTH, HEIGHT};
   DrawTextA(memory.Get(), right, -1, &line2, DT_RIGHT | DT_NOCLIP);
   BitBlt(window.Get(), x, y, WIDTH, HEIGHT, memory.Get(), 0, 0, SRCCOPY);
 }

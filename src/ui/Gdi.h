@@ -67,9 +67,10 @@ class ScopedSelect {
   HGDIOBJ m_previous;
 };
 
-// Draws the level display: two right-aligned lines in a 50 x 34 bitmap on
-// the button-face colour, copied to the window's client area at (x, y).
-void DrawLevelDisplay(HWND hwnd, HFONT font, int x, int y, const char* left, const char* right);
+// Draws the level display: two right-aligned lines in a 50 x 34 bitmap (at
+// 96 DPI; scaled by dpi / 96) on the button-face colour, copied to the
+// window's client area at (x, y).
+void DrawLevelDisplay(HWND hwnd, HFONT font, int x, int y, int dpi, const char* left, const char* right);
 
 // The width in pixels of a one-line text drawn with font (0 for no text or
 // when it cannot be measured).
