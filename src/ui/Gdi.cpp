@@ -2,25 +2,57 @@
 
 #include <cstring>
 
-void DrawLevelDisplay(HWND hwnd, HFONT font, int x, int y, const char* left, const char* right) {
-  constexpr int WIDTH = 50;
-  constexpr int HEIGHT = 34;
+void LevelDisplay::Show(HWND hwnd, HFONT font, const char* left, const char* right) {
+  if (m_drawn && font == m_font && m_left == left && m_right == right) return;
   ScopedWindowDC window(hwnd);
   if (window.Get() == nullptr) return;
-  ScopedMemoryDC memory(window.Get());
-  if (memory.Get() == nullptr) return;
-  ScopedSelect selectFont(memory.Get(), font);
-  SetBkColor(memory.Get(), GetSysColor(COLOR_BTNFACE));
-  ScopedGdiObject<HBITMAP> bitmap(CreateCompatibleBitmap(window.Get(), WIDTH, HEIGHT));
-  if (bitmap.Get() == nullptr) return;
-  ScopedSelect selectBitmap(memory.Get(), bitmap.Get());
+  if (m_memory == nullptr) {
+    m_memory = CreateCompatibleDC(window.Get());
+    if (m_memory == nullptr) return;
+    m_bitmap = CreateCompatibleBitmap(window.Get(), WIDTH, HEIGHT);
+    if (m_bitmap == nullptr) {
+      Release();
+      return;
+    }
+    m_oldBitmap = SelectObject(m_memory, m_bitmap);
+  }
+  if (font != m_font || m_oldFont == nullptr) {
+    HGDIOBJ previous = SelectObject(m_memory, font);
+    if (m_oldFont == nullptr) m_oldFont = previous;
+    m_font = font;
+  }
+  SetBkColor(m_memory, GetSysColor(COLOR_BTNFACE));
   RECT all = {0, 0, WIDTH, HEIGHT};
-  FillRect(memory.Get(), &all, GetSysColorBrush(COLOR_BTNFACE));
+  FillRect(m_memory, &all, GetSysColorBrush(COLOR_BTNFACE));
   RECT line1 = {0, 0, WIDTH, 14};
-  DrawTextA(memory.Get(), left, -1, &line1, DT_RIGHT | DT_NOCLIP);
+  DrawTextA(m_memory, left, -1, &line1, DT_RIGHT | DT_NOCLIP);
   RECT line2 = {0, 20, WIDTH, 34};
-  DrawTextA(memory.Get(), right, -1, &line2, DT_RIGHT | DT_NOCLIP);
-  BitBlt(window.Get(), x, y, WIDTH, HEIGHT, memory.Get(), 0, 0, SRCCOPY);
+  DrawTextA(m_memory, right, -1, &line2, DT_RIGHT | DT_NOCLIP);
+  BitBlt(window.Get(), m_x, m_y, WIDTH, HEIGHT, m_memory, 0, 0, SRCCOPY);
+  m_left = left;
+  m_right = right;
+  m_drawn = true;
+}
+
+void LevelDisplay::Paint(HDC hdc) const {
+  if (m_drawn && hdc != nullptr) BitBlt(hdc, m_x, m_y, WIDTH, HEIGHT, m_memory, 0, 0, SRCCOPY);
+}
+
+void LevelDisplay::Release() {
+  if (m_memory != nullptr) {
+    if (m_oldFont != nullptr) SelectObject(m_memory, m_oldFont);
+    if (m_oldBitmap != nullptr) SelectObject(m_memory, m_oldBitmap);
+    DeleteDC(m_memory);
+  }
+  if (m_bitmap != nullptr) DeleteObject(m_bitmap);
+  m_memory = nullptr;
+  m_bitmap = nullptr;
+  m_oldBitmap = nullptr;
+  m_oldFont = nullptr;
+  m_font = nullptr;
+  m_drawn = false;
+  m_left.clear();
+  m_right.clear();
 }
 
 int TextWidth(HFONT font, const char* text) {

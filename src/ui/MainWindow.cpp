@@ -284,8 +284,18 @@ void MainWindow::CreateControls(HFONT font) {
 LRESULT MainWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
+      m_caption.clear();
       OnCreate();
       break;
+    case WM_PAINT: {
+      // The level display is drawn by the idle tick; a paint puts back what
+      // it drew last.
+      PAINTSTRUCT paint;
+      HDC hdc = BeginPaint(hwnd, &paint);
+      m_levels.Paint(hdc);
+      EndPaint(hwnd, &paint);
+      return 0;
+    }
     case WM_INITMENUPOPUP:
       if (LOWORD(lParam) == 0) {
         const bool connected = m_parts.channel->GetDebuggerId() != 0;
@@ -308,6 +318,7 @@ LRESULT MainWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
       }
       m_api = m_device = m_channel = nullptr;
       m_bxa = nullptr;
+      m_levels.Release();
       break;
     default:
       break;
@@ -416,15 +427,14 @@ void MainWindow::AutoLoadBxa() {
   m_parts.channel->AutoLoadBxa(m_bxaAutoLoad, m_parts.programFolder, m_instance, m_hWnd);
 }
 
+// Set only when it changes; compared with what was set last, not read back.
 void MainWindow::UpdateCaption() {
   if (m_hWnd == nullptr) return;
-  char shown[CAPTION_MAX + 1] = {};
-  GetWindowTextA(m_hWnd, shown, sizeof(shown));
   const std::string name =
       m_parts.channel->GetDebuggerId() != 0 ? m_parts.channel->GetDisplayName() : LoadResourceString(IDS_NOT_CONNECTED);
   char caption[CAPTION_MAX + 1] = {};
   snprintf(caption, sizeof(caption), "%s - %s", name.c_str(), LoadResourceString(IDS_APP_NAME).c_str());
-  if (strcmp(caption, shown) != 0) SetWindowTextA(m_hWnd, caption);
+  if (m_caption != caption && SetWindowTextA(m_hWnd, caption)) m_caption = caption;
 }
 
 // --- Sources, devices and channels ---------------------------------------------
@@ -633,7 +643,7 @@ void MainWindow::OnSplineConverterClicked() {
 // --- Status -------------------------------------------------------------------------
 
 void MainWindow::DrawLevels(const std::string& left, const std::string& right) {
-  if (m_hWnd != nullptr) DrawLevelDisplay(m_hWnd, m_font, LEVELS_X, LEVELS_Y, left.c_str(), right.c_str());
+  if (m_hWnd != nullptr) m_levels.Show(m_hWnd, m_font, left.c_str(), right.c_str());
 }
 
 bool MainWindow::GetLinkText(std::string* text) {
@@ -644,9 +654,10 @@ bool MainWindow::GetLinkText(std::string* text) {
   return true;
 }
 
-void MainWindow::SetLinkText(const std::string& text) {
+bool MainWindow::SetLinkText(const std::string& text) {
+  if (m_hWnd == nullptr) return false;
   auto* control = static_cast<CWCStatic*>(FindControl(ID_LINK_TEXT));
-  if (control == nullptr) return;
+  if (control == nullptr) return false;
   const int width = m_font != nullptr ? TextWidth(m_font, text.c_str()) + 2 : 0;
   int x = LINK_TEXT_X;
   int right = LINK_TEXT_X + LINK_TEXT_WIDTH;
@@ -662,6 +673,7 @@ void MainWindow::SetLinkText(const std::string& text) {
     control->SetRect(x, HIO_Y, right - x, control->GetHeight());
   }
   control->SetText(text);
+  return true;
 }
 
 // --- The settings model's view ---------------------------------------------------

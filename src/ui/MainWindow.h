@@ -20,6 +20,7 @@
 #include "app/IdleTick.h"
 #include "capture/SoundCapture.h"
 #include "settings/SoundConfig.h"
+#include "ui/Gdi.h"
 #include "ui/Window.h"
 
 class CRegistry;
@@ -183,8 +184,9 @@ class MainWindow : public Window, public CaptureChoiceView, public IdleView, pub
   void RefreshChannelList() override;
   void ResetChannelList() override;
   void DrawLevels(const std::string& left, const std::string& right) override;
-  bool GetLinkText(std::string* text) override;
-  void SetLinkText(const std::string& text) override;
+  bool SetLinkText(const std::string& text) override;
+  // The link text as the control shows it; false without the control.
+  bool GetLinkText(std::string* text);
   void UpdateCaption() override;
   // As after connecting at start-up: the caption, and the automatic download.
   void OnDebuggerReturned() override;
@@ -210,6 +212,9 @@ class MainWindow : public Window, public CaptureChoiceView, public IdleView, pub
   uint32_t m_bxaAutoLoad;
   ConverterKind m_converterKind;
   HFONT m_font = nullptr;  // the dialog font; not owned
+  LevelDisplay m_levels{LEVELS_X, LEVELS_Y};
+  // The caption as UpdateCaption last set it.
+  std::string m_caption;
   // The menu texts, loaded once.
   std::string m_menuTexts[9];
 
