@@ -15,6 +15,8 @@ class SerialChannelLink : public IdleLink {
   std::unique_ptr<uint8_t[]> Read(uint32_t& type, uint32_t& size) override { return m_channel.Read(type, size); }
   bool IsAwaitingDebugger() const override { return m_channel.IsAwaitingDebugger(); }
   bool ConnectLost() override { return m_channel.ConnectLost(); }
+  bool HasLibrary() const override { return m_channel.HasHostIoLibrary(); }
+  bool IsImageMissing() const override { return m_channel.IsProgramImageMissing(); }
 
  private:
   SerialChannel& m_channel;  // not owned

@@ -160,6 +160,11 @@ void IdleTick::UpdateLinkText() {
     id = IDS_LINK_ACTIVE;
   } else if (status == Status::DISCONNECTED && m_link.IsAwaitingDebugger()) {
     id = IDS_LINK_WAITING;
+  } else if (!m_link.HasLibrary()) {
+    id = IDS_LINK_NO_LIBRARY;
+  } else if (status != Status::DISCONNECTED && m_link.IsImageMissing()) {
+    // A debugger is connected, but the device program was not there to load.
+    id = IDS_LINK_NO_IMAGE;
   }
   // The control keeps what the tick wrote: it is compared with that, not
   // read back.

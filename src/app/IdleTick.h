@@ -52,6 +52,10 @@ class IdleLink {
   virtual bool IsAwaitingDebugger() const = 0;
   // One look for it, which never waits for the link; true when it connected.
   virtual bool ConnectLost() = 0;
+  // The host-I/O library was found (without it no debugger is ever found).
+  virtual bool HasLibrary() const = 0;
+  // The device program image was missing when it was last to be downloaded.
+  virtual bool IsImageMissing() const = 0;
 };
 
 class IdleTick {

@@ -67,10 +67,19 @@ void RaiseProcessPriority() {
   CloseHandle(process);
 }
 
-HFONT MakeDialogFont() {
+// The screen's DPI (the program is system DPI aware: it does not change
+// while the program runs).
+int ScreenDpi() {
+  HDC screen = GetDC(nullptr);
+  const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+  if (screen != nullptr) ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : MainWindow::DEFAULT_DPI;
+}
+
+HFONT MakeDialogFont(int dpi) {
   LOGFONTA font = {};
   GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof(font), &font);
-  font.lfHeight = 14;
+  font.lfHeight = MulDiv(14, dpi, MainWindow::DEFAULT_DPI);
   font.lfWidth = 0;
   return CreateFontIndirectA(&font);
 }
@@ -90,8 +99,10 @@ struct TickTimes {
 // (MsgWaitForMultipleObjectsEx) until the next tick is due, so it neither
 // wakes without cause nor keeps a message waiting for a sleep to end. The
 // settings window's keys (Tab between boxes, Enter in an edit box) go to it
-// before the usual translation.
-WPARAM RunMessageLoop(IdleTick& idle, ConfigWindow& configWindow, const SerialChannel& channel, TickTimes* times) {
+// before the usual translation, and so do the main window's (Tab, Space,
+// Enter and the buttons' mnemonics).
+WPARAM RunMessageLoop(IdleTick& idle, ConfigWindow& configWindow, HWND mainWindow, const SerialChannel& channel,
+                      TickTimes* times) {
   constexpr uint64_t TICK_MS = 10;
   MSG msg = {};
   uint64_t nextTick = 0;
@@ -122,6 +133,7 @@ WPARAM RunMessageLoop(IdleTick& idle, ConfigWindow& configWindow, const SerialCh
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
       if (msg.message == WM_QUIT) return msg.wParam;
       if (configWindow.TranslateDialogMessage(&msg)) continue;
+      if (mainWindow != nullptr && IsDialogMessageA(mainWindow, &msg)) continue;
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
     }
@@ -216,6 +228,7 @@ int RunApplication(HINSTANCE instance) {
   parts.bxaAutoLoad = app.bxaAutoLoad;
   parts.logFolder = logFile.GetFolder();
   parts.converter = app.converter;
+  parts.dpi = ScreenDpi();
   app.mainWindow = new MainWindow(parts);
   app.serialChannel = new SerialChannel();
   app.serialChannel->SetDownloadUi(&app.downloadUi);
@@ -250,14 +263,14 @@ int RunApplication(HINSTANCE instance) {
     for (int32_t i = 0; i < app.sources.GetCount(); ++i) {
       app.sources.GetSource(i)->SetOwnerWindow(app.mainWindow->GetHwnd());
     }
-    app.dialogFont = MakeDialogFont();
-    app.configWindow->Register(instance, icon, app.dialogFont);
+    app.dialogFont = MakeDialogFont(parts.dpi);
+    app.configWindow->Register(instance, icon, app.dialogFont, parts.dpi);
     app.mainWindow->CreateControls(app.dialogFont);
 
     SerialChannelLink link(*app.serialChannel);
     IdleTick idle(*app.mainWindow, link, *app.soundConfig, app.sources, SystemClock());
     TickTimes times;
-    exitCode = RunMessageLoop(idle, *app.configWindow, *app.serialChannel, &times);
+    exitCode = RunMessageLoop(idle, *app.configWindow, app.mainWindow->GetHwnd(), *app.serialChannel, &times);
     Log("Idle ticks: %llu\n", static_cast<unsigned long long>(idle.GetTickCount()));
     Log("Longest idle tick: %llu ms; during blocked writes: %llu ms over %llu ticks\n",
         static_cast<unsigned long long>(times.longestMs), static_cast<unsigned long long>(times.longestBlockedMs),

@@ -20,7 +20,8 @@ ProgramDownload::ProgramDownload(DebuggerSession& session, LinkSystem& system) :
 
 void ProgramDownload::Go(const std::string& path, void* instance, void* parent) {
   if (m_thread.IsStarted()) return;  // one download at a time
-  if (!m_system.IsReadable(path.c_str())) {
+  m_imageMissing = !m_system.IsReadable(path.c_str());
+  if (m_imageMissing) {
     LOG_AT("DownloadGo file \"%s\"not exist\n", platform::PathToDisplay(path).c_str());
     return;
   }
@@ -90,6 +91,7 @@ void ProgramDownload::GoLoader(const std::string& path, void* parent) {
 }
 
 bool ProgramDownload::AutoLoad(uint32_t autoLoad, const std::string& programFolder, void* instance, void* parent) {
+  if (autoLoad == 0) m_imageMissing = false;  // nothing is expected any more
   if (autoLoad == 0 || m_session.GetStatus() == PacketChannel::Status::DISCONNECTED) return false;
   std::string path;
   if (programFolder.empty()) {

@@ -41,6 +41,10 @@ class ProgramDownload {
   bool AutoLoad(uint32_t autoLoad, const std::string& programFolder, void* instance, void* parent);
 
   bool IsRunning() const { return m_thread.IsStarted(); }
+  // The last image asked for could not be read (Quillon.bxa is not in the
+  // program's folder); false again once one is found or the automatic
+  // download is switched off. Main thread.
+  bool IsImageMissing() const { return m_imageMissing; }
 
   // The box interface's progress callback; context is the download.
   static int32_t HOSTIO_CALL Progress(void* context, uint64_t done, uint64_t total);
@@ -56,4 +60,5 @@ class ProgramDownload {
   DownloadUi* m_ui = nullptr;  // not owned
   std::string m_file;          // the image; set before the thread starts
   Thread m_thread;             // the download thread while it runs
+  bool m_imageMissing = false;
 };

@@ -42,6 +42,10 @@ void SerialChannel::Init(int32_t channel, CKAVHostIO* hostIo) {
   m_link.SetStatus(Status::DISCONNECTED);
 }
 
+bool SerialChannel::HasHostIoLibrary() const {
+  return m_hostIo != nullptr && m_hostIo->BoundSlotCount() > 0;
+}
+
 bool SerialChannel::Shutdown() {
   if (m_hostIo == nullptr) return true;
   Mutex& lock = m_link.GetLock();

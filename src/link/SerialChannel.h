@@ -92,6 +92,10 @@ class SerialChannel : public PacketChannel {
     return m_download.AutoLoad(autoLoad, programFolder, instance, parent);
   }
   bool IsDownloadRunning() const { return m_download.IsRunning(); }
+  bool IsProgramImageMissing() const { return m_download.IsImageMissing(); }
+  // A host-I/O library was found and has at least one entry point; without
+  // one no debugger can ever be connected.
+  bool HasHostIoLibrary() const;
 
   // --- Read-only views for tests ---------------------------------------------------
   int32_t GetChannel() const { return m_link.GetChannel(); }

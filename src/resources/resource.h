@@ -31,6 +31,10 @@
 #define IDS_BXA_AUTOLOAD 1013
 #define IDS_LOADING_BXA 1014
 #define IDS_LINK_WAITING 1020
+// The link text when the host-I/O library was not found, and when the device
+// program image to download automatically is missing.
+#define IDS_LINK_NO_LIBRARY 1021
+#define IDS_LINK_NO_IMAGE 1022
 #define IDS_MENU_FILE 1100
 #define IDS_MENU_CONNECT 1101
 #define IDS_MENU_DISCONNECT 1102

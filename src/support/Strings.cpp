@@ -63,6 +63,24 @@ std::string WideToAnsi(const wchar_t* text) {
   return platform::WideToAnsi(text);
 }
 
+std::string RemoveMnemonicMarks(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '&' && ++i == text.size()) break;  // the mark; "&&" leaves one "&"
+    out += text[i];
+  }
+  return out;
+}
+
+std::string WithoutMnemonic(const std::string& text) {
+  const size_t n = text.size();
+  if (n >= 4 && text[n - 4] == '(' && text[n - 3] == '&' && text[n - 2] != '&' && text[n - 1] == ')') {
+    return RemoveMnemonicMarks(text.substr(0, n - 4));
+  }
+  return RemoveMnemonicMarks(text);
+}
+
 void ConvertLineEnds(std::string& text) {
   std::string out;
   out.reserve(text.size() + text.size() / 16);

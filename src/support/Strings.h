@@ -31,3 +31,10 @@ bool FindUnexpandedVariable(const std::string& text, std::string* name);
 std::string WideToAnsi(const wchar_t* text);
 // Every line feed not preceded by a carriage return becomes CR LF.
 void ConvertLineEnds(std::string& text);
+// A control's or menu item's text as it is drawn: each "&" that marks the
+// mnemonic removed, "&&" as one "&". Byte-wise, so also for code page 932
+// texts ("&" and "(" are never second bytes there).
+std::string RemoveMnemonicMarks(const std::string& text);
+// The text without its mnemonic, for a caption or a window class name: also
+// the "(&X)" that Japanese texts end in.
+std::string WithoutMnemonic(const std::string& text);

@@ -23,10 +23,12 @@ HFONT s_hFontBold = nullptr;
 HICON s_hIcon = nullptr;
 HBITMAP s_hBitmapCRI = nullptr;
 
-HFONT MakeFont(int weight) {
+// 12 pixels high at 96 DPI, scaled to the screen's as the dialog's own
+// layout is.
+HFONT MakeFont(int weight, int dpi) {
   LOGFONTA font = {};
   GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof(font), &font);
-  font.lfHeight = 12;
+  font.lfHeight = MulDiv(12, dpi, 96);
   font.lfWidth = 0;
   font.lfWeight = weight;
   return CreateFontIndirectA(&font);
@@ -54,8 +56,11 @@ void InitDialog(HWND dialog) {
   ABOUT_ASSERT(s_hBitmapCRI == NULL);
   HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(dialog, GWLP_HINSTANCE));
 
-  s_hFont = MakeFont(FW_NORMAL);
-  s_hFontBold = MakeFont(FW_BOLD);
+  HDC dc = GetDC(dialog);
+  const int dpi = dc != nullptr ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
+  if (dc != nullptr) ReleaseDC(dialog, dc);
+  s_hFont = MakeFont(FW_NORMAL, dpi > 0 ? dpi : 96);
+  s_hFontBold = MakeFont(FW_BOLD, dpi > 0 ? dpi : 96);
   SetWindowTextA(dialog, LoadResourceString(IDS_ABOUT).c_str());
 
   s_hIcon = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDI_QUILLON), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));

@@ -9,6 +9,7 @@
 #include "resources/resource.h"
 #include "support/Diag.h"
 #include "support/Language.h"
+#include "support/Strings.h"
 #include "ui/ConfigControls.h"
 #include "ui/Gdi.h"
 
@@ -71,8 +72,9 @@ ConfigWindow::~ConfigWindow() {
   Close();
 }
 
-void ConfigWindow::Register(HINSTANCE instance, HICON icon, HFONT font) {
+void ConfigWindow::Register(HINSTANCE instance, HICON icon, HFONT font, int dpi) {
   m_font = font;
+  m_dpi = dpi > 0 ? dpi : 96;
   QASSERT(m_client == NULL);
   m_client.reset(new ConfigClientWindow[CLIENT_MAX]);
   TabClientWindow* pages[CLIENT_MAX];
@@ -80,8 +82,9 @@ void ConfigWindow::Register(HINSTANCE instance, HICON icon, HFONT font) {
     m_client[i].SetModel(&m_model);
     pages[i] = &m_client[i];
   }
-  TabWindow::Register(instance, LoadResourceString(IDS_SETTINGS), icon, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1),
-                      pages, CLIENT_MAX);
+  // The class is named by the Settings button's text without its mnemonic.
+  TabWindow::Register(instance, WithoutMnemonic(LoadResourceString(IDS_SETTINGS)), icon,
+                      reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1), pages, CLIENT_MAX);
 }
 
 ConfigClientWindow* ConfigWindow::GetClient(int index) const {
@@ -116,7 +119,7 @@ void ConfigWindow::CreateWindowAndControls() {
   if (!m_client) return;  // never registered
   if (TabWindow::Create(nullptr, kWindowStyle, nullptr, LoadResourceString(IDS_APP_NAME), TAB_ID) == nullptr) return;
   m_layout = MeasureLayout();
-  SetClientSize(-1, -1, m_layout.clientWidth, CLIENT_HEIGHT);
+  SetClientSize(-1, -1, m_layout.clientWidth, Scaled(CLIENT_HEIGHT));
 
   CWCTab* tab = GetTab();
   // The dialog keyboard handling looks for tab stops inside the tab control
@@ -126,7 +129,7 @@ void ConfigWindow::CreateWindowAndControls() {
   tab->SetFont(m_font);
   for (int i = 0; i < CLIENT_MAX; ++i) tab->AddTab(TAB_TEXTS[i], i);
 
-  int rows[CLIENT_MAX];
+  int rows[CLIENT_MAX];  // at 96 DPI
   for (int& y : rows) y = kRowStart;
   for (int i = 0; i < m_model.GetCount(); ++i) {
     SoundConfigItem* item = m_model.GetItem(i);
@@ -138,17 +141,17 @@ void ConfigWindow::CreateWindowAndControls() {
 
     CWCStatic* label = new CWCStatic();
     label->SetId(LABEL_ID_BASE + i);
-    label->SetRect(LABEL_X, y + 4, m_layout.labelWidth, 22);
+    label->SetRect(Scaled(LABEL_X), Scaled(y + 4), m_layout.labelWidth, Scaled(22));
     page.AddControl(label);
     label->SetText(item->GetKey());
     label->SetFont(m_font);
 
     ConfigPageFactory factory(page, m_model, m_font);
-    item->CreateControl(factory, CONTROL_ID_BASE + i, m_layout.boxX, y, BOX_WIDTH, 22);
+    item->CreateControl(factory, CONTROL_ID_BASE + i, m_layout.boxX, Scaled(y), Scaled(BOX_WIDTH), Scaled(22));
 
     CWCStatic* hint = new CWCStatic();
     hint->SetId(HINT_ID_BASE + i);
-    hint->SetRect(m_layout.hintX, y + 4, m_layout.hintWidth, 22);
+    hint->SetRect(m_layout.hintX, Scaled(y + 4), m_layout.hintWidth, Scaled(22));
     page.AddControl(hint);
     hint->SetText(item->GetHint());
     hint->SetFont(m_font);
@@ -171,11 +174,11 @@ ConfigWindow::Layout ConfigWindow::MeasureLayout() const {
     widestHint = std::max(widestHint, TextWidth(m_font, item->GetHint().c_str()));
   }
   Layout layout;
-  layout.labelWidth = std::max(LABEL_WIDTH, widestLabel + kLabelRoom);
-  layout.boxX = LABEL_X + layout.labelWidth;
-  layout.hintX = layout.boxX + BOX_WIDTH + kHintGap;
-  layout.hintWidth = std::max(HINT_WIDTH, widestHint + kTextRoom);
-  layout.clientWidth = std::max(CLIENT_WIDTH, layout.hintX + layout.hintWidth + kRightMargin);
+  layout.labelWidth = std::max(Scaled(LABEL_WIDTH), widestLabel + Scaled(kLabelRoom));
+  layout.boxX = Scaled(LABEL_X) + layout.labelWidth;
+  layout.hintX = layout.boxX + Scaled(BOX_WIDTH) + Scaled(kHintGap);
+  layout.hintWidth = std::max(Scaled(HINT_WIDTH), widestHint + Scaled(kTextRoom));
+  layout.clientWidth = std::max(Scaled(CLIENT_WIDTH), layout.hintX + layout.hintWidth + Scaled(kRightMargin));
   return layout;
 }
 

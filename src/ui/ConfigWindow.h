@@ -69,8 +69,9 @@ class ConfigWindow : public TabWindow {
 
   // At program start: makes the pages and registers the window classes (the
   // window's class is named by the "Settings" string). icon and font are not
-  // owned; the font is used by every control of the window.
-  void Register(HINSTANCE instance, HICON icon, HFONT font);
+  // owned; the font is used by every control of the window. Places and sizes
+  // are those of 96 DPI scaled by dpi / 96 (the font is made for that DPI).
+  void Register(HINSTANCE instance, HICON icon, HFONT font, int dpi = 96);
   void SetDropHandler(DropHandler handler) { m_dropHandler = std::move(handler); }
 
   // Makes and shows the window, or, when it exists, shows it normally and
@@ -94,8 +95,10 @@ class ConfigWindow : public TabWindow {
   CWindowControl* FindItemControl(int index) const;
   // The tab texts, in page order.
   static const char* const TAB_TEXTS[CLIENT_MAX];
-  // The layout of the window as it was last made.
+  // The layout of the window as it was last made, in the screen's pixels.
   const Layout& GetLayout() const { return m_layout; }
+  // A 96-DPI length in the screen's pixels.
+  int Scaled(int length) const { return MulDiv(length, m_dpi, 96); }
 
  private:
   void CreateWindowAndControls();
@@ -103,7 +106,8 @@ class ConfigWindow : public TabWindow {
   Layout MeasureLayout() const;
 
   SoundConfig& m_model;
-  HFONT m_font = nullptr;                          // not owned
+  HFONT m_font = nullptr;  // not owned
+  int m_dpi = 96;
   std::unique_ptr<ConfigClientWindow[]> m_client;  // the eight pages, made once at registration
   DropHandler m_dropHandler;
   Layout m_layout;

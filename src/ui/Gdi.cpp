@@ -2,14 +2,20 @@
 
 #include <cstring>
 
-void LevelDisplay::Show(HWND hwnd, HFONT font, const char* left, const char* right) {
-  if (m_drawn && font == m_font && m_left == left && m_right == right) return;
+void LevelDisplay::Show(HWND hwnd, HFONT font, int x, int y, int dpi, const char* left, const char* right) {
+  if (m_drawn && font == m_font && x == m_x && y == m_y && dpi == m_dpi && m_left == left && m_right == right) return;
   ScopedWindowDC window(hwnd);
   if (window.Get() == nullptr) return;
+  if (dpi != m_dpi) Release();
+  m_x = x;
+  m_y = y;
+  m_dpi = dpi;
+  m_width = MulDiv(50, dpi, 96);
+  m_height = MulDiv(34, dpi, 96);
   if (m_memory == nullptr) {
     m_memory = CreateCompatibleDC(window.Get());
     if (m_memory == nullptr) return;
-    m_bitmap = CreateCompatibleBitmap(window.Get(), WIDTH, HEIGHT);
+    m_bitmap = CreateCompatibleBitmap(window.Get(), m_width, m_height);
     if (m_bitmap == nullptr) {
       Release();
       return;
@@ -22,20 +28,20 @@ void LevelDisplay::Show(HWND hwnd, HFONT font, const char* left, const char* rig
     m_font = font;
   }
   SetBkColor(m_memory, GetSysColor(COLOR_BTNFACE));
-  RECT all = {0, 0, WIDTH, HEIGHT};
+  RECT all = {0, 0, m_width, m_height};
   FillRect(m_memory, &all, GetSysColorBrush(COLOR_BTNFACE));
-  RECT line1 = {0, 0, WIDTH, 14};
+  RECT line1 = {0, 0, m_width, MulDiv(14, dpi, 96)};
   DrawTextA(m_memory, left, -1, &line1, DT_RIGHT | DT_NOCLIP);
-  RECT line2 = {0, 20, WIDTH, 34};
+  RECT line2 = {0, MulDiv(20, dpi, 96), m_width, m_height};
   DrawTextA(m_memory, right, -1, &line2, DT_RIGHT | DT_NOCLIP);
-  BitBlt(window.Get(), m_x, m_y, WIDTH, HEIGHT, m_memory, 0, 0, SRCCOPY);
+  BitBlt(window.Get(), m_x, m_y, m_width, m_height, m_memory, 0, 0, SRCCOPY);
   m_left = left;
   m_right = right;
   m_drawn = true;
 }
 
 void LevelDisplay::Paint(HDC hdc) const {
-  if (m_drawn && hdc != nullptr) BitBlt(hdc, m_x, m_y, WIDTH, HEIGHT, m_memory, 0, 0, SRCCOPY);
+  if (m_drawn && hdc != nullptr) BitBlt(hdc, m_x, m_y, m_width, m_height, m_memory, 0, 0, SRCCOPY);
 }
 
 void LevelDisplay::Release() {
@@ -50,6 +56,7 @@ void LevelDisplay::Release() {
   m_oldBitmap = nullptr;
   m_oldFont = nullptr;
   m_font = nullptr;
+  m_dpi = 0;
   m_drawn = false;
   m_left.clear();
   m_right.clear();

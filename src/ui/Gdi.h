@@ -69,23 +69,20 @@ class ScopedSelect {
   HGDIOBJ m_previous;
 };
 
-// The level display: two right-aligned lines in a 50 x 34 bitmap on the
-// button-face colour, shown in a window's client area at (x, y). The bitmap
-// and its memory context are kept from one redraw to the next; a redraw
-// whose lines are those shown already draws nothing, and the window's paint
-// copies the kept bitmap back.
+// The level display: two right-aligned lines in a 50 x 34 bitmap (at 96
+// DPI; scaled by dpi / 96) on the button-face colour, shown in a window's
+// client area at (x, y). The bitmap and its memory context are kept from one
+// redraw to the next; a redraw whose lines are those shown already draws
+// nothing, and the window's paint copies the kept bitmap back.
 class LevelDisplay {
  public:
-  static constexpr int WIDTH = 50;
-  static constexpr int HEIGHT = 34;
-
-  LevelDisplay(int x, int y) : m_x(x), m_y(y) {}
+  LevelDisplay() = default;
   ~LevelDisplay() { Release(); }
   LevelDisplay(const LevelDisplay&) = delete;
   LevelDisplay& operator=(const LevelDisplay&) = delete;
 
   // Shows the two lines in hwnd with font, unless they are shown already.
-  void Show(HWND hwnd, HFONT font, const char* left, const char* right);
+  void Show(HWND hwnd, HFONT font, int x, int y, int dpi, const char* left, const char* right);
   // Copies what was drawn last into a paint context of the window.
   void Paint(HDC hdc) const;
   // Frees the bitmap and its context (the window is going); the next Show
@@ -93,8 +90,11 @@ class LevelDisplay {
   void Release();
 
  private:
-  int m_x;
-  int m_y;
+  int m_x = 0;
+  int m_y = 0;
+  int m_dpi = 0;
+  int m_width = 0;
+  int m_height = 0;
   HDC m_memory = nullptr;
   HBITMAP m_bitmap = nullptr;
   HGDIOBJ m_oldBitmap = nullptr;

@@ -175,7 +175,10 @@ void MainWindowDialogs::OpenFolder(HWND owner, const std::string& folder) {
 // --- The window ------------------------------------------------------------------
 
 MainWindow::MainWindow(const Parts& parts)
-    : m_parts(parts), m_bxaAutoLoad(parts.bxaAutoLoad), m_converterKind(ConverterKindFromValue(parts.converter)) {
+    : m_parts(parts),
+      m_bxaAutoLoad(parts.bxaAutoLoad),
+      m_converterKind(ConverterKindFromValue(parts.converter)),
+      m_dpi(parts.dpi > 0 ? parts.dpi : DEFAULT_DPI) {
   m_parts.sources->AddView(this);
   SetConfigWindow(parts.configWindow);
   const uint32_t ids[9] = {IDS_MENU_FILE,       IDS_MENU_CONNECT, IDS_MENU_DISCONNECT,
@@ -200,7 +203,7 @@ bool MainWindow::Create(HINSTANCE instance, HICON icon) {
   const std::string name = LoadResourceString(IDS_APP_NAME);
   Register(instance, name, icon, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1)));
   if (Window::Create(nullptr, STYLE, nullptr, name) == nullptr) return false;
-  SetClientSize(-1, -1, CLIENT_WIDTH, CLIENT_HEIGHT);
+  SetClientSize(-1, -1, Scaled(CLIENT_WIDTH), Scaled(CLIENT_HEIGHT));
   ShowWindow(m_hWnd, SW_SHOWNORMAL);
   UpdateWindow(m_hWnd);
   return true;
@@ -208,14 +211,26 @@ bool MainWindow::Create(HINSTANCE instance, HICON icon) {
 
 void MainWindow::CreateControls(HFONT font) {
   m_font = font;
+  // Places and sizes are those of 96 DPI, scaled to the screen's.
   auto add = [&](CWindowControl* control, int id, int x, int y, int width, int height) {
     control->SetId(id);
-    control->SetRect(x, y, width, height);
+    control->SetRect(Scaled(x), Scaled(y), Scaled(width), Scaled(height));
     AddControl(control);
     control->SetFont(font);
   };
+  // A text's width in 96-DPI pixels, as drawn (without the mnemonic's mark),
+  // rounded up.
+  auto textWidth = [&](const std::string& text) {
+    return (TextWidth(font, RemoveMnemonicMarks(text).c_str()) * DEFAULT_DPI + m_dpi - 1) / m_dpi;
+  };
+  // Settings is the window's one default button (Enter); the others are
+  // plain push buttons.
+  auto pushButton = [](CWCButton* button) {
+    button->SetStyle((button->GetStyle() & ~static_cast<DWORD>(BS_TYPEMASK)) | BS_PUSHBUTTON);
+    return button;
+  };
 
-  auto* reset = new CWCButtonReset(*this);
+  auto* reset = pushButton(new CWCButtonReset(*this));
   add(reset, ID_RESET, 16, 8, 128, 30);
   reset->SetText(LoadResourceString(IDS_RESET));
 
@@ -235,24 +250,24 @@ void MainWindow::CreateControls(HFONT font) {
                                     LoadResourceString(IDS_DEFAULT)};
   int fileButtonWidth = FILE_BUTTON_WIDTH;
   for (const std::string& text : fileTexts) {
-    fileButtonWidth = std::max(fileButtonWidth, TextWidth(font, text.c_str()) + BUTTON_TEXT_ROOM);
+    fileButtonWidth = std::max(fileButtonWidth, textWidth(text) + BUTTON_TEXT_ROOM);
   }
   const int fileButtonStep = fileButtonWidth + 6;
-  auto* load = new CWCButtonConfigLoad(*this);
+  auto* load = pushButton(new CWCButtonConfigLoad(*this));
   add(load, ID_LOAD, 16, 210, fileButtonWidth, 30);
   load->SetText(fileTexts[0]);
-  auto* save = new CWCButtonConfigSave(*this);
+  auto* save = pushButton(new CWCButtonConfigSave(*this));
   add(save, ID_SAVE, 16 + fileButtonStep, 210, fileButtonWidth, 30);
   save->SetText(fileTexts[1]);
-  auto* defaults = new CWCButtonConfigDefault(*this);
+  auto* defaults = pushButton(new CWCButtonConfigDefault(*this));
   add(defaults, ID_DEFAULT, 16 + 2 * fileButtonStep, 210, fileButtonWidth, 30);
   defaults->SetText(fileTexts[2]);
 
   // The check box is as wide as its box and text need, kept right of the
   // Reset button and inside the window.
   const std::string bxaText = LoadResourceString(IDS_BXA_AUTOLOAD);
-  const int bxaWidth =
-      std::max(BXA_WIDTH, GetSystemMetrics(SM_CXMENUCHECK) + CHECK_TEXT_ROOM + TextWidth(font, bxaText.c_str()));
+  const int checkWidth = (GetSystemMetrics(SM_CXMENUCHECK) * DEFAULT_DPI + m_dpi - 1) / m_dpi;
+  const int bxaWidth = std::max(BXA_WIDTH, checkWidth + CHECK_TEXT_ROOM + textWidth(bxaText));
   const int bxaX = std::max(BXA_MIN_X, std::min(BXA_X, CLIENT_WIDTH - 4 - bxaWidth));
   m_bxa = new CWCCheckBoxBxaAutoLoad(*this);
   add(m_bxa, ID_BXA_AUTOLOAD, bxaX, 0, bxaWidth, 30);
@@ -279,6 +294,8 @@ void MainWindow::CreateControls(HFONT font) {
 
   m_parts.sources->RefreshDevicesFromMemory();
   m_bxa->SetChecked(m_bxaAutoLoad != 0);
+  // The keyboard starts on the first control, as in a dialog.
+  if (GetActiveWindow() == m_hWnd) RestoreFocus();
 }
 
 LRESULT MainWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -309,6 +326,18 @@ LRESULT MainWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     case WM_DROPFILES:
       OnDropFiles(reinterpret_cast<HDROP>(wParam));
       return 0;
+    case WM_ACTIVATE:
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        // The control that had the keyboard gets it back on return.
+        HWND focus = GetFocus();
+        if (focus != nullptr && IsChild(m_hWnd, focus)) m_lastFocus = focus;
+      } else if (HIWORD(wParam) == 0) {
+        RestoreFocus();
+      }
+      break;
+    case DM_GETDEFID:
+      // Enter: the push button that has the keyboard, else Settings.
+      return MAKELRESULT(DefaultButtonId(), DC_HASDEFID);
     case WM_CLOSE:
       StopCurrent();
       break;
@@ -319,11 +348,29 @@ LRESULT MainWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
       m_api = m_device = m_channel = nullptr;
       m_bxa = nullptr;
       m_levels.Release();
+      m_lastFocus = nullptr;
       break;
     default:
       break;
   }
   return Window::WndProc(hwnd, message, wParam, lParam);
+}
+
+int MainWindow::DefaultButtonId() const {
+  HWND focus = GetFocus();
+  if (focus != nullptr && IsChild(m_hWnd, focus)) {
+    const int id = GetDlgCtrlID(focus);
+    if (id == ID_RESET || id == ID_SETTINGS || id == ID_LOAD || id == ID_SAVE || id == ID_DEFAULT) return id;
+  }
+  return ID_SETTINGS;
+}
+
+void MainWindow::RestoreFocus() {
+  HWND target = m_lastFocus;
+  if (target == nullptr || !IsWindow(target) || !IsChild(m_hWnd, target) || !IsWindowEnabled(target)) {
+    target = GetNextDlgTabItem(m_hWnd, nullptr, FALSE);
+  }
+  if (target != nullptr) SetFocus(target);
 }
 
 void MainWindow::OnCreate() {
@@ -626,9 +673,7 @@ void MainWindow::ShowStreamStatistics() {
       text += "\n" + FormatStreamFigures(figures);
     }
   }
-  std::string caption = m_menuTexts[8];
-  caption.erase(std::remove(caption.begin(), caption.end(), '&'), caption.end());
-  m_parts.dialogs->ShowMessage(m_hWnd, text, caption, MB_ICONINFORMATION);
+  m_parts.dialogs->ShowMessage(m_hWnd, text, WithoutMnemonic(m_menuTexts[8]), MB_ICONINFORMATION);
 }
 
 void MainWindow::OnSplineConverterClicked() {
@@ -643,7 +688,9 @@ void MainWindow::OnSplineConverterClicked() {
 // --- Status -------------------------------------------------------------------------
 
 void MainWindow::DrawLevels(const std::string& left, const std::string& right) {
-  if (m_hWnd != nullptr) m_levels.Show(m_hWnd, m_font, left.c_str(), right.c_str());
+  if (m_hWnd != nullptr) {
+    m_levels.Show(m_hWnd, m_font, Scaled(LEVELS_X), Scaled(LEVELS_Y), m_dpi, left.c_str(), right.c_str());
+  }
 }
 
 bool MainWindow::GetLinkText(std::string* text) {
@@ -658,19 +705,20 @@ bool MainWindow::SetLinkText(const std::string& text) {
   if (m_hWnd == nullptr) return false;
   auto* control = static_cast<CWCStatic*>(FindControl(ID_LINK_TEXT));
   if (control == nullptr) return false;
-  const int width = m_font != nullptr ? TextWidth(m_font, text.c_str()) + 2 : 0;
-  int x = LINK_TEXT_X;
-  int right = LINK_TEXT_X + LINK_TEXT_WIDTH;
-  if (width > LINK_TEXT_WIDTH) {
-    x = std::max(LINK_TEXT_MIN_X, right - width);
-    right = std::min(CLIENT_WIDTH - 4, std::max(right, x + width));
+  // In the screen's pixels.
+  const int width = m_font != nullptr ? TextWidth(m_font, text.c_str()) + Scaled(2) : 0;
+  int x = Scaled(LINK_TEXT_X);
+  int right = Scaled(LINK_TEXT_X + LINK_TEXT_WIDTH);
+  if (width > right - x) {
+    x = std::max(Scaled(LINK_TEXT_MIN_X), right - width);
+    right = std::min(Scaled(CLIENT_WIDTH - 4), std::max(right, x + width));
   }
   if (x != control->GetX() || right - x != control->GetWidth()) {
     CWindowControl* label = FindControl(ID_HIO_LABEL);
     if (label != nullptr && label->GetHwnd() != nullptr) {
-      ShowWindow(label->GetHwnd(), x < LINK_TEXT_X ? SW_HIDE : SW_SHOW);
+      ShowWindow(label->GetHwnd(), x < Scaled(LINK_TEXT_X) ? SW_HIDE : SW_SHOW);
     }
-    control->SetRect(x, HIO_Y, right - x, control->GetHeight());
+    control->SetRect(x, Scaled(HIO_Y), right - x, control->GetHeight());
   }
   control->SetText(text);
   return true;

@@ -78,6 +78,9 @@ class MainWindow : public Window, public CaptureChoiceView, public IdleView, pub
   // been part of the value and is kept.
   static constexpr DWORD STYLE = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | 0x00000200;
   static_assert(STYLE == 0x00CA0200, "the main window's style");
+  // At 96 DPI; every place and size of the window is scaled by the screen's
+  // DPI / 96 (450 x 381 at 144 DPI).
+  static constexpr int DEFAULT_DPI = 96;
   static constexpr int CLIENT_WIDTH = 300;
   static constexpr int CLIENT_HEIGHT = 254;
   // The level display, painted by the idle tick.
@@ -125,6 +128,9 @@ class MainWindow : public Window, public CaptureChoiceView, public IdleView, pub
     std::string logFolder;
     // The "Converter" value read at start-up (see ConverterKind).
     uint32_t converter = 0;
+    // The screen's DPI, which the program is aware of: places, sizes and the
+    // font grow with it.
+    int dpi = DEFAULT_DPI;
   };
 
   explicit MainWindow(const Parts& parts);
@@ -138,11 +144,16 @@ class MainWindow : public Window, public CaptureChoiceView, public IdleView, pub
   void SetConfigWindow(ConfigWindow* configWindow);
 
   // Registers the window class (named by the product name) and creates the
-  // window with its 300 x 254 client area, shown. Its WM_CREATE restores the
+  // window with its 300 x 254 client area (scaled), shown. Its WM_CREATE restores the
   // auto-saved settings and connects the first debugger.
   bool Create(HINSTANCE instance, HICON icon);
-  // Makes the controls, each with the dialog font (not owned).
+  // Makes the controls, each with the dialog font (not owned, made for the
+  // same DPI). The buttons have mnemonics; Tab, Space, Enter and the
+  // mnemonics work once the message loop offers the window's messages to
+  // IsDialogMessage.
   void CreateControls(HFONT font);
+  // A 96-DPI length in the screen's pixels.
+  int Scaled(int length) const { return MulDiv(length, m_dpi, DEFAULT_DPI); }
 
   void OnDropFiles(HDROP drop);
   // The dropped files by path, as OnDropFiles handles them.
@@ -205,6 +216,10 @@ class MainWindow : public Window, public CaptureChoiceView, public IdleView, pub
   void Disconnect();
   void StopCurrent();
   void ShowNotConnected();
+  // The id of the button that Enter presses.
+  int DefaultButtonId() const;
+  // Gives the keyboard back to the control that had it, else the first tab stop.
+  void RestoreFocus();
   std::string SettingsFolder() const;
   void RememberSettingsFolder(const std::string& path);
 
@@ -212,7 +227,9 @@ class MainWindow : public Window, public CaptureChoiceView, public IdleView, pub
   uint32_t m_bxaAutoLoad;
   ConverterKind m_converterKind;
   HFONT m_font = nullptr;  // the dialog font; not owned
-  LevelDisplay m_levels{LEVELS_X, LEVELS_Y};
+  const int m_dpi;
+  HWND m_lastFocus = nullptr;  // the child that had the keyboard when the window was left
+  LevelDisplay m_levels;
   // The caption as UpdateCaption last set it.
   std::string m_caption;
   // The menu texts, loaded once.

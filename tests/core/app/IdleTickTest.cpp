@@ -81,6 +81,8 @@ class FakeLink : public IdleLink, public PacketChannel {
     status = Status::CLOSE;
     return true;
   }
+  bool HasLibrary() const override { return library; }
+  bool IsImageMissing() const override { return imageMissing; }
   bool Write(uint32_t type, const void*, int32_t) override {
     written.push_back(type);
     return true;
@@ -104,6 +106,8 @@ class FakeLink : public IdleLink, public PacketChannel {
   int updates = 0;
   int reads = 0;
   bool awaiting = false;
+  bool library = true;
+  bool imageMissing = false;
   int looks = 0;
   int foundAtLook = 0;
 };
@@ -384,16 +388,40 @@ TEST_F(IdleTickTest, LinkTextFollowsTheLinkAndIsWrittenOnlyWhenItDiffers) {
   EXPECT_EQ(view.linkWrites, 2);
   EXPECT_EQ(view.captions, 3);
 
+  // A missing device program says so while a debugger is connected and the
+  // link waits for it; the link up, or no debugger, say what they always say.
+  link.imageMissing = true;
+  for (Status status : {Status::OPEN, Status::CLOSE_ERROR, Status::CLOSE}) {
+    link.status = status;
+    idle.Run();
+    EXPECT_EQ(view.linkText, "no Quillon.bxa");
+  }
+  link.status = Status::CONNECTED;
+  idle.Run();
+  EXPECT_EQ(view.linkText, "active");
+  link.status = Status::DISCONNECTED;
+  idle.Run();
+  EXPECT_EQ(view.linkText, "-");
+  // Without the host-I/O library no debugger is ever found: said instead of "-".
+  link.library = false;
+  idle.Run();
+  EXPECT_EQ(view.linkText, "no HIO library");
+  const int writes = view.linkWrites;
+
   view.hasLinkControl = false;
   link.status = Status::OPEN;
   idle.Run();
-  EXPECT_EQ(view.linkWrites, 2) << "a window without the control is left alone";
+  EXPECT_EQ(view.linkWrites, writes) << "a window without the control is left alone";
   // What the tick writes is compared with what it wrote, not read back: a
-  // write that found no control is made again once there is one.
+  // text that found no control is written once there is one.
+  link.library = true;
+  link.imageMissing = false;
+  idle.Run();
+  EXPECT_EQ(view.linkWrites, writes);
   view.hasLinkControl = true;
-  for (int i = 0; i < 3; ++i) idle.Run();
+  idle.Run();
   EXPECT_EQ(view.linkText, "-");
-  EXPECT_EQ(view.linkWrites, 3);
+  EXPECT_EQ(view.linkWrites, writes + 1);
 }
 
 // A lost debugger is looked for every 2 s of the clock, the first time 2 s

@@ -501,11 +501,24 @@ TEST_F(DownloadTest, FailuresArePrintedAndTheDialogCloses) {
   EXPECT_NE(text.find("DownloadGo failed\n", first + 1), std::string::npos);
 }
 
-TEST_F(DownloadTest, MissingImageIsPrintedWithoutDialog) {
+// A missing image is printed and remembered for the window's link text until
+// an image is found or the automatic download is switched off.
+TEST_F(DownloadTest, MissingImageIsPrintedWithoutDialogAndRemembered) {
   ASSERT_TRUE(BringUp());
+  EXPECT_FALSE(channel.IsProgramImageMissing());
   channel.DownloadGo("/app/none.bxa", &instance, &window);
   EXPECT_EQ(ui.runs, 0);
   EXPECT_EQ(CountLinkLines(log.Text(), "DownloadGo file \"/app/none.bxa\"not exist"), 1);
+  EXPECT_TRUE(channel.IsProgramImageMissing());
+  EXPECT_TRUE(channel.AutoLoadBxa(1, "/app", &instance, &window));
+  EXPECT_FALSE(channel.IsProgramImageMissing()) << "found beside the program";
+
+  system.readableFiles.erase(image);
+  EXPECT_TRUE(channel.AutoLoadBxa(1, "/app", &instance, &window));
+  EXPECT_TRUE(channel.IsProgramImageMissing());
+  EXPECT_EQ(ui.runs, 1);
+  EXPECT_FALSE(channel.AutoLoadBxa(0, "/app", &instance, &window));
+  EXPECT_FALSE(channel.IsProgramImageMissing()) << "nothing is to be downloaded";
 }
 
 TEST_F(DownloadTest, UnusableBoxDownloadsNothingSilently) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "LinkTestUtil.h"
+#include "link/KAVHostIO.h"
 
 using Status = PacketChannel::Status;
 
@@ -428,7 +429,9 @@ TEST_F(SerialChannelTest, ReopeningForgetsAPendingHeader) {
 
 TEST_F(SerialChannelTest, ShutdownClosesDisconnectsAndIsIdempotent) {
   ASSERT_TRUE(BringUp());
+  EXPECT_TRUE(channel.HasHostIoLibrary());
   channel.Shutdown();
+  EXPECT_FALSE(channel.HasHostIoLibrary());
   EXPECT_EQ(channel.GetStatus(), Status::DISCONNECTED);
   EXPECT_EQ(fake.closes, 1);
   EXPECT_EQ(fake.disconnects, 1);
@@ -439,6 +442,17 @@ TEST_F(SerialChannelTest, ShutdownClosesDisconnectsAndIsIdempotent) {
   uint32_t type = 0, size = 0;
   EXPECT_EQ(channel.Read(type, size), nullptr);
   EXPECT_FALSE(channel.Write(PacketChannel::CONFIG, nullptr, 0));
+}
+
+// A library with no entry point the program knows is as good as none: the
+// window says that no host-I/O library was found.
+TEST(SerialChannelLibraryTest, NoEntryPointIsNoLibrary) {
+  FakeLinkSystem system;
+  SerialChannel channel(system);
+  EXPECT_FALSE(channel.HasHostIoLibrary()) << "before Init";
+  channel.Init(0, new CKAVHostIO(system, HostIoFunctions{}));
+  EXPECT_FALSE(channel.HasHostIoLibrary());
+  EXPECT_EQ(channel.GetStatus(), Status::DISCONNECTED);
 }
 
 TEST(PacketHeaderTest, RoundTripsAndDecodesNegativeSizes) {

@@ -23,7 +23,9 @@
 #define WD "\x81\x60"
 
 namespace {
-// The file that a model holding the defaults writes, line by line.
+// The file that a model holding the defaults writes, line by line: the
+// lines before the two auxiliary buses, each bus's lines (the same for both),
+// and the lines after them.
 const char* const DEFAULT_LINES[] = {
     "Quillon",
     "",
@@ -57,7 +59,9 @@ const char* const DEFAULT_LINES[] = {
     "*Effect",
     "AuxBusA:                    NONE                // NONE   [NONE/REVERB/DELAY]",
     "AuxBusB:                    NONE                // NONE   [NONE/REVERB/DELAY]",
-    "**AUX_BUS_A",
+};
+
+const char* const DEFAULT_BUS_LINES[] = {
     "***Reverb",
     "EarlyReflectionTime:        60                  // 60     [5" WD "10000]",
     "FusedTime:                  4000                // 4000   [1" WD "40000]",
@@ -76,25 +80,9 @@ const char* const DEFAULT_LINES[] = {
     "FeedbackGain:               0.40                // 0.40   [0.00" WD "1.00]",
     "Damping:                    0.50                // 0.50   [0.00" WD "1.00]",
     "IsEnableSurround:           OFF                 // OFF    [OFF/ON]",
-    "**AUX_BUS_B",
-    "***Reverb",
-    "EarlyReflectionTime:        60                  // 60     [5" WD "10000]",
-    "FusedTime:                  4000                // 4000   [1" WD "40000]",
-    "PreDelayTime:               100                 // 100    [5" WD "10000]",
-    "Coloration:                 0.50                // 0.50   [0.00" WD "1.00]",
-    "Damping:                    0.40                // 0.40   [0.00" WD "1.00]",
-    "Comb0:                      3040                // 3040   [160" WD "16000] Multiple by 160",
-    "Comb1:                      3680                // 3680   [160" WD "16000] Multiple by 160",
-    "AllPass:                    2080                // 2080   [160" WD "16000] Multiple by 160",
-    "EarlyGain:                  0.60                // 0.60   [0.00" WD "1.00]",
-    "FusedGain:                  0.40                // 0.40   [0.00" WD "1.00]",
-    "IsEnableSurround:           OFF                 // OFF    [OFF/ON]",
-    "UseHpfDamping:              OFF                 // OFF    [OFF/ON]",
-    "***Delay",
-    "DelayTime:                  250                 // 250    [0" WD "10000]",
-    "FeedbackGain:               0.40                // 0.40   [0.00" WD "1.00]",
-    "Damping:                    0.50                // 0.50   [0.00" WD "1.00]",
-    "IsEnableSurround:           OFF                 // OFF    [OFF/ON]",
+};
+
+const char* const DEFAULT_TAIL_LINES[] = {
     "",
     "*Analyzer",
     "Wave:                       MIXED               // MIXED  [ORIGINAL/MIXED]",
@@ -122,7 +110,13 @@ const char* const DEFAULT_LINES[] = {
 
 std::string DefaultsFile() {
   std::string text;
-  for (const char* line : DEFAULT_LINES) text += std::string(line) + "\r\n";
+  auto add = [&text](const char* line) { text += std::string(line) + "\r\n"; };
+  for (const char* line : DEFAULT_LINES) add(line);
+  for (const char* bus : {"**AUX_BUS_A", "**AUX_BUS_B"}) {
+    add(bus);
+    for (const char* line : DEFAULT_BUS_LINES) add(line);
+  }
+  for (const char* line : DEFAULT_TAIL_LINES) add(line);
   return text;
 }
 

@@ -52,6 +52,30 @@ TEST(PathHelpers, LineEndsBecomeCarriageReturnLineFeedOnce) {
   EXPECT_EQ(leading, "\r\nx");
 }
 
+TEST(PathHelpers, MnemonicMarksAndJapaneseMnemonicsAreRemoved) {
+  struct Case {
+    const char* text;
+    const char* drawn;    // RemoveMnemonicMarks
+    const char* caption;  // WithoutMnemonic
+  };
+  const Case cases[] = {
+      {"&Reset", "Reset", "Reset"},
+      {"Sa&ve", "Save", "Save"},
+      {"Stream S&tatistics", "Stream Statistics", "Stream Statistics"},
+      {"Drag && drop", "Drag & drop", "Drag & drop"},
+      {"trailing&", "trailing", "trailing"},
+      {"plain", "plain", "plain"},
+      {"", "", ""},
+      // Code page 932: "設定(&S)", whose second bytes are no "&" or "(".
+      {"\x90\xdd\x92\xe8(&S)", "\x90\xdd\x92\xe8(S)", "\x90\xdd\x92\xe8"},
+      {"(&&)", "(&)", "(&)"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(RemoveMnemonicMarks(c.text), c.drawn) << c.text;
+    EXPECT_EQ(WithoutMnemonic(c.text), c.caption) << c.text;
+  }
+}
+
 TEST(PathHelpers, WideToAnsiKeepsPlainText) {
   EXPECT_EQ(WideToAnsi(L"Null Output"), "Null Output");
 }

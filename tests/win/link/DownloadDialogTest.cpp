@@ -179,23 +179,33 @@ std::string WriteTempImage(const char* name) {
   return image;
 }
 
-TEST(DownloadDialog, BoxDownloadShowsProgressAndEnds) {
-  if (!HaveDisplay()) GTEST_SKIP() << "no display";
-  UseTestResources();
-  const std::string image = WriteTempImage("quillon-dialog-test.bxa");
-  ASSERT_FALSE(image.empty());
+// A channel connected to one box of the fake library, whose downloads run
+// the given function, with the real dialog as its download window.
+class DownloadDialog : public ::testing::Test {
+ protected:
+  void Connect(int32_t(HOSTIO_CALL* download)(void*, const char*, hostio::DownloadProgressFn, void*)) {
+    UseTestResources();
+    fake.listed = {12345678};
+    fake.downloadProgram = download;
+    channel.Init(0, fake.MakeHostIo(system));
+    s_seen = Seen();
+    s_seen.ui = &ui;
+    channel.SetDownloadUi(&ui);
+    ASSERT_TRUE(channel.ConnectFirst(true));
+  }
 
   FakeHostIo fake;
-  fake.listed = {12345678};
-  fake.downloadProgram = &SlowDownload;
   PlatformLinkSystem system;
-  SerialChannel channel(system);
-  channel.Init(0, fake.MakeHostIo(system));
+  SerialChannel channel{system};
   Win32DownloadUi ui;
-  s_seen = Seen();
-  s_seen.ui = &ui;
-  channel.SetDownloadUi(&ui);
-  ASSERT_TRUE(channel.ConnectFirst(true));
+};
+
+TEST_F(DownloadDialog, BoxDownloadShowsProgressAndEnds) {
+  if (!HaveDisplay()) GTEST_SKIP() << "no display";
+  const std::string image = WriteTempImage("quillon-dialog-test.bxa");
+  ASSERT_FALSE(image.empty());
+  Connect(&SlowDownload);
+  if (HasFatalFailure()) return;
 
   LogCapture log;
   channel.DownloadGo(image, GetModuleHandleA(nullptr), nullptr);
@@ -221,21 +231,12 @@ int32_t HOSTIO_CALL QuickDownload(void*, const char*, hostio::DownloadProgressFn
 
 // The download may end before the dialog is up, or after: either way the
 // dialog ends, the thread is joined, and the next download works the same.
-TEST(DownloadDialog, ADownloadThatEndsBeforeTheDialogIsUpStillEndsIt) {
+TEST_F(DownloadDialog, ADownloadThatEndsBeforeTheDialogIsUpStillEndsIt) {
   if (!HaveDisplay()) GTEST_SKIP() << "no display";
-  UseTestResources();
   const std::string image = WriteTempImage("quillon-dialog-quick.bxa");
   ASSERT_FALSE(image.empty());
-
-  FakeHostIo fake;
-  fake.listed = {12345678};
-  fake.downloadProgram = &QuickDownload;
-  PlatformLinkSystem system;
-  SerialChannel channel(system);
-  channel.Init(0, fake.MakeHostIo(system));
-  Win32DownloadUi ui;
-  channel.SetDownloadUi(&ui);
-  ASSERT_TRUE(channel.ConnectFirst(true));
+  Connect(&QuickDownload);
+  if (HasFatalFailure()) return;
   LogCapture log;
   for (int round = 0; round < 5; ++round) {
     channel.DownloadGo(image, GetModuleHandleA(nullptr), nullptr);
@@ -251,19 +252,9 @@ TEST(DownloadDialog, ADownloadThatEndsBeforeTheDialogIsUpStillEndsIt) {
   EXPECT_EQ(successes, 5u) << log.Text();
 }
 
-TEST(DownloadDialog, MissingImageShowsNoDialog) {
-  UseTestResources();
-  FakeHostIo fake;
-  fake.listed = {12345678};
-  fake.downloadProgram = &SlowDownload;
-  PlatformLinkSystem system;
-  SerialChannel channel(system);
-  channel.Init(0, fake.MakeHostIo(system));
-  Win32DownloadUi ui;
-  s_seen = Seen();
-  s_seen.ui = &ui;
-  channel.SetDownloadUi(&ui);
-  ASSERT_TRUE(channel.ConnectFirst(true));
+TEST_F(DownloadDialog, MissingImageShowsNoDialog) {
+  Connect(&SlowDownload);
+  if (HasFatalFailure()) return;
   LogCapture log;
   channel.DownloadGo("Z:\\no\\such\\Quillon.bxa", GetModuleHandleA(nullptr), nullptr);
   EXPECT_EQ(s_seen.title, "");

@@ -33,6 +33,7 @@
 #include "support/Language.h"
 #include "support/File.h"
 #include "support/Registry.h"
+#include "support/Strings.h"
 #include "ui/AboutDialog.h"
 #include "ui/ConfigWindow.h"
 #include "ui/MainWindow.h"
@@ -189,6 +190,7 @@ class MainWindowTest : public ::testing::Test {
     parts.bxaAutoLoad = 1;
     parts.logFolder = logFolder;
     parts.converter = converterValue;
+    parts.dpi = dpi;
     window.reset(new MainWindow(parts));
     ASSERT_TRUE(window->Create(GetModuleHandleA(nullptr), nullptr));
     window->CreateControls(font);
@@ -224,6 +226,7 @@ class MainWindowTest : public ::testing::Test {
   void Menu(int id) { SendMessageA(Hwnd(), WM_COMMAND, MAKEWPARAM(id, 0), 0); }
 
   uint32_t converterValue = 0;  // the "Converter" value read at start-up
+  int dpi = 96;                 // the screen's, as start-up reads it
   TempDir folder;
   CRegistry registry;
   FakeHostIo host;
@@ -242,13 +245,14 @@ class MainWindowTest : public ::testing::Test {
   std::unique_ptr<MainWindow> window;
 };
 
-// The font the program gives its windows: the default GUI font, 14 pixels high.
+// The font the program gives its windows: the default GUI font, 14 pixels
+// high at 96 DPI.
 class DialogFont {
  public:
-  DialogFont() {
+  explicit DialogFont(int dpi = 96) {
     LOGFONTA font = {};
     GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof(font), &font);
-    font.lfHeight = 14;
+    font.lfHeight = MulDiv(14, dpi, 96);
     font.lfWidth = 0;
     m_font = CreateFontIndirectA(&font);
   }
@@ -743,86 +747,196 @@ TEST_F(MainWindowTest, MenusAndLabelsComeFromTheLanguageTable) {
   if (ExpectJapanese()) {
     EXPECT_EQ(file, "\x83\x74\x83\x40\x83\x43\x83\x8b(&F)");
     EXPECT_EQ(connect, "\x90\xda\x91\xb1(&C)");
-    EXPECT_EQ(Text(106), "\x83\x8a\x83\x5a\x83\x62\x83\x67");
-    EXPECT_EQ(Text(110), "\x90\xdd\x92\xe8");
+    EXPECT_EQ(Text(106), "\x83\x8a\x83\x5a\x83\x62\x83\x67(&R)");
+    EXPECT_EQ(Text(110), "\x90\xdd\x92\xe8(&S)");
   } else {
     EXPECT_EQ(file, "&File");
     EXPECT_EQ(connect, "&Connect");
     EXPECT_EQ(help, "&Help");
     EXPECT_EQ(spline, "&Spline Converter (No Low-Pass Filter)");
-    EXPECT_EQ(Text(106), "Reset");
-    EXPECT_EQ(Text(110), "Settings");
-    EXPECT_EQ(Text(105), "Autoloading of bxa");
+    EXPECT_EQ(Text(106), "&Reset");
+    EXPECT_EQ(Text(110), "&Settings");
+    EXPECT_EQ(Text(105), "&Autoloading of bxa");
   }
 }
 
 // Every button, check box and label shows its whole text in the program's
-// font, inside the window and clear of its neighbours. Run in both languages.
+// font, inside the window and clear of its neighbours; at 96 DPI and, with
+// the font and every place and size scaled, at 144 and 192. Run in both
+// languages.
 TEST_F(MainWindowTest, MenusAndLabelsFitTheirBoxes) {
-  DialogFont font;
+  for (int screenDpi : {96, 144, 192}) {
+    SCOPED_TRACE("DPI " + std::to_string(screenDpi));
+    dpi = screenDpi;
+    auto scaled = [&](int length) { return MulDiv(length, screenDpi, 96); };
+    DialogFont font(screenDpi);
+    window.reset();
+    Open(font.Get());
+    RECT area = {};
+    GetClientRect(Hwnd(), &area);
+    EXPECT_EQ(area.right, scaled(300));
+    EXPECT_EQ(area.bottom, scaled(254));
+    struct Room {
+      int id;
+      int besideText;  // what the control draws beside its text, at 96 DPI
+    };
+    const int check = GetSystemMetrics(SM_CXMENUCHECK) + scaled(4);
+    const Room rooms[] = {{106, 6}, {110, 6}, {111, 6}, {112, 6}, {113, 6},
+                          {105, 0}, {114, 0}, {116, 0}, {118, 0}, {119, 0}};
+    std::vector<RECT> places;
+    for (const Room& room : rooms) {
+      const std::string text = Text(room.id);
+      SCOPED_TRACE(std::to_string(room.id) + " \"" + text + "\"");
+      ASSERT_FALSE(text.empty());
+      RECT client = {};
+      GetClientRect(Item(room.id), &client);
+      const int beside = room.id == 105 ? check : scaled(room.besideText);
+      EXPECT_LE(TextExtent(Item(room.id), RemoveMnemonicMarks(text)) + beside, client.right);
+      RECT place = {};
+      GetWindowRect(Item(room.id), &place);
+      MapWindowPoints(nullptr, Hwnd(), reinterpret_cast<POINT*>(&place), 2);
+      EXPECT_GE(place.left, 0);
+      EXPECT_LE(place.right, area.right);
+      for (const RECT& other : places) {
+        RECT overlap = {};
+        EXPECT_FALSE(IntersectRect(&overlap, &place, &other)) << "overlaps a control made before it";
+      }
+      places.push_back(place);
+    }
+    // The link text is shown whole once the link is up.
+    window->SetLinkText(LoadResourceString(IDS_LINK_ACTIVE));
+    RECT link = {};
+    GetClientRect(Item(119), &link);
+    EXPECT_LE(TextExtent(Item(119), Text(119)), link.right);
+    // So are the wait for a lost debugger and the two missing files, over the
+    // HIO label and clear of the API selector; the label is back with the
+    // short texts.
+    for (uint32_t id : {IDS_LINK_WAITING, IDS_LINK_NO_LIBRARY, IDS_LINK_NO_IMAGE}) {
+      SCOPED_TRACE(id);
+      window->SetLinkText(LoadResourceString(id));
+      GetClientRect(Item(119), &link);
+      EXPECT_LE(TextExtent(Item(119), Text(119)), link.right);
+      RECT wide = {};
+      GetWindowRect(Item(119), &wide);
+      MapWindowPoints(nullptr, Hwnd(), reinterpret_cast<POINT*>(&wide), 2);
+      EXPECT_GE(wide.left, scaled(16 + 128));
+      EXPECT_LE(wide.right, area.right);
+      EXPECT_FALSE(IsWindowVisible(Item(118)));
+    }
+    window->SetLinkText(LoadResourceString(IDS_LINK_NONE));
+    RECT usual = {};
+    GetWindowRect(Item(119), &usual);
+    MapWindowPoints(nullptr, Hwnd(), reinterpret_cast<POINT*>(&usual), 2);
+    EXPECT_EQ(usual.left, scaled(226));
+    EXPECT_EQ(usual.right, scaled(276));
+    EXPECT_TRUE(IsWindowVisible(Item(118)));
+    // The level display's reasons, in the labels' font: each of the two lines
+    // within the display's 50 pixels (scaled).
+    for (uint32_t id : {IDS_LEVEL_NO_DEVICE, IDS_LEVEL_DEVICE_GONE, IDS_LEVEL_FORMAT_REFUSED, IDS_LEVEL_START_FAILED,
+                        IDS_LEVEL_DEFAULT_DEVICE, IDS_LEVEL_SETTINGS_UNREAD}) {
+      const std::string lines = LoadResourceString(id);
+      const size_t split = lines.find('\n');
+      ASSERT_NE(split, std::string::npos) << id;
+      for (const std::string& line : {lines.substr(0, split), lines.substr(split + 1)}) {
+        EXPECT_LE(TextExtent(Item(114), line), scaled(50)) << id << " \"" << line << "\"";
+      }
+    }
+    window.reset();
+  }
+}
+
+// The window answers the keyboard as a dialog does once its messages go
+// through IsDialogMessage, as the program's message loop sends them: Tab
+// and Shift+Tab walk the controls that take the keyboard, Enter presses the
+// focused push button or else Settings (the one default button), and each
+// button has its own mnemonic.
+TEST_F(MainWindowTest, KeyboardWalksTheControlsAndPressesTheButtons) {
+  Open();
+  // The source started: no channels, so the channel list is grayed.
+  window->RefreshChannelList();
+  // The keyboard starts on the first control, as in a dialog.
+  EXPECT_EQ(GetFocus(), Item(MainWindow::ID_RESET));
+  // One default push button, the others plain ones.
+  for (int id : {MainWindow::ID_RESET, MainWindow::ID_SETTINGS, MainWindow::ID_LOAD, MainWindow::ID_SAVE,
+                 MainWindow::ID_DEFAULT}) {
+    const LONG_PTR type = GetWindowLongPtrA(Item(id), GWL_STYLE) & BS_TYPEMASK;
+    EXPECT_EQ(type, id == MainWindow::ID_SETTINGS ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON) << id;
+  }
+
+  // The tab order: every enabled control that takes the keyboard, in the
+  // order they were made (the channel list is grayed: no source has channels).
+  std::vector<int> order;
+  HWND first = GetNextDlgTabItem(Hwnd(), nullptr, FALSE);
+  for (HWND at = first; at != nullptr;) {
+    order.push_back(GetDlgCtrlID(at));
+    at = GetNextDlgTabItem(Hwnd(), at, FALSE);
+    if (at == first) break;
+  }
+  EXPECT_EQ(order, (std::vector<int>{106, 107, 108, 110, 111, 112, 113, 105}));
+
+  // Every button and the check box has a mnemonic, each a different letter.
+  std::string letters;
+  for (int id : {106, 110, 111, 112, 113, 105}) {
+    const std::string text = Text(id);
+    const size_t mark = text.find('&');
+    ASSERT_NE(mark, std::string::npos) << id << " \"" << text << "\"";
+    ASSERT_LT(mark + 1, text.size());
+    const char letter = static_cast<char>(toupper(static_cast<unsigned char>(text[mark + 1])));
+    EXPECT_EQ(letters.find(letter), std::string::npos) << "\"" << text << "\" shares its mnemonic";
+    letters += letter;
+  }
+  EXPECT_EQ(letters.find_first_of("FH"), std::string::npos) << "the File and Help menus keep theirs";
+
+  // Enter on a focused push button presses that one.
+  SetFocus(Item(MainWindow::ID_LOAD));
+  EXPECT_EQ(SendMessageA(Hwnd(), DM_GETDEFID, 0, 0), MAKELRESULT(MainWindow::ID_LOAD, DC_HASDEFID));
+  SetFocus(Item(MainWindow::ID_API));
+  EXPECT_EQ(SendMessageA(Hwnd(), DM_GETDEFID, 0, 0), MAKELRESULT(MainWindow::ID_SETTINGS, DC_HASDEFID));
+}
+
+// At a higher DPI the window and every control are those of 96 DPI scaled:
+// 450 x 381 at 144 DPI.
+TEST_F(MainWindowTest, AtHigherDpiPlacesAndSizesScale) {
+  dpi = 144;
+  DialogFont font(dpi);
   Open(font.Get());
-  RECT area = {};
-  GetClientRect(Hwnd(), &area);
-  struct Room {
-    int id;
-    int besideText;  // what the control draws beside its text
+  RECT client = {};
+  GetClientRect(Hwnd(), &client);
+  EXPECT_EQ(client.right, 450);
+  EXPECT_EQ(client.bottom, 381);
+  struct Place {
+    int id, x, y, width, height;
   };
-  const int check = GetSystemMetrics(SM_CXMENUCHECK) + 4;
-  const Room rooms[] = {{106, 6},     {110, 6}, {111, 6}, {112, 6}, {113, 6},
-                        {105, check}, {114, 0}, {116, 0}, {118, 0}, {119, 0}};
-  std::vector<RECT> places;
-  for (const Room& room : rooms) {
-    const std::string text = Text(room.id);
-    SCOPED_TRACE(std::to_string(room.id) + " \"" + text + "\"");
-    ASSERT_FALSE(text.empty());
-    RECT client = {};
-    GetClientRect(Item(room.id), &client);
-    EXPECT_LE(TextExtent(Item(room.id), text) + room.besideText, client.right);
-    RECT place = {};
-    GetWindowRect(Item(room.id), &place);
-    MapWindowPoints(nullptr, Hwnd(), reinterpret_cast<POINT*>(&place), 2);
-    EXPECT_GE(place.left, 0);
-    EXPECT_LE(place.right, area.right);
-    for (const RECT& other : places) {
-      RECT overlap = {};
-      EXPECT_FALSE(IntersectRect(&overlap, &place, &other)) << "overlaps a control made before it";
-    }
-    places.push_back(place);
+  for (const Place& p : {Place{106, 24, 12, 192, 45}, Place{110, 24, 252, 192, 45}, Place{114, 261, 45, 75, 21},
+                         Place{118, 261, 105, 75, 21}, Place{119, 339, 105, 75, 21}}) {
+    SCOPED_TRACE(p.id);
+    RECT rect = {};
+    GetWindowRect(Item(p.id), &rect);
+    MapWindowPoints(nullptr, Hwnd(), reinterpret_cast<POINT*>(&rect), 2);
+    EXPECT_EQ(rect.left, p.x);
+    EXPECT_EQ(rect.top, p.y);
+    EXPECT_EQ(rect.right - rect.left, p.width);
+    EXPECT_EQ(rect.bottom - rect.top, p.height);
   }
-  // The link text is shown whole once the link is up.
-  window->SetLinkText(LoadResourceString(IDS_LINK_ACTIVE));
-  RECT link = {};
-  GetClientRect(Item(119), &link);
-  EXPECT_LE(TextExtent(Item(119), Text(119)), link.right);
-  // So is the wait for a lost debugger, over the HIO label and clear of the
-  // API selector; the label is back with the short texts.
-  window->SetLinkText(LoadResourceString(IDS_LINK_WAITING));
-  GetClientRect(Item(119), &link);
-  EXPECT_LE(TextExtent(Item(119), Text(119)), link.right);
-  RECT wide = {};
-  GetWindowRect(Item(119), &wide);
-  MapWindowPoints(nullptr, Hwnd(), reinterpret_cast<POINT*>(&wide), 2);
-  EXPECT_GE(wide.left, 16 + 128);
-  EXPECT_LE(wide.right, area.right);
-  EXPECT_FALSE(IsWindowVisible(Item(118)));
-  window->SetLinkText(LoadResourceString(IDS_LINK_NONE));
-  RECT usual = {};
-  GetWindowRect(Item(119), &usual);
-  MapWindowPoints(nullptr, Hwnd(), reinterpret_cast<POINT*>(&usual), 2);
-  EXPECT_EQ(usual.left, 226);
-  EXPECT_EQ(usual.right, 276);
-  EXPECT_TRUE(IsWindowVisible(Item(118)));
-  // The level display's reasons, in the labels' font: each of the two lines
-  // within the display's 50 pixels.
-  for (uint32_t id : {IDS_LEVEL_NO_DEVICE, IDS_LEVEL_DEVICE_GONE, IDS_LEVEL_FORMAT_REFUSED, IDS_LEVEL_START_FAILED,
-                      IDS_LEVEL_DEFAULT_DEVICE, IDS_LEVEL_SETTINGS_UNREAD}) {
-    const std::string lines = LoadResourceString(id);
-    const size_t split = lines.find('\n');
-    ASSERT_NE(split, std::string::npos) << id;
-    for (const std::string& line : {lines.substr(0, split), lines.substr(split + 1)}) {
-      EXPECT_LE(TextExtent(Item(114), line), 50) << id << " \"" << line << "\"";
+  // The level display is drawn at (339,45), 75 x 51.
+  window->DrawLevels("88", "88");
+  HDC dc = GetDC(Hwnd());
+  const COLORREF face = GetSysColor(COLOR_BTNFACE);
+  int inked = 0, outside = 0;
+  // Right of the labels and below the check box, above the HIO line.
+  for (int y = 45; y < 105; ++y) {
+    for (int x = 339; x < 440; ++x) {
+      if (GetPixel(dc, x, y) == face) continue;
+      if (x < 339 + 75 && y < 45 + 51) {
+        ++inked;
+      } else {
+        ++outside;
+      }
     }
   }
+  ReleaseDC(Hwnd(), dc);
+  EXPECT_GT(inked, 0);
+  EXPECT_EQ(outside, 0);
 }
 
 TEST_F(MainWindowTest, HelpOpensTheLogFolder) {
@@ -867,6 +981,7 @@ TEST_F(MainWindowTest, StreamStatisticsShowTheCurrentOrLastStream) {
   if (!ExpectJapanese()) {
     EXPECT_EQ(dialogs.captions[0], "Stream Statistics");
   }
+  EXPECT_EQ(dialogs.captions[0].find_first_of("&("), std::string::npos) << "no mnemonic in a caption";
   EXPECT_EQ(dialogs.styles[0], static_cast<UINT>(MB_ICONINFORMATION));
 
   struct Step {

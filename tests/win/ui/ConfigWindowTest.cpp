@@ -17,6 +17,7 @@
 #include "UiTestUtil.h"
 #include "resources/resource.h"
 #include "support/Language.h"
+#include "support/Strings.h"
 #include "ui/ConfigControls.h"
 #include "ui/ConfigWindow.h"
 
@@ -118,7 +119,7 @@ TEST_F(ConfigWindowTest, PagesRowsAndTabs) {
   EXPECT_EQ(client.bottom, 480);
   char className[64] = {};
   GetClassNameA(hwnd, className, sizeof(className));
-  EXPECT_EQ(std::string(className), LoadResourceString(IDS_SETTINGS));
+  EXPECT_EQ(std::string(className), WithoutMnemonic(LoadResourceString(IDS_SETTINGS)));
 
   CWCTab* tab = m_window.GetTab();
   ASSERT_EQ(tab->GetTabCount(), 8);
