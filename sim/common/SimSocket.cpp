@@ -10,6 +10,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstdlib>
@@ -69,6 +70,23 @@ void SetNoDelay(Native s) {
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof(one));
 }
 
+// A caller's answer that has not come in this long is not coming: the
+// simulator was killed or hangs (a killed Wine process's connection is not
+// always seen to close), and the call fails as over a lost connection. The
+// simulator's longest stall fault is far shorter.
+constexpr unsigned ANSWER_TIMEOUT_S = 20;
+
+void SetAnswerTimeout(Native s) {
+#ifdef _WIN32
+  const DWORD ms = ANSWER_TIMEOUT_S * 1000;
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms), sizeof(ms));
+#else
+  timeval limit = {};
+  limit.tv_sec = ANSWER_TIMEOUT_S;
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+#endif
+}
+
 }  // namespace
 
 Socket& Socket::operator=(Socket&& other) noexcept {
@@ -104,6 +122,7 @@ Socket Socket::Connect(const std::string& host, uint16_t port) {
     return Socket();
   }
   SetNoDelay(s);
+  SetAnswerTimeout(s);
   return Socket(static_cast<intptr_t>(s));
 }
 

@@ -101,13 +101,13 @@ void IdleTick::RedrawLevels(const SoundCapture* source) {
   }
   if (text != 0) {
     // The text's two lines go to the display's two lines.
-    const std::string lines = LoadResourceString(text);
+    const std::string& lines = Text(text);
     const size_t split = lines.find('\n');
     m_view.DrawLevels(lines.substr(0, split), split == std::string::npos ? std::string() : lines.substr(split + 1));
     return;
   }
   if (source == nullptr || !source->IsActive()) {
-    const std::string none = LoadResourceString(IDS_LEVEL_NONE);
+    const std::string& none = Text(IDS_LEVEL_NONE);
     m_view.DrawLevels(none, none);
     return;
   }
@@ -166,8 +166,14 @@ void IdleTick::UpdateLinkText() {
     // A debugger is connected, but the device program was not there to load.
     id = IDS_LINK_NO_IMAGE;
   }
-  const std::string text = LoadResourceString(id);
-  std::string shown;
-  if (!m_view.GetLinkText(&shown)) return;
-  if (shown != text) m_view.SetLinkText(text);
+  // The control keeps what the tick wrote: it is compared with that, not
+  // read back.
+  const std::string& text = Text(id);
+  if (text != m_linkText && m_view.SetLinkText(text)) m_linkText = text;
+}
+
+const std::string& IdleTick::Text(uint32_t id) {
+  auto found = m_texts.find(id);
+  if (found == m_texts.end()) found = m_texts.emplace(id, LoadResourceString(id)).first;
+  return found->second;
 }

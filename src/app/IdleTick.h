@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -25,9 +26,9 @@ class IdleView {
   virtual void ResetChannelList() = 0;
   // The two lines of the level display.
   virtual void DrawLevels(const std::string& left, const std::string& right) = 0;
-  // The link text control (id 119): false when the window does not have it.
-  virtual bool GetLinkText(std::string* text) = 0;
-  virtual void SetLinkText(const std::string& text) = 0;
+  // Writes the link text control (id 119); false when the window does not
+  // have it.
+  virtual bool SetLinkText(const std::string& text) = 0;
   virtual void UpdateCaption() = 0;
   // The debugger lost earlier was connected again by the idle tick: the
   // program goes on as after connecting it at start-up (caption, download).
@@ -95,6 +96,9 @@ class IdleTick {
   void TakeDevicePacket();
   void SearchLostDebugger();
   void UpdateLinkText();
+  // A string of the table, loaded on first use: the tick shows the same few
+  // texts over and over.
+  const std::string& Text(uint32_t id);
 
   IdleView& m_view;
   IdleLink& m_link;
@@ -114,4 +118,7 @@ class IdleTick {
   int m_settingsNoticeRedraws = 0;
   int m_statusCounter = 0;
   uint64_t m_ticks = 0;
+  // The link text as the tick last wrote it (empty: not written yet).
+  std::string m_linkText;
+  std::map<uint32_t, std::string> m_texts;
 };

@@ -94,34 +94,50 @@ struct TickTimes {
   uint64_t blockedTicks = 0;
 };
 
-// Polls the queue; runs one idle tick and sleeps 10 ms whenever it is empty.
-// The settings window's keys (Tab between boxes, Enter in an edit box) go
-// to it before the usual translation, and so do the main window's (Tab,
-// Space, Enter and the buttons' mnemonics).
+// Runs one idle tick about every 10 ms while the queue is empty, and handles
+// messages as soon as they arrive: between ticks the thread waits for input
+// (MsgWaitForMultipleObjectsEx) until the next tick is due, so it neither
+// wakes without cause nor keeps a message waiting for a sleep to end. The
+// settings window's keys (Tab between boxes, Enter in an edit box) go to it
+// before the usual translation, and so do the main window's (Tab, Space,
+// Enter and the buttons' mnemonics).
 WPARAM RunMessageLoop(IdleTick& idle, ConfigWindow& configWindow, HWND mainWindow, const SerialChannel& channel,
                       TickTimes* times) {
+  constexpr uint64_t TICK_MS = 10;
   MSG msg = {};
+  uint64_t nextTick = 0;
   for (;;) {
-    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+    uint64_t now = platform::MonotonicMs();
+    if (now >= nextTick) {
       const bool blocked = channel.GetWriteBlockedMs() >= TickTimes::BLOCKED_MS;
-      const uint64_t start = platform::MonotonicMs();
       idle.Run();
-      const uint64_t took = platform::MonotonicMs() - start;
+      const uint64_t end = platform::MonotonicMs();
+      const uint64_t took = end - now;
       if (took > times->longestMs) times->longestMs = took;
       if (blocked) {
         ++times->blockedTicks;
         if (took > times->longestBlockedMs) times->longestBlockedMs = took;
       }
-      Sleep(10);
-      continue;
+      // The next tick comes 10 ms after this one ended, as after a sleep.
+      now = end;
+      nextTick = end + TICK_MS;
     }
-    if (GetMessageA(&msg, nullptr, 0, 0) == 0 || msg.message == WM_QUIT) break;
-    if (configWindow.TranslateDialogMessage(&msg)) continue;
-    if (mainWindow != nullptr && IsDialogMessageA(mainWindow, &msg)) continue;
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
+    // Input already in the queue ends the wait at once; without input the
+    // wait ends when the next tick is due, and the queue is known empty.
+    const DWORD woken = MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(nextTick - now), QS_ALLINPUT,
+                                                    MWMO_INPUTAVAILABLE);
+    if (woken == WAIT_TIMEOUT) continue;
+    // A wait the system refuses would spin: the loop sleeps instead, as it once did.
+    if (woken == WAIT_FAILED) Sleep(static_cast<DWORD>(TICK_MS));
+    // Every message waiting is handled before the next tick.
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) return msg.wParam;
+      if (configWindow.TranslateDialogMessage(&msg)) continue;
+      if (mainWindow != nullptr && IsDialogMessageA(mainWindow, &msg)) continue;
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
   }
-  return msg.wParam;
 }
 
 void Shutdown(Application& app, UINT exitCode) {

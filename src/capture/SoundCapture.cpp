@@ -128,6 +128,7 @@ uint64_t SoundCapture::ConverterDelayFrames() const {
 bool SoundCapture::StopWorker(Thread& worker, const char* api) {
   const bool wasActive = IsActive();
   SetActive(false);
+  WakeWorker();
   if (!worker.JoinFor(wasActive ? STOP_WAIT_MS : 0)) {
     if (wasActive) {
       Log("%s: the worker did not end within %u ms; left to end by itself\n", api, static_cast<unsigned>(STOP_WAIT_MS));

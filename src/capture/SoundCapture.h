@@ -190,6 +190,9 @@ class SoundCapture {
   // name); the caller then leaves everything it uses alone. True: the worker
   // has ended and the stream's figures are closed.
   bool StopWorker(Thread& worker, const char* api);
+  // Called by StopWorker once the active flag is clear: a worker that waits
+  // for its device is woken to see it. The base has nothing to wake.
+  virtual void WakeWorker() {}
 
   void SetFailure(CaptureFailure failure) { m_failure.store(failure, std::memory_order_relaxed); }
   // A Start resolved the device: fallback true when it had to take the

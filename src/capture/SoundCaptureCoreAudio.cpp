@@ -120,7 +120,7 @@ long SoundCaptureCoreAudio::CreateSystemEnumerator(void** enumerator) {
 }
 
 SoundCaptureCoreAudio::SoundCaptureCoreAudio(const Adpcm* adpcm, const CodecFunctions& codec, EnumeratorFactory factory)
-    : SoundCapture(adpcm, codec), m_createEnumerator(factory) {}
+    : SoundCapture(adpcm, codec), m_createEnumerator(factory), m_event(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
 
 SoundCaptureCoreAudio::~SoundCaptureCoreAudio() {
   Stop();
@@ -130,6 +130,7 @@ SoundCaptureCoreAudio::~SoundCaptureCoreAudio() {
     Stop();
   }
   SafeRelease(m_device);
+  if (m_event != nullptr) CloseHandle(m_event);
 }
 
 bool SoundCaptureCoreAudio::InitializeLoopback() {
@@ -376,13 +377,26 @@ bool SoundCaptureCoreAudio::Start(const DeviceEntry& device, int32_t outputRate,
   if (SUCCEEDED(m_audioClient->GetDevicePeriod(nullptr, &minimumPeriod)) && minimumPeriod > duration) {
     duration = minimumPeriod;
   }
-  const DWORD flags = m_deviceType == TYPE_LOOPBACK ? AUDCLNT_STREAMFLAGS_LOOPBACK : 0;
+  // A capture endpoint's stream wakes the worker by its event once per
+  // period; a loopback stream is looked at every POLL_MS (not every system
+  // sets a loopback stream's event reliably).
+  m_eventDriven = m_deviceType == TYPE_CAPTURE && m_event != nullptr;
+  const DWORD flags = m_deviceType == TYPE_LOOPBACK ? AUDCLNT_STREAMFLAGS_LOOPBACK
+                                                    : (m_eventDriven ? AUDCLNT_STREAMFLAGS_EVENTCALLBACK : 0);
   hr = m_audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, duration, 0, &format, nullptr);
   if (FAILED(hr)) {
     Log("IAudioClient::Initialize failed: hr = 0x%08x\n", Hex(hr));
     SetFailure(StartFailure(hr));
     Stop();
     return false;
+  }
+  if (m_eventDriven) {
+    hr = m_audioClient->SetEventHandle(m_event);
+    if (FAILED(hr)) {
+      // The stream then sets no event: the worker looks every POLL_MS.
+      Log("IAudioClient::SetEventHandle failed: hr = 0x%08x; polling\n", Hex(hr));
+      m_eventDriven = false;
+    }
   }
 
   m_block.Setup(static_cast<uint32_t>(capture::BlockFrames(static_cast<int32_t>(mixRate), BLOCK_MS)) * 4);
@@ -437,6 +451,10 @@ void SoundCaptureCoreAudio::WorkerEntry(void* context) {
   static_cast<SoundCaptureCoreAudio*>(context)->Worker();
 }
 
+void SoundCaptureCoreAudio::WakeWorker() {
+  if (m_event != nullptr) SetEvent(m_event);
+}
+
 void SoundCaptureCoreAudio::OnBlock(int16_t* frames, int32_t bytes) {
   ProcessCaptured(frames, bytes);
 }
@@ -474,7 +492,13 @@ void SoundCaptureCoreAudio::Worker() {
         failed = true;
         break;
       }
-      platform::SleepMs(POLL_MS);
+      // Until the next period's event (or Stop's), at most POLL_MS, which
+      // counts as one empty poll like a sleep.
+      if (m_eventDriven) {
+        WaitForSingleObject(m_event, POLL_MS);
+      } else {
+        platform::SleepMs(POLL_MS);
+      }
       continue;
     }
 

@@ -2,10 +2,12 @@
 // initialisation: capture records a capture endpoint, loopback records what a
 // render endpoint plays. The stream is opened in shared mode at the
 // endpoint's mix format (as stereo 16-bit PCM when the mix format is stereo
-// 16-bit); a time-critical worker polls the capture client every 10 ms,
-// copies each packet and gives it back, folds it to stereo 16-bit, gathers
-// the frames into blocks of 20 ms and hands each to the block path, which
-// converts it to the output rate.
+// 16-bit); a time-critical worker takes the packets as the capture client
+// has them (a capture endpoint's stream sets an event for each period, a
+// loopback stream is looked at every 10 ms), copies each packet and gives
+// it back, folds it to stereo 16-bit, gathers the frames into blocks of
+// 20 ms and hands each to the block path, which converts it to the output
+// rate.
 //
 // COM must be initialised on the thread that initialises, starts and stops
 // the source; the worker only calls the capture client and the audio
@@ -33,6 +35,9 @@ class SoundCaptureCoreAudio : public SoundCapture, private capture::CaptureBlock
   static constexpr int32_t TYPE_CAPTURE = 1;   // eCapture
 
   static constexpr int32_t BLOCK_MS = 20;
+  // The longest wait between two looks at the capture client: a loopback
+  // stream's period; an event-driven stream waits this long at most for
+  // its event.
   static constexpr unsigned POLL_MS = 10;
   // The shared-mode buffer, in 100-nanosecond units (320 ms), unless the
   // device's minimum period is longer.
@@ -78,6 +83,7 @@ class SoundCaptureCoreAudio : public SoundCapture, private capture::CaptureBlock
   static void WorkerEntry(void* context);
   void Worker();
   void OnBlock(int16_t* frames, int32_t bytes) override;
+  void WakeWorker() override;
 
   EnumeratorFactory m_createEnumerator;
   int32_t m_deviceType = TYPE_NONE;
@@ -91,4 +97,8 @@ class SoundCaptureCoreAudio : public SoundCapture, private capture::CaptureBlock
   capture::ChannelMixer m_mixer;        // the endpoint's format to stereo 16-bit
   std::vector<uint8_t> m_packet;        // the worker's copy of a packet
   std::vector<int16_t> m_mixed;         // the packet as stereo 16-bit
+  // Set by the audio client for every period of an event-driven stream
+  // (capture mode), and by Stop to wake the worker; auto-reset, owned.
+  void* m_event = nullptr;
+  bool m_eventDriven = false;  // the stream of the last Start sets m_event
 };

@@ -92,6 +92,9 @@ bool SoundCaptureWaveFile::Start(const DeviceEntry&, int32_t outputRate, int32_t
   SetFailure(CaptureFailure::NONE);
   BeginStream();
   SetActive(true);
+  // Without a file there is nothing to play until one is dropped (which
+  // stops the source first): no worker runs.
+  if (m_frameCount < 1) return true;
   if (!m_thread.Start(&SoundCaptureWaveFile::WorkerEntry, this)) {
     SetFailure(CaptureFailure::START_FAILED);
     Log("CreateThread failed: last error is %u\n", platform::LastError());
@@ -140,18 +143,14 @@ void SoundCaptureWaveFile::WorkerEntry(void* context) {
   static_cast<SoundCaptureWaveFile*>(context)->Worker();
 }
 
+// One wake per slice: the worker sleeps until the next slice is due.
 void SoundCaptureWaveFile::Worker() {
   uint64_t last = m_clock.NowMs();
   while (IsActive()) {
     const uint64_t now = m_clock.NowMs();
-    if (m_frameCount < 1) {
-      last = now;
-      m_clock.SleepMs(IDLE_SLEEP_MS);
-      continue;
-    }
     const uint64_t elapsed = now - last;
     if (elapsed < MIN_SLICE_MS) {
-      m_clock.SleepMs(IDLE_SLEEP_MS);
+      m_clock.SleepMs(static_cast<unsigned>(MIN_SLICE_MS - elapsed));
       continue;
     }
     last = now;

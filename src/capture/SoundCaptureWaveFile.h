@@ -1,7 +1,8 @@
 // The capture source that plays a dropped wave file instead of a device: the
 // whole file is decoded into memory as stereo 16-bit PCM, and a worker thread
-// plays it in an endless loop, paced by the clock in slices of at least 20 ms,
-// through the same convert, codec and send path as the live sources.
+// plays it in an endless loop, paced by the clock in slices of at least 20 ms
+// (one wake each), through the same convert, codec and send path as the live
+// sources. Without a file the source starts without a worker.
 #pragma once
 
 #include <cstdint>
@@ -14,10 +15,10 @@
 
 class SoundCaptureWaveFile : public SoundCapture {
  public:
-  // Shortest slice of playback, the worker's sleep while it waits, and the
-  // longest slice after a stall (the rest of a stall is skipped, not played).
+  // Shortest slice of playback (the worker sleeps until the next is due),
+  // and the longest slice after a stall (the rest of a stall is skipped, not
+  // played).
   static constexpr uint64_t MIN_SLICE_MS = 20;
-  static constexpr unsigned IDLE_SLEEP_MS = 10;
   static constexpr uint64_t MAX_SLICE_MS = 1000;
 
   // messages shows "Not Supported Format"; clock paces playback. Neither is

@@ -90,7 +90,10 @@ const WaveInFunctions& SystemWaveInFunctions() {
 }
 
 SoundCaptureWaveIn::SoundCaptureWaveIn(const Adpcm* adpcm, const CodecFunctions& codec, const WaveInFunctions* api)
-    : SoundCapture(adpcm, codec), m_api(api != nullptr ? *api : SystemWaveInFunctions()), m_headers(new Buffers()) {
+    : SoundCapture(adpcm, codec),
+      m_api(api != nullptr ? *api : SystemWaveInFunctions()),
+      m_headers(new Buffers()),
+      m_event(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {
   ZeroMemory(m_headers->header, sizeof(m_headers->header));
 }
 
@@ -101,6 +104,7 @@ SoundCaptureWaveIn::~SoundCaptureWaveIn() {
     m_thread.Join();
     Stop();
   }
+  if (m_event != nullptr) CloseHandle(m_event);
 }
 
 std::string SoundCaptureWaveIn::GetName() const {
@@ -199,7 +203,11 @@ bool SoundCaptureWaveIn::Start(const DeviceEntry& device, int32_t outputRate, in
   format.wBitsPerSample = 16;
   format.cbSize = 0;
   HWAVEIN handle = nullptr;
-  MMRESULT result = m_api.Open(&handle, deviceId, &format, 0, 0, CALLBACK_NULL);
+  // The device sets the event for every buffer it fills; without an event
+  // (none could be made) the worker looks every WAIT_MS.
+  MMRESULT result = m_event != nullptr ? m_api.Open(&handle, deviceId, &format, reinterpret_cast<DWORD_PTR>(m_event),
+                                                    0, CALLBACK_EVENT)
+                                       : m_api.Open(&handle, deviceId, &format, 0, 0, CALLBACK_NULL);
   if (result != MMSYSERR_NOERROR) {
     Log("waveInOpen failed. %s\n", capture::WaveInErrorName(result));
     SetFailure(OpenFailure(result));
@@ -279,6 +287,10 @@ void SoundCaptureWaveIn::Stop() {
   SetEnded(false);
 }
 
+void SoundCaptureWaveIn::WakeWorker() {
+  if (m_event != nullptr) SetEvent(m_event);
+}
+
 void SoundCaptureWaveIn::WorkerEntry(void* context) {
   static_cast<SoundCaptureWaveIn*>(context)->Worker();
 }
@@ -322,26 +334,26 @@ bool SoundCaptureWaveIn::TakeBuffer(int index, uint32_t counter) {
   return true;
 }
 
-// A buffer is late when the worker, coming round after a sleep, finds it done
-// behind another done one: the driver filled two or more while the worker was
-// away, so the ring came that much nearer to overrunning. Each buffer after
-// the first of such a run counts once.
+// A buffer is late when the worker, woken, finds it done behind another done
+// one: the driver filled two or more while the worker was away, so the ring
+// came that much nearer to overrunning. Each buffer after the first of such
+// a run counts once.
 void SoundCaptureWaveIn::Worker() {
   uint32_t counter = 0;
   uint64_t lastBuffer = platform::MonotonicMs();
-  bool tookSinceSleep = false;
+  bool tookSinceWait = false;
   bool failed = false;
   while (IsActive()) {
     const int index = static_cast<int>(counter % BUFFER_COUNT);
     const WAVEHDR& header = m_headers->header[index];
     if (header.dwBufferLength > 0 && header.dwBytesRecorded >= header.dwBufferLength) {
-      if (tookSinceSleep) m_stats.CountLate(1);
+      if (tookSinceWait) m_stats.CountLate(1);
       if (!TakeBuffer(index, counter)) {
         failed = true;
         break;
       }
       ++counter;
-      tookSinceSleep = true;
+      tookSinceWait = true;
       lastBuffer = platform::MonotonicMs();
       continue;
     }
@@ -350,8 +362,15 @@ void SoundCaptureWaveIn::Worker() {
       failed = true;
       break;
     }
-    tookSinceSleep = false;
-    platform::SleepMs(POLL_MS);
+    tookSinceWait = false;
+    // Once per filled buffer: the device sets the event as it hands one back
+    // (Stop sets it too). The event may have been set for a buffer taken
+    // already; the loop then only looks and waits again.
+    if (m_event != nullptr) {
+      WaitForSingleObject(m_event, WAIT_MS);
+    } else {
+      platform::SleepMs(POLL_MS);
+    }
   }
   if (failed) SetFailure(CaptureFailure::DEVICE_GONE);
   SetEnded(true);

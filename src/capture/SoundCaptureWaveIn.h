@@ -1,7 +1,8 @@
 // The capture source of a waveIn recording device (Windows). The device is
 // asked for stereo 16-bit PCM at the output rate, so no conversion is needed:
-// a time-critical worker polls a ring of 16 buffers of 20 ms every 10 ms and
-// hands each completely filled buffer to the block path.
+// a time-critical worker waits on the device's event (set whenever it has
+// filled a buffer) for the next of a ring of 16 buffers of 20 ms, and hands
+// each completely filled buffer to the block path.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +18,12 @@ class SoundCaptureWaveIn : public SoundCapture {
  public:
   static constexpr int BUFFER_COUNT = 16;
   static constexpr int32_t BUFFER_MS = 20;
+  // A buffer the driver still holds after marking it filled is asked for
+  // again after this long.
   static constexpr unsigned POLL_MS = 10;
+  // The longest wait for the device's event: the worker looks at its
+  // buffers at least this often whatever the driver signals.
+  static constexpr unsigned WAIT_MS = 100;
   // A device that fills no buffer for this long is taken as gone (some
   // drivers simply stop delivering when the device disappears): the worker
   // ends and the idle tick opens the device again.
@@ -55,6 +61,7 @@ class SoundCaptureWaveIn : public SoundCapture {
   // One filled buffer through the block path and back into the queue; false
   // when a waveIn call failed (printed).
   bool TakeBuffer(int index, uint32_t counter);
+  void WakeWorker() override;
 
   const WaveInFunctions& m_api;
   Thread m_thread;
@@ -62,4 +69,7 @@ class SoundCaptureWaveIn : public SoundCapture {
   std::unique_ptr<Buffers> m_headers;  // owned, one record per buffer
   std::unique_ptr<int16_t[]> m_buffer[BUFFER_COUNT];
   uint32_t m_openedDeviceId = 0xFFFFFFFFu;
+  // The event the device sets as it fills buffers (auto-reset, owned), also
+  // set by Stop to wake the worker.
+  void* m_event = nullptr;
 };

@@ -3,59 +3,62 @@
 #include "platform/Platform.h"
 #include "support/Diag.h"
 
+#include <new>
+
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <mutex>
-#include <new>
 #endif
 
 #ifdef _WIN32
 
-Mutex::Mutex() : m_hMutex(CreateMutexA(nullptr, FALSE, nullptr)) {
+// A critical section: taken and released without a system call while no
+// other thread holds it, and re-entrant for its owner like a mutex.
+Mutex::Mutex() : m_impl(new (std::nothrow) CRITICAL_SECTION) {
   SetErrorLocation("Mutex", "Mutex::Mutex", __LINE__);
-  Check(m_hMutex != nullptr, "CreateMutex failed: last error is %u", platform::LastError());
+  Check(m_impl != nullptr, "CRITICAL_SECTION failed: no memory");
+  InitializeCriticalSection(static_cast<CRITICAL_SECTION*>(m_impl));
 }
 
 Mutex::~Mutex() {
-  CloseHandle(static_cast<HANDLE>(m_hMutex));
+  DeleteCriticalSection(static_cast<CRITICAL_SECTION*>(m_impl));
+  delete static_cast<CRITICAL_SECTION*>(m_impl);
 }
 
 void Mutex::Lock() {
-  WaitForSingleObject(static_cast<HANDLE>(m_hMutex), INFINITE);
+  EnterCriticalSection(static_cast<CRITICAL_SECTION*>(m_impl));
 }
 
 bool Mutex::TryLock() {
-  // An abandoned mutex is this thread's now, as with Lock.
-  const DWORD r = WaitForSingleObject(static_cast<HANDLE>(m_hMutex), 0);
-  return r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
+  return TryEnterCriticalSection(static_cast<CRITICAL_SECTION*>(m_impl)) != FALSE;
 }
 
 void Mutex::Unlock() {
-  ReleaseMutex(static_cast<HANDLE>(m_hMutex));
+  LeaveCriticalSection(static_cast<CRITICAL_SECTION*>(m_impl));
 }
 
 #else
 
-Mutex::Mutex() : m_hMutex(new (std::nothrow) std::recursive_mutex()) {
+Mutex::Mutex() : m_impl(new (std::nothrow) std::recursive_mutex()) {
   SetErrorLocation("Mutex", "Mutex::Mutex", __LINE__);
-  Check(m_hMutex != nullptr, "recursive_mutex failed: no memory");
+  Check(m_impl != nullptr, "recursive_mutex failed: no memory");
 }
 
 Mutex::~Mutex() {
-  delete static_cast<std::recursive_mutex*>(m_hMutex);
+  delete static_cast<std::recursive_mutex*>(m_impl);
 }
 
 void Mutex::Lock() {
-  static_cast<std::recursive_mutex*>(m_hMutex)->lock();
+  static_cast<std::recursive_mutex*>(m_impl)->lock();
 }
 
 bool Mutex::TryLock() {
-  return static_cast<std::recursive_mutex*>(m_hMutex)->try_lock();
+  return static_cast<std::recursive_mutex*>(m_impl)->try_lock();
 }
 
 void Mutex::Unlock() {
-  static_cast<std::recursive_mutex*>(m_hMutex)->unlock();
+  static_cast<std::recursive_mutex*>(m_impl)->unlock();
 }
 
 #endif

@@ -1,10 +1,10 @@
-// An unnamed, re-entrant operating-system mutex and its lock guard.
-// Windows: a Win32 mutex (CreateMutexA), which its owning thread may take
-// again; natively a recursive mutex.
+// A re-entrant lock and its guards. Windows: a critical section (no system
+// call unless another thread holds it; its owner may take it again);
+// natively a recursive mutex.
 //
 // The mutex exists from the owner's construction to its destruction: there
-// is no state in which Lock does nothing. When the system refuses to make
-// one, the constructor ends the process with the fatal report.
+// is no state in which Lock does nothing. When there is no memory for one,
+// the constructor ends the process with the fatal report.
 #pragma once
 
 class Mutex {
@@ -21,7 +21,7 @@ class Mutex {
   void Unlock();
 
  private:
-  void* m_hMutex;
+  void* m_impl;  // CRITICAL_SECTION (Windows) or std::recursive_mutex, owned
 };
 
 class ScopedMutex {

@@ -2,25 +2,64 @@
 
 #include <cstring>
 
-void DrawLevelDisplay(HWND hwnd, HFONT font, int x, int y, int dpi, const char* left, const char* right) {
-  const int WIDTH = MulDiv(50, dpi, 96);
-  const int HEIGHT = MulDiv(34, dpi, 96);
+void LevelDisplay::Show(HWND hwnd, HFONT font, int x, int y, int dpi, const char* left, const char* right) {
+  if (m_drawn && font == m_font && x == m_x && y == m_y && dpi == m_dpi && m_left == left && m_right == right) return;
   ScopedWindowDC window(hwnd);
   if (window.Get() == nullptr) return;
-  ScopedMemoryDC memory(window.Get());
-  if (memory.Get() == nullptr) return;
-  ScopedSelect selectFont(memory.Get(), font);
-  SetBkColor(memory.Get(), GetSysColor(COLOR_BTNFACE));
-  ScopedGdiObject<HBITMAP> bitmap(CreateCompatibleBitmap(window.Get(), WIDTH, HEIGHT));
-  if (bitmap.Get() == nullptr) return;
-  ScopedSelect selectBitmap(memory.Get(), bitmap.Get());
-  RECT all = {0, 0, WIDTH, HEIGHT};
-  FillRect(memory.Get(), &all, GetSysColorBrush(COLOR_BTNFACE));
-  RECT line1 = {0, 0, WIDTH, MulDiv(14, dpi, 96)};
-  DrawTextA(memory.Get(), left, -1, &line1, DT_RIGHT | DT_NOCLIP);
-  RECT line2 = {0, MulDiv(20, dpi, 96), WIDTH, HEIGHT};
-  DrawTextA(memory.Get(), right, -1, &line2, DT_RIGHT | DT_NOCLIP);
-  BitBlt(window.Get(), x, y, WIDTH, HEIGHT, memory.Get(), 0, 0, SRCCOPY);
+  if (dpi != m_dpi) Release();
+  m_x = x;
+  m_y = y;
+  m_dpi = dpi;
+  m_width = MulDiv(50, dpi, 96);
+  m_height = MulDiv(34, dpi, 96);
+  if (m_memory == nullptr) {
+    m_memory = CreateCompatibleDC(window.Get());
+    if (m_memory == nullptr) return;
+    m_bitmap = CreateCompatibleBitmap(window.Get(), m_width, m_height);
+    if (m_bitmap == nullptr) {
+      Release();
+      return;
+    }
+    m_oldBitmap = SelectObject(m_memory, m_bitmap);
+  }
+  if (font != m_font || m_oldFont == nullptr) {
+    HGDIOBJ previous = SelectObject(m_memory, font);
+    if (m_oldFont == nullptr) m_oldFont = previous;
+    m_font = font;
+  }
+  SetBkColor(m_memory, GetSysColor(COLOR_BTNFACE));
+  RECT all = {0, 0, m_width, m_height};
+  FillRect(m_memory, &all, GetSysColorBrush(COLOR_BTNFACE));
+  RECT line1 = {0, 0, m_width, MulDiv(14, dpi, 96)};
+  DrawTextA(m_memory, left, -1, &line1, DT_RIGHT | DT_NOCLIP);
+  RECT line2 = {0, MulDiv(20, dpi, 96), m_width, m_height};
+  DrawTextA(m_memory, right, -1, &line2, DT_RIGHT | DT_NOCLIP);
+  BitBlt(window.Get(), m_x, m_y, m_width, m_height, m_memory, 0, 0, SRCCOPY);
+  m_left = left;
+  m_right = right;
+  m_drawn = true;
+}
+
+void LevelDisplay::Paint(HDC hdc) const {
+  if (m_drawn && hdc != nullptr) BitBlt(hdc, m_x, m_y, m_width, m_height, m_memory, 0, 0, SRCCOPY);
+}
+
+void LevelDisplay::Release() {
+  if (m_memory != nullptr) {
+    if (m_oldFont != nullptr) SelectObject(m_memory, m_oldFont);
+    if (m_oldBitmap != nullptr) SelectObject(m_memory, m_oldBitmap);
+    DeleteDC(m_memory);
+  }
+  if (m_bitmap != nullptr) DeleteObject(m_bitmap);
+  m_memory = nullptr;
+  m_bitmap = nullptr;
+  m_oldBitmap = nullptr;
+  m_oldFont = nullptr;
+  m_font = nullptr;
+  m_dpi = 0;
+  m_drawn = false;
+  m_left.clear();
+  m_right.clear();
 }
 
 int TextWidth(HFONT font, const char* text) {

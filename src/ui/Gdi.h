@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 // A window's device context from GetDC, released with ReleaseDC.
 class ScopedWindowDC {
  public:
@@ -67,10 +69,41 @@ class ScopedSelect {
   HGDIOBJ m_previous;
 };
 
-// Draws the level display: two right-aligned lines in a 50 x 34 bitmap (at
-// 96 DPI; scaled by dpi / 96) on the button-face colour, copied to the
-// window's client area at (x, y).
-void DrawLevelDisplay(HWND hwnd, HFONT font, int x, int y, int dpi, const char* left, const char* right);
+// The level display: two right-aligned lines in a 50 x 34 bitmap (at 96
+// DPI; scaled by dpi / 96) on the button-face colour, shown in a window's
+// client area at (x, y). The bitmap and its memory context are kept from one
+// redraw to the next; a redraw whose lines are those shown already draws
+// nothing, and the window's paint copies the kept bitmap back.
+class LevelDisplay {
+ public:
+  LevelDisplay() = default;
+  ~LevelDisplay() { Release(); }
+  LevelDisplay(const LevelDisplay&) = delete;
+  LevelDisplay& operator=(const LevelDisplay&) = delete;
+
+  // Shows the two lines in hwnd with font, unless they are shown already.
+  void Show(HWND hwnd, HFONT font, int x, int y, int dpi, const char* left, const char* right);
+  // Copies what was drawn last into a paint context of the window.
+  void Paint(HDC hdc) const;
+  // Frees the bitmap and its context (the window is going); the next Show
+  // makes them again.
+  void Release();
+
+ private:
+  int m_x = 0;
+  int m_y = 0;
+  int m_dpi = 0;
+  int m_width = 0;
+  int m_height = 0;
+  HDC m_memory = nullptr;
+  HBITMAP m_bitmap = nullptr;
+  HGDIOBJ m_oldBitmap = nullptr;
+  HGDIOBJ m_oldFont = nullptr;
+  HFONT m_font = nullptr;  // selected into m_memory; not owned
+  bool m_drawn = false;
+  std::string m_left;
+  std::string m_right;
+};
 
 // The width in pixels of a one-line text drawn with font (0 for no text or
 // when it cannot be measured).

@@ -301,8 +301,18 @@ void MainWindow::CreateControls(HFONT font) {
 LRESULT MainWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
+      m_caption.clear();
       OnCreate();
       break;
+    case WM_PAINT: {
+      // The level display is drawn by the idle tick; a paint puts back what
+      // it drew last.
+      PAINTSTRUCT paint;
+      HDC hdc = BeginPaint(hwnd, &paint);
+      m_levels.Paint(hdc);
+      EndPaint(hwnd, &paint);
+      return 0;
+    }
     case WM_INITMENUPOPUP:
       if (LOWORD(lParam) == 0) {
         const bool connected = m_parts.channel->GetDebuggerId() != 0;
@@ -337,6 +347,7 @@ LRESULT MainWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
       }
       m_api = m_device = m_channel = nullptr;
       m_bxa = nullptr;
+      m_levels.Release();
       m_lastFocus = nullptr;
       break;
     default:
@@ -463,15 +474,14 @@ void MainWindow::AutoLoadBxa() {
   m_parts.channel->AutoLoadBxa(m_bxaAutoLoad, m_parts.programFolder, m_instance, m_hWnd);
 }
 
+// Set only when it changes; compared with what was set last, not read back.
 void MainWindow::UpdateCaption() {
   if (m_hWnd == nullptr) return;
-  char shown[CAPTION_MAX + 1] = {};
-  GetWindowTextA(m_hWnd, shown, sizeof(shown));
   const std::string name =
       m_parts.channel->GetDebuggerId() != 0 ? m_parts.channel->GetDisplayName() : LoadResourceString(IDS_NOT_CONNECTED);
   char caption[CAPTION_MAX + 1] = {};
   snprintf(caption, sizeof(caption), "%s - %s", name.c_str(), LoadResourceString(IDS_APP_NAME).c_str());
-  if (strcmp(caption, shown) != 0) SetWindowTextA(m_hWnd, caption);
+  if (m_caption != caption && SetWindowTextA(m_hWnd, caption)) m_caption = caption;
 }
 
 // --- Sources, devices and channels ---------------------------------------------
@@ -679,7 +689,7 @@ void MainWindow::OnSplineConverterClicked() {
 
 void MainWindow::DrawLevels(const std::string& left, const std::string& right) {
   if (m_hWnd != nullptr) {
-    DrawLevelDisplay(m_hWnd, m_font, Scaled(LEVELS_X), Scaled(LEVELS_Y), m_dpi, left.c_str(), right.c_str());
+    m_levels.Show(m_hWnd, m_font, Scaled(LEVELS_X), Scaled(LEVELS_Y), m_dpi, left.c_str(), right.c_str());
   }
 }
 
@@ -691,9 +701,10 @@ bool MainWindow::GetLinkText(std::string* text) {
   return true;
 }
 
-void MainWindow::SetLinkText(const std::string& text) {
+bool MainWindow::SetLinkText(const std::string& text) {
+  if (m_hWnd == nullptr) return false;
   auto* control = static_cast<CWCStatic*>(FindControl(ID_LINK_TEXT));
-  if (control == nullptr) return;
+  if (control == nullptr) return false;
   // In the screen's pixels.
   const int width = m_font != nullptr ? TextWidth(m_font, text.c_str()) + Scaled(2) : 0;
   int x = Scaled(LINK_TEXT_X);
@@ -710,6 +721,7 @@ void MainWindow::SetLinkText(const std::string& text) {
     control->SetRect(x, Scaled(HIO_Y), right - x, control->GetHeight());
   }
   control->SetText(text);
+  return true;
 }
 
 // --- The settings model's view ---------------------------------------------------

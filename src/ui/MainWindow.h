@@ -20,6 +20,7 @@
 #include "app/IdleTick.h"
 #include "capture/SoundCapture.h"
 #include "settings/SoundConfig.h"
+#include "ui/Gdi.h"
 #include "ui/Window.h"
 
 class CRegistry;
@@ -194,8 +195,9 @@ class MainWindow : public Window, public CaptureChoiceView, public IdleView, pub
   void RefreshChannelList() override;
   void ResetChannelList() override;
   void DrawLevels(const std::string& left, const std::string& right) override;
-  bool GetLinkText(std::string* text) override;
-  void SetLinkText(const std::string& text) override;
+  bool SetLinkText(const std::string& text) override;
+  // The link text as the control shows it; false without the control.
+  bool GetLinkText(std::string* text);
   void UpdateCaption() override;
   // As after connecting at start-up: the caption, and the automatic download.
   void OnDebuggerReturned() override;
@@ -227,6 +229,9 @@ class MainWindow : public Window, public CaptureChoiceView, public IdleView, pub
   HFONT m_font = nullptr;  // the dialog font; not owned
   const int m_dpi;
   HWND m_lastFocus = nullptr;  // the child that had the keyboard when the window was left
+  LevelDisplay m_levels;
+  // The caption as UpdateCaption last set it.
+  std::string m_caption;
   // The menu texts, loaded once.
   std::string m_menuTexts[9];
 

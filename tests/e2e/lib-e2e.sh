@@ -354,3 +354,83 @@ e2e_proc_stats() {
   hz=$(getconf CLK_TCK)
   echo "private_kb=${anon:-0} fds=$fds cpu_ms=$((ticks * 1000 / hz))"
 }
+
+# CPU use by thread, from /proc (see scripts/cpu-figures).
+# The wineserver of the current prefix: the one whose environment names it.
+e2e_wineserver_pid() {
+  local pid
+  for pid in $(pgrep -u "$(id -u)" wineserver); do
+    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX"; then
+      echo "$pid"
+      return 0
+    fi
+  done
+  return 1
+}
+
+# The CPU ticks of each thread of a process and of the wineserver, now, with
+# the time: lines "tid name ticks" (the server as tid 0, the time as "time").
+e2e_cpu_snapshot() {  # pid server-pid file
+  python3 - "$1" "$2" >"$3" <<'PY'
+import os, sys, time
+pid, server = sys.argv[1], sys.argv[2]
+def ticks(path):
+    s = open(path).read()
+    return sum(int(v) for v in s[s.rindex(")") + 2:].split()[11:13])
+print("time clock %.3f" % time.time())
+print("0 wineserver %d" % ticks("/proc/%s/stat" % server))
+for tid in os.listdir("/proc/%s/task" % pid):
+    try:
+        name = open("/proc/%s/task/%s/comm" % (pid, tid)).read().strip().replace(" ", "_")
+        print("%s %s %d" % (tid, name, ticks("/proc/%s/task/%s/stat" % (pid, tid))))
+    except OSError:
+        pass
+PY
+}
+
+# What the process and the server used between two snapshots, in per cent of
+# one core: "key process server thread=share ..." (busiest thread first). The
+# process's first thread is "main"; the others keep their /proc names (Wine
+# names its own threads; the program's are named after the program).
+e2e_cpu_shares() {  # key pid file0 file1
+  python3 - "$@" "$(getconf CLK_TCK)" <<'PY'
+import sys
+key, pid, f0, f1, hz = sys.argv[1:]
+def load(path):
+    return {l.split()[0]: (l.split()[1], float(l.split()[2])) for l in open(path) if l.strip()}
+a, b = load(f0), load(f1)
+wall = b["time"][1] - a["time"][1]
+pct = lambda ticks: 100.0 * ticks / int(hz) / wall
+threads = [(tid, name, ticks - a.get(tid, (name, 0))[1]) for tid, (name, ticks) in b.items() if tid not in ("0", "time")]
+server = b["0"][1] - a["0"][1]
+total = sum(t[2] for t in threads)
+shares = ["%s=%.2f" % ("main" if tid == pid else name, pct(ticks)) for tid, name, ticks in sorted(threads, key=lambda t: -t[2])]
+print("%s %.2f %.2f %s" % (key, pct(total), pct(server), " ".join(shares)))
+PY
+}
+
+# Runs a floor program (bench/floor: cpufloor.exe loop|wavein|coreaudio) and
+# appends what it used over the seconds, once it records, to the results
+# file as e2e_cpu_shares prints it.
+e2e_measure_floor() {  # key mode seconds results
+  local key=$1 mode=$2 seconds=$3 results=$4 log="$E2E_WORK/floor-$2.log" server pid
+  server=$(e2e_wineserver_pid) || e2e_fail "the prefix's wineserver was not found"
+  "$WINE" "$E2E_BIN/cpufloor.exe" "$mode" >"$log" 2>&1 &
+  pid=$!
+  quill_track "$pid"
+  quill_wait_for "$log" 'cpufloor: recording' 60 || e2e_fail "cpufloor $mode did not record: $(cat "$log")"
+  # The first seconds of a stream (Wine's audio threads starting) are not measured.
+  sleep 3
+  e2e_cpu_snapshot "$pid" "$server" "$E2E_WORK/floor.s0"
+  sleep "$seconds"
+  e2e_cpu_snapshot "$pid" "$server" "$E2E_WORK/floor.s1"
+  e2e_cpu_shares "$key" "$pid" "$E2E_WORK/floor.s0" "$E2E_WORK/floor.s1" >>"$results"
+  "$WINE" "$E2E_BIN/wmsend.exe" close QuillFloor >/dev/null 2>&1 || true
+  local _
+  for _ in $(seq 1 100); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+}

@@ -333,10 +333,10 @@ Match Compare(const Wave& reference, const Wave& recording) {
   return match;
 }
 
-int64_t FindClick(const Wave& recording, double threshold) {
+int64_t FindClick(const Wave& recording, double threshold, int64_t from) {
   const double limit = threshold * 32768.0;
   const size_t frames = recording.Frames();
-  for (size_t i = 0; i < frames; ++i)
+  for (size_t i = from > 0 ? static_cast<size_t>(from) : 0; i < frames; ++i)
     for (uint32_t c = 0; c < recording.channels; ++c)
       if (std::fabs(static_cast<double>(recording.samples[i * recording.channels + c])) >= limit)
         return static_cast<int64_t>(i);
@@ -368,7 +368,7 @@ const char USAGE[] =
     "usage: quillmatch generate OUT.wav [--signal sweep|click] [--rate HZ] [--seconds S] [--click-at S]\n"
     "                  [--offset S] [--noise RMS]\n"
     "       quillmatch compare REFERENCE.wav RECORDING.wav [--min-snr DB]\n"
-    "       quillmatch click RECORDING.wav [--threshold FRACTION]\n"
+    "       quillmatch click RECORDING.wav [--threshold FRACTION] [--after FRAME]\n"
     "       quillmatch levels RECORDING.wav\n";
 
 bool ParseDouble(const char* text, double* value) {
@@ -389,7 +389,7 @@ int Main(int argc, char** argv, FILE* out, FILE* err) {
   const std::string verb = argv[1];
   std::vector<std::string> files;
   SignalDesc sig;
-  double rate = 32728, offset = 0.0, noise = 0.0, minSnr = -1e9, threshold = 0.25;
+  double rate = 32728, offset = 0.0, noise = 0.0, minSnr = -1e9, threshold = 0.25, after = 0.0;
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
@@ -417,6 +417,8 @@ int Main(int argc, char** argv, FILE* out, FILE* err) {
         ok = ParseDouble(value, &noise) && noise >= 0;
       } else if (arg == "--min-snr") {
         ok = ParseDouble(value, &minSnr);
+      } else if (arg == "--after") {
+        ok = ParseDouble(value, &after) && after >= 0 && after == std::floor(after);
       } else if (arg == "--threshold") {
         ok = ParseDouble(value, &threshold) && threshold > 0 && threshold <= 1;
       } else {
@@ -466,7 +468,7 @@ int Main(int argc, char** argv, FILE* out, FILE* err) {
       fprintf(err, "quillmatch: %s\n", error.c_str());
       return 1;
     }
-    const int64_t frame = FindClick(recording, threshold);
+    const int64_t frame = FindClick(recording, threshold, static_cast<int64_t>(after));
     fprintf(out, "click_frame=%lld click_s=%.4f\n", static_cast<long long>(frame),
             frame < 0 ? -1.0 : static_cast<double>(frame) / recording.rate);
     return frame < 0 ? 1 : 0;

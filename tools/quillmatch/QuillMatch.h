@@ -70,9 +70,9 @@ struct Match {
 // the reference or holds nothing like it.
 Match Compare(const Wave& reference, const Wave& recording);
 
-// First frame at which either channel reaches the threshold (fraction of full
-// scale), or -1.
-int64_t FindClick(const Wave& recording, double threshold);
+// First frame, from frame from on, at which either channel reaches the
+// threshold (fraction of full scale), or -1.
+int64_t FindClick(const Wave& recording, double threshold, int64_t from = 0);
 
 struct Levels {
   double rmsDbfs[2] = {-200.0, -200.0};

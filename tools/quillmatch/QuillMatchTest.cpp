@@ -70,6 +70,10 @@ TEST(QuillMatch, ClickIsFoundAtItsFrame) {
   // The burst's envelope reaches a quarter scale within its first 0.2 ms.
   EXPECT_GE(frame, 36000);
   EXPECT_LE(frame, 36000 + 10);
+  // From a later frame on, that click is not seen (the measurement finds each
+  // of several clicks of one stream after the one before).
+  EXPECT_EQ(FindClick(wave, 0.25, frame + 480), -1);
+  EXPECT_EQ(FindClick(wave, 0.25, frame), frame);
   const Levels levels = MeasureLevels(wave);
   EXPECT_GT(levels.peakDbfs[0], -2.0);
   EXPECT_LT(levels.peakDbfs[0], -0.9);

@@ -23,14 +23,11 @@ class FakeView : public IdleView {
   void RefreshChannelList() override { ++refreshes; }
   void ResetChannelList() override { ++resets; }
   void DrawLevels(const std::string& left, const std::string& right) override { levels.push_back(left + "|" + right); }
-  bool GetLinkText(std::string* text) override {
+  bool SetLinkText(const std::string& text) override {
     if (!hasLinkControl) return false;
-    *text = linkText;
-    return true;
-  }
-  void SetLinkText(const std::string& text) override {
     linkText = text;
     ++linkWrites;
+    return true;
   }
   void UpdateCaption() override { ++captions; }
   void OnDebuggerReturned() override { ++returns; }
@@ -415,6 +412,16 @@ TEST_F(IdleTickTest, LinkTextFollowsTheLinkAndIsWrittenOnlyWhenItDiffers) {
   link.status = Status::OPEN;
   idle.Run();
   EXPECT_EQ(view.linkWrites, writes) << "a window without the control is left alone";
+  // What the tick writes is compared with what it wrote, not read back: a
+  // text that found no control is written once there is one.
+  link.library = true;
+  link.imageMissing = false;
+  idle.Run();
+  EXPECT_EQ(view.linkWrites, writes);
+  view.hasLinkControl = true;
+  idle.Run();
+  EXPECT_EQ(view.linkText, "-");
+  EXPECT_EQ(view.linkWrites, writes + 1);
 }
 
 // A lost debugger is looked for every 2 s of the clock, the first time 2 s

@@ -233,6 +233,9 @@ TEST_F(SoundCaptureWaveFileTest, StartsWithoutAFileAndFailsWhenTheCodecCannotOpe
   ASSERT_TRUE(source.Start(DeviceEntry(), 32728, WAVEFMT_PCM));
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_TRUE(channel.Packets().empty());
+  EXPECT_TRUE(source.IsActive());
+  // The fake clock moves only when a worker sleeps: none runs without a file.
+  EXPECT_EQ(clock.Elapsed(), 0u);
   // Loading stops the source; the idle tick starts it again.
   ASSERT_TRUE(source.LoadWaveFile(WriteCounting("late.wav", 100, 32728)));
   EXPECT_FALSE(source.IsActive());

@@ -130,7 +130,9 @@ TEST_F(CoreAudioFake, StreamIsSharedStereo16BitAtTheMixRate) {
     ASSERT_TRUE(source->Start(source->GetDevice(2), 32728, WAVEFMT_PCM));
     const FakeAudio::Record record = FakeAudio::Get().Recorded();
     EXPECT_EQ(1, record.activated);
-    EXPECT_EQ(0u, record.initFlags);
+    // A capture endpoint's stream is event driven: the worker waits on it.
+    EXPECT_EQ(static_cast<DWORD>(AUDCLNT_STREAMFLAGS_EVENTCALLBACK), record.initFlags);
+    EXPECT_NE(nullptr, record.event);
     EXPECT_EQ(3200000, record.initDuration);
     EXPECT_EQ(0, record.initPeriodicity);
     EXPECT_EQ(WAVE_FORMAT_PCM, record.initFormat.wFormatTag);
@@ -153,9 +155,25 @@ TEST_F(CoreAudioFake, StreamIsSharedStereo16BitAtTheMixRate) {
     ASSERT_TRUE(source.InitializeLoopback());
     EXPECT_EQ("loopback", source.GetName());
     ASSERT_TRUE(source.Start(source.GetDevice(0), 32728, WAVEFMT_PCM));
+    // Loopback is looked at on a timer: no event.
     EXPECT_EQ(static_cast<DWORD>(AUDCLNT_STREAMFLAGS_LOOPBACK), FakeAudio::Get().Recorded().initFlags);
+    EXPECT_EQ(nullptr, FakeAudio::Get().Recorded().event);
     EXPECT_EQ(5000000, FakeAudio::Get().Recorded().initDuration);
     source.Stop();
+  }
+  {
+    // A stream that takes no event is looked at on the timer instead.
+    FakeAudio::Get().Reset({{L"Speakers"}, {L"Mic"}}, 0, 32728);
+    FakeAudio::Get().fail.setEventHandle = E_FAIL;
+    auto source = MakeCapture();
+    source->SetSerialChannel(&channel);
+    channel.Clear();
+    LogCapture log;
+    ASSERT_TRUE(source->Start(source->GetDevice(2), 32728, WAVEFMT_PCM));
+    EXPECT_EQ("IAudioClient::SetEventHandle failed: hr = 0x80004005; polling\n", log.Text());
+    FakeAudio::Get().Push({kBlockFrames, 0, 0});
+    ASSERT_TRUE(WaitFor([&] { return channel.StreamFrames() >= kBlockFrames; }));
+    source->Stop();
   }
 }
 

@@ -138,6 +138,7 @@ class FakeClient : public Fake<IAudioClient> {
     std::lock_guard<std::mutex> lock(audio.Lock());
     if (mode != AUDCLNT_SHAREMODE_SHARED || format == nullptr) return E_INVALIDARG;
     audio.m_record.initFlags = flags;
+    audio.m_record.event = nullptr;  // a new stream sets none until told
     audio.m_record.initDuration = duration;
     audio.m_record.initPeriodicity = periodicity;
     audio.m_record.initFormat = *format;
@@ -201,7 +202,16 @@ class FakeClient : public Fake<IAudioClient> {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Reset() override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE SetEventHandle(HANDLE) override { return E_NOTIMPL; }
+  // As the system's: only for a stream initialised event-driven.
+  HRESULT STDMETHODCALLTYPE SetEventHandle(HANDLE event) override {
+    FakeAudio& audio = FakeAudio::Get();
+    std::lock_guard<std::mutex> lock(audio.Lock());
+    if (audio.fail.setEventHandle != S_OK) return audio.fail.setEventHandle;
+    if ((audio.m_record.initFlags & AUDCLNT_STREAMFLAGS_EVENTCALLBACK) == 0) return AUDCLNT_E_EVENTHANDLE_NOT_EXPECTED;
+    if (event == nullptr) return E_INVALIDARG;
+    audio.m_record.event = event;
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE GetService(REFIID iid, void** out) override {
     *out = nullptr;
     FakeAudio& audio = FakeAudio::Get();
@@ -329,6 +339,7 @@ void FakeAudio::Reset(std::vector<FakeEndpoint> endpoints, int defaultIndex, DWO
 void FakeAudio::Push(const FakePacket& packet) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_packets.push_back(packet);
+  if (m_record.event != nullptr) SetEvent(m_record.event);
 }
 
 size_t FakeAudio::PendingPackets() {

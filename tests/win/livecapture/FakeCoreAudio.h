@@ -50,6 +50,7 @@ struct FakeFailures {
   HRESULT service = S_OK;
   HRESULT start = S_OK;
   HRESULT releaseBuffer = S_OK;
+  HRESULT setEventHandle = S_OK;
 };
 
 class FakeAudio {
@@ -67,7 +68,8 @@ class FakeAudio {
   REFERENCE_TIME minimumPeriod = 30000;
   FakeMix mix;
 
-  // Queued for the capture client's worker.
+  // Queued for the capture client's worker; an event-driven stream's event
+  // is set for it, as for a period.
   void Push(const FakePacket& packet);
   size_t PendingPackets();
   // Makes GetNextPacketSize fail from now on.
@@ -89,6 +91,7 @@ class FakeAudio {
     bool stopped = false;
     int getBuffers = 0;
     int discontinuities = 0;  // packets handed out with the flag
+    HANDLE event = nullptr;   // given by SetEventHandle
   };
   // A packet is between GetBuffer and ReleaseBuffer.
   bool BufferHeld() { return m_held.load(); }

@@ -45,6 +45,7 @@ struct FakeDriver {
   UINT openedDevice = 0;
   WAVEFORMATEX openedFormat = {};
   DWORD openFlags = 0;
+  HANDLE event = nullptr;  // the event the source gave (CALLBACK_EVENT)
   std::deque<WAVEHDR*> queue;  // buffers the driver holds, in order
   int added = 0;
   int unprepares = 0;
@@ -59,6 +60,7 @@ struct FakeDriver {
     openResult = startResult = prepareResult = addResult = unprepareResult = MMSYSERR_NOERROR;
     stillPlaying = 0;
     open = false;
+    event = nullptr;
     queue.clear();
     added = unprepares = resets = closes = 0;
   }
@@ -81,8 +83,15 @@ struct FakeDriver {
     if (bytes == header->dwBufferLength) {
       header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
       queue.pop_front();
+      Signal();
     }
     return true;
+  }
+
+  // As a driver opened with CALLBACK_EVENT: the event is set for every
+  // buffer handed back.
+  void Signal() {
+    if ((openFlags & CALLBACK_TYPEMASK) == CALLBACK_EVENT && event != nullptr) SetEvent(event);
   }
 
   size_t Queued() {
@@ -116,11 +125,13 @@ MMRESULT WINAPI FakeGetDevCaps(UINT_PTR device, LPWAVEINCAPSA caps, UINT size) {
   return MMSYSERR_NOERROR;
 }
 
-MMRESULT WINAPI FakeOpen(LPHWAVEIN handle, UINT device, LPCWAVEFORMATEX format, DWORD_PTR, DWORD_PTR, DWORD flags) {
+MMRESULT WINAPI FakeOpen(LPHWAVEIN handle, UINT device, LPCWAVEFORMATEX format, DWORD_PTR callback, DWORD_PTR,
+                         DWORD flags) {
   std::lock_guard<std::mutex> lock(g_driver.mutex);
   g_driver.openedDevice = device;
   g_driver.openedFormat = *format;
   g_driver.openFlags = flags;
+  g_driver.event = reinterpret_cast<HANDLE>(callback);
   if (g_driver.openResult != MMSYSERR_NOERROR) return g_driver.openResult;
   g_driver.open = true;
   *handle = reinterpret_cast<HWAVEIN>(static_cast<UINT_PTR>(0x5150));
@@ -166,6 +177,7 @@ MMRESULT WINAPI FakeReset(HWAVEIN) {
   std::lock_guard<std::mutex> lock(g_driver.mutex);
   ++g_driver.resets;
   for (WAVEHDR* header : g_driver.queue) header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+  if (!g_driver.queue.empty()) g_driver.Signal();
   g_driver.queue.clear();
   return MMSYSERR_NOERROR;
 }
@@ -271,7 +283,9 @@ TEST_F(WaveInFake, OpensTheOutputFormatAndQueuesSixteenBuffersOfTwentyMillisecon
   EXPECT_EQ(static_cast<DWORD>(kRate) * 4, format.nAvgBytesPerSec);
   EXPECT_EQ(4, format.nBlockAlign);
   EXPECT_EQ(16, format.wBitsPerSample);
-  EXPECT_EQ(static_cast<DWORD>(CALLBACK_NULL), g_driver.openFlags);
+  // The worker waits on the event the device sets for each filled buffer.
+  EXPECT_EQ(static_cast<DWORD>(CALLBACK_EVENT), g_driver.openFlags);
+  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(g_driver.event, 0)) << "an event the source owns";
   EXPECT_EQ(16u, g_driver.Queued());
 
   source.Stop();
