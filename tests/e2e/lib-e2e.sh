@@ -132,6 +132,17 @@ e2e_start_sim() {
   export QUILLON_DEVSIM="127.0.0.1:$(tr -d '\r\n' <"$E2E_WORK/sim.port")"
 }
 
+# Waits up to a tenth of a second times the count (default 100) for the
+# process to end; returns 1 when it still runs.
+e2e_wait_ended() {  # pid [tenths]
+  local _
+  for _ in $(seq 1 "${2:-100}"); do
+    kill -0 "$1" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  ! kill -0 "$1" 2>/dev/null
+}
+
 # Stops the simulator through its stop file (it then prints its summary), sets
 # E2E_SUMMARY to that summary line and, unless --no-check, fails when the
 # program broke the stream contract.
@@ -140,12 +151,7 @@ e2e_stop_sim() {
   [ "${1:-}" != --no-check ] || check=
   [ -n "${E2E_SIM_PID:-}" ] || return 0
   touch "$E2E_STOP"
-  local _
-  for _ in $(seq 1 100); do
-    kill -0 "$E2E_SIM_PID" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill "$E2E_SIM_PID" 2>/dev/null || true
+  e2e_wait_ended "$E2E_SIM_PID" || kill "$E2E_SIM_PID" 2>/dev/null || true
   wait "$E2E_SIM_PID" 2>/dev/null || true
   E2E_SIM_PID=
   E2E_SUMMARY=$(grep -a '^quill-devsim: packets=' "$E2E_WORK/sim.out" | tr -d '\r' | tail -n1)
@@ -235,13 +241,8 @@ e2e_start_app() {
 e2e_stop_app() {
   [ -n "${E2E_APP_PID:-}" ] || return 0
   "$WINE" "$E2E_BIN/wmsend.exe" close Quillon >/dev/null 2>&1 || true
-  local _
-  for _ in $(seq 1 150); do
-    kill -0 "$E2E_APP_PID" 2>/dev/null || break
-    sleep 0.1
-  done
   local code=0
-  if kill -0 "$E2E_APP_PID" 2>/dev/null; then
+  if ! e2e_wait_ended "$E2E_APP_PID" 150; then
     kill "$E2E_APP_PID" 2>/dev/null || true
     code=timeout
   fi
@@ -426,11 +427,6 @@ e2e_measure_floor() {  # key mode seconds results
   e2e_cpu_snapshot "$pid" "$server" "$E2E_WORK/floor.s1"
   e2e_cpu_shares "$key" "$pid" "$E2E_WORK/floor.s0" "$E2E_WORK/floor.s1" >>"$results"
   "$WINE" "$E2E_BIN/wmsend.exe" close QuillFloor >/dev/null 2>&1 || true
-  local _
-  for _ in $(seq 1 100); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill "$pid" 2>/dev/null || true
+  e2e_wait_ended "$pid" || kill "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
 }
