@@ -67,6 +67,22 @@ inline int32_t Quantise(const Quantiser& q, int32_t r) {
   return (n ^ sign) - sign;
 }
 
+#if defined(QUILL_CODEC_SSE2)
+// The largest and the smallest of eight 16-bit lanes.
+inline int32_t LargestLane(__m128i v) {
+  v = _mm_max_epi16(v, _mm_shuffle_epi32(v, 0x4E));
+  v = _mm_max_epi16(v, _mm_shuffle_epi32(v, 0xB1));
+  v = _mm_max_epi16(v, _mm_shufflelo_epi16(v, 0xB1));
+  return static_cast<int16_t>(_mm_cvtsi128_si32(v));
+}
+inline int32_t SmallestLane(__m128i v) {
+  v = _mm_min_epi16(v, _mm_shuffle_epi32(v, 0x4E));
+  v = _mm_min_epi16(v, _mm_shuffle_epi32(v, 0xB1));
+  v = _mm_min_epi16(v, _mm_shufflelo_epi16(v, 0xB1));
+  return static_cast<int16_t>(_mm_cvtsi128_si32(v));
+}
+#endif
+
 // One channel's block on its way through the closed loop.
 struct Coder {
   const int16_t* in;
@@ -125,14 +141,8 @@ void Analyse(AdxChannelState* state, const int16_t* in, Coder* coder) {
       least = _mm_min_epi16(least, r);
     }
     // The largest and the smallest residual across the lanes.
-    most = _mm_max_epi16(most, _mm_shuffle_epi32(most, 0x4E));
-    most = _mm_max_epi16(most, _mm_shuffle_epi32(most, 0xB1));
-    most = _mm_max_epi16(most, _mm_shufflelo_epi16(most, 0xB1));
-    least = _mm_min_epi16(least, _mm_shuffle_epi32(least, 0x4E));
-    least = _mm_min_epi16(least, _mm_shuffle_epi32(least, 0xB1));
-    least = _mm_min_epi16(least, _mm_shufflelo_epi16(least, 0xB1));
-    const int32_t largest = static_cast<int16_t>(_mm_cvtsi128_si32(most));
-    const int32_t smallest = static_cast<int16_t>(_mm_cvtsi128_si32(least));
+    const int32_t largest = LargestLane(most);
+    const int32_t smallest = SmallestLane(least);
     maxResidual = largest > -smallest ? largest : -smallest;
   } else
 #endif
@@ -322,13 +332,7 @@ Extremes TailExtremes(AdxChannelState* state, const int16_t* in) {
     most = _mm_max_epi16(most, r);
     least = _mm_min_epi16(least, r);
   }
-  most = _mm_max_epi16(most, _mm_shuffle_epi32(most, 0x4E));
-  most = _mm_max_epi16(most, _mm_shuffle_epi32(most, 0xB1));
-  most = _mm_max_epi16(most, _mm_shufflelo_epi16(most, 0xB1));
-  least = _mm_min_epi16(least, _mm_shuffle_epi32(least, 0x4E));
-  least = _mm_min_epi16(least, _mm_shuffle_epi32(least, 0xB1));
-  least = _mm_min_epi16(least, _mm_shufflelo_epi16(least, 0xB1));
-  return Extremes{static_cast<int16_t>(_mm_cvtsi128_si32(most)), static_cast<int16_t>(_mm_cvtsi128_si32(least))};
+  return Extremes{LargestLane(most), SmallestLane(least)};
 }
 
 // Analyse with the tail already known: residuals 0 and 1 from the

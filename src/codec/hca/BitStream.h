@@ -34,16 +34,7 @@ class BitWriter {
     m_pending = (m_pending << bits) | v;  // at most 31 + 32 bits pending
     m_pendingBits += bits;
     m_position += static_cast<size_t>(bits);
-    if (m_pendingBits >= 32) {
-      m_pendingBits -= 32;
-      const auto word = static_cast<uint32_t>(m_pending >> m_pendingBits);
-      uint8_t* p = m_buffer + m_byte;
-      p[0] = static_cast<uint8_t>(word >> 24);
-      p[1] = static_cast<uint8_t>(word >> 16);
-      p[2] = static_cast<uint8_t>(word >> 8);
-      p[3] = static_cast<uint8_t>(word);
-      m_byte += 4;
-    }
+    FlushWord();
   }
   // True when `bits` more bits fit.
   bool HasRoom(size_t bits) const { return m_position + bits <= m_limitBits; }
@@ -53,16 +44,7 @@ class BitWriter {
     m_pending = (m_pending << bits) | value;
     m_pendingBits += bits;
     m_position += static_cast<size_t>(bits);
-    if (m_pendingBits >= 32) {
-      m_pendingBits -= 32;
-      const auto word = static_cast<uint32_t>(m_pending >> m_pendingBits);
-      uint8_t* p = m_buffer + m_byte;
-      p[0] = static_cast<uint8_t>(word >> 24);
-      p[1] = static_cast<uint8_t>(word >> 16);
-      p[2] = static_cast<uint8_t>(word >> 8);
-      p[3] = static_cast<uint8_t>(word);
-      m_byte += 4;
-    }
+    FlushWord();
   }
   void Flush() {
     while (m_pendingBits >= 8) {
@@ -76,6 +58,20 @@ class BitWriter {
   bool Overflowed() const { return m_overflow; }
 
  private:
+  // Stores the oldest 32 pending bits, big-endian, once that many are pending.
+  HCA_BITS_INLINE void FlushWord() {
+    if (m_pendingBits >= 32) {
+      m_pendingBits -= 32;
+      const auto word = static_cast<uint32_t>(m_pending >> m_pendingBits);
+      uint8_t* p = m_buffer + m_byte;
+      p[0] = static_cast<uint8_t>(word >> 24);
+      p[1] = static_cast<uint8_t>(word >> 16);
+      p[2] = static_cast<uint8_t>(word >> 8);
+      p[3] = static_cast<uint8_t>(word);
+      m_byte += 4;
+    }
+  }
+
   uint8_t* m_buffer;
   size_t m_limitBits;
   size_t m_position = 0;   // bits written or refused
