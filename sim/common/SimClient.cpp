@@ -1,5 +1,7 @@
 #include "SimClient.h"
 
+#include <cstring>
+
 namespace sim {
 
 Socket SimClient::Take(bool* reused) {
@@ -39,10 +41,13 @@ bool SimClient::Exchange(Socket& socket, uint32_t op, uint32_t kind, int32_t id,
   request.arg0 = arg0;
   request.arg1 = arg1;
   request.length = length;
-  uint8_t head[Request::SIZE];
-  request.Encode(head);
-  if (!socket.SendAll(head, sizeof(head))) return false;
-  if (length > 0 && !socket.SendAll(payload, length)) return false;
+  // The request and its payload in one send: each send is a system call
+  // (under Wine also a request to its server), and a channel write is one
+  // of these per packet part.
+  std::vector<uint8_t> message(Request::SIZE + length);
+  request.Encode(message.data());
+  if (length > 0) memcpy(message.data() + Request::SIZE, payload, length);
+  if (!socket.SendAll(message.data(), message.size())) return false;
   uint8_t answer[Response::SIZE];
   if (!socket.RecvAll(answer, sizeof(answer))) return false;
   const Response response = Response::Decode(answer);

@@ -21,6 +21,12 @@ class SimClient {
   int32_t Call(uint32_t op, uint32_t kind, int32_t id, int32_t arg0, int32_t arg1, const void* payload, uint32_t length,
                std::vector<uint8_t>* out = nullptr);
 
+  // One request over the caller's own connection (not pooled; a watch that
+  // another thread may end by shutting the socket down). False when the
+  // connection failed.
+  static bool Exchange(Socket& socket, uint32_t op, uint32_t kind, int32_t id, int32_t arg0, int32_t arg1,
+                       const void* payload, uint32_t length, int32_t* result, std::vector<uint8_t>* out);
+
   // A run of calls on one connection (an image transfer).
   class Session {
    public:
@@ -44,8 +50,6 @@ class SimClient {
   // A pooled connection to the current address, or a new one.
   Socket Take(bool* reused);
   void Give(Socket socket);
-  static bool Exchange(Socket& socket, uint32_t op, uint32_t kind, int32_t id, int32_t arg0, int32_t arg1,
-                       const void* payload, uint32_t length, int32_t* result, std::vector<uint8_t>* out);
 
   std::mutex m_mutex;
   std::string m_address;  // of the pooled connections

@@ -35,7 +35,14 @@ enum Op : uint32_t {
   OP_IMAGE_DATA = 12,   // payload = the next bytes
   OP_IMAGE_END = 13,    // result 1: recognised and started
   OP_SERIAL = 14,       // id; payload back = serial text
+  // id, arg0 = channel, arg1 = the count last seen, payload = the watch's
+  // token (u32): answers OP_SIO_READABLE's count once it differs from arg1,
+  // once the token is ended, or after WATCH_MS with it unchanged.
+  OP_SIO_WATCH = 15,
+  OP_SIO_WATCH_END = 16,  // payload = a watch's token: its watches answer at once
 };
+
+constexpr unsigned WATCH_MS = 500;
 
 constexpr int32_t RESULT_NO_SIMULATOR = -1000;  // transport failure (client side)
 

@@ -74,6 +74,11 @@ bool Device::ChannelUp(const Debugger* d) const {
   return Reachable(d) && d->open && d->attached;
 }
 
+int32_t Device::Readable(const Debugger* d) const {
+  if (!ChannelUp(d)) return -1;
+  return static_cast<int32_t>(std::min<size_t>(d->toPc.size(), INT32_MAX));
+}
+
 Device::Debugger* Device::AttachedDebugger() {
   for (auto& d : m_debuggers) {
     if (ChannelUp(d.get())) return d.get();
@@ -167,8 +172,25 @@ int32_t Device::Handle(const Request& request, const std::vector<uint8_t>& paylo
       if (!Reachable(d) || !d->open) return -1;
       return d->attached ? 1 : 0;
     case OP_SIO_READABLE:
-      if (!ChannelUp(d)) return -1;
-      return static_cast<int32_t>(std::min<size_t>(d->toPc.size(), INT32_MAX));
+      return Readable(d);
+    case OP_SIO_WATCH: {
+      // Held until the count moves (Tick and every change of the channel
+      // notify), so that a stand-in learns of bytes for the PC without
+      // asking on every poll.
+      const uint32_t token = payload.size() >= 4 ? Request::Get(payload.data()) : 0;
+      const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(WATCH_MS);
+      m_changed.wait_until(lock, until, [&] {
+        return Readable(d) != request.arg1 ||
+               std::find(m_endedWatches.begin(), m_endedWatches.end(), token) != m_endedWatches.end();
+      });
+      return Readable(d);
+    }
+    case OP_SIO_WATCH_END:
+      if (payload.size() < 4) return -1;
+      m_endedWatches.push_back(Request::Get(payload.data()));
+      if (m_endedWatches.size() > 64) m_endedWatches.pop_front();
+      m_changed.notify_all();
+      return 0;
     case OP_SIO_READ: {
       const int32_t size = request.arg1;
       if (size < 0 || static_cast<uint32_t>(size) > MAX_PAYLOAD) return -1;

@@ -90,6 +90,8 @@ class Device {
   Debugger* FindSerial(const std::string& serial);
   bool Reachable(const Debugger* d) const;
   bool ChannelUp(const Debugger* d) const;
+  // What the PC may read on d's channel: its byte count, -1 when down.
+  int32_t Readable(const Debugger* d) const;
   void ResetParser(Debugger& d);
   void OpenChannel(Debugger& d);
   void CloseChannel(Debugger& d, const char* by, const char* reason);
@@ -121,6 +123,8 @@ class Device {
   bool m_vanished = false;
   uint64_t m_stallUntilMs = 0;
   uint64_t m_pcWrites = 0;
+  // The tokens of the stand-ins' ended watches, newest last.
+  std::deque<uint32_t> m_endedWatches;
   std::vector<bool> m_faultDone;
   std::vector<bool> m_sendDone;
 

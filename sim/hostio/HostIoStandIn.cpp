@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "../common/SimClient.h"
@@ -75,6 +78,105 @@ int32_t Call(uint32_t op, int32_t arg0 = 0, int32_t arg1 = 0, const void* payloa
   return r == sim::RESULT_NO_SIMULATOR ? -1 : r;
 }
 
+// How many bytes the device holds for the PC, kept current by a thread that
+// asks the simulator to answer only when the count moves. A caller polling
+// the channel (the program does on every tick) then finds "nothing to read"
+// without a round trip to the simulator, as a library over a driver's buffer
+// would. Only a zero is taken from here: a count or a failure is always asked
+// directly, so a count that has just moved is never trusted.
+class ReadableWatch {
+ public:
+  // True when the watch knows the channel holds nothing; starts
+  // the watch on its first use.
+  bool NothingToRead(int32_t channel) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_thread.joinable() && m_ended.load()) {
+      // The simulator went away or restarted: watch again.
+      m_thread.join();
+      m_socket.Close();
+    }
+    if (!m_thread.joinable()) {
+      m_channel = channel;
+      m_token = NewToken();
+      m_ended.store(false);
+      m_stop.store(false);
+      m_known.store(UNKNOWN);
+      m_socket = Connect();
+      if (!m_socket.Valid()) return false;
+      m_thread = std::thread([this] { Run(); });
+      return false;
+    }
+    return m_channel == channel && m_known.load() == 0;
+  }
+
+  // Ends the watch (channel closed, debugger disconnected); the next poll
+  // starts it again.
+  void Stop() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_thread.joinable()) return;
+    m_stop.store(true);
+    // The simulator answers the watch at once; a socket shut down here does
+    // not end a receive that another thread waits in under Wine.
+    uint8_t token[4];
+    sim::Request::Put(token, m_token);
+    Client().Call(sim::OP_SIO_WATCH_END, kKind, 0, 0, 0, token, sizeof(token));
+    m_socket.Shutdown();
+    m_thread.join();
+    m_socket.Close();
+  }
+
+ private:
+  static constexpr int32_t UNKNOWN = -2;
+
+  static sim::Socket Connect() {
+    std::string host;
+    uint16_t port = 0;
+    if (!sim::ParseAddress(sim::SimulatorAddress(), &host, &port)) return sim::Socket();
+    return sim::Socket::Connect(host, port);
+  }
+
+  // Tokens tell this process's watches from another's at the simulator.
+  static uint32_t NewToken() {
+    static std::atomic<uint32_t> next{static_cast<uint32_t>(sim::NowMs() * 2654435761u) ^
+                                      static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&next))};
+    return next.fetch_add(1);
+  }
+
+  void Run() {
+    int32_t last = UNKNOWN;
+    uint8_t token[4];
+    sim::Request::Put(token, m_token);
+    while (!m_stop.load()) {
+      int32_t now = 0;
+      if (!sim::SimClient::Exchange(m_socket, sim::OP_SIO_WATCH, kKind, s_connectedId.load(), m_channel, last, token,
+                                    sizeof(token), &now, nullptr)) {
+        break;  // the simulator went away, or Stop
+      }
+      m_known.store(now);
+      last = now;
+    }
+    m_known.store(UNKNOWN);
+    m_ended.store(true);
+  }
+
+  std::mutex m_mutex;  // guards starting and stopping
+  std::thread m_thread;
+  sim::Socket m_socket;  // the watch's own connection; the thread's while it runs
+  int32_t m_channel = 0;
+  uint32_t m_token = 0;  // of the watch running
+  std::atomic<bool> m_stop{false};
+  std::atomic<int32_t> m_known{UNKNOWN};
+  std::atomic<bool> m_ended{false};  // Run has returned
+};
+
+// Never destroyed: the program disconnects before it unloads the library,
+// which ends the watch; a watch still running when the process ends must
+// not meet its own destruction.
+ReadableWatch& Watch() {
+  static ReadableWatch* watch = new ReadableWatch;
+  return *watch;
+}
+
 using ProgressFn = int32_t(STANDIN_CALL*)(void* context, uint64_t done, uint64_t total);
 
 constexpr uint32_t kChunk = 16 * 1024;
@@ -136,6 +238,7 @@ STANDIN_EXPORT int32_t STANDIN_CALL ENTRY(host_connect)(int32_t id) {
 }
 
 STANDIN_EXPORT int32_t STANDIN_CALL ENTRY(host_disconnect)() {
+  Watch().Stop();
   const int32_t r = Call(sim::OP_DISCONNECT);
   s_connectedId.store(0);
   return r;
@@ -154,6 +257,7 @@ STANDIN_EXPORT int32_t STANDIN_CALL ENTRY(sio_open)(int32_t channel) {
 }
 
 STANDIN_EXPORT int32_t STANDIN_CALL ENTRY(sio_close)(int32_t channel) {
+  Watch().Stop();
   return Call(sim::OP_SIO_CLOSE, channel);
 }
 
@@ -166,6 +270,7 @@ STANDIN_EXPORT int32_t STANDIN_CALL ENTRY(sio_connect)(int32_t channel) {
 }
 
 STANDIN_EXPORT int32_t STANDIN_CALL ENTRY(sio_disconnect)(int32_t channel) {
+  Watch().Stop();
   return Call(sim::OP_SIO_CLOSE, channel);
 }
 
@@ -189,6 +294,7 @@ STANDIN_EXPORT int32_t STANDIN_CALL ENTRY(sio_write)(int32_t channel, const void
 }
 
 STANDIN_EXPORT int32_t STANDIN_CALL ENTRY(sio_getReadableBytes)(int32_t channel, int32_t) {
+  if (Watch().NothingToRead(channel)) return 0;
   return Call(sim::OP_SIO_READABLE, channel);
 }
 
