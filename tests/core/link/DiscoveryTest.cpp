@@ -26,51 +26,51 @@ class DiscoveryTest : public ::testing::Test, public ChannelFixture {
 // --- Start-up and the File menu ------------------------------------------------
 
 TEST_F(DiscoveryTest, StartUpWithoutDebuggerIsNotAnError) {
-  EXPECT_TRUE(channel.ConnectFirst(true));
-  EXPECT_EQ(channel.GetStatus(), Status::DISCONNECTED);
-  EXPECT_EQ(channel.GetDebuggerId(), 0u);
+  EXPECT_TRUE(channel.Session().ConnectFirst(true));
+  EXPECT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
+  EXPECT_EQ(channel.Session().GetDebuggerId(), 0u);
   EXPECT_EQ(LinkLines(log.Text()), (std::vector<std::string>{"Find Debugger", "0 devices found"}));
-  EXPECT_EQ(channel.GetDisplayName(), "Not connected");
-  EXPECT_FALSE(channel.ConnectFirst(false));
+  EXPECT_EQ(channel.Session().GetDisplayName(), "");
+  EXPECT_FALSE(channel.Session().ConnectFirst(false));
 }
 
 TEST_F(DiscoveryTest, WithoutALibraryNothingIsFound) {
   SerialChannel bare(system);
   bare.Init(0, fake.MakeHostIo(system, HostIoFunctions{}));
-  EXPECT_TRUE(bare.ConnectFirst(true));
+  EXPECT_TRUE(bare.Session().ConnectFirst(true));
   EXPECT_EQ(CountLinkLines(log.Text(), "-1 devices found"), 1);
   bool listedOnly = true;
-  EXPECT_FALSE(bare.Reconnect(listedOnly));
+  EXPECT_FALSE(bare.Session().Reconnect(listedOnly));
   EXPECT_FALSE(listedOnly);
-  EXPECT_EQ(bare.GetStatus(), Status::DISCONNECTED);
+  EXPECT_EQ(bare.Link().GetStatus(), Status::DISCONNECTED);
 }
 
 TEST_F(DiscoveryTest, BoxIsNamedBySerialText) {
   fake.listed = {12345678};
-  EXPECT_TRUE(channel.ConnectFirst(true));
-  EXPECT_EQ(channel.GetStatus(), Status::CLOSE);
+  EXPECT_TRUE(channel.Session().ConnectFirst(true));
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSE);
   EXPECT_EQ(fake.connectedIds, (std::vector<int32_t>{12345678}));
-  EXPECT_EQ(channel.GetSerial(), "1234567-8");
-  EXPECT_EQ(channel.GetDisplayName(), "1234567-8");
+  EXPECT_EQ(channel.Session().GetSerial(), "1234567-8");
+  EXPECT_EQ(channel.Session().GetDisplayName(), "1234567-8");
   EXPECT_EQ(LinkLines(log.Text()), (std::vector<std::string>{"Find Debugger", "Connect Debugger"}));
 }
 
 TEST_F(DiscoveryTest, ShortAndLargeBoxIds) {
   fake.listed = {42};
-  ASSERT_TRUE(channel.ConnectFirst(true));
-  EXPECT_EQ(channel.GetDisplayName(), "0000004-2");
+  ASSERT_TRUE(channel.Session().ConnectFirst(true));
+  EXPECT_EQ(channel.Session().GetDisplayName(), "0000004-2");
   fake.listed = {static_cast<int32_t>(0xFFFFFFFFu)};
-  channel.Disconnect();
-  ASSERT_TRUE(channel.ConnectFirst(true));
-  EXPECT_EQ(channel.GetDisplayName(), "429496729-5");
+  channel.Session().Disconnect();
+  ASSERT_TRUE(channel.Session().ConnectFirst(true));
+  EXPECT_EQ(channel.Session().GetDisplayName(), "429496729-5");
 }
 
 TEST_F(DiscoveryTest, RefusedConnectionIsAnError) {
   fake.listed = {12345678};
   fake.connectResult = -1;
-  EXPECT_FALSE(channel.ConnectFirst(true));
-  EXPECT_EQ(channel.GetStatus(), Status::DISCONNECTED);
-  EXPECT_EQ(channel.GetDebuggerId(), 0u);
+  EXPECT_FALSE(channel.Session().ConnectFirst(true));
+  EXPECT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
+  EXPECT_EQ(channel.Session().GetDebuggerId(), 0u);
   EXPECT_EQ(CountLinkLines(log.Text(), "Connect Error"), 1);
 }
 
@@ -78,14 +78,14 @@ TEST_F(DiscoveryTest, KmcDebuggerWithoutItsLibraryIsNamedByItsId) {
   fake.dllType = 2;
   fake.listed = {42};
   system.startupEnv["KMC_PARTNER_KAVS"] = "/kmc";
-  ASSERT_TRUE(channel.ConnectFirst(true));
-  EXPECT_EQ(channel.GetSerial(), "");
-  EXPECT_EQ(channel.GetDisplayName(), "00000042");
+  ASSERT_TRUE(channel.Session().ConnectFirst(true));
+  EXPECT_EQ(channel.Session().GetSerial(), "");
+  EXPECT_EQ(channel.Session().GetDisplayName(), "00000042");
   const std::string expected =
       std::string("/kmc") + LinkSystem::Separator() + "BIN" + LinkSystem::Separator() + "loadrun_kav.dll";
   EXPECT_EQ(system.loadAttempts, (std::vector<std::string>{expected}));
   // A failed load is tried again next time.
-  channel.UpdateSerial();
+  channel.Session().UpdateSerial();
   EXPECT_EQ(system.loadAttempts.size(), 2u);
 }
 
@@ -111,18 +111,18 @@ TEST_F(DiscoveryTest, KmcLibraryIsOnlyLoadedFromAFullPath) {
       reinterpret_cast<void*>(&SerialOf);
   system.libraries["kmc" + sep + "BIN" + sep + "loadrun_kav.dll"].symbols["LRKAV_id2serialno"] =
       reinterpret_cast<void*>(&SerialOf);
-  ASSERT_TRUE(channel.ConnectFirst(true));
-  EXPECT_EQ(channel.GetDisplayName(), "00000042");
+  ASSERT_TRUE(channel.Session().ConnectFirst(true));
+  EXPECT_EQ(channel.Session().GetDisplayName(), "00000042");
   EXPECT_TRUE(system.loadAttempts.empty());
   EXPECT_EQ(CountLinkLines(log.Text(), "loadrun_kav.dll not loaded: %KMC_PARTNER_KAVS% is not set"), 1) << log.Text();
 
   system.startupEnv["KMC_PARTNER_KAVS"] = "kmc";
-  channel.UpdateSerial();
+  channel.Session().UpdateSerial();
   EXPECT_TRUE(system.loadAttempts.empty());
   EXPECT_EQ(CountLinkLines(log.Text(), "loadrun_kav.dll not loaded: \"kmc" + sep + "BIN" + sep +
                                            "loadrun_kav.dll\" is not a full path"),
             1);
-  EXPECT_EQ(channel.GetSerial(), "");
+  EXPECT_EQ(channel.Session().GetSerial(), "");
 }
 
 TEST_F(DiscoveryTest, KmcSerialComesFromTheVendorLibraryLoadedOnce) {
@@ -132,21 +132,21 @@ TEST_F(DiscoveryTest, KmcSerialComesFromTheVendorLibraryLoadedOnce) {
   const std::string path =
       std::string("/kmc") + LinkSystem::Separator() + "BIN" + LinkSystem::Separator() + "loadrun_kav.dll";
   system.libraries[path].symbols["LRKAV_id2serialno"] = reinterpret_cast<void*>(&SerialOf);
-  ASSERT_TRUE(channel.ConnectFirst(true));
-  EXPECT_EQ(channel.GetSerial(), "KMC-42");
-  EXPECT_EQ(channel.GetDisplayName(), "KMC-42");
-  channel.UpdateSerial();
+  ASSERT_TRUE(channel.Session().ConnectFirst(true));
+  EXPECT_EQ(channel.Session().GetSerial(), "KMC-42");
+  EXPECT_EQ(channel.Session().GetDisplayName(), "KMC-42");
+  channel.Session().UpdateSerial();
   EXPECT_EQ(system.loadAttempts.size(), 1u);
 
   fake.listed = {7};
   bool listedOnly = false;
-  ASSERT_TRUE(channel.Reconnect(listedOnly));
-  EXPECT_EQ(channel.GetSerial(), "");
-  EXPECT_EQ(channel.GetDisplayName(), "00000007");
+  ASSERT_TRUE(channel.Session().Reconnect(listedOnly));
+  EXPECT_EQ(channel.Session().GetSerial(), "");
+  EXPECT_EQ(channel.Session().GetDisplayName(), "00000007");
 
   system.libraries[path].symbols["LRKAV_id2serialno"] = reinterpret_cast<void*>(&OverlongSerial);
-  channel.UpdateSerial();
-  EXPECT_EQ(channel.GetSerial(), std::string(31, 'x'));
+  channel.Session().UpdateSerial();
+  EXPECT_EQ(channel.Session().GetSerial(), std::string(31, 'x'));
 
   channel.Shutdown();
   EXPECT_EQ(system.openLibraries, 0);
@@ -156,20 +156,20 @@ TEST_F(DiscoveryTest, ConnectWithTheSameUsableBoxChangesNothing) {
   ASSERT_TRUE(BringUp());
   const int connects = fake.connects;
   bool listedOnly = true;
-  EXPECT_TRUE(channel.Reconnect(listedOnly));
+  EXPECT_TRUE(channel.Session().Reconnect(listedOnly));
   EXPECT_FALSE(listedOnly);
   EXPECT_EQ(fake.connects, connects);
-  EXPECT_EQ(channel.GetStatus(), Status::CONNECTED);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
 }
 
 TEST_F(DiscoveryTest, ConnectWithTheSameUnusableBoxConnectsAgain) {
   ASSERT_TRUE(BringUp());
   fake.boxUsable = false;
   bool listedOnly = true;
-  EXPECT_TRUE(channel.Reconnect(listedOnly));
+  EXPECT_TRUE(channel.Session().Reconnect(listedOnly));
   EXPECT_FALSE(listedOnly);
   EXPECT_EQ(fake.connects, 2);
-  EXPECT_EQ(channel.GetStatus(), Status::CLOSE);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSE);
   EXPECT_EQ(fake.closes, 0);  // the channel is not closed first
 }
 
@@ -177,19 +177,19 @@ TEST_F(DiscoveryTest, ConnectWithAnotherDebuggerSwitches) {
   ASSERT_TRUE(BringUp());
   fake.listed = {22222222, 12345678};
   bool listedOnly = true;
-  EXPECT_TRUE(channel.Reconnect(listedOnly));
-  EXPECT_EQ(channel.GetDebuggerId(), 22222222u);
-  EXPECT_EQ(channel.GetSerial(), "2222222-2");
-  EXPECT_EQ(channel.GetStatus(), Status::CLOSE);
+  EXPECT_TRUE(channel.Session().Reconnect(listedOnly));
+  EXPECT_EQ(channel.Session().GetDebuggerId(), 22222222u);
+  EXPECT_EQ(channel.Session().GetSerial(), "2222222-2");
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSE);
 }
 
 TEST_F(DiscoveryTest, ListedOnlyReconnectKeepsAUsableDebugger) {
   ASSERT_TRUE(BringUp());
   fake.directFindFails = true;
   bool listedOnly = false;
-  EXPECT_TRUE(channel.Reconnect(listedOnly));
+  EXPECT_TRUE(channel.Session().Reconnect(listedOnly));
   EXPECT_TRUE(listedOnly);
-  EXPECT_EQ(channel.GetStatus(), Status::CONNECTED);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
   EXPECT_EQ(fake.connects, 1);
   EXPECT_EQ(CountLinkLines(log.Text(), "1 devices found"), 1);
 }
@@ -199,66 +199,66 @@ TEST_F(DiscoveryTest, ListedOnlyReconnectDropsAnUnusableDebugger) {
   fake.directFindFails = true;
   fake.boxUsable = false;
   bool listedOnly = false;
-  EXPECT_FALSE(channel.Reconnect(listedOnly));
+  EXPECT_FALSE(channel.Session().Reconnect(listedOnly));
   EXPECT_TRUE(listedOnly);
-  EXPECT_EQ(channel.GetStatus(), Status::DISCONNECTED);
-  EXPECT_EQ(channel.GetDebuggerId(), 0u);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
+  EXPECT_EQ(channel.Session().GetDebuggerId(), 0u);
 }
 
 TEST_F(DiscoveryTest, ReconnectWithNothingFoundAndNothingBefore) {
   bool listedOnly = true;
-  EXPECT_FALSE(channel.Reconnect(listedOnly));
+  EXPECT_FALSE(channel.Session().Reconnect(listedOnly));
   EXPECT_FALSE(listedOnly);
-  EXPECT_EQ(channel.GetStatus(), Status::DISCONNECTED);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
 }
 
 TEST_F(DiscoveryTest, ReconnectAfterAFailedConnect) {
   fake.listed = {12345678};
   fake.connectResult = -1;
   bool listedOnly = false;
-  EXPECT_FALSE(channel.Reconnect(listedOnly));
+  EXPECT_FALSE(channel.Session().Reconnect(listedOnly));
   EXPECT_FALSE(listedOnly);
   EXPECT_EQ(CountLinkLines(log.Text(), "Connect Error"), 1);
   fake.connectResult = 0;
-  EXPECT_TRUE(channel.Reconnect(listedOnly));
-  EXPECT_EQ(channel.GetStatus(), Status::CLOSE);
+  EXPECT_TRUE(channel.Session().Reconnect(listedOnly));
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSE);
 }
 
 TEST_F(DiscoveryTest, DisconnectClosesAnOpenChannelAndKeepsTheSerial) {
   ASSERT_TRUE(BringUp());
   log.Clear();
-  channel.Disconnect();
-  EXPECT_EQ(channel.GetStatus(), Status::DISCONNECTED);
+  channel.Session().Disconnect();
+  EXPECT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
   EXPECT_EQ(fake.closes, 1);
   EXPECT_EQ(fake.disconnects, 1);
-  EXPECT_EQ(channel.GetSerial(), "1234567-8");
-  EXPECT_EQ(channel.GetDisplayName(), "Not connected");
+  EXPECT_EQ(channel.Session().GetSerial(), "1234567-8");
+  EXPECT_EQ(channel.Session().GetDisplayName(), "");
   EXPECT_EQ(LinkLines(log.Text()), (std::vector<std::string>{"Close", "Closed", "Disconnect Debugger"}));
-  channel.Disconnect();
+  channel.Session().Disconnect();
   EXPECT_EQ(fake.disconnects, 1);
 }
 
 TEST_F(DiscoveryTest, DisconnectFromCloseDoesNotCloseAgainAndReportsFailure) {
   fake.listed = {12345678};
-  ASSERT_TRUE(channel.ConnectFirst(true));
+  ASSERT_TRUE(channel.Session().ConnectFirst(true));
   fake.disconnectResult = -1;
-  channel.Disconnect();
+  channel.Session().Disconnect();
   EXPECT_EQ(fake.closes, 0);
   EXPECT_EQ(CountLinkLines(log.Text(), "Disconnect Error"), 1);
-  EXPECT_EQ(channel.GetStatus(), Status::DISCONNECTED);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
 }
 
 TEST_F(DiscoveryTest, DisconnectIfNotFound) {
   ASSERT_TRUE(BringUp());
-  channel.DisconnectIfNotFound();
-  EXPECT_EQ(channel.GetStatus(), Status::CONNECTED);
+  channel.Session().DisconnectIfNotFound();
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
   EXPECT_EQ(CountLinkLines(log.Text(), "Disconnect Debugger Cancel. Debugger Find"), 1);
   fake.listed = {1, 2, 3};
-  channel.DisconnectIfNotFound();
-  EXPECT_EQ(channel.GetStatus(), Status::DISCONNECTED);
-  EXPECT_EQ(channel.GetSerial(), "");
+  channel.Session().DisconnectIfNotFound();
+  EXPECT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
+  EXPECT_EQ(channel.Session().GetSerial(), "");
   EXPECT_EQ(fake.disconnects, 1);
-  channel.DisconnectIfNotFound();  // nothing left to drop
+  channel.Session().DisconnectIfNotFound();  // nothing left to drop
   EXPECT_EQ(fake.disconnects, 1);
 }
 
@@ -269,33 +269,33 @@ TEST_F(DiscoveryTest, DisconnectIfNotFound) {
 // place, or a refused connection, leaves it awaited.
 TEST_F(DiscoveryTest, LostDebuggerIsConnectedWhenItsIdIsListedAgain) {
   ASSERT_TRUE(BringUp());
-  EXPECT_FALSE(channel.IsAwaitingDebugger());
+  EXPECT_FALSE(channel.Session().IsAwaitingDebugger());
   fake.listed = {};
-  channel.DisconnectIfNotFound();
-  ASSERT_EQ(channel.GetStatus(), Status::DISCONNECTED);
-  EXPECT_TRUE(channel.IsAwaitingDebugger());
+  channel.Session().DisconnectIfNotFound();
+  ASSERT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
+  EXPECT_TRUE(channel.Session().IsAwaitingDebugger());
   EXPECT_EQ(CountLinkLines(log.Text(), "Waiting For Debugger 12345678"), 1);
 
   const int finds = fake.finds;
-  EXPECT_FALSE(channel.ConnectLost());  // nothing listed
+  EXPECT_FALSE(channel.Session().ConnectLost());  // nothing listed
   EXPECT_EQ(fake.finds, finds + 1);
   fake.listed = {777};
-  EXPECT_FALSE(channel.ConnectLost());  // another debugger is not taken
+  EXPECT_FALSE(channel.Session().ConnectLost());  // another debugger is not taken
   fake.listed = {777, 12345678};
   fake.connectResult = -1;
-  EXPECT_FALSE(channel.ConnectLost());  // refused this time
-  EXPECT_TRUE(channel.IsAwaitingDebugger());
-  EXPECT_EQ(channel.GetStatus(), Status::DISCONNECTED);
+  EXPECT_FALSE(channel.Session().ConnectLost());  // refused this time
+  EXPECT_TRUE(channel.Session().IsAwaitingDebugger());
+  EXPECT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
   fake.connectResult = 0;
-  EXPECT_TRUE(channel.ConnectLost());
-  EXPECT_FALSE(channel.IsAwaitingDebugger());
-  EXPECT_EQ(channel.GetStatus(), Status::CLOSE);
-  EXPECT_EQ(channel.GetDebuggerId(), 12345678u);
-  EXPECT_EQ(channel.GetDisplayName(), "1234567-8");
+  EXPECT_TRUE(channel.Session().ConnectLost());
+  EXPECT_FALSE(channel.Session().IsAwaitingDebugger());
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSE);
+  EXPECT_EQ(channel.Session().GetDebuggerId(), 12345678u);
+  EXPECT_EQ(channel.Session().GetDisplayName(), "1234567-8");
   EXPECT_EQ(fake.connectedIds, (std::vector<int32_t>{12345678, 12345678, 12345678}));
-  EXPECT_FALSE(channel.ConnectLost());  // connected: nothing to look for
-  channel.Update();
-  EXPECT_EQ(channel.GetStatus(), Status::CONNECTED);
+  EXPECT_FALSE(channel.Session().ConnectLost());  // connected: nothing to look for
+  channel.Link().Update();
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
 }
 
 // File, Disconnect ends the waiting; File, Connect connects as before, and a
@@ -303,29 +303,29 @@ TEST_F(DiscoveryTest, LostDebuggerIsConnectedWhenItsIdIsListedAgain) {
 TEST_F(DiscoveryTest, DisconnectStopsTheWaitingUntilTheNextLoss) {
   ASSERT_TRUE(BringUp());
   fake.listed = {};
-  channel.DisconnectIfNotFound();
-  ASSERT_TRUE(channel.IsAwaitingDebugger());
-  channel.Disconnect();
-  EXPECT_FALSE(channel.IsAwaitingDebugger());
+  channel.Session().DisconnectIfNotFound();
+  ASSERT_TRUE(channel.Session().IsAwaitingDebugger());
+  channel.Session().Disconnect();
+  EXPECT_FALSE(channel.Session().IsAwaitingDebugger());
   EXPECT_EQ(CountLinkLines(log.Text(), "Stop Waiting For Debugger"), 1);
   fake.listed = {12345678};
   const int finds = fake.finds;
-  EXPECT_FALSE(channel.ConnectLost());
+  EXPECT_FALSE(channel.Session().ConnectLost());
   EXPECT_EQ(fake.finds, finds);  // not even looked for
-  EXPECT_EQ(channel.GetStatus(), Status::DISCONNECTED);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
 
   bool listedOnly = true;
-  ASSERT_TRUE(channel.Reconnect(listedOnly));
-  channel.Update();
-  ASSERT_EQ(channel.GetStatus(), Status::CONNECTED);
-  channel.Disconnect();  // the user's own: nothing awaited
-  EXPECT_FALSE(channel.IsAwaitingDebugger());
-  ASSERT_TRUE(channel.Reconnect(listedOnly));
+  ASSERT_TRUE(channel.Session().Reconnect(listedOnly));
+  channel.Link().Update();
+  ASSERT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
+  channel.Session().Disconnect();  // the user's own: nothing awaited
+  EXPECT_FALSE(channel.Session().IsAwaitingDebugger());
+  ASSERT_TRUE(channel.Session().Reconnect(listedOnly));
   fake.listed = {};
-  channel.DisconnectIfNotFound();
-  EXPECT_TRUE(channel.IsAwaitingDebugger());
+  channel.Session().DisconnectIfNotFound();
+  EXPECT_TRUE(channel.Session().IsAwaitingDebugger());
   channel.Shutdown();
-  EXPECT_FALSE(channel.IsAwaitingDebugger());
+  EXPECT_FALSE(channel.Session().IsAwaitingDebugger());
 }
 
 // The look never waits for the link: while another thread holds the lock
@@ -333,7 +333,7 @@ TEST_F(DiscoveryTest, DisconnectStopsTheWaitingUntilTheNextLoss) {
 TEST_F(DiscoveryTest, LookForTheLostDebuggerSkipsABusyLink) {
   PacketLink link;
   DebuggerSession session(link, system);
-  std::unique_ptr<CKAVHostIO> hostIo(fake.MakeHostIo(system));
+  std::unique_ptr<CKAVHostIO> hostIo = fake.MakeHostIo(system);
   link.Bind(hostIo.get(), 0);
   session.Bind(hostIo.get());
   link.SetFailureHandler(&session);
@@ -375,13 +375,13 @@ TEST_F(DiscoveryTest, LookForTheLostDebuggerSkipsABusyLink) {
 
 TEST_F(DiscoveryTest, OnlyTheFirstSixteenListedIdsCount) {
   fake.listed = {12345678};
-  ASSERT_TRUE(channel.ConnectFirst(true));
-  EXPECT_TRUE(channel.IsDebuggerListed());
+  ASSERT_TRUE(channel.Session().ConnectFirst(true));
+  EXPECT_TRUE(channel.Session().IsDebuggerListed());
   fake.listed.assign(16, 5);
   fake.listed.push_back(12345678);  // 17th entry: beyond the capacity
-  EXPECT_FALSE(channel.IsDebuggerListed());
+  EXPECT_FALSE(channel.Session().IsDebuggerListed());
   fake.listed[15] = 12345678;
-  EXPECT_TRUE(channel.IsDebuggerListed());
+  EXPECT_TRUE(channel.Session().IsDebuggerListed());
 }
 
 // --- Program download ----------------------------------------------------------
@@ -395,10 +395,8 @@ class FakeDownloadUi : public DownloadUi {
     ++prepares;
     endedFlag = false;
   }
-  void RunDownloadDialog(void* instance, void* parent) override {
+  void RunDownloadDialog() override {
     runs++;
-    lastInstance = instance;
-    lastParent = parent;
     if (dialogFails) return;
     std::unique_lock<std::mutex> lock(mutex);
     ended.wait(lock, [this] { return endedFlag; });
@@ -412,27 +410,25 @@ class FakeDownloadUi : public DownloadUi {
     endedFlag = true;
     ended.notify_all();
   }
-  bool StartLoader(const std::string& tool, const std::string& parameters, void* parent, int* code) override {
+  bool StartLoader(const std::string& tool, const std::string& parameters, int* code) override {
     loaderTool = tool;
     loaderParameters = parameters;
-    lastParent = parent;
     *code = loaderCode;
     return loaderCode == 0;
   }
-  void ShowLoaderFailure(const std::string& text, void* parent) override {
-    failures.push_back(text);
-    lastParent = parent;
-  }
+  void ShowLoaderFailure(const std::string& tool, int code) override { failures.push_back({tool, code}); }
 
   int runs = 0;
   int prepares = 0;
   bool dialogFails = false;
-  void* lastInstance = nullptr;
-  void* lastParent = nullptr;
   std::vector<std::string> texts;
   std::string loaderTool, loaderParameters;
   int loaderCode = 0;  // non-zero: the loader does not start, with this code
-  std::vector<std::string> failures;
+  struct Failure {
+    std::string tool;
+    int code;
+  };
+  std::vector<Failure> failures;
   std::mutex mutex;
   std::condition_variable ended;
   bool endedFlag = false;
@@ -460,40 +456,37 @@ class DownloadTest : public DiscoveryTest {
   void SetUp() override {
     DiscoveryTest::SetUp();
     s_downloadCalls = 0;
-    channel.SetDownloadUi(&ui);
+    channel.Download().SetUi(&ui);
     fake.downloadProgram = &FakeDownload;
     system.readableFiles.insert(image);
   }
   FakeDownloadUi ui;
   const std::string image = std::string("/app") + LinkSystem::Separator() + "Quillon.bxa";
-  int instance = 0, window = 0;
 };
 
 TEST_F(DownloadTest, BoxDownloadRunsTheDialogAndReportsProgress) {
   ASSERT_TRUE(BringUp());
   log.Clear();
-  channel.DownloadGo(image, &instance, &window);
+  channel.Download().Go(image);
   EXPECT_EQ(ui.runs, 1);
-  EXPECT_EQ(ui.lastInstance, &instance);
-  EXPECT_EQ(ui.lastParent, &window);
   EXPECT_EQ(s_downloadCalls, 1);
   EXPECT_EQ(s_downloadedPath, image);
   EXPECT_EQ(ui.texts, (std::vector<std::string>{"0/300", "100/300", "200/300", "300/300"}));
-  EXPECT_FALSE(channel.IsDownloadRunning());
+  EXPECT_FALSE(channel.Download().IsRunning());
   const std::string text = log.Text();
   EXPECT_EQ(CountLinkLines(text, "DownloadGo QD-KAV-BOX"), 1);
   EXPECT_NE(text.find("\n0/300\n100/300\n200/300\n300/300\nDownloadGo success\n"), std::string::npos) << text;
   // A second download works the same (the dialog and thread were released).
-  channel.DownloadGo(image, &instance, &window);
+  channel.Download().Go(image);
   EXPECT_EQ(s_downloadCalls, 2);
 }
 
 TEST_F(DownloadTest, FailuresArePrintedAndTheDialogCloses) {
   ASSERT_TRUE(BringUp());
   fake.downloadProgram = &FailingDownload;
-  channel.DownloadGo(image, &instance, &window);
+  channel.Download().Go(image);
   fake.downloadProgram = nullptr;
-  channel.DownloadGo(image, &instance, &window);
+  channel.Download().Go(image);
   EXPECT_EQ(ui.runs, 2);
   const std::string text = log.Text();
   size_t first = text.find("DownloadGo failed\n");
@@ -505,29 +498,29 @@ TEST_F(DownloadTest, FailuresArePrintedAndTheDialogCloses) {
 // an image is found or the automatic download is switched off.
 TEST_F(DownloadTest, MissingImageIsPrintedWithoutDialogAndRemembered) {
   ASSERT_TRUE(BringUp());
-  EXPECT_FALSE(channel.IsProgramImageMissing());
-  channel.DownloadGo("/app/none.bxa", &instance, &window);
+  EXPECT_FALSE(channel.Download().IsImageMissing());
+  channel.Download().Go("/app/none.bxa");
   EXPECT_EQ(ui.runs, 0);
   EXPECT_EQ(CountLinkLines(log.Text(), "DownloadGo file \"/app/none.bxa\"not exist"), 1);
-  EXPECT_TRUE(channel.IsProgramImageMissing());
-  EXPECT_TRUE(channel.AutoLoadBxa(1, "/app", &instance, &window));
-  EXPECT_FALSE(channel.IsProgramImageMissing()) << "found beside the program";
+  EXPECT_TRUE(channel.Download().IsImageMissing());
+  EXPECT_TRUE(channel.Download().AutoLoad(1, "/app"));
+  EXPECT_FALSE(channel.Download().IsImageMissing()) << "found beside the program";
 
   system.readableFiles.erase(image);
-  EXPECT_TRUE(channel.AutoLoadBxa(1, "/app", &instance, &window));
-  EXPECT_TRUE(channel.IsProgramImageMissing());
+  EXPECT_TRUE(channel.Download().AutoLoad(1, "/app"));
+  EXPECT_TRUE(channel.Download().IsImageMissing());
   EXPECT_EQ(ui.runs, 1);
-  EXPECT_FALSE(channel.AutoLoadBxa(0, "/app", &instance, &window));
-  EXPECT_FALSE(channel.IsProgramImageMissing()) << "nothing is to be downloaded";
+  EXPECT_FALSE(channel.Download().AutoLoad(0, "/app"));
+  EXPECT_FALSE(channel.Download().IsImageMissing()) << "nothing is to be downloaded";
 }
 
 TEST_F(DownloadTest, UnusableBoxDownloadsNothingSilently) {
   ASSERT_TRUE(BringUp());
   fake.boxUsable = false;
-  channel.DownloadGo(image, &instance, &window);
+  channel.Download().Go(image);
   fake.boxUsable = true;
   fake.rawData = false;
-  channel.DownloadGo(image, &instance, &window);
+  channel.Download().Go(image);
   EXPECT_EQ(ui.runs, 0);
   EXPECT_TRUE(LinkLines(log.Text()).size() == 4u);  // only the bring-up lines
 }
@@ -537,11 +530,11 @@ TEST_F(DownloadTest, UnusableBoxDownloadsNothingSilently) {
 TEST_F(DownloadTest, DialogThatCannotBeShownStillEndsTheDownloadCleanly) {
   ASSERT_TRUE(BringUp());
   ui.dialogFails = true;
-  channel.DownloadGo(image, &instance, &window);
+  channel.Download().Go(image);
   EXPECT_EQ(ui.runs, 1);
   EXPECT_EQ(ui.prepares, 1);
   EXPECT_EQ(s_downloadCalls, 1);
-  EXPECT_FALSE(channel.IsDownloadRunning());
+  EXPECT_FALSE(channel.Download().IsRunning());
   EXPECT_NE(log.Text().find("DownloadGo success\n"), std::string::npos);
 }
 
@@ -561,25 +554,24 @@ TEST_F(DownloadTest, KmcDownloadStartsTheLoaderTool) {
   const std::string planted = "%KAVSDK_ROOT%" + sep + "tools" + sep + "CommandLineTools" + sep + "kav_loadrun32.exe";
   system.readableFiles.insert(planted);
   system.readableFiles.insert("sdk" + sep + "tools" + sep + "CommandLineTools" + sep + "kav_loadrun32.exe");
-  channel.DownloadGo(image, &instance, &window);
+  channel.Download().Go(image);
   EXPECT_EQ(CountLinkLines(log.Text(), "DownloadGo loadrun not started: %KAVSDK_ROOT% is not set"), 1) << log.Text();
   system.startupEnv["KAVSDK_ROOT"] = "sdk";
-  channel.DownloadGo(image, &instance, &window);
+  channel.Download().Go(image);
   EXPECT_EQ(CountLinkLines(log.Text(), "DownloadGo loadrun not started: \"sdk" + sep + "tools" + sep +
                                            "CommandLineTools" + sep + "kav_loadrun32.exe\" is not a full path"),
             1);
   EXPECT_EQ(ui.loaderTool, "");
 
   system.startupEnv["KAVSDK_ROOT"] = "/sdk";
-  channel.DownloadGo(image, &instance, &window);
+  channel.Download().Go(image);
   EXPECT_EQ(CountLinkLines(log.Text(), "DownloadGo loadrun \"" + tool + "\"not exist"), 1);
   EXPECT_EQ(ui.loaderTool, "");
 
   system.readableFiles.insert(tool);
-  channel.DownloadGo(image, &instance, &window);
+  channel.Download().Go(image);
   EXPECT_EQ(ui.loaderTool, tool);
   EXPECT_EQ(ui.loaderParameters, "\"" + image + "\" -d KMC-42 -c esc -c reset --no-wait");
-  EXPECT_EQ(ui.lastParent, &window);
   EXPECT_EQ(ui.runs, 0);
 }
 
@@ -599,24 +591,23 @@ TEST_F(DownloadTest, KmcLoaderThatCannotStartIsReportedAndTheProgramGoesOn) {
   ASSERT_TRUE(BringUp());
 
   ui.loaderCode = 2;
-  channel.DownloadGo(image, &instance, &window);
+  channel.Download().Go(image);
   EXPECT_EQ(CountLinkLines(log.Text(), "DownloadGo loadrun \"" + tool + "\" failed to start (2)"), 1);
   ASSERT_EQ(ui.failures.size(), 1u);
-  EXPECT_EQ(ui.failures[0],
-            "Could not start the loader \"" + tool + "\" (2).\r\nThe program was not loaded onto the device.");
-  EXPECT_EQ(ui.lastParent, &window);
-  EXPECT_EQ(channel.GetStatus(), Status::CONNECTED);
+  EXPECT_EQ(ui.failures[0].tool, tool);
+  EXPECT_EQ(ui.failures[0].code, 2);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
 
   ui.loaderCode = 0;
-  channel.DownloadGo(image, &instance, &window);
+  channel.Download().Go(image);
   EXPECT_EQ(ui.failures.size(), 1u);
 
   // The shell cannot start a tool that is not there: logged, not fatal.
-  channel.SetDownloadUi(nullptr);
+  channel.Download().SetUi(nullptr);
   log.Clear();
-  channel.DownloadGo(image, &instance, &window);
+  channel.Download().Go(image);
   EXPECT_EQ(CountLinkLines(log.Text(), "DownloadGo loadrun \"" + tool + "\" failed to start (2)"), 1) << log.Text();
-  EXPECT_EQ(channel.GetStatus(), Status::CONNECTED);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
 }
 
 TEST_F(DownloadTest, KmcDownloadNeedsASerial) {
@@ -625,27 +616,27 @@ TEST_F(DownloadTest, KmcDownloadNeedsASerial) {
   system.startupEnv["KAVSDK_ROOT"] = "/sdk";
   ASSERT_TRUE(BringUp());
   log.Clear();
-  channel.DownloadGo(image, &instance, &window);
+  channel.Download().Go(image);
   EXPECT_EQ(ui.loaderTool, "");
   EXPECT_TRUE(LinkLines(log.Text()).empty());
 }
 
 TEST_F(DownloadTest, AutoLoadOnlyWhenEnabledAndConnected) {
-  EXPECT_FALSE(channel.AutoLoadBxa(1, "/app/", &instance, &window));  // disconnected
+  EXPECT_FALSE(channel.Download().AutoLoad(1, "/app/"));  // disconnected
   ASSERT_TRUE(BringUp());
-  EXPECT_FALSE(channel.AutoLoadBxa(0, "/app/", &instance, &window));
+  EXPECT_FALSE(channel.Download().AutoLoad(0, "/app/"));
   EXPECT_EQ(ui.runs, 0);
-  EXPECT_TRUE(channel.AutoLoadBxa(1, "/app", &instance, &window));
+  EXPECT_TRUE(channel.Download().AutoLoad(1, "/app"));
   EXPECT_EQ(ui.runs, 1);
   EXPECT_EQ(s_downloadedPath, image);
 }
 
 TEST_F(DownloadTest, WithoutUserInterfaceTheBoxDownloadRunsHeadless) {
   ASSERT_TRUE(BringUp());
-  channel.SetDownloadUi(nullptr);
-  channel.DownloadGo(image, nullptr, nullptr);
+  channel.Download().SetUi(nullptr);
+  channel.Download().Go(image);
   EXPECT_EQ(s_downloadCalls, 1);
-  EXPECT_FALSE(channel.IsDownloadRunning());
+  EXPECT_FALSE(channel.Download().IsRunning());
   EXPECT_NE(log.Text().find("DownloadGo success\n"), std::string::npos);
 }
 

@@ -58,16 +58,16 @@ class ChannelFixture {
  public:
   ChannelFixture() {
     LinkTestNow().store(1000);
-    channel.GetLink().SetClock(&LinkTestClock);
+    channel.Link().SetClock(&LinkTestClock);
     channel.Init(0, fake.MakeHostIo(system));
   }
 
   // A box with id 12345678 found, connected, channel opened, program attached.
   bool BringUp() {
     if (fake.listed.empty()) fake.listed = {12345678};
-    if (!channel.ConnectFirst(true)) return false;
-    channel.Update();
-    return channel.GetStatus() == PacketChannel::Status::CONNECTED;
+    if (!channel.Session().ConnectFirst(true)) return false;
+    channel.Link().Update();
+    return channel.Link().GetStatus() == PacketChannel::Status::CONNECTED;
   }
 
   // BringUp, and the connection's settings record sent (audio may follow);
@@ -83,7 +83,7 @@ class ChannelFixture {
   bool SendRecord(uint8_t first = 1) {
     LinkTestNow() += PacketLink::STREAMING_MS;
     const std::vector<uint8_t> record = Bytes(280, first);
-    return channel.Write(PacketChannel::CONFIG, record.data(), static_cast<int32_t>(record.size()));
+    return channel.Link().Write(PacketChannel::CONFIG, record.data(), static_cast<int32_t>(record.size()));
   }
 
   FakeHostIo fake;
