@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "app/CaptureChoice.h"
+#include "link/DebuggerSession.h"
+#include "link/ProgramDownload.h"
 #include "resources/resource.h"
 #include "settings/SoundConfig.h"
 #include "support/Language.h"
@@ -127,7 +129,7 @@ void IdleTick::StepLink(const SoundCapture* source) {
 // The look itself never waits for the link's lock (a worker may hold it in a
 // blocked write); a look that finds it busy waits for the next one.
 void IdleTick::SearchLostDebugger() {
-  if (m_link.GetStatus() != Status::DISCONNECTED || !m_link.IsAwaitingDebugger()) {
+  if (m_link.GetStatus() != Status::DISCONNECTED || !m_debugger.IsAwaitingDebugger()) {
     m_searchAtMs = 0;
     return;
   }
@@ -138,7 +140,7 @@ void IdleTick::SearchLostDebugger() {
   }
   if (now < m_searchAtMs) return;
   m_searchAtMs = now + SEARCH_MS;
-  if (!m_link.ConnectLost()) return;
+  if (!m_debugger.ConnectLost()) return;
   m_searchAtMs = 0;
   m_view.OnDebuggerReturned();
 }
@@ -158,11 +160,11 @@ void IdleTick::UpdateLinkText() {
   uint32_t id = IDS_LINK_NONE;
   if (status == Status::CONNECTED) {
     id = IDS_LINK_ACTIVE;
-  } else if (status == Status::DISCONNECTED && m_link.IsAwaitingDebugger()) {
+  } else if (status == Status::DISCONNECTED && m_debugger.IsAwaitingDebugger()) {
     id = IDS_LINK_WAITING;
-  } else if (!m_link.HasLibrary()) {
+  } else if (!m_debugger.HasLibrary()) {
     id = IDS_LINK_NO_LIBRARY;
-  } else if (status != Status::DISCONNECTED && m_link.IsImageMissing()) {
+  } else if (status != Status::DISCONNECTED && m_download.IsImageMissing()) {
     // A debugger is connected, but the device program was not there to load.
     id = IDS_LINK_NO_IMAGE;
   }

@@ -14,6 +14,9 @@
 #include "capture/SoundCapture.h"
 #include "link/PacketChannel.h"
 
+class DebuggerWatch;
+class DownloadStatus;
+
 class CaptureChoice;
 class SoundConfig;
 
@@ -33,29 +36,6 @@ class IdleView {
   // The debugger lost earlier was connected again by the idle tick: the
   // program goes on as after connecting it at start-up (caption, download).
   virtual void OnDebuggerReturned() = 0;
-};
-
-// The device link as the idle tick drives it.
-class IdleLink {
- public:
-  virtual ~IdleLink() = default;
-  virtual PacketChannel::Status GetStatus() const = 0;
-  // One step of the connection state machine.
-  virtual void Update() = 0;
-  // How many times the device program attached so far. A new attach is seen
-  // by this count: a worker's failed write may close the link just before a
-  // step that opens it again, with the state CONNECTED before and after.
-  virtual uint32_t GetConnectionCount() const = 0;
-  // The next whole packet, or null; type and size describe it.
-  virtual std::unique_ptr<uint8_t[]> Read(uint32_t& type, uint32_t& size) = 0;
-  // A debugger lost without the user asking is looked for.
-  virtual bool IsAwaitingDebugger() const = 0;
-  // One look for it, which never waits for the link; true when it connected.
-  virtual bool ConnectLost() = 0;
-  // The host-I/O library was found (without it no debugger is ever found).
-  virtual bool HasLibrary() const = 0;
-  // The device program image was missing when it was last to be downloaded.
-  virtual bool IsImageMissing() const = 0;
 };
 
 class IdleTick {
@@ -79,10 +59,18 @@ class IdleTick {
   // auto-save file could not be read), once, over anything else.
   static constexpr int SETTINGS_NOTICE_REDRAWS = 100;
 
-  // choice holds the current source, which the main window may change
-  // between ticks; clock times the retries; none of these is owned.
-  IdleTick(IdleView& view, IdleLink& link, SoundConfig& config, CaptureChoice& choice, CaptureClock& clock)
-      : m_view(view), m_link(link), m_config(config), m_choice(choice), m_clock(clock) {}
+  // link, debugger and download: the device link's parts; choice holds the
+  // current source, which the main window may change between ticks; clock
+  // times the retries; none of these is owned.
+  IdleTick(IdleView& view, PacketPump& link, DebuggerWatch& debugger, const DownloadStatus& download,
+           SoundConfig& config, CaptureChoice& choice, CaptureClock& clock)
+      : m_view(view),
+        m_link(link),
+        m_debugger(debugger),
+        m_download(download),
+        m_config(config),
+        m_choice(choice),
+        m_clock(clock) {}
 
   void Run();
 
@@ -101,7 +89,9 @@ class IdleTick {
   const std::string& Text(uint32_t id);
 
   IdleView& m_view;
-  IdleLink& m_link;
+  PacketPump& m_link;
+  DebuggerWatch& m_debugger;
+  const DownloadStatus& m_download;
   SoundConfig& m_config;
   CaptureChoice& m_choice;
   CaptureClock& m_clock;

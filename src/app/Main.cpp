@@ -6,7 +6,6 @@
 
 #include <cstdio>
 
-#include "app/AppLinks.h"
 #include "app/Application.h"
 #include "app/CaptureChoice.h"
 #include "app/CaptureSources.h"
@@ -15,7 +14,6 @@
 #include "app/SingleInstance.h"
 #include "capture/Adpcm.h"
 #include "capture/Win32MessageBox.h"
-#include "link/DownloadDialog.h"
 #include "link/SerialChannel.h"
 #include "platform/Platform.h"
 #include "platform/WinText.h"
@@ -28,6 +26,7 @@
 #include "support/Registry.h"
 #include "support/Strings.h"
 #include "ui/ConfigWindow.h"
+#include "ui/DownloadDialog.h"
 #include "ui/MainWindow.h"
 
 namespace {
@@ -101,7 +100,7 @@ struct TickTimes {
 // settings window's keys (Tab between boxes, Enter in an edit box) go to it
 // before the usual translation, and so do the main window's (Tab, Space,
 // Enter and the buttons' mnemonics).
-WPARAM RunMessageLoop(IdleTick& idle, ConfigWindow& configWindow, HWND mainWindow, const SerialChannel& channel,
+WPARAM RunMessageLoop(IdleTick& idle, ConfigWindow& configWindow, HWND mainWindow, const PacketLink& channel,
                       TickTimes* times) {
   constexpr uint64_t TICK_MS = 10;
   MSG msg = {};
@@ -230,19 +229,20 @@ int RunApplication(HINSTANCE instance) {
   parts.converter = app.converter;
   parts.dpi = ScreenDpi();
   app.mainWindow = new MainWindow(parts);
+  app.downloadUi.SetOwner(app.mainWindow);
   app.serialChannel = new SerialChannel();
-  app.serialChannel->SetDownloadUi(&app.downloadUi);
+  app.serialChannel->Download().SetUi(&app.downloadUi);
   app.serialChannel->Init(0);
   app.adpcm = new Adpcm();
   app.adpcm->Load();
-  app.soundConfig = new SoundConfig(app.serialChannel, app.adpcm->IsLoaded(), programFolder);
+  app.soundConfig = new SoundConfig(&app.serialChannel->Link(), app.adpcm->IsLoaded(), programFolder);
   app.soundConfig->SetCapture(&app.sources);
   app.configWindow = new ConfigWindow(*app.soundConfig);
-  app.mainWindow->SetChannel(app.serialChannel);
+  app.mainWindow->SetLink(&app.serialChannel->Link(), &app.serialChannel->Session(), &app.serialChannel->Download());
   app.mainWindow->SetConfig(app.soundConfig);
   app.mainWindow->SetConfigWindow(app.configWindow);
 
-  CreateCaptureSources(app.sources, app.adpcm, app.serialChannel, app.messageBox);
+  CreateCaptureSources(app.sources, app.adpcm, &app.serialChannel->Link(), app.messageBox);
   if (app.sources.GetCount() == 0) {
     QASSERT(0);
     Shutdown(app, 0);
@@ -267,10 +267,10 @@ int RunApplication(HINSTANCE instance) {
     app.configWindow->Register(instance, icon, app.dialogFont, parts.dpi);
     app.mainWindow->CreateControls(app.dialogFont);
 
-    SerialChannelLink link(*app.serialChannel);
-    IdleTick idle(*app.mainWindow, link, *app.soundConfig, app.sources, SystemClock());
+    IdleTick idle(*app.mainWindow, app.serialChannel->Link(), app.serialChannel->Session(), app.serialChannel->Download(),
+                  *app.soundConfig, app.sources, SystemClock());
     TickTimes times;
-    exitCode = RunMessageLoop(idle, *app.configWindow, app.mainWindow->GetHwnd(), *app.serialChannel, &times);
+    exitCode = RunMessageLoop(idle, *app.configWindow, app.mainWindow->GetHwnd(), app.serialChannel->Link(), &times);
     Log("Idle ticks: %llu\n", static_cast<unsigned long long>(idle.GetTickCount()));
     Log("Longest idle tick: %llu ms; during blocked writes: %llu ms over %llu ticks\n",
         static_cast<unsigned long long>(times.longestMs), static_cast<unsigned long long>(times.longestBlockedMs),

@@ -4,8 +4,6 @@
 
 #include "link/KAVHostIO.h"
 #include "link/LinkSystem.h"
-#include "resources/resource.h"
-#include "support/Language.h"
 #include "support/Log.h"
 
 // The session's lines keep the tag "SerialChannel", the file they were first
@@ -61,6 +59,10 @@ bool DebuggerSession::GetBox(void** box, hostio::DownloadProgramFn* download) co
   *box = hostio::RawBoxHandle(raw);
   *download = hostio::RawDownloadProgram(raw);
   return true;
+}
+
+bool DebuggerSession::HasLibrary() const {
+  return m_hostIo != nullptr && m_hostIo->BoundSlotCount() > 0;
 }
 
 bool DebuggerSession::IsBox() const {
@@ -256,7 +258,7 @@ void DebuggerSession::UpdateSerial() {
 }
 
 std::string DebuggerSession::GetDisplayName() {
-  if (m_link.GetStatus() == Status::DISCONNECTED) return LoadResourceString(IDS_NOT_CONNECTED);
+  if (m_link.GetStatus() == Status::DISCONNECTED) return std::string();
   std::string serial = GetSerial();
   if (!serial.empty()) return serial;
   const uint32_t id = m_debuggerId;

@@ -21,7 +21,19 @@
 class CKAVHostIO;
 class LinkSystem;
 
-class DebuggerSession : public LinkFailureHandler {
+// The debugger session as the idle tick watches it (main thread).
+class DebuggerWatch {
+ public:
+  virtual ~DebuggerWatch() = default;
+  // A debugger lost without the user asking is looked for.
+  virtual bool IsAwaitingDebugger() const = 0;
+  // One look for it, which never waits for the link; true when it connected.
+  virtual bool ConnectLost() = 0;
+  // The host-I/O library was found (without it no debugger is ever found).
+  virtual bool HasLibrary() const = 0;
+};
+
+class DebuggerSession : public LinkFailureHandler, public DebuggerWatch {
  public:
   // link and system (not owned) outlive the session.
   DebuggerSession(PacketLink& link, LinkSystem& system);
@@ -48,21 +60,24 @@ class DebuggerSession : public LinkFailureHandler {
   void DisconnectIfNotFound();
   // A debugger dropped without the user asking is awaited until it is
   // connected again, the user disconnects, or the session shuts down.
-  bool IsAwaitingDebugger() const { return m_awaitedId.load(std::memory_order_relaxed) != 0; }
+  bool IsAwaitingDebugger() const override { return m_awaitedId.load(std::memory_order_relaxed) != 0; }
   // One look for the awaited debugger: connects it (CLOSE, as ConnectFirst
   // does) when the listing holds its id again. Another debugger listed in its
   // place is not taken. Never waits: false at once while another thread holds
   // the link's lock (a capture worker in a blocked write). True when it
   // connected.
-  bool ConnectLost();
+  bool ConnectLost() override;
   void OnLinkFailure() override { DisconnectIfNotFound(); }
   bool IsDebuggerListed();
   // Recomputes the serial-number text of the connected debugger.
   void UpdateSerial();
-  // The debugger's name for the window caption ("Not connected" while
-  // DISCONNECTED).
+  // The debugger's name for the window caption; empty while DISCONNECTED
+  // (the user interface says so in its own words).
   std::string GetDisplayName();
 
+  // A host-I/O library is bound and has at least one entry point; without
+  // one no debugger can ever be connected.
+  bool HasLibrary() const override;
   // The library is the debugger box's (not the KMC proxy).
   bool IsBox() const;
   // The box handle and its downloadProgram, when the library hands out a

@@ -1,7 +1,9 @@
 // What the program download needs of the user interface: the modal progress
 // dialog of a box download, which the download reports to, and the start of
-// the SDK's loader tool for the KMC debugger. The Windows program hands the
-// download a Win32DownloadUi (DownloadDialog.h); tests hand it a fake.
+// the SDK's loader tool for the KMC debugger. The user interface knows the
+// window that owns what it shows, and puts every text it shows in its own
+// words. The Windows program hands the download a Win32DownloadUi
+// (ui/DownloadDialog.h); tests hand it a fake.
 //
 // A box download goes: PrepareDownloadDialog (main thread), the download
 // thread starts, RunDownloadDialog (main thread, modal) while the thread
@@ -19,10 +21,9 @@ class DownloadUi {
   // Main thread, before the download thread starts: forget the last
   // download's text and end.
   virtual void PrepareDownloadDialog() = 0;
-  // Main thread: shows the download dialog owned by parent and returns when
-  // the download has ended it. instance and parent are the program's module
-  // and window handles.
-  virtual void RunDownloadDialog(void* instance, void* parent) = 0;
+  // Main thread: shows the download dialog and returns when the download
+  // has ended it.
+  virtual void RunDownloadDialog() = 0;
 
   // Download thread: the dialog's byte-count text.
   virtual void SetDownloadText(const char* text) = 0;
@@ -30,10 +31,11 @@ class DownloadUi {
   virtual void EndDownloadDialog() = 0;
 
   // Starts the loader tool with these parameters (working folder: the tool's
-  // own, made absolute; owner: parent; minimised) without waiting for it.
-  // False when it could not be started, with the system's code in *code.
-  virtual bool StartLoader(const std::string& tool, const std::string& parameters, void* parent, int* code) = 0;
-  // Tells the user that the loader tool could not be started (text: what
-  // to say; owner: parent). The program goes on without the download.
-  virtual void ShowLoaderFailure(const std::string& text, void* parent) = 0;
+  // own, made absolute; minimised) without waiting for it. False when it
+  // could not be started, with the system's code in *code.
+  virtual bool StartLoader(const std::string& tool, const std::string& parameters, int* code) = 0;
+  // Tells the user that the loader tool (its path as shown) could not be
+  // started, with the system's code. The program goes on without the
+  // download.
+  virtual void ShowLoaderFailure(const std::string& tool, int code) = 0;
 };

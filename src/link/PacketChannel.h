@@ -1,9 +1,11 @@
 // What the rest of the program uses of the serial channel to the device
-// program: its connection state and packet writes. SerialChannel implements
-// it; tests hand capture sources and the settings model a fake.
+// program: its connection state and packet writes (PacketChannel), and the
+// steps and reads of the idle pump (PacketPump). PacketLink implements both;
+// tests hand capture sources, the settings model and the idle tick fakes.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 class PacketChannel {
  public:
@@ -42,4 +44,17 @@ class PacketChannel {
   // Audio blocks the channel dropped because the settings record of the
   // current connection had not gone out yet. Any thread.
   virtual uint64_t GetDroppedAudioBlocks() const { return 0; }
+};
+
+// The packet channel as the main thread's idle pump drives it.
+class PacketPump : public PacketChannel {
+ public:
+  // One step of the connection state machine.
+  virtual void Update() = 0;
+  // How many times the device program attached so far. A new attach is seen
+  // by this count: a worker's failed write may close the link just before a
+  // step that opens it again, with the state CONNECTED before and after.
+  virtual uint32_t GetConnectionCount() const = 0;
+  // The next whole packet, or null; type and size describe it.
+  virtual std::unique_ptr<uint8_t[]> Read(uint32_t& type, uint32_t& size) = 0;
 };

@@ -42,7 +42,7 @@ class LinkFailureHandler {
   virtual void OnLinkFailure() = 0;
 };
 
-class PacketLink : public PacketChannel {
+class PacketLink : public PacketPump {
  public:
   PacketLink() = default;
   PacketLink(const PacketLink&) = delete;
@@ -81,7 +81,7 @@ class PacketLink : public PacketChannel {
   // waits for the device program, CLOSE_ERROR closes again; one call can go
   // from CLOSE to CONNECTED. Then a posted settings record goes out when no
   // worker streams. Skipped while another thread holds the lock.
-  void Update();
+  void Update() override;
   bool OpenSio();
   bool WaitSio();
   // Closes the channel (the next Update opens it again). Does nothing while
@@ -98,7 +98,7 @@ class PacketLink : public PacketChannel {
   // PAYLOAD_DEADLINE_MS. A header of an unknown type, or whose size its type
   // does not allow (PacketHeader::PayloadFits), closes the channel. Reads
   // nothing while another thread holds the lock.
-  std::unique_ptr<uint8_t[]> Read(uint32_t& type, uint32_t& size);
+  std::unique_ptr<uint8_t[]> Read(uint32_t& type, uint32_t& size) override;
   // AUDIO: sends a posted settings record first, then the 16-byte header and
   // the payload, blocking while the library takes them. False when the block
   // did not go out: not connected, dropped before the connection's settings
@@ -119,7 +119,7 @@ class PacketLink : public PacketChannel {
   // library (it would wait behind it).
   bool IsWriteStuck() const { return GetWriteBlockedMs() > WRITE_DEADLINE_MS; }
   // How many times the device program attached (CONNECTED was reached).
-  uint32_t GetConnectionCount() const { return m_connection.load(std::memory_order_relaxed); }
+  uint32_t GetConnectionCount() const override { return m_connection.load(std::memory_order_relaxed); }
   // A settings record waits to be sent.
   bool HasPostedConfig() const;
 

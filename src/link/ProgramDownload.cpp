@@ -6,8 +6,6 @@
 #include "link/DownloadUi.h"
 #include "link/LinkSystem.h"
 #include "platform/Platform.h"
-#include "resources/resource.h"
-#include "support/Language.h"
 #include "support/Log.h"
 #include "support/Shell.h"
 #include "support/Strings.h"
@@ -18,7 +16,7 @@ QUILL_LOG_TAG("SerialChannel")
 
 ProgramDownload::ProgramDownload(DebuggerSession& session, LinkSystem& system) : m_session(session), m_system(system) {}
 
-void ProgramDownload::Go(const std::string& path, void* instance, void* parent) {
+void ProgramDownload::Go(const std::string& path) {
   if (m_thread.IsStarted()) return;  // one download at a time
   m_imageMissing = !m_system.IsReadable(path.c_str());
   if (m_imageMissing) {
@@ -26,13 +24,13 @@ void ProgramDownload::Go(const std::string& path, void* instance, void* parent) 
     return;
   }
   if (m_session.IsBox()) {
-    GoBox(path, instance, parent);
+    GoBox(path);
   } else {
-    GoLoader(path, parent);
+    GoLoader(path);
   }
 }
 
-void ProgramDownload::GoBox(const std::string& path, void* instance, void* parent) {
+void ProgramDownload::GoBox(const std::string& path) {
   void* box = nullptr;
   hostio::DownloadProgramFn download = nullptr;
   if (!m_session.GetBox(&box, &download) || box == nullptr) return;
@@ -45,11 +43,11 @@ void ProgramDownload::GoBox(const std::string& path, void* instance, void* paren
   }
   // The dialog returns when the thread has ended it (at once when it ended
   // before the dialog came up).
-  if (m_ui != nullptr) m_ui->RunDownloadDialog(instance, parent);
+  if (m_ui != nullptr) m_ui->RunDownloadDialog();
   m_thread.Join();
 }
 
-void ProgramDownload::GoLoader(const std::string& path, void* parent) {
+void ProgramDownload::GoLoader(const std::string& path) {
   const std::string serial = m_session.GetSerial();
   if (serial.empty()) return;
   const std::string tool = m_system.ExpandStartupText(
@@ -78,7 +76,7 @@ void ProgramDownload::GoLoader(const std::string& path, void* parent) {
   int code = 0;
   bool started = false;
   if (m_ui != nullptr) {
-    started = m_ui->StartLoader(tool, parameters, parent, &code);
+    started = m_ui->StartLoader(tool, parameters, &code);
   } else {
     CShell shell;
     shell.SetFile(tool);
@@ -87,10 +85,10 @@ void ProgramDownload::GoLoader(const std::string& path, void* parent) {
   }
   if (started) return;
   LOG_AT("DownloadGo loadrun \"%s\" failed to start (%d)\n", shown.c_str(), code);
-  if (m_ui != nullptr) m_ui->ShowLoaderFailure(FormatResourceString(IDS_LOADER_FAILED, shown.c_str(), code), parent);
+  if (m_ui != nullptr) m_ui->ShowLoaderFailure(shown, code);
 }
 
-bool ProgramDownload::AutoLoad(uint32_t autoLoad, const std::string& programFolder, void* instance, void* parent) {
+bool ProgramDownload::AutoLoad(uint32_t autoLoad, const std::string& programFolder) {
   if (autoLoad == 0) m_imageMissing = false;  // nothing is expected any more
   if (autoLoad == 0 || m_session.GetStatus() == PacketChannel::Status::DISCONNECTED) return false;
   std::string path;
@@ -102,7 +100,7 @@ bool ProgramDownload::AutoLoad(uint32_t autoLoad, const std::string& programFold
     if (last != '\\' && last != '/') path += LinkSystem::Separator();
     path += "Quillon.bxa";
   }
-  Go(path, instance, parent);
+  Go(path);
   return true;
 }
 

@@ -18,7 +18,15 @@ class DebuggerSession;
 class DownloadUi;
 class LinkSystem;
 
-class ProgramDownload {
+// The download as the idle tick watches it (main thread).
+class DownloadStatus {
+ public:
+  virtual ~DownloadStatus() = default;
+  // The device program image was missing when it was last to be downloaded.
+  virtual bool IsImageMissing() const = 0;
+};
+
+class ProgramDownload : public DownloadStatus {
  public:
   // session and system (not owned) outlive the download.
   ProgramDownload(DebuggerSession& session, LinkSystem& system);
@@ -31,27 +39,27 @@ class ProgramDownload {
 
   // Downloads and starts a program image: through the box interface with the
   // modal download dialog (returns when the download has ended), or for the
-  // KMC debugger with the SDK's loader tool. instance and parent: the
-  // program's module and the owner window. A loader tool that cannot be
-  // started is logged and shown to the user; the program goes on.
-  void Go(const std::string& path, void* instance, void* parent);
+  // KMC debugger with the SDK's loader tool. A loader tool that cannot be
+  // started is logged and reported to the user interface; the program goes
+  // on.
+  void Go(const std::string& path);
   // Downloads "Quillon.bxa" from programFolder (empty: the program's own
   // folder) when autoLoad is non-zero and a debugger is connected. True when
   // a download was started.
-  bool AutoLoad(uint32_t autoLoad, const std::string& programFolder, void* instance, void* parent);
+  bool AutoLoad(uint32_t autoLoad, const std::string& programFolder);
 
   bool IsRunning() const { return m_thread.IsStarted(); }
   // The last image asked for could not be read (Quillon.bxa is not in the
   // program's folder); false again once one is found or the automatic
   // download is switched off. Main thread.
-  bool IsImageMissing() const { return m_imageMissing; }
+  bool IsImageMissing() const override { return m_imageMissing; }
 
   // The box interface's progress callback; context is the download.
   static int32_t HOSTIO_CALL Progress(void* context, uint64_t done, uint64_t total);
 
  private:
-  void GoBox(const std::string& path, void* instance, void* parent);
-  void GoLoader(const std::string& path, void* parent);
+  void GoBox(const std::string& path);
+  void GoLoader(const std::string& path);
   static void ThreadEntry(void* context);
   void RunThread();
 

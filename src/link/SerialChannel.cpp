@@ -1,5 +1,7 @@
 #include "link/SerialChannel.h"
 
+#include <utility>
+
 #include "link/KAVHostIO.h"
 #include "link/LinkSystem.h"
 #include "platform/Mutex.h"
@@ -11,7 +13,7 @@
 QUILL_LOG_TAG("SerialChannel")
 
 SerialChannel::SerialChannel()
-    : m_ownSystem(new PlatformLinkSystem()),
+    : m_ownSystem(std::make_unique<PlatformLinkSystem>()),
       m_system(*m_ownSystem),
       m_session(m_link, m_system),
       m_download(m_session, m_system) {
@@ -34,16 +36,12 @@ void SerialChannel::Init(int32_t channel) {
   Init(channel, nullptr);
 }
 
-void SerialChannel::Init(int32_t channel, CKAVHostIO* hostIo) {
+void SerialChannel::Init(int32_t channel, std::unique_ptr<CKAVHostIO> hostIo) {
   QASSERT_TAGGED(m_hostIo == NULL);
-  m_hostIo.reset(hostIo != nullptr ? hostIo : new CKAVHostIO(m_system));
+  m_hostIo = hostIo != nullptr ? std::move(hostIo) : std::make_unique<CKAVHostIO>(m_system);
   m_link.Bind(m_hostIo.get(), channel);
   m_session.Bind(m_hostIo.get());
-  m_link.SetStatus(Status::DISCONNECTED);
-}
-
-bool SerialChannel::HasHostIoLibrary() const {
-  return m_hostIo != nullptr && m_hostIo->BoundSlotCount() > 0;
+  m_link.SetStatus(PacketChannel::Status::DISCONNECTED);
 }
 
 bool SerialChannel::Shutdown() {
@@ -63,7 +61,7 @@ bool SerialChannel::Shutdown() {
   m_session.Shutdown();
   m_link.Bind(nullptr, m_link.GetChannel());
   m_hostIo.reset();
-  m_link.SetStatus(Status::DISCONNECTED);
+  m_link.SetStatus(PacketChannel::Status::DISCONNECTED);
   lock.Unlock();
   return true;
 }

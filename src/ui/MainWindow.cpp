@@ -7,7 +7,9 @@
 #include <cstring>
 
 #include "capture/SoundCaptureWaveFile.h"
-#include "link/SerialChannel.h"
+#include "link/DebuggerSession.h"
+#include "link/PacketLink.h"
+#include "link/ProgramDownload.h"
 #include "platform/Platform.h"
 #include "platform/WinText.h"
 #include "resources/resource.h"
@@ -315,7 +317,7 @@ LRESULT MainWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     }
     case WM_INITMENUPOPUP:
       if (LOWORD(lParam) == 0) {
-        const bool connected = m_parts.channel->GetDebuggerId() != 0;
+        const bool connected = m_parts.session->GetDebuggerId() != 0;
         EnableMenuItem(reinterpret_cast<HMENU>(wParam), ID_MENU_DISCONNECT,
                        MF_BYCOMMAND | (connected ? MF_ENABLED : (MF_GRAYED | MF_DISABLED)));
       }
@@ -381,7 +383,7 @@ void MainWindow::OnCreate() {
   m_parts.config->SetView(this);
   m_parts.config->RestoreAutoSave();
   DragAcceptFiles(m_hWnd, TRUE);
-  if (m_parts.channel->ConnectFirst(true)) {
+  if (m_parts.session->ConnectFirst(true)) {
     AutoLoadBxa();
   } else {
     ShowNotConnected();
@@ -443,7 +445,7 @@ bool MainWindow::OnMenuCommand(int id) {
 void MainWindow::Connect() {
   StopCurrent();
   bool listedOnly = false;
-  if (m_parts.channel->Reconnect(listedOnly)) {
+  if (m_parts.session->Reconnect(listedOnly)) {
     UpdateCaption();
     if (!listedOnly) AutoLoadBxa();
   } else if (!listedOnly) {
@@ -453,7 +455,7 @@ void MainWindow::Connect() {
 
 void MainWindow::Disconnect() {
   StopCurrent();
-  m_parts.channel->Disconnect();
+  m_parts.session->Disconnect();
 }
 
 void MainWindow::ShowNotConnected() {
@@ -471,14 +473,14 @@ void MainWindow::OnDebuggerReturned() {
 }
 
 void MainWindow::AutoLoadBxa() {
-  m_parts.channel->AutoLoadBxa(m_bxaAutoLoad, m_parts.programFolder, m_instance, m_hWnd);
+  m_parts.download->AutoLoad(m_bxaAutoLoad, m_parts.programFolder);
 }
 
 // Set only when it changes; compared with what was set last, not read back.
 void MainWindow::UpdateCaption() {
   if (m_hWnd == nullptr) return;
-  const std::string name =
-      m_parts.channel->GetDebuggerId() != 0 ? m_parts.channel->GetDisplayName() : LoadResourceString(IDS_NOT_CONNECTED);
+  std::string name = m_parts.session->GetDebuggerId() != 0 ? m_parts.session->GetDisplayName() : std::string();
+  if (name.empty()) name = LoadResourceString(IDS_NOT_CONNECTED);
   char caption[CAPTION_MAX + 1] = {};
   snprintf(caption, sizeof(caption), "%s - %s", name.c_str(), LoadResourceString(IDS_APP_NAME).c_str());
   if (m_caption != caption && SetWindowTextA(m_hWnd, caption)) m_caption = caption;
@@ -605,7 +607,7 @@ void MainWindow::DropFiles(const std::vector<std::string>& paths) {
 
 void MainWindow::ResetStream() {
   StopCurrent();
-  m_parts.channel->CloseSio();
+  m_parts.link->RequestClose();
 }
 
 void MainWindow::ShowSettings() {

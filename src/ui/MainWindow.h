@@ -25,7 +25,9 @@
 
 class CRegistry;
 class ConfigWindow;
-class SerialChannel;
+class DebuggerSession;
+class PacketLink;
+class ProgramDownload;
 
 // The main window's modal windows: message boxes, the settings-file dialogs
 // and the About dialog; and the shell's window on the log folder. The program uses this class as it is; tests derive
@@ -113,7 +115,9 @@ class MainWindow : public Window, public CaptureChoiceView, public IdleView, pub
   // What the window works with; none of it is owned.
   struct Parts {
     CaptureChoice* sources = nullptr;  // the sources and the current one
-    SerialChannel* channel = nullptr;
+    PacketLink* link = nullptr;  // the device link's parts
+    DebuggerSession* session = nullptr;
+    ProgramDownload* download = nullptr;
     SoundConfig* config = nullptr;
     ConfigWindow* configWindow = nullptr;  // may be null
     CRegistry* registry = nullptr;         // open on the program's key
@@ -137,7 +141,11 @@ class MainWindow : public Window, public CaptureChoiceView, public IdleView, pub
   ~MainWindow() override;
 
   // The parts made after this object (not owned).
-  void SetChannel(SerialChannel* channel) { m_parts.channel = channel; }
+  void SetLink(PacketLink* link, DebuggerSession* session, ProgramDownload* download) {
+    m_parts.link = link;
+    m_parts.session = session;
+    m_parts.download = download;
+  }
   void SetConfig(SoundConfig* config) { m_parts.config = config; }
   // The settings window, when it is made after this object (not owned);
   // files dropped on it are handled as drops on this window.

@@ -10,6 +10,8 @@
 #include "app/MapMemory.h"
 #include "TestUtil.h"
 #include "app/CaptureChoice.h"
+#include "link/DebuggerSession.h"
+#include "link/ProgramDownload.h"
 #include "platform/Platform.h"
 #include "settings/SoundConfig.h"
 #include "settings/SoundConfigData.h"
@@ -44,7 +46,7 @@ class FakeView : public IdleView {
 
 // The serial channel: the settings model writes to it, the idle tick steps and
 // reads it; a scripted status sequence stands for the state machine.
-class FakeLink : public IdleLink, public PacketChannel {
+class FakeLink : public PacketPump, public DebuggerWatch, public DownloadStatus {
  public:
   Status GetStatus() const override { return status; }
   void Update() override {
@@ -183,7 +185,7 @@ class IdleTickTest : public ::testing::Test {
   CaptureChoice choice{memory};
   FakeSource& source = MakeSource();
   StepClock ms;
-  IdleTick idle{view, link, config, choice, ms};
+  IdleTick idle{view, link, link, link, config, choice, ms};
   uint32_t clock = 1000;
 };
 
@@ -303,7 +305,7 @@ TEST_F(IdleTickTest, StartWhileConnectedSendsTheRecordWithANewToken) {
 
 TEST_F(IdleTickTest, LinkComingUpRenewsTheTokenAndSendsOnlyWhenStreaming) {
   CaptureChoice none{memory};  // no source yet
-  IdleTick early{view, link, config, none, ms};
+  IdleTick early{view, link, link, link, config, none, ms};
   link.script = {Status::CLOSE, Status::OPEN, Status::CONNECTED, Status::CONNECTED};
   for (int i = 0; i < 4; ++i) early.Run();
   EXPECT_NE(Token(), 0u);

@@ -49,12 +49,12 @@ HostIoFunctions FakeHostIo::Table() const {
   return t;
 }
 
-CKAVHostIO* FakeHostIo::MakeHostIo(LinkSystem& system) const {
-  return new CKAVHostIO(system, Table());
+std::unique_ptr<CKAVHostIO> FakeHostIo::MakeHostIo(LinkSystem& system) const {
+  return std::make_unique<CKAVHostIO>(system, Table());
 }
 
-CKAVHostIO* FakeHostIo::MakeHostIo(LinkSystem& system, const HostIoFunctions& table) const {
-  return new CKAVHostIO(system, table);
+std::unique_ptr<CKAVHostIO> FakeHostIo::MakeHostIo(LinkSystem& system, const HostIoFunctions& table) const {
+  return std::make_unique<CKAVHostIO>(system, table);
 }
 
 void FakeHostIo::PushBytes(const void* data, size_t size) {

@@ -8,12 +8,14 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "link/HostIo.h"
+#include "link/KAVHostIO.h"
 #include "link/LinkSystem.h"
 #include "link/PacketHeader.h"
 
@@ -29,8 +31,8 @@ class FakeHostIo {
   // All 22 slots, bound to this fake.
   HostIoFunctions Table() const;
   // A CKAVHostIO over Table() (owned by the caller, usually a SerialChannel).
-  CKAVHostIO* MakeHostIo(LinkSystem& system) const;
-  CKAVHostIO* MakeHostIo(LinkSystem& system, const HostIoFunctions& table) const;
+  std::unique_ptr<CKAVHostIO> MakeHostIo(LinkSystem& system) const;
+  std::unique_ptr<CKAVHostIO> MakeHostIo(LinkSystem& system, const HostIoFunctions& table) const;
 
   // --- What the device side puts on the wire ---
   void PushBytes(const void* data, size_t size);

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -38,6 +39,13 @@ inline int CountLinkLines(const std::string& log, const std::string& message) {
   return n;
 }
 
+// The KMC vendor's id-to-serial entry point: "KMC-<id>", none for id 7.
+inline int32_t HOSTIO_CALL SerialOf(uint32_t id, char* text) {
+  if (id == 7) return -1;
+  snprintf(text, 32, "KMC-%u", id);
+  return 0;
+}
+
 inline std::vector<uint8_t> Bytes(size_t size, uint8_t first = 1) {
   std::vector<uint8_t> v(size);
   for (size_t i = 0; i < size; ++i) v[i] = static_cast<uint8_t>(first + i);
@@ -58,16 +66,16 @@ class ChannelFixture {
  public:
   ChannelFixture() {
     LinkTestNow().store(1000);
-    channel.GetLink().SetClock(&LinkTestClock);
+    channel.Link().SetClock(&LinkTestClock);
     channel.Init(0, fake.MakeHostIo(system));
   }
 
   // A box with id 12345678 found, connected, channel opened, program attached.
   bool BringUp() {
     if (fake.listed.empty()) fake.listed = {12345678};
-    if (!channel.ConnectFirst(true)) return false;
-    channel.Update();
-    return channel.GetStatus() == PacketChannel::Status::CONNECTED;
+    if (!channel.Session().ConnectFirst(true)) return false;
+    channel.Link().Update();
+    return channel.Link().GetStatus() == PacketChannel::Status::CONNECTED;
   }
 
   // BringUp, and the connection's settings record sent (audio may follow);
@@ -83,7 +91,7 @@ class ChannelFixture {
   bool SendRecord(uint8_t first = 1) {
     LinkTestNow() += PacketLink::STREAMING_MS;
     const std::vector<uint8_t> record = Bytes(280, first);
-    return channel.Write(PacketChannel::CONFIG, record.data(), static_cast<int32_t>(record.size()));
+    return channel.Link().Write(PacketChannel::CONFIG, record.data(), static_cast<int32_t>(record.size()));
   }
 
   FakeHostIo fake;

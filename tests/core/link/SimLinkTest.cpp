@@ -92,7 +92,7 @@ class TestLinkSystem : public PlatformLinkSystem {
 class RecordingUi : public DownloadUi {
  public:
   void PrepareDownloadDialog() override { m_ended.store(false); }
-  void RunDownloadDialog(void*, void*) override {
+  void RunDownloadDialog() override {
     while (!m_ended.load()) platform::SleepMs(5);
   }
   void SetDownloadText(const char* text) override {
@@ -100,8 +100,8 @@ class RecordingUi : public DownloadUi {
     last = text;
   }
   void EndDownloadDialog() override { m_ended.store(true); }
-  bool StartLoader(const std::string&, const std::string&, void*, int*) override { return true; }
-  void ShowLoaderFailure(const std::string&, void*) override {}
+  bool StartLoader(const std::string&, const std::string&, int*) override { return true; }
+  void ShowLoaderFailure(const std::string&, int) override {}
   std::string last;  // read after the download has ended
 
  private:
@@ -150,8 +150,8 @@ class SimLinkTest : public ::testing::Test {
   // Steps the channel like the idle tick until it is in state, or times out.
   bool PumpUntil(Status state, int timeoutMs = kTimeoutMs) {
     for (int waited = 0; waited < timeoutMs; waited += 10) {
-      channel.Update();
-      if (channel.GetStatus() == state) return true;
+      channel.Link().Update();
+      if (channel.Link().GetStatus() == state) return true;
       platform::SleepMs(10);
     }
     return false;
@@ -162,14 +162,14 @@ class SimLinkTest : public ::testing::Test {
   bool AwaitReattach() {
     bool lost = false;
     for (int waited = 0; waited < kTimeoutMs; waited += 10) {
-      channel.Update();
-      if (channel.GetStatus() != Status::CONNECTED) {
+      channel.Link().Update();
+      if (channel.Link().GetStatus() != Status::CONNECTED) {
         lost = true;
       } else if (lost) {
         return true;
       } else {
         uint32_t type = 0, size = 0;
-        channel.Read(type, size);
+        channel.Link().Read(type, size);
       }
       platform::SleepMs(10);
     }
@@ -179,10 +179,10 @@ class SimLinkTest : public ::testing::Test {
   // Reads until a packet of type arrives; its payload, or empty on time-out.
   std::vector<uint8_t> ReadPacket(uint32_t wanted) {
     for (int waited = 0; waited < kTimeoutMs; waited += 10) {
-      channel.Update();
-      if (channel.GetStatus() == Status::CONNECTED) {
+      channel.Link().Update();
+      if (channel.Link().GetStatus() == Status::CONNECTED) {
         uint32_t type = 0, size = 0;
-        std::unique_ptr<uint8_t[]> data = channel.Read(type, size);
+        std::unique_ptr<uint8_t[]> data = channel.Link().Read(type, size);
         if (type == wanted) return data ? std::vector<uint8_t>(data.get(), data.get() + size) : std::vector<uint8_t>();
       }
       platform::SleepMs(10);
@@ -204,11 +204,11 @@ TEST_F(SimLinkTest, WithoutSimulatorNothingIsFound) {
   channel.Init(0);
   ASSERT_NE(channel.GetHostIo(), nullptr);
   EXPECT_EQ(channel.GetHostIo()->BoundSlotCount(), HOSTIO_SLOT_COUNT);
-  EXPECT_TRUE(channel.ConnectFirst(true));
-  EXPECT_EQ(channel.GetStatus(), Status::DISCONNECTED);
+  EXPECT_TRUE(channel.Session().ConnectFirst(true));
+  EXPECT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
   EXPECT_EQ(CountLinkLines(log.Text(), "0 devices found"), 1);
   bool listedOnly = true;
-  EXPECT_FALSE(channel.Reconnect(listedOnly));
+  EXPECT_FALSE(channel.Session().Reconnect(listedOnly));
   EXPECT_FALSE(listedOnly);
 }
 
@@ -216,22 +216,22 @@ TEST_F(SimLinkTest, ConnectDownloadAndAttach) {
   ASSERT_TRUE(StartSim({}));
   channel.Init(0);
   RecordingUi ui;
-  channel.SetDownloadUi(&ui);
-  ASSERT_TRUE(channel.ConnectFirst(true));
-  EXPECT_EQ(channel.GetDisplayName(), "1234567-8");
+  channel.Download().SetUi(&ui);
+  ASSERT_TRUE(channel.Session().ConnectFirst(true));
+  EXPECT_EQ(channel.Session().GetDisplayName(), "1234567-8");
   ASSERT_TRUE(PumpUntil(Status::OPEN));
-  for (int i = 0; i < 20; ++i) channel.Update();  // no program yet: nothing attaches
-  EXPECT_EQ(channel.GetStatus(), Status::OPEN);
+  for (int i = 0; i < 20; ++i) channel.Link().Update();  // no program yet: nothing attaches
+  EXPECT_EQ(channel.Link().GetStatus(), Status::OPEN);
 
   // An image the device does not know is transferred but not started.
   dir.Write("other.bxa", "not a program\n");
-  channel.DownloadGo(dir.File("other.bxa"), nullptr, nullptr);
+  channel.Download().Go(dir.File("other.bxa"));
   EXPECT_NE(log.Text().find("DownloadGo failed\n"), std::string::npos);
   EXPECT_EQ(ui.last, "14/14");
 
   const std::string image = ReadFileText(simBin + "Quillon.bxa");
   ASSERT_GT(image.size(), 100000u);
-  EXPECT_TRUE(channel.AutoLoadBxa(1, simBin, nullptr, nullptr));
+  EXPECT_TRUE(channel.Download().AutoLoad(1, simBin));
   EXPECT_NE(log.Text().find("DownloadGo success\n"), std::string::npos);
   EXPECT_EQ(ui.last, std::to_string(image.size()) + "/" + std::to_string(image.size()));
   // The progress went through intermediate counts.
@@ -248,10 +248,10 @@ TEST_F(SimLinkTest, ConnectDownloadAndAttach) {
 TEST_F(SimLinkTest, SettingsBothWays) {
   ASSERT_TRUE(StartSim({"--attach", "immediate", "--send-config", "0.3:volume=0.5,pan=-0.25"}));
   channel.Init(0);
-  ASSERT_TRUE(channel.ConnectFirst(true));
+  ASSERT_TRUE(channel.Session().ConnectFirst(true));
   ASSERT_TRUE(PumpUntil(Status::CONNECTED));
   const std::vector<uint8_t> record = MakeRecord(7, 32000, 1.0f);
-  ASSERT_TRUE(channel.Write(PacketChannel::CONFIG, record.data(), 280));
+  ASSERT_TRUE(channel.Link().Write(PacketChannel::CONFIG, record.data(), 280));
 
   const std::vector<uint8_t> back = ReadPacket(PacketChannel::CONFIG);
   ASSERT_EQ(back.size(), 280u);
@@ -272,22 +272,22 @@ TEST_F(SimLinkTest, AudioIsRecordedPerStream) {
   const std::string prefix = dir.File("rec");
   ASSERT_TRUE(StartSim({"--attach", "immediate", "--record", prefix}));
   channel.Init(0);
-  ASSERT_TRUE(channel.ConnectFirst(true));
+  ASSERT_TRUE(channel.Session().ConnectFirst(true));
   ASSERT_TRUE(PumpUntil(Status::CONNECTED));
   uint64_t phase = 0;
   std::vector<uint8_t> record = MakeRecord(9, 32000, 1.0f);
-  ASSERT_TRUE(channel.Write(PacketChannel::CONFIG, record.data(), 280));
+  ASSERT_TRUE(channel.Link().Write(PacketChannel::CONFIG, record.data(), 280));
   for (int i = 0; i < 40; ++i) {
     const std::vector<uint8_t> block = Tone(256, 32000, &phase);
-    ASSERT_TRUE(channel.Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size())));
+    ASSERT_TRUE(channel.Link().Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size())));
   }
   record = MakeRecord(10, 48000, 1.0f);
-  ASSERT_TRUE(channel.Write(PacketChannel::CONFIG, record.data(), 280));
+  ASSERT_TRUE(channel.Link().Write(PacketChannel::CONFIG, record.data(), 280));
   for (int i = 0; i < 10; ++i) {
     const std::vector<uint8_t> block = Tone(256, 48000, &phase);
-    ASSERT_TRUE(channel.Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size())));
+    ASSERT_TRUE(channel.Link().Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size())));
   }
-  EXPECT_EQ(channel.GetStatus(), Status::CONNECTED);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
   EXPECT_TRUE(sim.Stop());
   EXPECT_NE(sim.Output().find("packets=52 audio_frames=12800 streams=2 configs_received=2"), std::string::npos)
       << sim.Output();
@@ -309,14 +309,14 @@ TEST_F(SimLinkTest, RecordingStaysValidWhenTheSimulatorIsKilled) {
   const std::string prefix = dir.File("killed");
   ASSERT_TRUE(StartSim({"--attach", "immediate", "--record", prefix}));
   channel.Init(0);
-  ASSERT_TRUE(channel.ConnectFirst(true));
+  ASSERT_TRUE(channel.Session().ConnectFirst(true));
   ASSERT_TRUE(PumpUntil(Status::CONNECTED));
   const std::vector<uint8_t> record = MakeRecord(3, 32728, 1.0f);
-  ASSERT_TRUE(channel.Write(PacketChannel::CONFIG, record.data(), 280));
+  ASSERT_TRUE(channel.Link().Write(PacketChannel::CONFIG, record.data(), 280));
   uint64_t phase = 0;
   for (int i = 0; i < 25; ++i) {
     const std::vector<uint8_t> block = Tone(300, 32728, &phase);
-    ASSERT_TRUE(channel.Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size())));
+    ASSERT_TRUE(channel.Link().Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size())));
   }
   sim.Kill();
   const std::string wav = ReadFileText(prefix + "-1.wav");
@@ -347,11 +347,11 @@ TEST_F(SimLinkTest, KmcDebuggerThroughTheProxyAndTheLoaderTool) {
   platform::SetEnv("KAVSDK_ROOT", sdk.c_str());
 
   channel.Init(0);
-  ASSERT_TRUE(channel.ConnectFirst(true));
-  EXPECT_EQ(channel.GetSerial(), "KMC-42");
-  EXPECT_EQ(channel.GetDisplayName(), "KMC-42");
+  ASSERT_TRUE(channel.Session().ConnectFirst(true));
+  EXPECT_EQ(channel.Session().GetSerial(), "KMC-42");
+  EXPECT_EQ(channel.Session().GetDisplayName(), "KMC-42");
   ASSERT_TRUE(PumpUntil(Status::OPEN));
-  channel.DownloadGo(simBin + "Quillon.bxa", nullptr, nullptr);
+  channel.Download().Go(simBin + "Quillon.bxa");
   ASSERT_TRUE(PumpUntil(Status::CONNECTED));
   EXPECT_TRUE(sim.Stop());
   EXPECT_EQ(CountEvents("download", "\"via\":\"loadrun\""), 1);
@@ -371,10 +371,10 @@ TEST_P(SimFaultTest, StreamHealsBackToConnected) {
   const FaultCase& c = GetParam();
   ASSERT_TRUE(StartSim({"--attach", "immediate", "--attach-delay", "20", "--fault", c.fault}));
   channel.Init(0);
-  ASSERT_TRUE(channel.ConnectFirst(true));
+  ASSERT_TRUE(channel.Session().ConnectFirst(true));
   ASSERT_TRUE(PumpUntil(Status::CONNECTED));
   const std::vector<uint8_t> record = MakeRecord(1, 32000, 1.0f);
-  ASSERT_TRUE(channel.Write(PacketChannel::CONFIG, record.data(), 280));
+  ASSERT_TRUE(channel.Link().Write(PacketChannel::CONFIG, record.data(), 280));
 
   // The application's loop: one state step, one read and one audio block per
   // tick while connected; the File menu's Connect once the debugger is gone.
@@ -383,32 +383,32 @@ TEST_P(SimFaultTest, StreamHealsBackToConnected) {
   int afterHeal = 0;
   Status previous = Status::CONNECTED;
   for (int tick = 0; tick < kTimeoutMs / 10 && afterHeal < 30; ++tick) {
-    channel.Update();
-    const Status now = channel.GetStatus();
+    channel.Link().Update();
+    const Status now = channel.Link().GetStatus();
     if (now == Status::CONNECTED && previous != Status::CONNECTED) {
-      ASSERT_TRUE(channel.Write(PacketChannel::CONFIG, record.data(), 280) || channel.GetStatus() != now);
+      ASSERT_TRUE(channel.Link().Write(PacketChannel::CONFIG, record.data(), 280) || channel.Link().GetStatus() != now);
     }
     if (now != Status::CONNECTED) lost = true;
     if (now == Status::DISCONNECTED) {
       sawDisconnected = true;
       bool listedOnly = false;
-      if (tick % 20 == 0) channel.Reconnect(listedOnly);
+      if (tick % 20 == 0) channel.Session().Reconnect(listedOnly);
     }
-    if (channel.GetStatus() == Status::CONNECTED) {
+    if (channel.Link().GetStatus() == Status::CONNECTED) {
       uint32_t type = 0, size = 0;
-      channel.Read(type, size);
+      channel.Link().Read(type, size);
       const std::vector<uint8_t> block = Tone(256, 32000, &phase);
-      channel.Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size()));
-      if (faulted && lost && channel.GetStatus() == Status::CONNECTED) ++afterHeal;
+      channel.Link().Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size()));
+      if (faulted && lost && channel.Link().GetStatus() == Status::CONNECTED) ++afterHeal;
     }
     if (tick % 10 == 0 && !faulted) faulted = CountEvents("fault") > 0;
     if (faulted && !lost && std::string(c.name) == "Stall") lost = CountEvents("fault", "\"phase\":\"end\"") > 0;
-    previous = channel.GetStatus();
+    previous = channel.Link().GetStatus();
     platform::SleepMs(10);
   }
   EXPECT_TRUE(faulted);
   EXPECT_GE(afterHeal, 30) << log.Text();
-  EXPECT_EQ(channel.GetStatus(), Status::CONNECTED);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
   EXPECT_EQ(sawDisconnected, c.disconnects);
   EXPECT_TRUE(sim.Stop());
   if (std::string(c.name) == "Stall") {
@@ -460,7 +460,7 @@ TEST_P(SimStrictTest, ContractBreachesAreCounted) {
   // audio block of the run.
   ASSERT_TRUE(StartSim({"--strict", "--attach", "immediate", "--attach-delay", "20", "--fault", "close@1"}));
   channel.Init(0);
-  ASSERT_TRUE(channel.ConnectFirst(true));
+  ASSERT_TRUE(channel.Session().ConnectFirst(true));
   ASSERT_TRUE(PumpUntil(Status::CONNECTED));
   uint64_t phase = 0;
   for (const StrictStep& step : c.steps) {
@@ -477,11 +477,11 @@ TEST_P(SimStrictTest, ContractBreachesAreCounted) {
       ASSERT_EQ(fn.sio_write(0, header, PacketHeader::SIZE, 1), PacketHeader::SIZE);
       ASSERT_EQ(fn.sio_write(0, block.data(), size, 1), size);
     } else if (step.kind == StrictStep::EMPTY) {
-      ASSERT_TRUE(channel.Write(PacketChannel::CONFIG, nullptr, 0));
+      ASSERT_TRUE(channel.Link().Write(PacketChannel::CONFIG, nullptr, 0));
     } else {
       std::vector<uint8_t> record = MakeRecord(step.token, step.rate, 1.0f);
       if (step.listOffset != 0) Put32(record, step.listOffset, step.code);
-      ASSERT_TRUE(channel.Write(PacketChannel::CONFIG, record.data(), 280));
+      ASSERT_TRUE(channel.Link().Write(PacketChannel::CONFIG, record.data(), 280));
     }
   }
   EXPECT_TRUE(sim.Stop());

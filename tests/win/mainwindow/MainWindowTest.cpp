@@ -144,7 +144,7 @@ class MainWindowTest : public ::testing::Test {
 
     channel.reset(new SerialChannel(linkSystem));
     channel->Init(0, host.MakeHostIo(linkSystem));
-    config.reset(new SoundConfig(channel.get(), false, folder.Path()));
+    config.reset(new SoundConfig(&channel->Link(), false, folder.Path()));
 
     waveIn = new FakeSource("waveIn", {{"Fixed Device", DeviceEntry::FIXED_DEVICE_ID}, {"Mic A", 0}, {"Mic B", 1}});
     sources.Add(std::unique_ptr<SoundCapture>(waveIn));
@@ -182,7 +182,9 @@ class MainWindowTest : public ::testing::Test {
     MainWindow::Parts parts;
     parts.configWindow = configWindow.get();
     parts.sources = &sources;
-    parts.channel = channel.get();
+    parts.link = &channel->Link();
+    parts.session = &channel->Session();
+    parts.download = &channel->Download();
     parts.config = config.get();
     parts.registry = &registry;
     parts.dialogs = &dialogs;
@@ -376,7 +378,7 @@ TEST_F(MainWindowTest, NotConnectedCaptionAndDisconnectGrayedWithoutDebugger) {
   EXPECT_EQ(GetMenuState(file, MainWindow::ID_MENU_DISCONNECT, MF_BYCOMMAND) & MF_GRAYED, 0u);
 
   Menu(MainWindow::ID_MENU_DISCONNECT);
-  EXPECT_EQ(channel->GetDebuggerId(), 0u);
+  EXPECT_EQ(channel->Session().GetDebuggerId(), 0u);
   window->UpdateCaption();
   EXPECT_EQ(Caption(), expected);
 }
@@ -687,13 +689,13 @@ TEST_F(MainWindowTest, SplineMenuItemChoosesTheSourcesConverter) {
 TEST_F(MainWindowTest, ResetStopsTheSourceAndClosesTheChannel) {
   host.listed = {12345678};
   Open();
-  channel->Update();
-  ASSERT_NE(channel->GetStatus(), PacketChannel::Status::DISCONNECTED);
+  channel->Link().Update();
+  ASSERT_NE(channel->Link().GetStatus(), PacketChannel::Status::DISCONNECTED);
   const int stops = waveIn->stops;
   const int closes = host.closes;
   Click(106);
   EXPECT_EQ(waveIn->stops, stops + 1);
-  EXPECT_EQ(channel->GetStatus(), PacketChannel::Status::CLOSE);
+  EXPECT_EQ(channel->Link().GetStatus(), PacketChannel::Status::CLOSE);
   EXPECT_GE(host.closes, closes);
 }
 

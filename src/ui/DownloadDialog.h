@@ -1,8 +1,8 @@
 // The Win32 side of program downloads: the modal download dialog (resource
 // IDD_DOWNLOAD) with its 10 ms clock, and the loader tool started through the
-// shell. The application makes one and hands it to the serial channel; the
-// download thread reports to it, and what it reports before the dialog is up
-// is kept until it is.
+// shell, both owned by the program's main window. The application makes one
+// and hands it to the program download; the download thread reports to it,
+// and what it reports before the dialog is up is kept until it is.
 #pragma once
 
 #include <windows.h>
@@ -13,17 +13,28 @@
 #include "link/DownloadUi.h"
 #include "platform/Mutex.h"
 
+class Window;
+
 class Win32DownloadUi : public DownloadUi {
  public:
   // Message the download thread posts to end the dialog on its own thread.
   static constexpr UINT WM_DOWNLOAD_DONE = WM_APP + 0x51;
 
+  // The window that owns the dialog, the loader tool and the message box,
+  // and whose module holds the dialog (not owned; it may not have been
+  // created yet). Null: no owner, and the program's own module.
+  void SetOwner(const Window* owner) { m_owner = owner; }
+
   void PrepareDownloadDialog() override;
-  void RunDownloadDialog(void* instance, void* parent) override;
+  void RunDownloadDialog() override;
   void SetDownloadText(const char* text) override;
   void EndDownloadDialog() override;
-  bool StartLoader(const std::string& tool, const std::string& parameters, void* parent, int* code) override;
-  void ShowLoaderFailure(const std::string& text, void* parent) override;
+  bool StartLoader(const std::string& tool, const std::string& parameters, int* code) override;
+  void ShowLoaderFailure(const std::string& tool, int code) override;
+
+  // What the message box says when the loader tool (its path as shown)
+  // could not be started, with the system's code.
+  static std::string LoaderFailureText(const std::string& tool, int code);
 
   // The dialog while it runs (null otherwise), and its clock's ticks since it
   // opened.
@@ -34,6 +45,9 @@ class Win32DownloadUi : public DownloadUi {
   static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
   // WM_INITDIALOG: false when the download already ended.
   bool OnDialogUp(HWND dialog);
+  HWND OwnerWindow() const;
+
+  const Window* m_owner = nullptr;  // not owned; main thread
 
   // Shared by the dialog's thread and the download thread.
   Mutex m_lock;

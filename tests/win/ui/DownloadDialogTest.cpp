@@ -1,6 +1,7 @@
 // The download dialog (resource IDD_DOWNLOAD) and its procedure: the
-// template as it is stored, and a box download over the fake library with the
-// real modal dialog (needs a display: run by with-display on Xvfb).
+// template as it is stored, a box download over the fake library with the
+// real modal dialog (needs a display: run by with-display on Xvfb), and the
+// text of a loader that could not be started.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -12,11 +13,11 @@
 
 #include "FakeHostIo.h"
 #include "TestUtil.h"
-#include "link/DownloadDialog.h"
-#include "link/DownloadDialogIds.h"
 #include "link/KAVHostIO.h"
 #include "link/SerialChannel.h"
 #include "resources/resource.h"
+#include "ui/DownloadDialog.h"
+#include "ui/DownloadDialogIds.h"
 
 namespace {
 
@@ -97,25 +98,39 @@ TEST(DownloadDialogTemplate, LayoutAndItems) {
     item.text = SzOrOrd(p);
     p += Word(p);  // creation data
   }
-  EXPECT_EQ(items[0].id, 2001u);
-  EXPECT_EQ(_stricmp(items[0].cls.c_str(), "msctls_progress32"), 0) << items[0].cls;  // the compiler may upper-case it
-  EXPECT_NE(items[0].style & PBS_SMOOTH, 0u);
-  EXPECT_EQ(items[0].x, 8);
-  EXPECT_EQ(items[0].y, 12);
-  EXPECT_EQ(items[0].cx, 128);
-  EXPECT_EQ(items[0].cy, 18);
-  EXPECT_EQ(items[1].id, 2002u);
-  EXPECT_EQ(items[1].cls, "#130");  // Static
-  EXPECT_EQ(items[1].text, "0/0");
-  EXPECT_EQ(items[1].style & SS_TYPEMASK, static_cast<uint32_t>(SS_RIGHT));
-  EXPECT_EQ(items[1].x, 9);
-  EXPECT_EQ(items[1].y, 32);
-  EXPECT_EQ(items[1].cx, 126);
-  EXPECT_EQ(items[1].cy, 8);
-  EXPECT_EQ(items[2].id, 2003u);
-  EXPECT_EQ(items[2].cls, "#130");
-  EXPECT_EQ(items[2].style & SS_TYPEMASK, static_cast<uint32_t>(SS_LEFT));
-  EXPECT_EQ(items[2].y, 2);
+  // The bar, the byte count and the title. The compiler may upper-case the
+  // bar's class name; a static is the ordinal #130. The style is compared
+  // under the mask: the bar's smooth bit, the statics' alignment.
+  const struct Expected {
+    uint32_t id;
+    const char* cls;
+    const char* text;
+    uint32_t styleMask, style;
+    uint16_t x, y, cx, cy;
+  } expected[3] = {
+      {2001, "msctls_progress32", "", PBS_SMOOTH, PBS_SMOOTH, 8, 12, 128, 18},
+      {2002, "#130", "0/0", SS_TYPEMASK, SS_RIGHT, 9, 32, 126, 8},
+      {2003, "#130", "", SS_TYPEMASK, SS_LEFT, 9, 2, 126, 8},
+  };
+  for (int i = 0; i < 3; ++i) {
+    const Item& item = items[i];
+    const Expected& want = expected[i];
+    SCOPED_TRACE("item " + std::to_string(i));
+    EXPECT_EQ(item.id, want.id);
+    EXPECT_EQ(_stricmp(item.cls.c_str(), want.cls), 0) << item.cls;
+    EXPECT_EQ(item.text, want.text);
+    EXPECT_EQ(item.style & want.styleMask, want.style);
+    EXPECT_EQ(item.x, want.x);
+    EXPECT_EQ(item.y, want.y);
+    EXPECT_EQ(item.cx, want.cx);
+    EXPECT_EQ(item.cy, want.cy);
+  }
+}
+
+TEST(DownloadDialogText, LoaderFailureNamesTheToolAndTheCode) {
+  UseTestResources();
+  EXPECT_EQ(Win32DownloadUi::LoaderFailureText("C:\\sdk\\kav_loadrun32.exe", 2),
+            "Could not start the loader \"C:\\sdk\\kav_loadrun32.exe\" (2).\r\nThe program was not loaded onto the device.");
 }
 
 // --- The dialog at work -----------------------------------------------------------
@@ -183,6 +198,19 @@ std::string WriteTempImage(const char* name) {
 // the given function, with the real dialog as its download window.
 class DownloadDialog : public ::testing::Test {
  protected:
+  void TearDown() override {
+    if (!m_image.empty()) remove(m_image.c_str());
+  }
+  // Connect, and a program image of that name in the temporary folder; its
+  // path.
+  std::string ConnectWithImage(const char* name,
+                               int32_t(HOSTIO_CALL* download)(void*, const char*, hostio::DownloadProgressFn, void*)) {
+    m_image = WriteTempImage(name);
+    EXPECT_FALSE(m_image.empty());
+    Connect(download);
+    return m_image;
+  }
+
   void Connect(int32_t(HOSTIO_CALL* download)(void*, const char*, hostio::DownloadProgressFn, void*)) {
     UseTestResources();
     fake.listed = {12345678};
@@ -190,26 +218,24 @@ class DownloadDialog : public ::testing::Test {
     channel.Init(0, fake.MakeHostIo(system));
     s_seen = Seen();
     s_seen.ui = &ui;
-    channel.SetDownloadUi(&ui);
-    ASSERT_TRUE(channel.ConnectFirst(true));
+    channel.Download().SetUi(&ui);
+    ASSERT_TRUE(channel.Session().ConnectFirst(true));
   }
 
   FakeHostIo fake;
   PlatformLinkSystem system;
   SerialChannel channel{system};
   Win32DownloadUi ui;
+  std::string m_image;  // removed at the end of the test
 };
 
 TEST_F(DownloadDialog, BoxDownloadShowsProgressAndEnds) {
   if (!HaveDisplay()) GTEST_SKIP() << "no display";
-  const std::string image = WriteTempImage("quillon-dialog-test.bxa");
-  ASSERT_FALSE(image.empty());
-  Connect(&SlowDownload);
-  if (HasFatalFailure()) return;
+  const std::string image = ConnectWithImage("quillon-dialog-test.bxa", &SlowDownload);
+  if (HasFailure()) return;
 
   LogCapture log;
-  channel.DownloadGo(image, GetModuleHandleA(nullptr), nullptr);
-  remove(image.c_str());
+  channel.Download().Go(image);
 
   EXPECT_TRUE(s_seen.visible);
   EXPECT_EQ(s_seen.title, "Loading bxa...");
@@ -220,7 +246,7 @@ TEST_F(DownloadDialog, BoxDownloadShowsProgressAndEnds) {
   EXPECT_EQ(s_seen.positionAfterTenSeconds, 10000);
   EXPECT_EQ(s_seen.bytesAtEnd, "5000/5000");
   EXPECT_EQ(ui.GetDialog(), nullptr);
-  EXPECT_FALSE(channel.IsDownloadRunning());
+  EXPECT_FALSE(channel.Download().IsRunning());
   EXPECT_NE(log.Text().find("5000/5000\nDownloadGo success\n"), std::string::npos) << log.Text();
 }
 
@@ -233,17 +259,14 @@ int32_t HOSTIO_CALL QuickDownload(void*, const char*, hostio::DownloadProgressFn
 // dialog ends, the thread is joined, and the next download works the same.
 TEST_F(DownloadDialog, ADownloadThatEndsBeforeTheDialogIsUpStillEndsIt) {
   if (!HaveDisplay()) GTEST_SKIP() << "no display";
-  const std::string image = WriteTempImage("quillon-dialog-quick.bxa");
-  ASSERT_FALSE(image.empty());
-  Connect(&QuickDownload);
-  if (HasFatalFailure()) return;
+  const std::string image = ConnectWithImage("quillon-dialog-quick.bxa", &QuickDownload);
+  if (HasFailure()) return;
   LogCapture log;
   for (int round = 0; round < 5; ++round) {
-    channel.DownloadGo(image, GetModuleHandleA(nullptr), nullptr);
+    channel.Download().Go(image);
     EXPECT_EQ(ui.GetDialog(), nullptr);
-    EXPECT_FALSE(channel.IsDownloadRunning());
+    EXPECT_FALSE(channel.Download().IsRunning());
   }
-  remove(image.c_str());
   size_t successes = 0;
   for (size_t at = log.Text().find("7/7\nDownloadGo success\n"); at != std::string::npos;
        at = log.Text().find("7/7\nDownloadGo success\n", at + 1)) {
@@ -256,7 +279,7 @@ TEST_F(DownloadDialog, MissingImageShowsNoDialog) {
   Connect(&SlowDownload);
   if (HasFatalFailure()) return;
   LogCapture log;
-  channel.DownloadGo("Z:\\no\\such\\Quillon.bxa", GetModuleHandleA(nullptr), nullptr);
+  channel.Download().Go("Z:\\no\\such\\Quillon.bxa");
   EXPECT_EQ(s_seen.title, "");
   EXPECT_NE(log.Text().find("DownloadGo file \"Z:\\no\\such\\Quillon.bxa\"not exist\n"), std::string::npos);
 }

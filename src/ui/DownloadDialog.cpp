@@ -1,12 +1,13 @@
-#include "link/DownloadDialog.h"
+#include "ui/DownloadDialog.h"
 
 #include <commctrl.h>
 
-#include "link/DownloadDialogIds.h"
 #include "resources/resource.h"
 #include "support/Language.h"
 #include "support/Log.h"
 #include "support/Shell.h"
+#include "ui/DownloadDialogIds.h"
+#include "ui/Window.h"
 
 void Win32DownloadUi::PrepareDownloadDialog() {
   ScopedMutex lock(m_lock);
@@ -15,10 +16,14 @@ void Win32DownloadUi::PrepareDownloadDialog() {
   m_text.clear();
 }
 
-void Win32DownloadUi::RunDownloadDialog(void* instance, void* parent) {
-  const INT_PTR result =
-      DialogBoxParamA(static_cast<HINSTANCE>(instance), MAKEINTRESOURCEA(IDD_DOWNLOAD), static_cast<HWND>(parent),
-                      &Win32DownloadUi::DialogProc, reinterpret_cast<LPARAM>(this));
+HWND Win32DownloadUi::OwnerWindow() const {
+  return m_owner != nullptr ? m_owner->GetHwnd() : nullptr;
+}
+
+void Win32DownloadUi::RunDownloadDialog() {
+  const HINSTANCE instance = m_owner != nullptr ? m_owner->GetInstance() : GetModuleHandleA(nullptr);
+  const INT_PTR result = DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_DOWNLOAD), OwnerWindow(),
+                                         &Win32DownloadUi::DialogProc, reinterpret_cast<LPARAM>(this));
   if (result == -1) Log("DownloadGo dialog failed: last error is %lu\n", GetLastError());
   ScopedMutex lock(m_lock);
   m_up = nullptr;
@@ -98,16 +103,21 @@ void Win32DownloadUi::EndDownloadDialog() {
   while (!PostMessageA(up, WM_DOWNLOAD_DONE, 0, 0) && IsWindow(up)) Sleep(10);
 }
 
-bool Win32DownloadUi::StartLoader(const std::string& tool, const std::string& parameters, void* parent, int* code) {
+bool Win32DownloadUi::StartLoader(const std::string& tool, const std::string& parameters, int* code) {
   CShell shell;
   shell.SetFile(tool);
   shell.SetParameters(parameters);
-  shell.m_info.hwnd = static_cast<HWND>(parent);
+  shell.m_info.hwnd = OwnerWindow();
   shell.m_info.nShow = SW_SHOWMINIMIZED;
   return shell.Start(false, code);
 }
 
-void Win32DownloadUi::ShowLoaderFailure(const std::string& text, void* parent) {
-  MessageBoxA(static_cast<HWND>(parent), text.c_str(), LoadResourceString(IDS_APP_NAME).c_str(),
+std::string Win32DownloadUi::LoaderFailureText(const std::string& tool, int code) {
+  return FormatResourceString(IDS_LOADER_FAILED, tool.c_str(), code);
+}
+
+void Win32DownloadUi::ShowLoaderFailure(const std::string& tool, int code) {
+  const std::string text = LoaderFailureText(tool, code);
+  MessageBoxA(OwnerWindow(), text.c_str(), LoadResourceString(IDS_APP_NAME).c_str(),
               MB_ICONHAND | MB_SETFOREGROUND);
 }
