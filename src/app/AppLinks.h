@@ -2,7 +2,7 @@
 // interfaces the idle tick uses.
 #pragma once
 
-#include "app/IdleTick.h"
+#include "core/IdleTick.h"
 #include "link/SerialChannel.h"
 
 // The serial channel as the idle tick drives it.

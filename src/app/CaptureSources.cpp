@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "app/CaptureChoice.h"
+#include "core/CaptureChoice.h"
 #include "app/CaptureSources.h"
 #include "capture/CaptureServices.h"
 #include "capture/SoundCaptureCoreAudio.h"

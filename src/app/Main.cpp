@@ -8,9 +8,9 @@
 
 #include "app/AppLinks.h"
 #include "app/Application.h"
-#include "app/CaptureChoice.h"
+#include "core/CaptureChoice.h"
 #include "app/CaptureSources.h"
-#include "app/IdleTick.h"
+#include "core/IdleTick.h"
 #include "app/RegistryMemory.h"
 #include "app/SingleInstance.h"
 #include "capture/Adpcm.h"

@@ -19,9 +19,9 @@
 
 #include "FakeHostIo.h"
 #include "TestUtil.h"
-#include "app/CaptureChoice.h"
+#include "core/CaptureChoice.h"
 #include "app/RegistryMemory.h"
-#include "app/ScriptedSource.h"
+#include "core/ScriptedSource.h"
 #include "capture/CaptureServices.h"
 #include "capture/SoundCaptureWaveFile.h"
 #include "link/KAVHostIO.h"
