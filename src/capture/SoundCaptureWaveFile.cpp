@@ -66,50 +66,32 @@ bool SoundCaptureWaveFile::LoadWaveFile(const std::string& path) {
   m_samples = std::move(wave.samples);
   m_frameCount = wave.frames;
   m_fileRate = wave.samplingRate;
-  m_converter.Setup(m_fileRate, static_cast<uint32_t>(m_outputRate), 2);
-  m_inputRate = static_cast<int32_t>(m_fileRate);
+  SetupConverter(static_cast<int32_t>(m_fileRate));
   return true;
 }
 
 bool SoundCaptureWaveFile::Start(const DeviceEntry&, int32_t outputRate, int32_t waveFormat) {
   Stop();
   if (m_thread.IsStarted()) return false;  // the previous worker has not ended
-  m_waveFormat = waveFormat;
-  m_outputRate = outputRate;
-  m_converter.Setup(m_fileRate, static_cast<uint32_t>(outputRate), 2);
-  m_inputRate = static_cast<int32_t>(m_fileRate);
-
-  ResetLevels();
-  QASSERT(m_prevPcm == NULL);
-  QASSERT(m_prevPcmSamples == 0);
-  SetEnded(false);
-
-  if (!OpenCodec()) {
-    SetFailure(CaptureFailure::START_FAILED);
-    Stop();
-    return false;
-  }
-  SetFailure(CaptureFailure::NONE);
-  BeginStream();
-  SetActive(true);
+  StopUnlessReleased stopOnFailure(*this);
+  const bool prepared = PrepareStream(outputRate, waveFormat);
+  SetupConverter(static_cast<int32_t>(m_fileRate));
+  if (!prepared) return false;
+  StreamStarted();
   // Without a file there is nothing to play until one is dropped (which
   // stops the source first): no worker runs.
-  if (m_frameCount < 1) return true;
-  if (!m_thread.Start(&SoundCaptureWaveFile::WorkerEntry, this)) {
-    SetFailure(CaptureFailure::START_FAILED);
-    Log("CreateThread failed: last error is %u\n", platform::LastError());
-    Stop();
+  if (m_frameCount < 1) {
+    SetActive(true);
+  } else if (!StartWorker(m_thread, &SoundCaptureWaveFile::WorkerEntry, this)) {
     return false;
   }
-  m_thread.SetTimeCritical();
+  stopOnFailure.Release();
   return true;
 }
 
 void SoundCaptureWaveFile::Stop() {
   if (!StopWorker(m_thread, "WaveFile")) return;
-  ClearCarry();
-  CloseCodec();
-  SetEnded(false);
+  FinishStop();
 }
 
 uint32_t SoundCaptureWaveFile::SliceFrames(uint64_t elapsedMs) {

@@ -72,10 +72,7 @@ class TestCapture : public SoundCapture {
   std::string GetName() const override { return "Test"; }
   bool EnumerateDevices() override { return true; }
   bool Start(const DeviceEntry&, int32_t outputRate, int32_t waveFormat) override {
-    m_outputRate = outputRate;
-    m_waveFormat = waveFormat;
-    ResetLevels();
-    if (!OpenCodec()) return false;
+    if (!PrepareStream(outputRate, waveFormat)) return false;
     BeginStream();
     return true;
   }
@@ -85,11 +82,8 @@ class TestCapture : public SoundCapture {
     CloseCodec();
   }
   void Poll() override {}
-  void SetupConverter(uint32_t inputRate, uint32_t outputRate) {
-    m_converter.Setup(inputRate, outputRate, 2);
-    m_inputRate = static_cast<int32_t>(inputRate);
-  }
   using SoundCapture::ProcessCaptured;
+  using SoundCapture::SetupConverter;
   using SoundCapture::SendBlock;
   using SoundCapture::UpdateLevels;
 };
@@ -314,7 +308,7 @@ TEST_F(SoundCaptureTest, ProcessCapturedConvertsSendsWhenConnectedAndAlwaysMeter
     if (kind == ConverterKind::SPLINE) capture.SetConverterKind(kind);
     EXPECT_EQ(capture.GetConverterKind(), kind);
     ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVEFMT_PCM));
-    capture.SetupConverter(48000, 32728);
+    capture.SetupConverter(48000);
 
     std::vector<int16_t> block = StereoSine(1000.0, 48000.0, 8000.0, 480);
     capture.ProcessCaptured(block.data(), 480 * 4 + 3);
@@ -338,7 +332,7 @@ TEST_F(SoundCaptureTest, ProcessCapturedConvertsSendsWhenConnectedAndAlwaysMeter
 
     // Equal rates: the block goes out as it is.
     channel.SetStatus(PacketChannel::Status::CONNECTED);
-    capture.SetupConverter(32728, 32728);
+    capture.SetupConverter(32728);
     capture.ProcessCaptured(loud.data(), 480 * 4);
     EXPECT_EQ(channel.Packets().back().samples, loud);
     EXPECT_EQ(delay, capture.GetStreamFigures().framesInserted);
