@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/CaptureServices.h"
 #include "capture/CodecFunctions.h"
 #include "capture/RateConverter.h"
 #include "capture/StreamStats.h"
@@ -110,13 +111,14 @@ class SoundCapture {
   }
   virtual bool HasChannels() const { return false; }
 
-  // The window that owns the source's message boxes (may be null).
-  void SetOwnerWindow(void* window) { m_hOwnerWindow = window; }
-  void* GetOwnerWindow() const { return m_hOwnerWindow; }
-
   // The serial channel (not owned), given after the source's initialisation.
   void SetSerialChannel(PacketChannel* channel) { m_serialChannel = channel; }
   PacketChannel* GetSerialChannel() const { return m_serialChannel; }
+
+  // The names of the entries that are not devices, in the user's language;
+  // set before the source's initialisation lists its devices.
+  void SetTexts(const CaptureTexts& texts) { m_texts = texts; }
+  const CaptureTexts& GetTexts() const { return m_texts; }
 
   // The sample-rate converter of the streams started from now on.
   void SetConverterKind(ConverterKind kind) { m_converter.SetKind(kind); }
@@ -257,8 +259,8 @@ class SoundCapture {
   uint64_t LinkDroppedSinceStart() const;
   void Write(const void* data, size_t bytes);
 
-  void* m_hOwnerWindow = nullptr;
   PacketChannel* m_serialChannel = nullptr;  // not owned
+  CaptureTexts m_texts;
   std::vector<DeviceEntry> m_devices;
   std::vector<DeviceEntry> m_channelList;  // no source fills it
   int32_t m_outputRate = DEFAULT_OUTPUT_RATE;

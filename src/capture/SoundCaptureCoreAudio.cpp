@@ -9,9 +9,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "resources/resource.h"
 #include "support/Diag.h"
-#include "support/Language.h"
 #include "support/Log.h"
 
 namespace {
@@ -152,8 +150,8 @@ bool SoundCaptureCoreAudio::InitializeCapture() {
 }
 
 std::string SoundCaptureCoreAudio::GetName() const {
-  if (m_deviceType == TYPE_CAPTURE) return LoadResourceString(IDS_API_CORE_AUDIO);
-  if (m_deviceType == TYPE_LOOPBACK) return LoadResourceString(IDS_API_LOOPBACK);
+  if (m_deviceType == TYPE_CAPTURE) return "Core Audio";
+  if (m_deviceType == TYPE_LOOPBACK) return "loopback";
   return std::string();
 }
 
@@ -173,9 +171,8 @@ bool SoundCaptureCoreAudio::EnumerateDevices() {
 
   std::vector<DeviceEntry> entries(static_cast<size_t>(count) + 1);
   // An entry whose name cannot be read keeps its previous id.
-  auto setEntry = [&entries](size_t index, IMMDevice* device, int32_t id) {
-    const std::string name =
-        id == DeviceEntry::FIXED_DEVICE_ID ? LoadResourceString(IDS_FIXED_DEVICE) : FriendlyName(device);
+  auto setEntry = [&entries, this](size_t index, IMMDevice* device, int32_t id) {
+    const std::string name = id == DeviceEntry::FIXED_DEVICE_ID ? GetTexts().fixedDevice : FriendlyName(device);
     entries[index].name = name;
     if (name.empty()) return false;
     entries[index].id = id;

@@ -6,9 +6,7 @@
 
 #include "capture/WaveDecoder.h"
 #include "platform/Platform.h"
-#include "resources/resource.h"
 #include "support/Diag.h"
-#include "support/Language.h"
 #include "support/Log.h"
 #include "support/Strings.h"
 
@@ -28,7 +26,7 @@ SoundCaptureWaveFile::~SoundCaptureWaveFile() {
 bool SoundCaptureWaveFile::EnumerateDevices() {
   ClearDeviceList();
   // The name is UTF-8; the list shows ANSI text.
-  AddDevice(m_fileName.empty() ? LoadResourceString(IDS_DROP_WAVE_FILE) : platform::PathToDisplay(m_fileName), 0);
+  AddDevice(m_fileName.empty() ? GetTexts().dropWaveFile : platform::PathToDisplay(m_fileName), 0);
   return true;
 }
 
@@ -38,8 +36,8 @@ bool SoundCaptureWaveFile::LoadWaveFile(const std::string& path) {
   WaveFault fault = WaveFault::None;
   if (!ReadWaveFile(path, &wave, &reason, &fault)) {
     Log("WaveFile: %s: %s\n", platform::PathToDisplay(path).c_str(), reason.c_str());
-    const uint32_t text = fault == WaveFault::TooLarge ? IDS_WAVE_FILE_TOO_LARGE : IDS_NOT_SUPPORTED_FORMAT;
-    m_messages.ShowError(GetOwnerWindow(), LoadResourceString(text), LoadResourceString(IDS_APP_NAME));
+    m_messages.ShowError(fault == WaveFault::TooLarge ? CaptureMessage::WAVE_FILE_TOO_LARGE
+                                                      : CaptureMessage::NOT_SUPPORTED_FORMAT);
     return false;
   }
 
@@ -50,7 +48,7 @@ bool SoundCaptureWaveFile::LoadWaveFile(const std::string& path) {
     // ended.
     Log("WaveFile: %s not loaded: the previous file's worker has not ended yet\n",
         platform::PathToDisplay(path).c_str());
-    m_messages.ShowError(GetOwnerWindow(), LoadResourceString(IDS_WAVE_FILE_BUSY), LoadResourceString(IDS_APP_NAME));
+    m_messages.ShowError(CaptureMessage::WAVE_FILE_BUSY);
     return false;
   }
   if (!wave.note.empty())

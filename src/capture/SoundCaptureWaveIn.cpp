@@ -9,9 +9,7 @@
 #include "capture/CaptureMath.h"
 #include "platform/Platform.h"
 #include "platform/WinText.h"
-#include "resources/resource.h"
 #include "support/Diag.h"
-#include "support/Language.h"
 #include "support/Log.h"
 
 struct SoundCaptureWaveIn::Buffers {
@@ -108,7 +106,7 @@ SoundCaptureWaveIn::~SoundCaptureWaveIn() {
 }
 
 std::string SoundCaptureWaveIn::GetName() const {
-  return LoadResourceString(IDS_API_WAVEIN);
+  return "waveIn";
 }
 
 bool SoundCaptureWaveIn::EnumerateDevices() {
@@ -121,7 +119,7 @@ bool SoundCaptureWaveIn::EnumerateDevices() {
   WAVEINCAPSA caps;
   // Entry 0 stays unnamed (id -1) when the mapper's capabilities cannot be read.
   if (ReadCaps(m_api, WAVE_MAPPER, &caps)) {
-    AddDevice(LoadResourceString(IDS_FIXED_DEVICE), DeviceEntry::FIXED_DEVICE_ID);
+    AddDevice(GetTexts().fixedDevice, DeviceEntry::FIXED_DEVICE_ID);
   } else {
     AddDevice(std::string(), DeviceEntry::NO_DEVICE_ID);
   }

@@ -50,8 +50,8 @@ using FakeSource = ScriptedSource;
 
 class NoMessages : public MessageBoxSink {
  public:
-  void ShowError(void*, const std::string& text, const std::string&) override { shown.push_back(text); }
-  std::vector<std::string> shown;
+  void ShowError(CaptureMessage message) override { shown.push_back(message); }
+  std::vector<CaptureMessage> shown;
 };
 
 // Answers the main window's modal windows.
