@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "app/CaptureChoice.h"
+#include "core/CaptureChoice.h"
 #include "app/CaptureSources.h"
 #include "capture/CaptureServices.h"
 #include "capture/SoundCaptureCoreAudio.h"
@@ -12,24 +12,27 @@
 #include "link/PacketChannel.h"
 
 void CreateCaptureSources(CaptureChoice& choice, const Adpcm* adpcm, PacketChannel* channel,
-                          MessageBoxSink& messages) {
+                          MessageBoxSink& messages, const CaptureTexts& texts) {
   choice.Clear();
 
   // The live sources come first: waveIn, Core Audio capture, Core Audio
   // loopback. A source whose initialisation fails is dropped.
   std::unique_ptr<SoundCaptureWaveIn> waveIn(new SoundCaptureWaveIn(adpcm, QuillDllFunctions()));
+  waveIn->SetTexts(texts);
   if (waveIn->Initialize()) {
     waveIn->SetSerialChannel(channel);
     choice.Add(std::move(waveIn));
   }
 
   std::unique_ptr<SoundCaptureCoreAudio> coreAudio(new SoundCaptureCoreAudio(adpcm, QuillDllFunctions()));
+  coreAudio->SetTexts(texts);
   if (coreAudio->InitializeCapture()) {
     coreAudio->SetSerialChannel(channel);
     choice.Add(std::move(coreAudio));
   }
 
   std::unique_ptr<SoundCaptureCoreAudio> loopback(new SoundCaptureCoreAudio(adpcm, QuillDllFunctions()));
+  loopback->SetTexts(texts);
   if (loopback->InitializeLoopback()) {
     loopback->SetSerialChannel(channel);
     choice.Add(std::move(loopback));
@@ -37,6 +40,7 @@ void CreateCaptureSources(CaptureChoice& choice, const Adpcm* adpcm, PacketChann
 
   std::unique_ptr<SoundCaptureWaveFile> waveFile(
       new SoundCaptureWaveFile(adpcm, QuillDllFunctions(), messages, SystemClock()));
+  waveFile->SetTexts(texts);
   if (waveFile->Initialize()) {
     waveFile->SetSerialChannel(channel);
     choice.AddWaveFile(std::move(waveFile));

@@ -5,10 +5,12 @@ class Adpcm;
 class CaptureChoice;
 class MessageBoxSink;
 class PacketChannel;
+struct CaptureTexts;
 
 // Makes and initialises each kind of source in its order (waveIn, Core Audio
 // capture, Core Audio loopback, wave file) and adds those whose
 // initialisation succeeded to choice, each given the serial channel.
-// messages (not owned) shows the sources' errors and outlives them.
+// messages (not owned) shows the sources' errors and outlives them; texts
+// name the entries that are not devices.
 void CreateCaptureSources(CaptureChoice& choice, const Adpcm* adpcm, PacketChannel* channel,
-                          MessageBoxSink& messages);
+                          MessageBoxSink& messages, const CaptureTexts& texts);

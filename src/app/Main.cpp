@@ -7,13 +7,12 @@
 #include <cstdio>
 
 #include "app/Application.h"
-#include "app/CaptureChoice.h"
+#include "core/CaptureChoice.h"
 #include "app/CaptureSources.h"
-#include "app/IdleTick.h"
+#include "core/IdleTick.h"
 #include "app/RegistryMemory.h"
 #include "app/SingleInstance.h"
 #include "capture/Adpcm.h"
-#include "capture/Win32MessageBox.h"
 #include "link/SerialChannel.h"
 #include "platform/Platform.h"
 #include "platform/WinText.h"
@@ -28,6 +27,7 @@
 #include "ui/ConfigWindow.h"
 #include "ui/DownloadDialog.h"
 #include "ui/MainWindow.h"
+#include "ui/Win32MessageBox.h"
 
 namespace {
 
@@ -242,7 +242,7 @@ int RunApplication(HINSTANCE instance) {
   app.mainWindow->SetConfig(app.soundConfig);
   app.mainWindow->SetConfigWindow(app.configWindow);
 
-  CreateCaptureSources(app.sources, app.adpcm, &app.serialChannel->Link(), app.messageBox);
+  CreateCaptureSources(app.sources, app.adpcm, &app.serialChannel->Link(), app.messageBox, LoadCaptureTexts());
   if (app.sources.GetCount() == 0) {
     QASSERT(0);
     Shutdown(app, 0);
@@ -260,9 +260,7 @@ int RunApplication(HINSTANCE instance) {
   if (app.mainWindow->Create(instance, icon)) {
     // The window owns the sources' message boxes (a dropped file that cannot
     // be played).
-    for (int32_t i = 0; i < app.sources.GetCount(); ++i) {
-      app.sources.GetSource(i)->SetOwnerWindow(app.mainWindow->GetHwnd());
-    }
+    app.messageBox.SetOwner(app.mainWindow->GetHwnd());
     app.dialogFont = MakeDialogFont(parts.dpi);
     app.configWindow->Register(instance, icon, app.dialogFont, parts.dpi);
     app.mainWindow->CreateControls(app.dialogFont);

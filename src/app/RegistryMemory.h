@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/CaptureChoice.h"
+#include "core/CaptureChoice.h"
 #include "support/Registry.h"
 
 class RegistryMemory : public ChoiceMemory {

@@ -16,6 +16,18 @@ CaptureClock& SystemClock() {
   return clock;
 }
 
-void LogMessageBox::ShowError(void*, const std::string& text, const std::string& caption) {
-  Log("%s: %s\n", caption.c_str(), text.c_str());
+const char* CaptureMessageName(CaptureMessage message) {
+  switch (message) {
+    case CaptureMessage::NOT_SUPPORTED_FORMAT:
+      return "NOT_SUPPORTED_FORMAT";
+    case CaptureMessage::WAVE_FILE_TOO_LARGE:
+      return "WAVE_FILE_TOO_LARGE";
+    case CaptureMessage::WAVE_FILE_BUSY:
+      return "WAVE_FILE_BUSY";
+  }
+  return "?";
+}
+
+void LogMessageBox::ShowError(CaptureMessage message) {
+  Log("Capture message: %s\n", CaptureMessageName(message));
 }

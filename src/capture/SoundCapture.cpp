@@ -6,6 +6,7 @@
 
 #include "capture/Adpcm.h"
 #include "codec/include/QuillDll.h"
+#include "platform/Platform.h"
 #include "support/Diag.h"
 #include "support/Log.h"
 
@@ -123,6 +124,45 @@ uint64_t SoundCapture::ConverterDelayFrames() const {
   const uint64_t lookahead = m_converter.GetLookahead();
   return (lookahead * static_cast<uint64_t>(m_outputRate) + static_cast<uint64_t>(m_inputRate) / 2) /
          static_cast<uint64_t>(m_inputRate);
+}
+
+bool SoundCapture::PrepareStream(int32_t outputRate, int32_t waveFormat) {
+  m_outputRate = outputRate;
+  m_waveFormat = waveFormat;
+  ResetLevels();
+  QASSERT(m_prevPcm == NULL);
+  QASSERT(m_prevPcmSamples == 0);
+  SetEnded(false);
+  if (OpenCodec()) return true;
+  SetFailure(CaptureFailure::START_FAILED);
+  return false;
+}
+
+void SoundCapture::SetupConverter(int32_t inputRate) {
+  m_converter.Setup(static_cast<uint32_t>(inputRate), static_cast<uint32_t>(m_outputRate), CHANNELS);
+  m_inputRate = inputRate;
+}
+
+bool SoundCapture::StartWorker(Thread& worker, Thread::Entry entry, void* context) {
+  SetActive(true);
+  if (!worker.Start(entry, context)) {
+    Log("CreateThread failed: last error is %u\n", platform::LastError());
+    SetFailure(CaptureFailure::START_FAILED);
+    return false;
+  }
+  worker.SetTimeCritical();
+  return true;
+}
+
+void SoundCapture::StreamStarted() {
+  BeginStream();
+  SetFailure(CaptureFailure::NONE);
+}
+
+void SoundCapture::FinishStop() {
+  ClearCarry();
+  CloseCodec();
+  SetEnded(false);
 }
 
 bool SoundCapture::StopWorker(Thread& worker, const char* api) {

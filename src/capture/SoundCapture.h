@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "capture/CaptureServices.h"
 #include "capture/CodecFunctions.h"
 #include "capture/RateConverter.h"
 #include "capture/StreamStats.h"
 #include "link/PacketChannel.h"
-#include "platform/Mutex.h"
 #include "platform/Thread.h"
 
 class Adpcm;
@@ -111,13 +111,14 @@ class SoundCapture {
   }
   virtual bool HasChannels() const { return false; }
 
-  // The window that owns the source's message boxes (may be null).
-  void SetOwnerWindow(void* window) { m_hOwnerWindow = window; }
-  void* GetOwnerWindow() const { return m_hOwnerWindow; }
-
   // The serial channel (not owned), given after the source's initialisation.
   void SetSerialChannel(PacketChannel* channel) { m_serialChannel = channel; }
   PacketChannel* GetSerialChannel() const { return m_serialChannel; }
+
+  // The names of the entries that are not devices, in the user's language;
+  // set before the source's initialisation lists its devices.
+  void SetTexts(const CaptureTexts& texts) { m_texts = texts; }
+  const CaptureTexts& GetTexts() const { return m_texts; }
 
   // The sample-rate converter of the streams started from now on.
   void SetConverterKind(ConverterKind kind) { m_converter.SetKind(kind); }
@@ -159,6 +160,42 @@ class SoundCapture {
   }
 
  protected:
+  // Stops the source when a Start leaves before its end: a Start makes one
+  // once it has something to undo, and releases it when the stream runs, so
+  // that every early exit takes the same way out.
+  class StopUnlessReleased {
+   public:
+    explicit StopUnlessReleased(SoundCapture& source) : m_source(&source) {}
+    StopUnlessReleased(const StopUnlessReleased&) = delete;
+    StopUnlessReleased& operator=(const StopUnlessReleased&) = delete;
+    ~StopUnlessReleased() {
+      if (m_source != nullptr) m_source->Stop();
+    }
+    void Release() { m_source = nullptr; }
+
+   private:
+    SoundCapture* m_source;
+  };
+
+  // The first steps of every Start (main thread, no worker running): takes
+  // the stream's output rate and wave format, sets the levels to 0, clears
+  // the ended flag and opens the format's codec. False (START_FAILED set)
+  // when the codec cannot be opened.
+  bool PrepareStream(int32_t outputRate, int32_t waveFormat);
+  // The rate of the source's own stream as the settings packet reports it.
+  void SetInputRate(int32_t inputRate) { m_inputRate = inputRate; }
+  // A stream at inputRate: the converter takes it to the output rate of the
+  // last PrepareStream (the default rate before the first).
+  void SetupConverter(int32_t inputRate);
+  // Sets the active flag and starts the worker at time-critical priority.
+  // False (logged, START_FAILED set) when the thread cannot be made.
+  bool StartWorker(Thread& worker, Thread::Entry entry, void* context);
+  // The stream runs: its figures begin and the failure is cleared.
+  void StreamStarted();
+  // The last steps of every Stop whose worker has ended: frees the
+  // carry-over, closes the codec and clears the ended flag.
+  void FinishStop();
+
   // Opens the codec of the current wave format at the output rate; true also
   // when the format needs none.
   bool OpenCodec();
@@ -167,7 +204,10 @@ class SoundCapture {
   void ClearCarry();
   void ClearDeviceList();
   void AddDevice(const std::string& name, int32_t id) { m_devices.emplace_back(name, id); }
+  void SetChannelList(std::vector<DeviceEntry> channels) { m_channelList = std::move(channels); }
   void ResetLevels();
+  // The running stream's figures, counted by the worker.
+  StreamStats& Stats() { return m_stats; }
 
   // The codec pass of count stereo frames at the output rate and their write
   // as one AUDIO packet. Only while the serial channel is CONNECTED. The
@@ -212,9 +252,15 @@ class SoundCapture {
   void SetActive(bool active) { m_active.store(active, std::memory_order_relaxed); }
   void SetEnded(bool ended) { m_ended.store(ended, std::memory_order_relaxed); }
 
-  void* m_hOwnerWindow = nullptr;
-  Mutex m_mutex;
+ private:
+  void SendAdpcm(int16_t* frames, int32_t count);
+  void SendThroughCodec(const int16_t* frames, int32_t count);
+  uint64_t ConverterDelayFrames() const;
+  uint64_t LinkDroppedSinceStart() const;
+  void Write(const void* data, size_t bytes);
+
   PacketChannel* m_serialChannel = nullptr;  // not owned
+  CaptureTexts m_texts;
   std::vector<DeviceEntry> m_devices;
   std::vector<DeviceEntry> m_channelList;  // no source fills it
   int32_t m_outputRate = DEFAULT_OUTPUT_RATE;
@@ -227,17 +273,10 @@ class SoundCapture {
   std::unique_ptr<int16_t[]> m_prevPcm;
   int32_t m_prevPcmSamples = 0;
   // Converts the source's stream to the output rate (sources that need it
-  // call Setup in their Start).
+  // call SetupConverter in their Start).
   RateConverter m_converter;
   // The running stream's figures (worker-written).
   StreamStats m_stats;
-
- private:
-  void SendAdpcm(int16_t* frames, int32_t count);
-  void SendThroughCodec(const int16_t* frames, int32_t count);
-  uint64_t ConverterDelayFrames() const;
-  uint64_t LinkDroppedSinceStart() const;
-  void Write(const void* data, size_t bytes);
 
   std::atomic<bool> m_active{false};
   std::atomic<bool> m_ended{false};

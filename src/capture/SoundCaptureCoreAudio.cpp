@@ -9,9 +9,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "resources/resource.h"
 #include "support/Diag.h"
-#include "support/Language.h"
 #include "support/Log.h"
 
 namespace {
@@ -28,26 +26,21 @@ unsigned Hex(HRESULT hr) {
   return static_cast<unsigned>(hr);
 }
 
-template <typename T>
-void SafeRelease(T*& object) {
-  if (object != nullptr) {
-    object->Release();
-    object = nullptr;
-  }
-}
+using platform::ComPtr;
 
 // The endpoint's friendly name in the ANSI code page; empty when it cannot be read.
 std::string FriendlyName(IMMDevice* device) {
-  IPropertyStore* store = nullptr;
-  HRESULT hr = device->OpenPropertyStore(STGM_READ, &store);
+  ComPtr<IPropertyStore> store;
+  HRESULT hr = device->OpenPropertyStore(STGM_READ, store.Put());
   if (FAILED(hr)) {
+    (void)store.Detach();
     Log("IMMDevice::OpenPropertyStore failed: hr = 0x%08x\n", Hex(hr));
     return std::string();
   }
   PROPVARIANT value;
   PropVariantInit(&value);
   hr = store->GetValue(kDeviceFriendlyName, &value);
-  store->Release();
+  store.Reset();
   if (FAILED(hr)) {
     Log("IPropertyStore::GetValue failed: hr = 0x%08x\n", Hex(hr));
     return std::string();
@@ -62,32 +55,43 @@ std::string FriendlyName(IMMDevice* device) {
   return name;
 }
 
-IMMDeviceEnumerator* CreateEnumerator(SoundCaptureCoreAudio::EnumeratorFactory factory) {
+ComPtr<IMMDeviceEnumerator> CreateEnumerator(SoundCaptureCoreAudio::EnumeratorFactory factory) {
   void* enumerator = nullptr;
   HRESULT hr = factory(&enumerator);
   if (FAILED(hr) || enumerator == nullptr) {
     Log("CoCreateInstance failed: hr = 0x%08x\n", Hex(hr));
-    return nullptr;
+    return ComPtr<IMMDeviceEnumerator>();
   }
-  return static_cast<IMMDeviceEnumerator*>(enumerator);
+  return ComPtr<IMMDeviceEnumerator>(static_cast<IMMDeviceEnumerator*>(enumerator));
 }
 
 // The active endpoints of flow and their count; null (printed) on failure.
-IMMDeviceCollection* ActiveEndpoints(IMMDeviceEnumerator* enumerator, int32_t flow, UINT* count) {
-  IMMDeviceCollection* collection = nullptr;
-  HRESULT hr = enumerator->EnumAudioEndpoints(static_cast<EDataFlow>(flow), DEVICE_STATE_ACTIVE, &collection);
+ComPtr<IMMDeviceCollection> ActiveEndpoints(IMMDeviceEnumerator* enumerator, int32_t flow, UINT* count) {
+  ComPtr<IMMDeviceCollection> collection;
+  HRESULT hr = enumerator->EnumAudioEndpoints(static_cast<EDataFlow>(flow), DEVICE_STATE_ACTIVE, collection.Put());
   if (FAILED(hr)) {
+    (void)collection.Detach();
     Log("IMMDeviceCollection::EnumAudioEndpoints failed: hr = 0x%08x\n", Hex(hr));
-    return nullptr;
+    return ComPtr<IMMDeviceCollection>();
   }
   *count = 0;
   hr = collection->GetCount(count);
   if (FAILED(hr)) {
-    collection->Release();
     Log("IMMDeviceCollection::GetCount failed: hr = 0x%08x\n", Hex(hr));
-    return nullptr;
+    return ComPtr<IMMDeviceCollection>();
   }
   return collection;
+}
+
+// Endpoint index of collection; null (printed) on failure.
+ComPtr<IMMDevice> EndpointAt(IMMDeviceCollection* collection, UINT index) {
+  ComPtr<IMMDevice> device;
+  HRESULT hr = collection->Item(index, device.Put());
+  if (FAILED(hr)) {
+    (void)device.Detach();
+    Log("IMMDeviceCollection::Item %d failed: hr = 0x%08x\n", static_cast<int>(index), Hex(hr));
+  }
+  return device;
 }
 
 // What a failed call says about the endpoint.
@@ -104,12 +108,12 @@ CaptureFailure FailureOf(HRESULT hr) {
   }
 }
 
-IMMDevice* DefaultEndpoint(IMMDeviceEnumerator* enumerator, int32_t flow) {
-  IMMDevice* device = nullptr;
-  HRESULT hr = enumerator->GetDefaultAudioEndpoint(static_cast<EDataFlow>(flow), eConsole, &device);
+ComPtr<IMMDevice> DefaultEndpoint(IMMDeviceEnumerator* enumerator, int32_t flow) {
+  ComPtr<IMMDevice> device;
+  HRESULT hr = enumerator->GetDefaultAudioEndpoint(static_cast<EDataFlow>(flow), eConsole, device.Put());
   if (FAILED(hr)) {
+    (void)device.Detach();
     Log("IMMDeviceCollection::GetDefaultAudioEndpoint failed: hr = 0x%08x\n", Hex(hr));
-    return nullptr;
   }
   return device;
 }
@@ -129,7 +133,7 @@ SoundCaptureCoreAudio::~SoundCaptureCoreAudio() {
     m_thread.Join();
     Stop();
   }
-  SafeRelease(m_device);
+  m_device.Reset();
   if (m_event != nullptr) CloseHandle(m_event);
 }
 
@@ -146,8 +150,8 @@ bool SoundCaptureCoreAudio::InitializeCapture() {
 }
 
 std::string SoundCaptureCoreAudio::GetName() const {
-  if (m_deviceType == TYPE_CAPTURE) return LoadResourceString(IDS_API_CORE_AUDIO);
-  if (m_deviceType == TYPE_LOOPBACK) return LoadResourceString(IDS_API_LOOPBACK);
+  if (m_deviceType == TYPE_CAPTURE) return "Core Audio";
+  if (m_deviceType == TYPE_LOOPBACK) return "loopback";
   return std::string();
 }
 
@@ -155,26 +159,20 @@ bool SoundCaptureCoreAudio::EnumerateDevices() {
   ClearDeviceList();
   if (m_deviceType == TYPE_NONE) return false;
 
-  IMMDeviceEnumerator* enumerator = CreateEnumerator(m_createEnumerator);
-  if (enumerator == nullptr) return false;
+  const ComPtr<IMMDeviceEnumerator> enumerator = CreateEnumerator(m_createEnumerator);
+  if (!enumerator) return false;
   UINT count = 0;
-  IMMDeviceCollection* collection = ActiveEndpoints(enumerator, m_deviceType, &count);
-  if (collection == nullptr) {
-    enumerator->Release();
-    return false;
-  }
+  ComPtr<IMMDeviceCollection> collection = ActiveEndpoints(enumerator.Get(), m_deviceType, &count);
+  if (!collection) return false;
   if (count == 0) {
     Log("IMMDeviceCollection::GetCount == 0\n");
-    collection->Release();
-    enumerator->Release();
     return true;
   }
 
   std::vector<DeviceEntry> entries(static_cast<size_t>(count) + 1);
   // An entry whose name cannot be read keeps its previous id.
-  auto setEntry = [&entries](size_t index, IMMDevice* device, int32_t id) {
-    const std::string name =
-        id == DeviceEntry::FIXED_DEVICE_ID ? LoadResourceString(IDS_FIXED_DEVICE) : FriendlyName(device);
+  auto setEntry = [&entries, this](size_t index, IMMDevice* device, int32_t id) {
+    const std::string name = id == DeviceEntry::FIXED_DEVICE_ID ? GetTexts().fixedDevice : FriendlyName(device);
     entries[index].name = name;
     if (name.empty()) return false;
     entries[index].id = id;
@@ -182,31 +180,21 @@ bool SoundCaptureCoreAudio::EnumerateDevices() {
   };
   size_t next = 1;
   for (UINT i = 0; i < count; ++i) {
-    IMMDevice* device = nullptr;
-    HRESULT hr = collection->Item(i, &device);
-    if (FAILED(hr)) {
-      Log("IMMDeviceCollection::Item %d failed: hr = 0x%08x\n", static_cast<int>(i), Hex(hr));
-      continue;
-    }
-    setEntry(next++, device, static_cast<int32_t>(i));
-    device->Release();
+    const ComPtr<IMMDevice> device = EndpointAt(collection.Get(), i);
+    if (device) setEntry(next++, device.Get(), static_cast<int32_t>(i));
   }
-  collection->Release();
+  collection.Reset();
 
-  IMMDevice* fixed = DefaultEndpoint(enumerator, m_deviceType);
-  if (fixed != nullptr) {
-    setEntry(0, fixed, DeviceEntry::FIXED_DEVICE_ID);
-    fixed->Release();
-  }
-  enumerator->Release();
+  const ComPtr<IMMDevice> fixed = DefaultEndpoint(enumerator.Get(), m_deviceType);
+  if (fixed) setEntry(0, fixed.Get(), DeviceEntry::FIXED_DEVICE_ID);
 
   for (const DeviceEntry& entry : entries) AddDevice(entry.name, entry.id);
   return true;
 }
 
 bool SoundCaptureCoreAudio::ResolveDevice(const DeviceEntry& device) {
-  SafeRelease(m_device);
-  if (m_devices.empty()) {
+  m_device.Reset();
+  if (GetDeviceCount() == 0) {
     SetFailure(CaptureFailure::NO_DEVICE);
     return false;
   }
@@ -215,8 +203,8 @@ bool SoundCaptureCoreAudio::ResolveDevice(const DeviceEntry& device) {
     return false;
   }
 
-  IMMDeviceEnumerator* enumerator = CreateEnumerator(m_createEnumerator);
-  if (enumerator == nullptr) {
+  const ComPtr<IMMDeviceEnumerator> enumerator = CreateEnumerator(m_createEnumerator);
+  if (!enumerator) {
     SetFailure(CaptureFailure::START_FAILED);
     return false;
   }
@@ -225,42 +213,27 @@ bool SoundCaptureCoreAudio::ResolveDevice(const DeviceEntry& device) {
   // otherwise the chosen one has gone.
   bool noEndpoints = false;
   if (device.id == DeviceEntry::FIXED_DEVICE_ID) {
-    m_device = DefaultEndpoint(enumerator, m_deviceType);
-    noEndpoints = m_device == nullptr;
+    m_device = DefaultEndpoint(enumerator.Get(), m_deviceType);
+    noEndpoints = !m_device;
   } else {
     UINT count = 0;
-    IMMDeviceCollection* collection = ActiveEndpoints(enumerator, m_deviceType, &count);
-    if (collection == nullptr) {
-      enumerator->Release();
+    const ComPtr<IMMDeviceCollection> collection = ActiveEndpoints(enumerator.Get(), m_deviceType, &count);
+    if (!collection) {
       SetFailure(CaptureFailure::START_FAILED);
       return false;
     }
     // The endpoint with the entry's name nearest to its index.
     std::vector<std::string> names(count);
     for (UINT i = 0; i < count; ++i) {
-      IMMDevice* candidate = nullptr;
-      HRESULT hr = collection->Item(i, &candidate);
-      if (FAILED(hr)) {
-        Log("IMMDeviceCollection::Item %d failed: hr = 0x%08x\n", static_cast<int>(i), Hex(hr));
-        continue;
-      }
-      names[i] = FriendlyName(candidate);
-      candidate->Release();
+      const ComPtr<IMMDevice> candidate = EndpointAt(collection.Get(), i);
+      if (candidate) names[i] = FriendlyName(candidate.Get());
     }
     const int32_t index = device.name.empty() ? -1 : capture::NearestIndexByName(names, device.name, device.id);
-    if (index >= 0) {
-      HRESULT hr = collection->Item(static_cast<UINT>(index), &m_device);
-      if (FAILED(hr)) {
-        m_device = nullptr;
-        Log("IMMDeviceCollection::Item %d failed: hr = 0x%08x\n", static_cast<int>(index), Hex(hr));
-      }
-    }
-    collection->Release();
+    if (index >= 0) m_device = EndpointAt(collection.Get(), static_cast<UINT>(index));
     noEndpoints = count == 0;
   }
-  enumerator->Release();
-  if (m_device == nullptr) SetFailure(noEndpoints ? CaptureFailure::NO_DEVICE : CaptureFailure::DEVICE_GONE);
-  return m_device != nullptr;
+  if (!m_device) SetFailure(noEndpoints ? CaptureFailure::NO_DEVICE : CaptureFailure::DEVICE_GONE);
+  return static_cast<bool>(m_device);
 }
 
 CaptureFailure SoundCaptureCoreAudio::StartFailure(long hr) const {
@@ -268,6 +241,9 @@ CaptureFailure SoundCaptureCoreAudio::StartFailure(long hr) const {
   return failure == CaptureFailure::START_FAILED && m_afterLoss ? CaptureFailure::DEVICE_GONE : failure;
 }
 
+// The steps of a Start, in their order. Each logs what failed and sets the
+// failure; Start's guard then stops the source, which releases what the
+// steps before had made.
 bool SoundCaptureCoreAudio::Start(const DeviceEntry& device, int32_t outputRate, int32_t waveFormat) {
   Stop();
   if (m_thread.IsStarted()) return false;  // the previous worker has not ended
@@ -278,45 +254,47 @@ bool SoundCaptureCoreAudio::Start(const DeviceEntry& device, int32_t outputRate,
   m_afterLoss =
       GetFailure() == CaptureFailure::DEVICE_GONE && device.name == m_lastDevice.name && device.id == m_lastDevice.id;
   m_lastDevice = device;
-  m_outputRate = outputRate;
-  m_waveFormat = waveFormat;
-  ResetLevels();
-  QASSERT(m_prevPcm == NULL);
-  QASSERT(m_prevPcmSamples == 0);
-  SetEnded(false);
 
-  if (!OpenCodec()) {
-    SetFailure(CaptureFailure::START_FAILED);
-    Stop();
+  StopUnlessReleased stopOnFailure(*this);
+  std::vector<uint8_t> format;
+  if (!PrepareStream(outputRate, waveFormat) || !ResolveDevice(device) || !ActivateClient() || !ChooseFormat(&format) ||
+      !InitializeClient(format) || !OpenCaptureClient() ||
+      !StartWorker(m_thread, &SoundCaptureCoreAudio::WorkerEntry, this) || !StartClient()) {
     return false;
   }
-  if (!ResolveDevice(device)) {
-    Stop();
-    return false;
-  }
+  // Nothing reaches the worker before the device starts, so the figures
+  // begin here: a start that fails leaves no stream behind.
+  StreamStarted();
+  stopOnFailure.Release();
+  return true;
+}
 
-  HRESULT hr = m_device->Activate(kIidIAudioClient, CLSCTX_ALL, nullptr, reinterpret_cast<void**>(&m_audioClient));
+bool SoundCaptureCoreAudio::ActivateClient() {
+  HRESULT hr = m_device->Activate(kIidIAudioClient, CLSCTX_ALL, nullptr, m_audioClient.PutVoid());
   if (FAILED(hr)) {
-    m_audioClient = nullptr;
+    (void)m_audioClient.Detach();
     Log("IMMDevice::Activate failed: hr = 0x%08x\n", Hex(hr));
     SetFailure(StartFailure(hr));
-    Stop();
     return false;
   }
+  return true;
+}
 
+// The stream is opened at the mix format itself unless that is stereo 16-bit
+// already (shared mode takes the mix format from every endpoint); the worker
+// folds it to stereo 16-bit. Sets up the mixer, the converter from the mix
+// rate and the block buffer; format receives the WAVEFORMATEX (or
+// WAVEFORMATEXTENSIBLE) to open.
+bool SoundCaptureCoreAudio::ChooseFormat(std::vector<uint8_t>* format) {
   WAVEFORMATEX* mix = nullptr;
-  hr = m_audioClient->GetMixFormat(&mix);
+  HRESULT hr = m_audioClient->GetMixFormat(&mix);
   if (FAILED(hr) || mix == nullptr) {
     Log("IAudioClient::GetMixFormat failed: hr = 0x%08x\n", Hex(hr));
     SetFailure(StartFailure(hr));
-    Stop();
     return false;
   }
-  // The stream is opened at the mix format itself unless that is stereo
-  // 16-bit already (shared mode takes the mix format from every endpoint);
-  // the worker folds it to stereo 16-bit. Only an extensible record's
-  // cbSize counts (it must hold the extension); that of a plain one may be
-  // anything.
+  // Only an extensible record's cbSize counts (it must hold the extension);
+  // that of a plain one may be anything.
   const bool extensible = mix->wFormatTag == WAVE_FORMAT_EXTENSIBLE && mix->cbSize >= 22;
   std::vector<uint8_t> mixCopy(extensible ? sizeof(WAVEFORMATEXTENSIBLE) : sizeof(WAVEFORMATEX));
   memcpy(mixCopy.data(), mix, mixCopy.size());
@@ -327,7 +305,6 @@ bool SoundCaptureCoreAudio::Start(const DeviceEntry& device, int32_t outputRate,
   if (mixRate == 0 || mixRate > 0x7FFFFFFF / 4) {
     Log("IAudioClient::GetMixFormat: rate %u\n", static_cast<unsigned>(mixRate));
     SetFailure(CaptureFailure::FORMAT_REFUSED);
-    Stop();
     return false;
   }
   capture::ChannelMixer::Format layout;
@@ -350,28 +327,33 @@ bool SoundCaptureCoreAudio::Start(const DeviceEntry& device, int32_t outputRate,
         static_cast<unsigned>(layout.tag), static_cast<unsigned>(layout.channels),
         static_cast<unsigned>(layout.bitsPerSample));
     SetFailure(CaptureFailure::FORMAT_REFUSED);
-    Stop();
     return false;
   }
-  m_converter.Setup(mixRate, static_cast<uint32_t>(outputRate), 2);
-  m_inputRate = static_cast<int32_t>(mixRate);
+  SetupConverter(static_cast<int32_t>(mixRate));
+  m_block.Setup(static_cast<uint32_t>(capture::BlockFrames(static_cast<int32_t>(mixRate), BLOCK_MS)) * 4);
 
-  WAVEFORMATEX stereo;
-  ZeroMemory(&stereo, sizeof(stereo));
-  stereo.wFormatTag = WAVE_FORMAT_PCM;
-  stereo.nChannels = 2;
-  stereo.nSamplesPerSec = mixRate;
-  stereo.nAvgBytesPerSec = mixRate * 4;
-  stereo.nBlockAlign = 4;
-  stereo.wBitsPerSample = 16;
-  stereo.cbSize = 0;
-  const WAVEFORMATEX& format = m_mixer.IsPassThrough() ? stereo : mixFormat;
-  if (!m_mixer.IsPassThrough()) {
+  if (m_mixer.IsPassThrough()) {
+    WAVEFORMATEX stereo;
+    ZeroMemory(&stereo, sizeof(stereo));
+    stereo.wFormatTag = WAVE_FORMAT_PCM;
+    stereo.nChannels = 2;
+    stereo.nSamplesPerSec = mixRate;
+    stereo.nAvgBytesPerSec = mixRate * 4;
+    stereo.nBlockAlign = 4;
+    stereo.wBitsPerSample = 16;
+    stereo.cbSize = 0;
+    format->resize(sizeof(stereo));
+    memcpy(format->data(), &stereo, sizeof(stereo));
+  } else {
     Log("Core Audio: recording the mix format (0x%04x, %u channels, %u bits) and folding it to stereo\n",
         static_cast<unsigned>(layout.tag), static_cast<unsigned>(layout.channels),
         static_cast<unsigned>(layout.bitsPerSample));
+    *format = std::move(mixCopy);
   }
+  return true;
+}
 
+bool SoundCaptureCoreAudio::InitializeClient(const std::vector<uint8_t>& format) {
   REFERENCE_TIME duration = BUFFER_DURATION;
   REFERENCE_TIME minimumPeriod = 0;
   if (SUCCEEDED(m_audioClient->GetDevicePeriod(nullptr, &minimumPeriod)) && minimumPeriod > duration) {
@@ -383,11 +365,11 @@ bool SoundCaptureCoreAudio::Start(const DeviceEntry& device, int32_t outputRate,
   m_eventDriven = m_deviceType == TYPE_CAPTURE && m_event != nullptr;
   const DWORD flags = m_deviceType == TYPE_LOOPBACK ? AUDCLNT_STREAMFLAGS_LOOPBACK
                                                     : (m_eventDriven ? AUDCLNT_STREAMFLAGS_EVENTCALLBACK : 0);
-  hr = m_audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, duration, 0, &format, nullptr);
+  HRESULT hr = m_audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, duration, 0,
+                                         reinterpret_cast<const WAVEFORMATEX*>(format.data()), nullptr);
   if (FAILED(hr)) {
     Log("IAudioClient::Initialize failed: hr = 0x%08x\n", Hex(hr));
     SetFailure(StartFailure(hr));
-    Stop();
     return false;
   }
   if (m_eventDriven) {
@@ -398,53 +380,41 @@ bool SoundCaptureCoreAudio::Start(const DeviceEntry& device, int32_t outputRate,
       m_eventDriven = false;
     }
   }
+  return true;
+}
 
-  m_block.Setup(static_cast<uint32_t>(capture::BlockFrames(static_cast<int32_t>(mixRate), BLOCK_MS)) * 4);
-
-  hr = m_audioClient->GetService(kIidIAudioCaptureClient, reinterpret_cast<void**>(&m_captureClient));
+bool SoundCaptureCoreAudio::OpenCaptureClient() {
+  HRESULT hr = m_audioClient->GetService(kIidIAudioCaptureClient, m_captureClient.PutVoid());
   if (FAILED(hr)) {
-    m_captureClient = nullptr;
+    (void)m_captureClient.Detach();
     Log("IAudioClient::GetService failed: hr = 0x%08x\n", Hex(hr));
     SetFailure(StartFailure(hr));
-    Stop();
     return false;
   }
+  return true;
+}
 
-  SetActive(true);
-  if (!m_thread.Start(&SoundCaptureCoreAudio::WorkerEntry, this)) {
-    Log("CreateThread failed: last error is %u\n", platform::LastError());
-    SetFailure(CaptureFailure::START_FAILED);
-    Stop();
-    return false;
-  }
-  m_thread.SetTimeCritical();
-  hr = m_audioClient->Start();
+bool SoundCaptureCoreAudio::StartClient() {
+  HRESULT hr = m_audioClient->Start();
   if (FAILED(hr)) {
     Log("IAudioClient::Start failed: hr = 0x%08x\n", Hex(hr));
     SetFailure(StartFailure(hr));
-    Stop();
     return false;
   }
-  // Nothing reaches the worker before the device starts, so the figures
-  // begin here: a start that fails leaves no stream behind.
-  BeginStream();
-  SetFailure(CaptureFailure::NONE);
   return true;
 }
 
 void SoundCaptureCoreAudio::ReleaseInterfaces() {
-  SafeRelease(m_captureClient);
-  SafeRelease(m_audioClient);
-  SafeRelease(m_device);
+  m_captureClient.Reset();
+  m_audioClient.Reset();
+  m_device.Reset();
 }
 
 void SoundCaptureCoreAudio::Stop() {
   if (!StopWorker(m_thread, "Core Audio")) return;
   ReleaseInterfaces();
   m_block.Free();
-  ClearCarry();
-  CloseCodec();
-  SetEnded(false);
+  FinishStop();
 }
 
 void SoundCaptureCoreAudio::WorkerEntry(void* context) {
@@ -484,7 +454,7 @@ void SoundCaptureCoreAudio::Worker() {
       // About 200 ms without data: hand on what was gathered (and let the
       // levels fall to 0 while nothing plays).
       if (m_block.CountEmptyPoll()) {
-        if (m_block.GetFill() > 0) m_stats.CountShortBlock();
+        if (m_block.GetFill() > 0) Stats().CountShortBlock();
         m_block.Flush(*this);
       }
       if (m_deviceType == TYPE_CAPTURE && platform::MonotonicMs() - lastPacket > STALL_MS) {
@@ -526,7 +496,7 @@ void SoundCaptureCoreAudio::Worker() {
       failed = true;
       break;
     }
-    if ((bufferFlags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0) m_stats.CountDiscontinuity();
+    if ((bufferFlags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0) Stats().CountDiscontinuity();
     if (silent) {
       m_block.AppendSilence(frames * 4, *this);
     } else if (m_mixer.IsPassThrough()) {

@@ -21,6 +21,7 @@
 #include "capture/CaptureMath.h"
 #include "capture/ChannelMix.h"
 #include "capture/SoundCapture.h"
+#include "platform/ComPtr.h"
 #include "platform/Thread.h"
 
 struct IMMDevice;
@@ -77,6 +78,13 @@ class SoundCaptureCoreAudio : public SoundCapture, private capture::CaptureBlock
   // Holds the endpoint for the entry: the default one, or the one with the
   // entry's name nearest to its index.
   bool ResolveDevice(const DeviceEntry& device);
+  // The steps of Start after ResolveDevice, in their order; each logs and
+  // sets the failure when it fails.
+  bool ActivateClient();
+  bool ChooseFormat(std::vector<uint8_t>* format);
+  bool InitializeClient(const std::vector<uint8_t>& format);
+  bool OpenCaptureClient();
+  bool StartClient();
   void ReleaseInterfaces();
   // What a failed call of the stream's start tells the user.
   CaptureFailure StartFailure(long hr) const;
@@ -87,11 +95,11 @@ class SoundCaptureCoreAudio : public SoundCapture, private capture::CaptureBlock
 
   EnumeratorFactory m_createEnumerator;
   int32_t m_deviceType = TYPE_NONE;
-  DeviceEntry m_lastDevice;                        // the entry of the last Start
-  bool m_afterLoss = false;                        // that Start retries an entry reported gone
-  IMMDevice* m_device = nullptr;                   // counted reference, owned
-  IAudioClient* m_audioClient = nullptr;           // owned while started
-  IAudioCaptureClient* m_captureClient = nullptr;  // owned while started
+  DeviceEntry m_lastDevice;                               // the entry of the last Start
+  bool m_afterLoss = false;                               // that Start retries an entry reported gone
+  platform::ComPtr<IMMDevice> m_device;                   // the resolved endpoint
+  platform::ComPtr<IAudioClient> m_audioClient;           // while started
+  platform::ComPtr<IAudioCaptureClient> m_captureClient;  // while started
   Thread m_thread;
   capture::CaptureBlockBuffer m_block;  // the worker's block of 20 ms
   capture::ChannelMixer m_mixer;        // the endpoint's format to stereo 16-bit

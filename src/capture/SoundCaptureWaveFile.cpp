@@ -6,9 +6,7 @@
 
 #include "capture/WaveDecoder.h"
 #include "platform/Platform.h"
-#include "resources/resource.h"
 #include "support/Diag.h"
-#include "support/Language.h"
 #include "support/Log.h"
 #include "support/Strings.h"
 
@@ -28,7 +26,7 @@ SoundCaptureWaveFile::~SoundCaptureWaveFile() {
 bool SoundCaptureWaveFile::EnumerateDevices() {
   ClearDeviceList();
   // The name is UTF-8; the list shows ANSI text.
-  AddDevice(m_fileName.empty() ? LoadResourceString(IDS_DROP_WAVE_FILE) : platform::PathToDisplay(m_fileName), 0);
+  AddDevice(m_fileName.empty() ? GetTexts().dropWaveFile : platform::PathToDisplay(m_fileName), 0);
   return true;
 }
 
@@ -38,8 +36,8 @@ bool SoundCaptureWaveFile::LoadWaveFile(const std::string& path) {
   WaveFault fault = WaveFault::None;
   if (!ReadWaveFile(path, &wave, &reason, &fault)) {
     Log("WaveFile: %s: %s\n", platform::PathToDisplay(path).c_str(), reason.c_str());
-    const uint32_t text = fault == WaveFault::TooLarge ? IDS_WAVE_FILE_TOO_LARGE : IDS_NOT_SUPPORTED_FORMAT;
-    m_messages.ShowError(GetOwnerWindow(), LoadResourceString(text), LoadResourceString(IDS_APP_NAME));
+    m_messages.ShowError(fault == WaveFault::TooLarge ? CaptureMessage::WAVE_FILE_TOO_LARGE
+                                                      : CaptureMessage::NOT_SUPPORTED_FORMAT);
     return false;
   }
 
@@ -50,7 +48,7 @@ bool SoundCaptureWaveFile::LoadWaveFile(const std::string& path) {
     // ended.
     Log("WaveFile: %s not loaded: the previous file's worker has not ended yet\n",
         platform::PathToDisplay(path).c_str());
-    m_messages.ShowError(GetOwnerWindow(), LoadResourceString(IDS_WAVE_FILE_BUSY), LoadResourceString(IDS_APP_NAME));
+    m_messages.ShowError(CaptureMessage::WAVE_FILE_BUSY);
     return false;
   }
   if (!wave.note.empty())
@@ -66,50 +64,32 @@ bool SoundCaptureWaveFile::LoadWaveFile(const std::string& path) {
   m_samples = std::move(wave.samples);
   m_frameCount = wave.frames;
   m_fileRate = wave.samplingRate;
-  m_converter.Setup(m_fileRate, static_cast<uint32_t>(m_outputRate), 2);
-  m_inputRate = static_cast<int32_t>(m_fileRate);
+  SetupConverter(static_cast<int32_t>(m_fileRate));
   return true;
 }
 
 bool SoundCaptureWaveFile::Start(const DeviceEntry&, int32_t outputRate, int32_t waveFormat) {
   Stop();
   if (m_thread.IsStarted()) return false;  // the previous worker has not ended
-  m_waveFormat = waveFormat;
-  m_outputRate = outputRate;
-  m_converter.Setup(m_fileRate, static_cast<uint32_t>(outputRate), 2);
-  m_inputRate = static_cast<int32_t>(m_fileRate);
-
-  ResetLevels();
-  QASSERT(m_prevPcm == NULL);
-  QASSERT(m_prevPcmSamples == 0);
-  SetEnded(false);
-
-  if (!OpenCodec()) {
-    SetFailure(CaptureFailure::START_FAILED);
-    Stop();
-    return false;
-  }
-  SetFailure(CaptureFailure::NONE);
-  BeginStream();
-  SetActive(true);
+  StopUnlessReleased stopOnFailure(*this);
+  const bool prepared = PrepareStream(outputRate, waveFormat);
+  SetupConverter(static_cast<int32_t>(m_fileRate));
+  if (!prepared) return false;
+  StreamStarted();
   // Without a file there is nothing to play until one is dropped (which
   // stops the source first): no worker runs.
-  if (m_frameCount < 1) return true;
-  if (!m_thread.Start(&SoundCaptureWaveFile::WorkerEntry, this)) {
-    SetFailure(CaptureFailure::START_FAILED);
-    Log("CreateThread failed: last error is %u\n", platform::LastError());
-    Stop();
+  if (m_frameCount < 1) {
+    SetActive(true);
+  } else if (!StartWorker(m_thread, &SoundCaptureWaveFile::WorkerEntry, this)) {
     return false;
   }
-  m_thread.SetTimeCritical();
+  stopOnFailure.Release();
   return true;
 }
 
 void SoundCaptureWaveFile::Stop() {
   if (!StopWorker(m_thread, "WaveFile")) return;
-  ClearCarry();
-  CloseCodec();
-  SetEnded(false);
+  FinishStop();
 }
 
 uint32_t SoundCaptureWaveFile::SliceFrames(uint64_t elapsedMs) {

@@ -21,7 +21,7 @@ class SoundCaptureWaveFile : public SoundCapture {
   static constexpr uint64_t MIN_SLICE_MS = 20;
   static constexpr uint64_t MAX_SLICE_MS = 1000;
 
-  // messages shows "Not Supported Format"; clock paces playback. Neither is
+  // messages tells the user about a file that cannot be played; clock paces playback. Neither is
   // owned; both must outlive the source.
   SoundCaptureWaveFile(const Adpcm* adpcm, const CodecFunctions& codec, MessageBoxSink& messages, CaptureClock& clock);
   // Stops a source that still runs.
@@ -38,10 +38,10 @@ class SoundCaptureWaveFile : public SoundCapture {
 
   // Decodes the file at path and makes it the one played (stopping the
   // source). A file that cannot be played leaves the loaded one and shows
-  // "Not Supported Format" ("The file is too large to play" for one beyond
+  // NOT_SUPPORTED_FORMAT (WAVE_FILE_TOO_LARGE for one beyond
   // WAVE_MAX_DECODED_BYTES). While the worker of a stopped stream is still
   // blocked (in a write to a device that stopped reading) the load is
-  // refused with a message: that worker still reads the samples.
+  // refused with WAVE_FILE_BUSY: that worker still reads the samples.
   bool LoadWaveFile(const std::string& path);
 
   const std::string& GetFileName() const { return m_fileName; }

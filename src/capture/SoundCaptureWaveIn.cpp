@@ -9,9 +9,7 @@
 #include "capture/CaptureMath.h"
 #include "platform/Platform.h"
 #include "platform/WinText.h"
-#include "resources/resource.h"
 #include "support/Diag.h"
-#include "support/Language.h"
 #include "support/Log.h"
 
 struct SoundCaptureWaveIn::Buffers {
@@ -108,7 +106,7 @@ SoundCaptureWaveIn::~SoundCaptureWaveIn() {
 }
 
 std::string SoundCaptureWaveIn::GetName() const {
-  return LoadResourceString(IDS_API_WAVEIN);
+  return "waveIn";
 }
 
 bool SoundCaptureWaveIn::EnumerateDevices() {
@@ -121,7 +119,7 @@ bool SoundCaptureWaveIn::EnumerateDevices() {
   WAVEINCAPSA caps;
   // Entry 0 stays unnamed (id -1) when the mapper's capabilities cannot be read.
   if (ReadCaps(m_api, WAVE_MAPPER, &caps)) {
-    AddDevice(LoadResourceString(IDS_FIXED_DEVICE), DeviceEntry::FIXED_DEVICE_ID);
+    AddDevice(GetTexts().fixedDevice, DeviceEntry::FIXED_DEVICE_ID);
   } else {
     AddDevice(std::string(), DeviceEntry::NO_DEVICE_ID);
   }
@@ -140,7 +138,7 @@ bool SoundCaptureWaveIn::ResolveDevice(const DeviceEntry& device, uint32_t* devi
   if (device.id == DeviceEntry::NO_DEVICE_ID) return false;
   if (device.id == DeviceEntry::FIXED_DEVICE_ID) {
     *deviceId = WAVE_MAPPER;
-    m_inputRate = ReadCaps(m_api, WAVE_MAPPER, &caps) ? capture::BestWaveInRate(caps.dwFormats) : 0;
+    SetInputRate(ReadCaps(m_api, WAVE_MAPPER, &caps) ? capture::BestWaveInRate(caps.dwFormats) : 0);
     return true;
   }
   const UINT count = m_api.GetNumDevs();
@@ -157,10 +155,10 @@ bool SoundCaptureWaveIn::ResolveDevice(const DeviceEntry& device, uint32_t* devi
   const int32_t index = device.name.empty() ? -1 : capture::NearestIndexByName(names, device.name, device.id);
   if (index < 0) {
     *deviceId = WAVE_MAPPER;
-    m_inputRate = 0;
+    SetInputRate(0);
   } else {
     *deviceId = static_cast<uint32_t>(index);
-    m_inputRate = capture::BestWaveInRate(formats[static_cast<size_t>(index)]);
+    SetInputRate(capture::BestWaveInRate(formats[static_cast<size_t>(index)]));
   }
   NoteFallback(index < 0, device.name);
   return true;
@@ -168,7 +166,7 @@ bool SoundCaptureWaveIn::ResolveDevice(const DeviceEntry& device, uint32_t* devi
 
 bool SoundCaptureWaveIn::Start(const DeviceEntry& device, int32_t outputRate, int32_t waveFormat) {
   uint32_t deviceId = WAVE_MAPPER;
-  if (m_devices.empty() || m_api.GetNumDevs() == 0) {
+  if (GetDeviceCount() == 0 || m_api.GetNumDevs() == 0) {
     SetFailure(CaptureFailure::NO_DEVICE);
     return false;
   }
@@ -180,18 +178,8 @@ bool SoundCaptureWaveIn::Start(const DeviceEntry& device, int32_t outputRate, in
   if (m_hWaveIn != nullptr || m_thread.IsStarted()) Stop();
   if (m_thread.IsStarted()) return false;  // the previous worker has not ended
 
-  m_outputRate = outputRate;
-  m_waveFormat = waveFormat;
-  ResetLevels();
-  QASSERT(m_prevPcm == NULL);
-  QASSERT(m_prevPcmSamples == 0);
-  SetEnded(false);
-
-  if (!OpenCodec()) {
-    SetFailure(CaptureFailure::START_FAILED);
-    Stop();
-    return false;
-  }
+  StopUnlessReleased stopOnFailure(*this);
+  if (!PrepareStream(outputRate, waveFormat)) return false;
 
   WAVEFORMATEX format;
   ZeroMemory(&format, sizeof(format));
@@ -211,7 +199,6 @@ bool SoundCaptureWaveIn::Start(const DeviceEntry& device, int32_t outputRate, in
   if (result != MMSYSERR_NOERROR) {
     Log("waveInOpen failed. %s\n", capture::WaveInErrorName(result));
     SetFailure(OpenFailure(result));
-    Stop();
     return false;
   }
   m_hWaveIn = handle;
@@ -234,25 +221,17 @@ bool SoundCaptureWaveIn::Start(const DeviceEntry& device, int32_t outputRate, in
     if (result != MMSYSERR_NOERROR) Log("waveInAddBuffer failed. %s\n", capture::WaveInErrorName(result));
   }
 
-  SetActive(true);
-  if (!m_thread.Start(&SoundCaptureWaveIn::WorkerEntry, this)) {
-    Log("CreateThread failed: last error is %u\n", platform::LastError());
-    SetFailure(CaptureFailure::START_FAILED);
-    Stop();
-    return false;
-  }
-  m_thread.SetTimeCritical();
+  if (!StartWorker(m_thread, &SoundCaptureWaveIn::WorkerEntry, this)) return false;
   result = m_api.Start(handle);
   if (result != MMSYSERR_NOERROR) {
     Log("waveInStart failed. %s\n", capture::WaveInErrorName(result));
     SetFailure(OpenFailure(result));
-    Stop();
     return false;
   }
   // Nothing reaches the worker before the device starts, so the figures
   // begin here: a start that fails leaves no stream behind.
-  BeginStream();
-  SetFailure(CaptureFailure::NONE);
+  StreamStarted();
+  stopOnFailure.Release();
   return true;
 }
 
@@ -282,9 +261,7 @@ void SoundCaptureWaveIn::Stop() {
   // Buffers left by a failed open.
   for (int i = 0; i < BUFFER_COUNT; ++i) m_buffer[i].reset();
 
-  ClearCarry();
-  CloseCodec();
-  SetEnded(false);
+  FinishStop();
 }
 
 void SoundCaptureWaveIn::WakeWorker() {
@@ -312,13 +289,8 @@ bool SoundCaptureWaveIn::TakeBuffer(int index, uint32_t counter) {
     return false;
   }
 
-  int16_t* frameData = m_buffer[index].get();
-  if (m_serialChannel != nullptr && m_serialChannel->IsConnected()) {
-    SendBlock(frameData, frames);
-  } else {
-    m_stats.CountUnsent(static_cast<uint64_t>(frames));
-  }
-  UpdateLevels(frameData, frames);
+  // Recorded at the output rate: the block path sends it as it is.
+  ProcessCaptured(m_buffer[index].get(), frames * 4);
 
   header.dwBytesRecorded = 0;
   result = m_api.PrepareHeader(handle, &header, sizeof(header));
@@ -347,7 +319,7 @@ void SoundCaptureWaveIn::Worker() {
     const int index = static_cast<int>(counter % BUFFER_COUNT);
     const WAVEHDR& header = m_headers->header[index];
     if (header.dwBufferLength > 0 && header.dwBytesRecorded >= header.dwBufferLength) {
-      if (tookSinceWait) m_stats.CountLate(1);
+      if (tookSinceWait) Stats().CountLate(1);
       if (!TakeBuffer(index, counter)) {
         failed = true;
         break;

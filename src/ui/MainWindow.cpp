@@ -389,7 +389,6 @@ void MainWindow::OnCreate() {
     ShowNotConnected();
   }
   UpdateCaption();
-  if (GetCurrentSource() != nullptr) GetCurrentSource()->SetOwnerWindow(m_hWnd);
 }
 
 void MainWindow::BuildMenu() {
@@ -519,8 +518,7 @@ void MainWindow::OnChannelChange() {
   m_parts.sources->SelectChannel(m_channel->GetSelection());
 }
 
-void MainWindow::OnSourceChanged(SoundCapture& source) {
-  if (m_hWnd != nullptr) source.SetOwnerWindow(m_hWnd);
+void MainWindow::OnSourceChanged(SoundCapture&) {
   if (m_api != nullptr) m_api->SetSelection(m_parts.sources->GetCurrentIndex());
 }
 

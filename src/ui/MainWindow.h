@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "app/CaptureChoice.h"
-#include "app/IdleTick.h"
+#include "core/CaptureChoice.h"
+#include "core/IdleTick.h"
 #include "capture/SoundCapture.h"
 #include "settings/SoundConfig.h"
 #include "ui/Gdi.h"

@@ -40,10 +40,7 @@ class OfflineCapture : public SoundCapture {
   std::string GetName() const override { return "quillcodec"; }
   bool EnumerateDevices() override { return true; }
   bool Start(const DeviceEntry&, int32_t outputRate, int32_t waveFormat) override {
-    m_outputRate = outputRate;
-    m_waveFormat = waveFormat;
-    ResetLevels();
-    return OpenCodec();
+    return PrepareStream(outputRate, waveFormat);
   }
   void Stop() override {
     ClearCarry();

@@ -57,16 +57,12 @@ class FakeClock : public CaptureClock {
 
 class RecordingMessageBox : public MessageBoxSink {
  public:
-  void ShowError(void* owner, const std::string& text, const std::string& caption) override {
+  void ShowError(CaptureMessage message) override {
     ++count;
-    lastOwner = owner;
-    lastText = text;
-    lastCaption = caption;
+    last = message;
   }
   int count = 0;
-  void* lastOwner = nullptr;
-  std::string lastText;
-  std::string lastCaption;
+  CaptureMessage last = CaptureMessage::NOT_SUPPORTED_FORMAT;
 };
 
 // Wave file bytes with every header field under the test's control.

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "CaptureTestUtil.h"
-#include "TestUtil.h"
+#include "TestCapture.h"
 #include "capture/Adpcm.h"
 #include "capture/SoundCapture.h"
 #include "codec/include/QuillDll.h"
@@ -17,101 +17,6 @@
 #include "support/Strings.h"
 
 namespace {
-
-// A codec library stand-in: copies frames unchanged and takes only whole
-// granules of them (granule 1: everything, as the real library does).
-struct FakeCodecLibrary {
-  QuillDll::CODECINFO lastInfo = {};
-  uint32_t openResult = QuillDll::RESULT_SUCCESS;
-  bool nullHandle = false;
-  uint32_t granule = 1;
-  int opens = 0;
-  int closes = 0;
-  std::vector<uint32_t> calls;  // frames given to each EncodeAndDecode
-};
-FakeCodecLibrary g_codec;
-int g_handle;
-
-uint32_t FakeOpen(void** handle, const QuillDll::CODECINFO* info) {
-  g_codec.lastInfo = *info;
-  ++g_codec.opens;
-  *handle = g_codec.nullHandle ? nullptr : &g_handle;
-  return g_codec.openResult;
-}
-
-uint32_t FakeEncodeAndDecode(void* handle, void* out, uint32_t outFrames, void* in, uint32_t inFrames,
-                             uint32_t* processed) {
-  EXPECT_EQ(handle, &g_handle);
-  EXPECT_EQ(outFrames, inFrames);
-  g_codec.calls.push_back(inFrames);
-  uint32_t n = inFrames / g_codec.granule * g_codec.granule;
-  memcpy(out, in, n * 4u);
-  *processed = n;
-  return QuillDll::RESULT_SUCCESS;
-}
-
-uint32_t FakeClose(void* handle) {
-  EXPECT_EQ(handle, &g_handle);
-  ++g_codec.closes;
-  return QuillDll::RESULT_SUCCESS;
-}
-
-CodecFunctions FakeCodecFunctions() {
-  CodecFunctions f;
-  f.Open = &FakeOpen;
-  f.EncodeAndDecode = &FakeEncodeAndDecode;
-  f.Close = &FakeClose;
-  return f;
-}
-
-// The base with its protected block operations opened up.
-class TestCapture : public SoundCapture {
- public:
-  explicit TestCapture(const Adpcm* adpcm, const CodecFunctions& codec = FakeCodecFunctions())
-      : SoundCapture(adpcm, codec) {}
-  std::string GetName() const override { return "Test"; }
-  bool EnumerateDevices() override { return true; }
-  bool Start(const DeviceEntry&, int32_t outputRate, int32_t waveFormat) override {
-    m_outputRate = outputRate;
-    m_waveFormat = waveFormat;
-    ResetLevels();
-    if (!OpenCodec()) return false;
-    BeginStream();
-    return true;
-  }
-  void Stop() override {
-    EndStream();
-    ClearCarry();
-    CloseCodec();
-  }
-  void Poll() override {}
-  void SetupConverter(uint32_t inputRate, uint32_t outputRate) {
-    m_converter.Setup(inputRate, outputRate, 2);
-    m_inputRate = static_cast<int32_t>(inputRate);
-  }
-  using SoundCapture::ProcessCaptured;
-  using SoundCapture::SendBlock;
-  using SoundCapture::UpdateLevels;
-};
-
-std::vector<int16_t> Ramp(size_t frames, int first) {
-  std::vector<int16_t> v(frames * 2);
-  for (size_t i = 0; i < frames; ++i) {
-    v[2 * i] = static_cast<int16_t>(first + static_cast<int>(i));
-    v[2 * i + 1] = static_cast<int16_t>(-first - static_cast<int>(i));
-  }
-  return v;
-}
-
-// The clock that times the channel writes: moves only when a write says so.
-std::atomic<uint64_t> g_micros{0};
-uint64_t FakeMicros() {
-  return g_micros.load();
-}
-
-std::string TestLibraryFolder(const char* name) {
-  return GetDirectory(platform::GetProgramPath()) + "adpcm-test/" + name + "/";
-}
 
 class SoundCaptureTest : public ::testing::Test {
  protected:
@@ -314,7 +219,7 @@ TEST_F(SoundCaptureTest, ProcessCapturedConvertsSendsWhenConnectedAndAlwaysMeter
     if (kind == ConverterKind::SPLINE) capture.SetConverterKind(kind);
     EXPECT_EQ(capture.GetConverterKind(), kind);
     ASSERT_TRUE(capture.Start(DeviceEntry(), 32728, WAVEFMT_PCM));
-    capture.SetupConverter(48000, 32728);
+    capture.SetupConverter(48000);
 
     std::vector<int16_t> block = StereoSine(1000.0, 48000.0, 8000.0, 480);
     capture.ProcessCaptured(block.data(), 480 * 4 + 3);
@@ -338,7 +243,7 @@ TEST_F(SoundCaptureTest, ProcessCapturedConvertsSendsWhenConnectedAndAlwaysMeter
 
     // Equal rates: the block goes out as it is.
     channel.SetStatus(PacketChannel::Status::CONNECTED);
-    capture.SetupConverter(32728, 32728);
+    capture.SetupConverter(32728);
     capture.ProcessCaptured(loud.data(), 480 * 4);
     EXPECT_EQ(channel.Packets().back().samples, loud);
     EXPECT_EQ(delay, capture.GetStreamFigures().framesInserted);
@@ -353,91 +258,6 @@ TEST(WaveFormatNames, RoundTrip) {
   EXPECT_EQ(WaveFormatName(8), nullptr);
   for (int code = 0; code < WAVEFMT_COUNT; ++code) EXPECT_EQ(WaveFormatFromName(WaveFormatName(code)), code);
   EXPECT_EQ(WaveFormatFromName("cri adx"), -1);
-}
-
-// A scripted stream: its blocks and frames, the longest and mean write (a
-// slow write among fast ones), the frames sent while the link was down, the
-// silence the ADPCM pass puts in front and what the ADPCM delay or the codec
-// still held at Stop; the figures are kept after Stop and start again at 0.
-TEST_F(SoundCaptureTest, StreamFiguresCountWritesAndLossesAndOutliveTheStream) {
-  Adpcm identity;
-  identity.LoadFrom(TestLibraryFolder("adpcm_identity"));
-  ASSERT_TRUE(identity.IsLoaded());
-  struct Case {
-    int format;
-    uint32_t granule;
-    uint64_t frames;  // sent
-    uint64_t inserted;
-    uint64_t dropped;
-  } cases[] = {
-      {WAVEFMT_PCM, 1, 2420, 0, 0},
-      {WAVEFMT_ADPCM, 1, 2420, 100, 100},
-      // The codec takes 256-frame granules: 768 of 960, 1024 of 192 + 960,
-      // 512 of 128 + 500; the last 116 are held at Stop.
-      {WAVEFMT_CRI_ADX, 256, 2304, 0, 116},
-  };
-  for (const Case& c : cases) {
-    g_codec.granule = c.granule;
-    TestCapture capture(&identity);
-    capture.SetSerialChannel(&channel);
-    capture.SetMicroClock(&FakeMicros);
-    EXPECT_FALSE(capture.GetStreamFigures().valid) << "no stream yet";
-    const uint64_t costs[] = {300, 25000, 700};
-    size_t writes = 0;
-    channel.onWrite = [&] { g_micros += costs[writes++ % 3]; };
-    channel.SetStatus(PacketChannel::Status::CONNECTED);
-    channel.droppedAudio = 5;  // before this stream: not its own
-    ASSERT_TRUE(capture.Start(DeviceEntry(), 48000, c.format));
-    channel.droppedAudio += 2;
-    for (int frames : {960, 960, 500}) {
-      std::vector<int16_t> block = Ramp(static_cast<size_t>(frames), 1);
-      capture.SendBlock(block.data(), frames);
-    }
-    channel.SetStatus(PacketChannel::Status::OPEN);
-    std::vector<int16_t> unsent = Ramp(400, 1);
-    capture.ProcessCaptured(unsent.data(), 400 * 4);
-    capture.CountRestart();
-
-    StreamFigures running = capture.GetStreamFigures();
-    EXPECT_TRUE(running.valid && running.running) << c.format;
-    EXPECT_EQ(3u, running.blocks) << c.format;
-    EXPECT_EQ(c.frames, running.frames) << c.format;
-    EXPECT_EQ(25000u, running.writeMaxUs) << c.format;
-    EXPECT_EQ(26000u / 3, running.WriteMeanUs()) << c.format;
-    EXPECT_EQ(400u, running.framesUnsent) << c.format;
-    EXPECT_EQ(c.inserted, running.framesInserted) << c.format;
-    EXPECT_EQ(0u, running.framesDropped) << c.format;
-    EXPECT_EQ(1u, running.restarts) << c.format;
-    EXPECT_EQ(2u, running.linkDropped) << c.format;
-
-    LogCapture log;
-    capture.Stop();
-    const StreamFigures last = capture.GetStreamFigures();
-    EXPECT_TRUE(last.valid && !last.running) << c.format;
-    EXPECT_EQ(3u, last.blocks) << c.format;
-    EXPECT_EQ(c.dropped, last.framesDropped) << c.format;
-    char expected[256];
-    snprintf(expected, sizeof(expected),
-             "Stream end (Test): blocks 3, frames %llu, write longest 25.000 ms, mean 8.666 ms\n"
-             "Stream end (Test): late buffers 0, discontinuities 0, short blocks 0, frames dropped %llu, "
-             "inserted %llu, unsent 400, restarts 1, link dropped 2\n",
-             static_cast<unsigned long long>(c.frames), static_cast<unsigned long long>(c.dropped),
-             static_cast<unsigned long long>(c.inserted));
-    EXPECT_EQ(expected, log.Text()) << c.format;
-    capture.Stop();
-    EXPECT_EQ(expected, log.Text()) << "a second Stop logs nothing";
-
-    // The next stream starts from 0; the restarts are the source's own.
-    ASSERT_TRUE(capture.Start(DeviceEntry(), 48000, c.format));
-    const StreamFigures next = capture.GetStreamFigures();
-    EXPECT_TRUE(next.running);
-    EXPECT_EQ(0u, next.blocks);
-    EXPECT_EQ(0u, next.writeMaxUs);
-    EXPECT_EQ(1u, next.restarts);
-    capture.Stop();
-    channel.onWrite = nullptr;
-    channel.Clear();
-  }
 }
 
 }  // namespace

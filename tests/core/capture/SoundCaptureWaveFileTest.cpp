@@ -81,16 +81,12 @@ TEST_F(SoundCaptureWaveFileTest, DeviceListNamesTheFileOrAsksForOne) {
 
 TEST_F(SoundCaptureWaveFileTest, UnsupportedFileShowsTheMessageAndKeepsTheLoadedOne) {
   ASSERT_TRUE(source.LoadWaveFile(WriteCounting("good.wav", 10, 8000)));
-  int owner = 0;
-  source.SetOwnerWindow(&owner);
   dir.Write("bad.wav", "RIFF....WAVEjunk");
   LogCapture log;
   EXPECT_FALSE(source.LoadWaveFile(dir.File("bad.wav")));
   EXPECT_FALSE(source.LoadWaveFile(dir.File("missing.wav")));
   EXPECT_EQ(messages.count, 2);
-  EXPECT_EQ(messages.lastText, "Not Supported Format");
-  EXPECT_EQ(messages.lastCaption, "Quillon");
-  EXPECT_EQ(messages.lastOwner, &owner);
+  EXPECT_EQ(messages.last, CaptureMessage::NOT_SUPPORTED_FORMAT);
   EXPECT_NE(log.Text().find("bad.wav"), std::string::npos);
 
   // A file too large to play says so instead: 8-bit mono whose data chunk
@@ -109,8 +105,7 @@ TEST_F(SoundCaptureWaveFileTest, UnsupportedFileShowsTheMessageAndKeepsTheLoaded
   std::filesystem::resize_file(std::filesystem::u8path(dir.File("big.wav")), 44 + uint64_t{dataBytes});
   EXPECT_FALSE(source.LoadWaveFile(dir.File("big.wav")));
   EXPECT_EQ(messages.count, 3);
-  EXPECT_EQ(messages.lastText, "The file is too large to play");
-  EXPECT_EQ(messages.lastCaption, "Quillon");
+  EXPECT_EQ(messages.last, CaptureMessage::WAVE_FILE_TOO_LARGE);
 
   EXPECT_EQ(source.GetFileName(), "good.wav");
   EXPECT_EQ(source.GetFrameCount(), 10u);
@@ -302,11 +297,9 @@ TEST_F(SoundCaptureWaveFileTest, StopLeavesAWorkerBlockedInAWriteAndStartWaitsUn
   EXPECT_FALSE(source.Start(DeviceEntry(), 32000, WAVEFMT_PCM)) << "the old worker still runs";
   // Nor can another file be loaded while that worker reads the samples: the
   // load is refused with a message, and the samples stay.
-  int owner = 0;
-  source.SetOwnerWindow(&owner);
   EXPECT_FALSE(source.LoadWaveFile(WriteCounting("other.wav", 100, 8000)));
   EXPECT_EQ(messages.count, 1);
-  EXPECT_EQ(messages.lastText, "The previous file is still being sent to the device.\nTry again in a moment.");
+  EXPECT_EQ(messages.last, CaptureMessage::WAVE_FILE_BUSY);
   EXPECT_EQ(source.GetFileName(), "stall.wav");
   EXPECT_EQ(source.GetFrameCount(), 5000u);
   EXPECT_NE(log.Text().find("not loaded: the previous file's worker has not ended yet"), std::string::npos);

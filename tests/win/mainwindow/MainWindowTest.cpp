@@ -19,9 +19,9 @@
 
 #include "FakeHostIo.h"
 #include "TestUtil.h"
-#include "app/CaptureChoice.h"
+#include "core/CaptureChoice.h"
 #include "app/RegistryMemory.h"
-#include "app/ScriptedSource.h"
+#include "core/ScriptedSource.h"
 #include "capture/CaptureServices.h"
 #include "capture/SoundCaptureWaveFile.h"
 #include "link/KAVHostIO.h"
@@ -50,8 +50,8 @@ using FakeSource = ScriptedSource;
 
 class NoMessages : public MessageBoxSink {
  public:
-  void ShowError(void*, const std::string& text, const std::string&) override { shown.push_back(text); }
-  std::vector<std::string> shown;
+  void ShowError(CaptureMessage message) override { shown.push_back(message); }
+  std::vector<CaptureMessage> shown;
 };
 
 // Answers the main window's modal windows.

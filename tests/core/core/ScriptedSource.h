@@ -21,7 +21,7 @@ class ScriptedSource : public SoundCapture {
   bool EnumerateDevices() override {
     ClearDeviceList();
     for (const DeviceEntry& entry : devices) AddDevice(entry.name, entry.id);
-    m_channelList = channels;
+    SetChannelList(channels);
     return true;
   }
   bool Start(const DeviceEntry&, int32_t, int32_t) override {

@@ -1,4 +1,4 @@
-#include "app/CaptureChoice.h"
+#include "core/CaptureChoice.h"
 
 #include <algorithm>
 #include <utility>

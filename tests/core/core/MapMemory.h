@@ -4,7 +4,7 @@
 #include <map>
 #include <string>
 
-#include "app/CaptureChoice.h"
+#include "core/CaptureChoice.h"
 
 class MapMemory : public ChoiceMemory {
  public:

@@ -1,7 +1,7 @@
 // The capture choice over scripted sources and a map for the registry: which
 // source starts current, how devices and channels are chosen, remembered and
 // shown, what stops the current source, and what the views are told.
-#include "app/CaptureChoice.h"
+#include "core/CaptureChoice.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 
 #include "ScriptedSource.h"
 #include "TestUtil.h"
-#include "app/MapMemory.h"
+#include "core/MapMemory.h"
 #include "capture/CaptureServices.h"
 #include "capture/SoundCaptureWaveFile.h"
 

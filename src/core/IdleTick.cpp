@@ -1,8 +1,8 @@
-#include "app/IdleTick.h"
+#include "core/IdleTick.h"
 
 #include <algorithm>
 
-#include "app/CaptureChoice.h"
+#include "core/CaptureChoice.h"
 #include "link/DebuggerSession.h"
 #include "link/ProgramDownload.h"
 #include "resources/resource.h"

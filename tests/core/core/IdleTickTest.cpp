@@ -1,4 +1,4 @@
-#include "app/IdleTick.h"
+#include "core/IdleTick.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 #include <functional>
 #include <vector>
 
-#include "app/MapMemory.h"
+#include "core/MapMemory.h"
 #include "TestUtil.h"
-#include "app/CaptureChoice.h"
+#include "core/CaptureChoice.h"
 #include "link/DebuggerSession.h"
 #include "link/ProgramDownload.h"
 #include "platform/Platform.h"

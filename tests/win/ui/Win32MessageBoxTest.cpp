@@ -1,5 +1,5 @@
-// The wave-file source's error message as Windows shows it: a message box with
-// the text and caption given, the error icon, owned by the window.
+// The capture sources' messages as Windows shows them: a message box with the
+// message's text and the program's name, the error icon, owned by the window.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -10,7 +10,7 @@
 
 #include "TestUtil.h"
 #include "capture/SoundCaptureWaveFile.h"
-#include "capture/Win32MessageBox.h"
+#include "ui/Win32MessageBox.h"
 
 namespace {
 
@@ -43,13 +43,33 @@ void CloseBoxWhenShown(const char* caption, SeenBox* seen) {
   }
 }
 
+// Each message's text as the string table has it.
+TEST(Win32MessageBox, MessagesHaveTheirTexts) {
+  UseTestResources();
+  const struct {
+    CaptureMessage message;
+    const char* text;
+  } cases[] = {
+      {CaptureMessage::NOT_SUPPORTED_FORMAT, "Not Supported Format"},
+      {CaptureMessage::WAVE_FILE_TOO_LARGE, "The file is too large to play"},
+      {CaptureMessage::WAVE_FILE_BUSY, "The previous file is still being sent to the device.\nTry again in a moment."},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CaptureMessageText(c.message), c.text) << CaptureMessageName(c.message);
+  const CaptureTexts texts = LoadCaptureTexts();
+  EXPECT_EQ(texts.fixedDevice, "Fixed Device");
+  EXPECT_EQ(texts.dropWaveFile, "Drop a Wave File");
+}
+
 TEST(Win32MessageBox, ShowsTheErrorOwnedByTheWindow) {
   HWND owner = CreateWindowExA(0, "STATIC", "owner", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
                                GetModuleHandleA(nullptr), nullptr);
   if (owner == nullptr) GTEST_SKIP() << "no display";
+  UseTestResources();
   SeenBox seen;
-  std::thread closer(CloseBoxWhenShown, "Quillon test", &seen);
-  Win32MessageBox().ShowError(owner, "Not Supported Format", "Quillon test");
+  std::thread closer(CloseBoxWhenShown, "Quillon", &seen);
+  Win32MessageBox box;
+  box.SetOwner(owner);
+  box.ShowError(CaptureMessage::NOT_SUPPORTED_FORMAT);
   closer.join();
   DestroyWindow(owner);
   ASSERT_TRUE(seen.found);
