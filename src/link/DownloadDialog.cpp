@@ -6,7 +6,7 @@
 #include "resources/resource.h"
 #include "support/Language.h"
 #include "support/Log.h"
-#include "support/Shell.h"
+#include "support/ShellWindow.h"
 
 void Win32DownloadUi::PrepareDownloadDialog() {
   ScopedMutex lock(m_lock);
@@ -102,8 +102,8 @@ bool Win32DownloadUi::StartLoader(const std::string& tool, const std::string& pa
   CShell shell;
   shell.SetFile(tool);
   shell.SetParameters(parameters);
-  shell.m_info.hwnd = static_cast<HWND>(parent);
-  shell.m_info.nShow = SW_SHOWMINIMIZED;
+  shell.GetNative().owner = static_cast<HWND>(parent);
+  shell.SetMinimized(true);
   return shell.Start(false, code);
 }
 
