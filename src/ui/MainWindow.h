@@ -120,10 +120,8 @@ class MainWindow : public Window {
   // A 96-DPI length in the screen's pixels.
   int Scaled(int length) const { return ScaledLength(length, m_dpi); }
 
-  // The views the window is made of.
+  // The link status view, which the idle tick shows its status in.
   LinkStatusView& GetStatus() { return m_status; }
-  SourceSelectors& GetSelectors() { return m_selectors; }
-  SettingsButtons& GetSettingsButtons() { return m_settings; }
 
   void OnDropFiles(HDROP drop);
   // The dropped files by path, as OnDropFiles handles them.
