@@ -5,6 +5,7 @@
 #include <objbase.h>
 
 #include <cstdio>
+#include <memory>
 
 #include "app/Application.h"
 #include "core/CaptureChoice.h"
@@ -26,7 +27,9 @@
 #include "support/Strings.h"
 #include "ui/ConfigWindow.h"
 #include "ui/DownloadDialog.h"
+#include "ui/Gdi.h"
 #include "ui/MainWindow.h"
+#include "core/Preferences.h"
 #include "ui/Win32MessageBox.h"
 
 namespace {
@@ -38,21 +41,21 @@ const char kRegistryKey[] = "Software\\VORLANE\\Quillon";
 const char* const kClearedVariables[] = {"KMC_PARTNER_KAVS", "KMC_KAVHOSTIO", "KMC_KAVHOSTIO_ORIGINAL",
                                          "KMC_KAVHOSTIO_IS_OLD_DLL"};
 
-// The process-wide objects, owned here and deleted in a fixed order.
+// The process-wide objects, owned here and deleted in a fixed order
+// (Shutdown).
 struct Application {
   HINSTANCE instance = nullptr;
   bool comInitialised = false;
   CRegistry registry;
   RegistryMemory memory{registry};
-  uint32_t bxaAutoLoad = 1;
-  uint32_t converter = 0;  // the sources' converter (ConverterKind)
-  MainWindow* mainWindow = nullptr;
-  SerialChannel* serialChannel = nullptr;
-  Adpcm* adpcm = nullptr;
-  SoundConfig* soundConfig = nullptr;
-  ConfigWindow* configWindow = nullptr;
+  Preferences preferences{memory};  // the main window's remembered choices
+  std::unique_ptr<MainWindow> mainWindow;
+  std::unique_ptr<SerialChannel> serialChannel;
+  std::unique_ptr<Adpcm> adpcm;
+  std::unique_ptr<SoundConfig> soundConfig;
+  std::unique_ptr<ConfigWindow> configWindow;
   CaptureChoice sources{memory};  // the sources and the current one
-  HFONT dialogFont = nullptr;
+  ScopedGdiObject<HFONT> dialogFont;
   Win32DownloadUi downloadUi;
   Win32MessageBox messageBox;
   MainWindowDialogs dialogs;
@@ -156,20 +159,14 @@ void Shutdown(Application& app, UINT exitCode) {
     TerminateProcess(GetCurrentProcess(), exitCode);
   }
   app.sources.Clear();
-  delete app.configWindow;
-  app.configWindow = nullptr;
-  delete app.soundConfig;
-  app.soundConfig = nullptr;
-  delete app.serialChannel;
-  app.serialChannel = nullptr;
-  delete app.mainWindow;
-  app.mainWindow = nullptr;
-  delete app.adpcm;
-  app.adpcm = nullptr;
+  app.configWindow.reset();
+  app.soundConfig.reset();
+  app.serialChannel.reset();
+  app.mainWindow.reset();
+  app.adpcm.reset();
 
   app.registry.Close();
-  if (app.dialogFont != nullptr) DeleteObject(app.dialogFont);
-  app.dialogFont = nullptr;
+  app.dialogFont.Reset();
   if (app.comInitialised) CoUninitialize();
 }
 
@@ -216,33 +213,29 @@ int RunApplication(HINSTANCE instance) {
   }
 
   app.registry.Open(kRegistryKey);
-  if (!app.registry.GetDword("Bxa Auto Load", app.bxaAutoLoad)) app.bxaAutoLoad = 1;
-  if (!app.registry.GetDword("Converter", app.converter)) app.converter = 0;
 
   MainWindow::Parts parts;
   parts.sources = &app.sources;
-  parts.registry = &app.registry;
+  parts.preferences = &app.preferences;
   parts.dialogs = &app.dialogs;
   parts.programFolder = programFolder;
-  parts.bxaAutoLoad = app.bxaAutoLoad;
   parts.logFolder = logFile.GetFolder();
-  parts.converter = app.converter;
   parts.dpi = ScreenDpi();
-  app.mainWindow = new MainWindow(parts);
-  app.downloadUi.SetOwner(app.mainWindow);
-  app.serialChannel = new SerialChannel();
+  app.mainWindow = std::make_unique<MainWindow>(parts);
+  app.downloadUi.SetOwner(app.mainWindow.get());
+  app.serialChannel = std::make_unique<SerialChannel>();
   app.serialChannel->Download().SetUi(&app.downloadUi);
   app.serialChannel->Init(0);
-  app.adpcm = new Adpcm();
+  app.adpcm = std::make_unique<Adpcm>();
   app.adpcm->Load();
-  app.soundConfig = new SoundConfig(&app.serialChannel->Link(), app.adpcm->IsLoaded(), programFolder);
+  app.soundConfig = std::make_unique<SoundConfig>(&app.serialChannel->Link(), app.adpcm->IsLoaded(), programFolder);
   app.soundConfig->SetCapture(&app.sources);
-  app.configWindow = new ConfigWindow(*app.soundConfig);
+  app.configWindow = std::make_unique<ConfigWindow>(*app.soundConfig);
   app.mainWindow->SetLink(&app.serialChannel->Link(), &app.serialChannel->Session(), &app.serialChannel->Download());
-  app.mainWindow->SetConfig(app.soundConfig);
-  app.mainWindow->SetConfigWindow(app.configWindow);
+  app.mainWindow->SetConfig(app.soundConfig.get());
+  app.mainWindow->SetConfigWindow(app.configWindow.get());
 
-  CreateCaptureSources(app.sources, app.adpcm, &app.serialChannel->Link(), app.messageBox, LoadCaptureTexts());
+  CreateCaptureSources(app.sources, app.adpcm.get(), &app.serialChannel->Link(), app.messageBox, LoadCaptureTexts());
   if (app.sources.GetCount() == 0) {
     QASSERT(0);
     Shutdown(app, 0);
@@ -261,12 +254,12 @@ int RunApplication(HINSTANCE instance) {
     // The window owns the sources' message boxes (a dropped file that cannot
     // be played).
     app.messageBox.SetOwner(app.mainWindow->GetHwnd());
-    app.dialogFont = MakeDialogFont(parts.dpi);
-    app.configWindow->Register(instance, icon, app.dialogFont, parts.dpi);
-    app.mainWindow->CreateControls(app.dialogFont);
+    app.dialogFont.Reset(MakeDialogFont(parts.dpi));
+    app.configWindow->Register(instance, icon, app.dialogFont.Get(), parts.dpi);
+    app.mainWindow->CreateControls(app.dialogFont.Get());
 
-    IdleTick idle(*app.mainWindow, app.serialChannel->Link(), app.serialChannel->Session(), app.serialChannel->Download(),
-                  *app.soundConfig, app.sources, SystemClock());
+    IdleTick idle(app.mainWindow->GetStatus(), app.serialChannel->Link(), app.serialChannel->Session(),
+                  app.serialChannel->Download(), *app.soundConfig, app.sources, SystemClock());
     TickTimes times;
     exitCode = RunMessageLoop(idle, *app.configWindow, app.mainWindow->GetHwnd(), app.serialChannel->Link(), &times);
     Log("Idle ticks: %llu\n", static_cast<unsigned long long>(idle.GetTickCount()));

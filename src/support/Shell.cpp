@@ -1,5 +1,11 @@
 #include "support/Shell.h"
 
+#ifdef _WIN32
+#include "support/ShellWindow.h"
+
+#include <shellapi.h>
+#endif
+
 #include "platform/Platform.h"
 #include "platform/WinText.h"
 #include "support/Diag.h"
@@ -21,51 +27,48 @@ static const char kStartFailed[] =
 void CShell::SetFile(const std::string& path) {
   m_file = path;
   m_directory = MakeAbsolute(::GetDirectory(path));
-#ifdef _WIN32
-  m_wideFile = platform::Utf8ToWide(m_file);
-  m_wideDirectory = platform::Utf8ToWide(m_directory);
-  m_info.lpFile = m_wideFile.c_str();
-  m_info.lpDirectory = m_wideDirectory.c_str();
-#endif
 }
 
 void CShell::SetParameters(const std::string& text) {
   m_parameters = text;
-#ifdef _WIN32
-  m_wideParameters = platform::Utf8ToWide(m_parameters);
-  m_info.lpParameters = m_wideParameters.c_str();
-#endif
 }
+
+CShell::~CShell() = default;
 
 #ifdef _WIN32
 
-CShell::CShell() {
-  ZeroMemory(&m_info, sizeof(m_info));
-  m_info.cbSize = sizeof(m_info);
-  m_info.nShow = SW_SHOWNORMAL;
-}
+CShell::CShell() : m_native(std::make_unique<Native>()) {}
 
 bool CShell::Start(bool wait, int* code) {
-  if (wait) m_info.fMask |= SEE_MASK_NOCLOSEPROCESS;
-  BOOL ok = ShellExecuteExW(&m_info);
-  INT_PTR instance = reinterpret_cast<INT_PTR>(m_info.hInstApp);
+  const std::wstring file = platform::Utf8ToWide(m_file);
+  const std::wstring parameters = platform::Utf8ToWide(m_parameters);
+  const std::wstring directory = platform::Utf8ToWide(m_directory);
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof(info);
+  info.fMask = wait ? SEE_MASK_NOCLOSEPROCESS : 0;
+  info.hwnd = m_native->owner;
+  info.lpFile = m_file.empty() ? nullptr : file.c_str();
+  info.lpParameters = m_parameters.empty() ? nullptr : parameters.c_str();
+  info.lpDirectory = m_file.empty() ? nullptr : directory.c_str();
+  info.nShow = m_minimized ? SW_SHOWMINIMIZED : SW_SHOWNORMAL;
+  BOOL ok = ShellExecuteExW(&info);
+  INT_PTR instance = reinterpret_cast<INT_PTR>(info.hInstApp);
   if (ok && instance > 32) {
-    if (wait && m_info.hProcess != nullptr) {
-      WaitForSingleObject(m_info.hProcess, INFINITE);
-      CloseHandle(m_info.hProcess);
-      m_info.hProcess = nullptr;
+    if (wait && info.hProcess != nullptr) {
+      WaitForSingleObject(info.hProcess, INFINITE);
+      CloseHandle(info.hProcess);
     }
-    m_info.fMask &= ~static_cast<ULONG>(SEE_MASK_NOCLOSEPROCESS);
     return true;
   }
-  m_info.fMask &= ~static_cast<ULONG>(SEE_MASK_NOCLOSEPROCESS);
   *code = static_cast<int>(instance);
   return false;
 }
 
 #else
 
-CShell::CShell() = default;
+struct CShell::Native {};
+
+CShell::CShell() : m_native(std::make_unique<Native>()) {}
 
 bool CShell::Start(bool wait, int* code) {
   // The parameters are split by the shell, as a command line would be.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/WinText.h"
+#include "ui/Gdi.h"
 
 #include "resources/resource.h"
 #include "support/Diag.h"
@@ -16,12 +17,14 @@
 
 namespace {
 
-// The dialog's GDI objects and icon, made at WM_INITDIALOG and freed at
-// WM_CLOSE. Only one About dialog runs at a time.
-HFONT s_hFont = nullptr;
-HFONT s_hFontBold = nullptr;
-HICON s_hIcon = nullptr;
-HBITMAP s_hBitmapCRI = nullptr;
+// The dialog's fonts, icon and bitmap, made at WM_INITDIALOG and freed when
+// the dialog has gone.
+struct AboutObjects {
+  ScopedGdiObject<HFONT> font;
+  ScopedGdiObject<HFONT> fontBold;
+  ScopedIcon icon;
+  ScopedGdiObject<HBITMAP> bitmap;
+};
 
 // 12 pixels high at 96 DPI, scaled to the screen's as the dialog's own
 // layout is.
@@ -34,55 +37,50 @@ HFONT MakeFont(int weight, int dpi) {
   return CreateFontIndirectA(&font);
 }
 
-void FreeObjects() {
-  if (s_hFont != nullptr) DeleteObject(s_hFont);
-  if (s_hFontBold != nullptr) DeleteObject(s_hFontBold);
-  if (s_hIcon != nullptr) DestroyIcon(s_hIcon);
-  if (s_hBitmapCRI != nullptr) DeleteObject(s_hBitmapCRI);
-  s_hFont = nullptr;
-  s_hFontBold = nullptr;
-  s_hIcon = nullptr;
-  s_hBitmapCRI = nullptr;
-}
-
 void SetItemFont(HWND dialog, int id, HFONT font) {
   SendDlgItemMessageA(dialog, id, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
 }
 
-void InitDialog(HWND dialog) {
-  ABOUT_ASSERT(s_hFont == NULL);
-  ABOUT_ASSERT(s_hFontBold == NULL);
-  ABOUT_ASSERT(s_hIcon == NULL);
-  ABOUT_ASSERT(s_hBitmapCRI == NULL);
+void InitDialog(HWND dialog, AboutObjects& objects) {
+  ABOUT_ASSERT(objects.font.Get() == NULL);
+  ABOUT_ASSERT(objects.fontBold.Get() == NULL);
+  ABOUT_ASSERT(objects.icon.Get() == NULL);
+  ABOUT_ASSERT(objects.bitmap.Get() == NULL);
   HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(dialog, GWLP_HINSTANCE));
 
-  HDC dc = GetDC(dialog);
-  const int dpi = dc != nullptr ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
-  if (dc != nullptr) ReleaseDC(dialog, dc);
-  s_hFont = MakeFont(FW_NORMAL, dpi > 0 ? dpi : 96);
-  s_hFontBold = MakeFont(FW_BOLD, dpi > 0 ? dpi : 96);
+  int dpi = 96;
+  {
+    ScopedWindowDC dc(dialog);
+    if (dc.Get() != nullptr) dpi = GetDeviceCaps(dc.Get(), LOGPIXELSY);
+  }
+  objects.font.Reset(MakeFont(FW_NORMAL, dpi > 0 ? dpi : 96));
+  objects.fontBold.Reset(MakeFont(FW_BOLD, dpi > 0 ? dpi : 96));
   SetWindowTextA(dialog, LoadResourceString(IDS_ABOUT).c_str());
 
-  s_hIcon = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDI_QUILLON), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
-  SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(s_hIcon));
-  SendDlgItemMessageA(dialog, IDC_ABOUT_ICON, STM_SETICON, reinterpret_cast<WPARAM>(s_hIcon), 0);
+  objects.icon.Reset(
+      static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDI_QUILLON), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE)));
+  SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(objects.icon.Get()));
+  SendDlgItemMessageA(dialog, IDC_ABOUT_ICON, STM_SETICON, reinterpret_cast<WPARAM>(objects.icon.Get()), 0);
 
-  s_hBitmapCRI = static_cast<HBITMAP>(
-      LoadImageA(instance, MAKEINTRESOURCEA(IDB_ABOUT), IMAGE_BITMAP, 0, 0, LR_LOADTRANSPARENT | LR_LOADMAP3DCOLORS));
-  SendDlgItemMessageA(dialog, IDC_ABOUT_BITMAP, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(s_hBitmapCRI));
+  objects.bitmap.Reset(static_cast<HBITMAP>(
+      LoadImageA(instance, MAKEINTRESOURCEA(IDB_ABOUT), IMAGE_BITMAP, 0, 0, LR_LOADTRANSPARENT | LR_LOADMAP3DCOLORS)));
+  SendDlgItemMessageA(dialog, IDC_ABOUT_BITMAP, STM_SETIMAGE, IMAGE_BITMAP,
+                      reinterpret_cast<LPARAM>(objects.bitmap.Get()));
 
-  SetItemFont(dialog, IDC_ABOUT_NAME, s_hFontBold);
-  SetItemFont(dialog, IDC_ABOUT_VERSION, s_hFont);
-  SetItemFont(dialog, IDC_ABOUT_LINE1, s_hFont);
-  SetItemFont(dialog, IDC_ABOUT_LINE2, s_hFont);
+  SetItemFont(dialog, IDC_ABOUT_NAME, objects.fontBold.Get());
+  SetItemFont(dialog, IDC_ABOUT_VERSION, objects.font.Get());
+  SetItemFont(dialog, IDC_ABOUT_LINE1, objects.font.Get());
+  SetItemFont(dialog, IDC_ABOUT_LINE2, objects.font.Get());
   SetDlgItemTextA(dialog, IDC_ABOUT_NAME, LoadResourceString(IDS_APP_NAME).c_str());
   SetDlgItemTextA(dialog, IDC_ABOUT_VERSION, GetModuleVersionText(instance).c_str());
 }
 
-INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+// The objects come with WM_INITDIALOG and are kept in the dialog's user data.
+INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
-      InitDialog(dialog);
+      SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+      InitDialog(dialog, *reinterpret_cast<AboutObjects*>(lParam));
       return TRUE;
     case WM_COMMAND:
       // Enter and Escape close the dialog as its close box does.
@@ -93,7 +91,6 @@ INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
       return FALSE;
     case WM_CLOSE:
       EndDialog(dialog, 0);
-      FreeObjects();
       return TRUE;
     default:
       return FALSE;
@@ -103,7 +100,9 @@ INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
 }  // namespace
 
 void RunAboutDialog(HINSTANCE instance, HWND owner) {
-  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_ABOUT), owner, AboutProc, 0);
+  // Freed once the dialog and its controls have gone.
+  AboutObjects objects;
+  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_ABOUT), owner, AboutProc, reinterpret_cast<LPARAM>(&objects));
 }
 
 std::string FormatVersionText(unsigned major, unsigned minor, unsigned build, unsigned revision) {

@@ -2,6 +2,8 @@
 
 #include "ui/ConfigControls.h"
 
+#include <memory>
+
 #include "ui/Window.h"
 
 // ---- CWCConfigEdit ----
@@ -73,10 +75,10 @@ void CWCConfigList::SetEnabled(bool enabled) {
 // ---- ConfigPageFactory ----
 
 ConfigControl* ConfigPageFactory::CreateEdit(SoundConfigItem& item, int id, int x, int y, int width, int height) {
-  CWCConfigEdit* edit = new CWCConfigEdit(item, m_model);
-  edit->SetId(id);
-  edit->SetExStyle(edit->GetExStyle() | WS_EX_CLIENTEDGE | WS_EX_WINDOWEDGE);
-  m_page.AddControl(edit);  // the page owns it from here
+  auto made = std::make_unique<CWCConfigEdit>(item, m_model);
+  made->SetId(id);
+  made->SetExStyle(made->GetExStyle() | WS_EX_CLIENTEDGE | WS_EX_WINDOWEDGE);
+  CWCConfigEdit* edit = m_page.Add(std::move(made));  // the page owns it from here
   edit->SetText(item.GetValue());
   edit->SetRect(x, y, width, height);
   edit->SetFont(m_font);
@@ -85,9 +87,9 @@ ConfigControl* ConfigPageFactory::CreateEdit(SoundConfigItem& item, int id, int 
 }
 
 ConfigControl* ConfigPageFactory::CreateList(ConfigList& item, int id, int x, int y, int width, int height) {
-  CWCConfigList* list = new CWCConfigList(item);
-  list->SetId(id);
-  m_page.AddControl(list);  // the page owns it from here
+  auto made = std::make_unique<CWCConfigList>(item);
+  made->SetId(id);
+  CWCConfigList* list = m_page.Add(std::move(made));  // the page owns it from here
   for (uint32_t i = 0;; ++i) {
     std::string entry = item.GetEntry(i);
     if (entry.empty()) break;

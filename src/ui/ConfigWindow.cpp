@@ -4,6 +4,7 @@
 #include "ui/ConfigWindow.h"
 
 #include <algorithm>
+#include <memory>
 #include <string>
 
 #include "resources/resource.h"
@@ -139,20 +140,20 @@ void ConfigWindow::CreateWindowAndControls() {
     ConfigClientWindow& page = m_client[clientIndex];
     int y = rows[clientIndex];
 
-    CWCStatic* label = new CWCStatic();
-    label->SetId(LABEL_ID_BASE + i);
-    label->SetRect(Scaled(LABEL_X), Scaled(y + 4), m_layout.labelWidth, Scaled(22));
-    page.AddControl(label);
+    auto madeLabel = std::make_unique<CWCStatic>();
+    madeLabel->SetId(LABEL_ID_BASE + i);
+    madeLabel->SetRect(Scaled(LABEL_X), Scaled(y + 4), m_layout.labelWidth, Scaled(22));
+    CWCStatic* label = page.Add(std::move(madeLabel));
     label->SetText(item->GetKey());
     label->SetFont(m_font);
 
     ConfigPageFactory factory(page, m_model, m_font);
     item->CreateControl(factory, CONTROL_ID_BASE + i, m_layout.boxX, Scaled(y), Scaled(BOX_WIDTH), Scaled(22));
 
-    CWCStatic* hint = new CWCStatic();
-    hint->SetId(HINT_ID_BASE + i);
-    hint->SetRect(m_layout.hintX, Scaled(y + 4), m_layout.hintWidth, Scaled(22));
-    page.AddControl(hint);
+    auto madeHint = std::make_unique<CWCStatic>();
+    madeHint->SetId(HINT_ID_BASE + i);
+    madeHint->SetRect(m_layout.hintX, Scaled(y + 4), m_layout.hintWidth, Scaled(22));
+    CWCStatic* hint = page.Add(std::move(madeHint));
     hint->SetText(item->GetHint());
     hint->SetFont(m_font);
 

@@ -5,7 +5,7 @@
 #include "resources/resource.h"
 #include "support/Language.h"
 #include "support/Log.h"
-#include "support/Shell.h"
+#include "support/ShellWindow.h"
 #include "ui/DownloadDialogIds.h"
 #include "ui/Window.h"
 
@@ -107,8 +107,8 @@ bool Win32DownloadUi::StartLoader(const std::string& tool, const std::string& pa
   CShell shell;
   shell.SetFile(tool);
   shell.SetParameters(parameters);
-  shell.m_info.hwnd = OwnerWindow();
-  shell.m_info.nShow = SW_SHOWMINIMIZED;
+  shell.GetNative().owner = OwnerWindow();
+  shell.SetMinimized(true);
   return shell.Start(false, code);
 }
 

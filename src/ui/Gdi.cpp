@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "support/Strings.h"
+
 void LevelDisplay::Show(HWND hwnd, HFONT font, int x, int y, int dpi, const char* left, const char* right) {
   if (m_drawn && font == m_font && x == m_x && y == m_y && dpi == m_dpi && m_left == left && m_right == right) return;
   ScopedWindowDC window(hwnd);
@@ -71,4 +73,8 @@ int TextWidth(HFONT font, const char* text) {
   SIZE size = {};
   if (!GetTextExtentPoint32A(screen.Get(), text, static_cast<int>(strlen(text)), &size)) return 0;
   return size.cx;
+}
+
+int LayoutTextWidth(HFONT font, const std::string& text, int dpi) {
+  return LayoutLength(TextWidth(font, RemoveMnemonicMarks(text).c_str()), dpi);
 }

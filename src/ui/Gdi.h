@@ -1,4 +1,5 @@
-// Small owners of GDI handles: each releases its handle in its destructor.
+// Small owners of GDI and other user-interface handles: each releases its
+// handle in its destructor, one type per kind of handle.
 #pragma once
 
 #include <windows.h>
@@ -54,6 +55,27 @@ class ScopedGdiObject {
   T m_object;
 };
 
+// A handle freed with the function its kind is freed with: an icon made by
+// LoadImage (DestroyIcon), a module loaded by this program (FreeLibrary).
+template <typename T, BOOL(WINAPI* Free)(T)>
+class ScopedHandle {
+ public:
+  explicit ScopedHandle(T handle = nullptr) : m_handle(handle) {}
+  ~ScopedHandle() { Reset(); }
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+  T Get() const { return m_handle; }
+  void Reset(T handle = nullptr) {
+    if (m_handle != nullptr) Free(m_handle);
+    m_handle = handle;
+  }
+
+ private:
+  T m_handle;
+};
+using ScopedIcon = ScopedHandle<HICON, DestroyIcon>;
+using ScopedModule = ScopedHandle<HMODULE, FreeLibrary>;
+
 // Selects an object into a device context and puts the previous one back.
 class ScopedSelect {
  public:
@@ -108,3 +130,18 @@ class LevelDisplay {
 // The width in pixels of a one-line text drawn with font (0 for no text or
 // when it cannot be measured).
 int TextWidth(HFONT font, const char* text);
+
+// The windows' places and sizes are drawn at 96 DPI and scaled to the
+// screen's.
+constexpr int LAYOUT_DPI = 96;
+// A 96-DPI length in pixels at dpi.
+inline int ScaledLength(int length, int dpi) {
+  return MulDiv(length, dpi, LAYOUT_DPI);
+}
+// A width in pixels at dpi as a 96-DPI length, rounded up.
+inline int LayoutLength(int pixels, int dpi) {
+  return (pixels * LAYOUT_DPI + dpi - 1) / dpi;
+}
+// A text's width as drawn with font (without the mnemonic's mark), as a
+// 96-DPI length at dpi.
+int LayoutTextWidth(HFONT font, const std::string& text, int dpi);

@@ -86,11 +86,11 @@ void Window::SetClientSize(int x, int y, int width, int height) {
   }
 }
 
-CWindowControl* Window::AddControl(CWindowControl* control) {
+CWindowControl* Window::AddControl(std::unique_ptr<CWindowControl> control) {
   if (control == nullptr) return nullptr;
   control->Create(m_instance, m_hWnd);
-  m_controls.emplace_back(control);
-  return control;
+  m_controls.push_back(std::move(control));
+  return m_controls.back().get();
 }
 
 CWindowControl* Window::FindControl(int id) const {
@@ -233,21 +233,17 @@ LRESULT TabClientWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
 
 // ---- TabWindow ----
 
-TabWindow::~TabWindow() {
-  delete[] m_client;
-  m_client = NULL;
-}
+TabWindow::~TabWindow() = default;
 
 ATOM TabWindow::Register(HINSTANCE instance, const std::string& className, HICON icon, HBRUSH background,
                          TabClientWindow* const* pages, int pageCount) {
-  QASSERT(m_client == NULL);
+  QASSERT(!m_registered);
+  m_registered = true;
   if (pageCount < 0) pageCount = 0;
-  m_client = new TabClientWindow*[static_cast<size_t>(pageCount > 0 ? pageCount : 1)];
-  m_clientCount = pageCount;
-  for (int i = 0; i < pageCount; ++i) m_client[i] = pages[i];
+  m_pages.assign(pages, pages + pageCount);
   ATOM atom = Window::Register(instance, className, icon, background);
   for (int i = 0; i < pageCount; ++i) {
-    m_client[i]->Register(instance, className + "TabClient" + std::to_string(i), icon, background);
+    m_pages[i]->Register(instance, className + "TabClient" + std::to_string(i), icon, background);
   }
   return atom;
 }
@@ -256,33 +252,28 @@ HWND TabWindow::Create(HWND parent, DWORD style, HMENU menuOrId, const std::stri
   if (m_hWnd != nullptr) return m_hWnd;
   style = (style & ~static_cast<DWORD>(WS_HSCROLL | WS_VSCROLL)) | WS_CLIPCHILDREN;
   if (Window::Create(parent, style, menuOrId, title) == nullptr) return nullptr;
-  CWCTab* tab = new CWCTab();
+  auto tab = std::make_unique<CWCTab>();
   tab->SetId(tabId);
   tab->SetRect(0, 0, 4, 4);
-  tab->SetCallback(&TabWindow::OnTabSelected, this);
-  AddControl(tab);
-  m_tab = tab;
-  for (int i = 0; i < m_clientCount; ++i) {
-    m_client[i]->Create(m_tab->GetHwnd(), WS_CHILD | WS_VISIBLE, nullptr, std::string());
-    if (i != 0 && m_client[i]->GetHwnd() != nullptr) ShowWindow(m_client[i]->GetHwnd(), SW_HIDE);
+  tab->onSelectionChanged = [this](int selected) { ShowPage(selected); };
+  m_tab = Add(std::move(tab));
+  for (size_t i = 0; i < m_pages.size(); ++i) {
+    m_pages[i]->Create(m_tab->GetHwnd(), WS_CHILD | WS_VISIBLE, nullptr, std::string());
+    if (i != 0 && m_pages[i]->GetHwnd() != nullptr) ShowWindow(m_pages[i]->GetHwnd(), SW_HIDE);
   }
   LayoutPages();
   return m_hWnd;
 }
 
 TabClientWindow* TabWindow::GetPage(int index) const {
-  if (index < 0 || index >= m_clientCount) return nullptr;
-  return m_client[index];
-}
-
-void TabWindow::OnTabSelected(int selected, void* context) {
-  static_cast<TabWindow*>(context)->ShowPage(selected);
+  if (index < 0 || index >= GetPageCount()) return nullptr;
+  return m_pages[static_cast<size_t>(index)];
 }
 
 void TabWindow::ShowPage(int index) {
-  for (int i = 0; i < m_clientCount; ++i) {
+  for (int i = 0; i < GetPageCount(); ++i) {
     if (i == index) continue;
-    TabClientWindow* page = m_client[i];
+    TabClientWindow* page = m_pages[static_cast<size_t>(i)];
     if (page->GetHwnd() == nullptr) continue;
     CWindowControl* focused = page->FindControlByHwnd(GetFocus());
     if (focused != nullptr) {
@@ -302,8 +293,8 @@ void TabWindow::LayoutPages() {
   m_tab->SetRect(0, 0, client.right - client.left, client.bottom - client.top);
   RECT display = client;
   SendMessageA(m_tab->GetHwnd(), TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&display));
-  for (int i = 0; i < m_clientCount; ++i) {
-    HWND page = m_client[i]->GetHwnd();
+  for (TabClientWindow* client : m_pages) {
+    HWND page = client->GetHwnd();
     if (page == nullptr) continue;
     MoveWindow(page, display.left, display.top, display.right - display.left, display.bottom - display.top, TRUE);
   }

@@ -12,6 +12,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ui/WindowControl.h"
@@ -43,12 +44,23 @@ class Window {
   void Close();
 
   // Creates the control's window on this window and takes ownership of it.
-  // Returns the control.
-  CWindowControl* AddControl(CWindowControl* control);
+  // Returns the control, which lives until the window is destroyed.
+  CWindowControl* AddControl(std::unique_ptr<CWindowControl> control);
   template <typename T>
-  T* Add(T* control) {
-    AddControl(control);
-    return control;
+  T* Add(std::unique_ptr<T> control) {
+    T* added = control.get();
+    AddControl(std::move(control));
+    return added;
+  }
+  // The same, with the control's id, place and size (client pixels) set
+  // before its window is made, and its font after.
+  template <typename T>
+  T* AddAt(std::unique_ptr<T> control, int id, int x, int y, int width, int height, HFONT font) {
+    control->SetId(id);
+    control->SetRect(x, y, width, height);
+    T* added = Add(std::move(control));
+    added->SetFont(font);
+    return added;
   }
   // The first control with that id, or null.
   CWindowControl* FindControl(int id) const;
@@ -132,7 +144,7 @@ class TabWindow : public Window {
   LRESULT WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
 
   CWCTab* GetTab() const { return m_tab; }
-  int GetPageCount() const { return m_clientCount; }
+  int GetPageCount() const { return static_cast<int>(m_pages.size()); }
   TabClientWindow* GetPage(int index) const;
 
  protected:
@@ -141,10 +153,9 @@ class TabWindow : public Window {
   void ForgetTabWindow();
 
  private:
-  static void OnTabSelected(int selected, void* context);
   void LayoutPages();
 
-  CWCTab* m_tab = nullptr;            // owned through the control list
-  TabClientWindow** m_client = NULL;  // the page array (pointers not owned)
-  int m_clientCount = 0;
+  CWCTab* m_tab = nullptr;               // owned through the control list
+  std::vector<TabClientWindow*> m_pages;  // not owned
+  bool m_registered = false;
 };

@@ -98,7 +98,13 @@ void CWCEdit::SetText(const std::string& text) {
   SendMessageA(m_hWnd, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(converted.c_str()));
 }
 
-// ---- check boxes and radio buttons ----
+// ---- buttons, check boxes and radio buttons ----
+
+bool CWCButton::OnCommand(WPARAM wParam, LPARAM) {
+  if (!onClicked) return false;
+  if (HIWORD(wParam) == BN_CLICKED) onClicked();
+  return true;
+}
 
 bool CWCRadioButton::IsChecked() const {
   return SendMessageA(m_hWnd, BM_GETCHECK, 0, 0) == BST_CHECKED;
@@ -172,6 +178,16 @@ void CWCComboBox::FitDropDownWidth() {
   SendMessageA(m_hWnd, CB_SETDROPPEDWIDTH, static_cast<WPARAM>(widest + 32), 0);
 }
 
+bool CWCComboBox::OnCommand(WPARAM wParam, LPARAM) {
+  if (!onSelectionChanged && !onDropDown) return false;
+  if (HIWORD(wParam) == CBN_SELCHANGE && onSelectionChanged) {
+    onSelectionChanged();
+  } else if (HIWORD(wParam) == CBN_DROPDOWN && onDropDown) {
+    onDropDown();
+  }
+  return true;
+}
+
 // ---- CWCTab ----
 
 void CWCTab::AddTab(const std::string& text, int index) {
@@ -193,15 +209,10 @@ void CWCTab::SetSelection(int index) {
   SendMessageA(m_hWnd, TCM_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
-void CWCTab::SetCallback(Callback callback, void* context) {
-  m_callback = callback;
-  m_context = context;
-}
-
 bool CWCTab::OnNotify(WPARAM, LPARAM lParam) {
   const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
   if (header == nullptr || header->code != static_cast<UINT>(TCN_SELCHANGE)) return false;
   int selected = GetSelection();
-  if (m_callback != nullptr) m_callback(selected, m_context);
+  if (onSelectionChanged) onSelectionChanged(selected);
   return true;
 }

@@ -1,7 +1,9 @@
 // The child controls of the window framework. CWindowControl holds what every
 // control has (id, place, styles, window); each kind supplies its Win32 class
-// and a few typed helpers. Program-specific controls derive from a kind and
-// override OnCommand or OnNotify, which the owning window calls.
+// and a few typed helpers. The kinds that notify their owner take a callback
+// per notification (a button's onClicked, a combo box's onSelectionChanged);
+// controls with behaviour of their own derive from a kind and override
+// OnCommand or OnNotify, which the owning window calls.
 //
 // A Window owns the controls added to it and deletes them when its window is
 // destroyed. Main thread only.
@@ -10,6 +12,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <functional>
 #include <string>
 
 // The control kinds' styles. The values are fixed on purpose: the window
@@ -128,6 +131,10 @@ class CWCButton : public CWindowControl {
   CWCButton() : CWindowControl(control_style::BUTTON) {}
   const char* GetClassName() const override { return "Button"; }
   void SetText(const std::string& text) { SetWindowTextTo(text); }
+  // Called on BN_CLICKED. While it is set, every command of the control
+  // counts as handled.
+  std::function<void()> onClicked;
+  bool OnCommand(WPARAM wParam, LPARAM lParam) override;
 
  protected:
   explicit CWCButton(DWORD style) : CWindowControl(style) {}
@@ -164,12 +171,15 @@ class CWCComboBox : public CWindowControl {
   // Makes the dropped list as wide as the widest entry in the control's font,
   // plus 32 pixels.
   void FitDropDownWidth();
+  // Called on CBN_SELCHANGE and CBN_DROPDOWN. While either is set, every
+  // command of the control counts as handled.
+  std::function<void()> onSelectionChanged;
+  std::function<void()> onDropDown;
+  bool OnCommand(WPARAM wParam, LPARAM lParam) override;
 };
 
 class CWCTab : public CWindowControl {
  public:
-  using Callback = void (*)(int selected, void* context);
-
   CWCTab() : CWindowControl(control_style::TAB) {}
   const char* GetClassName() const override { return "SysTabControl32"; }
   void AddTab(const std::string& text, int index);
@@ -178,12 +188,8 @@ class CWCTab : public CWindowControl {
   // Selects a tab without notifying (as TCM_SETCURSEL does).
   void SetSelection(int index);
   // Called with the new selection on TCN_SELCHANGE.
-  void SetCallback(Callback callback, void* context);
+  std::function<void(int selected)> onSelectionChanged;
   bool OnNotify(WPARAM wParam, LPARAM lParam) override;
-
- private:
-  Callback m_callback = nullptr;
-  void* m_context = nullptr;
 };
 
 class CWCListView : public CWindowControl {

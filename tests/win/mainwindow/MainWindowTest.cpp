@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <regex>
 #include <string>
@@ -20,6 +21,7 @@
 #include "FakeHostIo.h"
 #include "TestUtil.h"
 #include "core/CaptureChoice.h"
+#include "core/MapMemory.h"
 #include "app/RegistryMemory.h"
 #include "core/ScriptedSource.h"
 #include "capture/CaptureServices.h"
@@ -37,6 +39,7 @@
 #include "ui/AboutDialog.h"
 #include "ui/ConfigWindow.h"
 #include "ui/MainWindow.h"
+#include "core/Preferences.h"
 
 namespace {
 
@@ -186,12 +189,10 @@ class MainWindowTest : public ::testing::Test {
     parts.session = &channel->Session();
     parts.download = &channel->Download();
     parts.config = config.get();
-    parts.registry = &registry;
+    parts.preferences = &preferences;
     parts.dialogs = &dialogs;
     parts.programFolder = folder.Path();
-    parts.bxaAutoLoad = 1;
     parts.logFolder = logFolder;
-    parts.converter = converterValue;
     parts.dpi = dpi;
     window.reset(new MainWindow(parts));
     ASSERT_TRUE(window->Create(GetModuleHandleA(nullptr), nullptr));
@@ -227,8 +228,7 @@ class MainWindowTest : public ::testing::Test {
   }
   void Menu(int id) { SendMessageA(Hwnd(), WM_COMMAND, MAKEWPARAM(id, 0), 0); }
 
-  uint32_t converterValue = 0;  // the "Converter" value read at start-up
-  int dpi = 96;                 // the screen's, as start-up reads it
+  int dpi = 96;  // the screen's, as start-up reads it
   TempDir folder;
   CRegistry registry;
   FakeHostIo host;
@@ -237,6 +237,7 @@ class MainWindowTest : public ::testing::Test {
   std::unique_ptr<SoundConfig> config;
   NoMessages waveMessages;
   RegistryMemory memory{registry};
+  Preferences preferences{memory};
   CaptureChoice sources{memory};  // owns the three below
   FakeSource* waveIn = nullptr;
   FakeSource* coreAudio = nullptr;
@@ -379,7 +380,7 @@ TEST_F(MainWindowTest, NotConnectedCaptionAndDisconnectGrayedWithoutDebugger) {
 
   Menu(MainWindow::ID_MENU_DISCONNECT);
   EXPECT_EQ(channel->Session().GetDebuggerId(), 0u);
-  window->UpdateCaption();
+  window->GetStatus().UpdateCaption();
   EXPECT_EQ(Caption(), expected);
 }
 
@@ -464,7 +465,7 @@ TEST_F(MainWindowTest, ChannelListFollowsTheSource) {
   waveIn->channels = {{"Front", 0}, {"Rear", 1}};
   registry.SetString("waveIn@Fixed Device", "Rear");
   Open();
-  window->RefreshChannelList();
+  window->GetStatus().RefreshChannelList();
   EXPECT_TRUE(IsWindowEnabled(Item(109)));
   ASSERT_EQ(Count(109), 2);
   EXPECT_EQ(window->GetSelectedChannel().name, "Rear");
@@ -472,13 +473,13 @@ TEST_F(MainWindowTest, ChannelListFollowsTheSource) {
   Choose(109, 0);
   EXPECT_EQ(RegistryString(registry, "waveIn@Fixed Device"), "Front");
 
-  window->ResetChannelList();
+  window->GetStatus().ResetChannelList();
   ASSERT_EQ(Count(109), 1);
   EXPECT_EQ(ItemText(109, 0), LoadResourceString(IDS_NO_CHANNEL_FOUND));
   EXPECT_EQ(window->GetSelectedChannel().id, DeviceEntry::NO_DEVICE_ID);
 
   waveIn->hasChannels = false;
-  window->RefreshChannelList();
+  window->GetStatus().RefreshChannelList();
   EXPECT_FALSE(IsWindowEnabled(Item(109)));
   EXPECT_EQ(Count(109), 0);
 }
@@ -658,7 +659,7 @@ TEST_F(MainWindowTest, SplineMenuItemChoosesTheSourcesConverter) {
     ConverterKind atStart;
   };
   for (const Case& c : {Case{0, ConverterKind::SINC}, Case{1, ConverterKind::SPLINE}, Case{9, ConverterKind::SINC}}) {
-    converterValue = c.stored;
+    registry.SetDword("Converter", c.stored);
     Open();
     HMENU file = GetSubMenu(GetMenu(Hwnd()), 0);
     const bool checked = c.atStart == ConverterKind::SPLINE;
@@ -702,12 +703,12 @@ TEST_F(MainWindowTest, ResetStopsTheSourceAndClosesTheChannel) {
 TEST_F(MainWindowTest, StatusDisplaysAndAbout) {
   Open();
   std::string link;
-  ASSERT_TRUE(window->GetLinkText(&link));
+  ASSERT_TRUE(window->GetStatus().GetLinkText(&link));
   EXPECT_EQ(link, "-");
-  window->SetLinkText("active");
+  window->GetStatus().SetLinkText("active");
   EXPECT_EQ(Text(119), "active");
   // The level display: two right-aligned numbers in the 50 x 34 area at (226,30).
-  window->DrawLevels("88", "88");
+  window->GetStatus().DrawLevels("88", "88");
   HDC dc = GetDC(Hwnd());
   const COLORREF face = GetSysColor(COLOR_BTNFACE);
   int inked = 0, inkedRightHalf = 0;
@@ -806,7 +807,7 @@ TEST_F(MainWindowTest, MenusAndLabelsFitTheirBoxes) {
       places.push_back(place);
     }
     // The link text is shown whole once the link is up.
-    window->SetLinkText(LoadResourceString(IDS_LINK_ACTIVE));
+    window->GetStatus().SetLinkText(LoadResourceString(IDS_LINK_ACTIVE));
     RECT link = {};
     GetClientRect(Item(119), &link);
     EXPECT_LE(TextExtent(Item(119), Text(119)), link.right);
@@ -815,7 +816,7 @@ TEST_F(MainWindowTest, MenusAndLabelsFitTheirBoxes) {
     // short texts.
     for (uint32_t id : {IDS_LINK_WAITING, IDS_LINK_NO_LIBRARY, IDS_LINK_NO_IMAGE}) {
       SCOPED_TRACE(id);
-      window->SetLinkText(LoadResourceString(id));
+      window->GetStatus().SetLinkText(LoadResourceString(id));
       GetClientRect(Item(119), &link);
       EXPECT_LE(TextExtent(Item(119), Text(119)), link.right);
       RECT wide = {};
@@ -825,7 +826,7 @@ TEST_F(MainWindowTest, MenusAndLabelsFitTheirBoxes) {
       EXPECT_LE(wide.right, area.right);
       EXPECT_FALSE(IsWindowVisible(Item(118)));
     }
-    window->SetLinkText(LoadResourceString(IDS_LINK_NONE));
+    window->GetStatus().SetLinkText(LoadResourceString(IDS_LINK_NONE));
     RECT usual = {};
     GetWindowRect(Item(119), &usual);
     MapWindowPoints(nullptr, Hwnd(), reinterpret_cast<POINT*>(&usual), 2);
@@ -855,7 +856,7 @@ TEST_F(MainWindowTest, MenusAndLabelsFitTheirBoxes) {
 TEST_F(MainWindowTest, KeyboardWalksTheControlsAndPressesTheButtons) {
   Open();
   // The source started: no channels, so the channel list is grayed.
-  window->RefreshChannelList();
+  window->GetStatus().RefreshChannelList();
   // The keyboard starts on the first control, as in a dialog.
   EXPECT_EQ(GetFocus(), Item(MainWindow::ID_RESET));
   // One default push button, the others plain ones.
@@ -921,7 +922,7 @@ TEST_F(MainWindowTest, AtHigherDpiPlacesAndSizesScale) {
     EXPECT_EQ(rect.bottom - rect.top, p.height);
   }
   // The level display is drawn at (339,45), 75 x 51.
-  window->DrawLevels("88", "88");
+  window->GetStatus().DrawLevels("88", "88");
   HDC dc = GetDC(Hwnd());
   const COLORREF face = GetSysColor(COLOR_BTNFACE);
   int inked = 0, outside = 0;
@@ -1035,6 +1036,50 @@ void CALLBACK ReadAboutAndClose(HWND, UINT, UINT_PTR timer, DWORD) {
   PostMessageA(dialog, WM_CLOSE, 0, 0);
 }
 }  // namespace
+
+// The choices the window remembers, over the map standing in for the
+// registry: what each reads with nothing stored, with a value stored and with
+// a value of another kind under its name; and what each change stores.
+TEST(Preferences, ReadTheStoredChoicesOrTheirDefaults) {
+  struct Case {
+    const char* what;
+    std::map<std::string, uint32_t> numbers;
+    std::map<std::string, std::string> texts;
+    uint32_t bxaAutoLoad;
+    ConverterKind converter;
+    std::string settingsFolder;
+  };
+  const Case cases[] = {
+      {"nothing stored", {}, {}, 1, ConverterKind::SINC, ""},
+      {"bxa off", {{"Bxa Auto Load", 0}}, {}, 0, ConverterKind::SINC, ""},
+      {"bxa kept as stored", {{"Bxa Auto Load", 2}}, {}, 2, ConverterKind::SINC, ""},
+      {"bxa as a text", {}, {{"Bxa Auto Load", "0"}}, 1, ConverterKind::SINC, ""},
+      {"spline", {{"Converter", 1}}, {}, 1, ConverterKind::SPLINE, ""},
+      {"unknown converter", {{"Converter", 9}}, {}, 1, ConverterKind::SINC, ""},
+      {"settings folder", {}, {{"Path Config", "C:\\cfg\\"}}, 1, ConverterKind::SINC, "C:\\cfg\\"},
+      {"settings folder as a number", {{"Path Config", 3}}, {}, 1, ConverterKind::SINC, ""},
+  };
+  for (const Case& c : cases) {
+    MapMemory memory;
+    memory.numbers = c.numbers;
+    memory.values = c.texts;
+    const Preferences preferences(memory);
+    EXPECT_EQ(preferences.GetBxaAutoLoad(), c.bxaAutoLoad) << c.what;
+    EXPECT_EQ(preferences.GetConverter(), c.converter) << c.what;
+    EXPECT_EQ(preferences.GetSettingsFolder(), c.settingsFolder) << c.what;
+  }
+
+  MapMemory memory;
+  Preferences preferences(memory);
+  preferences.SetBxaAutoLoad(0);
+  preferences.SetConverter(ConverterKind::SPLINE);
+  preferences.SetSettingsFolder("D:\\settings\\");
+  EXPECT_EQ(memory.numbers, (std::map<std::string, uint32_t>{{"Bxa Auto Load", 0}, {"Converter", 1}}));
+  EXPECT_EQ(memory.values, (std::map<std::string, std::string>{{"Path Config", "D:\\settings\\"}}));
+  EXPECT_EQ(preferences.GetBxaAutoLoad(), 0u);
+  EXPECT_EQ(preferences.GetConverter(), ConverterKind::SPLINE);
+  EXPECT_EQ(preferences.GetSettingsFolder(), "D:\\settings\\");
+}
 
 TEST(AboutDialog, VersionText) {
   EXPECT_EQ(FormatVersionText(2, 10, 30, 400), "Version 2.10.0030.0400");

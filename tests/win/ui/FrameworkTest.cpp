@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "UiTestUtil.h"
 #include "ui/Window.h"
 
@@ -68,11 +70,11 @@ class FrameworkTest : public ::testing::Test {
 };
 
 TEST_F(FrameworkTest, CommandsAndNotificationsReachTheOwningControl) {
-  auto* first = m_window.Add(new CountingButton(42, true));
-  auto* second = new CountingButton(42, true);
-  second->SetRect(10, 10, 80, 24);
-  m_window.AddControl(second);
-  auto* refusing = m_window.Add(new CountingButton(43, false));
+  auto* first = m_window.Add(std::make_unique<CountingButton>(42, true));
+  auto made = std::make_unique<CountingButton>(42, true);
+  made->SetRect(10, 10, 80, 24);
+  auto* second = m_window.Add(std::move(made));
+  auto* refusing = m_window.Add(std::make_unique<CountingButton>(43, false));
   ASSERT_NE(first->GetHwnd(), nullptr);
   EXPECT_EQ(m_window.FindControl(42), first);  // the first of two with the same id
   EXPECT_EQ(m_window.FindControl(44), nullptr);
@@ -98,6 +100,51 @@ TEST_F(FrameworkTest, CommandsAndNotificationsReachTheOwningControl) {
   SendMessageA(hwnd, WM_NOTIFY, 42, reinterpret_cast<LPARAM>(&header));
   EXPECT_EQ(second->notifies, 1);
   EXPECT_EQ(first->notifies, 0);
+}
+
+// Each callback runs for its own notification only; a control with a
+// callback takes every command of its own, one without leaves them to the
+// window.
+TEST_F(FrameworkTest, CallbacksRunForTheirOwnNotification) {
+  int clicked = 0, selected = 0, dropped = 0;
+  auto add = [&](auto made, int id) {
+    made->SetId(id);
+    made->SetRect(10, 10 + 30 * (id - 60), 80, 24);
+    return m_window.Add(std::move(made));
+  };
+  auto* button = add(std::make_unique<CWCButton>(), 60);
+  button->onClicked = [&] { ++clicked; };
+  auto* check = add(std::make_unique<CWCCheckBox>(), 61);
+  check->onClicked = [&] { ++clicked; };
+  auto* combo = add(std::make_unique<CWCComboBox>(), 62);
+  combo->onSelectionChanged = [&] { ++selected; };
+  combo->onDropDown = [&] { ++dropped; };
+  auto* plain = add(std::make_unique<CWCComboBox>(), 63);
+
+  const struct {
+    CWindowControl* control;
+    WORD code;
+    int clicked, selected, dropped;
+    bool handled;
+  } cases[] = {
+      {button, BN_CLICKED, 1, 0, 0, true},   {button, BN_SETFOCUS, 0, 0, 0, true},
+      {check, BN_CLICKED, 1, 0, 0, true},    {combo, CBN_SELCHANGE, 0, 1, 0, true},
+      {combo, CBN_DROPDOWN, 0, 0, 1, true},  {combo, CBN_CLOSEUP, 0, 0, 0, true},
+      {plain, CBN_SELCHANGE, 0, 0, 0, false},
+  };
+  for (const auto& c : cases) {
+    clicked = selected = dropped = 0;
+    const bool handled = c.control->OnCommand(MAKEWPARAM(c.control->GetId(), c.code), 0);
+    EXPECT_EQ(handled, c.handled) << c.control->GetId() << " " << c.code;
+    EXPECT_EQ(clicked, c.clicked) << c.control->GetId() << " " << c.code;
+    EXPECT_EQ(selected, c.selected) << c.control->GetId() << " " << c.code;
+    EXPECT_EQ(dropped, c.dropped) << c.control->GetId() << " " << c.code;
+  }
+
+  // A real click reaches the callback through the window.
+  clicked = 0;
+  SendMessageA(button->GetHwnd(), BM_CLICK, 0, 0);
+  EXPECT_EQ(clicked, 1);
 }
 
 TEST_F(FrameworkTest, MouseCaptureFollowsTheCountOfPressedButtons) {
@@ -145,7 +192,7 @@ TEST_F(FrameworkTest, SetClientSizeCountsAMenuBarOfSeveralLines) {
 }
 
 TEST_F(FrameworkTest, ControlsOfTheKinds) {
-  auto* combo = m_window.Add(new CWCComboBox());
+  auto* combo = m_window.Add(std::make_unique<CWCComboBox>());
   combo->SetRect(10, 10, 100, 120);
   combo->AddString("short");
   combo->AddString("a much longer entry of the list");
@@ -158,26 +205,26 @@ TEST_F(FrameworkTest, ControlsOfTheKinds) {
   combo->Clear();
   EXPECT_EQ(combo->GetCount(), 0);
 
-  auto* edit = new CWCEdit();
-  edit->SetStyle(edit->GetStyle() | ES_MULTILINE | ES_AUTOHSCROLL);
-  edit->SetRect(10, 40, 100, 50);
-  m_window.AddControl(edit);
+  auto madeEdit = std::make_unique<CWCEdit>();
+  madeEdit->SetStyle(madeEdit->GetStyle() | ES_MULTILINE | ES_AUTOHSCROLL);
+  madeEdit->SetRect(10, 40, 100, 50);
+  auto* edit = m_window.Add(std::move(madeEdit));
   edit->SetText("one\ntwo");
   EXPECT_EQ(edit->GetText(), "one\r\ntwo");
 
-  auto* list = m_window.Add(new CWCListView());
+  auto* list = m_window.Add(std::make_unique<CWCListView>());
   EXPECT_NE(list->GetHwnd(), nullptr);
   EXPECT_EQ(static_cast<DWORD>(GetWindowLongPtrA(list->GetHwnd(), GWL_EXSTYLE)) & WS_EX_CLIENTEDGE,
             static_cast<DWORD>(WS_EX_CLIENTEDGE));
-  EXPECT_NE(m_window.Add(new CWCProgress())->GetHwnd(), nullptr);
-  auto* check = m_window.Add(new CWCCheckBox());
+  EXPECT_NE(m_window.Add(std::make_unique<CWCProgress>())->GetHwnd(), nullptr);
+  auto* check = m_window.Add(std::make_unique<CWCCheckBox>());
   check->SetChecked(true);
   EXPECT_TRUE(check->IsChecked());
 }
 
 TEST_F(FrameworkTest, DestroyingTheWindowDeletesItsControlsAndItCanBeMadeAgain) {
   bool deleted = false;
-  m_window.Add(new CountingButton(7, true))->WatchDeletion(&deleted);
+  m_window.Add(std::make_unique<CountingButton>(7, true))->WatchDeletion(&deleted);
   m_window.Close();
   EXPECT_TRUE(deleted);
   EXPECT_EQ(m_window.GetHwnd(), nullptr);
@@ -225,7 +272,7 @@ TEST(TabWindowTest, SwitchingPagesCommitsTheFocusedEditFirst) {
   GetClientRect(page0.GetHwnd(), &pageRect);
   EXPECT_GT(pageRect.right, 250);  // laid out in the tab control's display area
 
-  auto* edit = page0.Add(new CountingEdit(500));
+  auto* edit = page0.Add(std::make_unique<CountingEdit>(500));
   edit->SetRect(8, 8, 100, 22);
   SetForegroundWindow(window.GetHwnd());
   SetFocus(edit->GetHwnd());

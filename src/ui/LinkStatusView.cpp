@@ -1,0 +1,76 @@
+#include "ui/LinkStatusView.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+#include "resources/resource.h"
+#include "support/Language.h"
+
+void LinkStatusView::CreateControls(HFONT font) {
+  m_font = font;
+  auto addLabel = [&](int id, uint32_t text, int x, int y, DWORD extraStyle) {
+    auto label = std::make_unique<CWCStatic>();
+    label->SetStyle(label->GetStyle() | extraStyle);
+    CWCStatic* added = m_window.AddAt(std::move(label), id, Scaled(x), Scaled(y), Scaled(50), Scaled(14), font);
+    added->SetText(LoadResourceString(text));
+  };
+  addLabel(ID_LEFT_LABEL, IDS_LEFT, 174, 30, 0);
+  addLabel(ID_RIGHT_LABEL, IDS_RIGHT, 174, 50, 0);
+  addLabel(ID_HIO_LABEL, IDS_HIO, HIO_X, HIO_Y, 0);
+  addLabel(ID_LINK_TEXT, IDS_LINK_NONE, LINK_TEXT_X, HIO_Y, SS_RIGHT);
+}
+
+void LinkStatusView::OnDebuggerReturned() {
+  UpdateCaption();
+  if (onDebuggerReturned) onDebuggerReturned();
+}
+
+// Set only when it changes; compared with what was set last, not read back.
+void LinkStatusView::UpdateCaption() {
+  HWND hwnd = m_window.GetHwnd();
+  if (hwnd == nullptr) return;
+  std::string name;
+  if (!debuggerName || !debuggerName(&name)) name = LoadResourceString(IDS_NOT_CONNECTED);
+  char caption[CAPTION_MAX + 1] = {};
+  snprintf(caption, sizeof(caption), "%s - %s", name.c_str(), LoadResourceString(IDS_APP_NAME).c_str());
+  if (m_caption != caption && SetWindowTextA(hwnd, caption)) m_caption = caption;
+}
+
+void LinkStatusView::DrawLevels(const std::string& left, const std::string& right) {
+  HWND hwnd = m_window.GetHwnd();
+  if (hwnd != nullptr) {
+    m_levels.Show(hwnd, m_font, Scaled(LEVELS_X), Scaled(LEVELS_Y), m_dpi, left.c_str(), right.c_str());
+  }
+}
+
+bool LinkStatusView::GetLinkText(std::string* text) {
+  if (m_window.GetHwnd() == nullptr) return false;
+  auto* control = static_cast<CWCStatic*>(m_window.FindControl(ID_LINK_TEXT));
+  if (control == nullptr) return false;
+  *text = control->GetText();
+  return true;
+}
+
+bool LinkStatusView::SetLinkText(const std::string& text) {
+  if (m_window.GetHwnd() == nullptr) return false;
+  auto* control = static_cast<CWCStatic*>(m_window.FindControl(ID_LINK_TEXT));
+  if (control == nullptr) return false;
+  // In the screen's pixels.
+  const int width = m_font != nullptr ? TextWidth(m_font, text.c_str()) + Scaled(2) : 0;
+  int x = Scaled(LINK_TEXT_X);
+  int right = Scaled(LINK_TEXT_X + LINK_TEXT_WIDTH);
+  if (width > right - x) {
+    x = std::max(Scaled(LINK_TEXT_MIN_X), right - width);
+    right = std::min(Scaled(m_clientWidth - 4), std::max(right, x + width));
+  }
+  if (x != control->GetX() || right - x != control->GetWidth()) {
+    CWindowControl* label = m_window.FindControl(ID_HIO_LABEL);
+    if (label != nullptr && label->GetHwnd() != nullptr) {
+      ShowWindow(label->GetHwnd(), x < Scaled(LINK_TEXT_X) ? SW_HIDE : SW_SHOW);
+    }
+    control->SetRect(x, Scaled(HIO_Y), right - x, control->GetHeight());
+  }
+  control->SetText(text);
+  return true;
+}

@@ -1,0 +1,83 @@
+// What the main window shows of the link and the stream: the level display,
+// the HIO line with the link text, and the caption with the debugger's name.
+// It is the view the idle tick shows its status in (IdleView); the channel
+// lists it is asked to refresh are the source selectors'.
+//
+// Main thread only. The window and the selectors are not owned and outlive
+// this object; the labels are owned by the window's control list.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+#include "core/IdleTick.h"
+#include "ui/Gdi.h"
+#include "ui/SourceSelectors.h"
+#include "ui/Window.h"
+
+class LinkStatusView : public IdleView {
+ public:
+  static constexpr int ID_LEFT_LABEL = 114;
+  static constexpr int ID_RIGHT_LABEL = 116;
+  static constexpr int ID_HIO_LABEL = 118;
+  static constexpr int ID_LINK_TEXT = 119;
+  // The level display, at 96 DPI.
+  static constexpr int LEVELS_X = 226;
+  static constexpr int LEVELS_Y = 30;
+  static constexpr int CAPTION_MAX = 63;
+  // The HIO line: the label and the link text right-aligned beside it. A text
+  // wider than its box grows to the left, over the label (hidden meanwhile),
+  // as far as the free room after the API selector, then to the right up to
+  // the window's edge (clientWidth).
+  static constexpr int HIO_X = 174;
+  static constexpr int HIO_Y = 70;
+  static constexpr int LINK_TEXT_X = 226;
+  static constexpr int LINK_TEXT_WIDTH = 50;
+  static constexpr int LINK_TEXT_MIN_X = 148;
+
+  // Places and sizes are scaled to the screen's dpi.
+  LinkStatusView(Window& window, SourceSelectors& selectors, int dpi, int clientWidth)
+      : m_window(window), m_selectors(selectors), m_dpi(dpi), m_clientWidth(clientWidth) {}
+
+  // The connected debugger's name for the caption; false while none is
+  // connected.
+  std::function<bool(std::string* name)> debuggerName;
+  // After the caption, when the idle tick connected the lost debugger again.
+  std::function<void()> onDebuggerReturned;
+
+  // Makes the labels with font (not owned; kept for the level display and
+  // the link text's width).
+  void CreateControls(HFONT font);
+  // Puts back what the level display drew last (WM_PAINT).
+  void Paint(HDC hdc) const { m_levels.Paint(hdc); }
+  // The window was created (the caption is set afresh) or destroyed (the
+  // level display's bitmap freed).
+  void OnCreate() { m_caption.clear(); }
+  void Forget() { m_levels.Release(); }
+
+  // The link text as the control shows it; false without the control.
+  bool GetLinkText(std::string* text);
+
+  // IdleView
+  void RefreshChannelList() override { m_selectors.RefreshChannels(); }
+  void ResetChannelList() override { m_selectors.ResetChannels(); }
+  void DrawLevels(const std::string& left, const std::string& right) override;
+  bool SetLinkText(const std::string& text) override;
+  void UpdateCaption() override;
+  // As after connecting at start-up: the caption, and the automatic download.
+  void OnDebuggerReturned() override;
+
+ private:
+  int Scaled(int length) const { return ScaledLength(length, m_dpi); }
+
+  Window& m_window;
+  SourceSelectors& m_selectors;
+  const int m_dpi;
+  const int m_clientWidth;
+  HFONT m_font = nullptr;  // the dialog font; not owned
+  LevelDisplay m_levels;
+  // The caption as UpdateCaption last set it.
+  std::string m_caption;
+};
