@@ -20,8 +20,8 @@ void* s_hInstance = nullptr;
 constexpr int STRING_MAX = 8192;
 }  // namespace
 
-void SetResourceInstance(void* instance) {
-  s_hInstance = instance;
+void SetResourceInstance(void* resourceModule) {
+  s_hInstance = resourceModule;
 }
 
 void* GetResourceInstance() {

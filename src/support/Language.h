@@ -8,7 +8,7 @@
 #include <string>
 
 // The module whose resources hold the table (the program's instance handle).
-void SetResourceInstance(void* instance);
+void SetResourceInstance(void* resourceModule);
 void* GetResourceInstance();
 
 // The text of string id, or an empty text when there is none.

@@ -1,7 +1,7 @@
 #include "support/Shell.h"
 
 #ifdef _WIN32
-#include "support/ShellWindow.h"
+#include "platform/ShellWindow.h"
 
 #include <shellapi.h>
 #endif

@@ -4,7 +4,7 @@
 // a full path, so that nothing is looked for in the current folder.
 //
 // Portable: the Windows-only part (the window that owns the shell's messages)
-// is set through ShellWindow.h.
+// is set through platform/ShellWindow.h.
 #pragma once
 
 #include <memory>
@@ -39,7 +39,7 @@ class CShell {
     return m_directory;
   }
 
-  // The platform's part, defined by ShellWindow.h on Windows.
+  // The platform's part, defined by platform/ShellWindow.h on Windows.
   struct Native;
   Native& GetNative() { return *m_native; }
 

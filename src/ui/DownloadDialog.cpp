@@ -5,7 +5,7 @@
 #include "resources/resource.h"
 #include "support/Language.h"
 #include "support/Log.h"
-#include "support/ShellWindow.h"
+#include "platform/ShellWindow.h"
 #include "ui/DownloadDialogIds.h"
 #include "ui/Window.h"
 
