@@ -37,24 +37,6 @@ class ScopedMemoryDC {
   HDC m_hdc;
 };
 
-// A GDI object (font, bitmap, brush, pen) owned and deleted with DeleteObject.
-template <typename T>
-class ScopedGdiObject {
- public:
-  explicit ScopedGdiObject(T object = nullptr) : m_object(object) {}
-  ~ScopedGdiObject() { Reset(); }
-  ScopedGdiObject(const ScopedGdiObject&) = delete;
-  ScopedGdiObject& operator=(const ScopedGdiObject&) = delete;
-  T Get() const { return m_object; }
-  void Reset(T object = nullptr) {
-    if (m_object != nullptr) DeleteObject(m_object);
-    m_object = object;
-  }
-
- private:
-  T m_object;
-};
-
 // A handle freed with the function its kind is freed with: an icon made by
 // LoadImage (DestroyIcon), a module loaded by this program (FreeLibrary).
 template <typename T, BOOL(WINAPI* Free)(T)>
@@ -74,6 +56,14 @@ class ScopedHandle {
   T m_handle;
 };
 using ScopedIcon = ScopedHandle<HICON, DestroyIcon>;
+
+// A GDI object (font, bitmap, brush, pen) owned and deleted with DeleteObject.
+template <typename T>
+BOOL WINAPI DeleteGdiObject(T object) {
+  return DeleteObject(object);
+}
+template <typename T>
+using ScopedGdiObject = ScopedHandle<T, DeleteGdiObject<T>>;
 using ScopedModule = ScopedHandle<HMODULE, FreeLibrary>;
 
 // Selects an object into a device context and puts the previous one back.

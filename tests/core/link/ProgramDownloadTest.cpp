@@ -93,6 +93,17 @@ class DownloadTest : public ::testing::Test, public ChannelFixture {
     fake.downloadProgram = &FakeDownload;
     system.readableFiles.insert(image);
   }
+  // A KMC debugger (42) whose helper library gives its serial number, and
+  // the loader tool's path under the SDK folder sdk.
+  std::string UseKmcDebugger(const std::string& sdk) {
+    fake.dllType = 2;
+    fake.listed = {42};
+    const std::string sep = LinkSystem::Separator();
+    system.startupEnv["KMC_PARTNER_KAVS"] = "/kmc";
+    system.libraries["/kmc" + sep + "BIN" + sep + "loadrun_kav.dll"].symbols["LRKAV_id2serialno"] =
+        reinterpret_cast<void*>(&SerialOf);
+    return sdk + sep + "tools" + sep + "CommandLineTools" + sep + "kav_loadrun32.exe";
+  }
   FakeDownloadUi ui;
   const std::string image = std::string("/app") + LinkSystem::Separator() + "Quillon.bxa";
 };
@@ -172,13 +183,8 @@ TEST_F(DownloadTest, DialogThatCannotBeShownStillEndsTheDownloadCleanly) {
 }
 
 TEST_F(DownloadTest, KmcDownloadStartsTheLoaderTool) {
-  fake.dllType = 2;
-  fake.listed = {42};
+  const std::string tool = UseKmcDebugger("/sdk");
   const std::string sep = LinkSystem::Separator();
-  system.startupEnv["KMC_PARTNER_KAVS"] = "/kmc";
-  system.libraries["/kmc" + sep + "BIN" + sep + "loadrun_kav.dll"].symbols["LRKAV_id2serialno"] =
-      reinterpret_cast<void*>(&SerialOf);
-  const std::string tool = "/sdk" + sep + "tools" + sep + "CommandLineTools" + sep + "kav_loadrun32.exe";
   ASSERT_TRUE(BringUp());
 
   // Without the SDK's variable, or with a relative one, the tool's pattern
@@ -212,14 +218,8 @@ TEST_F(DownloadTest, KmcDownloadStartsTheLoaderTool) {
 // logged and shown; the program goes on and the next download works. Without
 // a user interface the start goes through the shell and is only logged.
 TEST_F(DownloadTest, KmcLoaderThatCannotStartIsReportedAndTheProgramGoesOn) {
-  fake.dllType = 2;
-  fake.listed = {42};
-  const std::string sep = LinkSystem::Separator();
-  system.startupEnv["KMC_PARTNER_KAVS"] = "/kmc";
-  system.libraries["/kmc" + sep + "BIN" + sep + "loadrun_kav.dll"].symbols["LRKAV_id2serialno"] =
-      reinterpret_cast<void*>(&SerialOf);
+  const std::string tool = UseKmcDebugger("/nonexistent-sdk");
   system.startupEnv["KAVSDK_ROOT"] = "/nonexistent-sdk";
-  const std::string tool = "/nonexistent-sdk" + sep + "tools" + sep + "CommandLineTools" + sep + "kav_loadrun32.exe";
   system.readableFiles.insert(tool);
   ASSERT_TRUE(BringUp());
 
