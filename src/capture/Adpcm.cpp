@@ -18,10 +18,10 @@ void Adpcm::Load() {
 }
 
 void Adpcm::LoadFrom(const std::string& folder) {
-  QASSERT(m_hDll == NULL);
+  QASSERT(m_library.Get() == NULL);
   std::string path = folder + LIBRARY_NAME;
-  m_hDll = platform::LoadLibraryFile(path.c_str());
-  if (m_hDll == nullptr) {
+  m_library.Reset(platform::LoadLibraryFile(path.c_str()));
+  if (m_library.Get() == nullptr) {
     Log("LoadLibrary WaveCodecKav.dll failed\n");
     return;
   }
@@ -36,16 +36,13 @@ void Adpcm::LoadFrom(const std::string& folder) {
                                       "decode"};
   void* found[6] = {};
   for (int i = 0; i < 6; ++i) {
-    found[i] = platform::GetSymbol(m_hDll, names[i]);
+    found[i] = platform::GetSymbol(m_library.Get(), names[i]);
     if (found[i] == nullptr) {
       Log("GetProcAddress %s failed\n", names[i]);
-      if (m_hDll != nullptr) {
-        platform::FreeLibraryHandle(m_hDll);
-        m_hDll = nullptr;
-      }
+      m_library.Reset();
     }
   }
-  if (m_hDll == nullptr) return;
+  if (m_library.Get() == nullptr) return;
   getBytesForAdpcmBuffer = reinterpret_cast<GetBytesFunction>(found[0]);
   getBytesForAdpcmSamples = reinterpret_cast<GetBytesFunction>(found[1]);
   getBytesForPcmBuffer = reinterpret_cast<GetBytesFunction>(found[2]);
@@ -55,8 +52,7 @@ void Adpcm::LoadFrom(const std::string& folder) {
 }
 
 void Adpcm::Unload() {
-  if (m_hDll != nullptr) platform::FreeLibraryHandle(m_hDll);
-  m_hDll = nullptr;
+  m_library.Reset();
   getBytesForAdpcmBuffer = getBytesForAdpcmSamples = getBytesForPcmBuffer = getBytesForPcmSamples = nullptr;
   encode = nullptr;
   decode = nullptr;

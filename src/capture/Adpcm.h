@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/Platform.h"
+
 class Adpcm {
  public:
   // The library's functions (C calling convention).
@@ -31,7 +33,7 @@ class Adpcm {
   // folders of their own.
   void LoadFrom(const std::string& folder);
   void Unload();
-  bool IsLoaded() const { return m_hDll != nullptr; }
+  bool IsLoaded() const { return m_library.Get() != nullptr; }
 
   // Replaces count interleaved frames of channels samples by their ADPCM
   // encode-and-decode pass, delayed by cut frames. history holds the 2 x cut
@@ -40,7 +42,7 @@ class Adpcm {
   void EncodeDecode(int16_t* frames, int32_t count, int32_t channels, const int16_t* history, int32_t cut) const;
 
  private:
-  void* m_hDll = nullptr;  // the library's handle, owned; null when not loaded
+  platform::Library m_library;  // null when not loaded
   GetBytesFunction getBytesForAdpcmBuffer = nullptr;
   GetBytesFunction getBytesForAdpcmSamples = nullptr;
   GetBytesFunction getBytesForPcmBuffer = nullptr;

@@ -49,6 +49,24 @@ void* LoadLibraryFile(const char* path);
 void* GetSymbol(void* library, const char* name);
 void FreeLibraryHandle(void* library);
 
+// A library loaded by LoadLibraryFile, owned: freed when the holder goes or
+// is reset.
+class Library {
+ public:
+  Library() = default;
+  ~Library() { Reset(); }
+  Library(const Library&) = delete;
+  Library& operator=(const Library&) = delete;
+  void* Get() const { return m_handle; }
+  void Reset(void* handle = nullptr) {
+    if (m_handle != nullptr) FreeLibraryHandle(m_handle);
+    m_handle = handle;
+  }
+
+ private:
+  void* m_handle = nullptr;
+};
+
 // The longest path handed to the system in its plain form; longer ones go in
 // the long form (CreateDirectory's limit, MAX_PATH - 12).
 constexpr size_t LONG_PATH_FROM = 248;
