@@ -134,7 +134,6 @@ SoundCaptureCoreAudio::~SoundCaptureCoreAudio() {
     Stop();
   }
   m_device.Reset();
-  if (m_event != nullptr) CloseHandle(m_event);
 }
 
 bool SoundCaptureCoreAudio::InitializeLoopback() {
@@ -362,7 +361,7 @@ bool SoundCaptureCoreAudio::InitializeClient(const std::vector<uint8_t>& format)
   // A capture endpoint's stream wakes the worker by its event once per
   // period; a loopback stream is looked at every POLL_MS (not every system
   // sets a loopback stream's event reliably).
-  m_eventDriven = m_deviceType == TYPE_CAPTURE && m_event != nullptr;
+  m_eventDriven = m_deviceType == TYPE_CAPTURE && m_event.Get() != nullptr;
   const DWORD flags = m_deviceType == TYPE_LOOPBACK ? AUDCLNT_STREAMFLAGS_LOOPBACK
                                                     : (m_eventDriven ? AUDCLNT_STREAMFLAGS_EVENTCALLBACK : 0);
   HRESULT hr = m_audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, duration, 0,
@@ -373,7 +372,7 @@ bool SoundCaptureCoreAudio::InitializeClient(const std::vector<uint8_t>& format)
     return false;
   }
   if (m_eventDriven) {
-    hr = m_audioClient->SetEventHandle(m_event);
+    hr = m_audioClient->SetEventHandle(m_event.Get());
     if (FAILED(hr)) {
       // The stream then sets no event: the worker looks every POLL_MS.
       Log("IAudioClient::SetEventHandle failed: hr = 0x%08x; polling\n", Hex(hr));
@@ -422,7 +421,7 @@ void SoundCaptureCoreAudio::WorkerEntry(void* context) {
 }
 
 void SoundCaptureCoreAudio::WakeWorker() {
-  if (m_event != nullptr) SetEvent(m_event);
+  if (m_event.Get() != nullptr) SetEvent(m_event.Get());
 }
 
 void SoundCaptureCoreAudio::OnBlock(int16_t* frames, int32_t bytes) {
@@ -465,7 +464,7 @@ void SoundCaptureCoreAudio::Worker() {
       // Until the next period's event (or Stop's), at most POLL_MS, which
       // counts as one empty poll like a sleep.
       if (m_eventDriven) {
-        WaitForSingleObject(m_event, POLL_MS);
+        WaitForSingleObject(m_event.Get(), POLL_MS);
       } else {
         platform::SleepMs(POLL_MS);
       }

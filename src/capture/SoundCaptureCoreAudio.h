@@ -22,6 +22,7 @@
 #include "capture/ChannelMix.h"
 #include "capture/SoundCapture.h"
 #include "platform/ComPtr.h"
+#include "platform/Platform.h"
 #include "platform/Thread.h"
 
 struct IMMDevice;
@@ -107,6 +108,6 @@ class SoundCaptureCoreAudio : public SoundCapture, private capture::CaptureBlock
   std::vector<int16_t> m_mixed;         // the packet as stereo 16-bit
   // Set by the audio client for every period of an event-driven stream
   // (capture mode), and by Stop to wake the worker; auto-reset, owned.
-  void* m_event = nullptr;
+  platform::KernelHandle m_event;
   bool m_eventDriven = false;  // the stream of the last Start sets m_event
 };

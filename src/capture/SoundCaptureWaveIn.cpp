@@ -102,7 +102,6 @@ SoundCaptureWaveIn::~SoundCaptureWaveIn() {
     m_thread.Join();
     Stop();
   }
-  if (m_event != nullptr) CloseHandle(m_event);
 }
 
 std::string SoundCaptureWaveIn::GetName() const {
@@ -193,7 +192,7 @@ bool SoundCaptureWaveIn::Start(const DeviceEntry& device, int32_t outputRate, in
   HWAVEIN handle = nullptr;
   // The device sets the event for every buffer it fills; without an event
   // (none could be made) the worker looks every WAIT_MS.
-  MMRESULT result = m_event != nullptr ? m_api.Open(&handle, deviceId, &format, reinterpret_cast<DWORD_PTR>(m_event),
+  MMRESULT result = m_event.Get() != nullptr ? m_api.Open(&handle, deviceId, &format, reinterpret_cast<DWORD_PTR>(m_event.Get()),
                                                     0, CALLBACK_EVENT)
                                        : m_api.Open(&handle, deviceId, &format, 0, 0, CALLBACK_NULL);
   if (result != MMSYSERR_NOERROR) {
@@ -265,7 +264,7 @@ void SoundCaptureWaveIn::Stop() {
 }
 
 void SoundCaptureWaveIn::WakeWorker() {
-  if (m_event != nullptr) SetEvent(m_event);
+  if (m_event.Get() != nullptr) SetEvent(m_event.Get());
 }
 
 void SoundCaptureWaveIn::WorkerEntry(void* context) {
@@ -338,8 +337,8 @@ void SoundCaptureWaveIn::Worker() {
     // Once per filled buffer: the device sets the event as it hands one back
     // (Stop sets it too). The event may have been set for a buffer taken
     // already; the loop then only looks and waits again.
-    if (m_event != nullptr) {
-      WaitForSingleObject(m_event, WAIT_MS);
+    if (m_event.Get() != nullptr) {
+      WaitForSingleObject(m_event.Get(), WAIT_MS);
     } else {
       platform::SleepMs(POLL_MS);
     }

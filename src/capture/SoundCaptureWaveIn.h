@@ -10,6 +10,7 @@
 #include <string>
 
 #include "capture/SoundCapture.h"
+#include "platform/Platform.h"
 #include "platform/Thread.h"
 
 struct WaveInFunctions;
@@ -71,5 +72,5 @@ class SoundCaptureWaveIn : public SoundCapture {
   uint32_t m_openedDeviceId = 0xFFFFFFFFu;
   // The event the device sets as it fills buffers (auto-reset, owned), also
   // set by Stop to wake the worker.
-  void* m_event = nullptr;
+  platform::KernelHandle m_event;
 };

@@ -234,6 +234,10 @@ void FreeLibraryHandle(void* library) {
   if (library != nullptr) FreeLibrary(static_cast<HMODULE>(library));
 }
 
+KernelHandle::~KernelHandle() {
+  if (m_handle != nullptr) CloseHandle(m_handle);
+}
+
 // --- Files and folders -----------------------------------------------------------
 
 std::string GetProgramPath() {
@@ -421,6 +425,8 @@ void* GetSymbol(void* library, const char* name) {
 void FreeLibraryHandle(void* library) {
   if (library != nullptr) dlclose(library);
 }
+
+KernelHandle::~KernelHandle() = default;  // none are made here
 
 std::string GetProgramPath() {
   char path[4096];

@@ -49,6 +49,20 @@ void* LoadLibraryFile(const char* path);
 void* GetSymbol(void* library, const char* name);
 void FreeLibraryHandle(void* library);
 
+// A kernel object's handle (the capture workers' events), owned: closed
+// when the holder goes. Only Windows hands out such handles.
+class KernelHandle {
+ public:
+  explicit KernelHandle(void* handle = nullptr) : m_handle(handle) {}
+  ~KernelHandle();
+  KernelHandle(const KernelHandle&) = delete;
+  KernelHandle& operator=(const KernelHandle&) = delete;
+  void* Get() const { return m_handle; }
+
+ private:
+  void* m_handle;
+};
+
 // A library loaded by LoadLibraryFile, owned: freed when the holder goes or
 // is reset.
 class Library {
