@@ -735,6 +735,41 @@ TEST_F(MainWindowTest, StatusDisplaysAndAbout) {
   EXPECT_EQ(waveIn->stops, stops + 1);
 }
 
+// The idle tick's codes in words: the link text whole, a notice of the level
+// display in its two lines (the settings model's notice comes as a text id).
+TEST_F(MainWindowTest, StatusCodesInWords) {
+  Open();
+  const struct {
+    LinkState state;
+    const char* text;
+  } links[] = {
+      {LinkState::NONE, "-"},
+      {LinkState::ACTIVE, "active"},
+      {LinkState::WAITING, "waiting for debugger"},
+      {LinkState::NO_LIBRARY, "no HIO library"},
+      {LinkState::NO_IMAGE, "no Quillon.bxa"},
+  };
+  for (const auto& link : links) {
+    ASSERT_TRUE(window->GetStatus().SetLinkText(link.state));
+    EXPECT_EQ(Text(119), link.text);
+  }
+  StatusTexts texts;
+  const struct {
+    LevelNotice notice;
+    const char* first;
+    const char* second;
+  } notices[] = {
+      {LevelNotice::NONE_ACTIVE, "-", "-"},           {LevelNotice::NO_DEVICE, "No", "device"},
+      {LevelNotice::DEVICE_GONE, "Device", "gone"},   {LevelNotice::FORMAT_REFUSED, "Format", "refused"},
+      {LevelNotice::START_FAILED, "Cannot", "start"}, {LevelNotice::DEFAULT_DEVICE, "Default", "device"},
+  };
+  for (const auto& notice : notices) {
+    EXPECT_EQ(texts.Notice(notice.notice), StatusTexts::Lines(notice.first, notice.second))
+        << static_cast<int>(notice.notice);
+  }
+  EXPECT_EQ(texts.Notice(IDS_LEVEL_SETTINGS_UNREAD), StatusTexts::Lines("Settings", "unread"));
+}
+
 TEST_F(MainWindowTest, MenusAndLabelsComeFromTheLanguageTable) {
   Open();
   HMENU bar = GetMenu(Hwnd());
