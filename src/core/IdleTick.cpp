@@ -5,9 +5,7 @@
 #include "core/CaptureChoice.h"
 #include "link/DebuggerSession.h"
 #include "link/ProgramDownload.h"
-#include "resources/resource.h"
 #include "settings/SoundConfig.h"
-#include "support/Language.h"
 #include "support/Log.h"
 
 using Status = PacketChannel::Status;
@@ -66,22 +64,21 @@ void IdleTick::KeepSourceRunning(SoundCapture* source) {
 }
 
 namespace {
-// The two-line text of the level display for why a source has no stream;
-// 0 for no reason.
-uint32_t FailureText(CaptureFailure failure) {
+// What the level display says of why a source has no stream.
+LevelNotice FailureNotice(CaptureFailure failure) {
   switch (failure) {
     case CaptureFailure::NO_DEVICE:
-      return IDS_LEVEL_NO_DEVICE;
+      return LevelNotice::NO_DEVICE;
     case CaptureFailure::DEVICE_GONE:
-      return IDS_LEVEL_DEVICE_GONE;
+      return LevelNotice::DEVICE_GONE;
     case CaptureFailure::FORMAT_REFUSED:
-      return IDS_LEVEL_FORMAT_REFUSED;
+      return LevelNotice::FORMAT_REFUSED;
     case CaptureFailure::START_FAILED:
-      return IDS_LEVEL_START_FAILED;
+      return LevelNotice::START_FAILED;
     case CaptureFailure::NONE:
       break;
   }
-  return 0;
+  return LevelNotice::NONE_ACTIVE;
 }
 }  // namespace
 
@@ -91,29 +88,17 @@ void IdleTick::RedrawLevels(const SoundCapture* source) {
     m_settingsNotice = notice;
     m_settingsNoticeRedraws = SETTINGS_NOTICE_REDRAWS;
   }
-  uint32_t text = 0;
   if (m_settingsNoticeRedraws > 0) {
     --m_settingsNoticeRedraws;
-    text = m_settingsNotice;
-  } else if (source != nullptr && !source->IsActive()) {
-    text = FailureText(source->GetFailure());
-  } else if (source != nullptr && m_noticeRedraws > 0) {
+    m_view.DrawSettingsNotice(m_settingsNotice);
+  } else if (source == nullptr || !source->IsActive()) {
+    m_view.DrawLevelNotice(source != nullptr ? FailureNotice(source->GetFailure()) : LevelNotice::NONE_ACTIVE);
+  } else if (m_noticeRedraws > 0) {
     --m_noticeRedraws;
-    text = IDS_LEVEL_DEFAULT_DEVICE;
+    m_view.DrawLevelNotice(LevelNotice::DEFAULT_DEVICE);
+  } else {
+    m_view.DrawLevels(source->GetLevel(0), source->GetLevel(1));
   }
-  if (text != 0) {
-    // The text's two lines go to the display's two lines.
-    const std::string& lines = Text(text);
-    const size_t split = lines.find('\n');
-    m_view.DrawLevels(lines.substr(0, split), split == std::string::npos ? std::string() : lines.substr(split + 1));
-    return;
-  }
-  if (source == nullptr || !source->IsActive()) {
-    const std::string& none = Text(IDS_LEVEL_NONE);
-    m_view.DrawLevels(none, none);
-    return;
-  }
-  m_view.DrawLevels(std::to_string(source->GetLevel(0)), std::to_string(source->GetLevel(1)));
 }
 
 void IdleTick::StepLink(const SoundCapture* source) {
@@ -157,25 +142,18 @@ void IdleTick::TakeDevicePacket() {
 
 void IdleTick::UpdateLinkText() {
   const Status status = m_link.GetStatus();
-  uint32_t id = IDS_LINK_NONE;
+  LinkState state = LinkState::NONE;
   if (status == Status::CONNECTED) {
-    id = IDS_LINK_ACTIVE;
+    state = LinkState::ACTIVE;
   } else if (status == Status::DISCONNECTED && m_debugger.IsAwaitingDebugger()) {
-    id = IDS_LINK_WAITING;
+    state = LinkState::WAITING;
   } else if (!m_debugger.HasLibrary()) {
-    id = IDS_LINK_NO_LIBRARY;
+    state = LinkState::NO_LIBRARY;
   } else if (status != Status::DISCONNECTED && m_download.IsImageMissing()) {
     // A debugger is connected, but the device program was not there to load.
-    id = IDS_LINK_NO_IMAGE;
+    state = LinkState::NO_IMAGE;
   }
   // The control keeps what the tick wrote: it is compared with that, not
   // read back.
-  const std::string& text = Text(id);
-  if (text != m_linkText && m_view.SetLinkText(text)) m_linkText = text;
-}
-
-const std::string& IdleTick::Text(uint32_t id) {
-  auto found = m_texts.find(id);
-  if (found == m_texts.end()) found = m_texts.emplace(id, LoadResourceString(id)).first;
-  return found->second;
+  if (state != m_linkState && m_view.SetLinkText(state)) m_linkState = state;
 }

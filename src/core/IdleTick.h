@@ -6,9 +6,8 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
-#include <string>
+#include <optional>
 
 #include "capture/CaptureServices.h"
 #include "capture/SoundCapture.h"
@@ -20,18 +19,42 @@ class DownloadStatus;
 class CaptureChoice;
 class SoundConfig;
 
-// What the idle tick shows and asks of the main window.
+// What the level display says instead of the two levels.
+enum class LevelNotice {
+  NONE_ACTIVE,     // no source, or one stopped on request
+  NO_DEVICE,       // the source has no device to record from
+  DEVICE_GONE,     // the device went away
+  FORMAT_REFUSED,  // the device refused every format asked of it
+  START_FAILED,    // the source could not start for another reason
+  DEFAULT_DEVICE,  // the chosen device has gone; the default one records
+};
+
+// What the link text says.
+enum class LinkState {
+  NONE,        // no debugger connected
+  ACTIVE,      // the device program is attached
+  WAITING,     // a lost debugger is looked for
+  NO_LIBRARY,  // no host-I/O library: no debugger can be found
+  NO_IMAGE,    // a debugger is connected, the device program was not there to load
+};
+
+// What the idle tick shows and asks of the main window. The tick decides
+// what to say; the view words it.
 class IdleView {
  public:
   virtual ~IdleView() = default;
   // The channel list after the current source started, or failed to.
   virtual void RefreshChannelList() = 0;
   virtual void ResetChannelList() = 0;
-  // The two lines of the level display.
-  virtual void DrawLevels(const std::string& left, const std::string& right) = 0;
+  // The level display shows the two channels' levels, a notice of the
+  // tick's, or the settings model's notice (its text id, as
+  // SoundConfig::TakeNotice hands it out), each in the display's two lines.
+  virtual void DrawLevels(int32_t left, int32_t right) = 0;
+  virtual void DrawLevelNotice(LevelNotice notice) = 0;
+  virtual void DrawSettingsNotice(uint32_t textId) = 0;
   // Writes the link text control (id 119); false when the window does not
   // have it.
-  virtual bool SetLinkText(const std::string& text) = 0;
+  virtual bool SetLinkText(LinkState state) = 0;
   virtual void UpdateCaption() = 0;
   // The debugger lost earlier was connected again by the idle tick: the
   // program goes on as after connecting it at start-up (caption, download).
@@ -84,9 +107,6 @@ class IdleTick {
   void TakeDevicePacket();
   void SearchLostDebugger();
   void UpdateLinkText();
-  // A string of the table, loaded on first use: the tick shows the same few
-  // texts over and over.
-  const std::string& Text(uint32_t id);
 
   IdleView& m_view;
   PacketPump& m_link;
@@ -104,11 +124,10 @@ class IdleTick {
   // The next look for a lost debugger (0: none is awaited).
   uint64_t m_searchAtMs = 0;
   int m_noticeRedraws = 0;        // redraws left that show the fallback notice
-  uint32_t m_settingsNotice = 0;  // the settings model's notice (a string id)
+  uint32_t m_settingsNotice = 0;  // the settings model's notice (its text id)
   int m_settingsNoticeRedraws = 0;
   int m_statusCounter = 0;
   uint64_t m_ticks = 0;
-  // The link text as the tick last wrote it (empty: not written yet).
-  std::string m_linkText;
-  std::map<uint32_t, std::string> m_texts;
+  // The link text as the tick last wrote it (none: not written yet).
+  std::optional<LinkState> m_linkState;
 };

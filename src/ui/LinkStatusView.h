@@ -1,7 +1,8 @@
 // What the main window shows of the link and the stream: the level display,
 // the HIO line with the link text, and the caption with the debugger's name.
-// It is the view the idle tick shows its status in (IdleView); the channel
-// lists it is asked to refresh are the source selectors'.
+// It is the view the idle tick shows its status in (IdleView): the tick hands
+// it codes, and StatusTexts words them. The channel lists it is asked to
+// refresh are the source selectors'.
 //
 // Main thread only. The window and the selectors are not owned and outlive
 // this object; the labels are owned by the window's control list.
@@ -9,13 +10,37 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
+#include <utility>
 
 #include "core/IdleTick.h"
 #include "ui/Gdi.h"
 #include "ui/SourceSelectors.h"
 #include "ui/Window.h"
+
+// The texts of the idle tick's codes, from the string table: loaded on first
+// use and kept, as the tick shows the same few texts over and over.
+class StatusTexts {
+ public:
+  // The level display's two lines.
+  using Lines = std::pair<std::string, std::string>;
+
+  const std::string& Link(LinkState state);
+  const Lines& Notice(LevelNotice notice);
+  // A text of the table split at its line break (the settings model's
+  // notice).
+  const Lines& Notice(uint32_t textId);
+
+ private:
+  const std::string& Text(uint32_t id);
+  const Lines& Split(uint32_t id, bool bothLines);
+
+  std::map<uint32_t, std::string> m_texts;
+  std::map<uint32_t, Lines> m_lines;
+};
 
 class LinkStatusView : public IdleView {
  public:
@@ -63,14 +88,18 @@ class LinkStatusView : public IdleView {
   // IdleView
   void RefreshChannelList() override { m_selectors.RefreshChannels(); }
   void ResetChannelList() override { m_selectors.ResetChannels(); }
-  void DrawLevels(const std::string& left, const std::string& right) override;
-  bool SetLinkText(const std::string& text) override;
+  void DrawLevels(int32_t left, int32_t right) override;
+  void DrawLevelNotice(LevelNotice notice) override;
+  void DrawSettingsNotice(uint32_t textId) override;
+  bool SetLinkText(LinkState state) override;
   void UpdateCaption() override;
   // As after connecting at start-up: the caption, and the automatic download.
   void OnDebuggerReturned() override;
 
  private:
   int Scaled(int length) const { return ScaledLength(length, m_dpi); }
+  // Draws the level display's two lines, unless it shows them already.
+  void ShowLevels(const std::string& left, const std::string& right);
 
   Window& m_window;
   SourceSelectors& m_selectors;
@@ -78,6 +107,7 @@ class LinkStatusView : public IdleView {
   const int m_clientWidth;
   HFONT m_font = nullptr;  // the dialog font; not owned
   LevelDisplay m_levels;
+  StatusTexts m_texts;
   // The caption as UpdateCaption last set it.
   std::string m_caption;
 };

@@ -13,6 +13,7 @@
 #include "link/DebuggerSession.h"
 #include "link/ProgramDownload.h"
 #include "platform/Platform.h"
+#include "resources/resource.h"
 #include "settings/SoundConfig.h"
 #include "settings/SoundConfigData.h"
 
@@ -20,14 +21,28 @@ namespace {
 
 using Status = PacketChannel::Status;
 
+// What the level display was asked to show, one entry a redraw: "left|right"
+// for the levels, Notice(...) for a notice of the tick's, Settings(id) for the
+// settings model's.
+std::string Notice(LevelNotice notice) {
+  return "notice " + std::to_string(static_cast<int>(notice));
+}
+std::string Settings(uint32_t textId) {
+  return "settings " + std::to_string(textId);
+}
+
 class FakeView : public IdleView {
  public:
   void RefreshChannelList() override { ++refreshes; }
   void ResetChannelList() override { ++resets; }
-  void DrawLevels(const std::string& left, const std::string& right) override { levels.push_back(left + "|" + right); }
-  bool SetLinkText(const std::string& text) override {
+  void DrawLevels(int32_t left, int32_t right) override {
+    levels.push_back(std::to_string(left) + "|" + std::to_string(right));
+  }
+  void DrawLevelNotice(LevelNotice notice) override { levels.push_back(Notice(notice)); }
+  void DrawSettingsNotice(uint32_t textId) override { levels.push_back(Settings(textId)); }
+  bool SetLinkText(LinkState state) override {
     if (!hasLinkControl) return false;
-    linkText = text;
+    linkText = state;
     ++linkWrites;
     return true;
   }
@@ -35,7 +50,7 @@ class FakeView : public IdleView {
   void OnDebuggerReturned() override { ++returns; }
 
   bool hasLinkControl = true;
-  std::string linkText;
+  LinkState linkText = LinkState::NONE;
   int linkWrites = 0;
   int refreshes = 0;
   int resets = 0;
@@ -366,7 +381,7 @@ TEST_F(IdleTickTest, LevelDisplayEveryTenthTick) {
   EXPECT_TRUE(view.levels.empty());
   idle.Run();
   ASSERT_EQ(view.levels.size(), 1u);
-  EXPECT_EQ(view.levels[0], "-|-") << "an inactive source shows the no-level text";
+  EXPECT_EQ(view.levels[0], Notice(LevelNotice::NONE_ACTIVE)) << "an inactive source shows no levels";
 
   source.startResult = true;
   ms.now += IdleTick::RETRY_FIRST_MS;
@@ -378,15 +393,15 @@ TEST_F(IdleTickTest, LevelDisplayEveryTenthTick) {
 }
 
 TEST_F(IdleTickTest, LinkTextFollowsTheLinkAndIsWrittenOnlyWhenItDiffers) {
-  view.linkText = "stale";
+  view.linkText = LinkState::ACTIVE;  // stale
   for (int i = 0; i < 3; ++i) idle.Run();
-  EXPECT_EQ(view.linkText, "-");
+  EXPECT_EQ(view.linkText, LinkState::NONE);
   EXPECT_EQ(view.linkWrites, 1);
   EXPECT_EQ(view.captions, 3) << "while no debugger is chosen the caption is refreshed";
 
   link.status = Status::CONNECTED;
   for (int i = 0; i < 3; ++i) idle.Run();
-  EXPECT_EQ(view.linkText, "active");
+  EXPECT_EQ(view.linkText, LinkState::ACTIVE);
   EXPECT_EQ(view.linkWrites, 2);
   EXPECT_EQ(view.captions, 3);
 
@@ -396,18 +411,18 @@ TEST_F(IdleTickTest, LinkTextFollowsTheLinkAndIsWrittenOnlyWhenItDiffers) {
   for (Status status : {Status::OPEN, Status::CLOSE_ERROR, Status::CLOSE}) {
     link.status = status;
     idle.Run();
-    EXPECT_EQ(view.linkText, "no Quillon.bxa");
+    EXPECT_EQ(view.linkText, LinkState::NO_IMAGE);
   }
   link.status = Status::CONNECTED;
   idle.Run();
-  EXPECT_EQ(view.linkText, "active");
+  EXPECT_EQ(view.linkText, LinkState::ACTIVE);
   link.status = Status::DISCONNECTED;
   idle.Run();
-  EXPECT_EQ(view.linkText, "-");
-  // Without the host-I/O library no debugger is ever found: said instead of "-".
+  EXPECT_EQ(view.linkText, LinkState::NONE);
+  // Without the host-I/O library no debugger is ever found: said instead of none.
   link.library = false;
   idle.Run();
-  EXPECT_EQ(view.linkText, "no HIO library");
+  EXPECT_EQ(view.linkText, LinkState::NO_LIBRARY);
   const int writes = view.linkWrites;
 
   view.hasLinkControl = false;
@@ -422,7 +437,7 @@ TEST_F(IdleTickTest, LinkTextFollowsTheLinkAndIsWrittenOnlyWhenItDiffers) {
   EXPECT_EQ(view.linkWrites, writes);
   view.hasLinkControl = true;
   idle.Run();
-  EXPECT_EQ(view.linkText, "-");
+  EXPECT_EQ(view.linkText, LinkState::NONE);
   EXPECT_EQ(view.linkWrites, writes + 1);
 }
 
@@ -441,13 +456,13 @@ TEST_F(IdleTickTest, LostDebuggerIsLookedForEveryTwoSeconds) {
   ms.now = 5000;
   runUntil(6000);
   EXPECT_TRUE(lookTimes.empty()) << "nothing is awaited";
-  EXPECT_EQ(view.linkText, "-");
+  EXPECT_EQ(view.linkText, LinkState::NONE);
 
   link.awaiting = true;
   ms.now = 10000;
   runUntil(15000);
   EXPECT_EQ(lookTimes, (std::vector<uint64_t>{12000, 14000}));
-  EXPECT_EQ(view.linkText, "waiting for debugger");
+  EXPECT_EQ(view.linkText, LinkState::WAITING);
   EXPECT_EQ(view.returns, 0);
 
   // A tick held up for 7 s (a modal window) looks once, then every 2 s.
@@ -458,7 +473,7 @@ TEST_F(IdleTickTest, LostDebuggerIsLookedForEveryTwoSeconds) {
   // The user disconnects: no looks until a later loss, then 2 s after it.
   link.awaiting = false;
   runUntil(30000);
-  EXPECT_EQ(view.linkText, "-");
+  EXPECT_EQ(view.linkText, LinkState::NONE);
   EXPECT_EQ(lookTimes.size(), 4u);
   link.awaiting = true;
   link.foundAtLook = 6;
@@ -466,23 +481,23 @@ TEST_F(IdleTickTest, LostDebuggerIsLookedForEveryTwoSeconds) {
   EXPECT_EQ(lookTimes, (std::vector<uint64_t>{12000, 14000, 22000, 24000, 32010, 34010}));
   EXPECT_EQ(view.returns, 1);
   EXPECT_EQ(link.status, Status::CLOSE);
-  EXPECT_EQ(view.linkText, "-") << "connected again, the device program not yet attached";
+  EXPECT_EQ(view.linkText, LinkState::NONE) << "connected again, the device program not yet attached";
 }
 
-// Without a stream the level display says why, in its two lines; a source
-// that was stopped on request shows "-".
+// Without a stream the level display says why; a source that was stopped on
+// request shows no levels.
 TEST_F(IdleTickTest, LevelDisplaySaysWhyThereIsNoSound) {
   struct Case {
     CaptureFailure failure;
     bool byWorker;  // the worker ended; else the start failed
-    const char* shown;
+    LevelNotice shown;
   } cases[] = {
-      {CaptureFailure::NO_DEVICE, false, "No|device"},
-      {CaptureFailure::DEVICE_GONE, false, "Device|gone"},
-      {CaptureFailure::FORMAT_REFUSED, false, "Format|refused"},
-      {CaptureFailure::START_FAILED, false, "Cannot|start"},
-      {CaptureFailure::NONE, false, "-|-"},
-      {CaptureFailure::DEVICE_GONE, true, "Device|gone"},
+      {CaptureFailure::NO_DEVICE, false, LevelNotice::NO_DEVICE},
+      {CaptureFailure::DEVICE_GONE, false, LevelNotice::DEVICE_GONE},
+      {CaptureFailure::FORMAT_REFUSED, false, LevelNotice::FORMAT_REFUSED},
+      {CaptureFailure::START_FAILED, false, LevelNotice::START_FAILED},
+      {CaptureFailure::NONE, false, LevelNotice::NONE_ACTIVE},
+      {CaptureFailure::DEVICE_GONE, true, LevelNotice::DEVICE_GONE},
   };
   for (const Case& c : cases) {
     source.startResult = true;
@@ -500,7 +515,7 @@ TEST_F(IdleTickTest, LevelDisplaySaysWhyThereIsNoSound) {
     view.levels.clear();
     for (int i = 0; i < IdleTick::STATUS_TICKS; ++i) idle.Run();
     ASSERT_EQ(1u, view.levels.size());
-    EXPECT_EQ(c.shown, view.levels[0]) << static_cast<int>(c.failure) << " " << c.byWorker;
+    EXPECT_EQ(Notice(c.shown), view.levels[0]) << static_cast<int>(c.failure) << " " << c.byWorker;
   }
 }
 
@@ -510,7 +525,9 @@ TEST_F(IdleTickTest, LevelDisplaySaysWhyThereIsNoSound) {
 // log has it once each time.
 TEST_F(IdleTickTest, DefaultDeviceNoticeIsShownOnceAFallBack) {
   LogCapture log;
-  auto notices = [&] { return std::count(view.levels.begin(), view.levels.end(), std::string("Default|device")); };
+  auto notices = [&] {
+    return std::count(view.levels.begin(), view.levels.end(), Notice(LevelNotice::DEFAULT_DEVICE));
+  };
   source.onDefaultDevice = true;
   for (int i = 0; i < IdleTick::STATUS_TICKS * (IdleTick::NOTICE_REDRAWS + 5); ++i) idle.Run();
   EXPECT_EQ(IdleTick::NOTICE_REDRAWS, notices());
@@ -546,10 +563,10 @@ TEST_F(IdleTickTest, UnreadSettingsAreToldOnTheLevelDisplayOnce) {
   source.failure = CaptureFailure::NO_DEVICE;
   for (int i = 0; i < IdleTick::STATUS_TICKS * (IdleTick::SETTINGS_NOTICE_REDRAWS + 3); ++i) idle.Run();
   ASSERT_EQ(view.levels.size(), static_cast<size_t>(IdleTick::SETTINGS_NOTICE_REDRAWS + 3));
-  EXPECT_EQ(std::count(view.levels.begin(), view.levels.end(), std::string("Settings|unread")),
-            IdleTick::SETTINGS_NOTICE_REDRAWS);
-  EXPECT_EQ(view.levels.front(), "Settings|unread");
-  EXPECT_EQ(view.levels.back(), "No|device");
+  const std::string unread = Settings(IDS_LEVEL_SETTINGS_UNREAD);
+  EXPECT_EQ(std::count(view.levels.begin(), view.levels.end(), unread), IdleTick::SETTINGS_NOTICE_REDRAWS);
+  EXPECT_EQ(view.levels.front(), unread);
+  EXPECT_EQ(view.levels.back(), Notice(LevelNotice::NO_DEVICE));
 }
 
 // A start after the worker ended and every retry after a failed start count

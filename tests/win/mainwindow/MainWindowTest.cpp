@@ -705,10 +705,10 @@ TEST_F(MainWindowTest, StatusDisplaysAndAbout) {
   std::string link;
   ASSERT_TRUE(window->GetStatus().GetLinkText(&link));
   EXPECT_EQ(link, "-");
-  window->GetStatus().SetLinkText("active");
+  window->GetStatus().SetLinkText(LinkState::ACTIVE);
   EXPECT_EQ(Text(119), "active");
   // The level display: two right-aligned numbers in the 50 x 34 area at (226,30).
-  window->GetStatus().DrawLevels("88", "88");
+  window->GetStatus().DrawLevels(88, 88);
   HDC dc = GetDC(Hwnd());
   const COLORREF face = GetSysColor(COLOR_BTNFACE);
   int inked = 0, inkedRightHalf = 0;
@@ -733,6 +733,41 @@ TEST_F(MainWindowTest, StatusDisplaysAndAbout) {
   Menu(MainWindow::ID_MENU_EXIT);
   EXPECT_EQ(window->GetHwnd(), nullptr);
   EXPECT_EQ(waveIn->stops, stops + 1);
+}
+
+// The idle tick's codes in words: the link text whole, a notice of the level
+// display in its two lines (the settings model's notice comes as a text id).
+TEST_F(MainWindowTest, StatusCodesInWords) {
+  Open();
+  const struct {
+    LinkState state;
+    const char* text;
+  } links[] = {
+      {LinkState::NONE, "-"},
+      {LinkState::ACTIVE, "active"},
+      {LinkState::WAITING, "waiting for debugger"},
+      {LinkState::NO_LIBRARY, "no HIO library"},
+      {LinkState::NO_IMAGE, "no Quillon.bxa"},
+  };
+  for (const auto& link : links) {
+    ASSERT_TRUE(window->GetStatus().SetLinkText(link.state));
+    EXPECT_EQ(Text(119), link.text);
+  }
+  StatusTexts texts;
+  const struct {
+    LevelNotice notice;
+    const char* first;
+    const char* second;
+  } notices[] = {
+      {LevelNotice::NONE_ACTIVE, "-", "-"},           {LevelNotice::NO_DEVICE, "No", "device"},
+      {LevelNotice::DEVICE_GONE, "Device", "gone"},   {LevelNotice::FORMAT_REFUSED, "Format", "refused"},
+      {LevelNotice::START_FAILED, "Cannot", "start"}, {LevelNotice::DEFAULT_DEVICE, "Default", "device"},
+  };
+  for (const auto& notice : notices) {
+    EXPECT_EQ(texts.Notice(notice.notice), StatusTexts::Lines(notice.first, notice.second))
+        << static_cast<int>(notice.notice);
+  }
+  EXPECT_EQ(texts.Notice(IDS_LEVEL_SETTINGS_UNREAD), StatusTexts::Lines("Settings", "unread"));
 }
 
 TEST_F(MainWindowTest, MenusAndLabelsComeFromTheLanguageTable) {
@@ -807,16 +842,16 @@ TEST_F(MainWindowTest, MenusAndLabelsFitTheirBoxes) {
       places.push_back(place);
     }
     // The link text is shown whole once the link is up.
-    window->GetStatus().SetLinkText(LoadResourceString(IDS_LINK_ACTIVE));
+    window->GetStatus().SetLinkText(LinkState::ACTIVE);
     RECT link = {};
     GetClientRect(Item(119), &link);
     EXPECT_LE(TextExtent(Item(119), Text(119)), link.right);
     // So are the wait for a lost debugger and the two missing files, over the
     // HIO label and clear of the API selector; the label is back with the
     // short texts.
-    for (uint32_t id : {IDS_LINK_WAITING, IDS_LINK_NO_LIBRARY, IDS_LINK_NO_IMAGE}) {
-      SCOPED_TRACE(id);
-      window->GetStatus().SetLinkText(LoadResourceString(id));
+    for (LinkState state : {LinkState::WAITING, LinkState::NO_LIBRARY, LinkState::NO_IMAGE}) {
+      SCOPED_TRACE(static_cast<int>(state));
+      window->GetStatus().SetLinkText(state);
       GetClientRect(Item(119), &link);
       EXPECT_LE(TextExtent(Item(119), Text(119)), link.right);
       RECT wide = {};
@@ -826,7 +861,7 @@ TEST_F(MainWindowTest, MenusAndLabelsFitTheirBoxes) {
       EXPECT_LE(wide.right, area.right);
       EXPECT_FALSE(IsWindowVisible(Item(118)));
     }
-    window->GetStatus().SetLinkText(LoadResourceString(IDS_LINK_NONE));
+    window->GetStatus().SetLinkText(LinkState::NONE);
     RECT usual = {};
     GetWindowRect(Item(119), &usual);
     MapWindowPoints(nullptr, Hwnd(), reinterpret_cast<POINT*>(&usual), 2);
@@ -835,13 +870,16 @@ TEST_F(MainWindowTest, MenusAndLabelsFitTheirBoxes) {
     EXPECT_TRUE(IsWindowVisible(Item(118)));
     // The level display's reasons, in the labels' font: each of the two lines
     // within the display's 50 pixels (scaled).
-    for (uint32_t id : {IDS_LEVEL_NO_DEVICE, IDS_LEVEL_DEVICE_GONE, IDS_LEVEL_FORMAT_REFUSED, IDS_LEVEL_START_FAILED,
-                        IDS_LEVEL_DEFAULT_DEVICE, IDS_LEVEL_SETTINGS_UNREAD}) {
-      const std::string lines = LoadResourceString(id);
-      const size_t split = lines.find('\n');
-      ASSERT_NE(split, std::string::npos) << id;
-      for (const std::string& line : {lines.substr(0, split), lines.substr(split + 1)}) {
-        EXPECT_LE(TextExtent(Item(114), line), scaled(50)) << id << " \"" << line << "\"";
+    StatusTexts texts;
+    std::vector<StatusTexts::Lines> notices = {texts.Notice(IDS_LEVEL_SETTINGS_UNREAD)};
+    for (LevelNotice notice : {LevelNotice::NO_DEVICE, LevelNotice::DEVICE_GONE, LevelNotice::FORMAT_REFUSED,
+                               LevelNotice::START_FAILED, LevelNotice::DEFAULT_DEVICE}) {
+      notices.push_back(texts.Notice(notice));
+    }
+    for (const StatusTexts::Lines& lines : notices) {
+      ASSERT_FALSE(lines.second.empty()) << lines.first;
+      for (const std::string& line : {lines.first, lines.second}) {
+        EXPECT_LE(TextExtent(Item(114), line), scaled(50)) << "\"" << line << "\"";
       }
     }
     window.reset();
@@ -922,7 +960,7 @@ TEST_F(MainWindowTest, AtHigherDpiPlacesAndSizesScale) {
     EXPECT_EQ(rect.bottom - rect.top, p.height);
   }
   // The level display is drawn at (339,45), 75 x 51.
-  window->GetStatus().DrawLevels("88", "88");
+  window->GetStatus().DrawLevels(88, 88);
   HDC dc = GetDC(Hwnd());
   const COLORREF face = GetSysColor(COLOR_BTNFACE);
   int inked = 0, outside = 0;
