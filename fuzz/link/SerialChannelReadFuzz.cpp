@@ -46,11 +46,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The link's clock moves 300 ms a step, so that payloads that do not
   // complete in time are fuzzed too, the same on every run.
   s_now = 0;
-  channel.GetLink().SetClock([] { return s_now += 300; });
+  channel.Link().SetClock([] { return s_now += 300; });
   channel.Init(0, fake.MakeHostIo(system));
-  if (!channel.ConnectFirst(true)) Broken("connect");
-  channel.Update();
-  if (channel.GetStatus() != PacketChannel::Status::CONNECTED) Broken("bring-up");
+  if (!channel.Session().ConnectFirst(true)) Broken("connect");
+  channel.Link().Update();
+  if (channel.Link().GetStatus() != PacketChannel::Status::CONNECTED) Broken("bring-up");
 
   size_t fed = 0;
   unsigned idle = 0;
@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fake.readResults.push_back(static_cast<int32_t>(step % 17));
     }
     uint32_t type = 0, length = 0;
-    std::unique_ptr<uint8_t[]> payload = channel.Read(type, length);
+    std::unique_ptr<uint8_t[]> payload = channel.Link().Read(type, length);
     if (payload != nullptr) {
       if (length == 0 || !PacketHeader::PayloadFits(type, static_cast<int32_t>(length))) Broken("packet");
       unsigned sum = 0;
@@ -76,9 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else if (type != PacketChannel::NO_PACKET && (type != PacketChannel::AUDIO || length != 0)) {
       Broken("empty packet");
     }
-    if (channel.GetStatus() != PacketChannel::Status::CONNECTED) {
-      channel.Update();
-      if (channel.GetStatus() != PacketChannel::Status::CONNECTED) Broken("heal");
+    if (channel.Link().GetStatus() != PacketChannel::Status::CONNECTED) {
+      channel.Link().Update();
+      if (channel.Link().GetStatus() != PacketChannel::Status::CONNECTED) Broken("heal");
     }
     idle = fed >= size && payload == nullptr && type == PacketChannel::NO_PACKET ? idle + 1 : 0;
   }

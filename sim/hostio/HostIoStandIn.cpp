@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -171,9 +172,11 @@ class ReadableWatch {
 
 // Never destroyed: the program disconnects before it unloads the library,
 // which ends the watch; a watch still running when the process ends must
-// not meet its own destruction.
+// not meet its own destruction. In the library's own storage, so that an
+// unloaded library leaves no allocation behind.
 ReadableWatch& Watch() {
-  static ReadableWatch* watch = new ReadableWatch;
+  alignas(ReadableWatch) static unsigned char storage[sizeof(ReadableWatch)];
+  static ReadableWatch* watch = new (storage) ReadableWatch;
   return *watch;
 }
 
