@@ -32,8 +32,8 @@ void SimClient::Give(Socket socket) {
   if (m_idle.size() < 8) m_idle.push_back(std::move(socket));
 }
 
-bool SimClient::Exchange(Socket& socket, uint32_t op, uint32_t kind, int32_t id, int32_t arg0, int32_t arg1,
-                         const void* payload, uint32_t length, int32_t* result, std::vector<uint8_t>* out) {
+bool SimClient::Send(Socket& socket, uint32_t op, uint32_t kind, int32_t id, int32_t arg0, int32_t arg1,
+                     const void* payload, uint32_t length) {
   Request request;
   request.op = op;
   request.kind = kind;
@@ -47,7 +47,12 @@ bool SimClient::Exchange(Socket& socket, uint32_t op, uint32_t kind, int32_t id,
   std::vector<uint8_t> message(Request::SIZE + length);
   request.Encode(message.data());
   if (length > 0) memcpy(message.data() + Request::SIZE, payload, length);
-  if (!socket.SendAll(message.data(), message.size())) return false;
+  return socket.SendAll(message.data(), message.size());
+}
+
+bool SimClient::Exchange(Socket& socket, uint32_t op, uint32_t kind, int32_t id, int32_t arg0, int32_t arg1,
+                         const void* payload, uint32_t length, int32_t* result, std::vector<uint8_t>* out) {
+  if (!Send(socket, op, kind, id, arg0, arg1, payload, length)) return false;
   uint8_t answer[Response::SIZE];
   if (!socket.RecvAll(answer, sizeof(answer))) return false;
   const Response response = Response::Decode(answer);

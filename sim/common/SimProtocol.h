@@ -1,5 +1,6 @@
 // The wire between the stand-in libraries and quill-devsim: one request and
-// one response at a time on a TCP connection, little-endian.
+// one response at a time on a TCP connection (OP_SIO_POST has no response),
+// little-endian.
 //
 //   request:  magic 'QSIM', op, kind, id, arg0, arg1, payload length, payload
 //   response: result, payload length, payload
@@ -28,7 +29,11 @@ enum Op : uint32_t {
   OP_SIO_CLOSE = 5,     // id, arg0 = channel
   OP_SIO_WAIT = 6,      // id, arg0 = channel; > 0 attached
   OP_SIO_READ = 7,      // id, arg0 = channel, arg1 = size; payload back
-  OP_SIO_WRITE = 8,     // id, arg0 = channel, payload; result = bytes taken
+  // id, arg0 = channel, arg1 = the session of the writes posted since the
+  // last answer (0: none), payload; result = bytes taken (-1 also when that
+  // session has ended), payload back = how many writes that follow on this
+  // connection may go as OP_SIO_POST and the channel's session (u32 each)
+  OP_SIO_WRITE = 8,
   OP_SIO_READABLE = 9,  // id, arg0 = channel
   OP_BOX_USABLE = 10,   // id; 1 when the box is usable
   OP_IMAGE_BEGIN = 11,  // id (box) or payload = serial (KMC); arg0 = size
@@ -40,9 +45,16 @@ enum Op : uint32_t {
   // once the token is ended, or after WATCH_MS with it unchanged.
   OP_SIO_WATCH = 15,
   OP_SIO_WATCH_END = 16,  // payload = a watch's token: its watches answer at once
+  // A write granted by the last OP_SIO_WRITE's answer, arg1 = its session:
+  // taken whole, or lost when that session has ended; no answer.
+  OP_SIO_POST = 17,
+  OP_SIO_SYNC = 18,  // answered (0) once the connection's earlier requests are done
 };
 
 constexpr unsigned WATCH_MS = 500;
+// Writes granted at most after one answered write: what a stalled device
+// lets through before the PC's writer blocks (a serial channel's buffer).
+constexpr uint32_t POST_MAX = 8;
 
 constexpr int32_t RESULT_NO_SIMULATOR = -1000;  // transport failure (client side)
 

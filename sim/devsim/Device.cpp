@@ -156,6 +156,7 @@ int32_t Device::Handle(const Request& request, const std::vector<uint8_t>& paylo
       return 0;
     case OP_DISCONNECT:
       if (d == nullptr) return -1;
+      AwaitPostedWrites(d, payload, lock);
       if (d->open) CloseChannel(*d, "pc", "disconnect");
       d->connected = false;
       m_events.Write("disconnect", EventFields().Add("debugger", d->id));
@@ -166,6 +167,7 @@ int32_t Device::Handle(const Request& request, const std::vector<uint8_t>& paylo
       return 0;
     case OP_SIO_CLOSE:
       if (d == nullptr || m_vanished) return -1;
+      AwaitPostedWrites(d, payload, lock);
       if (d->open) CloseChannel(*d, "pc", "close");
       return 0;
     case OP_SIO_WAIT:
@@ -202,29 +204,21 @@ int32_t Device::Handle(const Request& request, const std::vector<uint8_t>& paylo
       return size;
     }
     case OP_SIO_WRITE: {
-      if (!ChannelUp(d)) return -1;
-      // A stalled program takes nothing: the write waits, as a full serial
-      // channel makes it.
-      while (ChannelUp(d) && m_stallUntilMs != 0 && Now() < m_stallUntilMs) {
-        m_changed.wait_for(lock, std::chrono::milliseconds(5));
+      // arg1: the session that the writer's posted writes went to, if any;
+      // they were lost with it when it has ended, and so is this write.
+      const int32_t taken = TakeWrite(d, static_cast<uint32_t>(request.arg1), payload, lock, false);
+      const uint32_t posts = taken < 0 ? 0 : PostsGranted(d);
+      const uint32_t session = taken < 0 ? 0 : d->session;
+      for (uint32_t value : {posts, session}) {
+        for (int i = 0; i < 4; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
       }
-      if (!ChannelUp(d)) return -1;
-      ++m_pcWrites;
-      size_t taken = payload.size();
-      for (size_t i = 0; i < m_options.faults.size(); ++i) {
-        const FaultSpec& f = m_options.faults[i];
-        if (f.kind != FaultKind::Short || m_faultDone[i] || f.count != m_pcWrites) continue;
-        m_faultDone[i] = true;
-        taken = payload.size() / 2;
-        m_events.Write("fault", EventFields()
-                                    .Add("kind", "short")
-                                    .Add("write", m_pcWrites)
-                                    .Add("asked", payload.size())
-                                    .Add("taken", static_cast<uint64_t>(taken)));
-      }
-      Feed(*d, payload.data(), taken);
-      return static_cast<int32_t>(taken);
+      return taken;
     }
+    case OP_SIO_POST:  // arg1: the session its grant came from
+      TakeWrite(d, static_cast<uint32_t>(request.arg1), payload, lock, true);
+      return 0;
+    case OP_SIO_SYNC:
+      return 0;
     case OP_BOX_USABLE:
       return Reachable(d) && d->kind == KIND_BOX ? 1 : 0;
     case OP_SERIAL: {
@@ -236,6 +230,66 @@ int32_t Device::Handle(const Request& request, const std::vector<uint8_t>& paylo
     default:
       return -1;
   }
+}
+
+// One write of the PC: what the program took of it, or -1 when the channel
+// is down or, for a writer that names its session (not 0), when that
+// session has ended. A posted write is taken whole (its short fault waits
+// for the next answered write).
+int32_t Device::TakeWrite(Debugger* d, uint32_t session, const std::vector<uint8_t>& payload,
+                          std::unique_lock<std::mutex>& lock, bool posted) {
+  const auto up = [&] { return ChannelUp(d) && (session == 0 || d->session == session); };
+  if (!up()) return -1;
+  // A stalled program takes nothing: the write waits, as a full serial
+  // channel makes it.
+  while (up() && m_stallUntilMs != 0 && Now() < m_stallUntilMs) {
+    m_changed.wait_for(lock, std::chrono::milliseconds(5));
+  }
+  if (!up()) return -1;
+  ++m_pcWrites;
+  size_t taken = payload.size();
+  for (size_t i = 0; i < m_options.faults.size() && !posted; ++i) {
+    const FaultSpec& f = m_options.faults[i];
+    if (f.kind != FaultKind::Short || m_faultDone[i] || f.count > m_pcWrites) continue;
+    m_faultDone[i] = true;
+    taken = payload.size() / 2;
+    m_events.Write("fault", EventFields()
+                                .Add("kind", "short")
+                                .Add("write", m_pcWrites)
+                                .Add("asked", payload.size())
+                                .Add("taken", static_cast<uint64_t>(taken)));
+  }
+  ++d->sessionWrites;
+  Feed(*d, payload.data(), taken);
+  m_changed.notify_all();
+  return static_cast<int32_t>(taken);
+}
+
+// A close from the PC comes after the writes it made (payload: the session
+// and how many writes went to it), some of which may not have been taken
+// yet: they are, unless the program stalls or the session has ended, in
+// which case they end with the channel as a blocked write does.
+void Device::AwaitPostedWrites(Debugger* d, const std::vector<uint8_t>& written, std::unique_lock<std::mutex>& lock) {
+  if (written.size() < 8) return;
+  const uint32_t session = Request::Get(written.data());
+  const uint32_t count = Request::Get(written.data() + 4);
+  m_changed.wait_for(lock, std::chrono::seconds(5), [&] {
+    return !ChannelUp(d) || d->session != session || m_stallUntilMs != 0 || d->sessionWrites >= count;
+  });
+}
+
+// How many writes may follow the one just taken without an answer: none
+// while the program stalls or the channel is down, and none past the next
+// short write, which must be answered.
+uint32_t Device::PostsGranted(const Debugger* d) const {
+  if (!ChannelUp(d) || m_stallUntilMs != 0) return 0;
+  uint64_t posts = POST_MAX;
+  for (size_t i = 0; i < m_options.faults.size(); ++i) {
+    const FaultSpec& f = m_options.faults[i];
+    if (f.kind != FaultKind::Short || m_faultDone[i] || f.count <= m_pcWrites) continue;
+    posts = std::min<uint64_t>(posts, f.count - m_pcWrites - 1);
+  }
+  return static_cast<uint32_t>(posts);
 }
 
 int32_t Device::OnImage(const Request& request, const std::vector<uint8_t>& payload, Transfer& transfer) {
@@ -472,6 +526,8 @@ void Device::Tick() {
     if (d->open && d->running && !d->attached && d->attachAtMs != 0 && now >= d->attachAtMs && Reachable(d.get())) {
       d->attached = true;
       d->attachAtMs = 0;
+      d->session = ++m_attaches;
+      d->sessionWrites = 0;
       m_contract.OnAttach();
       m_events.Write("attach", EventFields().Add("debugger", d->id));
       if (!m_everAttached) {

@@ -77,6 +77,8 @@ class Device {
     bool open = false;     // the PC has channel 0 open
     bool attached = false;
     uint64_t attachAtMs = 0;  // pending attach (0: none)
+    uint32_t session = 0;     // of the current attach; a number of the device's, never 0 once attached
+    uint32_t sessionWrites = 0;  // the PC's writes taken in it
     std::deque<uint8_t> toPc;
     // Packet parser of what the PC sends.
     uint8_t header[16];
@@ -107,6 +109,10 @@ class Device {
   Debugger* AttachedDebugger();
   uint64_t Now() const;
 
+  int32_t TakeWrite(Debugger* d, uint32_t session, const std::vector<uint8_t>& payload,
+                    std::unique_lock<std::mutex>& lock, bool posted);
+  uint32_t PostsGranted(const Debugger* d) const;
+  void AwaitPostedWrites(Debugger* d, const std::vector<uint8_t>& written, std::unique_lock<std::mutex>& lock);
   int32_t OnImage(const Request& request, const std::vector<uint8_t>& payload, Transfer& transfer);
 
   const Options m_options;
@@ -123,6 +129,7 @@ class Device {
   bool m_vanished = false;
   uint64_t m_stallUntilMs = 0;
   uint64_t m_pcWrites = 0;
+  uint32_t m_attaches = 0;
   // The tokens of the stand-ins' ended watches, newest last.
   std::deque<uint32_t> m_endedWatches;
   std::vector<bool> m_faultDone;

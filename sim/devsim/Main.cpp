@@ -53,6 +53,7 @@ void Serve(sim::Socket socket, sim::Device* device) {
     out.clear();
     sim::Response response;
     response.result = device->Handle(request, payload, transfer, &out);
+    if (request.op == sim::OP_SIO_POST) continue;  // not answered
     response.length = static_cast<uint32_t>(out.size());
     uint8_t answer[sim::Response::SIZE];
     response.Encode(answer);

@@ -4,6 +4,7 @@
 // quill-devsim over TCP (QUILLON_DEVSIM, default 127.0.0.1:47810); with no
 // simulator host_find finds nothing and every other call fails at once.
 // Test and demo equipment: never shipped with the program.
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -79,6 +80,14 @@ int32_t Call(uint32_t op, int32_t arg0 = 0, int32_t arg1 = 0, const void* payloa
   return r == sim::RESULT_NO_SIMULATOR ? -1 : r;
 }
 
+// A connection of a caller's own (not pooled).
+sim::Socket Connect(const std::string& address) {
+  std::string host;
+  uint16_t port = 0;
+  if (!sim::ParseAddress(address, &host, &port)) return sim::Socket();
+  return sim::Socket::Connect(host, port);
+}
+
 // How many bytes the device holds for the PC, kept current by a thread that
 // asks the simulator to answer only when the count moves. A caller polling
 // the channel (the program does on every tick) then finds "nothing to read"
@@ -102,7 +111,7 @@ class ReadableWatch {
       m_ended.store(false);
       m_stop.store(false);
       m_known.store(UNKNOWN);
-      m_socket = Connect();
+      m_socket = Connect(sim::SimulatorAddress());
       if (!m_socket.Valid()) return false;
       m_thread = std::thread([this] { Run(); });
       return false;
@@ -128,13 +137,6 @@ class ReadableWatch {
 
  private:
   static constexpr int32_t UNKNOWN = -2;
-
-  static sim::Socket Connect() {
-    std::string host;
-    uint16_t port = 0;
-    if (!sim::ParseAddress(sim::SimulatorAddress(), &host, &port)) return sim::Socket();
-    return sim::Socket::Connect(host, port);
-  }
 
   // Tokens tell this process's watches from another's at the simulator.
   static uint32_t NewToken() {
@@ -178,6 +180,107 @@ ReadableWatch& Watch() {
   alignas(ReadableWatch) static unsigned char storage[sizeof(ReadableWatch)];
   static ReadableWatch* watch = new (storage) ReadableWatch;
   return *watch;
+}
+
+// The channel's writes, all on one connection of their own so that they
+// reach the simulator in the order they were made. The answer to a write
+// grants how many of the next writes may go without waiting for an answer
+// (none while the device stalls, none past a short write that is due), and
+// names the session of the channel they go to: those take one send each
+// instead of a round trip to the simulator, as a library over a driver's
+// buffer takes them. A posted write counts as taken whole; when its session
+// ends before it arrives it is lost, as in a broken link, and the next
+// answered write fails, so that the writer learns of it.
+class WriteLane {
+ public:
+  int32_t Write(int32_t channel, const void* source, int32_t size) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const std::string address = sim::SimulatorAddress();
+    const int32_t id = s_connectedId.load();
+    if (address != m_address || id != m_id || channel != m_channel) {
+      m_socket.Close();
+      m_address = address;
+      m_id = id;
+      m_channel = channel;
+      m_posts = 0;
+      m_posted = false;
+    }
+    const uint32_t length = static_cast<uint32_t>(size);
+    if (m_posts > 0) {
+      if (sim::SimClient::Send(m_socket, sim::OP_SIO_POST, kKind, id, channel, static_cast<int32_t>(m_session),
+                               source, length)) {
+        --m_posts;
+        m_posted = true;
+        ++m_written;
+        return size;
+      }
+      m_socket.Close();  // the answered write below tells what became of the channel
+    }
+    m_posts = 0;
+    const int32_t session = m_posted ? static_cast<int32_t>(m_session) : 0;
+    m_posted = false;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      // A kept connection may belong to a simulator that has ended: one
+      // more try on a fresh connection.
+      const bool fresh = !m_socket.Valid();
+      if (fresh) m_socket = Connect(address);
+      if (!m_socket.Valid()) break;
+      int32_t result = 0;
+      std::vector<uint8_t> out;
+      if (sim::SimClient::Exchange(m_socket, sim::OP_SIO_WRITE, kKind, id, channel, session, source, length, &result,
+                                   &out)) {
+        const uint32_t now = out.size() >= 8 ? sim::Request::Get(out.data() + 4) : 0;
+        if (now != m_session) m_written = 0;
+        m_session = now;
+        if (result >= 0) ++m_written;
+        m_posts = out.size() >= 8 ? std::min(sim::Request::Get(out.data()), sim::POST_MAX) : 0;
+        return result;
+      }
+      m_socket.Close();
+      if (fresh) break;
+    }
+    return -1;
+  }
+
+  // Before the channel closes: grants nothing more, and tells the close how
+  // many writes went to which session (8 bytes for the request), so that
+  // the simulator takes the posted ones before it closes. A writer blocked
+  // in its write is not waited for: its write ends with the channel.
+  void Closing(uint8_t* written) {
+    std::unique_lock<std::mutex> lock(m_mutex, std::try_to_lock);
+    const bool known = lock.owns_lock() && m_socket.Valid();
+    sim::Request::Put(written, known ? m_session : 0);
+    sim::Request::Put(written + 4, known ? m_written : 0);
+    if (!lock.owns_lock()) return;
+    m_posts = 0;
+    m_posted = false;
+  }
+
+ private:
+  std::mutex m_mutex;  // one write at a time: the connection's order is the writes' order
+  sim::Socket m_socket;
+  std::string m_address;  // of the connection
+  int32_t m_id = 0;       // the debugger and channel written to
+  int32_t m_channel = 0;
+  uint32_t m_posts = 0;    // writes that may still go without an answer
+  uint32_t m_session = 0;  // the channel's session that the writes went to
+  uint32_t m_written = 0;  // writes sent to that session (answered or posted)
+  bool m_posted = false;   // writes were posted since the last answer
+};
+
+// Never destroyed, for the same reasons as the watch.
+WriteLane& Lane() {
+  alignas(WriteLane) static unsigned char storage[sizeof(WriteLane)];
+  static WriteLane* lane = new (storage) WriteLane;
+  return *lane;
+}
+
+// Closes the channel (close and disconnect alike) after the posted writes.
+int32_t CloseAfterWrites(uint32_t op, int32_t channel) {
+  Watch().Stop();
+  uint8_t written[8];
+  Lane().Closing(written);
+  return Call(op, channel, 0, written, sizeof(written));
 }
 
 using ProgressFn = int32_t(STANDIN_CALL*)(void* context, uint64_t done, uint64_t total);
@@ -241,8 +344,7 @@ STANDIN_EXPORT int32_t STANDIN_CALL ENTRY(host_connect)(int32_t id) {
 }
 
 STANDIN_EXPORT int32_t STANDIN_CALL ENTRY(host_disconnect)() {
-  Watch().Stop();
-  const int32_t r = Call(sim::OP_DISCONNECT);
+  const int32_t r = CloseAfterWrites(sim::OP_DISCONNECT, 0);
   s_connectedId.store(0);
   return r;
 }
@@ -256,12 +358,13 @@ STANDIN_EXPORT int32_t STANDIN_CALL ENTRY(host_getversion)() {
 }
 
 STANDIN_EXPORT int32_t STANDIN_CALL ENTRY(sio_open)(int32_t channel) {
+  uint8_t unused[8];
+  Lane().Closing(unused);  // a new session: its first write is answered
   return Call(sim::OP_SIO_OPEN, channel);
 }
 
 STANDIN_EXPORT int32_t STANDIN_CALL ENTRY(sio_close)(int32_t channel) {
-  Watch().Stop();
-  return Call(sim::OP_SIO_CLOSE, channel);
+  return CloseAfterWrites(sim::OP_SIO_CLOSE, channel);
 }
 
 STANDIN_EXPORT int32_t STANDIN_CALL ENTRY(sio_wait)(int32_t channel, int32_t) {
@@ -273,8 +376,7 @@ STANDIN_EXPORT int32_t STANDIN_CALL ENTRY(sio_connect)(int32_t channel) {
 }
 
 STANDIN_EXPORT int32_t STANDIN_CALL ENTRY(sio_disconnect)(int32_t channel) {
-  Watch().Stop();
-  return Call(sim::OP_SIO_CLOSE, channel);
+  return CloseAfterWrites(sim::OP_SIO_CLOSE, channel);
 }
 
 STANDIN_EXPORT int32_t STANDIN_CALL ENTRY(sio_flush)(int32_t) {
@@ -293,7 +395,7 @@ STANDIN_EXPORT int32_t STANDIN_CALL ENTRY(sio_read)(int32_t channel, void* desti
 
 STANDIN_EXPORT int32_t STANDIN_CALL ENTRY(sio_write)(int32_t channel, const void* source, int32_t size, int32_t) {
   if (size < 0 || (size > 0 && source == nullptr) || static_cast<uint32_t>(size) > sim::MAX_PAYLOAD) return -1;
-  return Call(sim::OP_SIO_WRITE, channel, 0, source, static_cast<uint32_t>(size));
+  return Lane().Write(channel, source, size);
 }
 
 STANDIN_EXPORT int32_t STANDIN_CALL ENTRY(sio_getReadableBytes)(int32_t channel, int32_t) {

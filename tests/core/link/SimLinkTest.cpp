@@ -147,6 +147,40 @@ class SimLinkTest : public ::testing::Test {
     return n;
   }
 
+  // Stops the simulator once the library's writes have reached it: the
+  // channel's close hands over what the library may still be sending.
+  bool StopSim() {
+    channel.Shutdown();
+    return sim.Stop();
+  }
+
+  // Audio packets straight into the library, header and payload as two
+  // writes: each write's result, up to the first that fails.
+  std::vector<int32_t> WriteRawPackets(int packets) {
+    const HostIoFunctions& fn = channel.GetHostIo()->Functions();
+    std::vector<int32_t> results;
+    uint64_t phase = 0;
+    for (int i = 0; i < packets && (results.empty() || results.back() >= 0); ++i) {
+      const std::vector<uint8_t> block = Tone(256, 32000, &phase);
+      const auto size = static_cast<int32_t>(block.size());
+      uint8_t header[PacketHeader::SIZE];
+      PacketHeader{PacketHeader::MAGIC, 0, PacketChannel::AUDIO, size}.Encode(header);
+      results.push_back(fn.sio_write(0, header, PacketHeader::SIZE, 1));
+      if (results.back() >= 0) results.push_back(fn.sio_write(0, block.data(), size, 1));
+    }
+    return results;
+  }
+
+  // Waits until the event file has count lines of event (writes that the
+  // library took may still be on their way to the device).
+  bool AwaitEvents(const std::string& event, int count) {
+    for (int waited = 0; waited < kTimeoutMs; waited += 10) {
+      if (CountEvents(event) >= count) return true;
+      platform::SleepMs(10);
+    }
+    return false;
+  }
+
   // Steps the channel like the idle tick until it is in state, or times out.
   bool PumpUntil(Status state, int timeoutMs = kTimeoutMs) {
     for (int waited = 0; waited < timeoutMs; waited += 10) {
@@ -238,7 +272,7 @@ TEST_F(SimLinkTest, ConnectDownloadAndAttach) {
   EXPECT_NE(log.Text().find("\n16384/" + std::to_string(image.size()) + "\n"), std::string::npos);
 
   ASSERT_TRUE(PumpUntil(Status::CONNECTED));
-  EXPECT_TRUE(sim.Stop());
+  EXPECT_TRUE(StopSim());
   EXPECT_EQ(CountEvents("connect"), 1);
   EXPECT_EQ(CountEvents("download", "\"recognised\":false"), 1);
   EXPECT_EQ(CountEvents("download", "\"recognised\":true"), 1);
@@ -261,7 +295,7 @@ TEST_F(SimLinkTest, SettingsBothWays) {
   EXPECT_EQ(GetF32(&back[52]), -0.25f);
   EXPECT_EQ(Get32(&back[268]), 5000u);
 
-  EXPECT_TRUE(sim.Stop());
+  EXPECT_TRUE(StopSim());
   EXPECT_EQ(CountEvents("config", "\"samplingRate\":32000"), 1);
   EXPECT_EQ(CountEvents("config", "\"effect[1].delaySurround\":0"), 1);
   EXPECT_EQ(CountEvents("config_sent", "\"pan\":-0.25"), 1);
@@ -288,7 +322,7 @@ TEST_F(SimLinkTest, AudioIsRecordedPerStream) {
     ASSERT_TRUE(channel.Link().Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size())));
   }
   EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
-  EXPECT_TRUE(sim.Stop());
+  EXPECT_TRUE(StopSim());
   EXPECT_NE(sim.Output().find("packets=52 audio_frames=12800 streams=2 configs_received=2"), std::string::npos)
       << sim.Output();
 
@@ -318,6 +352,7 @@ TEST_F(SimLinkTest, RecordingStaysValidWhenTheSimulatorIsKilled) {
     const std::vector<uint8_t> block = Tone(300, 32728, &phase);
     ASSERT_TRUE(channel.Link().Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size())));
   }
+  ASSERT_TRUE(AwaitEvents("audio", 25));
   sim.Kill();
   const std::string wav = ReadFileText(prefix + "-1.wav");
   ASSERT_EQ(wav.size(), 44u + 25 * 300 * 4);
@@ -353,7 +388,7 @@ TEST_F(SimLinkTest, KmcDebuggerThroughTheProxyAndTheLoaderTool) {
   ASSERT_TRUE(PumpUntil(Status::OPEN));
   channel.Download().Go(simBin + "Quillon.bxa");
   ASSERT_TRUE(PumpUntil(Status::CONNECTED));
-  EXPECT_TRUE(sim.Stop());
+  EXPECT_TRUE(StopSim());
   EXPECT_EQ(CountEvents("download", "\"via\":\"loadrun\""), 1);
 }
 
@@ -410,7 +445,7 @@ TEST_P(SimFaultTest, StreamHealsBackToConnected) {
   EXPECT_GE(afterHeal, 30) << log.Text();
   EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
   EXPECT_EQ(sawDisconnected, c.disconnects);
-  EXPECT_TRUE(sim.Stop());
+  EXPECT_TRUE(StopSim());
   if (std::string(c.name) == "Stall") {
     EXPECT_EQ(CountEvents("attach"), 1);  // a stall only delays the writes
   } else {
@@ -424,6 +459,39 @@ INSTANTIATE_TEST_SUITE_P(Kinds, SimFaultTest,
                                            FaultCase{"Vanish", "vanish@0.3:1", true},
                                            FaultCase{"Stall", "stall@0.3:400", false}),
                          [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
+
+// --- Writes without an answer ----------------------------------------------------
+
+// The library lets writes go without waiting for the device's answer once a
+// write has been answered; what the device does to a write still reaches the
+// writer: a short write at the write it is due, the end of the channel
+// (its program restarted) at the latest a few writes later.
+TEST_F(SimLinkTest, ShortWriteIsAnsweredAtItsWriteAmongUnansweredOnes) {
+  ASSERT_TRUE(StartSim({"--attach", "immediate", "--fault", "short@13"}));
+  channel.Init(0);
+  ASSERT_TRUE(channel.Session().ConnectFirst(true));
+  ASSERT_TRUE(PumpUntil(Status::CONNECTED));
+  const std::vector<int32_t> results = WriteRawPackets(7);
+  ASSERT_GE(results.size(), 13u);
+  for (size_t i = 0; i < 12; ++i) EXPECT_EQ(results[i], i % 2 == 0 ? 16 : 1024) << "write " << i + 1;
+  EXPECT_EQ(results[12], 8);
+  EXPECT_EQ(CountEvents("fault", "\"write\":13"), 1);
+}
+
+TEST_F(SimLinkTest, WritesAfterTheChannelEndedFailWithinAFewWrites) {
+  ASSERT_TRUE(StartSim({"--attach", "immediate", "--fault", "close@1"}));
+  channel.Init(0);
+  ASSERT_TRUE(channel.Session().ConnectFirst(true));
+  ASSERT_TRUE(PumpUntil(Status::CONNECTED));
+  const std::vector<int32_t> results = WriteRawPackets(12);
+  ASSERT_LT(results.back(), 0) << "every write succeeded after the channel closed";
+  EXPECT_EQ(results[0], 16);
+  EXPECT_EQ(results[1], 1024);
+  // The library lets at most 8 writes go unanswered.
+  EXPECT_LE(results.size(), 2u + 8 + 1);
+  EXPECT_TRUE(StopSim());
+  EXPECT_EQ(CountEvents("audio"), 1);
+}
 
 // --- The strict device ----------------------------------------------------------
 
@@ -484,7 +552,7 @@ TEST_P(SimStrictTest, ContractBreachesAreCounted) {
       ASSERT_TRUE(channel.Link().Write(PacketChannel::CONFIG, record.data(), 280));
     }
   }
-  EXPECT_TRUE(sim.Stop());
+  EXPECT_TRUE(StopSim());
   // The summary line's count (followed by \n, or \r\n from a Windows build).
   const std::string output = sim.Output();
   const size_t at = output.find(" violations=");
