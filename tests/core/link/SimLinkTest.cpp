@@ -154,6 +154,14 @@ class SimLinkTest : public ::testing::Test {
     return sim.Stop();
   }
 
+  // A simulator started with these arguments and the channel connected to
+  // its program.
+  bool StartConnected(std::vector<std::string> arguments) {
+    if (!StartSim(std::move(arguments))) return false;
+    channel.Init(0);
+    return channel.Session().ConnectFirst(true) && PumpUntil(Status::CONNECTED);
+  }
+
   // Audio packets straight into the library, header and payload as two
   // writes: each write's result, up to the first that fails.
   std::vector<int32_t> WriteRawPackets(int packets) {
@@ -467,10 +475,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, SimFaultTest,
 // writer: a short write at the write it is due, the end of the channel
 // (its program restarted) at the latest a few writes later.
 TEST_F(SimLinkTest, ShortWriteIsAnsweredAtItsWriteAmongUnansweredOnes) {
-  ASSERT_TRUE(StartSim({"--attach", "immediate", "--fault", "short@13"}));
-  channel.Init(0);
-  ASSERT_TRUE(channel.Session().ConnectFirst(true));
-  ASSERT_TRUE(PumpUntil(Status::CONNECTED));
+  ASSERT_TRUE(StartConnected({"--attach", "immediate", "--fault", "short@13"}));
   const std::vector<int32_t> results = WriteRawPackets(7);
   ASSERT_GE(results.size(), 13u);
   for (size_t i = 0; i < 12; ++i) EXPECT_EQ(results[i], i % 2 == 0 ? 16 : 1024) << "write " << i + 1;
@@ -479,10 +484,7 @@ TEST_F(SimLinkTest, ShortWriteIsAnsweredAtItsWriteAmongUnansweredOnes) {
 }
 
 TEST_F(SimLinkTest, WritesAfterTheChannelEndedFailWithinAFewWrites) {
-  ASSERT_TRUE(StartSim({"--attach", "immediate", "--fault", "close@1"}));
-  channel.Init(0);
-  ASSERT_TRUE(channel.Session().ConnectFirst(true));
-  ASSERT_TRUE(PumpUntil(Status::CONNECTED));
+  ASSERT_TRUE(StartConnected({"--attach", "immediate", "--fault", "close@1"}));
   const std::vector<int32_t> results = WriteRawPackets(12);
   ASSERT_LT(results.back(), 0) << "every write succeeded after the channel closed";
   EXPECT_EQ(results[0], 16);
