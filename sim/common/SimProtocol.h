@@ -48,7 +48,6 @@ enum Op : uint32_t {
   // A write granted by the last OP_SIO_WRITE's answer, arg1 = its session:
   // taken whole, or lost when that session has ended; no answer.
   OP_SIO_POST = 17,
-  OP_SIO_SYNC = 18,  // answered (0) once the connection's earlier requests are done
 };
 
 constexpr unsigned WATCH_MS = 500;

@@ -217,8 +217,6 @@ int32_t Device::Handle(const Request& request, const std::vector<uint8_t>& paylo
     case OP_SIO_POST:  // arg1: the session its grant came from
       TakeWrite(d, static_cast<uint32_t>(request.arg1), payload, lock, true);
       return 0;
-    case OP_SIO_SYNC:
-      return 0;
     case OP_BOX_USABLE:
       return Reachable(d) && d->kind == KIND_BOX ? 1 : 0;
     case OP_SERIAL: {

@@ -244,14 +244,16 @@ class WriteLane {
 
   // Before the channel closes: grants nothing more, and tells the close how
   // many writes went to which session (8 bytes for the request), so that
-  // the simulator takes the posted ones before it closes. A writer blocked
-  // in its write is not waited for: its write ends with the channel.
+  // the simulator takes the posted ones before it closes. The connection
+  // ends after what it carries (the next write opens another). A writer
+  // blocked in its write is not waited for: its write ends with the channel.
   void Closing(uint8_t* written) {
     std::unique_lock<std::mutex> lock(m_mutex, std::try_to_lock);
     const bool known = lock.owns_lock() && m_socket.Valid();
     sim::Request::Put(written, known ? m_session : 0);
     sim::Request::Put(written + 4, known ? m_written : 0);
     if (!lock.owns_lock()) return;
+    m_socket.Close();
     m_posts = 0;
     m_posted = false;
   }
