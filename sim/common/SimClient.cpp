@@ -32,8 +32,8 @@ void SimClient::Give(Socket socket) {
   if (m_idle.size() < 8) m_idle.push_back(std::move(socket));
 }
 
-bool SimClient::Send(Socket& socket, uint32_t op, uint32_t kind, int32_t id, int32_t arg0, int32_t arg1,
-                     const void* payload, uint32_t length) {
+void SimClient::Frame(std::vector<uint8_t>* message, uint32_t op, uint32_t kind, int32_t id, int32_t arg0,
+                      int32_t arg1, const void* payload, uint32_t length) {
   Request request;
   request.op = op;
   request.kind = kind;
@@ -41,12 +41,19 @@ bool SimClient::Send(Socket& socket, uint32_t op, uint32_t kind, int32_t id, int
   request.arg0 = arg0;
   request.arg1 = arg1;
   request.length = length;
+  const size_t at = message->size();
+  message->resize(at + Request::SIZE + length);
+  request.Encode(message->data() + at);
+  if (length > 0) memcpy(message->data() + at + Request::SIZE, payload, length);
+}
+
+bool SimClient::Send(Socket& socket, uint32_t op, uint32_t kind, int32_t id, int32_t arg0, int32_t arg1,
+                     const void* payload, uint32_t length) {
   // The request and its payload in one send: each send is a system call
   // (under Wine also a request to its server), and a channel write is one
   // of these per packet part.
-  std::vector<uint8_t> message(Request::SIZE + length);
-  request.Encode(message.data());
-  if (length > 0) memcpy(message.data() + Request::SIZE, payload, length);
+  std::vector<uint8_t> message;
+  Frame(&message, op, kind, id, arg0, arg1, payload, length);
   return socket.SendAll(message.data(), message.size());
 }
 

@@ -27,6 +27,11 @@ class SimClient {
   static bool Exchange(Socket& socket, uint32_t op, uint32_t kind, int32_t id, int32_t arg0, int32_t arg1,
                        const void* payload, uint32_t length, int32_t* result, std::vector<uint8_t>* out);
 
+  // Appends a request and its payload to *message, for requests sent
+  // together in one send.
+  static void Frame(std::vector<uint8_t>* message, uint32_t op, uint32_t kind, int32_t id, int32_t arg0, int32_t arg1,
+                    const void* payload, uint32_t length);
+
   // A request that has no answer (OP_SIO_POST) over the caller's own
   // connection. False when the connection failed.
   static bool Send(Socket& socket, uint32_t op, uint32_t kind, int32_t id, int32_t arg0, int32_t arg1,

@@ -12,8 +12,8 @@ namespace sim {
 
 namespace {
 
-// The PC's packet header, as the companion program checks it.
-constexpr uint32_t PACKET_MAGIC = 0x51445350u;  // "QDSP"
+// The PC's packet header, as the companion program checks it (its magic
+// and size in SimProtocol.h).
 constexpr uint32_t PACKET_CONFIG = 0;
 constexpr uint32_t PACKET_AUDIO = 1;
 constexpr int32_t PACKET_MAX = 1 << 20;

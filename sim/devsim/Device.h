@@ -81,7 +81,7 @@ class Device {
     uint32_t sessionWrites = 0;  // the PC's writes taken in it
     std::deque<uint8_t> toPc;
     // Packet parser of what the PC sends.
-    uint8_t header[16];
+    uint8_t header[PACKET_HEADER_SIZE];
     size_t headerBytes = 0;
     uint32_t type = 0;
     std::vector<uint8_t> payload;

@@ -188,9 +188,11 @@ ReadableWatch& Watch() {
 // (none while the device stalls, none past a short write that is due), and
 // names the session of the channel they go to: those take one send each
 // instead of a round trip to the simulator, as a library over a driver's
-// buffer takes them. A posted write counts as taken whole; when its session
-// ends before it arrives it is lost, as in a broken link, and the next
-// answered write fails, so that the writer learns of it.
+// buffer takes them. A packet's header that announces a payload waits for
+// the payload's write, which follows at once, and goes in the same send. A
+// posted write counts as taken whole; when its session ends before it
+// arrives it is lost, as in a broken link, and the next answered write
+// fails, so that the writer learns of it.
 class WriteLane {
  public:
   int32_t Write(int32_t channel, const void* source, int32_t size) {
@@ -198,6 +200,7 @@ class WriteLane {
     const std::string address = sim::SimulatorAddress();
     const int32_t id = s_connectedId.load();
     if (address != m_address || id != m_id || channel != m_channel) {
+      SendHeld();
       m_socket.Close();
       m_address = address;
       m_id = id;
@@ -207,16 +210,63 @@ class WriteLane {
     }
     const uint32_t length = static_cast<uint32_t>(size);
     if (m_posts > 0) {
-      if (sim::SimClient::Send(m_socket, sim::OP_SIO_POST, kKind, id, channel, static_cast<int32_t>(m_session),
-                               source, length)) {
-        --m_posts;
-        m_posted = true;
-        ++m_written;
+      --m_posts;
+      if (!m_held && m_posts > 0 && AnnouncesPayload(source, size)) {
+        m_held = true;
+        memcpy(m_heldHeader, source, sizeof(m_heldHeader));
         return size;
       }
-      m_socket.Close();  // the answered write below tells what became of the channel
+      std::vector<uint8_t> message;
+      const uint32_t writes = m_held ? 2 : 1;
+      if (m_held) FramePost(&message, id, channel, m_heldHeader, sizeof(m_heldHeader));
+      m_held = false;
+      FramePost(&message, id, channel, source, length);
+      if (m_socket.SendAll(message.data(), message.size())) {
+        m_posted = true;
+        m_written += writes;
+        return size;
+      }
+      // The answered writes below tell what became of the channel; a held
+      // header goes again before its payload.
+      m_socket.Close();
+      m_posts = 0;
+      if (writes > 1 && Answered(address, id, channel, m_heldHeader, sizeof(m_heldHeader)) != sim::PACKET_HEADER_SIZE) {
+        return -1;
+      }
     }
     m_posts = 0;
+    return Answered(address, id, channel, source, length);
+  }
+
+  // Before the channel closes: sends a held header, grants nothing more,
+  // and tells the close how many writes went to which session (8 bytes for
+  // the request), so that the simulator takes the posted ones before it
+  // closes. The connection ends after what it carries (the next write opens
+  // another). A writer blocked in its write is not waited for: its write
+  // ends with the channel.
+  void Closing(uint8_t* written) {
+    std::unique_lock<std::mutex> lock(m_mutex, std::try_to_lock);
+    if (lock.owns_lock()) SendHeld();
+    const bool known = lock.owns_lock() && m_socket.Valid();
+    sim::Request::Put(written, known ? m_session : 0);
+    sim::Request::Put(written + 4, known ? m_written : 0);
+    if (!lock.owns_lock()) return;
+    m_socket.Close();
+    m_posts = 0;
+    m_posted = false;
+  }
+
+ private:
+  static bool AnnouncesPayload(const void* source, int32_t size) {
+    if (size != static_cast<int32_t>(sim::PACKET_HEADER_SIZE)) return false;
+    const uint8_t* header = static_cast<const uint8_t*>(source);
+    const uint32_t payload = sim::Request::Get(header + 12);
+    return sim::Request::Get(header) == sim::PACKET_MAGIC && payload > 0 && payload <= sim::MAX_PAYLOAD;
+  }
+
+  // A write that waits for the simulator's answer, which grants the next
+  // posts.
+  int32_t Answered(const std::string& address, int32_t id, int32_t channel, const void* source, uint32_t length) {
     const int32_t session = m_posted ? static_cast<int32_t>(m_session) : 0;
     m_posted = false;
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -242,23 +292,23 @@ class WriteLane {
     return -1;
   }
 
-  // Before the channel closes: grants nothing more, and tells the close how
-  // many writes went to which session (8 bytes for the request), so that
-  // the simulator takes the posted ones before it closes. The connection
-  // ends after what it carries (the next write opens another). A writer
-  // blocked in its write is not waited for: its write ends with the channel.
-  void Closing(uint8_t* written) {
-    std::unique_lock<std::mutex> lock(m_mutex, std::try_to_lock);
-    const bool known = lock.owns_lock() && m_socket.Valid();
-    sim::Request::Put(written, known ? m_session : 0);
-    sim::Request::Put(written + 4, known ? m_written : 0);
-    if (!lock.owns_lock()) return;
-    m_socket.Close();
-    m_posts = 0;
-    m_posted = false;
+  void FramePost(std::vector<uint8_t>* message, int32_t id, int32_t channel, const void* source, uint32_t length) {
+    sim::SimClient::Frame(message, sim::OP_SIO_POST, kKind, id, channel, static_cast<int32_t>(m_session), source,
+                          length);
   }
 
- private:
+  // Sends a held header on its own (its payload's write did not follow).
+  void SendHeld() {
+    if (!m_held) return;
+    m_held = false;
+    std::vector<uint8_t> message;
+    FramePost(&message, m_id, m_channel, m_heldHeader, sizeof(m_heldHeader));
+    if (m_socket.SendAll(message.data(), message.size())) {
+      m_posted = true;
+      ++m_written;
+    }
+  }
+
   std::mutex m_mutex;  // one write at a time: the connection's order is the writes' order
   sim::Socket m_socket;
   std::string m_address;  // of the connection
@@ -268,6 +318,8 @@ class WriteLane {
   uint32_t m_session = 0;  // the channel's session that the writes went to
   uint32_t m_written = 0;  // writes sent to that session (answered or posted)
   bool m_posted = false;   // writes were posted since the last answer
+  bool m_held = false;    // a packet's header waits for its payload's write
+  uint8_t m_heldHeader[sim::PACKET_HEADER_SIZE] = {};
 };
 
 // Never destroyed, for the same reasons as the watch.
