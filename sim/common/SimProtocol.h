@@ -1,6 +1,6 @@
 // The wire between the stand-in libraries and quill-devsim: one request and
 // one response at a time on a TCP connection (OP_SIO_POST has no response),
-// little-endian.
+// little-endian. Writes without an answer may also go through a shared ring.
 //
 //   request:  magic 'QSIM', op, kind, id, arg0, arg1, payload length, payload
 //   response: result, payload length, payload
@@ -48,6 +48,12 @@ enum Op : uint32_t {
   // A write granted by the last OP_SIO_WRITE's answer, arg1 = its session:
   // taken whole, or lost when that session has ended; no answer.
   OP_SIO_POST = 17,
+  // The writes granted on this connection may also go through a ring in a
+  // shared file (SharedRing): result = its nonce (> 0) or -1, payload back
+  // = its Unix path. The connection's requests come after what the ring
+  // holds when they are sent.
+  OP_SIO_RING = 18,
+  OP_SIO_RING_READY = 19,  // after the writer opened the ring: 1 when it is used
 };
 
 constexpr unsigned WATCH_MS = 500;

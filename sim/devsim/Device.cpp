@@ -207,15 +207,11 @@ int32_t Device::Handle(const Request& request, const std::vector<uint8_t>& paylo
       // arg1: the session that the writer's posted writes went to, if any;
       // they were lost with it when it has ended, and so is this write.
       const int32_t taken = TakeWrite(d, static_cast<uint32_t>(request.arg1), payload, lock, false);
-      const uint32_t posts = taken < 0 ? 0 : PostsGranted(d);
-      const uint32_t session = taken < 0 ? 0 : d->session;
-      for (uint32_t value : {posts, session}) {
-        for (int i = 0; i < 4; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
-      }
+      PutGrant(d, taken >= 0, out);
       return taken;
     }
-    case OP_SIO_POST:  // arg1: the session its grant came from
-      TakeWrite(d, static_cast<uint32_t>(request.arg1), payload, lock, true);
+    case OP_SIO_POST:  // arg1: the session its grant came from; out: the grant, for a ring
+      PutGrant(d, TakeWrite(d, static_cast<uint32_t>(request.arg1), payload, lock, true) >= 0, out);
       return 0;
     case OP_BOX_USABLE:
       return Reachable(d) && d->kind == KIND_BOX ? 1 : 0;
@@ -279,6 +275,14 @@ void Device::AwaitPostedWrites(Debugger* d, const std::vector<uint8_t>& written,
 // How many writes may follow the one just taken without an answer: none
 // while the program stalls or the channel is down, and none past the next
 // short write, which must be answered.
+void Device::PutGrant(const Debugger* d, bool taken, std::vector<uint8_t>* out) const {
+  const uint32_t posts = taken ? PostsGranted(d) : 0;
+  const uint32_t session = taken ? d->session : 0;
+  for (uint32_t value : {posts, session}) {
+    for (int i = 0; i < 4; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
+  }
+}
+
 uint32_t Device::PostsGranted(const Debugger* d) const {
   if (!ChannelUp(d) || m_stallUntilMs != 0) return 0;
   uint64_t posts = POST_MAX;

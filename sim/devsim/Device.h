@@ -112,6 +112,8 @@ class Device {
   int32_t TakeWrite(Debugger* d, uint32_t session, const std::vector<uint8_t>& payload,
                     std::unique_lock<std::mutex>& lock, bool posted);
   uint32_t PostsGranted(const Debugger* d) const;
+  // A write's grant (PostsGranted and the session, u32 each) into *out.
+  void PutGrant(const Debugger* d, bool taken, std::vector<uint8_t>* out) const;
   void AwaitPostedWrites(Debugger* d, const std::vector<uint8_t>& written, std::unique_lock<std::mutex>& lock);
   int32_t OnImage(const Request& request, const std::vector<uint8_t>& payload, Transfer& transfer);
 

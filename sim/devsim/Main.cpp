@@ -14,6 +14,7 @@
 #include "Device.h"
 #include "EventLog.h"
 #include "Options.h"
+#include "RingReader.h"
 
 namespace {
 
@@ -41,6 +42,7 @@ void InstallSignalHandlers() {
 // One stand-in connection: requests in, answers out, until it closes.
 void Serve(sim::Socket socket, sim::Device* device) {
   sim::Device::Transfer transfer;
+  sim::RingReader ring(device);  // this connection's, when it asks for one
   std::vector<uint8_t> payload;
   std::vector<uint8_t> out;
   for (;;) {
@@ -51,8 +53,16 @@ void Serve(sim::Socket socket, sim::Device* device) {
     payload.resize(request.length);
     if (request.length > 0 && !socket.RecvAll(payload.data(), payload.size())) return;
     out.clear();
+    ring.Drain();  // the writes put there before this request
     sim::Response response;
-    response.result = device->Handle(request, payload, transfer, &out);
+    if (request.op == sim::OP_SIO_RING) {
+      response.result = ring.Create(&out);
+    } else if (request.op == sim::OP_SIO_RING_READY) {
+      response.result = ring.Ready();
+    } else {
+      response.result = device->Handle(request, payload, transfer, &out);
+      if (request.op == sim::OP_SIO_WRITE) ring.Granted(out);
+    }
     if (request.op == sim::OP_SIO_POST) continue;  // not answered
     response.length = static_cast<uint32_t>(out.size());
     uint8_t answer[sim::Response::SIZE];

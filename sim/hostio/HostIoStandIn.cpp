@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "../common/SharedRing.h"
 #include "../common/SimClient.h"
 
 #if defined(_WIN32)
@@ -186,13 +187,14 @@ ReadableWatch& Watch() {
 // reach the simulator in the order they were made. The answer to a write
 // grants how many of the next writes may go without waiting for an answer
 // (none while the device stalls, none past a short write that is due), and
-// names the session of the channel they go to: those take one send each
-// instead of a round trip to the simulator, as a library over a driver's
-// buffer takes them. A packet's header that announces a payload waits for
-// the payload's write, which follows at once, and goes in the same send. A
-// posted write counts as taken whole; when its session ends before it
-// arrives it is lost, as in a broken link, and the next answered write
-// fails, so that the writer learns of it.
+// names the session of the channel they go to, as a library over a driver's
+// buffer takes writes. Those go through a ring that the simulator shares
+// (a copy into memory, no system call), where the simulator renews the
+// grant as it takes them, or, without a ring, one send each. A packet's
+// header that announces a payload waits for the payload's write, which
+// follows at once, and goes with it. A posted write counts as taken whole;
+// when its session ends before it arrives it is lost, as in a broken link,
+// and the next answered write fails, so that the writer learns of it.
 class WriteLane {
  public:
   int32_t Write(int32_t channel, const void* source, int32_t size) {
@@ -201,7 +203,7 @@ class WriteLane {
     const int32_t id = s_connectedId.load();
     if (address != m_address || id != m_id || channel != m_channel) {
       SendHeld();
-      m_socket.Close();
+      EndConnection();
       m_address = address;
       m_id = id;
       m_channel = channel;
@@ -209,9 +211,9 @@ class WriteLane {
       m_posted = false;
     }
     const uint32_t length = static_cast<uint32_t>(size);
-    if (m_posts > 0) {
-      --m_posts;
-      if (!m_held && m_posts > 0 && AnnouncesPayload(source, size)) {
+    const uint32_t credit = Credit();
+    if (m_held || credit > 0) {
+      if (!m_held && credit > 1 && AnnouncesPayload(source, size)) {
         m_held = true;
         memcpy(m_heldHeader, source, sizeof(m_heldHeader));
         return size;
@@ -221,14 +223,14 @@ class WriteLane {
       if (m_held) FramePost(&message, id, channel, m_heldHeader, sizeof(m_heldHeader));
       m_held = false;
       FramePost(&message, id, channel, source, length);
-      if (m_socket.SendAll(message.data(), message.size())) {
+      if (SendPosts(message, writes)) {
         m_posted = true;
         m_written += writes;
         return size;
       }
       // The answered writes below tell what became of the channel; a held
       // header goes again before its payload.
-      m_socket.Close();
+      EndConnection();
       m_posts = 0;
       if (writes > 1 && Answered(address, id, channel, m_heldHeader, sizeof(m_heldHeader)) != sim::PACKET_HEADER_SIZE) {
         return -1;
@@ -251,7 +253,7 @@ class WriteLane {
     sim::Request::Put(written, known ? m_session : 0);
     sim::Request::Put(written + 4, known ? m_written : 0);
     if (!lock.owns_lock()) return;
-    m_socket.Close();
+    EndConnection();
     m_posts = 0;
     m_posted = false;
   }
@@ -284,9 +286,10 @@ class WriteLane {
         m_session = now;
         if (result >= 0) ++m_written;
         m_posts = out.size() >= 8 ? std::min(sim::Request::Get(out.data()), sim::POST_MAX) : 0;
+        if (m_posts > 0 && !m_ringAsked) StartRing(id, channel);
         return result;
       }
-      m_socket.Close();
+      EndConnection();
       if (fresh) break;
     }
     return -1;
@@ -297,13 +300,59 @@ class WriteLane {
                           length);
   }
 
+  // How many more writes may go without an answer: the ring's grant, which
+  // the simulator renews as it takes them, or what the last answer granted.
+  uint32_t Credit() const { return m_ring.Valid() ? m_ring.Credit(m_session) : m_posts; }
+
+  // Posted writes go through the ring when there is one and it has room,
+  // else over the connection (whose next request the simulator takes after
+  // what the ring holds).
+  bool SendPosts(const std::vector<uint8_t>& message, uint32_t writes) {
+    m_posts -= std::min(m_posts, writes);
+    const uint32_t size = static_cast<uint32_t>(message.size());
+    if (m_ring.Valid() && m_ring.Put(message.data(), size, writes)) return true;
+    return m_socket.SendAll(message.data(), message.size());
+  }
+
+  // Asks the simulator for a ring for this connection's posted writes: a
+  // store into memory that the simulator maps too, where a send costs a
+  // system call (under Wine also two requests to its server). Without one
+  // the writes go over the connection.
+  void StartRing(int32_t id, int32_t channel) {
+    m_ringAsked = true;
+    int32_t nonce = 0;
+    std::vector<uint8_t> path;
+    if (!sim::SimClient::Exchange(m_socket, sim::OP_SIO_RING, kKind, id, channel, 0, nullptr, 0, &nonce, &path)) {
+      EndConnection();
+      m_posts = 0;
+      return;
+    }
+    if (nonce <= 0 || path.empty()) return;
+    m_ring.Open(sim::LocalPath(std::string(path.begin(), path.end())), static_cast<uint32_t>(nonce));
+    int32_t ready = 0;
+    if (!sim::SimClient::Exchange(m_socket, sim::OP_SIO_RING_READY, kKind, id, channel, 0, nullptr, 0, &ready,
+                                  nullptr)) {
+      EndConnection();
+      m_posts = 0;
+      return;
+    }
+    if (ready != 1) m_ring.Close();
+  }
+
+  // The connection ends, and its ring with it.
+  void EndConnection() {
+    m_socket.Close();
+    m_ring.Close();
+    m_ringAsked = false;
+  }
+
   // Sends a held header on its own (its payload's write did not follow).
   void SendHeld() {
     if (!m_held) return;
     m_held = false;
     std::vector<uint8_t> message;
     FramePost(&message, m_id, m_channel, m_heldHeader, sizeof(m_heldHeader));
-    if (m_socket.SendAll(message.data(), message.size())) {
+    if (SendPosts(message, 1)) {
       m_posted = true;
       ++m_written;
     }
@@ -318,6 +367,8 @@ class WriteLane {
   uint32_t m_session = 0;  // the channel's session that the writes went to
   uint32_t m_written = 0;  // writes sent to that session (answered or posted)
   bool m_posted = false;   // writes were posted since the last answer
+  sim::SharedRing m_ring;   // the connection's posted writes, when the simulator gave one
+  bool m_ringAsked = false;  // for this connection
   bool m_held = false;    // a packet's header waits for its payload's write
   uint8_t m_heldHeader[sim::PACKET_HEADER_SIZE] = {};
 };

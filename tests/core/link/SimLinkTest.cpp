@@ -13,6 +13,7 @@
 
 #include "LinkTestUtil.h"
 #include "SimProcess.h"
+#include "common/SharedRing.h"
 #include "devsim/OutputQueue.h"
 #include "link/DownloadUi.h"
 #include "link/KAVHostIO.h"
@@ -725,6 +726,56 @@ TEST(OutputQueue, RestartsEmptyAndCountsADrySpellWhenAudioResumes) {
   EXPECT_EQ(dry.dryAtMs, 6100u);
   EXPECT_EQ(queue.Counts().underruns, 1u);
   EXPECT_EQ(queue.StreamCounts().underruns, 1u);
+}
+
+// --- The ring of unanswered writes ----------------------------------------------
+
+// What the stand-in puts comes out whole and in order, also across the end
+// of the ring; a record goes in only when there is room for it; the grant
+// counts the writes put, for the writer's session only.
+TEST(SharedRing, CarriesRecordsInOrderWithinItsRoomAndGrant) {
+  TempDir dir;
+  const std::string path = dir.File("ring");
+  sim::SharedRing reader;
+  sim::SharedRing writer;
+  ASSERT_TRUE(reader.Create(path, 77));
+  EXPECT_FALSE(writer.Open(path, 78)) << "another ring's nonce";
+  EXPECT_FALSE(reader.Acknowledged());
+  ASSERT_TRUE(writer.Open(path, 77));
+  EXPECT_TRUE(reader.Acknowledged());
+
+  const uint32_t capacity = sim::SharedRing::CAPACITY;
+  std::vector<uint8_t> record;
+  uint32_t seed = 12345;
+  uint32_t writes = 0;
+  for (uint32_t size : {0u, 1u, 3u, 1000u, capacity / 3, capacity / 3, capacity / 3 + 5, 17u, capacity - 4, 6400u}) {
+    std::vector<uint8_t> bytes(size);
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
+    ASSERT_TRUE(writer.Put(bytes.data(), size, 1)) << size;
+    ++writes;
+    ASSERT_TRUE(reader.Take(&record)) << size;
+    EXPECT_EQ(record, bytes) << size;
+  }
+  EXPECT_FALSE(reader.Take(&record));
+
+  const std::vector<uint8_t> half(capacity / 2, 0x5A);
+  EXPECT_TRUE(writer.Put(half.data(), capacity / 2, 1));
+  EXPECT_FALSE(writer.Put(half.data(), capacity / 2, 1)) << "two halves and their lengths do not fit";
+  ASSERT_TRUE(reader.Take(&record));
+  EXPECT_EQ(record, half);
+  EXPECT_TRUE(writer.Put(half.data(), capacity / 2, 2));
+  writes += 3;
+  EXPECT_FALSE(writer.Put(nullptr, capacity, 1)) << "more than the ring ever holds";
+
+  EXPECT_EQ(writer.Credit(0), 0u) << "nothing granted yet";
+  reader.Grant(writes + 8, 5);
+  EXPECT_EQ(writer.Credit(5), 8u);
+  EXPECT_EQ(writer.Credit(4), 0u) << "a grant for another session";
+  ASSERT_TRUE(reader.Take(&record));
+  ASSERT_TRUE(writer.Put(half.data(), 100, 2));
+  EXPECT_EQ(writer.Credit(5), 6u);
+  reader.Grant(writes, 5);  // the device stalls: no more without asking
+  EXPECT_EQ(writer.Credit(5), 0u);
 }
 
 }  // namespace
