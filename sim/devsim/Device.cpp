@@ -283,6 +283,13 @@ void Device::PutGrant(const Debugger* d, bool taken, std::vector<uint8_t>* out) 
   }
 }
 
+void Device::NoteAnsweredWrite() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_stallUntilMs == 0 || m_stallWriteNoted) return;
+  m_stallWriteNoted = true;
+  m_events.Write("write_waits", EventFields());
+}
+
 uint32_t Device::PostsGranted(const Debugger* d) const {
   if (!ChannelUp(d) || m_stallUntilMs != 0) return 0;
   uint64_t posts = POST_MAX;
@@ -572,6 +579,7 @@ void Device::Tick() {
       } else {
         m_faultDone[i] = true;
         m_stallUntilMs = now + f.forMs;
+        m_stallWriteNoted = false;
         m_events.Write("fault", EventFields().Add("kind", "stall").Add("phase", "begin").Add("ms", f.forMs));
       }
     }

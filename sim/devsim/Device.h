@@ -59,6 +59,10 @@ class Device {
   // Time-driven work, every few milliseconds: attaching, timed faults,
   // settings sent back, the end of a stall or a vanish.
   void Tick();
+  // An answered write has arrived (before the writes ahead of it are
+  // taken): during a stall its writer now waits, which the event log tells
+  // once per stall.
+  void NoteAnsweredWrite();
   // Wakes every blocked request (shutdown).
   void WakeAll();
   // The end of the run: the output queue's figures of the stream playing.
@@ -130,6 +134,7 @@ class Device {
   uint64_t m_vanishUntilMs = 0;  // 0: listed
   bool m_vanished = false;
   uint64_t m_stallUntilMs = 0;
+  bool m_stallWriteNoted = false;  // write_waits written for this stall
   uint64_t m_pcWrites = 0;
   uint32_t m_attaches = 0;
   // The tokens of the stand-ins' ended watches, newest last.

@@ -53,6 +53,7 @@ void Serve(sim::Socket socket, sim::Device* device) {
     payload.resize(request.length);
     if (request.length > 0 && !socket.RecvAll(payload.data(), payload.size())) return;
     out.clear();
+    if (request.op == sim::OP_SIO_WRITE) device->NoteAnsweredWrite();
     ring.Drain();  // the writes put there before this request
     sim::Response response;
     if (request.op == sim::OP_SIO_RING) {
