@@ -389,10 +389,10 @@ void HcaDecoder::ReadSubframe(int subframe, float* const* coef) {
   m_valuePosition = in.Position();
 
   // Intensity stereo: the primary plays t x the coded coefficient and the
-  // secondary (t - 2) x it, with t = (14 - index) / 7 for the subframe, as
-  // the format defines the pair: the secondary's bands have the opposite sign
-  // of the primary's, so in-phase content (index 7, t = 1) comes out with the
-  // secondary's upper bands inverted against the primary's.
+  // secondary (2 - t) x it, with t = (14 - index) / 7 for the subframe. The
+  // pair places one sound between the two sides: index 7 (t = 1) gives both
+  // the same, index 0 puts it all on the primary, index 14 all on the
+  // secondary; neither side is ever inverted.
   if (p.stereoBands > 0) {
     for (int ci = 0; ci + 1 < p.channels; ++ci) {
       const HcaDecoderChannel& primary = m_channels[ci];
@@ -404,7 +404,7 @@ void HcaDecoder::ReadSubframe(int subframe, float* const* coef) {
       for (int j = p.baseBands; j < p.totalBands; ++j) {
         const float v = first[j];
         first[j] = ratio * v;
-        second[j] = (ratio - 2.0f) * v;
+        second[j] = (2.0f - ratio) * v;
       }
     }
   }

@@ -211,18 +211,18 @@ const uint64_t PASS_HASHES[FORMAT_COUNT][SIGNAL_COUNT][3] = {
      {0x3a53bbb3ca725a2bu, 0x3a53bbb3ca725a2bu, 0x3a53bbb3ca725a2bu},
      {0xfb50940ee4d60a23u, 0xfb50940ee4d60a23u, 0xfb50940ee4d60a23u},
      {0xf97c1e554b1e6b37u, 0xf97c1e554b1e6b37u, 0xf97c1e554b1e6b37u}},  // CRI HCA HIGH
-    {{0x5ff2cfeaeb2ab8a1u, 0x5ff2cfeaeb2ab8a1u, 0x5ff2cfeaeb2ab8a1u},
-     {0x03aa478bf33c7f59u, 0x03aa478bf33c7f59u, 0x03aa478bf33c7f59u},
-     {0xa563a12e15d922b4u, 0xa563a12e15d922b4u, 0xa563a12e15d922b4u},
-     {0xed58ce200369bf07u, 0xed58ce200369bf07u, 0xed58ce200369bf07u}},  // CRI HCA MIDDLE
-    {{0x717e322aef6b6e24u, 0x717e322aef6b6e24u, 0x717e322aef6b6e24u},
-     {0x3e1903823f546e1du, 0x3e1903823f546e1du, 0x3e1903823f546e1du},
-     {0x08adc783ec017db5u, 0x08adc783ec017db5u, 0x08adc783ec017db5u},
-     {0xe08013d937d9aa9fu, 0xe08013d937d9aa9fu, 0xe08013d937d9aa9fu}},  // CRI HCA LOW
-    {{0x7da0f37da204e5d6u, 0x7da0f37da204e5d6u, 0x7da0f37da204e5d6u},
-     {0x3a3996cfb5210a60u, 0x3a3996cfb5210a60u, 0x3a3996cfb5210a60u},
-     {0x9b7585047801f489u, 0x9b7585047801f489u, 0x9b7585047801f489u},
-     {0xfc3bdc17cedcb182u, 0xfc3bdc17cedcb182u, 0xfc3bdc17cedcb182u}},  // CRI HCA LOWEST
+    {{0x2ef57f026c1e9baeu, 0x2ef57f026c1e9baeu, 0x2ef57f026c1e9baeu},
+     {0x78285621268fb04du, 0x78285621268fb04du, 0x78285621268fb04du},
+     {0x3116abb8f88a86b8u, 0x3116abb8f88a86b8u, 0x3116abb8f88a86b8u},
+     {0xf31d40c83e082735u, 0xf31d40c83e082735u, 0xf31d40c83e082735u}},  // CRI HCA MIDDLE
+    {{0x73fac7351b7fccf5u, 0x73fac7351b7fccf5u, 0x73fac7351b7fccf5u},
+     {0xb2b758ac3f0567a1u, 0xb2b758ac3f0567a1u, 0xb2b758ac3f0567a1u},
+     {0x01f1ae20123d59c8u, 0x01f1ae20123d59c8u, 0x01f1ae20123d59c8u},
+     {0x79b5629659fdf7b2u, 0x79b5629659fdf7b2u, 0x79b5629659fdf7b2u}},  // CRI HCA LOW
+    {{0x3a26e3de1dbc5fdcu, 0x3a26e3de1dbc5fdcu, 0x3a26e3de1dbc5fdcu},
+     {0x4c2ef798893abf22u, 0x4c2ef798893abf22u, 0x4c2ef798893abf22u},
+     {0x90f4a6d1c1f338d4u, 0x90f4a6d1c1f338d4u, 0x90f4a6d1c1f338d4u},
+     {0x942f6c412d3a71ebu, 0x942f6c412d3a71ebu, 0x942f6c412d3a71ebu}},  // CRI HCA LOWEST
 };
 
 // [format][stream, pass output] of quillcodec --stream on the sweep and the
@@ -231,9 +231,9 @@ const uint64_t STREAM_HASHES[FORMAT_COUNT][2] = {
     {0xf1580ede8a30d879u, 0x5f0ff42293a3fbfeu},  // CRI ADX
     {0xe7437d3763fef808u, 0x9b9fd4e7d5c096d3u},  // CRI HCA HIGHEST
     {0x49b69a3cb16e1772u, 0x62f00f1d613e1e85u},  // CRI HCA HIGH
-    {0xd3fdbec4829522acu, 0x445e41460afff752u},  // CRI HCA MIDDLE
-    {0xc9518de8c8d3b684u, 0x434d79181de2c01au},  // CRI HCA LOW
-    {0xbda8cfc27ae6110eu, 0x5b8d883aee7b9a14u},  // CRI HCA LOWEST
+    {0xd3fdbec4829522acu, 0x7f4182afc62f1980u},  // CRI HCA MIDDLE
+    {0xc9518de8c8d3b684u, 0x17adc3130ea56ccau},  // CRI HCA LOW
+    {0xbda8cfc27ae6110eu, 0xc1252500aa9b9cc2u},  // CRI HCA LOWEST
 };
 
 }  // namespace

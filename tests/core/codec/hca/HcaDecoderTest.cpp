@@ -311,8 +311,8 @@ TEST(HcaDecoder, DecodesAHandBuiltFrameToTheFormatsValues) {
 // A stereo frame written bit by bit: the first channel codes one band above
 // the base bands, the second channel only its intensity indexes. Per
 // subframe, with t = (14 - index) / 7, the first channel plays t x the band
-// and the second (t - 2) x it: in-phase content (t = 1) comes out inverted on
-// the second channel.
+// and the second (2 - t) x it: both in phase, the same at t = 1, all on the
+// first at t = 2, all on the second at t = 0.
 TEST(HcaDecoder, DecodesAHandBuiltIntensityStereoFrameToTheFormatsValues) {
   // Stereo at 32728 Hz and 130912 bit/s ("CRI HCA MIDDLE"): 512-byte frames,
   // 64 base and 64 stereo bands, no HFR bands.
@@ -359,15 +359,16 @@ TEST(HcaDecoder, DecodesAHandBuiltIntensityStereoFrameToTheFormatsValues) {
     const double coefficient = value[s] * (2.0 / 7) * Scale(40);
     const double t = (14 - index[s]) / 7.0;
     first[s][80] = t * coefficient;
-    second[s][80] = (t - 2) * coefficient;
+    second[s][80] = (2 - t) * coefficient;
   }
   const std::vector<double> expected[2] = {ReferenceSynthesis(first), ReferenceSynthesis(second)};
   for (size_t c = 0; c < 2; ++c)
     for (size_t i = 0; i < 1024; ++i) ASSERT_NEAR(expected[c][i], pcm[c][i], 1e-7) << "channel " << c << ", " << i;
-  // Subframe 0 (index 3): the second channel plays -3/11 of the first.
+  // Subframe 0 (index 3, t = 11/7): the second channel plays 3/11 of the
+  // first, in phase.
   double dot = 0.0;
   for (size_t i = 0; i < 128; ++i) dot += static_cast<double>(pcm[0][i]) * pcm[1][i];
-  EXPECT_LT(dot, 0.0);
+  EXPECT_GT(dot, 0.0);
 }
 
 // A frame taken before the last one was played to its end continues from

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cmath>
+#include <complex>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -82,9 +83,11 @@ inline double SnrDb(const std::vector<int16_t>& reference, const std::vector<int
   return 10.0 * std::log10(signal / noise);
 }
 
-// Amplitude of the tone at `hz` in a signal sampled at `rate` (its projection
-// on the tone's sine and cosine).
-inline double ToneAmplitude(const std::vector<double>& x, double hz, double rate) {
+// The tone at `hz` in a signal sampled at `rate`, as a phasor: its
+// projection on the tone's cosine and sine, scaled so that the magnitude is
+// the tone's amplitude. Two channels' phasors of one tone give that tone's
+// correlation between them: cos of the angle between the phasors.
+inline std::complex<double> TonePhasor(const std::vector<double>& x, double hz, double rate) {
   double s = 0.0;
   double c = 0.0;
   for (size_t i = 0; i < x.size(); ++i) {
@@ -92,7 +95,12 @@ inline double ToneAmplitude(const std::vector<double>& x, double hz, double rate
     s += x[i] * std::sin(phase);
     c += x[i] * std::cos(phase);
   }
-  return 2.0 * std::sqrt(s * s + c * c) / static_cast<double>(x.size());
+  return std::complex<double>(c, s) * (2.0 / static_cast<double>(x.size()));
+}
+
+// Amplitude of the tone at `hz` in a signal sampled at `rate`.
+inline double ToneAmplitude(const std::vector<double>& x, double hz, double rate) {
+  return std::abs(TonePhasor(x, hz, rate));
 }
 
 }  // namespace hcatest
