@@ -36,6 +36,17 @@ constexpr int HCA_HEADER_SIZE = 96;  // the header this encoder writes
 constexpr int HCA_PRIMING_SAMPLES = 128;
 constexpr int HCA_MIN_RESOLUTION = 1;
 constexpr int HCA_MAX_RESOLUTION = 15;
+constexpr int HCA_RESOLUTIONS = 16;    // 0 (not coded) .. 15
+constexpr int HCA_SCALE_FACTORS = 64;  // scale-factor indexes 0 (not coded) .. 63
+// A frame's bits besides its channels' side data and values: the sync, the
+// noise level, the boundary and the CRC.
+constexpr int HCA_SYNC_BITS = 16;
+constexpr int HCA_NOISE_LEVEL_BITS = 9;
+constexpr int HCA_BOUNDARY_BITS = 7;
+constexpr int HCA_CRC_BITS = 16;
+constexpr int HCA_FRAME_FIXED_BITS = HCA_SYNC_BITS + HCA_NOISE_LEVEL_BITS + HCA_BOUNDARY_BITS + HCA_CRC_BITS;
+constexpr int HCA_MAX_NOISE_LEVEL = (1 << HCA_NOISE_LEVEL_BITS) - 1;  // 511
+constexpr int HCA_MAX_BOUNDARY = (1 << HCA_BOUNDARY_BITS) - 1;        // 127
 
 // Channel roles inside a track.
 enum HcaChannelType : uint8_t {

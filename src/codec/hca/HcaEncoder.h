@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "hca/HcaAllocation.h"
 #include "hca/HcaCommon.h"
 
 namespace hca {
@@ -62,27 +63,19 @@ class HcaEncoder {
   void* Owner() const { return m_owner; }
 
   // The noise level and boundary the last frame was coded with (for tests).
-  int LastNoiseLevel() const { return m_noiseLevel; }
-  int LastBoundary() const { return m_boundary; }
+  int LastNoiseLevel() const { return m_allocation.NoiseLevel(); }
+  int LastBoundary() const { return m_allocation.Boundary(); }
   // Bands the last frame dropped to fit (0 when everything fitted).
-  int LastDroppedBands() const { return m_droppedBands; }
+  int LastDroppedBands() const { return m_allocation.DroppedBands(); }
 
  private:
   HcaEncoder() = default;
   ~HcaEncoder() = default;
 
+  // The frame's stages: analysis (HcaEncoderAnalysis.cpp), the bit
+  // allocation (m_allocation), quantising and packing (HcaEncoderPack.cpp).
   void IntensityStereo(HcaEncoderChannel& left, HcaEncoderChannel& right);
   void AnalyseBands(HcaEncoderChannel& c);
-  void ScaleBits(HcaEncoderChannel& c) const;
-  void ResetCosts(HcaEncoderChannel& c) const;
-  int BandCost(HcaEncoderChannel& c, int band, int resolution) const;
-  // The frame's bits for a noise level and boundary (the definition; the
-  // search counts the same sums faster, grouped).
-  int CountBits(int noiseLevel, int boundary);
-  void GroupBandsByScale();
-  int CountBitsByScale(int noiseLevel);
-  bool FitsByScale(int noiseLevel, int limit);
-  int Allocate();
   int QuantiseBands(HcaEncoderChannel& c) const;
   int WriteFrame(uint8_t* buffer);
 
@@ -104,21 +97,7 @@ class HcaEncoder {
   bool m_headerWritten = false;
   bool m_framePending = false;
   uint32_t m_frameCounter = 0;
-  int m_noiseLevel = 0;
-  int m_boundary = 0;
-  int m_droppedBands = 0;
-
-  // The allocation search's bands grouped by scale factor (m_groupBands[
-  // m_groupStart[s] .. m_groupEnd[s]] hold channel << 8 | band), the scale
-  // factors present, their bands' costs summed per resolution as far as
-  // counted (-1: not yet), and the frame's bits besides the values.
-  uint16_t m_groupBands[HCA_MAX_CHANNELS * HCA_BANDS] = {};
-  int16_t m_groupStart[64] = {};
-  int16_t m_groupEnd[64] = {};
-  uint8_t m_scales[64] = {};
-  int m_scaleCount = 0;
-  int32_t m_scaleCost[64][16] = {};
-  int m_sideBits = 0;
+  HcaAllocation m_allocation;
 };
 
 }  // namespace hca

@@ -140,7 +140,7 @@ void BuildTables(HcaTables* t) {
     t->wideAbove[r] = r == 0 ? INFINITY : static_cast<float>(half + wide);
   }
   for (int i = 0; i < static_cast<int>(sizeof(t->resolutionAt)); ++i)
-    t->resolutionAt[i] = static_cast<uint8_t>(ResolutionFor(0, HcaTables::DISTANCE_OFFSET + 9 - i, HCA_MAX_RESOLUTION));
+    t->resolutionAt[i] = static_cast<uint8_t>(ResolutionFor(0, HcaTables::LEVEL_ZERO - i, HCA_MAX_RESOLUTION));
 
   t->peekShift[0] = 63;
   for (int r = 1; r <= 7; ++r) t->peekShift[r] = static_cast<uint8_t>(64 - HCA_PEEK_BITS[r]);

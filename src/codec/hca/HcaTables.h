@@ -63,10 +63,13 @@ struct HcaTables {
   int8_t codeFrom[16];
 
   // Resolution for noise level z (z may be -1 below the boundary) in a band
-  // of level l: resolutionAt[z - l + 9 + DISTANCE_OFFSET], limited to the
-  // maximum resolution 15 (the encoder's).
+  // of level l: resolutionAt[LEVEL_ZERO + z - l], limited to the maximum
+  // resolution 15 (the encoder's). LEVEL_ZERO is the entry of noise level 0
+  // in a band of level 0 (noise distance 9); DISTANCE_OFFSET entries below
+  // noise distance 0 cover the highest band levels.
   static constexpr int DISTANCE_OFFSET = 160;
-  uint8_t resolutionAt[DISTANCE_OFFSET + 512 + 9];
+  static constexpr int LEVEL_ZERO = DISTANCE_OFFSET + 9;
+  uint8_t resolutionAt[LEVEL_ZERO + 512];
 
   // The scale-factor index of a value without a search: the bit patterns of
   // non-negative floats rise with their values, and an eighth of an octave

@@ -124,7 +124,7 @@ TEST(HcaThroughQuillDll, UpperBandsComeBackWhereTheyWerePlacedAtEveryQuality) {
   } cases[] = {{5, {9000.0, 11000.0, 13000.0}},
                {4, {9000.0, 11000.0, 13000.0}},
                {3, {9000.0, 11000.0, 13000.0}},
-               {2, {6500.0, 8500.0, 10500.0}},   // coded up to about 10.9 kHz, then reconstructed
+               {2, {6500.0, 8500.0, 10500.0}},  // coded up to about 10.9 kHz, then reconstructed
                {1, {4500.0, 6000.0, 7800.0}}};  // coded up to about 8.2 kHz
   for (const Case& c : cases) {
     for (bool centred : {true, false}) {
