@@ -209,7 +209,7 @@ void SoundCapture::EndStream() {
   m_lastFigures.valid = true;
   m_lastFigures.restarts = m_restarts.load(std::memory_order_relaxed);
   m_lastFigures.linkDropped = LinkDroppedSinceStart();
-  const std::string text = FormatStreamFigures(m_lastFigures);
+  const std::string text = StreamFiguresLogText(m_lastFigures);
   const size_t split = text.find('\n');
   const std::string name = GetName();
   Log("Stream end (%s): %s\n", name.c_str(), text.substr(0, split).c_str());

@@ -3,7 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
-std::string FormatStreamFigures(const StreamFigures& f) {
+std::string StreamFiguresLogText(const StreamFigures& f) {
   char text[512];
   snprintf(text, sizeof(text),
            "blocks %" PRIu64 ", frames %" PRIu64 ", write longest %" PRIu64 ".%03" PRIu64 " ms, mean %" PRIu64

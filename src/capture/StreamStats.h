@@ -31,8 +31,9 @@ struct StreamFigures {
   uint64_t WriteMeanUs() const { return blocks == 0 ? 0 : writeTotalUs / blocks; }
 };
 
-// Two lines for the log and the statistics box, each ending in '\n'.
-std::string FormatStreamFigures(const StreamFigures& figures);
+// Two lines for the log, each ending in '\n' (the statistics box words the
+// figures itself, in the user's language).
+std::string StreamFiguresLogText(const StreamFigures& figures);
 
 class StreamStats {
  public:

@@ -12,6 +12,7 @@
 #include "support/Language.h"
 #include "support/Strings.h"
 #include "ui/ConfigWindow.h"
+#include "ui/StreamStatisticsText.h"
 
 // --- The window ------------------------------------------------------------------
 
@@ -356,7 +357,7 @@ void MainWindow::ShowStreamStatistics() {
       text = LoadResourceString(IDS_STATS_NONE);
     } else {
       text = FormatResourceString(figures.running ? IDS_STATS_CURRENT : IDS_STATS_LAST, name.c_str());
-      text += "\n" + FormatStreamFigures(figures);
+      text += "\n" + StreamStatisticsText(figures);
     }
   }
   m_parts.dialogs->ShowMessage(m_hWnd, text, WithoutMnemonic(m_menuTexts.streamStats), MB_ICONINFORMATION);

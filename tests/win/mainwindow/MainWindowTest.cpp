@@ -1003,6 +1003,26 @@ TEST_F(MainWindowTest, HelpOpensTheLogFolder) {
   EXPECT_NE(IsWindow(Hwnd()), 0);
 }
 
+namespace {
+
+// The width of a line in the font of message boxes, at the screen's DPI.
+int MessageTextWidth(const std::string& text) {
+  NONCLIENTMETRICSA metrics = {};
+  metrics.cbSize = sizeof(metrics);
+  if (!SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) return -1;
+  HFONT font = CreateFontIndirectA(&metrics.lfMessageFont);
+  HDC dc = GetDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, font);
+  SIZE size = {};
+  GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  SelectObject(dc, old);
+  ReleaseDC(nullptr, dc);
+  DeleteObject(font);
+  return size.cx;
+}
+
+}  // namespace
+
 // File, Stream Statistics: the running stream's figures, else the last
 // stream's, else a line that there has been none.
 TEST_F(MainWindowTest, StreamStatisticsShowTheCurrentOrLastStream) {
@@ -1040,8 +1060,19 @@ TEST_F(MainWindowTest, StreamStatisticsShowTheCurrentOrLastStream) {
     const std::string shown = dialogs.messages.back();
     const std::string header = FormatResourceString(step.header, source->GetName().c_str());
     EXPECT_EQ(shown.substr(0, header.size() + 1), header + "\n") << shown;
-    EXPECT_NE(shown.find("blocks 0, frames 0"), std::string::npos) << shown;
-    EXPECT_NE(shown.find(step.running ? "restarts 1" : "restarts 2"), std::string::npos) << shown;
+    // The figures in the user's language, from the string table.
+    const std::string writes = FormatResourceString(IDS_STATS_WRITES, "0", "0", "0.000", "0.000");
+    const std::string restarts = FormatResourceString(IDS_STATS_RESTARTS, step.running ? "1" : "2", "0");
+    EXPECT_NE(shown.find("\n" + writes + "\n"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("\n" + restarts + "\n"), std::string::npos) << shown;
+    if (ExpectJapanese()) {
+      EXPECT_EQ(shown.find("Blocks"), std::string::npos) << "English figures in the Japanese box: " << shown;
+    }
+    // Every line stays within 600 pixels in the message font at 96 DPI, so
+    // that a message box on a 1024-pixel screen shows it on one line.
+    size_t from = 0;
+    for (size_t end; (end = shown.find('\n', from)) != std::string::npos; from = end + 1)
+      EXPECT_LE(MessageTextWidth(shown.substr(from, end - from)), 600) << shown.substr(from, end - from);
   }
 }
 
