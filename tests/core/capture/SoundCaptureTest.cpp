@@ -201,12 +201,16 @@ TEST_F(SoundCaptureTest, LevelsFollowTheSwingBetweenTurningPoints) {
 
   // A steady rise completes no turning point after the first: the level
   // is the swing up to that first turn (0 here) and then keeps its value.
+  // The right channel jumps from -500 to +1000 and falls from there: one
+  // turn with a swing of 1500, which the fall that goes on keeps.
   std::vector<int16_t> rise = Ramp(100, -1000);
   capture.UpdateLevels(rise.data(), 100);
-  const int32_t afterRise = capture.GetLevel(0);
+  EXPECT_EQ(capture.GetLevel(0), 0);
+  EXPECT_EQ(capture.GetLevel(1), 1500);
   std::vector<int16_t> more = Ramp(100, -900);
   capture.UpdateLevels(more.data(), 100);
-  EXPECT_EQ(capture.GetLevel(0), afterRise);
+  EXPECT_EQ(capture.GetLevel(0), 0);
+  EXPECT_EQ(capture.GetLevel(1), 1500);
 }
 
 TEST_F(SoundCaptureTest, ProcessCapturedConvertsSendsWhenConnectedAndAlwaysMeters) {

@@ -74,16 +74,19 @@ TEST(QuillDllTest, OpenRejectsBadArgumentsAndClearsTheHandle) {
       {0x1234, 2, 2, 0, 32728.0},
       {0, 2, 2, 0, 32728.0},
       {QuillDll::CODEC_HCA, 0, 2, 3, 32728.0},
+      {QuillDll::CODEC_HCA, 3, 2, 3, 32728.0},
+      {QuillDll::CODEC_HCA, 2, 1, 3, 32728.0},
       {QuillDll::CODEC_HCA, 2, 2, 6, 32728.0},
+      {QuillDll::CODEC_HCA, 2, 2, 0xFFFF, 32728.0},
+      {QuillDll::CODEC_HCA, 2, 2, 3, 0.0},
+      {QuillDll::CODEC_HCA, 2, 2, 3, -44100.0},
+      {QuillDll::CODEC_HCA, 2, 2, 3, nan},
   };
+  // A field out of range is an invalid parameter for either codec.
   for (const CODECINFO& b : bad) {
     handle = &info;
-    const uint32_t result = Open(&handle, &b);
-    if (b.codec == QuillDll::CODEC_HCA) {
-      EXPECT_NE(result, RESULT_SUCCESS);
-    } else {
-      EXPECT_EQ(result, RESULT_INVALID_PARAMETER) << b.codec << " " << b.channels << " " << b.samplingRate;
-    }
+    EXPECT_EQ(Open(&handle, &b), RESULT_INVALID_PARAMETER)
+        << b.codec << " " << b.channels << " " << b.bytesPerSample << " " << b.quality << " " << b.samplingRate;
     EXPECT_EQ(handle, nullptr);
   }
 }

@@ -7,21 +7,12 @@
 #include "platform/Platform.h"
 #include "platform/Thread.h"
 
-TEST(MutexTest, OwningThreadMayTakeItAgain) {
-  Mutex mutex;
-  ScopedMutex outer(mutex);
-  {
-    ScopedMutex inner(mutex);
-    ScopedMutex innermost(mutex);
-  }
-  SUCCEED();
-}
-
 namespace {
 struct Shared {
   Mutex mutex;
   int counter = 0;  // guarded by mutex
   std::atomic<bool> entered{false};
+  std::atomic<bool> reached{false};  // the thread is about to take the mutex
 };
 
 void AddMany(void* context) {
@@ -35,6 +26,7 @@ void AddMany(void* context) {
 
 void EnterOnce(void* context) {
   auto* shared = static_cast<Shared*>(context);
+  shared->reached.store(true, std::memory_order_relaxed);
   ScopedMutex lock(shared->mutex);
   shared->entered.store(true, std::memory_order_relaxed);
 }
@@ -44,7 +36,33 @@ void TryOnce(void* context) {
   TryScopedMutex lock(shared->mutex);
   shared->entered.store(lock.IsLocked(), std::memory_order_relaxed);
 }
+
+// Whether another thread would get `shared`'s mutex now.
+bool FreeForAnotherThread(Shared& shared) {
+  shared.entered.store(false, std::memory_order_relaxed);
+  Thread t;
+  const bool started = t.Start(TryOnce, &shared);
+  EXPECT_TRUE(started) << "no thread to try the mutex from";
+  if (!started) return false;
+  t.Join();
+  return shared.entered.load(std::memory_order_relaxed);
+}
 }  // namespace
+
+// The owner may take its mutex again, and it stays the owner's until the
+// outermost guard gives it back.
+TEST(MutexTest, OwningThreadMayTakeItAgain) {
+  Shared shared;
+  {
+    ScopedMutex outer(shared.mutex);
+    {
+      ScopedMutex inner(shared.mutex);
+      ScopedMutex innermost(shared.mutex);
+    }
+    EXPECT_FALSE(FreeForAnotherThread(shared)) << "the inner guards gave back only their own turns";
+  }
+  EXPECT_TRUE(FreeForAnotherThread(shared));
+}
 
 // TryLock never waits: another thread's mutex is refused, a free one or the
 // thread's own is taken (and given back by the guard).
@@ -77,13 +95,17 @@ TEST(MutexTest, ExcludesOtherThreads) {
   EXPECT_EQ(shared.counter, 40000);
 }
 
+// The other thread says when it is about to take the mutex; the check waits
+// for that, whatever the scheduler does, and then gives it a moment to be
+// inside Lock (a thread slower than that still finds the mutex held).
 TEST(MutexTest, AnotherThreadWaitsUntilReleased) {
   Shared shared;
   Thread t;
   {
     ScopedMutex lock(shared.mutex);
     ASSERT_TRUE(t.Start(EnterOnce, &shared));
-    platform::SleepMs(50);
+    while (!shared.reached.load(std::memory_order_relaxed)) platform::SleepMs(1);
+    platform::SleepMs(20);
     EXPECT_FALSE(shared.entered.load(std::memory_order_relaxed));
   }
   t.Join();
@@ -103,8 +125,9 @@ TEST(MutexTest, LocksFromConstructionAndEachIsItsOwn) {
     EXPECT_TRUE(second.entered.load(std::memory_order_relaxed));
   }
   for (int i = 0; i < 100; ++i) {
-    Mutex made;
-    ScopedMutex lock(made);
+    Shared made;
+    ScopedMutex lock(made.mutex);
+    ASSERT_FALSE(FreeForAnotherThread(made)) << "mutex " << i;
   }
 }
 

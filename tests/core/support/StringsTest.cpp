@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "platform/Platform.h"
+#include "support/Language.h"
 
 TEST(PathHelpers, DirectoryAndFileNameSplitAtTheLastSeparatorOfEitherKind) {
   EXPECT_EQ(GetDirectory("C:\\sdk\\tools\\a.exe"), "C:\\sdk\\tools\\");
@@ -76,8 +79,39 @@ TEST(PathHelpers, MnemonicMarksAndJapaneseMnemonicsAreRemoved) {
   }
 }
 
-TEST(PathHelpers, WideToAnsiKeepsPlainText) {
-  EXPECT_EQ(WideToAnsi(L"Null Output"), "Null Output");
+// What each code page can carry: code page 932 the Japanese (with 0x5C as the
+// second byte of ソ and 表), 1252 the Western accents. A character the code
+// page lacks comes out as the system's nearest letter where it has one (é and
+// © as "e" and "c" under 932), else as "?". Natively the "ANSI" text is UTF-8.
+// The Windows runs: the default one in a Western locale,
+// support_tests_japanese in a Japanese one (QUILL_EXPECT_JAPANESE).
+TEST(PathHelpers, WideToAnsiKeepsWhatTheCodePageCanCarry) {
+  struct Case {
+    const wchar_t* text;
+    const char* cp932;
+    const char* cp1252;
+    const char* utf8;
+  };
+  const Case cases[] = {
+      {L"Null Output", "Null Output", "Null Output", "Null Output"},
+      {L"", "", "", ""},
+      {L"\u8a2d\u5b9a", "\x90\xdd\x92\xe8", "??", "\xe8\xa8\xad\xe5\xae\x9a"},  // 設定
+      {L"\u30bd\u8868.wav", "\x83\x5c\x95\x5c.wav", "??.wav", "\xe3\x82\xbd\xe8\xa1\xa8.wav"},  // ソ表
+      {L"\uff7f", "\xbf", "?", "\xef\xbd\xbf"},  // half-width ｿ: one byte in code page 932
+      {L"Caf\u00e9 \u00a9", "Cafe c", "Caf\xe9 \xa9", "Caf\xc3\xa9 \xc2\xa9"},  // é ©
+      {L"\ud55c", "?", "?", "\xed\x95\x9c"},  // 한: in neither
+  };
+#ifdef _WIN32
+  const bool japanese = getenv("QUILL_EXPECT_JAPANESE") != nullptr;
+  ASSERT_EQ(GetAnsiCodePage(), japanese ? 932u : 1252u);
+#endif
+  for (const Case& c : cases) {
+#ifdef _WIN32
+    EXPECT_EQ(WideToAnsi(c.text), japanese ? c.cp932 : c.cp1252) << c.cp1252;
+#else
+    EXPECT_EQ(WideToAnsi(c.text), c.utf8) << c.cp1252;
+#endif
+  }
 }
 
 // The variables below are in the environment the test program starts with

@@ -1,6 +1,8 @@
 // The support tests' entry. Started with "--fatal-probe" the program instead
 // makes one failing check in console mode, so that a test can read the report
-// that the fatal-error routine prints.
+// that the fatal-error routine prints: "--fatal-probe long-location" with a
+// 1000-character file and function, "--fatal-probe long-message" with a
+// 1000-character message.
 //
 // The path helper tests need variables in the environment the process starts
 // with (later changes are not seen by the expansion): the program starts
@@ -22,6 +24,14 @@
 int main(int argc, char** argv) {
   if (argc > 1 && strcmp(argv[1], "--fatal-probe") == 0) {
     SetWindowedMode(false);
+    const std::string which = argc > 2 ? argv[2] : "";
+    if (which == "long-location") {
+      SetErrorLocation(std::string(1000, 'f').c_str(), std::string(1000, 'g').c_str(), 1);
+      Check(false, "short");
+    } else if (which == "long-message") {
+      SetErrorLocation("Shell", "Run", 2);
+      Check(false, "%s", std::string(1000, 'm').c_str());
+    }
     SetErrorLocation("..\\Source\\Shell", "CShell::Execute", 27);
     Check(false, "%s failed (%d)", "tool.exe", 2);
     return 0;  // not reached
