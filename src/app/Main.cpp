@@ -43,7 +43,6 @@ struct Application {
   explicit Application(const StartupSystem& system) : startup(system) {}
   HINSTANCE instance = nullptr;
   Startup startup;  // the start-up steps, and COM's end
-  bool comInitialised = false;
   CRegistry registry;
   RegistryMemory memory{registry};
   Preferences preferences{memory};  // the main window's remembered choices
@@ -165,7 +164,7 @@ void Shutdown(Application& app, UINT exitCode) {
 
   app.registry.Close();
   app.dialogFont.Reset();
-  if (app.comInitialised) app.startup.UninitializeCom();
+  app.startup.UninitializeCom();
 }
 
 }  // namespace
@@ -197,7 +196,7 @@ int RunApplication(HINSTANCE instance, const StartupSystem& system) {
 
   RaiseProcessPriority();
 
-  app.comInitialised = app.startup.InitializeCom();
+  app.startup.InitializeCom();
 
   app.registry.Open(kRegistryKey);
 

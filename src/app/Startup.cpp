@@ -40,10 +40,13 @@ bool Startup::InitializeCom() {
     Log("CoInitialize failed: hr = 0x%08x\n", static_cast<unsigned>(hr));
     return false;
   }
+  m_comInitialised = true;
   return true;
 }
 
 void Startup::UninitializeCom() {
+  if (!m_comInitialised) return;
+  m_comInitialised = false;
   m_system.uninitializeCom();
 }
 

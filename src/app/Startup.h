@@ -54,8 +54,9 @@ class Startup {
 
   // COM for this thread (apartment threaded). A failure is logged and
   // start-up goes on without it (the Core Audio sources are then not
-  // offered); true when COM is to be uninitialised at the end.
+  // offered); true when COM was initialised.
   bool InitializeCom();
+  // Ends COM on this thread if InitializeCom started it (once).
   void UninitializeCom();
 
   // Makes the capture sources into choice; false when none is offered.
@@ -71,4 +72,5 @@ class Startup {
   void ShowError(unsigned textId);
 
   const StartupSystem& m_system;
+  bool m_comInitialised = false;
 };

@@ -153,6 +153,7 @@ TEST_F(StartupSteps, ComThatCannotBeInitialisedIsLoggedAndNotUninitialised) {
     EXPECT_EQ(static_cast<DWORD>(COINIT_APARTMENTTHREADED), g_system.comModel);
     EXPECT_EQ("", log.Text());
     startup.UninitializeCom();
+    startup.UninitializeCom();
     EXPECT_EQ(1, g_system.comUninits);
   }
   g_system.Reset();
@@ -161,6 +162,8 @@ TEST_F(StartupSteps, ComThatCannotBeInitialisedIsLoggedAndNotUninitialised) {
   EXPECT_FALSE(startup.InitializeCom());
   EXPECT_EQ(1, g_system.comInits);
   EXPECT_EQ("CoInitialize failed: hr = 0x80010106\n", log.Text());
+  startup.UninitializeCom();
+  EXPECT_EQ(0, g_system.comUninits);
 }
 
 TEST_F(StartupSteps, SourcesFromTheFactoryOrNone) {
