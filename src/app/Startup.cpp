@@ -50,8 +50,8 @@ void Startup::UninitializeCom() {
   m_system.uninitializeCom();
 }
 
-bool Startup::CreateSources(CaptureChoice& choice, const Adpcm* adpcm, PacketChannel* channel,
-                            MessageBoxSink& messages, const CaptureTexts& texts) {
+bool Startup::CreateSources(CaptureChoice& choice, const Adpcm* adpcm, PacketChannel* channel, MessageBoxSink& messages,
+                            const CaptureTexts& texts) {
   m_system.createSources(choice, adpcm, channel, messages, texts);
   if (choice.GetCount() > 0) return true;
   Log("No capture source could be made\n");

@@ -94,8 +94,8 @@ void FakeCreateSources(CaptureChoice& choice, const Adpcm*, PacketChannel*, Mess
   for (int i = 0; i < g_system.sourcesToMake; ++i) choice.Add(std::make_unique<DeviceLessSource>());
 }
 
-const StartupSystem kFakeSystem = {&FakeProgramPath, &FakeMessageBox,  &FakeCoInitializeEx,
-                                   &FakeCoUninitialize, &FakeSetEnv, &FakeCreateSources};
+const StartupSystem kFakeSystem = {&FakeProgramPath,    &FakeMessageBox, &FakeCoInitializeEx,
+                                   &FakeCoUninitialize, &FakeSetEnv,     &FakeCreateSources};
 
 class StartupSteps : public ::testing::Test {
  protected:
