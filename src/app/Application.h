@@ -3,4 +3,7 @@
 
 #include <windows.h>
 
-int RunApplication(HINSTANCE instance);
+struct StartupSystem;
+
+// Runs the program; system: the start-up steps' system calls.
+int RunApplication(HINSTANCE instance, const StartupSystem& system);

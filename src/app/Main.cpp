@@ -13,6 +13,7 @@
 #include "core/IdleTick.h"
 #include "app/RegistryMemory.h"
 #include "app/SingleInstance.h"
+#include "app/Startup.h"
 #include "capture/Adpcm.h"
 #include "link/SerialChannel.h"
 #include "platform/Platform.h"
@@ -36,16 +37,12 @@ namespace {
 
 const char kRegistryKey[] = "Software\\VORLANE\\Quillon";
 
-// The debugger vendor's variables: the host-I/O loader must not see values
-// inherited from a debugger session that started this program.
-const char* const kClearedVariables[] = {"KMC_PARTNER_KAVS", "KMC_KAVHOSTIO", "KMC_KAVHOSTIO_ORIGINAL",
-                                         "KMC_KAVHOSTIO_IS_OLD_DLL"};
-
 // The process-wide objects, owned here and deleted in a fixed order
 // (Shutdown).
 struct Application {
+  explicit Application(const StartupSystem& system) : startup(system) {}
   HINSTANCE instance = nullptr;
-  bool comInitialised = false;
+  Startup startup;  // the start-up steps, and COM's end
   CRegistry registry;
   RegistryMemory memory{registry};
   Preferences preferences{memory};  // the main window's remembered choices
@@ -167,28 +164,22 @@ void Shutdown(Application& app, UINT exitCode) {
 
   app.registry.Close();
   app.dialogFont.Reset();
-  if (app.comInitialised) CoUninitialize();
+  app.startup.UninitializeCom();
 }
 
 }  // namespace
 
-int RunApplication(HINSTANCE instance) {
-  Application app;
+int RunApplication(HINSTANCE instance, const StartupSystem& system) {
+  Application app(system);
   app.instance = instance;
 
   SetWindowedMode(true);
   SetResourceInstance(instance);
 
-  // The program's folder, of any length and in any language (the wide
-  // functions, the long form where needed): the auto-save file, the log,
-  // Quillon.bxa and the wave-codec library are there. Without it they would
-  // be looked for in the current folder: refused.
-  const std::string programFolder = GetDirectory(platform::GetProgramPath());
-  if (programFolder.empty()) {
-    MessageBoxA(nullptr, LoadResourceString(IDS_PROGRAM_FOLDER_UNKNOWN).c_str(),
-                LoadResourceString(IDS_APP_NAME).c_str(), MB_ICONHAND | MB_SETFOREGROUND);
-    return 1;
-  }
+  // The program's folder (the wide functions, the long form where needed);
+  // without it the program says so and ends.
+  const std::string programFolder = app.startup.FindProgramFolder();
+  if (programFolder.empty()) return Startup::UNKNOWN_FOLDER_EXIT;
 
   // One program per folder: a second start brings the running one to the
   // front and ends with 0, before it touches the log or the settings.
@@ -201,16 +192,11 @@ int RunApplication(HINSTANCE instance) {
   ScopedLogSink logSink(logFile.IsOpen() ? &logFile : nullptr);
   app.logFile = &logFile;
 
-  for (const char* name : kClearedVariables) platform::SetEnv(name, nullptr);
+  app.startup.ClearDebuggerVariables();
 
   RaiseProcessPriority();
 
-  HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  if (FAILED(hr)) {
-    Log("CoInitialize failed: hr = 0x%08x\n", static_cast<unsigned>(hr));
-  } else {
-    app.comInitialised = true;
-  }
+  app.startup.InitializeCom();
 
   app.registry.Open(kRegistryKey);
 
@@ -235,8 +221,8 @@ int RunApplication(HINSTANCE instance) {
   app.mainWindow->SetConfig(app.soundConfig.get());
   app.mainWindow->SetConfigWindow(app.configWindow.get());
 
-  CreateCaptureSources(app.sources, app.adpcm.get(), &app.serialChannel->Link(), app.messageBox, LoadCaptureTexts());
-  if (app.sources.GetCount() == 0) {
+  if (!app.startup.CreateSources(app.sources, app.adpcm.get(), &app.serialChannel->Link(), app.messageBox,
+                                 LoadCaptureTexts())) {
     QASSERT(0);
     Shutdown(app, 0);
     return 0;
@@ -267,6 +253,10 @@ int RunApplication(HINSTANCE instance) {
         static_cast<unsigned long long>(times.longestMs), static_cast<unsigned long long>(times.longestBlockedMs),
         static_cast<unsigned long long>(times.blockedTicks));
     app.sources.StopCurrent();
+  } else {
+    // Without its window the program can do nothing: it says so and ends.
+    app.startup.ReportNoWindow();
+    exitCode = static_cast<WPARAM>(Startup::NO_WINDOW_EXIT);
   }
 
   Shutdown(app, static_cast<UINT>(exitCode));
@@ -277,5 +267,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // Before anything else loads: no library is looked for in the current
   // folder (a project share, Downloads) from here on.
   platform::HardenLibrarySearch();
-  return RunApplication(instance);
+  return RunApplication(instance, SystemStartup());
 }

@@ -41,6 +41,14 @@ BOOL CALLBACK FindWindowOfFolder(HWND hwnd, LPARAM context) {
   return FALSE;
 }
 
+HWND FindProgramWindow(const std::wstring& className, const std::string& folder) {
+  Search search;
+  search.className = className;
+  search.folder = folder;
+  EnumWindows(&FindWindowOfFolder, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
 void BringToFront(HWND hwnd) {
   if (IsIconic(hwnd)) ShowWindow(hwnd, SW_RESTORE);
   // A dialog of the window's (a message box, the download) comes along.
@@ -49,6 +57,11 @@ void BringToFront(HWND hwnd) {
 }
 
 }  // namespace
+
+const SingleInstance::System& SingleInstance::SystemCalls() {
+  static const System system = {&FindProgramWindow, &BringToFront, &WaitForSingleObject};
+  return system;
+}
 
 SingleInstance::~SingleInstance() {
   if (m_mutex == nullptr) return;
@@ -80,17 +93,13 @@ bool SingleInstance::Claim(const std::string& programFolder, const std::wstring&
   // Another program holds the folder. Its window may not be up yet: looked
   // for until it is, unless that program ends meanwhile (the mutex then
   // comes to this one).
-  Search search;
-  search.className = className;
-  search.folder = programFolder;
   for (DWORD waited = 0;; waited += 100) {
-    search.found = nullptr;
-    EnumWindows(&FindWindowOfFolder, reinterpret_cast<LPARAM>(&search));
-    if (search.found != nullptr) {
-      BringToFront(search.found);
+    const HWND found = m_system.findWindow(className, programFolder);
+    if (found != nullptr) {
+      m_system.bringToFront(found);
       return false;
     }
-    const DWORD r = WaitForSingleObject(m_mutex, 100);
+    const DWORD r = m_system.wait(m_mutex, 100);
     if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED) {
       m_owned = true;
       return true;

@@ -10,7 +10,21 @@
 
 class SingleInstance {
  public:
-  SingleInstance() = default;
+  // What Claim asks of the system besides the mutex (tests give fakes).
+  struct System {
+    // The running program's main window: a top-level window of class
+    // className whose process (not this one) was started from folder; null
+    // when there is none (yet).
+    HWND (*findWindow)(const std::wstring& className, const std::string& folder);
+    // Restores the window and brings it (or its last active popup) to the front.
+    void (*bringToFront)(HWND window);
+    // WaitForSingleObject.
+    DWORD(WINAPI* wait)(HANDLE object, DWORD ms);
+  };
+  // The system's: EnumWindows, SetForegroundWindow, WaitForSingleObject.
+  static const System& SystemCalls();
+
+  explicit SingleInstance(const System& system = SystemCalls()) : m_system(system) {}
   SingleInstance(const SingleInstance&) = delete;
   SingleInstance& operator=(const SingleInstance&) = delete;
   // Releases the claim (the system does so at the process's end anyway).
@@ -21,7 +35,9 @@ class SingleInstance {
   // is the only one there (or the one before has ended meanwhile). False
   // when another one runs from the folder: its main window (class
   // className) has been brought to the front, or did not appear within
-  // waitMs; the caller then ends.
+  // waitMs (looked for every 100 ms of waiting for the mutex); the caller
+  // then ends. A program before that ended without releasing the claim
+  // (crashed: the mutex abandoned) leaves it to this one.
   bool Claim(const std::string& programFolder, const std::wstring& className, DWORD waitMs = 10000);
 
   // The mutex's name for a folder: the same for every spelling of it that
@@ -29,6 +45,7 @@ class SingleInstance {
   static std::wstring MutexName(const std::string& programFolder);
 
  private:
+  System m_system;
   HANDLE m_mutex = nullptr;
   bool m_owned = false;
 };

@@ -143,9 +143,13 @@ void SoundCapture::SetupConverter(int32_t inputRate) {
   m_inputRate = inputRate;
 }
 
+bool SoundCapture::StartThread(Thread& worker, Thread::Entry entry, void* context) {
+  return worker.Start(entry, context);
+}
+
 bool SoundCapture::StartWorker(Thread& worker, Thread::Entry entry, void* context) {
   SetActive(true);
-  if (!worker.Start(entry, context)) {
+  if (!m_startThread(worker, entry, context)) {
     Log("CreateThread failed: last error is %u\n", platform::LastError());
     SetFailure(CaptureFailure::START_FAILED);
     return false;

@@ -86,6 +86,10 @@ class SoundCapture {
   // Microseconds of a monotonic clock; times the channel writes.
   using MicroClock = uint64_t (*)();
   static uint64_t SteadyMicros();
+  // Starts a worker thread: false (with the system's last error kept) when
+  // it cannot be made. The system's is Thread::Start.
+  using ThreadStarter = bool (*)(Thread& worker, Thread::Entry entry, void* context);
+  static bool StartThread(Thread& worker, Thread::Entry entry, void* context);
 
   // Frames by which the ADPCM pass delays the stream; the pass keeps twice as
   // many frames of history.
@@ -149,6 +153,8 @@ class SoundCapture {
   void CountRestart() { m_restarts.fetch_add(1, std::memory_order_relaxed); }
   // The clock that times the writes (tests give a fake one).
   void SetMicroClock(MicroClock clock) { m_microClock = clock; }
+  // How the worker thread is started (tests give one that fails).
+  void SetThreadStarter(ThreadStarter starter) { m_startThread = starter; }
 
   CaptureFailure GetFailure() const { return m_failure.load(std::memory_order_relaxed); }
   // Main thread: true once each time a Start had to take the default device
@@ -283,6 +289,7 @@ class SoundCapture {
   std::atomic<CaptureFailure> m_failure{CaptureFailure::NONE};
   std::atomic<uint64_t> m_restarts{0};
   MicroClock m_microClock = &SoundCapture::SteadyMicros;
+  ThreadStarter m_startThread = &SoundCapture::StartThread;
   bool m_streamOpen = false;          // between BeginStream and EndStream
   uint64_t m_linkDroppedAtStart = 0;  // the link's dropped-block count at BeginStream
   bool m_convertedAny = false;        // the worker has converted a block of this stream

@@ -71,7 +71,7 @@ ComPtr<IMMDeviceCollection> ActiveEndpoints(IMMDeviceEnumerator* enumerator, int
   HRESULT hr = enumerator->EnumAudioEndpoints(static_cast<EDataFlow>(flow), DEVICE_STATE_ACTIVE, collection.Put());
   if (FAILED(hr)) {
     (void)collection.Detach();
-    Log("IMMDeviceCollection::EnumAudioEndpoints failed: hr = 0x%08x\n", Hex(hr));
+    Log("IMMDeviceEnumerator::EnumAudioEndpoints failed: hr = 0x%08x\n", Hex(hr));
     return ComPtr<IMMDeviceCollection>();
   }
   *count = 0;
@@ -113,7 +113,7 @@ ComPtr<IMMDevice> DefaultEndpoint(IMMDeviceEnumerator* enumerator, int32_t flow)
   HRESULT hr = enumerator->GetDefaultAudioEndpoint(static_cast<EDataFlow>(flow), eConsole, device.Put());
   if (FAILED(hr)) {
     (void)device.Detach();
-    Log("IMMDeviceCollection::GetDefaultAudioEndpoint failed: hr = 0x%08x\n", Hex(hr));
+    Log("IMMDeviceEnumerator::GetDefaultAudioEndpoint failed: hr = 0x%08x\n", Hex(hr));
   }
   return device;
 }

@@ -8,6 +8,11 @@
 #include "support/Diag.h"
 #include "support/Log.h"
 
+const WindowFunctions& SystemWindowFunctions() {
+  static const WindowFunctions functions = {&RegisterClassExA, &CreateWindowExA};
+  return functions;
+}
+
 // ---- Window ----
 
 Window::~Window() {
@@ -26,7 +31,7 @@ ATOM Window::Register(HINSTANCE instance, const std::string& className, HICON ic
   wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
   wc.hbrBackground = background;
   wc.lpszClassName = m_className.c_str();
-  ATOM atom = RegisterClassExA(&wc);
+  ATOM atom = m_functions->registerClass(&wc);
   if (atom == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
     Log("RegisterClassEx(%s) failed: %lu\n", m_className.c_str(), static_cast<unsigned long>(GetLastError()));
   }
@@ -36,8 +41,8 @@ ATOM Window::Register(HINSTANCE instance, const std::string& className, HICON ic
 HWND Window::Create(HWND parent, DWORD style, HMENU menuOrId, const std::string& title) {
   if (m_hWnd != nullptr) return m_hWnd;
   m_hasScrollBars = (style & (WS_HSCROLL | WS_VSCROLL)) != 0;
-  HWND hwnd = CreateWindowExA(0, m_className.c_str(), title.c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT, 256, 256,
-                              parent, menuOrId, m_instance, this);
+  HWND hwnd = m_functions->createWindow(0, m_className.c_str(), title.c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT, 256,
+                                      256, parent, menuOrId, m_instance, this);
   // The handle was recorded at WM_CREATE; a window whose creation failed
   // leaves none.
   if (hwnd == nullptr) {

@@ -17,6 +17,17 @@
 
 #include "ui/WindowControl.h"
 
+// The calls that make a window class and a window: the system's by default,
+// fakes in tests (a window that cannot be made).
+struct WindowFunctions {
+  ATOM(WINAPI* registerClass)(const WNDCLASSEXA* windowClass);
+  HWND(WINAPI* createWindow)
+  (DWORD exStyle, LPCSTR className, LPCSTR title, DWORD style, int x, int y, int width, int height, HWND parent,
+   HMENU menu, HINSTANCE instance, LPVOID param);
+};
+// RegisterClassExA and CreateWindowExA.
+const WindowFunctions& SystemWindowFunctions();
+
 class Window {
  public:
   Window() = default;
@@ -42,6 +53,9 @@ class Window {
   HWND Create(HWND parent, DWORD style, HMENU menuOrId, const std::string& title);
   // Sends WM_CLOSE to the window, if there is one, and forgets it.
   void Close();
+  // Where Register and Create make the class and the window (the system's
+  // unless set; the table must outlive the window object).
+  void SetWindowFunctions(const WindowFunctions& functions) { m_functions = &functions; }
 
   // Creates the control's window on this window and takes ownership of it.
   // Returns the control, which lives until the window is destroyed.
@@ -97,6 +111,7 @@ class Window {
   void ButtonDown();
   void ButtonUp();
 
+  const WindowFunctions* m_functions = &SystemWindowFunctions();
   std::string m_className;
   MouseState m_mouse;
   bool m_hasScrollBars = false;

@@ -90,7 +90,7 @@ TEST_F(CoreAudioFake, EmptyOrUnreachableSystem) {
     ASSERT_EQ(2, source->GetDeviceCount());
     EXPECT_EQ(DeviceEntry::NO_DEVICE_ID, source->GetDevice(0).id);
     EXPECT_NE(std::string::npos,
-              log.Text().find("IMMDeviceCollection::GetDefaultAudioEndpoint failed: hr = 0x80070490\n"));
+              log.Text().find("IMMDeviceEnumerator::GetDefaultAudioEndpoint failed: hr = 0x80070490\n"));
   }
   SoundCaptureCoreAudio uninitialised(nullptr, CodecFunctions(), &FakeAudio::Create);
   EXPECT_FALSE(uninitialised.EnumerateDevices());
@@ -187,7 +187,7 @@ TEST_F(CoreAudioFake, EveryFailedStartPrintsAndReleasesEverything) {
     HRESULT hr = AUDCLNT_E_DEVICE_INVALIDATED;
   } cases[] = {
       {&FakeFailures::create, "CoCreateInstance failed: hr = 0x88890004\n", kOther},
-      {&FakeFailures::enumerate, "IMMDeviceCollection::EnumAudioEndpoints failed: hr = 0x88890004\n", kOther},
+      {&FakeFailures::enumerate, "IMMDeviceEnumerator::EnumAudioEndpoints failed: hr = 0x88890004\n", kOther},
       {&FakeFailures::count, "IMMDeviceCollection::GetCount failed: hr = 0x88890004\n", kOther},
       {&FakeFailures::activate, "IMMDevice::Activate failed: hr = 0x88890004\n", kGone},
       {&FakeFailures::mixFormat, "IAudioClient::GetMixFormat failed: hr = 0x88890004\n", kGone},
@@ -333,10 +333,85 @@ TEST_F(CoreAudioFake, SilentLoopbackIsNotTakenForAnUnpluggedDevice) {
   FakeChannel channel;
   source.SetSerialChannel(&channel);
   ASSERT_TRUE(source.Start(source.GetDevice(0), kRate, WAVEFMT_PCM));
-  Sleep(static_cast<DWORD>(SoundCaptureCoreAudio::STALL_MS + 1000));
+  // The worker has looked without a packet for longer than a capture
+  // endpoint may stay silent, and once more after the look that would have
+  // ended a watched stream.
+  ASSERT_TRUE(WaitFor(
+      [] {
+        const FakeAudio::Record r = FakeAudio::Get().Recorded();
+        return r.paddingQueries > 0 && r.lastPaddingMs - r.firstPaddingMs > SoundCaptureCoreAudio::STALL_MS;
+      },
+      60000));
+  const int looks = FakeAudio::Get().Recorded().paddingQueries;
+  ASSERT_TRUE(WaitFor([looks] { return FakeAudio::Get().Recorded().paddingQueries > looks; }));
   EXPECT_FALSE(source.IsEnded());
   EXPECT_TRUE(source.IsActive());
   source.Stop();
+}
+
+// The capture client fails while the worker takes a packet: the worker ends
+// at once, the packet unsent, and the idle tick's Poll stops the source with
+// the device reported gone; its retry starts a new stream.
+TEST_F(CoreAudioFake, PacketThatCannotBeTakenOrGivenBackEndsTheWorker) {
+  struct Case {
+    HRESULT FakeFailures::*point;
+    const char* message;
+    int getBuffers;  // packets handed out before the worker ended
+  } cases[] = {
+      {&FakeFailures::getBuffer, "IAudioCaptureClient::GetBuffer failed: hr = 0x88890004\n", 0},
+      {&FakeFailures::releaseBuffer, "IAudioCaptureClient::ReleaseBuffer failed: hr = 0x88890004\n", 1},
+  };
+  for (const Case& c : cases) {
+    FakeAudio::Get().Reset({{L"Speakers"}, {L"Line In"}, {L"Mic"}}, 2);
+    auto source = MakeCapture();
+    FakeChannel channel;
+    source->SetSerialChannel(&channel);
+    ASSERT_TRUE(source->Start(source->GetDevice(3), kRate, WAVEFMT_PCM)) << c.message;
+    FakeAudio::Get().fail.*c.point = AUDCLNT_E_DEVICE_INVALIDATED;
+    LogCapture log;
+    FakeAudio::Get().Push({kBlockFrames, 0, 0});
+    ASSERT_TRUE(WaitFor([&] { return source->IsEnded(); })) << c.message;
+    EXPECT_EQ(c.message, log.Text());
+    const FakeAudio::Record record = FakeAudio::Get().Recorded();
+    EXPECT_EQ(c.getBuffers, record.getBuffers) << c.message;
+    EXPECT_EQ(c.getBuffers, record.releaseBuffers) << c.message;
+    EXPECT_EQ(0u, channel.StreamFrames()) << c.message;
+    EXPECT_EQ(CaptureFailure::DEVICE_GONE, source->GetFailure()) << c.message;
+    source->Poll();
+    EXPECT_FALSE(source->IsActive()) << c.message;
+    EXPECT_FALSE(source->IsEnded()) << c.message;
+    EXPECT_EQ(0, FakeAudio::Get().LiveObjects()) << c.message;
+
+    FakeAudio::Get().fail = FakeFailures();
+    ASSERT_TRUE(source->Start(source->GetDevice(3), kRate, WAVEFMT_PCM)) << c.message;
+    EXPECT_EQ(CaptureFailure::NONE, source->GetFailure());
+    ASSERT_TRUE(WaitFor([&] { return channel.StreamFrames() >= kBlockFrames; })) << c.message;
+    source->Stop();
+  }
+}
+
+// A worker thread that cannot be made fails the start before the stream
+// starts, and leaves nothing held.
+TEST_F(CoreAudioFake, WorkerThreadThatCannotBeMadeFailsTheStart) {
+  auto source = MakeCapture();
+  FakeChannel channel;
+  source->SetSerialChannel(&channel);
+  source->SetThreadStarter([](Thread&, Thread::Entry, void*) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return false;
+  });
+  LogCapture log;
+  EXPECT_FALSE(source->Start(source->GetDevice(3), kRate, WAVEFMT_PCM));
+  EXPECT_EQ("CreateThread failed: last error is 8\n", log.Text());
+  EXPECT_EQ(CaptureFailure::START_FAILED, source->GetFailure());
+  EXPECT_FALSE(source->IsActive());
+  EXPECT_FALSE(FakeAudio::Get().Recorded().started);
+  EXPECT_EQ(0, FakeAudio::Get().LiveObjects());
+
+  source->SetThreadStarter(&SoundCapture::StartThread);
+  EXPECT_TRUE(source->Start(source->GetDevice(3), kRate, WAVEFMT_PCM));
+  EXPECT_EQ(CaptureFailure::NONE, source->GetFailure());
+  source->Stop();
 }
 
 // An endpoint whose mix format is not stereo 16-bit is recorded at that

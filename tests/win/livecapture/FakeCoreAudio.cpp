@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/Platform.h"
+
 // COM interfaces have no virtual destructor; the fakes delete themselves
 // through their own class in Release.
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
@@ -77,6 +79,7 @@ class FakeCaptureClient : public Fake<IAudioCaptureClient> {
   HRESULT STDMETHODCALLTYPE GetBuffer(BYTE** data, UINT32* frames, DWORD* flags, UINT64*, UINT64*) override {
     FakeAudio& audio = FakeAudio::Get();
     std::lock_guard<std::mutex> lock(audio.Lock());
+    if (audio.fail.getBuffer != S_OK) return audio.fail.getBuffer;
     if (audio.m_packets.empty()) return AUDCLNT_S_BUFFER_EMPTY;
     const FakePacket& packet = audio.m_packets.front();
     // Sample i (all channels counted) is first + i on the 16-bit scale, in
@@ -107,6 +110,7 @@ class FakeCaptureClient : public Fake<IAudioCaptureClient> {
   HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32 frames) override {
     FakeAudio& audio = FakeAudio::Get();
     std::lock_guard<std::mutex> lock(audio.Lock());
+    audio.m_record.releaseBuffers++;
     if (audio.fail.releaseBuffer != S_OK) return audio.fail.releaseBuffer;
     if (audio.m_packets.empty() || audio.m_packets.front().frames != frames) return AUDCLNT_E_INVALID_SIZE;
     audio.m_packets.pop_front();
@@ -153,6 +157,9 @@ class FakeClient : public Fake<IAudioClient> {
     FakeAudio& audio = FakeAudio::Get();
     std::lock_guard<std::mutex> lock(audio.Lock());
     *frames = 0;
+    const uint64_t now = platform::MonotonicMs();
+    if (audio.m_record.paddingQueries++ == 0) audio.m_record.firstPaddingMs = now;
+    audio.m_record.lastPaddingMs = now;
     if (audio.m_paddingFailure != S_OK) return audio.m_paddingFailure;
     for (const FakePacket& packet : audio.m_packets) *frames += packet.frames;
     return S_OK;

@@ -49,7 +49,8 @@ struct FakeFailures {
   HRESULT initialize = S_OK;
   HRESULT service = S_OK;
   HRESULT start = S_OK;
-  HRESULT releaseBuffer = S_OK;
+  HRESULT getBuffer = S_OK;      // the packet stays queued
+  HRESULT releaseBuffer = S_OK;  // the packet stays queued
   HRESULT setEventHandle = S_OK;
 };
 
@@ -89,9 +90,13 @@ class FakeAudio {
     WAVEFORMATEXTENSIBLE initExtensible = {};  // when initFormat is extensible
     bool started = false;
     bool stopped = false;
-    int getBuffers = 0;
-    int discontinuities = 0;  // packets handed out with the flag
-    HANDLE event = nullptr;   // given by SetEventHandle
+    int getBuffers = 0;           // packets handed out
+    int releaseBuffers = 0;       // calls of ReleaseBuffer, failed ones included
+    int paddingQueries = 0;       // calls of GetCurrentPadding: the worker's looks without a packet
+    uint64_t firstPaddingMs = 0;  // platform::MonotonicMs of the first of them
+    uint64_t lastPaddingMs = 0;   // and of the last
+    int discontinuities = 0;      // packets handed out with the flag
+    HANDLE event = nullptr;       // given by SetEventHandle
   };
   // A packet is between GetBuffer and ReleaseBuffer.
   bool BufferHeld() { return m_held.load(); }

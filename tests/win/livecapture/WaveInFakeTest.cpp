@@ -203,6 +203,23 @@ bool WaitFor(const std::function<bool()>& condition, unsigned ms = 10000) {
   return condition();
 }
 
+// Sets the event the source gave the driver, as the driver does for a
+// buffer, and waits until the worker has taken it: the worker was woken. A
+// look here that finds the event still set takes it too, and sets it again.
+bool WorkerTakesTheEvent() {
+  HANDLE event = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(g_driver.mutex);
+    event = g_driver.event;
+  }
+  if (event == nullptr || !SetEvent(event)) return false;
+  return WaitFor([event] {
+    if (WaitForSingleObject(event, 0) == WAIT_TIMEOUT) return true;
+    SetEvent(event);
+    return false;
+  });
+}
+
 class WaveInFake : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -309,12 +326,38 @@ TEST_F(WaveInFake, WorkerTakesOnlyFullBuffersInOrderAndRequeuesThem) {
   for (size_t i = 0; i < expected.size(); ++i) expected[i] = static_cast<int16_t>(i);
   EXPECT_EQ(expected, channel.Stream());
 
-  // A buffer filled only in part waits for the rest.
+  // A buffer filled only in part waits for the rest: the worker, woken
+  // twice by the event (the second wake shows that it looked after the
+  // first), leaves it with the driver.
   ASSERT_TRUE(g_driver.Fill(0, 1000));
-  Sleep(100);
+  for (int wake = 0; wake < 2; ++wake) ASSERT_TRUE(WorkerTakesTheEvent()) << wake;
   EXPECT_EQ(40u * 654, channel.StreamFrames());
   EXPECT_TRUE(source.IsActive());
   EXPECT_FALSE(source.IsEnded());
+  // The rest: the buffer goes on whole.
+  ASSERT_TRUE(g_driver.Fill(500, kBufferBytes));
+  ASSERT_TRUE(WaitFor([&] { return channel.StreamFrames() >= 41u * 654; }));
+  const std::vector<int16_t> stream = channel.Stream();
+  for (size_t i = 0; i < 654 * 2; ++i) ASSERT_EQ(static_cast<int16_t>(500 + i), stream[40 * 654 * 2 + i]) << i;
+}
+
+// A worker thread that cannot be made fails the start; the device is closed.
+TEST_F(WaveInFake, WorkerThreadThatCannotBeMadeFailsTheStart) {
+  source.SetThreadStarter([](Thread&, Thread::Entry, void*) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return false;
+  });
+  LogCapture log;
+  EXPECT_FALSE(source.Start(source.GetDevice(1), kRate, WAVEFMT_PCM));
+  EXPECT_EQ("CreateThread failed: last error is 8\n", log.Text());
+  EXPECT_EQ(CaptureFailure::START_FAILED, source.GetFailure());
+  EXPECT_FALSE(source.IsActive());
+  EXPECT_FALSE(g_driver.open);
+  EXPECT_EQ(1, g_driver.closes);
+
+  source.SetThreadStarter(&SoundCapture::StartThread);
+  EXPECT_TRUE(source.Start(source.GetDevice(1), kRate, WAVEFMT_PCM));
+  EXPECT_EQ(CaptureFailure::NONE, source.GetFailure());
 }
 
 TEST_F(WaveInFake, BufferTheDriverStillHoldsIsRetried) {
