@@ -147,6 +147,7 @@ int32_t Device::Handle(const Request& request, const std::vector<uint8_t>& paylo
           ++n;
         }
       }
+      m_events.Write("find", EventFields().Add("listed", n));
       return n;
     }
     case OP_CONNECT:

@@ -11,12 +11,21 @@
 #   e2e_start_app               Quillon.exe with the stand-in host-I/O library
 #                               (current folder: E2E_CWD, else its own)
 #   e2e_wait_event REGEX [SEC]  waits for a line of the event file
+#   e2e_wait_count NAME REGEX N [SEC]
+#                               waits for N events of the name matching REGEX
+#   e2e_wait_log REGEX [SEC]    waits for a line of the program's output
 #   e2e_play FILE               plays a wave file into the null sink (blocks)
 #   e2e_stop_app / e2e_stop_sim [--no-check]
 #                               stops the simulator (E2E_SUMMARY: its summary
 #                               line) and fails on contract violations
 #   e2e_check_violations        that check alone (after e2e_stop_sim --no-check)
 #   e2e_match REF.wav           the best match of the reference in the streams
+#   e2e_scaled N                N (seconds or ms) stretched by QUILL_TIME_SCALE
+#
+# Every wall-clock bound of the scripts goes through e2e_scaled (the waits
+# of these helpers do it themselves): the test stage that runs the 32-bit
+# build under user-mode emulation, about three times slower, sets
+# QUILL_TIME_SCALE=3.
 #
 # The programs of a Windows build run under wine64, the simulator and
 # quillmatch included, so that one build (build/<x>/bin, build/<x>/sim-bin)
@@ -47,6 +56,12 @@ e2e_dump() {
     grep -v '"event":"audio"' "$E2E_WORK/events.jsonl" | tail -n 25 | cut -c1-240
   fi
 }
+
+# The factor by which wall-clock bounds are stretched: QUILL_TIME_SCALE, 1
+# when unset or not a number >= 1.
+E2E_TIME_SCALE=$(awk -v s="${QUILL_TIME_SCALE:-}" 'BEGIN { print (s ~ /^[0-9]+([.][0-9]+)?$/ && s + 0 >= 1) ? s + 0 : 1 }')
+# A bound stretched by that factor, rounded up to a whole number.
+e2e_scaled() { awk -v n="$1" -v s="$E2E_TIME_SCALE" 'BEGIN { v = n * s; r = int(v); print (r < v) ? r + 1 : r }'; }
 
 e2e_winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
@@ -128,15 +143,15 @@ e2e_start_sim() {
   fi
   E2E_SIM_PID=$!
   quill_track $E2E_SIM_PID
-  quill_wait_for "$E2E_WORK/sim.port" '^[0-9]+' 60 || e2e_fail "the simulator did not start"
+  quill_wait_for "$E2E_WORK/sim.port" '^[0-9]+' "$(e2e_scaled 60)" || e2e_fail "the simulator did not start"
   export QUILLON_DEVSIM="127.0.0.1:$(tr -d '\r\n' <"$E2E_WORK/sim.port")"
 }
 
-# Waits up to a tenth of a second times the count (default 100) for the
-# process to end; returns 1 when it still runs.
+# Waits up to a tenth of a second times the count (default 100, scaled) for
+# the process to end; returns 1 when it still runs.
 e2e_wait_ended() {  # pid [tenths]
   local _
-  for _ in $(seq 1 "${2:-100}"); do
+  for _ in $(seq 1 "$(e2e_scaled "${2:-100}")"); do
     kill -0 "$1" 2>/dev/null || return 0
     sleep 0.1
   done
@@ -234,7 +249,7 @@ e2e_start_app() {
   (cd "${E2E_CWD:-$E2E_APP}" && exec "${env[@]}" "$WINE" "$E2E_APP/Quillon.exe" >"$E2E_WORK/quillon.log" 2>&1) &
   E2E_APP_PID=$!
   quill_track $E2E_APP_PID
-  "$WINE" "$E2E_BIN/wmsend.exe" wait Quillon 60 || e2e_fail "Quillon's window did not appear"
+  "$WINE" "$E2E_BIN/wmsend.exe" wait Quillon "$(e2e_scaled 60)" || e2e_fail "Quillon's window did not appear"
 }
 
 # Closes the program's window and checks that it ended with exit code 0.
@@ -253,17 +268,34 @@ e2e_stop_app() {
 
 e2e_caption() { "$WINE" "$E2E_BIN/wmsend.exe" caption Quillon 2>/dev/null | tr -d '\r'; }
 
-e2e_wait_event() {  # regex [seconds]
-  quill_wait_for "$E2E_EVENTS" "$1" "${2:-60}"
+e2e_wait_event() {  # regex [seconds, scaled]
+  quill_wait_for "$E2E_EVENTS" "$1" "$(e2e_scaled "${2:-60}")"
+}
+
+# Waits for a line of the program's output (quillon.log).
+e2e_wait_log() {  # regex [seconds, scaled]
+  quill_wait_for "$E2E_WORK/quillon.log" "$1" "$(e2e_scaled "${2:-60}")"
 }
 
 e2e_count_event() {  # event name [more regex]
   grep -a "\"event\":\"$1\"" "$E2E_EVENTS" 2>/dev/null | grep -cE "${2:-.}" || true
 }
 
+# Waits until the event file holds at least count events of the name that
+# match the regex.
+e2e_wait_count() {  # name regex count [seconds, scaled]
+  local _
+  for _ in $(seq 1 $(($(e2e_scaled "${4:-60}") * 10))); do
+    [ "$(e2e_count_event "$1" "$2")" -ge "$3" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
 # Waits until the simulator has received audio packets numbered beyond n.
-e2e_wait_audio_after() {  # packet count, seconds
-  local want=$(($1 + 1)) seconds=${2:-30} _
+e2e_wait_audio_after() {  # packet count, seconds (scaled)
+  local want=$(($1 + 1)) seconds _
+  seconds=$(e2e_scaled "${2:-30}")
   for _ in $(seq 1 $((seconds * 10))); do
     [ "$(e2e_last_packet)" -ge "$want" ] && return 0
     sleep 0.1
