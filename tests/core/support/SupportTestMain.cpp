@@ -1,6 +1,7 @@
 // The support tests' entry. Started with "--fatal-probe" the program instead
 // makes one failing check in console mode, so that a test can read the report
-// that the fatal-error routine prints.
+// that the fatal-error routine prints. A lock is made between the check's
+// location and the check: making one leaves the location alone.
 //
 // The path helper tests need variables in the environment the process starts
 // with (later changes are not seen by the expansion): the program starts
@@ -17,12 +18,14 @@
 #include <unistd.h>
 #endif
 
+#include "platform/Mutex.h"
 #include "support/Diag.h"
 
 int main(int argc, char** argv) {
   if (argc > 1 && strcmp(argv[1], "--fatal-probe") == 0) {
     SetWindowedMode(false);
     SetErrorLocation("..\\Source\\Shell", "CShell::Execute", 27);
+    Mutex lock;
     Check(false, "%s failed (%d)", "tool.exe", 2);
     return 0;  // not reached
   }
