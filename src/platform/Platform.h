@@ -8,8 +8,8 @@
 // of the capture and the support code: src/capture/SoundCaptureWaveIn.cpp,
 // SoundCaptureCoreAudio.cpp and WaveInFunctions.h, src/support/Registry.cpp,
 // and src/support/Language.cpp in its Windows branch (the string table's
-// loader). Natively, src/support/Shell.cpp includes the POSIX process headers
-// besides this folder.
+// loader). Natively, besides this folder, src/support/Shell.cpp includes the
+// POSIX process headers and src/support/Language.cpp <iconv.h>.
 //
 // Paths are UTF-8 text in every build. On Windows this layer hands them to the
 // system's wide (UTF-16) functions, in the long form ("\\?\") once they reach

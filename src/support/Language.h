@@ -1,7 +1,8 @@
-// Localised texts of the string table (English and Japanese), in the ANSI
-// code page of GetAnsiCodePage. Windows picks the table for the user-interface language;
-// natively the language follows LC_ALL / LC_MESSAGES / LANG ("ja..." gives
-// Japanese, converted to code page 932 as Windows would hand it out).
+// Localised texts of the string table (English and Japanese), in the code
+// page that GetAnsiCodePage names. Windows picks the table for the
+// user-interface language; natively the language follows LC_ALL /
+// LC_MESSAGES / LANG ("ja..." gives Japanese, converted to code page 932 as
+// Windows would hand it out).
 #pragma once
 
 #include <cstdint>
