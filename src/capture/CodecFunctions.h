@@ -23,6 +23,5 @@ struct CodecFunctions {
   bool IsBound() const { return Open != nullptr && EncodeAndDecode != nullptr && Close != nullptr; }
 };
 
-// QuillDll's exports. In a build without the codec library the table is
-// empty and every codec format fails to open.
+// QuillDll's exports (every build links the codec library).
 CodecFunctions QuillDllFunctions();

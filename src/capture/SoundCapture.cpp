@@ -7,13 +7,13 @@
 #include "capture/Adpcm.h"
 #include "codec/include/QuillDll.h"
 #include "platform/Platform.h"
+#include "settings/WaveFormatNames.h"
 #include "support/Diag.h"
 #include "support/Log.h"
 
+static_assert(static_cast<int32_t>(WAVE_FORMAT_COUNT) == WAVEFMT_COUNT, "one name for each wave format code");
+
 namespace {
-const char* const kWaveFormatNames[WAVEFMT_COUNT] = {
-    "PCM", "ADPCM", "CRI ADX", "CRI HCA HIGHEST", "CRI HCA HIGH", "CRI HCA MIDDLE", "CRI HCA LOW", "CRI HCA LOWEST",
-};
 
 constexpr int32_t BYTES_PER_FRAME = 4;  // stereo, 16-bit
 constexpr int32_t CHANNELS = 2;
@@ -25,12 +25,12 @@ bool IsCodecFormat(int32_t format) {
 
 const char* WaveFormatName(int32_t code) {
   if (code < 0 || code >= WAVEFMT_COUNT) return nullptr;
-  return kWaveFormatNames[code];
+  return WAVE_FORMAT_NAMES[code];
 }
 
 int32_t WaveFormatFromName(const std::string& name) {
   for (int32_t code = 0; code < WAVEFMT_COUNT; ++code) {
-    if (name == kWaveFormatNames[code]) return code;
+    if (name == WAVE_FORMAT_NAMES[code]) return code;
   }
   return -1;
 }

@@ -18,9 +18,10 @@ class PacketChannel {
     CONNECTED = 4,     // device program attached; packets flow
   };
 
-  // Packet types of the 16-byte header.
+  // Packet types of the 16-byte header (PacketHeader.h); the numbers are
+  // fixed.
   enum PacketType : uint32_t {
-    CONFIG = 0,  // the 280-byte settings record
+    CONFIG = 0,  // the settings record (PacketHeader::CONFIG_PAYLOAD bytes)
     AUDIO = 1,   // one block of 16-bit stereo PCM
   };
 

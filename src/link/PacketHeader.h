@@ -4,22 +4,23 @@
 
 #include <cstdint>
 
+#include "link/PacketChannel.h"
+
 struct PacketHeader {
   // 'QDSP' as a multi-character constant; on the wire 0x50 0x53 0x44 0x51.
   static constexpr uint32_t MAGIC = 0x51445350u;
   static constexpr int32_t SIZE = 16;
-  // The payloads accepted from the device, by type: a settings record is
-  // exactly 280 bytes; an audio block at most one second of stereo 16-bit PCM
-  // at the highest output rate (96000 Hz). Any other type is unknown. A
-  // header that claims anything else is a framing fault, and its size is
-  // never allocated.
+  // The payloads accepted from the device, by type (PacketChannel::PacketType):
+  // a settings record is exactly CONFIG_PAYLOAD bytes (SoundConfigData, whose
+  // size is checked against it); an audio block at most one second of stereo
+  // 16-bit PCM at the highest output rate (96000 Hz). Any other type is
+  // unknown. A header that claims anything else is a framing fault, and its
+  // size is never allocated.
   static constexpr int32_t CONFIG_PAYLOAD = 280;
   static constexpr int32_t AUDIO_PAYLOAD_MAX = 96000 * 4;
-  static constexpr uint32_t TYPE_CONFIG = 0;
-  static constexpr uint32_t TYPE_AUDIO = 1;
   static bool PayloadFits(uint32_t type, int32_t size) {
-    if (type == TYPE_CONFIG) return size == CONFIG_PAYLOAD;
-    if (type == TYPE_AUDIO) return size >= 0 && size <= AUDIO_PAYLOAD_MAX;
+    if (type == PacketChannel::CONFIG) return size == CONFIG_PAYLOAD;
+    if (type == PacketChannel::AUDIO) return size >= 0 && size <= AUDIO_PAYLOAD_MAX;
     return false;
   }
 

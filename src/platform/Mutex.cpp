@@ -16,8 +16,7 @@
 // A critical section: taken and released without a system call while no
 // other thread holds it, and re-entrant for its owner like a mutex.
 Mutex::Mutex() : m_impl(new (std::nothrow) CRITICAL_SECTION) {
-  SetErrorLocation("Mutex", "Mutex::Mutex", __LINE__);
-  Check(m_impl != nullptr, "CRITICAL_SECTION failed: no memory");
+  CheckAt("Mutex", "Mutex::Mutex", __LINE__, m_impl != nullptr, "CRITICAL_SECTION failed: no memory");
   InitializeCriticalSection(static_cast<CRITICAL_SECTION*>(m_impl));
 }
 
@@ -41,8 +40,7 @@ void Mutex::Unlock() {
 #else
 
 Mutex::Mutex() : m_impl(new (std::nothrow) std::recursive_mutex()) {
-  SetErrorLocation("Mutex", "Mutex::Mutex", __LINE__);
-  Check(m_impl != nullptr, "recursive_mutex failed: no memory");
+  CheckAt("Mutex", "Mutex::Mutex", __LINE__, m_impl != nullptr, "recursive_mutex failed: no memory");
 }
 
 Mutex::~Mutex() {

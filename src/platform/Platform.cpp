@@ -507,7 +507,9 @@ void ShowErrorBox(const char* text, const char* caption) {
 }
 
 std::string WideToAnsi(const wchar_t* text) {
-  // Natively the "ANSI" code page is UTF-8.
+  // Natively the system has no ANSI code page: wide text becomes UTF-8, as
+  // paths are. (The string table's texts have a code page of their own,
+  // GetAnsiCodePage in support/Language.h.)
   std::string out;
   if (text == nullptr) return out;
   for (; *text != 0; ++text) {

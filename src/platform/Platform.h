@@ -1,8 +1,15 @@
 // The few operating-system services that the portable core needs: a clock,
 // sleeping, the environment, shared libraries, the program's own path, files
 // and folders, the last system error and the error box of the fatal-error
-// routine. Win32 on Windows, POSIX elsewhere; this folder and the Win32 shell
-// are the only places that include system headers.
+// routine. Win32 on Windows, POSIX elsewhere.
+//
+// Which files include <windows.h> (scripts/check-layout keeps the list): this
+// folder, the Win32 shell (src/ui, src/app), and the Windows-only thin files
+// of the capture and the support code: src/capture/SoundCaptureWaveIn.cpp,
+// SoundCaptureCoreAudio.cpp and WaveInFunctions.h, src/support/Registry.cpp,
+// and src/support/Language.cpp in its Windows branch (the string table's
+// loader). Natively, besides this folder, src/support/Shell.cpp includes the
+// POSIX process headers and src/support/Language.cpp <iconv.h>.
 //
 // Paths are UTF-8 text in every build. On Windows this layer hands them to the
 // system's wide (UTF-16) functions, in the long form ("\\?\") once they reach
@@ -135,7 +142,8 @@ void ClearLastError();
 // MB_SETFOREGROUND). Natively the text goes to standard error.
 void ShowErrorBox(const char* text, const char* caption);
 
-// Converts UTF-16 (Windows) or wide text to the system's ANSI code page.
+// Converts UTF-16 to the system's ANSI code page (Windows). Natively, where
+// the system has no ANSI code page, wide text becomes UTF-8, as paths are.
 std::string WideToAnsi(const wchar_t* text);
 
 }  // namespace platform

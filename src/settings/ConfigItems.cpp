@@ -1,12 +1,10 @@
 #include "settings/ConfigItems.h"
 
+#include "settings/WaveFormatNames.h"
 #include "support/Diag.h"
 
 namespace {
 const char* const DISPLAY_MODES[] = {"Analyzer", "Config"};
-const char* const WAVE_FORMATS[] = {"PCM",          "ADPCM",          "CRI ADX",     "CRI HCA HIGHEST",
-                                    "CRI HCA HIGH", "CRI HCA MIDDLE", "CRI HCA LOW", "CRI HCA LOWEST"};
-constexpr uint32_t WAVE_FORMAT_COUNT = sizeof WAVE_FORMATS / sizeof WAVE_FORMATS[0];
 }  // namespace
 
 // Without the wave-codec library the entry at position 1 is hidden and every
@@ -18,13 +16,13 @@ std::string DisplayMode::GetEntry(uint32_t index) const {
 
 std::string WaveFormat_::GetEntry(uint32_t index) const {
   if (!m_adpcmLoaded && index >= 1) {
-    return index < WAVE_FORMAT_COUNT - 1 ? std::string(WAVE_FORMATS[index + 1]) : std::string();
+    return index < WAVE_FORMAT_COUNT - 1 ? std::string(WAVE_FORMAT_NAMES[index + 1]) : std::string();
   }
-  return EntryOf(WAVE_FORMATS, WAVE_FORMAT_COUNT, index);
+  return EntryOf(WAVE_FORMAT_NAMES, WAVE_FORMAT_COUNT, index);
 }
 
 std::string WaveFormat_::NameOfCode(uint32_t code) {
-  return EntryOf(WAVE_FORMATS, WAVE_FORMAT_COUNT, code);
+  return EntryOf(WAVE_FORMAT_NAMES, WAVE_FORMAT_COUNT, code);
 }
 
 void WaveFormat_::StoreToRecord() {

@@ -212,8 +212,28 @@ QUILL_CONFIG_LIST(AnalyzerBackground, "Background", "ANALYSIS", background, "OFF
 // ---- Filter ----
 
 QUILL_CONFIG_FLOAT(LowPassFilter, "LowPassFilter", "0.00", -1.0, 0.0, lowPassFilter);
-QUILL_CONFIG_LIST(BiquadType, "BiquadType", "NONE", biquadType, "NONE", "[PL7X] LPF", "[PL7X] HPF", "[PL7X] BPF_512",
-                  "[PL7X] BPF_1024", "[PL7X] BPF_2048", "LPF", "HPF", "Peaking", "LSF", "HSF");
+// The biquad stage's filter. Its code tells which of the filter items the
+// device uses: the five [PL7X] filters take one value (BiquadValue), LPF to
+// HSF take frequency, gain and Q (FilterF0, FilterGain, FilterQ).
+class BiquadType final : public ConfigList {
+ public:
+  static constexpr uint32_t FIRST_ONE_VALUE = 1;   // "[PL7X] LPF"
+  static constexpr uint32_t LAST_ONE_VALUE = 5;    // "[PL7X] BPF_2048"
+  static constexpr uint32_t FIRST_PARAMETRIC = 6;  // "LPF"
+  static constexpr uint32_t LAST_PARAMETRIC = 10;  // "HSF"
+  static bool TakesValue(uint32_t code) { return code >= FIRST_ONE_VALUE && code <= LAST_ONE_VALUE; }
+  static bool TakesParameters(uint32_t code) { return code >= FIRST_PARAMETRIC && code <= LAST_PARAMETRIC; }
+
+  BiquadType() : ConfigList(offsetof(SoundConfigData, biquadType)) {}
+  std::string GetDefault() const override { return "NONE"; }
+  std::string GetKey() const override { return "BiquadType"; }
+  std::string GetEntry(uint32_t index) const override {
+    static const char* const entries[] = {
+        "NONE",    "[PL7X] LPF", "[PL7X] HPF", "[PL7X] BPF_512", "[PL7X] BPF_1024", "[PL7X] BPF_2048", "LPF", "HPF",
+        "Peaking", "LSF",        "HSF"};
+    return EntryOf(entries, sizeof entries / sizeof entries[0], index);
+  }
+};
 QUILL_CONFIG_FLOAT(BiquadValue, "BiquadValue", "0.00", 0.0, 1.0, biquadValue);
 QUILL_CONFIG_LIST(VisibleFilterResponse, "Visible Response", "OFF", visibleResponse, "OFF", "ON");
 QUILL_CONFIG_INTEGER(FilterF0, "Center Frequency", "5000", 100, 20000, filterF0);

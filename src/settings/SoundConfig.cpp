@@ -139,11 +139,9 @@ ConfigSnapshot SoundConfig::TakeSnapshot() {
 
 void SoundConfig::UpdateFilterControls() {
   ScopedMutex lock(m_lock);
-  uint32_t type = m_record.biquadType;
-  bool valueUsed = type >= 1 && type <= 5;        // the five [PL7X] filters take one value
-  bool parametersUsed = type >= 6 && type <= 10;  // LPF to HSF take frequency, gain and Q
-  m_filterItems[0]->SetDisabled(!valueUsed);
-  for (int i = 1; i < 4; ++i) m_filterItems[i]->SetDisabled(!parametersUsed);
+  const uint32_t type = m_record.biquadType;
+  m_filterItems[0]->SetDisabled(!BiquadType::TakesValue(type));
+  for (int i = 1; i < 4; ++i) m_filterItems[i]->SetDisabled(!BiquadType::TakesParameters(type));
 }
 
 void SoundConfig::DetachControls() {

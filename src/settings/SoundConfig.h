@@ -1,7 +1,9 @@
 // The sound settings model: the 68 items of the catalogue, the 280-byte record
 // they fill, the exchange of that record with the device program, and the
-// settings files. Main thread only; Apply, ApplyReceived, the file operations
-// and ResetToDefaults hold the model's re-entrant lock for their whole run.
+// settings files. The program calls it from the main thread. Every public
+// method takes the model's re-entrant lock while it works, except the
+// setters, GetItem, GetCount, DetachControls and ResolvePath; the items that
+// GetItem hands out are not locked.
 #pragma once
 
 #include <cstdint>

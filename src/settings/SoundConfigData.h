@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "link/PacketHeader.h"
+
 // The parameters of one AUX bus effect: a reverb and a delay, 64 bytes.
 struct EffectBlock {
   int32_t earlyReflectionTime;
@@ -91,7 +93,10 @@ static_assert(offsetof(EffectBlock, feedbackGain) == 52, "feedbackGain");
 static_assert(offsetof(EffectBlock, delayDamping) == 56, "delayDamping");
 static_assert(offsetof(EffectBlock, delaySurround) == 60, "delaySurround");
 
-static_assert(sizeof(SoundConfigData) == 280, "record size");
+// Size of the record and of the CONFIG payload.
+constexpr size_t SOUND_CONFIG_SIZE = PacketHeader::CONFIG_PAYLOAD;
+
+static_assert(sizeof(SoundConfigData) == SOUND_CONFIG_SIZE, "record size");
 static_assert(offsetof(SoundConfigData, streamToken) == 0, "streamToken");
 static_assert(offsetof(SoundConfigData, displayMode) == 4, "displayMode");
 static_assert(offsetof(SoundConfigData, samplingRate) == 8, "samplingRate");
@@ -132,9 +137,6 @@ static_assert(offsetof(SoundConfigData, background) == 264, "background");
 static_assert(offsetof(SoundConfigData, filterF0) == 268, "filterF0");
 static_assert(offsetof(SoundConfigData, filterGain) == 272, "filterGain");
 static_assert(offsetof(SoundConfigData, filterQ) == 276, "filterQ");
-
-// Size of the record and of the CONFIG payload.
-constexpr size_t SOUND_CONFIG_SIZE = 280;
 
 // Byte offset of a field of the effect block of one bus within the record.
 constexpr size_t EffectFieldOffset(uint32_t bus, size_t offsetInBlock) {

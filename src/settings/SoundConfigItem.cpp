@@ -44,15 +44,29 @@ SoundConfigData& SoundConfigItem::Record() const {
   return *m_record;
 }
 
-// ---- ConfigInteger ----
+// ---- ConfigNumberItem ----
 
-std::string ConfigInteger::GetHint() const {
+std::string ConfigNumberItem::GetHint() const {
   return GetDefault() + " " + RangeText(HintRangeSeparator());
 }
 
-std::string ConfigInteger::GetRange() const {
+std::string ConfigNumberItem::GetRange() const {
   return RangeText(WAVE_DASH);
 }
+
+ConfigControl* ConfigNumberItem::CreateControl(ConfigControlFactory& factory, int id, int x, int y, int width,
+                                               int height) {
+  ConfigControl* control = factory.CreateEdit(*this, id, x, y, width, height);
+  if (control != nullptr) AttachControl(control);
+  return control;
+}
+
+void ConfigNumberItem::AttachControl(ConfigControl* control) {
+  m_control = control;
+  if (control != nullptr) control->SetText(m_value);
+}
+
+// ---- ConfigInteger ----
 
 std::string ConfigInteger::RangeText(const char* separator) const {
   int32_t min = GetMin();
@@ -102,18 +116,6 @@ void ConfigInteger::SetText(const std::string& text) {
   SetRounded(text, [](int32_t v) { return v; });
 }
 
-ConfigControl* ConfigInteger::CreateControl(ConfigControlFactory& factory, int id, int x, int y, int width,
-                                            int height) {
-  ConfigControl* control = factory.CreateEdit(*this, id, x, y, width, height);
-  if (control != nullptr) AttachControl(control);
-  return control;
-}
-
-void ConfigInteger::AttachControl(ConfigControl* control) {
-  m_control = control;
-  if (control != nullptr) control->SetText(m_value);
-}
-
 // ---- ConfigReverbFilterSize ----
 
 std::string ConfigReverbFilterSize::GetNote() const {
@@ -125,14 +127,6 @@ void ConfigReverbFilterSize::SetText(const std::string& text) {
 }
 
 // ---- ConfigFloat ----
-
-std::string ConfigFloat::GetHint() const {
-  return GetDefault() + " " + RangeText(HintRangeSeparator());
-}
-
-std::string ConfigFloat::GetRange() const {
-  return RangeText(WAVE_DASH);
-}
 
 std::string ConfigFloat::RangeText(const char* separator) const {
   double min = GetMin();
@@ -184,17 +178,6 @@ void ConfigFloat::SetText(const std::string& text) {
   if (min != CONFIG_FLOAT_UNBOUNDED && v < min) v = NarrowToFloat(min);
   if (max != CONFIG_FLOAT_UNBOUNDED && v > max) v = NarrowToFloat(max);
   m_value = FloatToText(v, GetDecimals());
-}
-
-ConfigControl* ConfigFloat::CreateControl(ConfigControlFactory& factory, int id, int x, int y, int width, int height) {
-  ConfigControl* control = factory.CreateEdit(*this, id, x, y, width, height);
-  if (control != nullptr) AttachControl(control);
-  return control;
-}
-
-void ConfigFloat::AttachControl(ConfigControl* control) {
-  m_control = control;
-  if (control != nullptr) control->SetText(m_value);
 }
 
 // ---- ConfigList ----

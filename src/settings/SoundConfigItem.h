@@ -3,8 +3,9 @@
 // value, and the field of the settings record it owns.
 //
 // Families: ConfigInteger (s32 field), ConfigReverbFilterSize (an integer
-// rounded to a multiple of 160), ConfigFloat (f32 field, fixed decimals) and
-// ConfigList (u32 field, the position of the chosen entry). The concrete items
+// rounded to a multiple of 160), ConfigFloat (f32 field, fixed decimals), the
+// first three shown in an edit box (ConfigNumberItem), and ConfigList (u32
+// field, the position of the chosen entry). The concrete items
 // are in ConfigItems.h; SoundConfig makes and owns them.
 #pragma once
 
@@ -112,19 +113,30 @@ constexpr int32_t CONFIG_INT_UNBOUNDED = 0x7FFFFFFF;
 // Marks "no bound" on one side of a decimal range.
 constexpr double CONFIG_FLOAT_UNBOUNDED = 65536.0;
 
-class ConfigInteger : public SoundConfigItem {
+// What the two number families share: an edit box, and a hint and a range
+// made of the bounds (RangeText with the separator of each).
+class ConfigNumberItem : public SoundConfigItem {
+ public:
+  std::string GetHint() const override;
+  std::string GetRange() const override;
+  ConfigControl* CreateControl(ConfigControlFactory& factory, int id, int x, int y, int width, int height) override;
+  void AttachControl(ConfigControl* control) override;
+
+ protected:
+  // The range with the given text between its bounds; empty when neither
+  // side is bounded.
+  virtual std::string RangeText(const char* separator) const = 0;
+};
+
+class ConfigInteger : public ConfigNumberItem {
  public:
   // offset: byte offset of the item's s32 field in the record.
   explicit ConfigInteger(size_t offset) : m_offset(offset) {}
 
-  std::string GetHint() const override;
-  std::string GetRange() const override;
   void StoreToRecord() override;
   void LoadFromRecord() override;
   bool TakeReceived(const SoundConfigData& received, std::string* refused) override;
   void SetText(const std::string& text) override;
-  ConfigControl* CreateControl(ConfigControlFactory& factory, int id, int x, int y, int width, int height) override;
-  void AttachControl(ConfigControl* control) override;
 
   virtual int32_t GetMin() const = 0;
   virtual int32_t GetMax() const = 0;
@@ -133,8 +145,7 @@ class ConfigInteger : public SoundConfigItem {
   virtual bool Holds(int32_t) const { return true; }
 
  protected:
-  // The range with the given text between its bounds.
-  std::string RangeText(const char* separator) const;
+  std::string RangeText(const char* separator) const override;
   // The text as a clamped number; false when it is not number-shaped.
   bool ReadClamped(const std::string& text, int32_t* value) const;
   // Sets the value from a text, with v rounded by round(v) after clamping.
@@ -158,26 +169,24 @@ class ConfigReverbFilterSize : public ConfigInteger {
   bool Holds(int32_t value) const override { return value % STEP == 0; }
 };
 
-class ConfigFloat : public SoundConfigItem {
+class ConfigFloat : public ConfigNumberItem {
  public:
   // offset: byte offset of the item's f32 field in the record.
   explicit ConfigFloat(size_t offset) : m_offset(offset) {}
 
-  std::string GetHint() const override;
-  std::string GetRange() const override;
   void StoreToRecord() override;
   void LoadFromRecord() override;
   bool TakeReceived(const SoundConfigData& received, std::string* refused) override;
   void SetText(const std::string& text) override;
-  ConfigControl* CreateControl(ConfigControlFactory& factory, int id, int x, int y, int width, int height) override;
-  void AttachControl(ConfigControl* control) override;
 
   virtual int32_t GetDecimals() const { return 2; }
   virtual double GetMin() const = 0;
   virtual double GetMax() const = 0;
 
+ protected:
+  std::string RangeText(const char* separator) const override;
+
  private:
-  std::string RangeText(const char* separator) const;
   size_t m_offset;
 };
 

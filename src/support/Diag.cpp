@@ -13,12 +13,10 @@ constexpr size_t TEXT_MAX = 256;
 
 std::atomic<bool> s_windowed{false};
 
-// Where the next Check is made, and the routine's two text buffers.
+// Where the next Check is made.
 char s_errorFile[TEXT_MAX];
 char s_errorFunction[TEXT_MAX];
 int s_errorLine = 0;
-char s_message[TEXT_MAX];
-char s_report[TEXT_MAX];
 
 void CopyCut(char* to, const char* from) {
   if (from == nullptr) from = "";
@@ -32,6 +30,12 @@ void CopyCut(char* to, const char* from) {
   fflush(stdout);
   fflush(stderr);
   std::_Exit(code);
+}
+
+// The report of a failed check; ends the process. Only buffers of the
+// caller's stack are written, so reports of two threads do not mix.
+[[noreturn]] void ReportFailedCheck(const char* file, const char* function, int line, const char* message) {
+  Fatal("===assert===\n\"%s\", \"%s\", L:%d\n%s\n", file, function, line, message);
 }
 }  // namespace
 
@@ -57,24 +61,36 @@ void SetErrorLocation(const char* file, const char* function, int line) {
   s_errorLine = line;
 }
 
-void Check(bool condition, const char* format, ...) {
+void CheckAt(const char* file, const char* function, int line, bool condition, const char* format, ...) {
   if (condition) return;
+  char message[TEXT_MAX];
   va_list args;
   va_start(args, format);
-  vsnprintf(s_message, sizeof(s_message), format, args);
+  vsnprintf(message, sizeof(message), format, args);
   va_end(args);
-  Fatal("===assert===\n\"%s\", \"%s\", L:%d\n%s\n", s_errorFile, s_errorFunction, s_errorLine, s_message);
+  ReportFailedCheck(file, function, line, message);
+}
+
+void Check(bool condition, const char* format, ...) {
+  if (condition) return;
+  char message[TEXT_MAX];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(message, sizeof(message), format, args);
+  va_end(args);
+  ReportFailedCheck(s_errorFile, s_errorFunction, s_errorLine, message);
 }
 
 void Fatal(const char* format, ...) {
+  char report[TEXT_MAX];
   va_list args;
   va_start(args, format);
-  vsnprintf(s_report, sizeof(s_report), format, args);
+  vsnprintf(report, sizeof(report), format, args);
   va_end(args);
   if (s_windowed.load(std::memory_order_relaxed)) {
-    platform::ShowErrorBox(s_report, "Error");
+    platform::ShowErrorBox(report, "Error");
   } else {
-    printf("%s\n", s_report);
+    printf("%s\n", report);
     printf("Press Enter Key to Exit.");
     fflush(stdout);
     (void)getchar();

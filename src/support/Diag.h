@@ -5,12 +5,15 @@
 // file name without folder and extension, e.g. "SerialChannel"), shows it in
 // an error box in windowed mode, and ends the process with exit code 3.
 //
-// Check and Fatal form the program's own fatal report:
-//   SetErrorLocation("..\\Source\\Shell", "CShell::Execute", 27);
-//   Check(ok, "%s failed (%d)", file, code);
+// CheckAt, Check and Fatal form the program's own fatal report:
+//   CheckAt("Mutex", "Mutex::Mutex", __LINE__, m_impl != nullptr, "recursive_mutex failed: no memory");
 // prints (console) or shows (windowed) "===assert===\n\"<file>\", \"<function>\", L:<line>\n<message>\n"
-// and ends the process with exit code 1. Texts longer than the routine's
-// 256-character buffers are cut.
+// and ends the process with exit code 1 when the condition is false. Check
+// reports the location that SetErrorLocation last set (process-wide, for one
+// thread's use: a class passes its location to CheckAt instead):
+//   SetErrorLocation("Shell", "CShell::Execute", __LINE__);
+//   Check(false, "%s failed (%d)", file, code);
+// Texts longer than the routine's 256-character buffers are cut.
 #pragma once
 
 #include "support/Log.h"
@@ -26,6 +29,8 @@
 void SetWindowedMode(bool windowed);
 bool IsWindowedMode();
 
+void CheckAt(const char* file, const char* function, int line, bool condition, const char* format, ...)
+    QUILL_PRINTF(5, 6);
 void SetErrorLocation(const char* file, const char* function, int line);
 void Check(bool condition, const char* format, ...) QUILL_PRINTF(2, 3);
 [[noreturn]] void Fatal(const char* format, ...) QUILL_PRINTF(1, 2);

@@ -1,7 +1,8 @@
-// Localised texts of the string table (English and Japanese), in the system's
-// ANSI code page. Windows picks the table for the user-interface language;
-// natively the language follows LC_ALL / LC_MESSAGES / LANG ("ja..." gives
-// Japanese, converted to code page 932 as Windows would hand it out).
+// Localised texts of the string table (English and Japanese), in the code
+// page that GetAnsiCodePage names. Windows picks the table for the
+// user-interface language; natively the language follows LC_ALL /
+// LC_MESSAGES / LANG ("ja..." gives Japanese, converted to code page 932 as
+// Windows would hand it out).
 #pragma once
 
 #include <cstdint>
@@ -18,8 +19,10 @@ std::string LoadResourceString(uint32_t id);
 // written "%1!s!", "%2!d!" and so on, and take the arguments in order.
 std::string FormatResourceString(uint32_t id, ...);
 
-// The code page of the texts above: the system's ANSI code page (GetACP);
-// natively 932 while the Japanese table is in use, else 1252.
+// The code page of the texts above: on Windows the system's ANSI code page
+// (GetACP). Natively, where the system has none (platform::WideToAnsi gives
+// UTF-8 there), the table's own: 932 while the Japanese table is in use, else
+// 1252.
 unsigned GetAnsiCodePage();
 
 #ifndef _WIN32

@@ -1,7 +1,10 @@
 // String and path helpers. Paths are UTF-8 and use "\" or "/" as separators;
 // UTF-8 never puts those bytes inside a character, so splitting a path at them
 // is splitting at characters (unlike code page 932, whose second bytes may be
-// 0x5C).
+// 0x5C). MakeAbsolute and ExpandEnvironmentText read process-wide state (the
+// program's own path, the environment at start) rather than anything handed
+// in; the classes that use them have a way around them for tests
+// (docs/architecture.md, "Objects receive what they use").
 #pragma once
 
 #include <cstdint>
@@ -27,7 +30,8 @@ std::string ExpandEnvironmentText(const std::string& text);
 // The name of the first %NAME% reference still in text, as an expansion
 // leaves a variable that is not set; false when there is none.
 bool FindUnexpandedVariable(const std::string& text, std::string* name);
-// Wide text in the system's ANSI code page.
+// Wide text in the system's ANSI code page (natively UTF-8; see
+// platform::WideToAnsi).
 std::string WideToAnsi(const wchar_t* text);
 // Every line feed not preceded by a carriage return becomes CR LF.
 void ConvertLineEnds(std::string& text);

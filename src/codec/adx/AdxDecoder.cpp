@@ -13,6 +13,7 @@ const char ADX_MSG_AHX[] = "can't play AHX data by this handle";
 namespace {
 
 AdxDecoder s_decoders[ADX_DECODER_POOL_SIZE];
+// Service users. The count and the pool are not locked (AdxDecoder.h).
 int s_users = 0;
 
 constexpr int32_t TAKE_ALL = 0x7FFFFFFF;

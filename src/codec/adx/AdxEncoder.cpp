@@ -9,6 +9,7 @@ AdxChannelState s_channelStates[ADX_CHANNEL_POOL_SIZE];
 AdxPredictor s_predictors[ADX_CHANNEL_POOL_SIZE];
 bool s_channelStateUsed[ADX_CHANNEL_POOL_SIZE];
 bool s_predictorUsed[ADX_CHANNEL_POOL_SIZE];
+// Service users. The count and the pools are not locked (AdxEncoder.h).
 int s_users = 0;
 
 AdxChannelState* TakeChannelState() {

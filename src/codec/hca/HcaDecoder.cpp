@@ -1,6 +1,5 @@
 #include "hca/HcaDecoder.h"
 
-#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -15,7 +14,9 @@ namespace hca {
 
 namespace {
 
-std::atomic<int> s_decoderUsers{0};
+// Users of the decoder service. Not locked: start, finish and Create are
+// serialised by the caller (HcaDecoder.h).
+int s_decoderUsers = 0;
 
 constexpr int MIN_FRAME_SIZE = 4;                 // sync word and CRC
 constexpr int MIN_FRAME_BUFFER = 256;             // the smallest frame buffer Create accepts
@@ -64,14 +65,12 @@ struct HcaDecoderChannel {
 };
 
 int HcaDecoderStart() {
-  s_decoderUsers.fetch_add(1, std::memory_order_relaxed);
+  ++s_decoderUsers;
   return HCA_OK;
 }
 
 int HcaDecoderFinish() {
-  int users = s_decoderUsers.load(std::memory_order_relaxed);
-  while (users > 0 && !s_decoderUsers.compare_exchange_weak(users, users - 1, std::memory_order_relaxed)) {
-  }
+  if (s_decoderUsers > 0) --s_decoderUsers;
   return HCA_OK;
 }
 
@@ -92,7 +91,7 @@ size_t HcaDecoder::WorkSize(int maxChannels, int maxFrameSize) {
 }
 
 int HcaDecoder::Create(int maxChannels, int reducedMemory, void* work, size_t workSize, HcaDecoder** decoder) {
-  if (s_decoderUsers.load(std::memory_order_relaxed) <= 0) return HCA_ERROR_NOT_STARTED;
+  if (s_decoderUsers <= 0) return HCA_ERROR_NOT_STARTED;
   if (!work || !decoder) return HCA_ERROR_NULL;
   *decoder = nullptr;
   // The memory need does not depend on the reduced-memory flag; it is only checked.

@@ -6,7 +6,8 @@
 // pass its CRC (12), and a frame whose side data is impossible is refused (14);
 // a refused header or frame leaves the decoder as it was. It lives in a work
 // area that the caller provides (see WorkSize) and allocates nothing.
-// A process-wide service with a user count, like the encoder.
+// A process-wide service with a user count, like the encoder (and, like its,
+// not locked: start, finish and Create are serialised by the caller).
 #pragma once
 
 #include <cstddef>

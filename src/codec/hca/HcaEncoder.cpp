@@ -5,7 +5,6 @@
 #include "hca/HcaEncoder.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -19,20 +18,19 @@ namespace hca {
 
 namespace {
 
-// Users of the encoder service (process-wide, as the service is).
-std::atomic<int> s_encoderUsers{0};
+// Users of the encoder service (process-wide, as the service is). Not locked:
+// start, finish and Create are serialised by the caller (HcaEncoder.h).
+int s_encoderUsers = 0;
 
 }  // namespace
 
 int HcaEncoderStart() {
-  s_encoderUsers.fetch_add(1, std::memory_order_relaxed);
+  ++s_encoderUsers;
   return HCA_OK;
 }
 
 int HcaEncoderFinish() {
-  int users = s_encoderUsers.load(std::memory_order_relaxed);
-  while (users > 0 && !s_encoderUsers.compare_exchange_weak(users, users - 1, std::memory_order_relaxed)) {
-  }
+  if (s_encoderUsers > 0) --s_encoderUsers;
   return HCA_OK;
 }
 
@@ -94,7 +92,7 @@ size_t HcaEncoder::WorkSize(int maxChannels) {
 }
 
 int HcaEncoder::Create(int maxChannels, void* work, size_t workSize, void* owner, HcaEncoder** encoder) {
-  if (s_encoderUsers.load(std::memory_order_relaxed) <= 0) return HCA_ERROR_NOT_STARTED;
+  if (s_encoderUsers <= 0) return HCA_ERROR_NOT_STARTED;
   if (!work || !encoder) return HCA_ERROR_NULL;
   *encoder = nullptr;
   if (maxChannels < 1 || maxChannels > HCA_MAX_CHANNELS) return HCA_ERROR_ARGUMENT;

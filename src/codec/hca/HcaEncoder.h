@@ -6,7 +6,9 @@
 // The encoder lives in a work area that the caller provides (see WorkSize);
 // nothing is allocated, per frame or otherwise. It is a process-wide service
 // with a user count: HcaEncoderStart before the first Create, one
-// HcaEncoderFinish per Start.
+// HcaEncoderFinish per Start. The count is not locked: start, finish and
+// Create are serialised by the caller (QuillDll's set-up lock), as for the
+// ADX services; an encoder object is used by one thread at a time.
 #pragma once
 
 #include <cstddef>

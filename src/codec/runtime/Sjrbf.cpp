@@ -26,7 +26,9 @@ struct SjrbfObject : SjObject {
 };
 
 SjrbfObject s_pool[SJRBF_POOL_SIZE];
-int s_users = 0;  // service users; serialised by the callers of Init and Finish
+// Service users. Not locked: Init and Finish run only under QuillDll's set-up
+// lock, like every service start and finish of the codec runtime.
+int s_users = 0;
 
 const char NULL_OBJECT[] = " : NULL pointer is passed.";
 const char BAD_OBJECT[] = " : Specified handle is invalid.";

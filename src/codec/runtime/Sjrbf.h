@@ -94,7 +94,8 @@ extern const char SJRBF_IDENTIFIER[];
 constexpr int SJRBF_POOL_SIZE = 768;
 
 // Service start and finish, counted: the first start makes the lock and clears
-// the pool, the last finish clears the pool and destroys the lock.
+// the pool, the last finish clears the pool and destroys the lock. The count
+// is not locked: the caller serialises them (QuillDll's set-up lock).
 void SJRBF_Init();
 void SJRBF_Finish();
 

@@ -246,6 +246,12 @@ TEST(QuillDllTest, HandlesOnSeveralThreadsStreamIndependently) {
     threads.emplace_back([&, t] {
       for (int round = 0; round < 3; ++round) {
         results[t] = RunAdx(in, 2, {654, static_cast<uint32_t>(300 + 100 * t)});
+        // An HCA handle opened and closed beside them: the HCA services are
+        // started and finished from every thread as well.
+        void* hca = nullptr;
+        const CODECINFO hcaInfo{QuillDll::CODEC_HCA, 2, 2, static_cast<uint16_t>(t), 32728.0};
+        EXPECT_EQ(Open(&hca, &hcaInfo), RESULT_SUCCESS);
+        EXPECT_EQ(Close(hca), RESULT_SUCCESS);
       }
     });
   }

@@ -2,7 +2,8 @@
 // makes one failing check in console mode, so that a test can read the report
 // that the fatal-error routine prints: "--fatal-probe long-location" with a
 // 1000-character file and function, "--fatal-probe long-message" with a
-// 1000-character message.
+// 1000-character message. Without either, a lock is made between the check's
+// location and the check: making one leaves the location alone.
 //
 // The path helper tests need variables in the environment the process starts
 // with (later changes are not seen by the expansion): the program starts
@@ -19,6 +20,7 @@
 #include <unistd.h>
 #endif
 
+#include "platform/Mutex.h"
 #include "support/Diag.h"
 
 int main(int argc, char** argv) {
@@ -33,6 +35,7 @@ int main(int argc, char** argv) {
       Check(false, "%s", std::string(1000, 'm').c_str());
     }
     SetErrorLocation("..\\Source\\Shell", "CShell::Execute", 27);
+    Mutex lock;
     Check(false, "%s failed (%d)", "tool.exe", 2);
     return 0;  // not reached
   }
