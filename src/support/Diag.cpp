@@ -61,24 +61,33 @@ void SetErrorLocation(const char* file, const char* function, int line) {
   s_errorLine = line;
 }
 
+namespace {
+
+// The failed check's message formatted, then reported at the location.
+[[noreturn]] void ReportFailedCheckV(const char* file, const char* function, int line, const char* format, va_list args)
+    QUILL_PRINTF(4, 0);
+void ReportFailedCheckV(const char* file, const char* function, int line, const char* format, va_list args) {
+  char message[TEXT_MAX];
+  vsnprintf(message, sizeof(message), format, args);
+  ReportFailedCheck(file, function, line, message);
+}
+
+}  // namespace
+
 void CheckAt(const char* file, const char* function, int line, bool condition, const char* format, ...) {
   if (condition) return;
-  char message[TEXT_MAX];
   va_list args;
   va_start(args, format);
-  vsnprintf(message, sizeof(message), format, args);
+  ReportFailedCheckV(file, function, line, format, args);
   va_end(args);
-  ReportFailedCheck(file, function, line, message);
 }
 
 void Check(bool condition, const char* format, ...) {
   if (condition) return;
-  char message[TEXT_MAX];
   va_list args;
   va_start(args, format);
-  vsnprintf(message, sizeof(message), format, args);
+  ReportFailedCheckV(s_errorFile, s_errorFunction, s_errorLine, format, args);
   va_end(args);
-  ReportFailedCheck(s_errorFile, s_errorFunction, s_errorLine, message);
 }
 
 void Fatal(const char* format, ...) {
