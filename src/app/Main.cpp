@@ -223,9 +223,9 @@ int RunApplication(HINSTANCE instance, const StartupSystem& system) {
 
   if (!app.startup.CreateSources(app.sources, app.adpcm.get(), &app.serialChannel->Link(), app.messageBox,
                                  LoadCaptureTexts())) {
+    // Without a capture source the program cannot run: the assertion's
+    // report ends it (it does not return).
     QASSERT(0);
-    Shutdown(app, 0);
-    return 0;
   }
   app.sources.ChooseStartSource();
 

@@ -94,9 +94,9 @@ TEST(CriQuillAdxTest, ErrorHookNeverReachesAReleasedCodec) {
     if (AllocationCount_Available()) {
       ASSERT_TRUE(AllocationCount_IsHeld(codec));
       std::vector<unsigned char> released(sizeof(CriQuillAdx));
-      std::memcpy(released.data(), codec, released.size());
+      std::memcpy(released.data(), static_cast<const void*>(codec), released.size());
       ErrorHook_Report("E0000 late: ", "after release");
-      EXPECT_EQ(std::memcmp(released.data(), codec, released.size()), 0)
+      EXPECT_EQ(std::memcmp(released.data(), static_cast<const void*>(codec), released.size()), 0)
           << "the late message reached the released codec";
     } else {
       ErrorHook_Report("E0000 late: ", "after release");
