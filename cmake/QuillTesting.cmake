@@ -29,6 +29,13 @@ if(WIN32)
     "$<$<STREQUAL:$<TARGET_PROPERTY:TYPE>,EXECUTABLE>:$<TARGET_OBJECTS:quill_result_lines>>")
 endif()
 
+# The helpers that most test programs share (tests/core/TestUtil.*), compiled
+# once per build instead of once per program.
+add_library(quill_test_util STATIC ${CMAKE_SOURCE_DIR}/tests/core/TestUtil.cpp)
+quill_defaults(quill_test_util)
+target_include_directories(quill_test_util PUBLIC ${CMAKE_SOURCE_DIR}/tests/core)
+target_link_libraries(quill_test_util PUBLIC quill_base)
+
 set(QUILL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 # Each test runs in a private copy of it (tests/tools/lib.sh), never in it.
 set(QUILL_WINE_ENV "QUILL_WINE_TEMPLATE=${QUILL_WINEPREFIX};WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=")
@@ -61,9 +68,9 @@ function(quill_test name)
   quill_defaults(${name})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/core)
   if(T_OWN_MAIN)
-    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock)
+    target_link_libraries(${name} PRIVATE ${T_LIBS} quill_test_util GTest::gtest GTest::gmock)
   else()
-    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
+    target_link_libraries(${name} PRIVATE ${T_LIBS} quill_test_util GTest::gtest_main GTest::gmock)
   endif()
   if(WIN32)
     target_sources(${name} PRIVATE $<TARGET_OBJECTS:quill_resources>)
