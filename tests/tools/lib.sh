@@ -144,7 +144,16 @@ quill_wine_prefix() {
     # The registry reaches the disk when the server ends.
     "$WINESERVER" -w
   fi
-  test -f "$WINEPREFIX/system.reg"
+  test -f "$WINEPREFIX/system.reg" || return 1
+  # No window manager runs on the scripts' displays, and Wine waits up to 2 s
+  # for one whenever a window that a manager would own is hidden or
+  # destroyed (every test window, dialog and program exit). Windows that
+  # Wine frames itself are not waited for.
+  if ! awk '/^\[/ { x11 = index($0, "[Software\\\\Wine\\\\X11 Driver]") == 1 }
+            x11 && $0 == "\"Managed\"=\"N\"" { found = 1 } END { exit !found }' "$WINEPREFIX/user.reg"; then
+    "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+    "$WINESERVER" -w
+  fi
 }
 
 # Replaces hard-linked files with copies of their own.
