@@ -61,8 +61,8 @@ TEST(WindowPlacement, StaysWhileItsTitleBarShowsElseMovesWholeOntoTheNearestMoni
       {"title bar cut at the bottom", At(100, 1011, 400, 300), one, At(100, 740, 400, 300)},
       {"title bar above the top", At(100, -1, 400, 300), one, At(100, 0, 400, 300)},
       // A window narrower than the width asked for: all of its title bar.
-      {"narrow, whole title bar shows", At(1840, 100, 80, 60), one, At(1840, 100, 80, 60)},
-      {"narrow, one pixel off", At(1841, 100, 80, 60), one, At(1840, 100, 80, 60)},
+      {"narrow, whole title bar shows, hanging below", At(1840, 1010, 80, 60), one, At(1840, 1010, 80, 60)},
+      {"narrow, one pixel off", At(1841, 1010, 80, 60), one, At(1840, 980, 80, 60)},
       // Off every monitor.
       {"off to the right", At(3000, 100, 400, 300), one, At(1520, 100, 400, 300)},
       {"off to the left", At(-2000, 100, 400, 300), one, At(0, 100, 400, 300)},
