@@ -121,6 +121,7 @@ void ConfigWindow::CreateWindowAndControls() {
   if (TabWindow::Create(nullptr, kWindowStyle, nullptr, LoadResourceString(IDS_APP_NAME), TAB_ID) == nullptr) return;
   m_layout = MeasureLayout();
   SetClientSize(-1, -1, m_layout.clientWidth, Scaled(CLIENT_HEIGHT));
+  m_place.Restore(m_hWnd);
 
   CWCTab* tab = GetTab();
   // The dialog keyboard handling looks for tab stops inside the tab control
@@ -208,6 +209,7 @@ bool ConfigWindow::TranslateDialogMessage(MSG* msg) {
 }
 
 LRESULT ConfigWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  m_place.OnMessage(hwnd, message);
   switch (message) {
     case WM_CREATE:
       DragAcceptFiles(hwnd, TRUE);

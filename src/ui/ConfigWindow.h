@@ -15,6 +15,7 @@
 
 #include "settings/SoundConfig.h"
 #include "ui/Window.h"
+#include "ui/WindowPlaceMemory.h"
 
 // One page: routes a command from one of its boxes to the box and applies
 // the change the box reports.
@@ -73,9 +74,15 @@ class ConfigWindow : public TabWindow {
   // are those of 96 DPI scaled by dpi / 96 (the font is made for that DPI).
   void Register(HINSTANCE instance, HICON icon, HFONT font, int dpi = 96);
   void SetDropHandler(DropHandler handler) { m_dropHandler = std::move(handler); }
+  // Where the window reopens where it was left: the preferences (not owned;
+  // null: at the system's place each time) and the monitors (empty: the
+  // system's).
+  void SetPlaceMemory(Preferences* preferences, MonitorWorkAreas workAreas) {
+    m_place.Use(preferences, std::move(workAreas));
+  }
 
-  // Makes and shows the window, or, when it exists, shows it normally and
-  // gives it the focus.
+  // Makes and shows the window (where it was left), or, when it exists,
+  // shows it normally and gives it the focus.
   void Show();
   // Whether the window exists (between Show and its closing).
   bool Exists() const { return GetHwnd() != nullptr; }
@@ -110,5 +117,6 @@ class ConfigWindow : public TabWindow {
   int m_dpi = 96;
   std::unique_ptr<ConfigClientWindow[]> m_client;  // the eight pages, made once at registration
   DropHandler m_dropHandler;
+  WindowPlaceMemory m_place{Preferences::PlacedWindow::SETTINGS};
   Layout m_layout;
 };

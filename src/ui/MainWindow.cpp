@@ -26,6 +26,7 @@ MainWindow::MainWindow(const Parts& parts)
       m_settings(*this, *parts.dialogs, *parts.preferences, parts.programFolder) {
   m_status.debuggerName = [this](std::string* name) { return GetDebuggerName(name); };
   m_status.onDebuggerReturned = [this] { AutoLoadBxa(); };
+  m_place.Use(parts.preferences, parts.monitors);
   SetConfig(parts.config);
   SetConfigWindow(parts.configWindow);
   m_menuTexts = {LoadResourceString(IDS_MENU_FILE),       LoadResourceString(IDS_MENU_CONNECT),
@@ -45,6 +46,7 @@ void MainWindow::SetConfigWindow(ConfigWindow* configWindow) {
   m_settings.SetConfigWindow(configWindow);
   // Files dropped on the settings window are handled as drops on this one.
   if (configWindow != nullptr) configWindow->SetDropHandler([this](HDROP drop) { OnDropFiles(drop); });
+  if (configWindow != nullptr) configWindow->SetPlaceMemory(m_parts.preferences, m_parts.monitors);
 }
 
 MainWindow::~MainWindow() {
@@ -57,6 +59,7 @@ bool MainWindow::Create(HINSTANCE instance, HICON icon) {
   Register(instance, name, icon, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1)));
   if (Window::Create(nullptr, STYLE, nullptr, name) == nullptr) return false;
   SetClientSize(-1, -1, Scaled(CLIENT_WIDTH), Scaled(CLIENT_HEIGHT));
+  m_place.Restore(m_hWnd);
   ShowWindow(m_hWnd, SW_SHOWNORMAL);
   UpdateWindow(m_hWnd);
   return true;
@@ -93,6 +96,7 @@ void MainWindow::CreateControls(HFONT font) {
 }
 
 LRESULT MainWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  m_place.OnMessage(hwnd, message);
   switch (message) {
     case WM_CREATE:
       m_status.OnCreate();

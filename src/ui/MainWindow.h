@@ -27,6 +27,7 @@
 #include "ui/SettingsButtons.h"
 #include "ui/SourceSelectors.h"
 #include "ui/Window.h"
+#include "ui/WindowPlaceMemory.h"
 
 class ConfigWindow;
 class DebuggerSession;
@@ -100,6 +101,9 @@ class MainWindow : public Window {
     // The screen's DPI, which the program is aware of: places, sizes and the
     // font grow with it.
     int dpi = DEFAULT_DPI;
+    // The monitors the window and the settings window reopen on where they
+    // were left (in the preferences); empty: the system's.
+    MonitorWorkAreas monitors;
   };
 
   explicit MainWindow(const Parts& parts);
@@ -113,12 +117,14 @@ class MainWindow : public Window {
   }
   void SetConfig(SoundConfig* config);
   // The settings window, when it is made after this object (not owned);
-  // files dropped on it are handled as drops on this window.
+  // files dropped on it are handled as drops on this window, and it reopens
+  // where it was left through this window's preferences and monitors.
   void SetConfigWindow(ConfigWindow* configWindow);
 
   // Registers the window class (named by the product name) and creates the
-  // window with its 300 x 254 client area (scaled), shown. Its WM_CREATE restores the
-  // auto-saved settings and connects the first debugger.
+  // window with its 300 x 254 client area (scaled), where it was left, shown.
+  // Its WM_CREATE restores the auto-saved settings and connects the first
+  // debugger.
   bool Create(HINSTANCE instance, HICON icon);
   // Makes the controls, each with the dialog font (not owned, made for the
   // same DPI). The buttons have mnemonics; Tab, Space, Enter and the
@@ -190,4 +196,5 @@ class MainWindow : public Window {
 
   // Owned by the window's control list while it exists.
   CWCCheckBox* m_bxa = nullptr;
+  WindowPlaceMemory m_place{Preferences::PlacedWindow::MAIN};
 };

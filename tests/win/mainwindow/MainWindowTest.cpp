@@ -40,6 +40,8 @@
 #include "ui/ConfigWindow.h"
 #include "ui/MainWindow.h"
 #include "core/Preferences.h"
+#include "core/WindowPlacement.h"
+#include "ui/WindowPlaceMemory.h"
 
 namespace {
 
@@ -194,6 +196,7 @@ class MainWindowTest : public ::testing::Test {
     parts.programFolder = folder.Path();
     parts.logFolder = logFolder;
     parts.dpi = dpi;
+    if (!monitorAreas.empty()) parts.monitors = [this] { return monitorAreas; };
     window.reset(new MainWindow(parts));
     ASSERT_TRUE(window->Create(GetModuleHandleA(nullptr), nullptr));
     window->CreateControls(font);
@@ -229,6 +232,7 @@ class MainWindowTest : public ::testing::Test {
   void Menu(int id) { SendMessageA(Hwnd(), WM_COMMAND, MAKEWPARAM(id, 0), 0); }
 
   int dpi = 96;  // the screen's, as start-up reads it
+  std::vector<ScreenRect> monitorAreas;  // empty: the system's monitors
   TempDir folder;
   CRegistry registry;
   FakeHostIo host;
@@ -634,6 +638,112 @@ TEST_F(MainWindowTest, SettingsWindowOpensOnceFollowsDefaultsTakesDropsAndCloses
   SendMessageA(Hwnd(), WM_CLOSE, 0, 0);
   EXPECT_FALSE(configWindow->Exists());
   EXPECT_FALSE(IsWindow(settings));
+}
+
+// Both windows reopen where they were left while a monitor there is now shows
+// them, else whole on the nearest one; the end of a move by the user, and
+// closing (minimized too), store where they are. Over a fake monitor list:
+// one right of the test display's screen and one at negative coordinates.
+// Both lie off that screen, where the windows close at once: Wine, without a
+// window manager, waits two seconds for a window shown on it to go.
+TEST_F(MainWindowTest, WindowsReopenWhereTheyWereLeftOnAMonitorThatIsThere) {
+  const ScreenRect right = {1100, 0, 2124, 736};
+  const ScreenRect second = {-800, -100, 0, 500};
+  struct Target {
+    const char* what;
+    const char* left;  // the values it is stored under
+    const char* top;
+  };
+  const Target main = {"main window", "Main Window Left", "Main Window Top"};
+  const Target settings = {"settings window", "Config Window Left", "Config Window Top"};
+  // Opens the main window, or the settings window from it.
+  auto open = [&](const Target& target) -> HWND {
+    if (&target == &main) {
+      Open();
+      return Hwnd();
+    }
+    if (!window) OpenWithSettings();
+    Click(MainWindow::ID_SETTINGS);
+    return configWindow->GetHwnd();
+  };
+  auto close = [&](const Target& target) {
+    if (&target == &settings) {
+      configWindow->Close();
+      return;
+    }
+    window.reset();
+    MSG msg;  // the quit message of WM_DESTROY
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
+  };
+  auto stored = [&](const Target& target) {
+    uint32_t left = 0, top = 0;
+    if (!registry.GetDword(target.left, left) || !registry.GetDword(target.top, top)) return std::string("(none)");
+    return std::to_string(static_cast<int32_t>(left)) + "," + std::to_string(static_cast<int32_t>(top));
+  };
+
+  constexpr int32_t kFlushRight = INT32_MIN;  // expected: the right edge on the right monitor's
+  struct Case {
+    const char* what;
+    std::vector<ScreenRect> areas;
+    int32_t left, top;                  // stored
+    int32_t expectedLeft, expectedTop;  // where it opens
+  };
+  const Case cases[] = {
+      {"on the right monitor", {right, second}, 1200, 120, 1200, 120},
+      {"on the second, at negative coordinates", {right, second}, -700, -50, -700, -50},
+      {"off every monitor to the right", {right, second}, 3000, 100, kFlushRight, 100},
+      {"off every monitor to the left", {right, second}, -5000, -50, -800, -50},
+      {"its monitor unplugged", {right}, -700, -50, 1100, 0},
+  };
+  for (const Target* target : {&main, &settings}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(target->what) + ", " + c.what);
+      monitorAreas = c.areas;
+      registry.SetDword(target->left, static_cast<uint32_t>(c.left));
+      registry.SetDword(target->top, static_cast<uint32_t>(c.top));
+      HWND hwnd = open(*target);
+      ASSERT_NE(hwnd, nullptr);
+      RECT rect = {};
+      GetWindowRect(hwnd, &rect);
+      EXPECT_EQ(rect.left, c.expectedLeft == kFlushRight ? right.right - (rect.right - rect.left) : c.expectedLeft);
+      EXPECT_EQ(rect.top, c.expectedTop);
+      bool whole = false;
+      for (const ScreenRect& area : c.areas) {
+        whole = whole || (rect.left >= area.left && rect.top >= area.top && rect.right <= area.right &&
+                          rect.bottom <= area.bottom);
+      }
+      EXPECT_TRUE(whole) << "whole on one monitor";
+      close(*target);
+    }
+
+    // Moved by the user: stored when the move ends, and again on closing.
+    SCOPED_TRACE(target->what);
+    monitorAreas = {right, second};
+    HWND hwnd = open(*target);
+    SetWindowPos(hwnd, nullptr, 1300, 150, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    SendMessageA(hwnd, WM_EXITSIZEMOVE, 0, 0);
+    EXPECT_EQ(stored(*target), "1300,150");
+    SetWindowPos(hwnd, nullptr, -600, 30, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    // Closed minimized: where it was before.
+    ShowWindow(hwnd, SW_MINIMIZE);
+    EXPECT_TRUE(IsIconic(hwnd));
+    close(*target);
+    EXPECT_EQ(stored(*target), "-600,30");
+    hwnd = open(*target);
+    RECT rect = {};
+    GetWindowRect(hwnd, &rect);
+    EXPECT_EQ(rect.left, -600);
+    EXPECT_EQ(rect.top, 30);
+    close(*target);
+  }
+
+  // The system's monitors: the one screen of the test's display.
+  RECT work = {};
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  const std::vector<ScreenRect> system = SystemMonitorWorkAreas();
+  ASSERT_EQ(system.size(), 1u);
+  EXPECT_EQ(system[0], (ScreenRect{work.left, work.top, work.right, work.bottom}));
 }
 
 TEST_F(MainWindowTest, BxaCheckBoxStoresTheFlag) {
@@ -1111,6 +1221,7 @@ void CALLBACK ReadAboutAndClose(HWND, UINT, UINT_PTR timer, DWORD) {
 // registry: what each reads with nothing stored, with a value stored and with
 // a value of another kind under its name; and what each change stores.
 TEST(Preferences, ReadTheStoredChoicesOrTheirDefaults) {
+  using Placed = Preferences::PlacedWindow;
   struct Case {
     const char* what;
     std::map<std::string, uint32_t> numbers;
@@ -1118,6 +1229,9 @@ TEST(Preferences, ReadTheStoredChoicesOrTheirDefaults) {
     uint32_t bxaAutoLoad;
     ConverterKind converter;
     std::string settingsFolder;
+    // The windows' top-left corners; empty: none stored.
+    std::vector<int32_t> mainPlace = {};
+    std::vector<int32_t> settingsPlace = {};
   };
   const Case cases[] = {
       {"nothing stored", {}, {}, 1, ConverterKind::SINC, ""},
@@ -1128,6 +1242,17 @@ TEST(Preferences, ReadTheStoredChoicesOrTheirDefaults) {
       {"unknown converter", {{"Converter", 9}}, {}, 1, ConverterKind::SINC, ""},
       {"settings folder", {}, {{"Path Config", "C:\\cfg\\"}}, 1, ConverterKind::SINC, "C:\\cfg\\"},
       {"settings folder as a number", {{"Path Config", 3}}, {}, 1, ConverterKind::SINC, ""},
+      {"main window at negative coordinates",
+       {{"Main Window Left", 0xFFFFFD44u}, {"Main Window Top", 0xFFFFFFCEu}},
+       {},
+       1,
+       ConverterKind::SINC,
+       "",
+       {-700, -50}},
+      {"settings window", {{"Config Window Left", 10}, {"Config Window Top", 20}}, {}, 1, ConverterKind::SINC, "", {},
+       {10, 20}},
+      {"only a left", {{"Main Window Left", 10}, {"Config Window Left", 10}}, {}, 1, ConverterKind::SINC, ""},
+      {"place as texts", {}, {{"Main Window Left", "10"}, {"Main Window Top", "20"}}, 1, ConverterKind::SINC, ""},
   };
   for (const Case& c : cases) {
     MapMemory memory;
@@ -1137,6 +1262,12 @@ TEST(Preferences, ReadTheStoredChoicesOrTheirDefaults) {
     EXPECT_EQ(preferences.GetBxaAutoLoad(), c.bxaAutoLoad) << c.what;
     EXPECT_EQ(preferences.GetConverter(), c.converter) << c.what;
     EXPECT_EQ(preferences.GetSettingsFolder(), c.settingsFolder) << c.what;
+    for (Placed placed : {Placed::MAIN, Placed::SETTINGS}) {
+      int32_t left = 7, top = 7;
+      std::vector<int32_t> place;
+      if (preferences.GetWindowPosition(placed, &left, &top)) place = {left, top};
+      EXPECT_EQ(place, placed == Placed::MAIN ? c.mainPlace : c.settingsPlace) << c.what;
+    }
   }
 
   MapMemory memory;
@@ -1144,7 +1275,14 @@ TEST(Preferences, ReadTheStoredChoicesOrTheirDefaults) {
   preferences.SetBxaAutoLoad(0);
   preferences.SetConverter(ConverterKind::SPLINE);
   preferences.SetSettingsFolder("D:\\settings\\");
-  EXPECT_EQ(memory.numbers, (std::map<std::string, uint32_t>{{"Bxa Auto Load", 0}, {"Converter", 1}}));
+  preferences.SetWindowPosition(Placed::MAIN, -700, -50);
+  preferences.SetWindowPosition(Placed::SETTINGS, 10, 20);
+  EXPECT_EQ(memory.numbers, (std::map<std::string, uint32_t>{{"Bxa Auto Load", 0},
+                                                              {"Converter", 1},
+                                                              {"Main Window Left", 0xFFFFFD44u},
+                                                              {"Main Window Top", 0xFFFFFFCEu},
+                                                              {"Config Window Left", 10},
+                                                              {"Config Window Top", 20}}));
   EXPECT_EQ(memory.values, (std::map<std::string, std::string>{{"Path Config", "D:\\settings\\"}}));
   EXPECT_EQ(preferences.GetBxaAutoLoad(), 0u);
   EXPECT_EQ(preferences.GetConverter(), ConverterKind::SPLINE);
