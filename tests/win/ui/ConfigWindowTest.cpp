@@ -334,7 +334,7 @@ TEST_F(ConfigWindowTest, TabKeyMovesOnAndCommitsEnterCommitsInPlace) {
   Press(VK_TAB);
   EXPECT_FALSE(edit->HasFocus());
   EXPECT_EQ(FocusId(), 500 + IndexOf("WaveFormat"));  // the next box of the page
-  EXPECT_EQ(m_channel.packets.size(), 1u);             // already committed by Enter
+  EXPECT_EQ(m_channel.packets.size(), 1u);            // already committed by Enter
 
   // Enter checks the value as leaving the box does: out of range, clamped
   // in the box and in the record.
@@ -376,9 +376,18 @@ TEST_F(ConfigWindowTest, CtrlTabTurnsThePagesRoundTheEnd) {
     const int page = turn % ConfigWindow::CLIENT_MAX;
     EXPECT_EQ(m_window.GetShownPage(), page);
     for (int i = 0; i < ConfigWindow::CLIENT_MAX; ++i) {
-      EXPECT_EQ(IsWindowVisible(m_window.GetClient(i)->GetHwnd()) != FALSE, i == page) << "turn " << turn << ", page " << i;
+      EXPECT_EQ(IsWindowVisible(m_window.GetClient(i)->GetHwnd()) != FALSE, i == page)
+          << "turn " << turn << ", page " << i;
     }
     EXPECT_EQ(FocusId(), BoxesOf(page)[0]) << "turn " << turn;
+    if (page == 1) {
+      // An edit box's text selected, as Tab selects it: typing replaces it.
+      DWORD start = 1;
+      DWORD end = 0;
+      SendMessageA(GetFocus(), EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+      EXPECT_EQ(start, 0u);
+      EXPECT_EQ(end, static_cast<DWORD>(Value("Volume").size()));
+    }
   }
   Press(VK_TAB, true, true);
   EXPECT_EQ(m_window.GetShownPage(), ConfigWindow::CLIENT_MAX - 1);
@@ -606,7 +615,8 @@ bool SaveWindowPicture(HWND hwnd, const std::string& path) {
 // a picture of every page of the settings window there (page0.bmp to
 // page7.bmp). The test entries leave it out (tests/win/ui/CMakeLists.txt);
 // run it by hand in the build folder (build/win64), with a folder that exists:
-//   QUILL_UI_SHOTS='Z:\tmp' ../../tests/win/ui/with-display bin/ui_win_tests.exe --gtest_filter='ConfigWindowPictures.*'
+//   QUILL_UI_SHOTS='Z:\tmp' ../../tests/win/ui/with-display bin/ui_win_tests.exe
+//   --gtest_filter='ConfigWindowPictures.*'
 class ConfigWindowPictures : public ConfigWindowTest {};
 
 TEST_F(ConfigWindowPictures, EveryPageForReview) {
