@@ -473,6 +473,17 @@ TEST_F(ConfigWindowTest, SwitchingTabsCommitsTheFocusedBox) {
   EXPECT_TRUE(IsWindowVisible(m_window.GetClient(1)->GetHwnd()));
   // The keyboard on the new page's first item, not left on the tabs.
   EXPECT_EQ(FocusId(), 500 + IndexOf("Volume"));
+
+  // A click on the tab control itself, which takes the keyboard for itself
+  // when pressed: the keyboard still ends on the page's first box.
+  RECT reverbA = {};
+  ASSERT_NE(SendMessageA(tab->GetHwnd(), TCM_GETITEMRECT, 2, reinterpret_cast<LPARAM>(&reverbA)), 0);
+  const LPARAM at = MAKELPARAM((reverbA.left + reverbA.right) / 2, (reverbA.top + reverbA.bottom) / 2);
+  SendMessageA(tab->GetHwnd(), WM_LBUTTONDOWN, MK_LBUTTON, at);
+  SendMessageA(tab->GetHwnd(), WM_LBUTTONUP, 0, at);
+  DrainMessages();
+  EXPECT_EQ(m_window.GetShownPage(), 2);
+  EXPECT_EQ(FocusId(), BoxesOf(2)[0]);
 }
 
 TEST_F(ConfigWindowTest, FilterBoxesFollowTheFilterType) {
