@@ -97,9 +97,9 @@ struct TickTimes {
 // messages as soon as they arrive: between ticks the thread waits for input
 // (MsgWaitForMultipleObjectsEx) until the next tick is due, so it neither
 // wakes without cause nor keeps a message waiting for a sleep to end. The
-// settings window's keys (Tab between boxes, Enter in an edit box) go to it
-// before the usual translation, and so do the main window's (Tab, Space,
-// Enter and the buttons' mnemonics).
+// settings window's keys (Tab between boxes, Ctrl+Tab between pages, Enter
+// in an edit box, Esc) go to it before the usual translation, and so do the
+// main window's (Tab, Space, Enter and the buttons' mnemonics).
 WPARAM RunMessageLoop(IdleTick& idle, ConfigWindow& configWindow, HWND mainWindow, const PacketLink& channel,
                       TickTimes* times) {
   constexpr uint64_t TICK_MS = 10;

@@ -110,7 +110,9 @@ int ConfigWindow::ClientIndexOf(const SoundConfigItem& item) {
 void ConfigWindow::Show() {
   if (m_hWnd != nullptr) {
     ShowWindow(m_hWnd, SW_SHOWNORMAL);
-    SetFocus(m_hWnd);
+    SetActiveWindow(m_hWnd);
+    HWND focus = GetFocus();
+    if (focus == nullptr || !IsChild(m_hWnd, focus)) RestoreFocus();
     return;
   }
   CreateWindowAndControls();
@@ -205,7 +207,62 @@ void ConfigWindow::RefreshControls() {
 bool ConfigWindow::TranslateDialogMessage(MSG* msg) {
   if (m_hWnd == nullptr || msg == nullptr) return false;
   if (msg->hwnd != m_hWnd && !IsChild(m_hWnd, msg->hwnd)) return false;
+  // Ctrl+Tab before the dialog manager, which would take it for a plain Tab.
+  if (msg->message == WM_KEYDOWN && msg->wParam == VK_TAB && GetKeyState(VK_CONTROL) < 0) {
+    const int count = GetPageCount();
+    if (count > 0) SelectPage((GetShownPage() + (GetKeyState(VK_SHIFT) < 0 ? count - 1 : 1)) % count);
+    return true;
+  }
+  // Tab, Shift+Tab, and Esc as IDCANCEL (WM_COMMAND below). An edit box
+  // keeps Enter for itself (CWCConfigEdit's WM_GETDLGCODE).
   return IsDialogMessageA(m_hWnd, msg) != FALSE;
+}
+
+int ConfigWindow::GetShownPage() const {
+  CWCTab* tab = GetTab();
+  if (m_hWnd == nullptr || tab == nullptr) return 0;
+  const int selected = tab->GetSelection();
+  return selected >= 0 && selected < GetPageCount() ? selected : 0;
+}
+
+void ConfigWindow::SelectPage(int index) {
+  CWCTab* tab = GetTab();
+  if (m_hWnd == nullptr || tab == nullptr || index < 0 || index >= GetPageCount()) return;
+  tab->SetSelection(index);
+  ShowPage(index);
+}
+
+void ConfigWindow::ShowPage(int index) {
+  TabWindow::ShowPage(index);
+  // A click on a tab leaves the keyboard on the tab control, a hidden box
+  // leaves it nowhere: it goes to the new page's first item.
+  if (m_hWnd != nullptr && GetActiveWindow() == m_hWnd) FocusFirstItem(index);
+}
+
+void ConfigWindow::FocusFirstItem(int index) {
+  ConfigClientWindow* page = GetClient(index);
+  if (page == nullptr || page->GetHwnd() == nullptr) return;
+  // The rows were made top to bottom, each box after its label: the page's
+  // children in that order are the order of Tab.
+  for (HWND child = GetWindow(page->GetHwnd(), GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    const LONG_PTR style = GetWindowLongPtrA(child, GWL_STYLE);
+    if ((style & WS_TABSTOP) == 0 || (style & WS_VISIBLE) == 0 || (style & WS_DISABLED) != 0) continue;
+    SetFocus(child);
+    if ((SendMessageA(child, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) != 0) SendMessageA(child, EM_SETSEL, 0, -1);
+    return;
+  }
+  // A page with nothing to type in: the keyboard on the tabs.
+  if (GetTab() != nullptr) SetFocus(GetTab()->GetHwnd());
+}
+
+void ConfigWindow::RestoreFocus() {
+  HWND last = m_lastFocus;
+  m_lastFocus = nullptr;
+  if (last != nullptr && IsWindow(last) && IsChild(m_hWnd, last) && IsWindowVisible(last) && IsWindowEnabled(last)) {
+    SetFocus(last);
+    return;
+  }
+  FocusFirstItem(GetShownPage());
 }
 
 LRESULT ConfigWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -223,7 +280,27 @@ LRESULT ConfigWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
       }
       return 0;
     }
+    case WM_COMMAND:
+      // Esc (the dialog manager's IDCANCEL, from no control): closed as by
+      // the close button, through the same message.
+      if (LOWORD(wParam) == IDCANCEL && lParam == 0) {
+        SendMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+        return 0;
+      }
+      break;
+    case WM_ACTIVATE:
+      // The keyboard is kept across a switch to another window, as in a
+      // dialog box; the default handling would leave it on the frame.
+      TabWindow::WndProc(hwnd, message, wParam, lParam);
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus != nullptr && IsChild(hwnd, focus)) m_lastFocus = focus;
+      } else if (HIWORD(wParam) == 0) {
+        RestoreFocus();
+      }
+      return 0;
     case WM_DESTROY:
+      m_lastFocus = nullptr;
       // The items forget their boxes before the boxes go.
       m_model.DetachControls();
       ForgetTabWindow();  // no quit message: the program goes on

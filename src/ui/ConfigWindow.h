@@ -88,10 +88,20 @@ class ConfigWindow : public TabWindow {
   bool Exists() const { return GetHwnd() != nullptr; }
   // Shows the model's current values in the boxes, when the window exists.
   void RefreshControls();
-  // Keyboard navigation (Tab and Shift+Tab between the boxes of the shown
-  // page): the message loop offers every message; true when the message was
-  // the window's and has been handled.
+  // The window's keys: Tab and Shift+Tab between the items of the shown page,
+  // Ctrl+Tab and Ctrl+Shift+Tab to the next and the previous page (round the
+  // end), Esc closes the window as its close button does, Enter commits the
+  // edit box it is typed in. The message loop offers every message; true
+  // when the message was the window's and has been handled.
   bool TranslateDialogMessage(MSG* msg);
+  // Shows page index; while the window is active the keyboard goes to the
+  // page's first item (the first enabled box).
+  void ShowPage(int index) override;
+  // Selects page index in the tab control and shows it, as a click on its
+  // tab does.
+  void SelectPage(int index);
+  // The page selected in the tab control (0 without a window).
+  int GetShownPage() const;
 
   LRESULT WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
 
@@ -111,6 +121,12 @@ class ConfigWindow : public TabWindow {
   void CreateWindowAndControls();
   // Measures every label and hint in the window's font.
   Layout MeasureLayout() const;
+  // Puts the keyboard on the first enabled box of page index, its text
+  // selected as Tab selects it.
+  void FocusFirstItem(int index);
+  // On activation: the keyboard back where it was when the window was left,
+  // or, when that box is gone, hidden or grayed, on the shown page's first.
+  void RestoreFocus();
 
   SoundConfig& m_model;
   HFONT m_font = nullptr;  // not owned
@@ -119,4 +135,5 @@ class ConfigWindow : public TabWindow {
   DropHandler m_dropHandler;
   WindowPlaceMemory m_place{Preferences::PlacedWindow::SETTINGS};
   Layout m_layout;
+  HWND m_lastFocus = nullptr;  // the box that had the keyboard when the window was left
 };

@@ -97,6 +97,47 @@ class ConfigWindowTest : public ::testing::Test {
     return edit;
   }
   std::string Value(const std::string& key) const { return m_model.GetItem(IndexOf(key))->GetValue(); }
+  // Handles every waiting message through the window's keyboard handling,
+  // as the program's message loop does.
+  void Pump() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT || m_window.TranslateDialogMessage(&msg)) continue;
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+  }
+  // The user presses a key, with Ctrl and Shift held or not: the key goes
+  // where the keyboard is, through the message loop, and the modifiers are
+  // held in the thread's key state while it is handled.
+  void Press(WPARAM key, bool control = false, bool shift = false) {
+    BYTE state[256] = {};
+    GetKeyboardState(state);
+    state[VK_CONTROL] = control ? 0x80 : 0;
+    state[VK_SHIFT] = shift ? 0x80 : 0;
+    SetKeyboardState(state);
+    HWND target = GetFocus() != nullptr ? GetFocus() : m_window.GetHwnd();
+    PostMessageA(target, WM_KEYDOWN, key, 1);
+    if (key == VK_RETURN || key == VK_ESCAPE) PostMessageA(target, WM_CHAR, key == VK_RETURN ? '\r' : 0x1B, 1);
+    Pump();
+    state[VK_CONTROL] = 0;
+    state[VK_SHIFT] = 0;
+    SetKeyboardState(state);
+  }
+  // The id of the control that has the keyboard (0: none of the window's).
+  int FocusId() const {
+    HWND focus = GetFocus();
+    return focus != nullptr && IsChild(m_window.GetHwnd(), focus) ? GetDlgCtrlID(focus) : 0;
+  }
+  // The ids of the enabled boxes of a page, in row order: the order of Tab.
+  std::vector<int> BoxesOf(int page) const {
+    std::vector<int> ids;
+    for (int i = 0; i < m_model.GetCount(); ++i) {
+      if (ConfigWindow::ClientIndexOf(*m_model.GetItem(i)) != page) continue;
+      if (IsWindowEnabled(m_window.FindItemControl(i)->GetHwnd())) ids.push_back(ConfigWindow::CONTROL_ID_BASE + i);
+    }
+    return ids;
+  }
 
   TempDir m_dir;
   FakeChannel m_channel;
@@ -283,28 +324,138 @@ TEST_F(ConfigWindowTest, EnterThenLeavingTheBoxCommitsOnce) {
 // the window's keyboard handling as the program's loop does.
 TEST_F(ConfigWindowTest, TabKeyMovesOnAndCommitsEnterCommitsInPlace) {
   m_window.Show();
-  auto pump = [this] {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT || m_window.TranslateDialogMessage(&msg)) continue;
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
-    }
-  };
   CWCConfigEdit* edit = Type("SamplingRate", "22050");
-  PostMessageA(edit->GetHwnd(), WM_KEYDOWN, VK_RETURN, 0);
-  PostMessageA(edit->GetHwnd(), WM_CHAR, '\r', 0);
-  pump();
+  Press(VK_RETURN);
   EXPECT_EQ(Value("SamplingRate"), "22050");
   EXPECT_TRUE(edit->HasFocus());  // Enter stays in the box
+  EXPECT_TRUE(m_window.Exists());
   EXPECT_EQ(m_channel.packets.size(), 1u);
 
-  PostMessageA(edit->GetHwnd(), WM_KEYDOWN, VK_TAB, 0);
-  pump();
+  Press(VK_TAB);
   EXPECT_FALSE(edit->HasFocus());
-  HWND focus = GetFocus();
-  EXPECT_TRUE(focus != nullptr && IsChild(m_window.GetClient(0)->GetHwnd(), focus));  // the next box of the page
-  EXPECT_EQ(m_channel.packets.size(), 1u);                                            // already committed by Enter
+  EXPECT_EQ(FocusId(), 500 + IndexOf("WaveFormat"));  // the next box of the page
+  EXPECT_EQ(m_channel.packets.size(), 1u);            // already committed by Enter
+
+  // Enter checks the value as leaving the box does: out of range, clamped
+  // in the box and in the record.
+  Type("SamplingRate", "100");
+  Press(VK_RETURN);
+  EXPECT_EQ(Value("SamplingRate"), "16000");
+  EXPECT_EQ(edit->GetText(), "16000");
+  EXPECT_EQ(m_channel.packets.size(), 2u);
+}
+
+// The keyboard starts on the first box, Tab and Shift+Tab walk the boxes of
+// the shown page in row order round the end, skipping grayed ones and the
+// other pages.
+TEST_F(ConfigWindowTest, TabAndShiftTabWalkEachPageInRowOrder) {
+  m_window.Show();
+  for (int page = 0; page < ConfigWindow::CLIENT_MAX; ++page) {
+    m_window.SelectPage(page);
+    const std::vector<int> boxes = BoxesOf(page);
+    ASSERT_FALSE(boxes.empty()) << page;
+    EXPECT_EQ(FocusId(), boxes[0]) << "page " << page;
+    for (size_t i = 1; i <= boxes.size(); ++i) {
+      Press(VK_TAB);
+      EXPECT_EQ(FocusId(), boxes[i % boxes.size()]) << "page " << page << ", Tab " << i;
+    }
+    for (size_t i = boxes.size(); i > 0; --i) {
+      Press(VK_TAB, false, true);
+      EXPECT_EQ(FocusId(), boxes[i - 1]) << "page " << page << ", Shift+Tab " << boxes.size() - i + 1;
+    }
+  }
+}
+
+// Ctrl+Tab and Ctrl+Shift+Tab turn the pages round the end; the keyboard
+// lands on the new page's first box, and the box left behind is committed.
+TEST_F(ConfigWindowTest, CtrlTabTurnsThePagesRoundTheEnd) {
+  m_window.Show();
+  ASSERT_EQ(FocusId(), 500);  // the first item
+  for (int turn = 1; turn <= ConfigWindow::CLIENT_MAX; ++turn) {
+    Press(VK_TAB, true);
+    const int page = turn % ConfigWindow::CLIENT_MAX;
+    EXPECT_EQ(m_window.GetShownPage(), page);
+    for (int i = 0; i < ConfigWindow::CLIENT_MAX; ++i) {
+      EXPECT_EQ(IsWindowVisible(m_window.GetClient(i)->GetHwnd()) != FALSE, i == page)
+          << "turn " << turn << ", page " << i;
+    }
+    EXPECT_EQ(FocusId(), BoxesOf(page)[0]) << "turn " << turn;
+    if (page == 1) {
+      // An edit box's text selected, as Tab selects it: typing replaces it.
+      DWORD start = 1;
+      DWORD end = 0;
+      SendMessageA(GetFocus(), EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+      EXPECT_EQ(start, 0u);
+      EXPECT_EQ(end, static_cast<DWORD>(Value("Volume").size()));
+    }
+  }
+  Press(VK_TAB, true, true);
+  EXPECT_EQ(m_window.GetShownPage(), ConfigWindow::CLIENT_MAX - 1);
+  EXPECT_EQ(FocusId(), BoxesOf(ConfigWindow::CLIENT_MAX - 1)[0]);
+  Press(VK_TAB, true, true);
+  EXPECT_EQ(m_window.GetShownPage(), ConfigWindow::CLIENT_MAX - 2);
+
+  m_window.SelectPage(1);
+  Type("Volume", "0.5");
+  Press(VK_TAB, true);
+  EXPECT_EQ(Value("Volume"), "0.50");
+  EXPECT_EQ(m_channel.packets.size(), 1u);
+  EXPECT_EQ(m_window.GetShownPage(), 2);
+}
+
+// Esc closes the window as its close button does, and what was typed in a
+// box counts the same either way.
+TEST_F(ConfigWindowTest, EscClosesAsTheCloseButtonDoes) {
+  const struct {
+    const char* way;
+    bool escape;
+  } ways[] = {{"the close button", false}, {"Esc", true}};
+  int packets = 0;
+  for (const auto& way : ways) {
+    SCOPED_TRACE(way.way);
+    m_window.Show();
+    ASSERT_TRUE(m_window.Exists());
+    const std::string rate = Value("SamplingRate") == "48000" ? "22050" : "48000";
+    Type("SamplingRate", rate);
+    if (way.escape) {
+      Press(VK_ESCAPE);
+    } else {
+      SendMessageA(m_window.GetHwnd(), WM_SYSCOMMAND, SC_CLOSE, 0);
+      Pump();
+    }
+    EXPECT_FALSE(m_window.Exists());
+    EXPECT_EQ(Value("SamplingRate"), rate);
+    EXPECT_EQ(m_channel.packets.size(), static_cast<size_t>(++packets));
+  }
+  // Esc in an open combo box list closes the list, not the window.
+  m_window.Show();
+  CWCConfigList* combo = ControlOf<CWCConfigList>("DisplayMode");
+  ASSERT_EQ(GetFocus(), combo->GetHwnd());
+  SendMessageA(combo->GetHwnd(), CB_SHOWDROPDOWN, TRUE, 0);
+  ASSERT_NE(SendMessageA(combo->GetHwnd(), CB_GETDROPPEDSTATE, 0, 0), 0);
+  Press(VK_ESCAPE);
+  EXPECT_TRUE(m_window.Exists());
+  EXPECT_EQ(SendMessageA(combo->GetHwnd(), CB_GETDROPPEDSTATE, 0, 0), 0);
+}
+
+// The keyboard stays where it was while the user works in another window.
+TEST_F(ConfigWindowTest, TheKeyboardComesBackToItsBoxWithTheWindow) {
+  m_window.Show();
+  m_window.SelectPage(2);
+  Press(VK_TAB);
+  Press(VK_TAB);
+  const int box = FocusId();
+  ASSERT_EQ(box, BoxesOf(2)[2]);
+  HWND other = CreateWindowExA(0, "STATIC", "other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
+                               GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(other, nullptr);
+  SetActiveWindow(other);
+  Pump();
+  EXPECT_EQ(FocusId(), 0);
+  m_window.Show();
+  EXPECT_EQ(GetActiveWindow(), m_window.GetHwnd());
+  EXPECT_EQ(FocusId(), box);
+  DestroyWindow(other);
 }
 
 TEST_F(ConfigWindowTest, SwitchingTabsCommitsTheFocusedBox) {
@@ -320,6 +471,19 @@ TEST_F(ConfigWindowTest, SwitchingTabsCommitsTheFocusedBox) {
   EXPECT_EQ(m_channel.packets.size(), 1u);
   EXPECT_FALSE(IsWindowVisible(m_window.GetClient(0)->GetHwnd()));
   EXPECT_TRUE(IsWindowVisible(m_window.GetClient(1)->GetHwnd()));
+  // The keyboard on the new page's first item, not left on the tabs.
+  EXPECT_EQ(FocusId(), 500 + IndexOf("Volume"));
+
+  // A click on the tab control itself, which takes the keyboard for itself
+  // when pressed: the keyboard still ends on the page's first box.
+  RECT reverbA = {};
+  ASSERT_NE(SendMessageA(tab->GetHwnd(), TCM_GETITEMRECT, 2, reinterpret_cast<LPARAM>(&reverbA)), 0);
+  const LPARAM at = MAKELPARAM((reverbA.left + reverbA.right) / 2, (reverbA.top + reverbA.bottom) / 2);
+  SendMessageA(tab->GetHwnd(), WM_LBUTTONDOWN, MK_LBUTTON, at);
+  SendMessageA(tab->GetHwnd(), WM_LBUTTONUP, 0, at);
+  DrainMessages();
+  EXPECT_EQ(m_window.GetShownPage(), 2);
+  EXPECT_EQ(FocusId(), BoxesOf(2)[0]);
 }
 
 TEST_F(ConfigWindowTest, FilterBoxesFollowTheFilterType) {
@@ -462,7 +626,8 @@ bool SaveWindowPicture(HWND hwnd, const std::string& path) {
 // a picture of every page of the settings window there (page0.bmp to
 // page7.bmp). The test entries leave it out (tests/win/ui/CMakeLists.txt);
 // run it by hand in the build folder (build/win64), with a folder that exists:
-//   QUILL_UI_SHOTS='Z:\tmp' ../../tests/win/ui/with-display bin/ui_win_tests.exe --gtest_filter='ConfigWindowPictures.*'
+//   QUILL_UI_SHOTS='Z:\tmp' ../../tests/win/ui/with-display bin/ui_win_tests.exe
+//   --gtest_filter='ConfigWindowPictures.*'
 class ConfigWindowPictures : public ConfigWindowTest {};
 
 TEST_F(ConfigWindowPictures, EveryPageForReview) {
