@@ -29,9 +29,10 @@ void AppendUtf8(uint32_t c, std::string* out) {
   }
 }
 
-// A drive's root ("C:\", "c:/") or a network or long-form path ("\\").
+// A path from a drive's root ("C:\", "c:/") or a network or long-form path
+// ("\\" and a name).
 bool IsFullWindowsPath(const std::string& path) {
-  if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') return true;
+  if (path.size() >= 3 && path[0] == '\\' && path[1] == '\\') return true;
   if (path.size() < 3 || path[1] != ':' || (path[2] != '\\' && path[2] != '/')) return false;
   const char drive = path[0];
   return (drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z');

@@ -70,6 +70,7 @@ TEST(HandedPath, UntrustedDataAreRefusedAndThePathLeftAlone) {
       {"relative", u"sounds\\a.wav", HandedPathFault::NOT_FULL},
       {"drive-relative", u"C:a.wav", HandedPathFault::NOT_FULL},
       {"root of the current drive", u"\\a.wav", HandedPathFault::NOT_FULL},
+      {"a network path without its name", u"\\\\", HandedPathFault::NOT_FULL},
       {"not a drive letter", u"1:\\a.wav", HandedPathFault::NOT_FULL},
   };
   for (const Case& c : cases) {
