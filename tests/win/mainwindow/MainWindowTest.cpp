@@ -230,7 +230,8 @@ class MainWindowTest : public ::testing::Test {
   void Menu(int id) { SendMessageA(Hwnd(), WM_COMMAND, MAKEWPARAM(id, 0), 0); }
 
   int dpi = 96;  // the screen's, as start-up reads it
-  bool makeControls = true;  // Open makes the controls too
+  // Open makes the controls too.
+  bool makeControls = true;
   TempDir folder;
   CRegistry registry;
   FakeHostIo host;
