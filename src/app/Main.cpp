@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/Application.h"
 #include "core/CaptureChoice.h"
@@ -181,10 +183,18 @@ int RunApplication(HINSTANCE instance, const StartupSystem& system) {
   const std::string programFolder = app.startup.FindProgramFolder();
   if (programFolder.empty()) return Startup::UNKNOWN_FOLDER_EXIT;
 
+  // The files the program was asked to open, made full from the current
+  // folder of this start.
+  const std::vector<std::wstring> openPaths = Startup::CommandLinePaths(GetCommandLineW());
+
   // One program per folder: a second start brings the running one to the
-  // front and ends with 0, before it touches the log or the settings.
+  // front, hands it the files to open and ends, before it touches the log or
+  // the settings (with 0, or HAND_OVER_FAILED_EXIT when the files did not
+  // reach it).
   SingleInstance single;
-  if (!single.Claim(programFolder, platform::Utf8ToWide(LoadResourceString(IDS_APP_NAME)))) return 0;
+  if (!single.Claim(programFolder, platform::Utf8ToWide(LoadResourceString(IDS_APP_NAME)))) {
+    return single.HandOver(openPaths) ? 0 : SingleInstance::HAND_OVER_FAILED_EXIT;
+  }
 
   // Diagnostics also go to a file, for a program started without a console.
   LogFile logFile;
@@ -243,6 +253,10 @@ int RunApplication(HINSTANCE instance, const StartupSystem& system) {
     app.dialogFont.Reset(MakeDialogFont(parts.dpi));
     app.configWindow->Register(instance, icon, app.dialogFont.Get(), parts.dpi);
     app.mainWindow->CreateControls(app.dialogFont.Get());
+    // The command line's files are opened as dropped ones, in order.
+    std::vector<std::string> files;
+    for (const std::wstring& path : openPaths) files.push_back(platform::WideToUtf8(path.c_str(), path.size()));
+    app.mainWindow->OpenFiles(files);
 
     IdleTick idle(app.mainWindow->GetStatus(), app.serialChannel->Link(), app.serialChannel->Session(),
                   app.serialChannel->Download(), *app.soundConfig, app.sources, SystemClock());

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "core/HandedPath.h"
 #include "platform/Platform.h"
 #include "platform/WinText.h"
 #include "support/Strings.h"
@@ -56,10 +57,28 @@ void BringToFront(HWND hwnd) {
   SetForegroundWindow(popup != nullptr ? popup : hwnd);
 }
 
+// The running program queues the path and answers at once; one that hangs
+// is given up on after HAND_OVER_MS rather than holding this start.
+constexpr UINT HAND_OVER_MS = 10000;
+
+bool SendPath(HWND hwnd, const std::wstring& path) {
+  if (path.empty() || path.size() > HANDED_PATH_MAX_CHARS) return false;
+  COPYDATASTRUCT data = {};
+  data.dwData = HANDED_PATH_TAG;
+  data.cbData = static_cast<DWORD>(path.size() * sizeof(wchar_t));
+  data.lpData = const_cast<wchar_t*>(path.data());
+  DWORD_PTR taken = FALSE;
+  if (SendMessageTimeoutW(hwnd, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG, HAND_OVER_MS,
+                          &taken) == 0) {
+    return false;
+  }
+  return taken == TRUE;
+}
+
 }  // namespace
 
 const SingleInstance::System& SingleInstance::SystemCalls() {
-  static const System system = {&FindProgramWindow, &BringToFront, &WaitForSingleObject};
+  static const System system = {&FindProgramWindow, &BringToFront, &WaitForSingleObject, &SendPath};
   return system;
 }
 
@@ -96,6 +115,7 @@ bool SingleInstance::Claim(const std::string& programFolder, const std::wstring&
   for (DWORD waited = 0;; waited += 100) {
     const HWND found = m_system.findWindow(className, programFolder);
     if (found != nullptr) {
+      m_running = found;
       m_system.bringToFront(found);
       return false;
     }
@@ -106,4 +126,13 @@ bool SingleInstance::Claim(const std::string& programFolder, const std::wstring&
     }
     if (waited >= waitMs) return false;
   }
+}
+
+bool SingleInstance::HandOver(const std::vector<std::wstring>& paths) {
+  if (paths.empty()) return true;
+  if (m_running == nullptr) return false;
+  for (const std::wstring& path : paths) {
+    if (!m_system.handOver(m_running, path)) return false;
+  }
+  return true;
 }

@@ -1,12 +1,14 @@
 // One running program per program folder (Windows only). Two programs from
 // the same folder would share the auto-save file, its temporary file, the log
 // and the device link: a second start brings the running one's window to the
-// front and ends, as Windows tools do.
+// front, hands it the files it was asked to open (HandOver) and ends, as
+// Windows tools do.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 class SingleInstance {
  public:
@@ -20,8 +22,12 @@ class SingleInstance {
     void (*bringToFront)(HWND window);
     // WaitForSingleObject.
     DWORD(WINAPI* wait)(HANDLE object, DWORD ms);
+    // Hands one path to the window (WM_COPYDATA tagged HANDED_PATH_TAG, the
+    // UTF-16 characters without their NUL); true when the window took it.
+    bool (*handOver)(HWND window, const std::wstring& path);
   };
-  // The system's: EnumWindows, SetForegroundWindow, WaitForSingleObject.
+  // The system's: EnumWindows, SetForegroundWindow, WaitForSingleObject,
+  // SendMessageTimeoutW.
   static const System& SystemCalls();
 
   explicit SingleInstance(const System& system = SystemCalls()) : m_system(system) {}
@@ -40,6 +46,16 @@ class SingleInstance {
   // (crashed: the mutex abandoned) leaves it to this one.
   bool Claim(const std::string& programFolder, const std::wstring& className, DWORD waitMs = 10000);
 
+  // After a Claim that returned false: hands the paths (full ones) to the
+  // running program's window, one message each, in order; it opens each as
+  // a dropped file. True when there were none or the window took them all;
+  // false when its window was not found or refused one (the rest are not
+  // sent).
+  bool HandOver(const std::vector<std::wstring>& paths);
+  // The exit code of a second start whose paths did not reach the running
+  // program.
+  static constexpr int HAND_OVER_FAILED_EXIT = 1;
+
   // The mutex's name for a folder: the same for every spelling of it that
   // differs only in case.
   static std::wstring MutexName(const std::string& programFolder);
@@ -48,4 +64,5 @@ class SingleInstance {
   System m_system;
   HANDLE m_mutex = nullptr;
   bool m_owned = false;
+  HWND m_running = nullptr;  // the running program's window, once found
 };

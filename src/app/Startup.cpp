@@ -1,6 +1,7 @@
 #include "app/Startup.h"
 
 #include <objbase.h>
+#include <shellapi.h>
 
 #include "app/CaptureSources.h"
 #include "core/CaptureChoice.h"
@@ -28,6 +29,26 @@ std::string Startup::FindProgramFolder() {
   const std::string folder = GetDirectory(m_system.programPath());
   if (folder.empty()) ShowError(IDS_PROGRAM_FOLDER_UNKNOWN);
   return folder;
+}
+
+std::vector<std::wstring> Startup::CommandLinePaths(const wchar_t* commandLine) {
+  std::vector<std::wstring> paths;
+  // An empty command line would give the program's own path as the one argument.
+  if (commandLine == nullptr || *commandLine == L'\0') return paths;
+  int count = 0;
+  LPWSTR* args = CommandLineToArgvW(commandLine, &count);
+  if (args == nullptr) return paths;
+  for (int i = 1; i < count; ++i) {
+    const std::wstring arg = args[i];
+    if (arg.empty()) continue;
+    // The full form needs up to the long form's length; kept as given when
+    // it cannot be had (opening it then says what is wrong).
+    std::vector<wchar_t> full(32768, L'\0');
+    const DWORD length = GetFullPathNameW(arg.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    paths.push_back(length > 0 && length < full.size() ? std::wstring(full.data(), length) : arg);
+  }
+  LocalFree(args);
+  return paths;
 }
 
 void Startup::ClearDebuggerVariables() {

@@ -1,12 +1,14 @@
 // The program's start-up steps that meet the system before its windows (the
-// folder, the environment, COM, the capture sources) and the reports of a
-// start-up that cannot go on. The system calls come in one table, so that
-// every path of the steps runs in a test with fakes (Windows only).
+// folder, the command line, the environment, COM, the capture sources) and
+// the reports of a start-up that cannot go on. The system calls come in one
+// table, so that every path of the steps runs in a test with fakes (Windows
+// only).
 #pragma once
 
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 class Adpcm;
 class CaptureChoice;
@@ -48,6 +50,14 @@ class Startup {
   // exit code 1 (UNKNOWN_FOLDER_EXIT).
   static constexpr int UNKNOWN_FOLDER_EXIT = 1;
   std::string FindProgramFolder();
+
+  // The files the program was asked to open (dropped on its icon, "Open
+  // with", a shortcut's argument): the arguments of commandLine (as
+  // GetCommandLineW gives it) split as Windows splits them
+  // (CommandLineToArgvW: quotes, spaces, any language), the program's own
+  // name left out and empty ones skipped, each made full from the current
+  // folder (GetFullPathNameW), so that another process can open it too.
+  static std::vector<std::wstring> CommandLinePaths(const wchar_t* commandLine);
 
   // Removes CLEARED_VARIABLES from the environment.
   void ClearDebuggerVariables();

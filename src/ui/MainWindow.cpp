@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <memory>
 
-#include "capture/SoundCaptureWaveFile.h"
 #include "link/DebuggerSession.h"
 #include "link/PacketLink.h"
 #include "link/ProgramDownload.h"
@@ -122,6 +121,11 @@ LRESULT MainWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
       break;
     case WM_DROPFILES:
       OnDropFiles(reinterpret_cast<HDROP>(wParam));
+      return 0;
+    case WM_COPYDATA:
+      return OnCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lParam)) ? TRUE : FALSE;
+    case WM_OPEN_HANDED_FILES:
+      OpenHandedFiles();
       return 0;
     case WM_ACTIVATE:
       if (LOWORD(wParam) == WA_INACTIVE) {
@@ -284,49 +288,6 @@ void MainWindow::AutoLoadBxa() {
 
 void MainWindow::CloseStream() {
   m_parts.link->RequestClose();
-}
-
-// --- Dropped files -----------------------------------------------------------------
-
-void MainWindow::OnDropFiles(HDROP drop) {
-  std::vector<std::string> paths;
-  const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-  for (UINT i = 0; i < count; ++i) {
-    // Wide, so that a name in any language comes whole. A name that cannot
-    // be had, or that would not fit whole, is skipped rather than cut to
-    // another file's name.
-    const UINT needed = DragQueryFileW(drop, i, nullptr, 0);
-    if (needed == 0 || needed >= DROP_PATH_CHARS) continue;
-    std::vector<wchar_t> path(needed + 1, L'\0');
-    const UINT length = DragQueryFileW(drop, i, path.data(), needed + 1);
-    if (length == 0 || length != needed) continue;
-    paths.push_back(platform::WideToUtf8(path.data(), length));
-  }
-  DragFinish(drop);
-  DropFiles(paths);
-}
-
-void MainWindow::DropFiles(const std::vector<std::string>& paths) {
-  CaptureChoice& choice = *m_parts.sources;
-  SoundCaptureWaveFile* wave = choice.GetWaveFile();
-  bool switchToWave = false;
-  for (const std::string& path : paths) {
-    if (GetExtension(path) == "wav") {
-      if (wave != nullptr && wave->LoadWaveFile(path)) {
-        wave->EnumerateDevices();
-        switchToWave = true;
-      }
-    } else {
-      // Anything else, "X.WAV" too, is taken for a settings file.
-      m_parts.config->LoadAndApply(path);
-    }
-  }
-  if (!switchToWave) return;
-  if (wave == GetCurrentSource()) {
-    m_selectors.RefreshDevices("");
-  } else if (m_selectors.Exist()) {
-    choice.SelectSource(choice.GetWaveFileIndex());
-  }
 }
 
 // --- Buttons -------------------------------------------------------------------------

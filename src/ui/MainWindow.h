@@ -137,9 +137,24 @@ class MainWindow : public Window {
   // The link status view, which the idle tick shows its status in.
   LinkStatusView& GetStatus() { return m_status; }
 
+  // Files to open (MainWindowFiles.cpp). Every way of opening a file comes
+  // to DropFiles: a file dropped on the window, the command line's (OpenFiles)
+  // and those a second start hands over (OnCopyData).
   void OnDropFiles(HDROP drop);
-  // The dropped files by path, as OnDropFiles handles them.
+  // The files by path, in order: a ".wav" becomes the wave-file source's
+  // file and that source the current one; anything else is loaded as a
+  // settings file. A file that cannot be opened says so in a message box.
   void DropFiles(const std::vector<std::string>& paths);
+  // A WM_COPYDATA message: a path handed over by a second start of the
+  // program (core/HandedPath.h), checked and queued; it is opened when the
+  // WM_OPEN_HANDED_FILES posted here arrives and the controls exist. False
+  // (and logged) when the data are not such a path, or MAX_HANDED_PATHS wait.
+  bool OnCopyData(const COPYDATASTRUCT* data);
+  static constexpr UINT WM_OPEN_HANDED_FILES = WM_APP + 0x52;
+  static constexpr size_t MAX_HANDED_PATHS = 256;
+  // At start, once the controls exist: the command line's paths, then those
+  // handed over meanwhile.
+  void OpenFiles(const std::vector<std::string>& paths);
   void AutoLoadBxa();
 
   // The buttons' and menu items' commands.
@@ -171,6 +186,8 @@ class MainWindow : public Window {
   int DefaultButtonId() const;
   // Gives the keyboard back to the control that had it, else the first tab stop.
   void RestoreFocus();
+  // Opens the paths handed over, in the order they came.
+  void OpenHandedFiles();
 
   // The link, as the window uses it.
   bool ConnectFirst();
@@ -197,4 +214,7 @@ class MainWindow : public Window {
   // Owned by the window's control list while it exists.
   CWCCheckBox* m_bxa = nullptr;
   WindowPlaceMemory m_place{Preferences::PlacedWindow::MAIN};
+  // Paths handed over and not opened yet; true while they are being opened.
+  std::vector<std::string> m_handedPaths;
+  bool m_openingFiles = false;
 };

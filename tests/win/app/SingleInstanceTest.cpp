@@ -1,16 +1,20 @@
 // One program per folder over a fake window search: the folder claimed, a
 // running program brought to the front, one whose window is not up yet
 // (waited for, then given up), one that ended or crashed meanwhile (its claim
-// taken over), and spellings of a folder that differ only in case.
+// taken over), spellings of a folder that differ only in case, and the paths
+// a second start hands over (the fake's, and the system's message read back
+// by the receiver's check).
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <thread>
 #include <vector>
 
 #include "app/SingleInstance.h"
+#include "core/HandedPath.h"
 
 namespace {
 
@@ -28,6 +32,8 @@ struct FakeSystem {
   std::vector<DWORD> waitResults;
   std::vector<DWORD> waits;  // the timeout of each wait
   bool realWait = false;     // the system's WaitForSingleObject instead
+  std::vector<std::pair<HWND, std::wstring>> handedOver;
+  int refuseAt = -1;  // the hand-over of this index (0: the first) is refused
 
   void Reset() { *this = FakeSystem(); }
 };
@@ -48,7 +54,12 @@ DWORD WINAPI FakeWait(HANDLE object, DWORD ms) {
   if (g_system.realWait) return WaitForSingleObject(object, ms);
   return index < g_system.waitResults.size() ? g_system.waitResults[index] : static_cast<DWORD>(WAIT_TIMEOUT);
 }
-const SingleInstance::System kFake = {&FakeFindWindow, &FakeBringToFront, &FakeWait};
+bool FakeHandOver(HWND window, const std::wstring& path) {
+  const int index = static_cast<int>(g_system.handedOver.size());
+  g_system.handedOver.emplace_back(window, path);
+  return index != g_system.refuseAt;
+}
+const SingleInstance::System kFake = {&FakeFindWindow, &FakeBringToFront, &FakeWait, &FakeHandOver};
 
 // The folders of this test alone: the mutex's name is the session's.
 std::string TestRoot() {
@@ -183,6 +194,89 @@ TEST_F(SingleInstanceClaim, SpellingsThatDifferOnlyInCaseAreOneFolder) {
   SingleInstance second(kFake);
   EXPECT_FALSE(second.Claim(other, kClass));
   EXPECT_EQ(std::vector<HWND>{kRunningWindow}, g_system.broughtToFront);
+}
+
+// A second start hands its paths to the running program's window, one at a
+// time in order, after bringing it to the front; a refused one ends the
+// hand-over. Without the window (never found) nothing is sent, and only a
+// start without paths counts that as done.
+TEST_F(SingleInstanceClaim, SecondStartHandsItsPathsToTheRunningWindowInOrder) {
+  const std::string folder = TestFolder("Bin");
+  const std::wstring wave = L"C:\\My Sounds\\loop 1.wav";
+  const std::wstring settings = L"D:\\\u97F3\\\u30BD.cfg";
+  using Handed = std::vector<std::pair<HWND, std::wstring>>;
+  SingleInstance first(kFake);
+  ASSERT_TRUE(first.Claim(folder, kClass));
+  EXPECT_FALSE(first.HandOver({wave})) << "the running program has no one to hand over to";
+  EXPECT_TRUE(g_system.handedOver.empty());
+
+  g_system.windowAfterLooks = 0;
+  SingleInstance second(kFake);
+  ASSERT_FALSE(second.Claim(folder, kClass));
+  EXPECT_TRUE(second.HandOver({}));
+  EXPECT_TRUE(g_system.handedOver.empty());
+  EXPECT_TRUE(second.HandOver({wave, settings}));
+  EXPECT_EQ((Handed{{kRunningWindow, wave}, {kRunningWindow, settings}}), g_system.handedOver);
+
+  g_system.handedOver.clear();
+  g_system.refuseAt = 0;
+  EXPECT_FALSE(second.HandOver({wave, settings}));
+  EXPECT_EQ((Handed{{kRunningWindow, wave}}), g_system.handedOver);
+
+  g_system.Reset();
+  SingleInstance third(kFake);
+  ASSERT_FALSE(third.Claim(folder, kClass, 200));
+  EXPECT_FALSE(third.HandOver({wave}));
+  EXPECT_TRUE(third.HandOver({}));
+  EXPECT_TRUE(g_system.handedOver.empty());
+}
+
+// What a receiving window was sent, read back by the receiver's check.
+struct Receiver {
+  std::vector<std::string> paths;
+  LRESULT answer = TRUE;
+};
+Receiver g_receiver;
+
+LRESULT CALLBACK ReceiverProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_COPYDATA) return DefWindowProcW(hwnd, message, wParam, lParam);
+  const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+  std::string path;
+  const HandedPathFault fault = ReadHandedPath(data->dwData, data->lpData, data->cbData, &path);
+  g_receiver.paths.push_back(fault == HandedPathFault::NONE ? path : HandedPathFaultText(fault));
+  return g_receiver.answer;
+}
+
+// The system's hand-over: one WM_COPYDATA with the program's tag and the
+// path's characters without their NUL, which the receiver's check takes
+// whole; the receiver's answer is the result. A path that the receiver
+// would refuse for its length, or an empty one, is not sent.
+TEST(SingleInstanceHandOver, TheSystemSendsTheTaggedPathThatTheReceiverTakes) {
+  g_receiver = Receiver();
+  WNDCLASSW cls = {};
+  cls.lpfnWndProc = &ReceiverProc;
+  cls.hInstance = GetModuleHandleW(nullptr);
+  cls.lpszClassName = L"QuillHandOverReceiver";
+  ASSERT_NE(0, RegisterClassW(&cls));
+  HWND receiver = CreateWindowW(cls.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, cls.hInstance, nullptr);
+  ASSERT_NE(nullptr, receiver);
+  const SingleInstance::System& system = SingleInstance::SystemCalls();
+
+  EXPECT_TRUE(system.handOver(receiver, L"C:\\My Sounds\\\u97F3 1.wav"));
+  std::wstring longest = L"C:\\";
+  longest.append(HANDED_PATH_MAX_CHARS - longest.size(), L'a');
+  EXPECT_TRUE(system.handOver(receiver, longest));
+  EXPECT_FALSE(system.handOver(receiver, longest + L"a"));
+  EXPECT_FALSE(system.handOver(receiver, L""));
+  g_receiver.answer = FALSE;
+  EXPECT_FALSE(system.handOver(receiver, L"D:\\x.cfg"));
+  ASSERT_EQ(3u, g_receiver.paths.size());
+  EXPECT_EQ(u8"C:\\My Sounds\\\u97F3 1.wav", g_receiver.paths[0]);
+  EXPECT_EQ(HANDED_PATH_MAX_CHARS, g_receiver.paths[1].size());
+  EXPECT_EQ("D:\\x.cfg", g_receiver.paths[2]);
+
+  DestroyWindow(receiver);
+  UnregisterClassW(cls.lpszClassName, cls.hInstance);
 }
 
 }  // namespace

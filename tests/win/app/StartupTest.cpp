@@ -14,6 +14,7 @@
 #include "app/Startup.h"
 #include "capture/SoundCapture.h"
 #include "core/CaptureChoice.h"
+#include "platform/WinText.h"
 #include "resources/resource.h"
 #include "support/Language.h"
 #include "ui/Win32MessageBox.h"
@@ -216,6 +217,43 @@ TEST_F(StartupSteps, WindowThatCannotBeMadeIsReported) {
   EXPECT_NE("", g_system.boxes[0].text);
   EXPECT_EQ(LoadResourceString(IDS_APP_NAME), g_system.boxes[0].caption);
   EXPECT_EQ(1, Startup::NO_WINDOW_EXIT);
+}
+
+}  // namespace
+
+namespace {
+
+// The command line as Windows passes it: the program's own name left out,
+// quoted paths with spaces, names in Japanese, a quote inside a name and
+// empty arguments skipped; relative paths made full from the current
+// folder, and every path in its full form.
+TEST(StartupCommandLine, PathsAreSplitAsWindowsSplitsThemAndMadeFull) {
+  std::wstring here(MAX_PATH, L'\0');
+  here.resize(GetCurrentDirectoryW(MAX_PATH, &here[0]));
+  ASSERT_FALSE(here.empty());
+  if (here.back() != L'\\') here += L'\\';
+  struct Case {
+    std::wstring line;
+    std::vector<std::wstring> paths;
+  };
+  const Case cases[] = {
+      {L"", {}},
+      {L"Quillon.exe", {}},
+      {L"\"C:\\Program Files\\Quillon\\Quillon.exe\"  ", {}},
+      {L"Quillon.exe C:\\a.wav", {L"C:\\a.wav"}},
+      {L"\"C:\\Q x\\Quillon.exe\" \"C:\\My Sounds\\loop 1.wav\" D:\\s.cfg",
+       {L"C:\\My Sounds\\loop 1.wav", L"D:\\s.cfg"}},
+      {L"Quillon.exe \"C:\\\u97F3\u306E\u8A2D\u5B9A\\\u30BD\u8868\u80FD.cfg\"",
+       {L"C:\\\u97F3\u306E\u8A2D\u5B9A\\\u30BD\u8868\u80FD.cfg"}},
+      {L"Quillon.exe \"\" C:\\a.cfg \"\"", {L"C:\\a.cfg"}},
+      {L"Quillon.exe \"C:\\it\\\"s here.cfg\"", {L"C:\\it\"s here.cfg"}},
+      {L"Quillon.exe sounds\\x.wav", {here + L"sounds\\x.wav"}},
+      {L"Quillon.exe C:\\a\\..\\b\\.\\c.wav", {L"C:\\b\\c.wav"}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.paths, Startup::CommandLinePaths(c.line.c_str())) << platform::WideToUtf8(c.line.c_str());
+  }
+  EXPECT_TRUE(Startup::CommandLinePaths(nullptr).empty());
 }
 
 }  // namespace

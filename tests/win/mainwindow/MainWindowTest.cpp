@@ -21,6 +21,7 @@
 #include "FakeHostIo.h"
 #include "TestUtil.h"
 #include "core/CaptureChoice.h"
+#include "core/HandedPath.h"
 #include "core/MapMemory.h"
 #include "app/RegistryMemory.h"
 #include "core/ScriptedSource.h"
@@ -199,7 +200,7 @@ class MainWindowTest : public ::testing::Test {
     if (!monitorAreas.empty()) parts.monitors = [this] { return monitorAreas; };
     window.reset(new MainWindow(parts));
     ASSERT_TRUE(window->Create(GetModuleHandleA(nullptr), nullptr));
-    window->CreateControls(font);
+    if (makeControls) window->CreateControls(font);
   }
 
   HWND Hwnd() const { return window->GetHwnd(); }
@@ -233,6 +234,8 @@ class MainWindowTest : public ::testing::Test {
 
   int dpi = 96;  // the screen's, as start-up reads it
   std::vector<ScreenRect> monitorAreas;  // empty: the system's monitors
+  // Open makes the controls too.
+  bool makeControls = true;
   TempDir folder;
   CRegistry registry;
   FakeHostIo host;
@@ -522,6 +525,71 @@ TEST_F(MainWindowTest, AnUpperCaseWavIsLoadedAsASettingsFile) {
   ASSERT_EQ(config->GetItem(8)->GetKey(), "Volume");
   EXPECT_EQ(config->GetItem(8)->GetValue(), "0.50");
   EXPECT_NE(folder.Read("Quillon.autogen.cfg").find("0.50"), std::string::npos);
+}
+
+// A path handed over by a second start (WM_COPYDATA) opens as a dropped
+// file: after the sender has its answer (from a posted message), and only
+// once the controls exist (after the command line's files). Data that are
+// not a full path with the program's tag are refused and open nothing.
+TEST_F(MainWindowTest, HandedOverPathsOpenAsDroppedFiles) {
+  makeControls = false;
+  Open();
+  folder.Write("loud.cfg", "Quillon\r\n*SoundParam\r\nVolume:   0.50\r\n");
+  folder.Write("one.wav", WaveBytes(4410));
+  const std::string japanese = folder.File(u8"音ソ");
+  ASSERT_TRUE(platform::MakeDirectory(japanese.c_str()));
+  const std::string wave = WaveBytes(2205);
+  ASSERT_EQ(WriteFileReplacing(japanese + u8"\\表 能.wav", wave.data(), wave.size()), FileWriteResult::OK);
+  auto send = [this](uint64_t tag, const std::wstring& text, size_t bytes) {
+    COPYDATASTRUCT data = {};
+    data.dwData = static_cast<ULONG_PTR>(tag);
+    data.cbData = static_cast<DWORD>(bytes);
+    data.lpData = const_cast<wchar_t*>(text.data());
+    return SendMessageW(Hwnd(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+  };
+  auto hand = [&](const std::string& path) {
+    const std::wstring wide = platform::Utf8ToWide(path);
+    return send(HANDED_PATH_TAG, wide, wide.size() * sizeof(wchar_t));
+  };
+  auto pump = [] {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+  };
+  ASSERT_EQ(config->GetItem(8)->GetKey(), "Volume");
+  const std::string volume = config->GetItem(8)->GetValue();
+  ASSERT_NE(volume, "0.50");
+
+  EXPECT_EQ(TRUE, hand(folder.File("loud.cfg")));
+  pump();
+  EXPECT_EQ(volume, config->GetItem(8)->GetValue()) << "opened before the controls existed";
+  window->CreateControls(static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)));
+  // The command line's wave file first, then the settings file handed over.
+  window->OpenFiles({folder.File("one.wav")});
+  EXPECT_EQ("0.50", config->GetItem(8)->GetValue());
+  EXPECT_EQ(waveFile->GetFileName(), "one.wav");
+  EXPECT_EQ(Current(), waveFile);
+
+  // A path in Japanese with a space, handed over once the window runs.
+  EXPECT_EQ(TRUE, hand(japanese + u8"\\表 能.wav"));
+  EXPECT_EQ(waveFile->GetFileName(), "one.wav") << "opened before the sender had its answer";
+  pump();
+  EXPECT_EQ(waveFile->GetFileName(), u8"表 能.wav");
+  EXPECT_EQ(waveFile->GetFrameCount(), 2205u);
+  EXPECT_EQ(ItemText(108, 0), platform::PathToDisplay(u8"表 能.wav"));
+
+  // Refused: another tag, a byte count that splits a character, a NUL
+  // inside, a relative path; nothing opens.
+  const std::wstring other = platform::Utf8ToWide(folder.File("one.wav"));
+  const std::wstring withNul = other + std::wstring(1, L'\0') + L"x";
+  EXPECT_EQ(FALSE, send(HANDED_PATH_TAG + 1, other, other.size() * sizeof(wchar_t)));
+  EXPECT_EQ(FALSE, send(HANDED_PATH_TAG, other, other.size() * sizeof(wchar_t) - 1));
+  EXPECT_EQ(FALSE, send(HANDED_PATH_TAG, withNul, withNul.size() * sizeof(wchar_t)));
+  EXPECT_EQ(FALSE, hand("one.wav"));
+  EXPECT_EQ(FALSE, SendMessageW(Hwnd(), WM_COPYDATA, 0, 0));
+  pump();
+  EXPECT_EQ(waveFile->GetFileName(), u8"表 能.wav");
+  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_TRUE(waveMessages.shown.empty());
 }
 
 TEST_F(MainWindowTest, TwoDroppedWaveFilesTheLastAcceptedStays) {
