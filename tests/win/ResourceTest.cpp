@@ -27,13 +27,16 @@ TEST_F(Resources, TextsComeFromTheTableOfTheUserInterfaceLanguage) {
     EXPECT_EQ(LoadResourceString(IDS_LINK_ACTIVE), "\x92\xca\x90\x4d\x92\x86");
     EXPECT_EQ(LoadResourceString(IDS_MENU_FILE), "\x83\x74\x83\x40\x83\x43\x83\x8b(&F)");
     EXPECT_EQ(LoadResourceString(IDS_MULTIPLE_BY_160), "160\x82\xcc\x94\x7b\x90\x94");
+    EXPECT_EQ(LoadResourceString(IDS_BOX_NOT_CONNECTED),
+              "QD-KAV-BOX \x82\xaa\x90\xda\x91\xb1\x82\xb3\x82\xea\x82\xc4\x82\xa2\x82\xdc\x82\xb9\x82\xf1\x81"
+              "B");
   } else {
     EXPECT_EQ(LoadResourceString(IDS_LINK_ACTIVE), "active");
     EXPECT_EQ(LoadResourceString(IDS_MENU_FILE), "&File");
     EXPECT_EQ(LoadResourceString(IDS_MULTIPLE_BY_160), "Multiple by 160");
+    EXPECT_EQ(LoadResourceString(IDS_BOX_NOT_CONNECTED), "QD-KAV-BOX is not connected.");
   }
   EXPECT_EQ(LoadResourceString(IDS_APP_NAME), "Quillon");
-  EXPECT_EQ(LoadResourceString(IDS_BOX_NOT_CONNECTED), "QD-KAV-BOX is not connected.");
   EXPECT_EQ(LoadResourceString(4242), "");
 }
 
