@@ -68,21 +68,12 @@ void RaiseProcessPriority() {
   CloseHandle(process);
 }
 
-// The screen's DPI (the program is system DPI aware: it does not change
-// while the program runs).
+// The screen's DPI (the system's), which the windows start at; the program
+// is per-monitor DPI aware where the system offers it (its manifest), and
+// each window follows the DPI of the monitor it is moved to
+// (WM_DPICHANGED).
 int ScreenDpi() {
-  HDC screen = GetDC(nullptr);
-  const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
-  if (screen != nullptr) ReleaseDC(nullptr, screen);
-  return dpi > 0 ? dpi : MainWindow::DEFAULT_DPI;
-}
-
-HFONT MakeDialogFont(int dpi) {
-  LOGFONTA font = {};
-  GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof(font), &font);
-  font.lfHeight = MulDiv(14, dpi, MainWindow::DEFAULT_DPI);
-  font.lfWidth = 0;
-  return CreateFontIndirectA(&font);
+  return WindowDpi(nullptr);
 }
 
 // How long the idle ticks took: all of them, and those that began while a

@@ -78,3 +78,25 @@ int TextWidth(HFONT font, const char* text) {
 int LayoutTextWidth(HFONT font, const std::string& text, int dpi) {
   return LayoutLength(TextWidth(font, RemoveMnemonicMarks(text).c_str()), dpi);
 }
+
+HFONT MakeDialogFont(int dpi) {
+  LOGFONTA font = {};
+  GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof(font), &font);
+  font.lfHeight = ScaledLength(14, dpi > 0 ? dpi : LAYOUT_DPI);
+  font.lfWidth = 0;
+  return CreateFontIndirectA(&font);
+}
+
+int WindowDpi(HWND hwnd) {
+  // Looked up, not imported: Windows 7 and 8 have no such function.
+  using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+  static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+  if (hwnd != nullptr && getDpiForWindow != nullptr) {
+    const int dpi = static_cast<int>(getDpiForWindow(hwnd));
+    if (dpi > 0) return dpi;
+  }
+  ScopedWindowDC screen(nullptr);
+  const int dpi = screen.Get() != nullptr ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : 0;
+  return dpi > 0 ? dpi : LAYOUT_DPI;
+}

@@ -135,3 +135,15 @@ inline int LayoutLength(int pixels, int dpi) {
 // A text's width as drawn with font (without the mnemonic's mark), as a
 // 96-DPI length at dpi.
 int LayoutTextWidth(HFONT font, const std::string& text, int dpi);
+// The dialog font of the windows: the default GUI font, 14 pixels high at 96
+// DPI, scaled to dpi. The caller owns it.
+HFONT MakeDialogFont(int dpi);
+// The DPI of the monitor the window is on, where the system says it (per
+// monitor, Windows 10 1607 and later); else the screen's (the system DPI);
+// 96 when neither can be read.
+int WindowDpi(HWND hwnd);
+// The new DPI a WM_DPICHANGED message gives (its wParam's low word; the high
+// word is the same); 0 for none.
+inline int DpiChangedDpi(WPARAM wParam) {
+  return static_cast<int>(LOWORD(wParam));
+}

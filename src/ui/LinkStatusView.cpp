@@ -21,6 +21,7 @@ void LinkStatusView::CreateControls(HFONT font) {
   addLabel(ID_RIGHT_LABEL, IDS_RIGHT, 174, 50, 0);
   addLabel(ID_HIO_LABEL, IDS_HIO, HIO_X, HIO_Y, 0);
   addLabel(ID_LINK_TEXT, IDS_LINK_NONE, LINK_TEXT_X, HIO_Y, SS_RIGHT);
+  if (m_linkState != LinkState::NONE) SetLinkText(m_linkState);
 }
 
 void LinkStatusView::OnDebuggerReturned() {
@@ -89,6 +90,7 @@ bool LinkStatusView::SetLinkText(LinkState state) {
     control->SetRect(x, Scaled(HIO_Y), right - x, control->GetHeight());
   }
   control->SetText(text);
+  m_linkState = state;
   return true;
 }
 

@@ -81,6 +81,9 @@ class LinkStatusView : public IdleView {
   // level display's bitmap freed).
   void OnCreate() { m_caption.clear(); }
   void Forget() { m_levels.Release(); }
+  // The window moved to a monitor of another DPI: the next CreateControls
+  // places the labels at it.
+  void SetDpi(int dpi) { m_dpi = dpi; }
 
   // The link text as the control shows it; false without the control.
   bool GetLinkText(std::string* text);
@@ -103,8 +106,10 @@ class LinkStatusView : public IdleView {
 
   Window& m_window;
   SourceSelectors& m_selectors;
-  const int m_dpi;
+  int m_dpi;
   const int m_clientWidth;
+  // The link state shown last: labels made again show it too.
+  LinkState m_linkState = LinkState::NONE;
   HFONT m_font = nullptr;  // the dialog font; not owned
   LevelDisplay m_levels;
   StatusTexts m_texts;

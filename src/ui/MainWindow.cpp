@@ -65,6 +65,9 @@ bool MainWindow::Create(HINSTANCE instance, HICON icon) {
 }
 
 void MainWindow::CreateControls(HFONT font) {
+  // Once the window has been moved to another DPI its own font serves.
+  if (m_dpiFont.Get() != nullptr) font = m_dpiFont.Get();
+  m_font = font;
   // Places and sizes are those of 96 DPI, scaled to the screen's.
   auto reset = std::make_unique<CWCButton>();
   reset->SetStyle((reset->GetStyle() & ~static_cast<DWORD>(BS_TYPEMASK)) | BS_PUSHBUTTON);
@@ -119,6 +122,9 @@ LRESULT MainWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     case WM_COMMAND:
       if (lParam == 0 && HIWORD(wParam) == 0 && OnMenuCommand(LOWORD(wParam))) return 0;
       break;
+    case WM_DPICHANGED:
+      OnDpiChanged(DpiChangedDpi(wParam), reinterpret_cast<const RECT*>(lParam));
+      return 0;
     case WM_DROPFILES:
       OnDropFiles(reinterpret_cast<HDROP>(wParam));
       return 0;
@@ -155,6 +161,37 @@ LRESULT MainWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
       break;
   }
   return Window::WndProc(hwnd, message, wParam, lParam);
+}
+
+void MainWindow::OnDpiChanged(int dpi, const RECT* suggested) {
+  if (dpi <= 0 || m_hWnd == nullptr) return;
+  if (suggested != nullptr) {
+    SetWindowPos(m_hWnd, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  const bool rescaled = dpi != m_dpi;
+  m_dpi = dpi;
+  m_status.SetDpi(dpi);
+  // The frame need not scale as the client area does: the client area is
+  // set exactly.
+  SetClientSize(-1, -1, Scaled(CLIENT_WIDTH), Scaled(CLIENT_HEIGHT));
+  if (!rescaled) return;
+  // The controls are made again, in the same order, with a font for the new
+  // DPI; the one that had the keyboard gets it back. The font made for the
+  // DPI before is freed once no control uses it.
+  HWND focus = GetFocus();
+  const int focusId = focus != nullptr && IsChild(m_hWnd, focus) ? GetDlgCtrlID(focus) : 0;
+  const bool hadControls = GetControlCount() > 0;
+  DeleteControls();
+  m_selectors.Forget();
+  m_bxa = nullptr;
+  m_status.Forget();
+  m_lastFocus = nullptr;
+  HFONT font = MakeDialogFont(dpi);
+  if (font != nullptr) m_dpiFont.Reset(font);
+  if (!hadControls) return;
+  CreateControls(m_font);
+  if (focusId != 0 && GetDlgItem(m_hWnd, focusId) != nullptr) SetFocus(GetDlgItem(m_hWnd, focusId));
 }
 
 int MainWindow::DefaultButtonId() const {

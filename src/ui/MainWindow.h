@@ -127,12 +127,20 @@ class MainWindow : public Window {
   // debugger.
   bool Create(HINSTANCE instance, HICON icon);
   // Makes the controls, each with the dialog font (not owned, made for the
-  // same DPI). The buttons have mnemonics; Tab, Space, Enter and the
+  // same DPI; once the window has been moved to another DPI, with the font
+  // it made for that one instead). The buttons have mnemonics; Tab, Space, Enter and the
   // mnemonics work once the message loop offers the window's messages to
   // IsDialogMessage.
   void CreateControls(HFONT font);
   // A 96-DPI length in the screen's pixels.
   int Scaled(int length) const { return ScaledLength(length, m_dpi); }
+  int GetDpi() const { return m_dpi; }
+  // WM_DPICHANGED: the window was moved to a monitor of another scale. It
+  // takes the suggested place (when there is one), sizes its client area
+  // for the new DPI and makes its controls again at that DPI, with a font of
+  // its own made for it (the one it had made before is freed). Before the
+  // controls exist it only sizes the window and makes the font.
+  void OnDpiChanged(int dpi, const RECT* suggested);
 
   // The link status view, which the idle tick shows its status in.
   LinkStatusView& GetStatus() { return m_status; }
@@ -200,7 +208,11 @@ class MainWindow : public Window {
   Parts m_parts;
   uint32_t m_bxaAutoLoad;
   ConverterKind m_converterKind;
-  const int m_dpi;
+  int m_dpi;
+  // The font the controls were made with last (not owned), and the one this
+  // window made for a DPI it was moved to (owned; null before).
+  HFONT m_font = nullptr;
+  ScopedGdiObject<HFONT> m_dpiFont;
   HWND m_lastFocus = nullptr;  // the child that had the keyboard when the window was left
   SourceSelectors m_selectors;
   LinkStatusView m_status;

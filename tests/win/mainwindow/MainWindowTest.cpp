@@ -981,14 +981,48 @@ TEST_F(MainWindowTest, MenusAndLabelsComeFromTheLanguageTable) {
 // font, inside the window and clear of its neighbours; at 96 DPI and, with
 // the font and every place and size scaled, at 144 and 192. Run in both
 // languages.
+// The window opens at 96 DPI and is moved to monitors of 144, 192 and 96 DPI
+// again (WM_DPICHANGED): at each its client area and controls are those of
+// 96 DPI scaled, every text fits its box, and the font made for the DPI
+// before is freed.
 TEST_F(MainWindowTest, MenusAndLabelsFitTheirBoxes) {
-  for (int screenDpi : {96, 144, 192}) {
+  DialogFont font(96);
+  Open(font.Get());
+  HFONT previousFont = font.Get();
+  int previousDpi = 96;
+  for (int screenDpi : {96, 144, 192, 96}) {
     SCOPED_TRACE("DPI " + std::to_string(screenDpi));
-    dpi = screenDpi;
     auto scaled = [&](int length) { return MulDiv(length, screenDpi, 96); };
-    DialogFont font(screenDpi);
-    window.reset();
-    Open(font.Get());
+    if (screenDpi != previousDpi) {
+      // What the link text shows stays over the move.
+      window->GetStatus().SetLinkText(LinkState::WAITING);
+      const std::string waiting = Text(119);
+      RECT frame = {};
+      GetWindowRect(Hwnd(), &frame);
+      RECT suggested = {frame.left + 10, frame.top + 20,
+                        frame.left + 10 + MulDiv(frame.right - frame.left, screenDpi, previousDpi),
+                        frame.top + 20 + MulDiv(frame.bottom - frame.top, screenDpi, previousDpi)};
+      EXPECT_EQ(SendMessageA(Hwnd(), WM_DPICHANGED, MAKEWPARAM(screenDpi, screenDpi),
+                             reinterpret_cast<LPARAM>(&suggested)),
+                0);
+      RECT moved = {};
+      GetWindowRect(Hwnd(), &moved);
+      EXPECT_EQ(moved.left, suggested.left);
+      EXPECT_EQ(moved.top, suggested.top);
+      EXPECT_EQ(window->GetDpi(), screenDpi);
+      EXPECT_EQ(Text(119), waiting);
+      window->GetStatus().SetLinkText(LinkState::NONE);
+      const HFONT now = reinterpret_cast<HFONT>(SendMessageA(Item(106), WM_GETFONT, 0, 0));
+      EXPECT_NE(now, previousFont);
+      // The test's own font stays; each one the window made is freed when
+      // it makes the next.
+      EXPECT_EQ(GetObjectType(previousFont), previousFont == font.Get() ? static_cast<DWORD>(OBJ_FONT) : 0u);
+      LOGFONTA made = {};
+      GetObjectA(now, sizeof(made), &made);
+      EXPECT_EQ(made.lfHeight, scaled(14));
+      previousFont = now;
+      previousDpi = screenDpi;
+    }
     RECT area = {};
     GetClientRect(Hwnd(), &area);
     EXPECT_EQ(area.right, scaled(300));
@@ -1061,7 +1095,6 @@ TEST_F(MainWindowTest, MenusAndLabelsFitTheirBoxes) {
         EXPECT_LE(TextExtent(Item(114), line), scaled(50)) << "\"" << line << "\"";
       }
     }
-    window.reset();
   }
 }
 
