@@ -186,6 +186,49 @@ ConfigWindow::Layout ConfigWindow::MeasureLayout() const {
   return layout;
 }
 
+void ConfigWindow::OnDpiChanged(int dpi, const RECT* suggested) {
+  if (dpi <= 0 || m_hWnd == nullptr) return;
+  if (suggested != nullptr) {
+    SetWindowPos(m_hWnd, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  HFONT font = dpi != m_dpi ? MakeDialogFont(dpi) : nullptr;
+  m_dpi = dpi;
+  if (font != nullptr) m_font = font;
+  m_layout = MeasureLayout();
+  // The client area is set exactly (the pages follow it, WM_SIZE); then the
+  // rows by the new columns, in the new font.
+  SetClientSize(-1, -1, m_layout.clientWidth, Scaled(CLIENT_HEIGHT));
+  PlaceRows();
+  // No control uses the font made before any more.
+  if (font != nullptr) m_dpiFont.Reset(font);
+}
+
+void ConfigWindow::PlaceRows() {
+  CWCTab* tab = GetTab();
+  if (tab != nullptr) tab->SetFont(m_font);
+  auto place = [&](CWindowControl* control, int x, int y, int width, int height) {
+    if (control == nullptr) return;
+    control->SetRect(x, y, width, height);
+    control->SetFont(m_font);
+  };
+  int rows[CLIENT_MAX];  // at 96 DPI, as CreateWindowAndControls makes them
+  for (int& y : rows) y = kRowStart;
+  for (int i = 0; i < m_model.GetCount(); ++i) {
+    const SoundConfigItem* item = m_model.GetItem(i);
+    if (item == nullptr) continue;
+    const int clientIndex = ClientIndexOf(*item);
+    ConfigClientWindow& page = m_client[clientIndex];
+    const int y = rows[clientIndex];
+    place(page.FindControl(LABEL_ID_BASE + i), Scaled(LABEL_X), Scaled(y + 4), m_layout.labelWidth, Scaled(22));
+    CWindowControl* box = page.FindControl(CONTROL_ID_BASE + i);
+    place(box, m_layout.boxX, Scaled(y), Scaled(BOX_WIDTH), Scaled(22));
+    if (auto* list = dynamic_cast<CWCComboBox*>(box)) list->FitDropDownWidth();
+    place(page.FindControl(HINT_ID_BASE + i), m_layout.hintX, Scaled(y + 4), m_layout.hintWidth, Scaled(22));
+    rows[clientIndex] = y + kRowStep;
+  }
+}
+
 CWindowControl* ConfigWindow::FindItemControl(int index) const {
   if (!m_client) return nullptr;
   for (int page = 0; page < CLIENT_MAX; ++page) {
@@ -271,6 +314,21 @@ LRESULT ConfigWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
     case WM_CREATE:
       DragAcceptFiles(hwnd, TRUE);
       break;
+    case WM_DPICHANGED:
+      OnDpiChanged(DpiChangedDpi(wParam), reinterpret_cast<const RECT*>(lParam));
+      return 0;
+    case WM_GETMINMAXINFO: {
+      // The window is as large as its rows need at its DPI, even where that
+      // is more than the screen's height (200 % on a small screen): the
+      // system would cut its rows off.
+      RECT frame = {0, 0, m_layout.clientWidth, Scaled(CLIENT_HEIGHT)};
+      AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrA(hwnd, GWL_STYLE)), FALSE,
+                         static_cast<DWORD>(GetWindowLongPtrA(hwnd, GWL_EXSTYLE)));
+      auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
+      limits->ptMaxTrackSize.x = std::max<LONG>(limits->ptMaxTrackSize.x, frame.right - frame.left);
+      limits->ptMaxTrackSize.y = std::max<LONG>(limits->ptMaxTrackSize.y, frame.bottom - frame.top);
+      return 0;
+    }
     case WM_DROPFILES: {
       HDROP drop = reinterpret_cast<HDROP>(wParam);
       if (m_dropHandler) {

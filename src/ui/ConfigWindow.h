@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "settings/SoundConfig.h"
+#include "ui/Gdi.h"
 #include "ui/Window.h"
 #include "ui/WindowPlaceMemory.h"
 
@@ -116,11 +117,21 @@ class ConfigWindow : public TabWindow {
   const Layout& GetLayout() const { return m_layout; }
   // A 96-DPI length in the screen's pixels.
   int Scaled(int length) const { return MulDiv(length, m_dpi, 96); }
+  int GetDpi() const { return m_dpi; }
+  // WM_DPICHANGED: the window was moved to a monitor of another scale. It
+  // takes the suggested place (when there is one), makes a font of its own
+  // for the new DPI (the one it had made before is freed), measures the
+  // columns again in it and sizes and places the window, the tab control and
+  // every row at that DPI; what the boxes hold stays.
+  void OnDpiChanged(int dpi, const RECT* suggested);
 
  private:
   void CreateWindowAndControls();
   // Measures every label and hint in the window's font.
   Layout MeasureLayout() const;
+  // Places every row's label, box and hint by the layout, in the window's
+  // font.
+  void PlaceRows();
   // Puts the keyboard on the first enabled box of page index, its text
   // selected as Tab selects it.
   void FocusFirstItem(int index);
@@ -129,8 +140,11 @@ class ConfigWindow : public TabWindow {
   void RestoreFocus();
 
   SoundConfig& m_model;
-  HFONT m_font = nullptr;  // not owned
+  HFONT m_font = nullptr;  // the registration's (not owned) or m_dpiFont
   int m_dpi = 96;
+  // The font made for the DPI of the monitor the window was moved to; null
+  // until it is moved to another DPI than the registration's.
+  ScopedGdiObject<HFONT> m_dpiFont;
   std::unique_ptr<ConfigClientWindow[]> m_client;  // the eight pages, made once at registration
   DropHandler m_dropHandler;
   WindowPlaceMemory m_place{Preferences::PlacedWindow::SETTINGS};

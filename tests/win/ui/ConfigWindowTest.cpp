@@ -224,33 +224,82 @@ TEST_F(ConfigWindowTest, PagesRowsAndTabs) {
 // Every label and hint is shown whole: its text, measured in the control's
 // own font, is no wider than the control, which lies inside its page and
 // clear of the box beside it. Run in both languages.
+// At 96 DPI and moved to monitors of 144, 192 and 96 DPI again
+// (WM_DPICHANGED): the window and its rows are those of 96 DPI scaled, in a
+// font made for the DPI (the one made before freed), what a box holds stays,
+// and every label and hint fits its box.
 TEST_F(ConfigWindowTest, LabelsAndHintsFitTheirBoxes) {
   m_window.Show();
-  int checked = 0;
-  for (int i = 0; i < m_model.GetCount(); ++i) {
-    ConfigClientWindow* page = m_window.GetClient(ConfigWindow::ClientIndexOf(*m_model.GetItem(i)));
-    RECT pageRect = {};
-    GetClientRect(page->GetHwnd(), &pageRect);
-    const RECT box = PlaceOf(page->FindControl(500 + i)->GetHwnd());
-    for (int id : {300 + i, 700 + i}) {
-      auto* text = dynamic_cast<CWCStatic*>(page->FindControl(id));
-      ASSERT_NE(text, nullptr) << id;
-      const std::string shown = text->GetText();
-      RECT client = {};
-      GetClientRect(text->GetHwnd(), &client);
-      const int extent = TextExtent(text->GetHwnd(), shown);
-      EXPECT_LE(extent, client.right) << id << " \"" << shown << "\"";
-      const RECT place = PlaceOf(text->GetHwnd());
-      EXPECT_LE(place.right, pageRect.right) << id << " \"" << shown << "\"";
-      if (id < 500) {
-        EXPECT_LE(place.right, box.left) << id;
-      } else {
-        EXPECT_GE(place.left, box.right) << id;
-      }
-      ++checked;
+  const HWND hwnd = m_window.GetHwnd();
+  ConfigClientWindow* reverbA = m_window.GetClient(2);
+  const HWND firstBox = reverbA->FindControl(500 + 19)->GetHwnd();
+  HFONT previousFont = m_font;
+  int previousDpi = 96;
+  for (int dpi : {96, 144, 192, 96}) {
+    SCOPED_TRACE("DPI " + std::to_string(dpi));
+    auto scaled = [&](int length) { return MulDiv(length, dpi, 96); };
+    if (dpi != previousDpi) {
+      SetWindowTextA(firstBox, "12345");
+      RECT frame = {};
+      GetWindowRect(hwnd, &frame);
+      RECT suggested = {frame.left + 10, frame.top + 20,
+                        frame.left + 10 + MulDiv(frame.right - frame.left, dpi, previousDpi),
+                        frame.top + 20 + MulDiv(frame.bottom - frame.top, dpi, previousDpi)};
+      EXPECT_EQ(SendMessageA(hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested)), 0);
+      RECT moved = {};
+      GetWindowRect(hwnd, &moved);
+      EXPECT_EQ(moved.left, suggested.left);
+      EXPECT_EQ(moved.top, suggested.top);
+      EXPECT_EQ(m_window.GetDpi(), dpi);
+      char held[16] = {};
+      GetWindowTextA(firstBox, held, sizeof(held));
+      EXPECT_STREQ(held, "12345");
+      const HFONT now = reinterpret_cast<HFONT>(SendMessageA(m_window.GetTab()->GetHwnd(), WM_GETFONT, 0, 0));
+      EXPECT_NE(now, previousFont);
+      EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageA(firstBox, WM_GETFONT, 0, 0)), now);
+      // The test's font stays; each one the window made is freed with the next.
+      EXPECT_EQ(GetObjectType(previousFont), previousFont == m_font ? static_cast<DWORD>(OBJ_FONT) : 0u);
+      LOGFONTA made = {};
+      GetObjectA(now, sizeof(made), &made);
+      EXPECT_EQ(made.lfHeight, scaled(14));
+      previousFont = now;
+      previousDpi = dpi;
     }
+    RECT client = {};
+    GetClientRect(hwnd, &client);
+    EXPECT_EQ(client.right, m_window.GetLayout().clientWidth);
+    EXPECT_GE(client.right, scaled(500));
+    EXPECT_EQ(client.bottom, scaled(480));
+    const RECT first = PlaceOf(firstBox);
+    EXPECT_EQ(first.left, m_window.GetLayout().boxX);
+    EXPECT_EQ(first.top, scaled(8));
+    EXPECT_EQ(first.right - first.left, scaled(128));
+    int checked = 0;
+    for (int i = 0; i < m_model.GetCount(); ++i) {
+      ConfigClientWindow* page = m_window.GetClient(ConfigWindow::ClientIndexOf(*m_model.GetItem(i)));
+      RECT pageRect = {};
+      GetClientRect(page->GetHwnd(), &pageRect);
+      const RECT box = PlaceOf(page->FindControl(500 + i)->GetHwnd());
+      for (int id : {300 + i, 700 + i}) {
+        auto* text = dynamic_cast<CWCStatic*>(page->FindControl(id));
+        ASSERT_NE(text, nullptr) << id;
+        const std::string shown = text->GetText();
+        RECT client = {};
+        GetClientRect(text->GetHwnd(), &client);
+        const int extent = TextExtent(text->GetHwnd(), shown);
+        EXPECT_LE(extent, client.right) << id << " \"" << shown << "\"";
+        const RECT place = PlaceOf(text->GetHwnd());
+        EXPECT_LE(place.right, pageRect.right) << id << " \"" << shown << "\"";
+        if (id < 500) {
+          EXPECT_LE(place.right, box.left) << id;
+        } else {
+          EXPECT_GE(place.left, box.right) << id;
+        }
+        ++checked;
+      }
+    }
+    EXPECT_EQ(checked, 2 * m_model.GetCount());
   }
-  EXPECT_EQ(checked, 2 * m_model.GetCount());
   // The range hints are joined by the separator of the code page in use.
   const std::string rate = m_model.GetItem(IndexOf("SamplingRate"))->GetHint();
   EXPECT_NE(rate.find(GetAnsiCodePage() == 932 ? "\x81\x60" : "~"), std::string::npos) << rate;
