@@ -17,17 +17,29 @@
 
 namespace {
 
-// The dialog's fonts, icon and bitmap, made at WM_INITDIALOG and freed when
-// the dialog has gone.
+// The controls of the dialog, in the order they are placed.
+constexpr int kItems[] = {IDC_ABOUT_ICON,  IDC_ABOUT_NAME,  IDC_ABOUT_VERSION,
+                          IDC_ABOUT_LINE1, IDC_ABOUT_LINE2, IDC_ABOUT_BITMAP};
+constexpr int kItemCount = static_cast<int>(sizeof(kItems) / sizeof(kItems[0]));
+// The bitmap's size at 96 DPI.
+constexpr int kBitmapWidth = 22;
+constexpr int kBitmapHeight = 21;
+
+// The dialog's fonts, icon and bitmap, made at WM_INITDIALOG (the fonts and
+// bitmap again at each WM_DPICHANGED, the ones made before freed) and freed
+// when the dialog has gone; the places the dialog was made with, which every
+// other DPI scales.
 struct AboutObjects {
   ScopedGdiObject<HFONT> font;
   ScopedGdiObject<HFONT> fontBold;
   ScopedIcon icon;
   ScopedGdiObject<HBITMAP> bitmap;
+  int madeDpi = 96;
+  SIZE madeClient = {};
+  RECT madeItems[kItemCount] = {};
 };
 
-// 12 pixels high at 96 DPI, scaled to the screen's as the dialog's own
-// layout is.
+// 12 pixels high at 96 DPI, scaled to the dialog's DPI as its layout is.
 HFONT MakeFont(int weight, int dpi) {
   LOGFONTA font = {};
   GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof(font), &font);
@@ -41,6 +53,27 @@ void SetItemFont(HWND dialog, int id, HFONT font) {
   SendDlgItemMessageA(dialog, id, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
 }
 
+// The fonts and the bitmap for dpi, given to the controls; those made before
+// are freed once no control holds them.
+void MakeDpiObjects(HWND dialog, AboutObjects& objects, int dpi) {
+  HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(dialog, GWLP_HINSTANCE));
+  HFONT font = MakeFont(FW_NORMAL, dpi);
+  HFONT fontBold = MakeFont(FW_BOLD, dpi);
+  SetItemFont(dialog, IDC_ABOUT_NAME, fontBold);
+  SetItemFont(dialog, IDC_ABOUT_VERSION, font);
+  SetItemFont(dialog, IDC_ABOUT_LINE1, font);
+  SetItemFont(dialog, IDC_ABOUT_LINE2, font);
+  objects.font.Reset(font);
+  objects.fontBold.Reset(fontBold);
+  // The bitmap is loaded at its size for the DPI (stretched from the 96-DPI
+  // picture), not stretched by the control.
+  HBITMAP bitmap = static_cast<HBITMAP>(LoadImageA(instance, MAKEINTRESOURCEA(IDB_ABOUT), IMAGE_BITMAP,
+                                                   ScaledLength(kBitmapWidth, dpi), ScaledLength(kBitmapHeight, dpi),
+                                                   LR_LOADTRANSPARENT | LR_LOADMAP3DCOLORS));
+  SendDlgItemMessageA(dialog, IDC_ABOUT_BITMAP, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap));
+  objects.bitmap.Reset(bitmap);
+}
+
 void InitDialog(HWND dialog, AboutObjects& objects) {
   ABOUT_ASSERT(objects.font.Get() == NULL);
   ABOUT_ASSERT(objects.fontBold.Get() == NULL);
@@ -48,13 +81,7 @@ void InitDialog(HWND dialog, AboutObjects& objects) {
   ABOUT_ASSERT(objects.bitmap.Get() == NULL);
   HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(dialog, GWLP_HINSTANCE));
 
-  int dpi = 96;
-  {
-    ScopedWindowDC dc(dialog);
-    if (dc.Get() != nullptr) dpi = GetDeviceCaps(dc.Get(), LOGPIXELSY);
-  }
-  objects.font.Reset(MakeFont(FW_NORMAL, dpi > 0 ? dpi : 96));
-  objects.fontBold.Reset(MakeFont(FW_BOLD, dpi > 0 ? dpi : 96));
+  objects.madeDpi = WindowDpi(dialog);
   SetWindowTextA(dialog, LoadResourceString(IDS_ABOUT).c_str());
 
   objects.icon.Reset(
@@ -62,17 +89,41 @@ void InitDialog(HWND dialog, AboutObjects& objects) {
   SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(objects.icon.Get()));
   SendDlgItemMessageA(dialog, IDC_ABOUT_ICON, STM_SETICON, reinterpret_cast<WPARAM>(objects.icon.Get()), 0);
 
-  objects.bitmap.Reset(static_cast<HBITMAP>(
-      LoadImageA(instance, MAKEINTRESOURCEA(IDB_ABOUT), IMAGE_BITMAP, 0, 0, LR_LOADTRANSPARENT | LR_LOADMAP3DCOLORS)));
-  SendDlgItemMessageA(dialog, IDC_ABOUT_BITMAP, STM_SETIMAGE, IMAGE_BITMAP,
-                      reinterpret_cast<LPARAM>(objects.bitmap.Get()));
-
-  SetItemFont(dialog, IDC_ABOUT_NAME, objects.fontBold.Get());
-  SetItemFont(dialog, IDC_ABOUT_VERSION, objects.font.Get());
-  SetItemFont(dialog, IDC_ABOUT_LINE1, objects.font.Get());
-  SetItemFont(dialog, IDC_ABOUT_LINE2, objects.font.Get());
+  MakeDpiObjects(dialog, objects, objects.madeDpi);
   SetDlgItemTextA(dialog, IDC_ABOUT_NAME, LoadResourceString(IDS_APP_NAME).c_str());
   SetDlgItemTextA(dialog, IDC_ABOUT_VERSION, GetModuleVersionText(instance).c_str());
+
+  RECT client = {};
+  GetClientRect(dialog, &client);
+  objects.madeClient = {client.right, client.bottom};
+  for (int i = 0; i < kItemCount; ++i) {
+    HWND item = GetDlgItem(dialog, kItems[i]);
+    GetWindowRect(item, &objects.madeItems[i]);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&objects.madeItems[i]), 2);
+  }
+}
+
+// WM_DPICHANGED: the suggested place, then the client area and every
+// control scaled from their places at the DPI the dialog was made at, with
+// fonts and bitmap made for the new DPI.
+void OnDpiChanged(HWND dialog, AboutObjects& objects, int dpi, const RECT* suggested) {
+  if (dpi <= 0) return;
+  if (suggested != nullptr) {
+    SetWindowPos(dialog, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  auto scale = [&](LONG length) { return MulDiv(length, dpi, objects.madeDpi); };
+  RECT frame = {0, 0, scale(objects.madeClient.cx), scale(objects.madeClient.cy)};
+  AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_STYLE)), FALSE,
+                     static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_EXSTYLE)));
+  SetWindowPos(dialog, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  MakeDpiObjects(dialog, objects, dpi);
+  for (int i = 0; i < kItemCount; ++i) {
+    const RECT& made = objects.madeItems[i];
+    MoveWindow(GetDlgItem(dialog, kItems[i]), scale(made.left), scale(made.top), scale(made.right - made.left),
+               scale(made.bottom - made.top), TRUE);
+  }
 }
 
 // The objects come with WM_INITDIALOG and are kept in the dialog's user data.
@@ -82,6 +133,12 @@ INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
       SetWindowLongPtrA(dialog, DWLP_USER, lParam);
       InitDialog(dialog, *reinterpret_cast<AboutObjects*>(lParam));
       return TRUE;
+    case WM_DPICHANGED: {
+      auto* objects = reinterpret_cast<AboutObjects*>(GetWindowLongPtrA(dialog, DWLP_USER));
+      if (objects != nullptr)
+        OnDpiChanged(dialog, *objects, DpiChangedDpi(wParam), reinterpret_cast<const RECT*>(lParam));
+      return TRUE;
+    }
     case WM_COMMAND:
       // Enter and Escape close the dialog as its close box does.
       if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {

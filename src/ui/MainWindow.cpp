@@ -28,10 +28,10 @@ MainWindow::MainWindow(const Parts& parts)
   m_place.Use(parts.preferences, parts.monitors);
   SetConfig(parts.config);
   SetConfigWindow(parts.configWindow);
-  m_menuTexts = {LoadResourceString(IDS_MENU_FILE),       LoadResourceString(IDS_MENU_CONNECT),
-                 LoadResourceString(IDS_MENU_DISCONNECT), LoadResourceString(IDS_MENU_EXIT),
-                 LoadResourceString(IDS_MENU_HELP),       LoadResourceString(IDS_MENU_ABOUT),
-                 LoadResourceString(IDS_MENU_LOG_FOLDER), LoadResourceString(IDS_MENU_SPLINE),
+  m_menuTexts = {LoadResourceString(IDS_MENU_FILE),        LoadResourceString(IDS_MENU_CONNECT),
+                 LoadResourceString(IDS_MENU_DISCONNECT),  LoadResourceString(IDS_MENU_EXIT),
+                 LoadResourceString(IDS_MENU_HELP),        LoadResourceString(IDS_MENU_ABOUT),
+                 LoadResourceString(IDS_MENU_LOG_FOLDER),  LoadResourceString(IDS_MENU_SPLINE),
                  LoadResourceString(IDS_MENU_STREAM_STATS)};
 }
 
@@ -373,4 +373,3 @@ void MainWindow::OnSplineConverterClicked() {
                 MF_BYCOMMAND | (m_converterKind == ConverterKind::SPLINE ? MF_CHECKED : MF_UNCHECKED));
   StopCurrent();
 }
-

@@ -85,7 +85,7 @@ class MainWindow : public Window {
   // What the window works with; none of it is owned.
   struct Parts {
     CaptureChoice* sources = nullptr;  // the sources and the current one
-    PacketLink* link = nullptr;  // the device link's parts
+    PacketLink* link = nullptr;        // the device link's parts
     DebuggerSession* session = nullptr;
     ProgramDownload* download = nullptr;
     SoundConfig* config = nullptr;

@@ -232,7 +232,7 @@ class MainWindowTest : public ::testing::Test {
   }
   void Menu(int id) { SendMessageA(Hwnd(), WM_COMMAND, MAKEWPARAM(id, 0), 0); }
 
-  int dpi = 96;  // the screen's, as start-up reads it
+  int dpi = 96;                          // the screen's, as start-up reads it
   std::vector<ScreenRect> monitorAreas;  // empty: the system's monitors
   // Open makes the controls too.
   bool makeControls = true;
@@ -1002,9 +1002,9 @@ TEST_F(MainWindowTest, MenusAndLabelsFitTheirBoxes) {
       RECT suggested = {frame.left + 10, frame.top + 20,
                         frame.left + 10 + MulDiv(frame.right - frame.left, screenDpi, previousDpi),
                         frame.top + 20 + MulDiv(frame.bottom - frame.top, screenDpi, previousDpi)};
-      EXPECT_EQ(SendMessageA(Hwnd(), WM_DPICHANGED, MAKEWPARAM(screenDpi, screenDpi),
-                             reinterpret_cast<LPARAM>(&suggested)),
-                0);
+      EXPECT_EQ(
+          SendMessageA(Hwnd(), WM_DPICHANGED, MAKEWPARAM(screenDpi, screenDpi), reinterpret_cast<LPARAM>(&suggested)),
+          0);
       RECT moved = {};
       GetWindowRect(Hwnd(), &moved);
       EXPECT_EQ(moved.left, suggested.left);
@@ -1295,8 +1295,47 @@ struct AboutSeen {
   std::string caption, name, version, line1;
   bool hasBitmap = false;
   bool hasIcon = false;
+  // The dialog at each DPI it was moved to (WM_DPICHANGED): 96, 144, 192, 96.
+  struct AtDpi {
+    int dpi = 0;
+    SIZE client = {}, bitmap = {}, bitmapBox = {};
+    LONG nameFontHeight = 0;
+    std::vector<std::string> cut;  // texts wider than their box
+    bool bitmapFreed = false;      // the bitmap of the DPI before
+  };
+  std::vector<AtDpi> steps;
 };
 AboutSeen s_aboutSeen;
+
+AboutSeen::AtDpi ReadAboutAtDpi(HWND dialog, int dpi) {
+  AboutSeen::AtDpi seen;
+  seen.dpi = dpi;
+  RECT client = {};
+  GetClientRect(dialog, &client);
+  seen.client = {client.right, client.bottom};
+  BITMAP bitmap = {};
+  GetObjectA(reinterpret_cast<HBITMAP>(SendDlgItemMessageA(dialog, IDC_ABOUT_BITMAP, STM_GETIMAGE, IMAGE_BITMAP, 0)),
+             sizeof(bitmap), &bitmap);
+  seen.bitmap = {bitmap.bmWidth, bitmap.bmHeight};
+  RECT box = {};
+  GetClientRect(GetDlgItem(dialog, IDC_ABOUT_BITMAP), &box);
+  seen.bitmapBox = {box.right, box.bottom};
+  LOGFONTA font = {};
+  GetObjectA(reinterpret_cast<HFONT>(SendDlgItemMessageA(dialog, IDC_ABOUT_NAME, WM_GETFONT, 0, 0)), sizeof(font),
+             &font);
+  seen.nameFontHeight = font.lfHeight;
+  for (int id : {IDC_ABOUT_NAME, IDC_ABOUT_VERSION, IDC_ABOUT_LINE1, IDC_ABOUT_LINE2}) {
+    char text[256] = {};
+    GetDlgItemTextA(dialog, id, text, sizeof(text));
+    RECT room = {};
+    GetClientRect(GetDlgItem(dialog, id), &room);
+    RECT place = {};
+    GetWindowRect(GetDlgItem(dialog, id), &place);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
+    if (TextExtent(GetDlgItem(dialog, id), text) > room.right || place.right > client.right) seen.cut.push_back(text);
+  }
+  return seen;
+}
 
 // Runs inside the dialog's modal loop: reads the dialog and closes it.
 void CALLBACK ReadAboutAndClose(HWND, UINT, UINT_PTR timer, DWORD) {
@@ -1314,6 +1353,19 @@ void CALLBACK ReadAboutAndClose(HWND, UINT, UINT_PTR timer, DWORD) {
   s_aboutSeen.line1 = text;
   s_aboutSeen.hasBitmap = SendDlgItemMessageA(dialog, IDC_ABOUT_BITMAP, STM_GETIMAGE, IMAGE_BITMAP, 0) != 0;
   s_aboutSeen.hasIcon = SendDlgItemMessageA(dialog, IDC_ABOUT_ICON, STM_GETICON, 0, 0) != 0;
+  s_aboutSeen.steps.push_back(ReadAboutAtDpi(dialog, 96));
+  for (int dpi : {144, 192, 96}) {
+    const HGDIOBJ before =
+        reinterpret_cast<HGDIOBJ>(SendDlgItemMessageA(dialog, IDC_ABOUT_BITMAP, STM_GETIMAGE, IMAGE_BITMAP, 0));
+    RECT frame = {};
+    GetWindowRect(dialog, &frame);
+    const int from = s_aboutSeen.steps.back().dpi;
+    RECT suggested = {frame.left, frame.top, frame.left + MulDiv(frame.right - frame.left, dpi, from),
+                      frame.top + MulDiv(frame.bottom - frame.top, dpi, from)};
+    SendMessageA(dialog, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    s_aboutSeen.steps.push_back(ReadAboutAtDpi(dialog, dpi));
+    s_aboutSeen.steps.back().bitmapFreed = GetObjectType(before) == 0;
+  }
   PostMessageA(dialog, WM_CLOSE, 0, 0);
 }
 }  // namespace
@@ -1350,7 +1402,13 @@ TEST(Preferences, ReadTheStoredChoicesOrTheirDefaults) {
        ConverterKind::SINC,
        "",
        {-700, -50}},
-      {"settings window", {{"Config Window Left", 10}, {"Config Window Top", 20}}, {}, 1, ConverterKind::SINC, "", {},
+      {"settings window",
+       {{"Config Window Left", 10}, {"Config Window Top", 20}},
+       {},
+       1,
+       ConverterKind::SINC,
+       "",
+       {},
        {10, 20}},
       {"only a left", {{"Main Window Left", 10}, {"Config Window Left", 10}}, {}, 1, ConverterKind::SINC, ""},
       {"place as texts", {}, {{"Main Window Left", "10"}, {"Main Window Top", "20"}}, 1, ConverterKind::SINC, ""},
@@ -1379,11 +1437,11 @@ TEST(Preferences, ReadTheStoredChoicesOrTheirDefaults) {
   preferences.SetWindowPosition(Placed::MAIN, -700, -50);
   preferences.SetWindowPosition(Placed::SETTINGS, 10, 20);
   EXPECT_EQ(memory.numbers, (std::map<std::string, uint32_t>{{"Bxa Auto Load", 0},
-                                                              {"Converter", 1},
-                                                              {"Main Window Left", 0xFFFFFD44u},
-                                                              {"Main Window Top", 0xFFFFFFCEu},
-                                                              {"Config Window Left", 10},
-                                                              {"Config Window Top", 20}}));
+                                                             {"Converter", 1},
+                                                             {"Main Window Left", 0xFFFFFD44u},
+                                                             {"Main Window Top", 0xFFFFFFCEu},
+                                                             {"Config Window Left", 10},
+                                                             {"Config Window Top", 20}}));
   EXPECT_EQ(memory.values, (std::map<std::string, std::string>{{"Path Config", "D:\\settings\\"}}));
   EXPECT_EQ(preferences.GetBxaAutoLoad(), 0u);
   EXPECT_EQ(preferences.GetConverter(), ConverterKind::SPLINE);
@@ -1411,5 +1469,23 @@ TEST(AboutDialog, ShowsNameVersionAndBitmapAndCanOpenAgain) {
     EXPECT_FALSE(s_aboutSeen.line1.empty());
     EXPECT_TRUE(s_aboutSeen.hasBitmap);
     EXPECT_TRUE(s_aboutSeen.hasIcon);
+    // Moved to monitors of 144, 192 and 96 DPI again: the dialog, its fonts
+    // and its bitmap scale from those of 96 DPI (the bitmap 22 x 21 there,
+    // its box as large), the bitmap of the DPI before freed, no text cut.
+    ASSERT_EQ(s_aboutSeen.steps.size(), 4u);
+    const AboutSeen::AtDpi& at96 = s_aboutSeen.steps[0];
+    for (const AboutSeen::AtDpi& step : s_aboutSeen.steps) {
+      SCOPED_TRACE("DPI " + std::to_string(step.dpi));
+      auto scaled = [&](LONG length) { return MulDiv(length, step.dpi, 96); };
+      EXPECT_EQ(step.client.cx, scaled(at96.client.cx));
+      EXPECT_EQ(step.client.cy, scaled(at96.client.cy));
+      EXPECT_EQ(step.bitmap.cx, scaled(22));
+      EXPECT_EQ(step.bitmap.cy, scaled(21));
+      EXPECT_EQ(step.bitmapBox.cx, step.bitmap.cx);
+      EXPECT_EQ(step.bitmapBox.cy, step.bitmap.cy);
+      EXPECT_EQ(step.nameFontHeight, scaled(12));
+      EXPECT_EQ(step.bitmapFreed, &step != &at96);
+      EXPECT_TRUE(step.cut.empty()) << step.cut.front();
+    }
   }
 }
