@@ -25,6 +25,7 @@ void Win32DownloadUi::RunDownloadDialog() {
   const INT_PTR result = DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_DOWNLOAD), OwnerWindow(),
                                          &Win32DownloadUi::DialogProc, reinterpret_cast<LPARAM>(this));
   if (result == -1) Log("DownloadGo dialog failed: last error is %lu\n", GetLastError());
+  m_dpiFont.Reset();
   ScopedMutex lock(m_lock);
   m_up = nullptr;
   m_dialog.store(nullptr, std::memory_order_relaxed);
@@ -41,7 +42,51 @@ bool Win32DownloadUi::OnDialogUp(HWND dialog) {
   m_dialog.store(dialog, std::memory_order_relaxed);
   SetDlgItemTextA(dialog, IDC_DOWNLOAD_TITLE, LoadResourceString(IDS_LOADING_BXA).c_str());
   if (!text.empty()) SetDlgItemTextA(dialog, IDC_DOWNLOAD_BYTES, text.c_str());
+  // What a move to another DPI scales from.
+  m_made = MadeLayout();
+  m_made.dpi = WindowDpi(dialog);
+  RECT client = {};
+  GetClientRect(dialog, &client);
+  m_made.client = {client.right, client.bottom};
+  const int ids[ITEM_COUNT] = {IDC_DOWNLOAD_PROGRESS, IDC_DOWNLOAD_BYTES, IDC_DOWNLOAD_TITLE};
+  for (int i = 0; i < ITEM_COUNT; ++i) {
+    GetWindowRect(GetDlgItem(dialog, ids[i]), &m_made.items[i]);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&m_made.items[i]), 2);
+  }
+  HFONT font = reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0));
+  if (font == nullptr || GetObjectA(font, sizeof(m_made.font), &m_made.font) == 0) {
+    GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof(m_made.font), &m_made.font);
+  }
   return true;
+}
+
+void Win32DownloadUi::OnDpiChanged(HWND dialog, int dpi, const RECT* suggested) {
+  if (dpi <= 0) return;
+  if (suggested != nullptr) {
+    SetWindowPos(dialog, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  auto scale = [&](LONG length) { return MulDiv(length, dpi, m_made.dpi); };
+  RECT frame = {0, 0, scale(m_made.client.cx), scale(m_made.client.cy)};
+  AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_STYLE)), FALSE,
+                     static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_EXSTYLE)));
+  SetWindowPos(dialog, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  LOGFONTA made = m_made.font;
+  made.lfHeight = scale(made.lfHeight);
+  made.lfWidth = 0;
+  HFONT font = CreateFontIndirectA(&made);
+  const int ids[ITEM_COUNT] = {IDC_DOWNLOAD_PROGRESS, IDC_DOWNLOAD_BYTES, IDC_DOWNLOAD_TITLE};
+  for (int i = 0; i < ITEM_COUNT; ++i) {
+    const RECT& item = m_made.items[i];
+    HWND control = GetDlgItem(dialog, ids[i]);
+    MoveWindow(control, scale(item.left), scale(item.top), scale(item.right - item.left), scale(item.bottom - item.top),
+               TRUE);
+    if (font != nullptr) SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  }
+  // The dialog's own font stays its template's (the dialog frees that one);
+  // the one made for the DPI before is freed now that no control holds it.
+  if (font != nullptr) m_dpiFont.Reset(font);
 }
 
 INT_PTR CALLBACK Win32DownloadUi::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -69,6 +114,11 @@ INT_PTR CALLBACK Win32DownloadUi::DialogProc(HWND dialog, UINT message, WPARAM w
                                                                                   : DOWNLOAD_PROGRESS_MAX;
       SendDlgItemMessageA(dialog, IDC_DOWNLOAD_PROGRESS, PBM_SETRANGE32, 0, DOWNLOAD_PROGRESS_MAX);
       SendDlgItemMessageA(dialog, IDC_DOWNLOAD_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+      return TRUE;
+    }
+    case WM_DPICHANGED: {
+      auto* ui = reinterpret_cast<Win32DownloadUi*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
+      if (ui != nullptr) ui->OnDpiChanged(dialog, DpiChangedDpi(wParam), reinterpret_cast<const RECT*>(lParam));
       return TRUE;
     }
     case WM_DOWNLOAD_DONE:
@@ -118,6 +168,5 @@ std::string Win32DownloadUi::LoaderFailureText(const std::string& tool, int code
 
 void Win32DownloadUi::ShowLoaderFailure(const std::string& tool, int code) {
   const std::string text = LoaderFailureText(tool, code);
-  MessageBoxA(OwnerWindow(), text.c_str(), LoadResourceString(IDS_APP_NAME).c_str(),
-              MB_ICONHAND | MB_SETFOREGROUND);
+  MessageBoxA(OwnerWindow(), text.c_str(), LoadResourceString(IDS_APP_NAME).c_str(), MB_ICONHAND | MB_SETFOREGROUND);
 }

@@ -12,6 +12,7 @@
 
 #include "link/DownloadUi.h"
 #include "platform/Mutex.h"
+#include "ui/Gdi.h"
 
 class Window;
 
@@ -45,9 +46,26 @@ class Win32DownloadUi : public DownloadUi {
   static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
   // WM_INITDIALOG: false when the download already ended.
   bool OnDialogUp(HWND dialog);
+  // WM_DPICHANGED: the dialog takes the suggested place; its client area,
+  // controls and font are scaled from those it was made with (the font made
+  // for the DPI before is freed).
+  void OnDpiChanged(HWND dialog, int dpi, const RECT* suggested);
   HWND OwnerWindow() const;
 
   const Window* m_owner = nullptr;  // not owned; main thread
+
+  // The dialog as it was made, which every other DPI scales, and the font
+  // made for the DPI of the monitor it was moved to (freed when the dialog
+  // ends). The dialog's thread only.
+  static constexpr int ITEM_COUNT = 3;
+  struct MadeLayout {
+    int dpi = LAYOUT_DPI;
+    SIZE client = {};
+    RECT items[ITEM_COUNT] = {};
+    LOGFONTA font = {};
+  };
+  MadeLayout m_made;
+  ScopedGdiObject<HFONT> m_dpiFont;
 
   // Shared by the dialog's thread and the download thread.
   Mutex m_lock;

@@ -10,12 +10,14 @@
 #include <atomic>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "FakeHostIo.h"
 #include "TestUtil.h"
 #include "link/KAVHostIO.h"
 #include "link/SerialChannel.h"
 #include "resources/resource.h"
+#include "support/Language.h"
 #include "ui/DownloadDialog.h"
 #include "ui/DownloadDialogIds.h"
 
@@ -129,8 +131,9 @@ TEST(DownloadDialogTemplate, LayoutAndItems) {
 
 TEST(DownloadDialogText, LoaderFailureNamesTheToolAndTheCode) {
   UseTestResources();
-  EXPECT_EQ(Win32DownloadUi::LoaderFailureText("C:\\sdk\\kav_loadrun32.exe", 2),
-            "Could not start the loader \"C:\\sdk\\kav_loadrun32.exe\" (2).\r\nThe program was not loaded onto the device.");
+  EXPECT_EQ(
+      Win32DownloadUi::LoaderFailureText("C:\\sdk\\kav_loadrun32.exe", 2),
+      "Could not start the loader \"C:\\sdk\\kav_loadrun32.exe\" (2).\r\nThe program was not loaded onto the device.");
 }
 
 // --- The dialog at work -----------------------------------------------------------
@@ -158,7 +161,69 @@ struct Seen {
   int ticksMidway = 0;
   LRESULT positionAfterTenSeconds = -1;
   std::string bytesAtEnd;
+  // The dialog at each DPI it was moved to (WM_DPICHANGED): 96, 144, 192, 96.
+  struct AtDpi {
+    int dpi = 0;
+    SIZE client = {};
+    RECT bar = {};
+    LONG fontHeight = 0;
+    std::vector<std::string> cut;  // texts wider than their box
+    bool fontFreed = false;        // the font of the DPI before
+  };
+  std::vector<AtDpi> steps;
 } s_seen;
+
+// The width of a text in a control's own font.
+int TextExtent(HWND control, const std::string& text) {
+  HDC dc = GetDC(control);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)));
+  SIZE size = {};
+  GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  SelectObject(dc, old);
+  ReleaseDC(control, dc);
+  return size.cx;
+}
+
+Seen::AtDpi ReadDialogAtDpi(HWND dialog, int dpi) {
+  Seen::AtDpi seen;
+  seen.dpi = dpi;
+  RECT client = {};
+  GetClientRect(dialog, &client);
+  seen.client = {client.right, client.bottom};
+  GetWindowRect(GetDlgItem(dialog, IDC_DOWNLOAD_PROGRESS), &seen.bar);
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&seen.bar), 2);
+  LOGFONTA font = {};
+  GetObjectA(reinterpret_cast<HFONT>(SendDlgItemMessageA(dialog, IDC_DOWNLOAD_TITLE, WM_GETFONT, 0, 0)), sizeof(font),
+             &font);
+  seen.fontHeight = font.lfHeight;
+  for (int id : {IDC_DOWNLOAD_TITLE, IDC_DOWNLOAD_BYTES}) {
+    const std::string text = ItemText(dialog, id);
+    RECT room = {};
+    GetClientRect(GetDlgItem(dialog, id), &room);
+    RECT place = {};
+    GetWindowRect(GetDlgItem(dialog, id), &place);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
+    if (TextExtent(GetDlgItem(dialog, id), text) > room.right || place.right > client.right) seen.cut.push_back(text);
+  }
+  return seen;
+}
+
+// Moves the dialog to monitors of 144, 192 and 96 DPI, from the DPI it was
+// made at (the screen's, 96), and reads it at each.
+void MoveAcrossDpis(HWND dialog) {
+  s_seen.steps.push_back(ReadDialogAtDpi(dialog, 96));
+  for (int dpi : {144, 192, 96}) {
+    const HGDIOBJ before = reinterpret_cast<HGDIOBJ>(SendDlgItemMessageA(dialog, IDC_DOWNLOAD_TITLE, WM_GETFONT, 0, 0));
+    RECT frame = {};
+    GetWindowRect(dialog, &frame);
+    const int from = s_seen.steps.back().dpi;
+    RECT suggested = {frame.left, frame.top, frame.left + MulDiv(frame.right - frame.left, dpi, from),
+                      frame.top + MulDiv(frame.bottom - frame.top, dpi, from)};
+    SendMessageA(dialog, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    s_seen.steps.push_back(ReadDialogAtDpi(dialog, dpi));
+    s_seen.steps.back().fontFreed = GetObjectType(before) == 0;
+  }
+}
 
 int32_t HOSTIO_CALL SlowDownload(void*, const char*, hostio::DownloadProgressFn progress, void* context) {
   // The thread starts before the dialog is up: wait for it.
@@ -173,6 +238,7 @@ int32_t HOSTIO_CALL SlowDownload(void*, const char*, hostio::DownloadProgressFn 
       s_seen.bytesMidway = ItemText(dialog, IDC_DOWNLOAD_BYTES);
       s_seen.positionMidway = SendDlgItemMessageA(dialog, IDC_DOWNLOAD_PROGRESS, PBM_GETPOS, 0, 0);
       s_seen.ticksMidway = s_seen.ui->GetTicks();
+      MoveAcrossDpis(dialog);
     }
   }
   // Ten seconds of the clock: the bar is full and stays full.
@@ -238,13 +304,35 @@ TEST_F(DownloadDialog, BoxDownloadShowsProgressAndEnds) {
   channel.Download().Go(image);
 
   EXPECT_TRUE(s_seen.visible);
-  EXPECT_EQ(s_seen.title, "Loading bxa...");
+  // In the user's language (a Japanese run sets QUILL_EXPECT_JAPANESE).
+  EXPECT_EQ(s_seen.title, LoadResourceString(IDS_LOADING_BXA));
+  if (getenv("QUILL_EXPECT_JAPANESE") == nullptr) {
+    EXPECT_EQ(s_seen.title, "Loading bxa...");
+  }
   EXPECT_EQ(s_seen.bytesMidway, "2000/5000");
   EXPECT_GE(s_seen.ticksMidway, 1);
   EXPECT_GE(s_seen.positionMidway, 10);
   EXPECT_LE(s_seen.positionMidway, static_cast<LRESULT>(ui.GetTicks()) * 10);
   EXPECT_EQ(s_seen.positionAfterTenSeconds, 10000);
   EXPECT_EQ(s_seen.bytesAtEnd, "5000/5000");
+  // Moved to monitors of 144, 192 and 96 DPI again: the dialog, its bar and
+  // its font scale from those it was made with, the font made for the DPI
+  // before is freed (the template's stays), and no text is cut.
+  ASSERT_EQ(s_seen.steps.size(), 4u);
+  const Seen::AtDpi& at96 = s_seen.steps[0];
+  for (const Seen::AtDpi& step : s_seen.steps) {
+    SCOPED_TRACE("DPI " + std::to_string(step.dpi));
+    auto scaled = [&](LONG length) { return MulDiv(length, step.dpi, 96); };
+    EXPECT_EQ(step.client.cx, scaled(at96.client.cx));
+    EXPECT_EQ(step.client.cy, scaled(at96.client.cy));
+    EXPECT_EQ(step.bar.left, scaled(at96.bar.left));
+    EXPECT_EQ(step.bar.top, scaled(at96.bar.top));
+    EXPECT_EQ(step.bar.right - step.bar.left, scaled(at96.bar.right - at96.bar.left));
+    EXPECT_EQ(step.fontHeight, scaled(at96.fontHeight));
+    // Of the four moves, the first leaves the template's font, which stays.
+    EXPECT_EQ(step.fontFreed, &step != &at96 && &step != &s_seen.steps[1]);
+    EXPECT_TRUE(step.cut.empty()) << step.cut.front();
+  }
   EXPECT_EQ(ui.GetDialog(), nullptr);
   EXPECT_FALSE(channel.Download().IsRunning());
   EXPECT_NE(log.Text().find("5000/5000\nDownloadGo success\n"), std::string::npos) << log.Text();
