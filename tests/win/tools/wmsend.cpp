@@ -17,6 +17,9 @@
 //                                static control fits the width of its box in
 //                                the control's own font; prints each one that
 //                                does not
+//   wmsend dpi CLASS DPI         sends the window WM_DPICHANGED for DPI, as a move
+//                                to a monitor of that scale does (no suggested
+//                                place: the window keeps its own)
 // The probe is DPI aware, so that it reads the window's pixels as they are.
 #include <windows.h>
 
@@ -80,8 +83,8 @@ BOOL CALLBACK CountWindow(HWND hwnd, LPARAM context) {
 int main(int argc, char** argv) {
   if (argc < 3) {
     fprintf(stderr,
-            "usage: wmsend find|caption|text|close|wait|count|minimize|iconic|visible|focus|checked|client|fits CLASS "
-            "[ID|SECONDS]\n");
+            "usage: wmsend find|caption|text|close|wait|count|minimize|iconic|visible|focus|checked|client|fits|dpi "
+            "CLASS [ID|SECONDS|DPI]\n");
     return 2;
   }
   SetProcessDPIAware();
@@ -126,6 +129,12 @@ int main(int argc, char** argv) {
     RECT client = {};
     if (!GetClientRect(hwnd, &client)) return 1;
     printf("%ld %ld\n", client.right, client.bottom);
+    return 0;
+  }
+  if (strcmp(verb, "dpi") == 0 && argc > 3) {
+    const int dpi = atoi(argv[3]);
+    if (dpi <= 0 || dpi > 0xFFFF) return 2;
+    SendMessageA(hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), 0);
     return 0;
   }
   if (strcmp(verb, "fits") == 0) {
