@@ -73,4 +73,8 @@ TEST_F(Resources, ManifestAsksToRunAsInvoker) {
   const std::string manifest(static_cast<const char*>(LockResource(loaded)), SizeofResource(nullptr, found));
   EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>"), std::string::npos);
   EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls"), std::string::npos);
+  // DPI aware: per monitor (version 2) where the system offers it, else
+  // system aware (also for systems that read only the older element).
+  EXPECT_NE(manifest.find(">PerMonitorV2, system</dpiAwareness>"), std::string::npos);
+  EXPECT_NE(manifest.find(">true</dpiAware>"), std::string::npos);
 }
