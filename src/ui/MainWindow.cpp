@@ -28,10 +28,10 @@ MainWindow::MainWindow(const Parts& parts)
   m_place.Use(parts.preferences, parts.monitors);
   SetConfig(parts.config);
   SetConfigWindow(parts.configWindow);
-  m_menuTexts = {LoadResourceString(IDS_MENU_FILE),        LoadResourceString(IDS_MENU_CONNECT),
-                 LoadResourceString(IDS_MENU_DISCONNECT),  LoadResourceString(IDS_MENU_EXIT),
-                 LoadResourceString(IDS_MENU_HELP),        LoadResourceString(IDS_MENU_ABOUT),
-                 LoadResourceString(IDS_MENU_LOG_FOLDER),  LoadResourceString(IDS_MENU_SPLINE),
+  m_menuTexts = {LoadResourceString(IDS_MENU_FILE),       LoadResourceString(IDS_MENU_CONNECT),
+                 LoadResourceString(IDS_MENU_DISCONNECT), LoadResourceString(IDS_MENU_EXIT),
+                 LoadResourceString(IDS_MENU_HELP),       LoadResourceString(IDS_MENU_ABOUT),
+                 LoadResourceString(IDS_MENU_LOG_FOLDER), LoadResourceString(IDS_MENU_SPLINE),
                  LoadResourceString(IDS_MENU_STREAM_STATS)};
 }
 
@@ -65,6 +65,13 @@ bool MainWindow::Create(HINSTANCE instance, HICON icon) {
 }
 
 void MainWindow::CreateControls(HFONT font) {
+  MakeControls(font);
+  m_selectors.Fill();
+  // The keyboard starts on the first control, as in a dialog.
+  if (GetActiveWindow() == m_hWnd) RestoreFocus();
+}
+
+void MainWindow::MakeControls(HFONT font) {
   // Once the window has been moved to another DPI its own font serves.
   if (m_dpiFont.Get() != nullptr) font = m_dpiFont.Get();
   m_font = font;
@@ -90,11 +97,7 @@ void MainWindow::CreateControls(HFONT font) {
   m_bxa->SetText(bxaText);
 
   m_status.CreateControls(font);
-
-  m_selectors.Fill();
   m_bxa->SetChecked(m_bxaAutoLoad != 0);
-  // The keyboard starts on the first control, as in a dialog.
-  if (GetActiveWindow() == m_hWnd) RestoreFocus();
 }
 
 LRESULT MainWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -190,7 +193,8 @@ void MainWindow::OnDpiChanged(int dpi, const RECT* suggested) {
   HFONT font = MakeDialogFont(dpi);
   if (font != nullptr) m_dpiFont.Reset(font);
   if (!hadControls) return;
-  CreateControls(m_font);
+  MakeControls(m_font);
+  m_selectors.ShowChoice();
   if (focusId != 0 && GetDlgItem(m_hWnd, focusId) != nullptr) SetFocus(GetDlgItem(m_hWnd, focusId));
 }
 

@@ -186,6 +186,8 @@ class MainWindow : public Window {
 
  private:
   void OnCreate();
+  // Makes the controls with font, at the window's DPI, without filling them.
+  void MakeControls(HFONT font);
   void BuildMenu();
   bool OnMenuCommand(int id);
   void StopCurrent();

@@ -46,6 +46,15 @@ void SourceSelectors::Fill() {
   m_sources.RefreshDevicesFromMemory();
 }
 
+void SourceSelectors::ShowChoice() {
+  if (m_api == nullptr) return;
+  for (int32_t i = 0; i < m_sources.GetCount(); ++i) m_api->AddString(m_sources.GetSource(i)->GetName());
+  m_api->SetSelection(m_sources.GetCurrentIndex());
+  m_api->FitDropDownWidth();
+  OnDevicesChanged();
+  OnChannelsChanged();
+}
+
 void SourceSelectors::Forget() {
   m_api = m_device = m_channel = nullptr;
 }

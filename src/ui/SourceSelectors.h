@@ -32,6 +32,10 @@ class SourceSelectors : public CaptureChoiceView {
   // Lists the sources, picks the current one and shows its remembered
   // device and channel.
   void Fill();
+  // Shows what the choice holds (the sources, the current one, its device
+  // and channel lists and picks) in selectors made again, without listing
+  // devices afresh or restarting the source.
+  void ShowChoice();
   // The window is gone, and its controls with it.
   void Forget();
 

@@ -988,15 +988,22 @@ TEST_F(MainWindowTest, MenusAndLabelsComeFromTheLanguageTable) {
 TEST_F(MainWindowTest, MenusAndLabelsFitTheirBoxes) {
   DialogFont font(96);
   Open(font.Get());
+  // The source started: the channel list shows what the choice holds.
+  window->GetStatus().RefreshChannelList();
   HFONT previousFont = font.Get();
   int previousDpi = 96;
   for (int screenDpi : {96, 144, 192, 96}) {
     SCOPED_TRACE("DPI " + std::to_string(screenDpi));
     auto scaled = [&](int length) { return MulDiv(length, screenDpi, 96); };
     if (screenDpi != previousDpi) {
-      // What the link text shows stays over the move.
+      // What the link text and the selectors show stays over the move, and
+      // the source is neither listed afresh nor restarted.
       window->GetStatus().SetLinkText(LinkState::WAITING);
       const std::string waiting = Text(119);
+      const uint32_t restarts = sources.GetRestartRequests();
+      const int api = Selection(MainWindow::ID_API), apis = Count(MainWindow::ID_API);
+      const std::string device = Text(MainWindow::ID_DEVICE);
+      const BOOL channelsEnabled = IsWindowEnabled(Item(MainWindow::ID_CHANNEL));
       RECT frame = {};
       GetWindowRect(Hwnd(), &frame);
       RECT suggested = {frame.left + 10, frame.top + 20,
@@ -1011,6 +1018,11 @@ TEST_F(MainWindowTest, MenusAndLabelsFitTheirBoxes) {
       EXPECT_EQ(moved.top, suggested.top);
       EXPECT_EQ(window->GetDpi(), screenDpi);
       EXPECT_EQ(Text(119), waiting);
+      EXPECT_EQ(sources.GetRestartRequests(), restarts);
+      EXPECT_EQ(Selection(MainWindow::ID_API), api);
+      EXPECT_EQ(Count(MainWindow::ID_API), apis);
+      EXPECT_EQ(Text(MainWindow::ID_DEVICE), device);
+      EXPECT_EQ(IsWindowEnabled(Item(MainWindow::ID_CHANNEL)), channelsEnabled);
       window->GetStatus().SetLinkText(LinkState::NONE);
       const HFONT now = reinterpret_cast<HFONT>(SendMessageA(Item(106), WM_GETFONT, 0, 0));
       EXPECT_NE(now, previousFont);
