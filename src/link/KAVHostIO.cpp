@@ -7,8 +7,7 @@
 #include "platform/Platform.h"
 #include "support/Log.h"
 
-// The loader's lines carry the link's tag, as the rest of the device link's.
-QUILL_LOG_TAG("SerialChannel")
+QUILL_LOG_TAG("CKAVHostIO")
 
 const char* const kHostIoSlotNames[HOSTIO_SLOT_COUNT] = {"host_find",
                                                          "host_connect",

