@@ -88,7 +88,7 @@ bool DebuggerSession::ConnectFound() {
   const HostIoFunctions& fn = Fn();
   LOG_AT("Connect Debugger\n");
   if (fn.host_connect != nullptr && fn.host_connect(static_cast<int32_t>(m_debuggerId.load())) >= 0) {
-    m_link.SetStatus(Status::CLOSE);
+    m_link.SetStatus(Status::CLOSED_PENDING_OPEN);
     m_awaitedId = 0;
     UpdateSerial();
     return true;
@@ -171,7 +171,7 @@ void DebuggerSession::Disconnect() {
   ScopedMutex lock(m_link.GetLock());
   if (m_awaitedId.exchange(0) != 0) LOG_AT("Stop Waiting For Debugger\n");
   if (m_link.GetStatus() == Status::DISCONNECTED) return;
-  if (m_link.GetStatus() != Status::CLOSE) m_link.CloseSio();
+  if (m_link.GetStatus() != Status::CLOSED_PENDING_OPEN) m_link.CloseSio();
   m_debuggerId = 0;
   m_link.SetStatus(Status::DISCONNECTED);
   LOG_AT("Disconnect Debugger\n");

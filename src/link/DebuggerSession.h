@@ -61,11 +61,11 @@ class DebuggerSession : public LinkFailureHandler, public DebuggerWatch {
   // A debugger dropped without the user asking is awaited until it is
   // connected again, the user disconnects, or the session shuts down.
   bool IsAwaitingDebugger() const override { return m_awaitedId.load(std::memory_order_relaxed) != 0; }
-  // One look for the awaited debugger: connects it (CLOSE, as ConnectFirst
-  // does) when the listing holds its id again. Another debugger listed in its
-  // place is not taken. Never waits: false at once while another thread holds
-  // the link's lock (a capture worker in a blocked write). True when it
-  // connected.
+  // One look for the awaited debugger: connects it (CLOSED_PENDING_OPEN, as
+  // ConnectFirst does) when the listing holds its id again. Another debugger
+  // listed in its place is not taken. Never waits: false at once while
+  // another thread holds the link's lock (a capture worker in a blocked
+  // write). True when it connected.
   bool ConnectLost() override;
   void OnLinkFailure() override { DisconnectIfNotFound(); }
   bool IsDebuggerListed();

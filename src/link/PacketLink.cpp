@@ -59,7 +59,7 @@ void PacketLink::Update() {
 
 void PacketLink::Step() {
   if (m_closeRequested.exchange(false, std::memory_order_relaxed)) CloseRequested();
-  if (GetStatus() == Status::CLOSE) OpenSio();
+  if (GetStatus() == Status::CLOSED_PENDING_OPEN) OpenSio();
   if (GetStatus() == Status::OPEN) WaitSio();
   if (GetStatus() == Status::CLOSE_ERROR) CloseSio();
   // A capture worker sends the record before its next block; without one it
@@ -69,7 +69,7 @@ void PacketLink::Step() {
 
 bool PacketLink::OpenSio() {
   ScopedMutex lock(m_lock);
-  QASSERT_TAGGED(m_status == Status::CLOSE);
+  QASSERT_TAGGED(m_status == Status::CLOSED_PENDING_OPEN);
   LOG_AT("OpenSio\n");
   const HostIoFunctions& fn = Fn();
   if (fn.sio_open != nullptr && fn.sio_open(m_channel) < 0) {
@@ -105,7 +105,7 @@ bool PacketLink::WaitSio() {
 void PacketLink::CloseSio() {
   ScopedMutex lock(m_lock);
   if (GetStatus() == Status::DISCONNECTED) return;
-  SetStatus(Status::CLOSE);
+  SetStatus(Status::CLOSED_PENDING_OPEN);
   LOG_AT("Close\n");
   const HostIoFunctions& fn = Fn();
   if (fn.sio_close != nullptr && fn.sio_close(m_channel) < 0) {

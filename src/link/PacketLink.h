@@ -77,10 +77,11 @@ class PacketLink : public PacketPump {
   void SetStatus(Status status) { m_status.store(status, std::memory_order_relaxed); }
   int32_t GetChannel() const { return m_channel; }
 
-  // One step of the state machine (every idle tick): CLOSE opens, OPEN
-  // waits for the device program, CLOSE_ERROR closes again; one call can go
-  // from CLOSE to CONNECTED. Then a posted settings record goes out when no
-  // worker streams. Skipped while another thread holds the lock.
+  // One step of the state machine (every idle tick): CLOSED_PENDING_OPEN
+  // opens, OPEN waits for the device program, CLOSE_ERROR closes again; one
+  // call can go from CLOSED_PENDING_OPEN to CONNECTED. Then a posted settings
+  // record goes out when no worker streams. Skipped while another thread
+  // holds the lock.
   void Update() override;
   bool OpenSio();
   bool WaitSio();
