@@ -16,8 +16,6 @@ namespace {
 using Id2SerialFn = int32_t(HOSTIO_CALL*)(uint32_t id, char* text);
 constexpr size_t SERIAL_TEXT_MAX = 32;  // characters, the terminator included
 
-const HostIoFunctions kNoFunctions = {};
-
 std::string BoxSerialText(uint32_t id) {
   char text[32];
   snprintf(text, sizeof(text), "%07u-%u", id / 10, id % 10);
@@ -46,13 +44,9 @@ void DebuggerSession::Shutdown() {
   SetSerial(std::string());
 }
 
-const HostIoFunctions& DebuggerSession::Fn() const {
-  return m_hostIo != nullptr ? m_hostIo->Functions() : kNoFunctions;
-}
-
 bool DebuggerSession::GetBox(void** box, hostio::DownloadProgramFn* download) const {
-  const HostIoFunctions& fn = Fn();
-  const void* raw = fn.getRawDllData != nullptr ? fn.getRawDllData() : nullptr;
+  const HostIoFunctions& fn = CKAVHostIO::FunctionsOf(m_hostIo);
+  const void* raw = fn.getRawDllData();
   if (raw == nullptr) return false;
   *box = hostio::RawBoxHandle(raw);
   *download = hostio::RawDownloadProgram(raw);
@@ -64,13 +58,12 @@ bool DebuggerSession::HasLibrary() const {
 }
 
 bool DebuggerSession::IsBox() const {
-  const HostIoFunctions& fn = Fn();
-  return fn.getDllType != nullptr && fn.getDllType() == hostio::DLL_TYPE_BOX;
+  const HostIoFunctions& fn = CKAVHostIO::FunctionsOf(m_hostIo);
+  return fn.getDllType() == hostio::DLL_TYPE_BOX;
 }
 
 bool DebuggerSession::FindOne() {
-  const HostIoFunctions& fn = Fn();
-  if (fn.host_find == nullptr) return false;
+  const HostIoFunctions& fn = CKAVHostIO::FunctionsOf(m_hostIo);
   int32_t id = static_cast<int32_t>(m_debuggerId.load(std::memory_order_relaxed));
   const int32_t r = fn.host_find(&id, 0);
   m_debuggerId = static_cast<uint32_t>(id);
@@ -78,16 +71,15 @@ bool DebuggerSession::FindOne() {
 }
 
 int32_t DebuggerSession::FindList(int32_t* ids) {
-  const HostIoFunctions& fn = Fn();
-  if (fn.host_find == nullptr) return -1;
+  const HostIoFunctions& fn = CKAVHostIO::FunctionsOf(m_hostIo);
   for (int32_t i = 0; i < hostio::DEBUGGER_LIST_MAX; ++i) ids[i] = 0;
   return fn.host_find(ids, hostio::DEBUGGER_LIST_MAX);
 }
 
 bool DebuggerSession::ConnectFound() {
-  const HostIoFunctions& fn = Fn();
+  const HostIoFunctions& fn = CKAVHostIO::FunctionsOf(m_hostIo);
   LOG_AT("Connect Debugger\n");
-  if (fn.host_connect != nullptr && fn.host_connect(static_cast<int32_t>(m_debuggerId.load())) >= 0) {
+  if (fn.host_connect(static_cast<int32_t>(m_debuggerId.load())) >= 0) {
     m_link.SetStatus(Status::CLOSED_PENDING_OPEN);
     m_awaitedId = 0;
     UpdateSerial();
@@ -149,8 +141,8 @@ bool DebuggerSession::Reconnect(bool& listedOnly) {
 
   // The box is usable when the library hands out a box handle.
   bool ready = true;
-  const HostIoFunctions& fn = Fn();
-  if (IsBox() && fn.getRawDllData != nullptr) {
+  const HostIoFunctions& fn = CKAVHostIO::FunctionsOf(m_hostIo);
+  if (IsBox()) {
     const void* raw = fn.getRawDllData();
     if (raw != nullptr) ready = hostio::RawBoxHandle(raw) != nullptr;
   }
@@ -175,8 +167,8 @@ void DebuggerSession::Disconnect() {
   m_debuggerId = 0;
   m_link.SetStatus(Status::DISCONNECTED);
   LOG_AT("Disconnect Debugger\n");
-  const HostIoFunctions& fn = Fn();
-  if (fn.host_disconnect == nullptr || fn.host_disconnect() < 0) LOG_AT("Disconnect Error\n");
+  const HostIoFunctions& fn = CKAVHostIO::FunctionsOf(m_hostIo);
+  if (fn.host_disconnect() < 0) LOG_AT("Disconnect Error\n");
 }
 
 void DebuggerSession::DisconnectIfNotFound() {
@@ -191,8 +183,8 @@ void DebuggerSession::DisconnectIfNotFound() {
   SetSerial(std::string());
   m_link.SetStatus(Status::DISCONNECTED);
   LOG_AT("Disconnect Debugger\n");
-  const HostIoFunctions& fn = Fn();
-  if (fn.host_disconnect == nullptr || fn.host_disconnect() < 0) LOG_AT("Disconnect Error\n");
+  const HostIoFunctions& fn = CKAVHostIO::FunctionsOf(m_hostIo);
+  if (fn.host_disconnect() < 0) LOG_AT("Disconnect Error\n");
   LOG_AT("Waiting For Debugger %u\n", m_awaitedId.load());
 }
 

@@ -40,7 +40,7 @@ class DebuggerSession : public LinkFailureHandler, public DebuggerWatch {
   DebuggerSession(const DebuggerSession&) = delete;
   DebuggerSession& operator=(const DebuggerSession&) = delete;
 
-  // The library table (not owned; null: every slot missing).
+  // The library table (not owned; null: every slot its stand-in).
   void Bind(const CKAVHostIO* hostIo);
   // Disconnects, frees the vendor's library and forgets the debugger; the
   // table is unbound.
@@ -89,11 +89,10 @@ class DebuggerSession : public LinkFailureHandler, public DebuggerWatch {
   std::string GetSerial() const;
 
  private:
-  const HostIoFunctions& Fn() const;
   void SetSerial(const std::string& serial);
   // host_find(address of the id, 0) > 0: a debugger is there and its id stored.
   bool FindOne();
-  // host_find over the 16-entry list, or -1 without the slot.
+  // host_find over the 16-entry list (the stand-in's -1 without the entry).
   int32_t FindList(int32_t* ids);
   // id is among the first 16 debuggers listed.
   bool IsListed(uint32_t id);

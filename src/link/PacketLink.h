@@ -48,8 +48,8 @@ class PacketLink : public PacketPump {
   PacketLink(const PacketLink&) = delete;
   PacketLink& operator=(const PacketLink&) = delete;
 
-  // The library table (not owned; null: every slot missing) and the channel
-  // number. Main thread, with no operation running.
+  // The library table (not owned; null: every slot its stand-in) and the
+  // channel number. Main thread, with no operation running.
   void Bind(const CKAVHostIO* hostIo, int32_t channel);
   // Told of open and close failures (not owned; may be null).
   void SetFailureHandler(LinkFailureHandler* handler) { m_failureHandler = handler; }
@@ -125,8 +125,6 @@ class PacketLink : public PacketPump {
   bool HasPostedConfig() const;
 
  private:
-  // The slots, or a table of nulls while unbound.
-  const HostIoFunctions& Fn() const;
   void ClearPendingHeader();
   void ReportFailure();
   // The state machine's step and the posted record's send, under the lock.
