@@ -93,6 +93,7 @@ bool DebuggerSession::ConnectFound() {
 }
 
 bool DebuggerSession::IsDebuggerListed() {
+  ScopedMutex lock(m_link.GetLock());
   return IsListed(m_debuggerId);
 }
 

@@ -5,9 +5,12 @@
 // for the KMC debugger). Portable.
 //
 // Main thread, except that a capture worker whose write failed may drop a
-// vanished debugger (through the packet link's failure report). Every
-// operation holds the packet link's lock; the search for a dropped debugger
-// only takes it when it is free.
+// vanished debugger (through the packet link's failure report), and that the
+// download thread calls GetBox. Every operation that calls host_* or the
+// vendor's library holds the packet link's lock; the search for a dropped
+// debugger (ConnectLost) only takes it when it is free. IsBox, GetBox and
+// GetDisplayName call getDllType and getRawDllData without it, so that the
+// caption never waits behind a capture worker's blocked write.
 #pragma once
 
 #include <atomic>
@@ -68,20 +71,24 @@ class DebuggerSession : public LinkFailureHandler, public DebuggerWatch {
   // write). True when it connected.
   bool ConnectLost() override;
   void OnLinkFailure() override { DisconnectIfNotFound(); }
+  // The connected debugger is among the first 16 listed; under the link's
+  // lock.
   bool IsDebuggerListed();
   // Recomputes the serial-number text of the connected debugger.
   void UpdateSerial();
   // The debugger's name for the window caption; empty while DISCONNECTED
-  // (the user interface says so in its own words).
+  // (the user interface says so in its own words). Without the link's lock.
   std::string GetDisplayName();
 
   // A host-I/O library is bound and has at least one entry point; without
   // one no debugger can ever be connected.
   bool HasLibrary() const override;
-  // The library is the debugger box's (not the KMC proxy).
+  // The library is the debugger box's (not the KMC proxy). Calls getDllType
+  // without the link's lock.
   bool IsBox() const;
   // The box handle and its downloadProgram, when the library hands out a
-  // usable box; false otherwise.
+  // usable box; false otherwise. Calls getRawDllData without the link's lock
+  // (the download thread calls it too).
   bool GetBox(void** box, hostio::DownloadProgramFn* download) const;
 
   PacketChannel::Status GetStatus() const { return m_link.GetStatus(); }

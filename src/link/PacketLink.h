@@ -4,10 +4,11 @@
 // operation. Portable over the table of host-I/O entry points.
 //
 // Threads: the main thread (Update, Read, settings records) and capture
-// workers (audio Write). Every library call is made under the lock; the lock
-// is re-entrant, so an operation that calls another (Write calling CloseSio)
-// takes it again on the same thread. The state is read by any thread without
-// it.
+// workers (audio Write). Every library call of the link is made under the
+// lock (the debugger session's calls: DebuggerSession.h); the lock is
+// re-entrant, so an operation that calls another (Write calling CloseSio)
+// takes it again on the same thread. The state is read by any thread
+// without it.
 //
 // The main thread never waits behind a writer: a device that stops reading
 // blocks a worker inside sio_write with the lock held, so Update and Read

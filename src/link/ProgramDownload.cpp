@@ -106,7 +106,8 @@ void ProgramDownload::ThreadEntry(void* context) {
   static_cast<ProgramDownload*>(context)->RunThread();
 }
 
-// The download thread: only the box interface and the dialog's reports.
+// The download thread: the box interface and the dialog's reports, without
+// the link's lock.
 void ProgramDownload::RunThread() {
   void* box = nullptr;
   hostio::DownloadProgramFn download = nullptr;

@@ -367,6 +367,25 @@ TEST_F(DiscoveryTest, LookForTheLostDebuggerSkipsABusyLink) {
   session.Shutdown();
 }
 
+// The session's host_* calls never interleave with a packet: each is made
+// under the link's lock, also when a test or the failure report calls in.
+TEST_F(DiscoveryTest, EveryDebuggerCallHoldsTheLinksLock) {
+  fake.linkLock = &channel.Link().GetLock();
+  fake.listed = {12345678};
+  ASSERT_TRUE(channel.Session().ConnectFirst(true));
+  EXPECT_TRUE(channel.Session().IsDebuggerListed());
+  bool listedOnly = false;
+  EXPECT_TRUE(channel.Session().Reconnect(listedOnly));
+  fake.listed.clear();
+  channel.Session().DisconnectIfNotFound();
+  fake.listed = {12345678};
+  EXPECT_TRUE(channel.Session().ConnectLost());
+  channel.Session().Disconnect();
+  EXPECT_GE(fake.finds, 5);
+  EXPECT_EQ(fake.disconnects, 2);
+  EXPECT_EQ(fake.hostCallsWithoutLinkLock, 0);
+}
+
 TEST_F(DiscoveryTest, OnlyTheFirstSixteenListedIdsCount) {
   fake.listed = {12345678};
   ASSERT_TRUE(channel.Session().ConnectFirst(true));
