@@ -1,4 +1,4 @@
-// What the rest of the program uses of the serial channel to the device
+// What the rest of the program uses of the packet link to the device
 // program: its connection state and packet writes (PacketChannel), and the
 // steps and reads of the idle pump (PacketPump). PacketLink implements both;
 // tests hand capture sources, the settings model and the idle tick fakes.
