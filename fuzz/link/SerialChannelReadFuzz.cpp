@@ -1,4 +1,4 @@
-// SerialChannel::Read over arbitrary byte streams from the device, through the
+// PacketLink::Read over arbitrary byte streams from the device, through the
 // in-process fake library: bytes arrive in fuzzer-chosen chunks, with library
 // failures and short reads mixed in; the channel re-opens after every close.
 // A packet read is always whole and of a size its type allows (a settings

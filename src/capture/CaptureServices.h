@@ -1,4 +1,4 @@
-// What capture sources need of their surroundings besides the serial channel:
+// What capture sources need of their surroundings besides the packet channel:
 // a clock to pace playback, a way to tell the user about a file that cannot
 // be played, and the names of the entries that are not devices of their own.
 // The application hands in the real ones; tests hand in fakes.

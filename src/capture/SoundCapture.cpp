@@ -99,11 +99,11 @@ void SoundCapture::ResetLevels() {
 }
 
 void SoundCapture::Write(const void* data, size_t bytes) {
-  if (m_serialChannel == nullptr) return;
+  if (m_packetChannel == nullptr) return;
   // The result is not needed: a failed write closes the channel, and blocks
   // are only sent while it is connected.
   const uint64_t before = m_microClock();
-  m_serialChannel->Write(PacketChannel::AUDIO, data, static_cast<int32_t>(bytes));
+  m_packetChannel->Write(PacketChannel::AUDIO, data, static_cast<int32_t>(bytes));
   const uint64_t after = m_microClock();
   m_stats.CountWrite(static_cast<uint32_t>(bytes / BYTES_PER_FRAME), after >= before ? after - before : 0);
 }
@@ -185,13 +185,13 @@ bool SoundCapture::StopWorker(Thread& worker, const char* api) {
 
 void SoundCapture::BeginStream() {
   m_streamOpen = true;
-  m_linkDroppedAtStart = m_serialChannel != nullptr ? m_serialChannel->GetDroppedAudioBlocks() : 0;
+  m_linkDroppedAtStart = m_packetChannel != nullptr ? m_packetChannel->GetDroppedAudioBlocks() : 0;
 }
 
 // The link's count runs over the program's life; the stream's share is what
 // it gained since the stream began.
 uint64_t SoundCapture::LinkDroppedSinceStart() const {
-  const uint64_t now = m_serialChannel != nullptr ? m_serialChannel->GetDroppedAudioBlocks() : 0;
+  const uint64_t now = m_packetChannel != nullptr ? m_packetChannel->GetDroppedAudioBlocks() : 0;
   return now >= m_linkDroppedAtStart ? now - m_linkDroppedAtStart : 0;
 }
 
@@ -342,7 +342,7 @@ void SoundCapture::UpdateLevels(const int16_t* frames, int32_t count) {
 
 void SoundCapture::ProcessCaptured(int16_t* frames, int32_t bytes) {
   const int32_t count = bytes / BYTES_PER_FRAME;
-  if (count > 0 && m_serialChannel != nullptr && m_serialChannel->IsConnected()) {
+  if (count > 0 && m_packetChannel != nullptr && m_packetChannel->IsConnected()) {
     if (m_converter.IsNeed()) {
       if (!m_convertedAny) m_stats.CountInserted(ConverterDelayFrames());
       m_convertedAny = true;

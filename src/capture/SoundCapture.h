@@ -2,7 +2,7 @@
 // loopback, wave file). A source's worker thread produces blocks of stereo
 // 16-bit PCM; the base converts them to the output rate, passes them once
 // through the chosen codec (the codec pass) and writes each as one AUDIO
-// packet to the serial channel, and it keeps the level meters that the main
+// packet to the packet channel, and it keeps the level meters that the main
 // window shows.
 #pragma once
 
@@ -115,9 +115,10 @@ class SoundCapture {
   }
   virtual bool HasChannels() const { return false; }
 
-  // The serial channel (not owned), given after the source's initialisation.
-  void SetSerialChannel(PacketChannel* channel) { m_serialChannel = channel; }
-  PacketChannel* GetSerialChannel() const { return m_serialChannel; }
+  // The packet channel (the link; not owned), given after the source's
+  // initialisation.
+  void SetSerialChannel(PacketChannel* channel) { m_packetChannel = channel; }
+  PacketChannel* GetPacketChannel() const { return m_packetChannel; }
 
   // The names of the entries that are not devices, in the user's language;
   // set before the source's initialisation lists its devices.
@@ -216,7 +217,7 @@ class SoundCapture {
   StreamStats& Stats() { return m_stats; }
 
   // The codec pass of count stereo frames at the output rate and their write
-  // as one AUDIO packet. Only while the serial channel is CONNECTED. The
+  // as one AUDIO packet. Only while the packet channel is CONNECTED. The
   // ADPCM pass changes the block in place.
   void SendBlock(int16_t* frames, int32_t count);
   // Runs the level meters over count stereo frames.
@@ -265,7 +266,7 @@ class SoundCapture {
   uint64_t LinkDroppedSinceStart() const;
   void Write(const void* data, size_t bytes);
 
-  PacketChannel* m_serialChannel = nullptr;  // not owned
+  PacketChannel* m_packetChannel = nullptr;  // not owned
   CaptureTexts m_texts;
   std::vector<DeviceEntry> m_devices;
   std::vector<DeviceEntry> m_channelList;  // no source fills it

@@ -6,9 +6,7 @@
 #include "link/LinkSystem.h"
 #include "support/Log.h"
 
-// The session's lines keep the tag "SerialChannel", the file they were first
-// printed from: log readers and the device team's notes match it.
-QUILL_LOG_TAG("SerialChannel")
+QUILL_LOG_TAG("DebuggerSession")
 
 using Status = PacketChannel::Status;
 
@@ -17,8 +15,6 @@ namespace {
 // The KMC debugger vendor's serial-number library and its export.
 using Id2SerialFn = int32_t(HOSTIO_CALL*)(uint32_t id, char* text);
 constexpr size_t SERIAL_TEXT_MAX = 32;  // characters, the terminator included
-
-const HostIoFunctions kNoFunctions = {};
 
 std::string BoxSerialText(uint32_t id) {
   char text[32];
@@ -48,13 +44,9 @@ void DebuggerSession::Shutdown() {
   SetSerial(std::string());
 }
 
-const HostIoFunctions& DebuggerSession::Fn() const {
-  return m_hostIo != nullptr ? m_hostIo->Functions() : kNoFunctions;
-}
-
 bool DebuggerSession::GetBox(void** box, hostio::DownloadProgramFn* download) const {
-  const HostIoFunctions& fn = Fn();
-  const void* raw = fn.getRawDllData != nullptr ? fn.getRawDllData() : nullptr;
+  const HostIoFunctions& fn = CKAVHostIO::FunctionsOf(m_hostIo);
+  const void* raw = fn.getRawDllData();
   if (raw == nullptr) return false;
   *box = hostio::RawBoxHandle(raw);
   *download = hostio::RawDownloadProgram(raw);
@@ -66,13 +58,12 @@ bool DebuggerSession::HasLibrary() const {
 }
 
 bool DebuggerSession::IsBox() const {
-  const HostIoFunctions& fn = Fn();
-  return fn.getDllType != nullptr && fn.getDllType() == hostio::DLL_TYPE_BOX;
+  const HostIoFunctions& fn = CKAVHostIO::FunctionsOf(m_hostIo);
+  return fn.getDllType() == hostio::DLL_TYPE_BOX;
 }
 
 bool DebuggerSession::FindOne() {
-  const HostIoFunctions& fn = Fn();
-  if (fn.host_find == nullptr) return false;
+  const HostIoFunctions& fn = CKAVHostIO::FunctionsOf(m_hostIo);
   int32_t id = static_cast<int32_t>(m_debuggerId.load(std::memory_order_relaxed));
   const int32_t r = fn.host_find(&id, 0);
   m_debuggerId = static_cast<uint32_t>(id);
@@ -80,17 +71,16 @@ bool DebuggerSession::FindOne() {
 }
 
 int32_t DebuggerSession::FindList(int32_t* ids) {
-  const HostIoFunctions& fn = Fn();
-  if (fn.host_find == nullptr) return -1;
+  const HostIoFunctions& fn = CKAVHostIO::FunctionsOf(m_hostIo);
   for (int32_t i = 0; i < hostio::DEBUGGER_LIST_MAX; ++i) ids[i] = 0;
   return fn.host_find(ids, hostio::DEBUGGER_LIST_MAX);
 }
 
 bool DebuggerSession::ConnectFound() {
-  const HostIoFunctions& fn = Fn();
+  const HostIoFunctions& fn = CKAVHostIO::FunctionsOf(m_hostIo);
   LOG_AT("Connect Debugger\n");
-  if (fn.host_connect != nullptr && fn.host_connect(static_cast<int32_t>(m_debuggerId.load())) >= 0) {
-    m_link.SetStatus(Status::CLOSE);
+  if (fn.host_connect(static_cast<int32_t>(m_debuggerId.load())) >= 0) {
+    m_link.SetStatus(Status::CLOSED_PENDING_OPEN);
     m_awaitedId = 0;
     UpdateSerial();
     return true;
@@ -103,6 +93,7 @@ bool DebuggerSession::ConnectFound() {
 }
 
 bool DebuggerSession::IsDebuggerListed() {
+  ScopedMutex lock(m_link.GetLock());
   return IsListed(m_debuggerId);
 }
 
@@ -151,8 +142,8 @@ bool DebuggerSession::Reconnect(bool& listedOnly) {
 
   // The box is usable when the library hands out a box handle.
   bool ready = true;
-  const HostIoFunctions& fn = Fn();
-  if (IsBox() && fn.getRawDllData != nullptr) {
+  const HostIoFunctions& fn = CKAVHostIO::FunctionsOf(m_hostIo);
+  if (IsBox()) {
     const void* raw = fn.getRawDllData();
     if (raw != nullptr) ready = hostio::RawBoxHandle(raw) != nullptr;
   }
@@ -173,12 +164,12 @@ void DebuggerSession::Disconnect() {
   ScopedMutex lock(m_link.GetLock());
   if (m_awaitedId.exchange(0) != 0) LOG_AT("Stop Waiting For Debugger\n");
   if (m_link.GetStatus() == Status::DISCONNECTED) return;
-  if (m_link.GetStatus() != Status::CLOSE) m_link.CloseSio();
+  if (m_link.GetStatus() != Status::CLOSED_PENDING_OPEN) m_link.CloseSio();
   m_debuggerId = 0;
   m_link.SetStatus(Status::DISCONNECTED);
   LOG_AT("Disconnect Debugger\n");
-  const HostIoFunctions& fn = Fn();
-  if (fn.host_disconnect == nullptr || fn.host_disconnect() < 0) LOG_AT("Disconnect Error\n");
+  const HostIoFunctions& fn = CKAVHostIO::FunctionsOf(m_hostIo);
+  if (fn.host_disconnect() < 0) LOG_AT("Disconnect Error\n");
 }
 
 void DebuggerSession::DisconnectIfNotFound() {
@@ -193,8 +184,8 @@ void DebuggerSession::DisconnectIfNotFound() {
   SetSerial(std::string());
   m_link.SetStatus(Status::DISCONNECTED);
   LOG_AT("Disconnect Debugger\n");
-  const HostIoFunctions& fn = Fn();
-  if (fn.host_disconnect == nullptr || fn.host_disconnect() < 0) LOG_AT("Disconnect Error\n");
+  const HostIoFunctions& fn = CKAVHostIO::FunctionsOf(m_hostIo);
+  if (fn.host_disconnect() < 0) LOG_AT("Disconnect Error\n");
   LOG_AT("Waiting For Debugger %u\n", m_awaitedId.load());
 }
 

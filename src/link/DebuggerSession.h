@@ -5,9 +5,12 @@
 // for the KMC debugger). Portable.
 //
 // Main thread, except that a capture worker whose write failed may drop a
-// vanished debugger (through the packet link's failure report). Every
-// operation holds the packet link's lock; the search for a dropped debugger
-// only takes it when it is free.
+// vanished debugger (through the packet link's failure report), and that the
+// download thread calls GetBox. Every operation that calls host_* or the
+// vendor's library holds the packet link's lock; the search for a dropped
+// debugger (ConnectLost) only takes it when it is free. IsBox, GetBox and
+// GetDisplayName call getDllType and getRawDllData without it, so that the
+// caption never waits behind a capture worker's blocked write.
 #pragma once
 
 #include <atomic>
@@ -40,7 +43,7 @@ class DebuggerSession : public LinkFailureHandler, public DebuggerWatch {
   DebuggerSession(const DebuggerSession&) = delete;
   DebuggerSession& operator=(const DebuggerSession&) = delete;
 
-  // The library table (not owned; null: every slot missing).
+  // The library table (not owned; null: every slot its stand-in).
   void Bind(const CKAVHostIO* hostIo);
   // Disconnects, frees the vendor's library and forgets the debugger; the
   // table is unbound.
@@ -61,27 +64,31 @@ class DebuggerSession : public LinkFailureHandler, public DebuggerWatch {
   // A debugger dropped without the user asking is awaited until it is
   // connected again, the user disconnects, or the session shuts down.
   bool IsAwaitingDebugger() const override { return m_awaitedId.load(std::memory_order_relaxed) != 0; }
-  // One look for the awaited debugger: connects it (CLOSE, as ConnectFirst
-  // does) when the listing holds its id again. Another debugger listed in its
-  // place is not taken. Never waits: false at once while another thread holds
-  // the link's lock (a capture worker in a blocked write). True when it
-  // connected.
+  // One look for the awaited debugger: connects it (CLOSED_PENDING_OPEN, as
+  // ConnectFirst does) when the listing holds its id again. Another debugger
+  // listed in its place is not taken. Never waits: false at once while
+  // another thread holds the link's lock (a capture worker in a blocked
+  // write). True when it connected.
   bool ConnectLost() override;
   void OnLinkFailure() override { DisconnectIfNotFound(); }
+  // The connected debugger is among the first 16 listed; under the link's
+  // lock.
   bool IsDebuggerListed();
   // Recomputes the serial-number text of the connected debugger.
   void UpdateSerial();
   // The debugger's name for the window caption; empty while DISCONNECTED
-  // (the user interface says so in its own words).
+  // (the user interface says so in its own words). Without the link's lock.
   std::string GetDisplayName();
 
   // A host-I/O library is bound and has at least one entry point; without
   // one no debugger can ever be connected.
   bool HasLibrary() const override;
-  // The library is the debugger box's (not the KMC proxy).
+  // The library is the debugger box's (not the KMC proxy). Calls getDllType
+  // without the link's lock.
   bool IsBox() const;
   // The box handle and its downloadProgram, when the library hands out a
-  // usable box; false otherwise.
+  // usable box; false otherwise. Calls getRawDllData without the link's lock
+  // (the download thread calls it too).
   bool GetBox(void** box, hostio::DownloadProgramFn* download) const;
 
   PacketChannel::Status GetStatus() const { return m_link.GetStatus(); }
@@ -89,11 +96,10 @@ class DebuggerSession : public LinkFailureHandler, public DebuggerWatch {
   std::string GetSerial() const;
 
  private:
-  const HostIoFunctions& Fn() const;
   void SetSerial(const std::string& serial);
   // host_find(address of the id, 0) > 0: a debugger is there and its id stored.
   bool FindOne();
-  // host_find over the 16-entry list, or -1 without the slot.
+  // host_find over the 16-entry list (the stand-in's -1 without the entry).
   int32_t FindList(int32_t* ids);
   // id is among the first 16 debuggers listed.
   bool IsListed(uint32_t id);

@@ -46,8 +46,9 @@ inline DownloadProgramFn RawDownloadProgram(const void* raw) {
 }  // namespace hostio
 
 // The 22 slots in export order. The export name is "KAVHIO_" or "DEVHIO_"
-// followed by the slot name. A null slot means the library lacks the export
-// (or none was loaded); every caller tests for null first.
+// followed by the slot name. The table the program calls through is always
+// full: a slot the library lacks (every slot, when none was loaded) holds its
+// stand-in from kHostIoStandIns, so callers call without testing for null.
 struct HostIoFunctions {
   int32_t(HOSTIO_CALL* host_find)(int32_t* ids, int32_t capacity);
   int32_t(HOSTIO_CALL* host_connect)(int32_t id);
@@ -76,3 +77,10 @@ struct HostIoFunctions {
 // The slot names in slot order (without prefix).
 constexpr int HOSTIO_SLOT_COUNT = 22;
 extern const char* const kHostIoSlotNames[HOSTIO_SLOT_COUNT];
+
+// The stand-ins of missing entry points. Each does nothing and answers what
+// the program has always taken a missing entry point to mean: a failure (-1;
+// no box interface, getRawDllData's null), except that sio_open and
+// sio_close answer 0 (done: nothing to open or close) and sio_wait 0 (no
+// device program yet: the channel stays OPEN).
+extern const HostIoFunctions kHostIoStandIns;

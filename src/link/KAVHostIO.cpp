@@ -7,8 +7,7 @@
 #include "platform/Platform.h"
 #include "support/Log.h"
 
-// The loader's lines carry the link's tag, as the rest of the device link's.
-QUILL_LOG_TAG("SerialChannel")
+QUILL_LOG_TAG("CKAVHostIO")
 
 const char* const kHostIoSlotNames[HOSTIO_SLOT_COUNT] = {"host_find",
                                                          "host_connect",
@@ -35,6 +34,69 @@ const char* const kHostIoSlotNames[HOSTIO_SLOT_COUNT] = {"host_find",
 
 namespace {
 
+int32_t HOSTIO_CALL FailFind(int32_t*, int32_t) {
+  return -1;
+}
+int32_t HOSTIO_CALL Fail() {
+  return -1;
+}
+int32_t HOSTIO_CALL FailOn(int32_t) {
+  return -1;
+}
+int32_t HOSTIO_CALL DoneOn(int32_t) {
+  return 0;
+}
+int32_t HOSTIO_CALL NotYet(int32_t, int32_t) {
+  return 0;
+}
+int32_t HOSTIO_CALL FailWithFlags(int32_t, int32_t) {
+  return -1;
+}
+int32_t HOSTIO_CALL FailSioRead(int32_t, void*, int32_t, int32_t) {
+  return -1;
+}
+int32_t HOSTIO_CALL FailSioWrite(int32_t, const void*, int32_t, int32_t) {
+  return -1;
+}
+int32_t HOSTIO_CALL FailSmemRead(int32_t, void*, int32_t) {
+  return -1;
+}
+int32_t HOSTIO_CALL FailSmemWrite(int32_t, const void*, int32_t) {
+  return -1;
+}
+void* HOSTIO_CALL NoRawData() {
+  return nullptr;
+}
+
+}  // namespace
+
+const HostIoFunctions kHostIoStandIns = {
+    FailFind,       // host_find: nothing found, the ids left alone
+    FailOn,         // host_connect
+    Fail,           // host_disconnect
+    Fail,           // host_getconnectid
+    Fail,           // host_getversion
+    DoneOn,         // sio_open: done
+    DoneOn,         // sio_close: done
+    FailOn,         // sio_connect
+    NotYet,         // sio_wait: no device program yet
+    FailOn,         // sio_disconnect
+    FailOn,         // sio_flush
+    FailSioRead,    // sio_read
+    FailSioWrite,   // sio_write
+    FailWithFlags,  // sio_getReadableBytes
+    FailWithFlags,  // sio_getWritableBytes
+    FailOn,         // smem_open
+    FailOn,         // smem_close
+    FailOn,         // smem_getsize
+    FailSmemRead,   // smem_read
+    FailSmemWrite,  // smem_write
+    Fail,           // getDllType: not the box
+    NoRawData,      // getRawDllData: no box interface
+};
+
+namespace {
+
 const char kHostIoDll[] = "kav_hostio32.dll";
 const char kProxyDll[] = "devhio_proxy.dll";
 
@@ -52,6 +114,12 @@ AnySlot GetSlot(const HostIoFunctions& functions, int index) {
 void SetSlot(HostIoFunctions& functions, int index, AnySlot slot) {
   memcpy(reinterpret_cast<char*>(&functions) + static_cast<size_t>(index) * sizeof(AnySlot), &slot, sizeof(slot));
 }
+// Gives each null slot its stand-in.
+void FillMissing(HostIoFunctions& functions) {
+  for (int i = 0; i < HOSTIO_SLOT_COUNT; ++i) {
+    if (GetSlot(functions, i) == nullptr) SetSlot(functions, i, GetSlot(kHostIoStandIns, i));
+  }
+}
 
 }  // namespace
 
@@ -60,18 +128,20 @@ CKAVHostIO::CKAVHostIO(LinkSystem& system) : m_system(system) {
 }
 
 CKAVHostIO::CKAVHostIO(LinkSystem& system, const HostIoFunctions& functions)
-    : m_system(system), m_functions(functions) {}
+    : m_system(system), m_functions(functions) {
+  FillMissing(m_functions);
+}
 
 CKAVHostIO::~CKAVHostIO() {
   if (m_module != nullptr) m_system.CloseLibrary(m_module);
   m_module = nullptr;
-  m_functions = HostIoFunctions{};
+  m_functions = kHostIoStandIns;
 }
 
 int CKAVHostIO::BoundSlotCount() const {
   int count = 0;
   for (int i = 0; i < HOSTIO_SLOT_COUNT; ++i) {
-    if (GetSlot(m_functions, i) != nullptr) ++count;
+    if (GetSlot(m_functions, i) != GetSlot(kHostIoStandIns, i)) ++count;
   }
   return count;
 }
@@ -140,7 +210,8 @@ void CKAVHostIO::Bind(const char* prefix) {
   for (int i = 0; i < HOSTIO_SLOT_COUNT; ++i) {
     std::string name = std::string(prefix) + kHostIoSlotNames[i];
     void* symbol = m_system.FindSymbol(m_module, name.c_str());
-    // A missing export leaves its slot null; callers test every slot.
     SetSlot(m_functions, i, reinterpret_cast<AnySlot>(symbol));
   }
+  // A missing export: its slot holds the stand-in.
+  FillMissing(m_functions);
 }

@@ -20,19 +20,26 @@ class CKAVHostIO {
   static constexpr size_t PATH_BUFFER = 260;
 
   // Searches and loads the library and binds the slots. Always succeeds: with
-  // no library the module and every slot stay null. system is not owned and
-  // must outlive the object.
+  // no library the module stays null and every slot holds its stand-in
+  // (kHostIoStandIns). system is not owned and must outlive the object.
   explicit CKAVHostIO(LinkSystem& system);
-  // A table made by the caller (tests: an in-process fake); no module.
+  // A table made by the caller (tests: an in-process fake); no module. Its
+  // null slots get their stand-ins.
   CKAVHostIO(LinkSystem& system, const HostIoFunctions& functions);
   CKAVHostIO(const CKAVHostIO&) = delete;
   CKAVHostIO& operator=(const CKAVHostIO&) = delete;
-  // Frees the library if one was loaded; the module and slots become null.
+  // Frees the library if one was loaded; the module becomes null and every
+  // slot its stand-in.
   virtual ~CKAVHostIO();
 
+  // Always full: no slot is null.
   const HostIoFunctions& Functions() const { return m_functions; }
+  // The table of hostIo, or the stand-ins while none is bound (null).
+  static const HostIoFunctions& FunctionsOf(const CKAVHostIO* hostIo) {
+    return hostIo != nullptr ? hostIo->Functions() : kHostIoStandIns;
+  }
   bool IsLoaded() const { return m_module != nullptr; }
-  // Number of non-null slots.
+  // Number of slots bound to an entry point (not a stand-in).
   int BoundSlotCount() const;
 
  private:
@@ -48,5 +55,5 @@ class CKAVHostIO {
 
   LinkSystem& m_system;
   void* m_module = nullptr;  // owned: freed by the destructor
-  HostIoFunctions m_functions = {};
+  HostIoFunctions m_functions = kHostIoStandIns;
 };

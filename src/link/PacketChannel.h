@@ -1,4 +1,4 @@
-// What the rest of the program uses of the serial channel to the device
+// What the rest of the program uses of the packet link to the device
 // program: its connection state and packet writes (PacketChannel), and the
 // steps and reads of the idle pump (PacketPump). PacketLink implements both;
 // tests hand capture sources, the settings model and the idle tick fakes.
@@ -11,11 +11,11 @@ class PacketChannel {
  public:
   // Connection state; the numbers are fixed.
   enum class Status : int32_t {
-    DISCONNECTED = 0,  // no debugger connected
-    CLOSE = 1,         // debugger connected, channel closed, to be opened
-    CLOSE_ERROR = 2,   // closing failed; retried
-    OPEN = 3,          // channel open, waiting for the device program
-    CONNECTED = 4,     // device program attached; packets flow
+    DISCONNECTED = 0,         // no debugger connected
+    CLOSED_PENDING_OPEN = 1,  // debugger connected, channel closed, to be opened
+    CLOSE_ERROR = 2,          // closing failed; retried
+    OPEN = 3,                 // channel open, waiting for the device program
+    CONNECTED = 4,            // device program attached; packets flow
   };
 
   // Packet types of the 16-byte header (PacketHeader.h); the numbers are

@@ -8,22 +8,12 @@
 #include "support/Diag.h"
 #include "support/Log.h"
 
-// The link's lines and assertions keep the tag "SerialChannel", the file they
-// were first printed from: log readers and the device team's notes match it.
-QUILL_LOG_TAG("SerialChannel")
-
-namespace {
-const HostIoFunctions kNoFunctions = {};
-}  // namespace
+QUILL_LOG_TAG("PacketLink")
 
 void PacketLink::Bind(const CKAVHostIO* hostIo, int32_t channel) {
   m_hostIo = hostIo;
   m_channel = channel;
   ClearPendingHeader();
-}
-
-const HostIoFunctions& PacketLink::Fn() const {
-  return m_hostIo != nullptr ? m_hostIo->Functions() : kNoFunctions;
 }
 
 void PacketLink::ReportFailure() {
@@ -61,7 +51,7 @@ void PacketLink::Update() {
 
 void PacketLink::Step() {
   if (m_closeRequested.exchange(false, std::memory_order_relaxed)) CloseRequested();
-  if (GetStatus() == Status::CLOSE) OpenSio();
+  if (GetStatus() == Status::CLOSED_PENDING_OPEN) OpenSio();
   if (GetStatus() == Status::OPEN) WaitSio();
   if (GetStatus() == Status::CLOSE_ERROR) CloseSio();
   // A capture worker sends the record before its next block; without one it
@@ -71,10 +61,10 @@ void PacketLink::Step() {
 
 bool PacketLink::OpenSio() {
   ScopedMutex lock(m_lock);
-  QASSERT_TAGGED(m_status == Status::CLOSE);
+  QASSERT_TAGGED(m_status == Status::CLOSED_PENDING_OPEN);
   LOG_AT("OpenSio\n");
-  const HostIoFunctions& fn = Fn();
-  if (fn.sio_open != nullptr && fn.sio_open(m_channel) < 0) {
+  const HostIoFunctions& fn = CKAVHostIO::FunctionsOf(m_hostIo);
+  if (fn.sio_open(m_channel) < 0) {
     LOG_AT("Open Error\n");
     ReportFailure();
     return false;
@@ -87,8 +77,7 @@ bool PacketLink::OpenSio() {
 bool PacketLink::WaitSio() {
   ScopedMutex lock(m_lock);
   QASSERT_TAGGED(m_status == Status::OPEN);
-  const HostIoFunctions& fn = Fn();
-  if (fn.sio_wait == nullptr) return false;
+  const HostIoFunctions& fn = CKAVHostIO::FunctionsOf(m_hostIo);
   const int32_t r = fn.sio_wait(m_channel, 1);
   if (r == 0) return false;
   if (r < 0) {
@@ -107,10 +96,10 @@ bool PacketLink::WaitSio() {
 void PacketLink::CloseSio() {
   ScopedMutex lock(m_lock);
   if (GetStatus() == Status::DISCONNECTED) return;
-  SetStatus(Status::CLOSE);
+  SetStatus(Status::CLOSED_PENDING_OPEN);
   LOG_AT("Close\n");
-  const HostIoFunctions& fn = Fn();
-  if (fn.sio_close != nullptr && fn.sio_close(m_channel) < 0) {
+  const HostIoFunctions& fn = CKAVHostIO::FunctionsOf(m_hostIo);
+  if (fn.sio_close(m_channel) < 0) {
     LOG_AT("CloseSio Error\n");
     SetStatus(Status::CLOSE_ERROR);
     ReportFailure();
@@ -198,13 +187,13 @@ bool PacketLink::SendPostedConfig() {
 }
 
 bool PacketLink::SendPacket(uint32_t type, const void* data, int32_t size) {
-  const HostIoFunctions& fn = Fn();
+  const HostIoFunctions& fn = CKAVHostIO::FunctionsOf(m_hostIo);
   uint8_t header[PacketHeader::SIZE];
   PacketHeader{PacketHeader::MAGIC, 0, type, size}.Encode(header);
   m_writeStartMs.store(Now() + 1, std::memory_order_relaxed);
-  int32_t r = fn.sio_write != nullptr ? fn.sio_write(m_channel, header, PacketHeader::SIZE, 1) : -1;
+  int32_t r = fn.sio_write(m_channel, header, PacketHeader::SIZE, 1);
   if (r == PacketHeader::SIZE && size > 0) {
-    const int32_t payload = fn.sio_write != nullptr ? fn.sio_write(m_channel, data, size, 1) : -1;
+    const int32_t payload = fn.sio_write(m_channel, data, size, 1);
     if (payload != size) {
       m_writeStartMs.store(0, std::memory_order_relaxed);
       LOG_AT("WriteSio Error %d < %d\n", payload, size);
@@ -239,10 +228,10 @@ std::unique_ptr<uint8_t[]> PacketLink::Read(uint32_t& type, uint32_t& size) {
   size = 0;
   TryScopedMutex lock(m_lock);
   if (!lock.IsLocked()) return nullptr;
-  const HostIoFunctions& fn = Fn();
+  const HostIoFunctions& fn = CKAVHostIO::FunctionsOf(m_hostIo);
 
   if (m_header.type == NO_PACKET) {
-    const int32_t n = fn.sio_getReadableBytes != nullptr ? fn.sio_getReadableBytes(m_channel, 0) : -1;
+    const int32_t n = fn.sio_getReadableBytes(m_channel, 0);
     if (n < 0) {
       LOG_AT("GetReadableBytesSio Error, %d\n", n);
       CloseSio();
@@ -250,7 +239,7 @@ std::unique_ptr<uint8_t[]> PacketLink::Read(uint32_t& type, uint32_t& size) {
     }
     if (n < PacketHeader::SIZE) return nullptr;
     uint8_t bytes[PacketHeader::SIZE];
-    const int32_t r = fn.sio_read != nullptr ? fn.sio_read(m_channel, bytes, PacketHeader::SIZE, 1) : -1;
+    const int32_t r = fn.sio_read(m_channel, bytes, PacketHeader::SIZE, 1);
     if (r < 0) {
       LOG_AT("ReadSio Error, %d\n", r);
       CloseSio();
@@ -283,7 +272,7 @@ std::unique_ptr<uint8_t[]> PacketLink::Read(uint32_t& type, uint32_t& size) {
     return nullptr;
   }
 
-  const int32_t n = fn.sio_getReadableBytes != nullptr ? fn.sio_getReadableBytes(m_channel, 0) : -1;
+  const int32_t n = fn.sio_getReadableBytes(m_channel, 0);
   if (n < 0) {
     LOG_AT("GetReadableBytesSio Error, %d\n", n);
     CloseSio();
@@ -307,7 +296,7 @@ std::unique_ptr<uint8_t[]> PacketLink::Read(uint32_t& type, uint32_t& size) {
     CloseSio();
     return nullptr;
   }
-  const int32_t r = fn.sio_read != nullptr ? fn.sio_read(m_channel, payload.get(), payloadSize, 1) : -1;
+  const int32_t r = fn.sio_read(m_channel, payload.get(), payloadSize, 1);
   if (r < 0) {
     LOG_AT("ReadSio Error, %d\n", r);
     CloseSio();

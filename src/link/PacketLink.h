@@ -4,10 +4,11 @@
 // operation. Portable over the table of host-I/O entry points.
 //
 // Threads: the main thread (Update, Read, settings records) and capture
-// workers (audio Write). Every library call is made under the lock; the lock
-// is re-entrant, so an operation that calls another (Write calling CloseSio)
-// takes it again on the same thread. The state is read by any thread without
-// it.
+// workers (audio Write). Every library call of the link is made under the
+// lock (the debugger session's calls: DebuggerSession.h); the lock is
+// re-entrant, so an operation that calls another (Write calling CloseSio)
+// takes it again on the same thread. The state is read by any thread
+// without it.
 //
 // The main thread never waits behind a writer: a device that stops reading
 // blocks a worker inside sio_write with the lock held, so Update and Read
@@ -48,8 +49,8 @@ class PacketLink : public PacketPump {
   PacketLink(const PacketLink&) = delete;
   PacketLink& operator=(const PacketLink&) = delete;
 
-  // The library table (not owned; null: every slot missing) and the channel
-  // number. Main thread, with no operation running.
+  // The library table (not owned; null: every slot its stand-in) and the
+  // channel number. Main thread, with no operation running.
   void Bind(const CKAVHostIO* hostIo, int32_t channel);
   // Told of open and close failures (not owned; may be null).
   void SetFailureHandler(LinkFailureHandler* handler) { m_failureHandler = handler; }
@@ -77,10 +78,11 @@ class PacketLink : public PacketPump {
   void SetStatus(Status status) { m_status.store(status, std::memory_order_relaxed); }
   int32_t GetChannel() const { return m_channel; }
 
-  // One step of the state machine (every idle tick): CLOSE opens, OPEN
-  // waits for the device program, CLOSE_ERROR closes again; one call can go
-  // from CLOSE to CONNECTED. Then a posted settings record goes out when no
-  // worker streams. Skipped while another thread holds the lock.
+  // One step of the state machine (every idle tick): CLOSED_PENDING_OPEN
+  // opens, OPEN waits for the device program, CLOSE_ERROR closes again; one
+  // call can go from CLOSED_PENDING_OPEN to CONNECTED. Then a posted settings
+  // record goes out when no worker streams. Skipped while another thread
+  // holds the lock.
   void Update() override;
   bool OpenSio();
   bool WaitSio();
@@ -124,8 +126,6 @@ class PacketLink : public PacketPump {
   bool HasPostedConfig() const;
 
  private:
-  // The slots, or a table of nulls while unbound.
-  const HostIoFunctions& Fn() const;
   void ClearPendingHeader();
   void ReportFailure();
   // The state machine's step and the posted record's send, under the lock.

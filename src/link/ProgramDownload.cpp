@@ -10,9 +10,7 @@
 #include "support/Shell.h"
 #include "support/Strings.h"
 
-// The download's lines keep the tag "SerialChannel", the file they were first
-// printed from: log readers and the device team's notes match it.
-QUILL_LOG_TAG("SerialChannel")
+QUILL_LOG_TAG("ProgramDownload")
 
 ProgramDownload::ProgramDownload(DebuggerSession& session, LinkSystem& system) : m_session(session), m_system(system) {}
 
@@ -108,7 +106,8 @@ void ProgramDownload::ThreadEntry(void* context) {
   static_cast<ProgramDownload*>(context)->RunThread();
 }
 
-// The download thread: only the box interface and the dialog's reports.
+// The download thread: the box interface and the dialog's reports, without
+// the link's lock.
 void ProgramDownload::RunThread() {
   void* box = nullptr;
   hostio::DownloadProgramFn download = nullptr;

@@ -3,9 +3,13 @@
 // the user interface's download dialog, or for the KMC debugger by starting
 // the SDK's loader tool. Portable.
 //
-// Main thread, except the download thread, which only calls the box
-// interface and the dialog's reports; it takes no lock and leaves the
-// channel's state alone.
+// Main thread, except the download thread, which calls the library's
+// getRawDllData (DebuggerSession::GetBox) and the box interface's download,
+// and the dialog's reports. It takes no lock (holding the packet link's lock
+// for the whole download would hold up every audio write meanwhile) and
+// leaves the channel's state alone. GoBox joins it before returning, so the
+// library is never freed under it (SerialChannel::Shutdown runs on the main
+// thread).
 #pragma once
 
 #include <cstdint>

@@ -9,7 +9,6 @@
 #include "support/Diag.h"
 #include "support/Log.h"
 
-// Its assertion keeps the source name "SerialChannel" as it always had.
 QUILL_LOG_TAG("SerialChannel")
 
 SerialChannel::SerialChannel()

@@ -1,6 +1,7 @@
-// The program's link to the companion program on the device: the one owner
-// that binds the host-I/O library, builds the link's three parts and shuts
-// them down in order. Each user is handed the part it needs:
+// The owner of the program's link to the companion program on the device;
+// not a channel itself (the packet channel is PacketLink). It binds the
+// host-I/O library (CKAVHostIO), builds the link's three parts, hands each
+// user the part it needs and shuts them down in order:
 //   PacketLink       the channel's state machine, packet framing and lock
 //                    (the idle tick, the settings model and the capture
 //                    sources, as a PacketChannel for the latter two);
@@ -9,9 +10,14 @@
 //   ProgramDownload  loading the device program, on its own thread (the main
 //                    window).
 //
-// Threads: the main thread builds, binds and shuts down; the parts' own
-// headers say which thread calls what. Every library call is made under the
-// packet link's re-entrant lock.
+// Threads: the main thread builds, binds and shuts down (Shutdown closes,
+// disconnects and frees the library under the packet link's lock); the
+// parts' own headers say which thread calls what. The packet link's and the
+// session's channel and debugger calls (sio_*, host_*, the vendor's serial
+// number) are made under the packet link's re-entrant lock. Made without it:
+// getDllType and getRawDllData through DebuggerSession's IsBox, GetBox and
+// GetDisplayName (main thread, and GetBox on the download thread), and the
+// box interface's download on the download thread (ProgramDownload.h).
 #pragma once
 
 #include <cstdint>

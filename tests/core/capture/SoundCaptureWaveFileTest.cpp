@@ -216,7 +216,7 @@ TEST_F(SoundCaptureWaveFileTest, ConvertsToTheOutputRateAndMetersWhileDisconnect
   EXPECT_GE(static_cast<double>(frames), (960.0 - converter.GetLookahead()) * 32728.0 / 48000.0 - 2.0);
   EXPECT_LE(static_cast<double>(frames), 960 * 32728.0 / 48000.0 + 2.0);
 
-  channel.SetStatus(PacketChannel::Status::CLOSE);
+  channel.SetStatus(PacketChannel::Status::CLOSED_PENDING_OPEN);
   source.PlayFrames(960);
   EXPECT_EQ(channel.Packets().size(), 1u);
   EXPECT_GT(source.GetLevel(0), 15000);

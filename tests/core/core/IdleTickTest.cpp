@@ -91,11 +91,12 @@ class FakeLink : public PacketPump, public DebuggerWatch, public DownloadStatus 
     return bytes;
   }
   bool IsAwaitingDebugger() const override { return awaiting; }
-  // The look numbered foundAtLook (from 1) connects: CLOSE, nothing awaited.
+  // The look numbered foundAtLook (from 1) connects: CLOSED_PENDING_OPEN,
+  // nothing awaited.
   bool ConnectLost() override {
     if (++looks != foundAtLook) return false;
     awaiting = false;
-    status = Status::CLOSE;
+    status = Status::CLOSED_PENDING_OPEN;
     return true;
   }
   bool HasLibrary() const override { return library; }
@@ -321,7 +322,7 @@ TEST_F(IdleTickTest, StartWhileConnectedSendsTheRecordWithANewToken) {
 TEST_F(IdleTickTest, LinkComingUpRenewsTheTokenAndSendsOnlyWhenStreaming) {
   CaptureChoice none{memory};  // no source yet
   IdleTick early{view, link, link, link, config, none, ms};
-  link.script = {Status::CLOSE, Status::OPEN, Status::CONNECTED, Status::CONNECTED};
+  link.script = {Status::CLOSED_PENDING_OPEN, Status::OPEN, Status::CONNECTED, Status::CONNECTED};
   for (int i = 0; i < 4; ++i) early.Run();
   EXPECT_NE(Token(), 0u);
   EXPECT_EQ(link.Configs(), 0);
@@ -408,7 +409,7 @@ TEST_F(IdleTickTest, LinkTextFollowsTheLinkAndIsWrittenOnlyWhenItDiffers) {
   // A missing device program says so while a debugger is connected and the
   // link waits for it; the link up, or no debugger, say what they always say.
   link.imageMissing = true;
-  for (Status status : {Status::OPEN, Status::CLOSE_ERROR, Status::CLOSE}) {
+  for (Status status : {Status::OPEN, Status::CLOSE_ERROR, Status::CLOSED_PENDING_OPEN}) {
     link.status = status;
     idle.Run();
     EXPECT_EQ(view.linkText, LinkState::NO_IMAGE);
@@ -480,7 +481,7 @@ TEST_F(IdleTickTest, LostDebuggerIsLookedForEveryTwoSeconds) {
   runUntil(34500);
   EXPECT_EQ(lookTimes, (std::vector<uint64_t>{12000, 14000, 22000, 24000, 32010, 34010}));
   EXPECT_EQ(view.returns, 1);
-  EXPECT_EQ(link.status, Status::CLOSE);
+  EXPECT_EQ(link.status, Status::CLOSED_PENDING_OPEN);
   EXPECT_EQ(view.linkText, LinkState::NONE) << "connected again, the device program not yet attached";
 }
 

@@ -48,7 +48,7 @@ TEST_F(DiscoveryTest, WithoutALibraryNothingIsFound) {
 TEST_F(DiscoveryTest, BoxIsNamedBySerialText) {
   fake.listed = {12345678};
   EXPECT_TRUE(channel.Session().ConnectFirst(true));
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSE);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   EXPECT_EQ(fake.connectedIds, (std::vector<int32_t>{12345678}));
   EXPECT_EQ(channel.Session().GetSerial(), "1234567-8");
   EXPECT_EQ(channel.Session().GetDisplayName(), "1234567-8");
@@ -163,7 +163,7 @@ TEST_F(DiscoveryTest, ConnectWithTheSameUnusableBoxConnectsAgain) {
   EXPECT_TRUE(channel.Session().Reconnect(listedOnly));
   EXPECT_FALSE(listedOnly);
   EXPECT_EQ(fake.connects, 2);
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSE);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   EXPECT_EQ(fake.closes, 0);  // the channel is not closed first
 }
 
@@ -174,7 +174,7 @@ TEST_F(DiscoveryTest, ConnectWithAnotherDebuggerSwitches) {
   EXPECT_TRUE(channel.Session().Reconnect(listedOnly));
   EXPECT_EQ(channel.Session().GetDebuggerId(), 22222222u);
   EXPECT_EQ(channel.Session().GetSerial(), "2222222-2");
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSE);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
 }
 
 TEST_F(DiscoveryTest, ListedOnlyReconnectKeepsAUsableDebugger) {
@@ -215,7 +215,7 @@ TEST_F(DiscoveryTest, ReconnectAfterAFailedConnect) {
   EXPECT_EQ(CountLinkLines(log.Text(), "Connect Error"), 1);
   fake.connectResult = 0;
   EXPECT_TRUE(channel.Session().Reconnect(listedOnly));
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSE);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
 }
 
 TEST_F(DiscoveryTest, DisconnectClosesAnOpenChannelAndKeepsTheSerial) {
@@ -283,7 +283,7 @@ TEST_F(DiscoveryTest, LostDebuggerIsConnectedWhenItsIdIsListedAgain) {
   fake.connectResult = 0;
   EXPECT_TRUE(channel.Session().ConnectLost());
   EXPECT_FALSE(channel.Session().IsAwaitingDebugger());
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSE);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   EXPECT_EQ(channel.Session().GetDebuggerId(), 12345678u);
   EXPECT_EQ(channel.Session().GetDisplayName(), "1234567-8");
   EXPECT_EQ(fake.connectedIds, (std::vector<int32_t>{12345678, 12345678, 12345678}));
@@ -363,8 +363,27 @@ TEST_F(DiscoveryTest, LookForTheLostDebuggerSkipsABusyLink) {
   cv.notify_all();
   worker.join();
   EXPECT_TRUE(session.ConnectLost());
-  EXPECT_EQ(link.GetStatus(), Status::CLOSE);
+  EXPECT_EQ(link.GetStatus(), Status::CLOSED_PENDING_OPEN);
   session.Shutdown();
+}
+
+// The session's host_* calls never interleave with a packet: each is made
+// under the link's lock, also when a test or the failure report calls in.
+TEST_F(DiscoveryTest, EveryDebuggerCallHoldsTheLinksLock) {
+  fake.linkLock = &channel.Link().GetLock();
+  fake.listed = {12345678};
+  ASSERT_TRUE(channel.Session().ConnectFirst(true));
+  EXPECT_TRUE(channel.Session().IsDebuggerListed());
+  bool listedOnly = false;
+  EXPECT_TRUE(channel.Session().Reconnect(listedOnly));
+  fake.listed.clear();
+  channel.Session().DisconnectIfNotFound();
+  fake.listed = {12345678};
+  EXPECT_TRUE(channel.Session().ConnectLost());
+  channel.Session().Disconnect();
+  EXPECT_GE(fake.finds, 5);
+  EXPECT_EQ(fake.disconnects, 2);
+  EXPECT_EQ(fake.hostCallsWithoutLinkLock, 0);
 }
 
 TEST_F(DiscoveryTest, OnlyTheFirstSixteenListedIdsCount) {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "link/KAVHostIO.h"
 
@@ -121,10 +122,31 @@ void FakeHostIo::ReleaseWrites() {
 
 // --- Entry points ------------------------------------------------------------
 
+namespace {
+
+// No thread holds lock: another thread can take it (the lock is re-entrant,
+// so the calling thread could take it either way).
+bool IsFree(Mutex& lock) {
+  bool free = false;
+  std::thread probe([&] {
+    free = lock.TryLock();
+    if (free) lock.Unlock();
+  });
+  probe.join();
+  return free;
+}
+
+void CountUnlockedHostCall(FakeHostIo* f) {
+  if (f->linkLock != nullptr && IsFree(*f->linkLock)) ++f->hostCallsWithoutLinkLock;
+}
+
+}  // namespace
+
 int32_t FakeHostIo::HostFind(int32_t* ids, int32_t capacity) {
   FakeHostIo* f = Current();
   std::lock_guard<std::mutex> guard(f->lock);
   ++f->finds;
+  CountUnlockedHostCall(f);
   const int32_t n = static_cast<int32_t>(f->listed.size());
   if (capacity == 0) {
     if (f->directFindFails || n == 0) return 0;
@@ -139,6 +161,7 @@ int32_t FakeHostIo::HostConnect(int32_t id) {
   FakeHostIo* f = Current();
   std::lock_guard<std::mutex> guard(f->lock);
   ++f->connects;
+  CountUnlockedHostCall(f);
   f->connectedIds.push_back(id);
   return f->connectResult;
 }
@@ -147,6 +170,7 @@ int32_t FakeHostIo::HostDisconnect() {
   FakeHostIo* f = Current();
   std::lock_guard<std::mutex> guard(f->lock);
   ++f->disconnects;
+  CountUnlockedHostCall(f);
   return f->disconnectResult;
 }
 

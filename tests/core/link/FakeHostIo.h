@@ -18,6 +18,7 @@
 #include "link/KAVHostIO.h"
 #include "link/LinkSystem.h"
 #include "link/PacketHeader.h"
+#include "platform/Mutex.h"
 
 class CKAVHostIO;
 
@@ -65,6 +66,10 @@ class FakeHostIo {
   std::vector<int32_t> writeSizes;
   int opens = 0, closes = 0, waits = 0, reads = 0, finds = 0, connects = 0, disconnects = 0;
   std::vector<int32_t> connectedIds;
+  // When linkLock is set (the link's lock, not owned): host_find,
+  // host_connect and host_disconnect calls made while no thread held it.
+  Mutex* linkLock = nullptr;
+  int hostCallsWithoutLinkLock = 0;
 
   std::mutex lock;
 

@@ -2,6 +2,8 @@
 // fake libraries (the real libraries: LibrarySearchTest.cpp).
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "FakeHostIo.h"
 #include "TestUtil.h"
 #include "link/KAVHostIO.h"
@@ -153,21 +155,75 @@ TEST_F(KAVHostIOTest, ProxyByNameWhenTheKmcFolderLacksIt) {
   EXPECT_EQ(hostIo.BoundSlotCount(), HOSTIO_SLOT_COUNT);
 }
 
-TEST_F(KAVHostIOTest, NoLibraryLeavesEverySlotNull) {
+TEST_F(KAVHostIOTest, NoLibraryGivesEverySlotItsStandIn) {
   CKAVHostIO hostIo(system);
   EXPECT_FALSE(hostIo.IsLoaded());
   EXPECT_EQ(hostIo.BoundSlotCount(), 0);
+  EXPECT_EQ(memcmp(&hostIo.Functions(), &kHostIoStandIns, sizeof(HostIoFunctions)), 0);
   EXPECT_EQ(system.loadAttempts, Then(ByName("kav_hostio32.dll"), ByName("devhio_proxy.dll")));
   EXPECT_TRUE(system.symbolLookups.empty());
 }
 
-TEST_F(KAVHostIOTest, MissingExportLeavesOnlyItsSlotNull) {
+TEST_F(KAVHostIOTest, MissingExportGetsOnlyItsSlotsStandIn) {
   system.libraries[Join({"/program", "kav_hostio32.dll"})] = MakeLibrary("KAVHIO_", {"sio_getWritableBytes"});
   CKAVHostIO hostIo(system);
   EXPECT_EQ(hostIo.BoundSlotCount(), HOSTIO_SLOT_COUNT - 1);
-  EXPECT_EQ(hostIo.Functions().sio_getWritableBytes, nullptr);
-  EXPECT_NE(hostIo.Functions().sio_write, nullptr);
-  EXPECT_NE(hostIo.Functions().getRawDllData, nullptr);
+  EXPECT_EQ(hostIo.Functions().sio_getWritableBytes, kHostIoStandIns.sio_getWritableBytes);
+  EXPECT_EQ(hostIo.Functions().sio_getWritableBytes(0, 0), -1);
+  EXPECT_NE(hostIo.Functions().sio_write, kHostIoStandIns.sio_write);
+  EXPECT_NE(hostIo.Functions().getRawDllData, kHostIoStandIns.getRawDllData);
+}
+
+TEST_F(KAVHostIOTest, CallersNullSlotsGetTheirStandIns) {
+  HostIoFunctions table = {};
+  table.host_getversion = &Marker;
+  CKAVHostIO hostIo(system, table);
+  EXPECT_EQ(hostIo.BoundSlotCount(), 1);
+  EXPECT_EQ(hostIo.Functions().host_getversion(), 77);
+  EXPECT_EQ(hostIo.Functions().sio_open, kHostIoStandIns.sio_open);
+  EXPECT_EQ(&CKAVHostIO::FunctionsOf(nullptr), &kHostIoStandIns);
+}
+
+// A stand-in does nothing and answers what the link and the session take a
+// missing entry point to mean: a failure, except that the channel's open and
+// close are done and the wait for the device program goes on.
+TEST(HostIoStandInTest, EachAnswersAsAMissingEntryPoint) {
+  const HostIoFunctions& fn = kHostIoStandIns;
+  int32_t ids[2] = {5, 6};
+  uint8_t bytes[4] = {9, 9, 9, 9};
+  const struct {
+    const char* slot;
+    int32_t answer;
+    int32_t expected;
+  } cases[] = {
+      {"host_find", fn.host_find(ids, 2), -1},
+      {"host_connect", fn.host_connect(5), -1},
+      {"host_disconnect", fn.host_disconnect(), -1},
+      {"host_getconnectid", fn.host_getconnectid(), -1},
+      {"host_getversion", fn.host_getversion(), -1},
+      {"sio_open", fn.sio_open(0), 0},
+      {"sio_close", fn.sio_close(0), 0},
+      {"sio_connect", fn.sio_connect(0), -1},
+      {"sio_wait", fn.sio_wait(0, 1), 0},
+      {"sio_disconnect", fn.sio_disconnect(0), -1},
+      {"sio_flush", fn.sio_flush(0), -1},
+      {"sio_read", fn.sio_read(0, bytes, 4, 1), -1},
+      {"sio_write", fn.sio_write(0, bytes, 4, 1), -1},
+      {"sio_getReadableBytes", fn.sio_getReadableBytes(0, 0), -1},
+      {"sio_getWritableBytes", fn.sio_getWritableBytes(0, 0), -1},
+      {"smem_open", fn.smem_open(0), -1},
+      {"smem_close", fn.smem_close(0), -1},
+      {"smem_getsize", fn.smem_getsize(0), -1},
+      {"smem_read", fn.smem_read(0, bytes, 4), -1},
+      {"smem_write", fn.smem_write(0, bytes, 4), -1},
+      {"getDllType", fn.getDllType(), -1},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.answer, c.expected) << c.slot;
+  EXPECT_NE(fn.getDllType(), hostio::DLL_TYPE_BOX);
+  EXPECT_EQ(fn.getRawDllData(), nullptr);
+  EXPECT_EQ(ids[0], 5);
+  EXPECT_EQ(ids[1], 6);
+  for (uint8_t b : bytes) EXPECT_EQ(b, 9);
 }
 
 TEST_F(KAVHostIOTest, KmcVariableKeepsItsFirstValue) {

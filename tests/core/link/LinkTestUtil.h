@@ -13,22 +13,53 @@
 #include "TestUtil.h"
 #include "link/SerialChannel.h"
 
-// Lines of the log printed by the link with its "SerialChannel, <line>, "
-// prefix, the prefix removed; other lines are left out.
-inline std::vector<std::string> LinkLines(const std::string& log) {
-  std::vector<std::string> out;
+// The log tags of the device link's files: each logs under its own class's
+// name.
+inline const std::vector<std::string>& LinkTags() {
+  static const std::vector<std::string> tags = {"SerialChannel", "PacketLink", "DebuggerSession", "ProgramDownload",
+                                                "CKAVHostIO"};
+  return tags;
+}
+
+struct LinkLine {
+  std::string tag;
+  std::string text;  // without the "<tag>, <line>, " prefix
+};
+
+// Lines of the log printed by the link's files with their "<tag>, <line>, "
+// prefix; other lines are left out.
+inline std::vector<LinkLine> TaggedLinkLines(const std::string& log) {
+  std::vector<LinkLine> out;
   std::istringstream in(log);
   std::string line;
-  const std::string prefix = "SerialChannel, ";
   while (std::getline(in, line)) {
-    if (line.compare(0, prefix.size(), prefix) != 0) continue;
-    size_t at = prefix.size();
-    size_t digits = at;
-    while (digits < line.size() && line[digits] >= '0' && line[digits] <= '9') ++digits;
-    if (digits == at || line.compare(digits, 2, ", ") != 0) continue;
-    out.push_back(line.substr(digits + 2));
+    for (const std::string& tag : LinkTags()) {
+      const std::string prefix = tag + ", ";
+      if (line.compare(0, prefix.size(), prefix) != 0) continue;
+      size_t at = prefix.size();
+      size_t digits = at;
+      while (digits < line.size() && line[digits] >= '0' && line[digits] <= '9') ++digits;
+      if (digits == at || line.compare(digits, 2, ", ") != 0) continue;
+      out.push_back({tag, line.substr(digits + 2)});
+    }
   }
   return out;
+}
+
+// The texts of TaggedLinkLines.
+inline std::vector<std::string> LinkLines(const std::string& log) {
+  std::vector<std::string> out;
+  for (const LinkLine& line : TaggedLinkLines(log)) out.push_back(line.text);
+  return out;
+}
+
+// The tag of the first link line whose text starts with start; empty when
+// none does.
+inline std::string LinkTagOf(const std::string& log, const std::string& start) {
+  for (const LinkLine& line : TaggedLinkLines(log)) {
+    if (line.text.compare(0, start.size(), start) == 0) return line.tag;
+  }
+  return std::string();
 }
 
 inline int CountLinkLines(const std::string& log, const std::string& message) {

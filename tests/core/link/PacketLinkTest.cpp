@@ -24,7 +24,7 @@ TEST_F(PacketLinkTest, FreshChannelIsDisconnectedAndUpdateDoesNothing) {
 TEST_F(PacketLinkTest, OneUpdateGoesFromCloseToConnected) {
   fake.listed = {12345678};
   ASSERT_TRUE(channel.Session().ConnectFirst(true));
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSE);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   log.Clear();
   channel.Link().Update();
   EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
@@ -52,7 +52,7 @@ TEST_F(PacketLinkTest, WaitFailureClosesAndTheNextUpdateOpensAgain) {
   fake.waitResults = {-3};
   ASSERT_TRUE(channel.Session().ConnectFirst(true));
   channel.Link().Update();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSE);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   EXPECT_EQ(CountLinkLines(log.Text(), "WaitSio Error"), 1);
   EXPECT_EQ(CountLinkLines(log.Text(), "Closed"), 1);
   channel.Link().Update();
@@ -65,7 +65,7 @@ TEST_F(PacketLinkTest, OpenFailureKeepsCloseWhileTheDebuggerIsListed) {
   fake.openResult = -1;
   ASSERT_TRUE(channel.Session().ConnectFirst(true));
   channel.Link().Update();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSE);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   const std::string text = log.Text();
   EXPECT_EQ(CountLinkLines(text, "Open Error"), 1);
   EXPECT_EQ(CountLinkLines(text, "Disconnect Debugger If Not Found"), 1);
@@ -100,7 +100,7 @@ TEST_F(PacketLinkTest, MissingSlotsOpenAndCloseCountAsSuccessWaitKeepsOpen) {
   bare.Link().Update();
   EXPECT_EQ(bare.Link().GetStatus(), Status::OPEN);
   bare.Link().RequestClose();
-  EXPECT_EQ(bare.Link().GetStatus(), Status::CLOSE);
+  EXPECT_EQ(bare.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   EXPECT_EQ(CountLinkLines(log.Text(), "Closed"), 1);
 }
 
@@ -114,7 +114,7 @@ TEST_F(PacketLinkTest, CloseFailureRetriesFromCloseErrorOnUpdate) {
   EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSE_ERROR);
   fake.closeResult = 0;
   channel.Link().Update();  // the close works; the next Update opens
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSE);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   channel.Link().Update();
   EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
 }
@@ -161,7 +161,7 @@ TEST_F(PacketLinkTest, ShortHeaderWriteClosesTheChannel) {
   fake.writeResults = {5};
   const std::vector<uint8_t> payload = Bytes(8);
   EXPECT_FALSE(channel.Link().Write(PacketChannel::AUDIO, payload.data(), 8));
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSE);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   EXPECT_EQ(CountLinkLines(log.Text(), "WriteSio Error, 5 < 16"), 1);
   EXPECT_EQ(fake.writeSizes.size(), 1u);  // the payload is not attempted
 }
@@ -171,7 +171,7 @@ TEST_F(PacketLinkTest, ShortPayloadWriteEndsInCloseCloseErrorOrDisconnected) {
   ASSERT_TRUE(BringUpStreaming());
   fake.writeResults = {16, 3};
   EXPECT_FALSE(channel.Link().Write(PacketChannel::AUDIO, payload.data(), 8));
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSE);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   EXPECT_EQ(CountLinkLines(log.Text(), "WriteSio Error 3 < 8"), 1);
 
   channel.Link().Update();
@@ -204,7 +204,7 @@ TEST_F(PacketLinkTest, WriteWithoutTheSlotFailsWithMinusOne) {
   bare.Link().Update();
   EXPECT_FALSE(bare.Link().Write(PacketChannel::CONFIG, nullptr, 0));
   EXPECT_EQ(CountLinkLines(log.Text(), "WriteSio Error, -1 < 16"), 1);
-  EXPECT_EQ(bare.Link().GetStatus(), Status::CLOSE);
+  EXPECT_EQ(bare.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
 }
 
 TEST_F(PacketLinkTest, NegativeSizeIsRefusedWithoutTouchingTheWire) {
@@ -291,7 +291,7 @@ TEST_F(PacketLinkTest, APayloadNotCompleteWithinTwoSecondsClosesTheChannel) {
   LinkTestNow() += PacketLink::PAYLOAD_DEADLINE_MS + 1;
   EXPECT_EQ(channel.Link().Read(type, size), nullptr);
   EXPECT_EQ(type, PacketChannel::NO_PACKET);
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSE);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   EXPECT_EQ(CountLinkLines(log.Text(), "ReadSio Error, payload of 4000 bytes not complete after 2001 ms (1000 there)"),
             1)
       << log.Text();
@@ -341,7 +341,7 @@ TEST_P(WrongHeaderTest, ClosesAndTheDeviceProgramMustAttachAgain) {
   EXPECT_EQ(type, PacketChannel::NO_PACKET);
   EXPECT_EQ(size, 0u);
   EXPECT_EQ(CountLinkLines(log.Text(), "Wrong header"), 1);
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSE);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   EXPECT_EQ(fake.closes, 1);
 
   fake.waitResults = {0};
@@ -385,7 +385,7 @@ TEST_F(PacketLinkTest, LibraryFailuresWhileReadingClose) {
   fake.readableError = -5;
   EXPECT_EQ(channel.Link().Read(type, size), nullptr);
   EXPECT_EQ(CountLinkLines(log.Text(), "GetReadableBytesSio Error, -5"), 1);
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSE);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   fake.readableError = 0;
 
   channel.Link().Update();
@@ -393,14 +393,14 @@ TEST_F(PacketLinkTest, LibraryFailuresWhileReadingClose) {
   fake.readResults = {-2};
   EXPECT_EQ(channel.Link().Read(type, size), nullptr);
   EXPECT_EQ(CountLinkLines(log.Text(), "ReadSio Error, -2"), 1);
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSE);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
 
   channel.Link().Update();
   fake.PushPacket(PacketChannel::CONFIG, Bytes(280));
   fake.readResults = {10};
   EXPECT_EQ(channel.Link().Read(type, size), nullptr);
   EXPECT_EQ(CountLinkLines(log.Text(), "ReadSio Error, 10 < 16"), 1);
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSE);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
 
   // The payload read falls short.
   channel.Link().Update();
@@ -408,7 +408,7 @@ TEST_F(PacketLinkTest, LibraryFailuresWhileReadingClose) {
   fake.readResults = {16, 200};
   EXPECT_EQ(channel.Link().Read(type, size), nullptr);
   EXPECT_EQ(CountLinkLines(log.Text(), "ReadSio Error, 200 < 280"), 1);
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSE);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   EXPECT_EQ(type, PacketChannel::NO_PACKET);
 }
 

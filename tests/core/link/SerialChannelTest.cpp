@@ -30,6 +30,26 @@ TEST_F(SerialChannelTest, ShutdownClosesDisconnectsAndIsIdempotent) {
   EXPECT_FALSE(channel.Link().Write(PacketChannel::CONFIG, nullptr, 0));
 }
 
+// A log line leads to the file that printed it: each part logs under its own
+// class's name.
+TEST_F(SerialChannelTest, EachPartLogsUnderItsOwnName) {
+  ASSERT_TRUE(BringUp());
+  channel.Download().Go("/no/such/Quillon.bxa");
+  system.env = {{"KAV_HOSTIO_DLL_PATH", "relative"}};
+  CKAVHostIO searched(system);
+  const struct {
+    const char* start;
+    const char* tag;
+  } cases[] = {
+      {"Connect Debugger", "DebuggerSession"},
+      {"OpenSio", "PacketLink"},
+      {"Connected", "PacketLink"},
+      {"DownloadGo file", "ProgramDownload"},
+      {"kav_hostio32.dll: ", "CKAVHostIO"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(LinkTagOf(log.Text(), c.start), c.tag) << c.start << "\n" << log.Text();
+}
+
 // A library with no entry point the program knows is as good as none: the
 // window says that no host-I/O library was found.
 TEST(SerialChannelLibraryTest, NoEntryPointIsNoLibrary) {

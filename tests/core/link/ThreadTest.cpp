@@ -200,7 +200,7 @@ TEST_F(ThreadTest, CloseDuringABlockedWriteIsDoneByTheWriter) {
   EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
   fake.ReleaseWrites();
   worker.join();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSE);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   EXPECT_EQ(fake.closes, 1);
   channel.Link().Update();
   EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
@@ -229,7 +229,7 @@ TEST_F(ThreadTest, WriteBlockedPastTheDeadlineReopensAndAudioWaitsForTheNewRecor
   fake.ReleaseWrites();
   worker.join();
   EXPECT_EQ(CountLinkLines(log.Text(), "WriteSio blocked 2000 ms"), 1);
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSE);
+  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   {
     std::lock_guard<std::mutex> lock(fake.lock);
     fake.written.clear();

@@ -164,7 +164,7 @@ TEST_F(SoundConfigTest, ApplyWhileConnected) {
 }
 
 TEST_F(SoundConfigTest, ApplyWhileNotConnected) {
-  for (auto status : {PacketChannel::Status::DISCONNECTED, PacketChannel::Status::CLOSE,
+  for (auto status : {PacketChannel::Status::DISCONNECTED, PacketChannel::Status::CLOSED_PENDING_OPEN,
                       PacketChannel::Status::CLOSE_ERROR, PacketChannel::Status::OPEN}) {
     channel.status = status;
     Edit(VOLUME, "1.2" + std::to_string(static_cast<int>(status)));

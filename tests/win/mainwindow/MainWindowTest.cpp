@@ -875,7 +875,7 @@ TEST_F(MainWindowTest, ResetStopsTheSourceAndClosesTheChannel) {
   const int closes = host.closes;
   Click(106);
   EXPECT_EQ(waveIn->stops, stops + 1);
-  EXPECT_EQ(channel->Link().GetStatus(), PacketChannel::Status::CLOSE);
+  EXPECT_EQ(channel->Link().GetStatus(), PacketChannel::Status::CLOSED_PENDING_OPEN);
   EXPECT_EQ(host.closes, closes + 1) << "the channel is closed through the kit, once";
 }
 
