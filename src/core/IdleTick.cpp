@@ -136,7 +136,7 @@ void IdleTick::TakeDevicePacket() {
   uint32_t size = 0;
   std::unique_ptr<uint8_t[]> payload = m_link.Read(type, size);
   if (payload == nullptr || type != PacketChannel::CONFIG) return;
-  Log("SerialChannel::Read::CONFIG\n");
+  Log("IdleTick: a settings record from the device\n");
   if (size > 0) m_config.ApplyReceived(payload.get(), static_cast<int32_t>(size));
 }
 

@@ -65,7 +65,7 @@ class SoundConfig {
   // Seconds since 1970-01-01 00:00 UTC, cut to 32 bits.
   using Clock = std::function<uint32_t()>;
 
-  // channel: the serial channel the record is sent on (not owned; null for
+  // channel: the packet channel the record is sent on (not owned; null for
   // none). adpcmLoaded: whether the wave-codec library was found; only then
   // are "ADPCM" and the "Config" display mode offered. programFolder: the
   // program's folder with its trailing separator (MakeAbsolute("")), against
