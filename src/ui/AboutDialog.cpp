@@ -108,16 +108,8 @@ void InitDialog(HWND dialog, AboutObjects& objects) {
 // fonts and bitmap made for the new DPI.
 void OnDpiChanged(HWND dialog, AboutObjects& objects, int dpi, const RECT* suggested) {
   if (dpi <= 0) return;
-  if (suggested != nullptr) {
-    SetWindowPos(dialog, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
-                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
-  }
+  MoveDialogToDpi(dialog, suggested, objects.madeClient, objects.madeDpi, dpi);
   auto scale = [&](LONG length) { return MulDiv(length, dpi, objects.madeDpi); };
-  RECT frame = {0, 0, scale(objects.madeClient.cx), scale(objects.madeClient.cy)};
-  AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_STYLE)), FALSE,
-                     static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_EXSTYLE)));
-  SetWindowPos(dialog, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   MakeDpiObjects(dialog, objects, dpi);
   for (int i = 0; i < kItemCount; ++i) {
     const RECT& made = objects.madeItems[i];

@@ -62,16 +62,8 @@ bool Win32DownloadUi::OnDialogUp(HWND dialog) {
 
 void Win32DownloadUi::OnDpiChanged(HWND dialog, int dpi, const RECT* suggested) {
   if (dpi <= 0) return;
-  if (suggested != nullptr) {
-    SetWindowPos(dialog, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
-                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
-  }
+  MoveDialogToDpi(dialog, suggested, m_made.client, m_made.dpi, dpi);
   auto scale = [&](LONG length) { return MulDiv(length, dpi, m_made.dpi); };
-  RECT frame = {0, 0, scale(m_made.client.cx), scale(m_made.client.cy)};
-  AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_STYLE)), FALSE,
-                     static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_EXSTYLE)));
-  SetWindowPos(dialog, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   LOGFONTA made = m_made.font;
   made.lfHeight = scale(made.lfHeight);
   made.lfWidth = 0;

@@ -100,3 +100,15 @@ int WindowDpi(HWND hwnd) {
   const int dpi = screen.Get() != nullptr ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : 0;
   return dpi > 0 ? dpi : LAYOUT_DPI;
 }
+
+void MoveDialogToDpi(HWND dialog, const RECT* suggested, SIZE madeClient, int madeDpi, int dpi) {
+  if (suggested != nullptr) {
+    SetWindowPos(dialog, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  RECT frame = {0, 0, MulDiv(madeClient.cx, dpi, madeDpi), MulDiv(madeClient.cy, dpi, madeDpi)};
+  AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_STYLE)), FALSE,
+                     static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_EXSTYLE)));
+  SetWindowPos(dialog, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}

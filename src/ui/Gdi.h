@@ -142,6 +142,10 @@ HFONT MakeDialogFont(int dpi);
 // monitor, Windows 10 1607 and later); else the screen's (the system DPI);
 // 96 when neither can be read.
 int WindowDpi(HWND hwnd);
+// A dialog's answer to WM_DPICHANGED, before its controls: it goes to the
+// place the system suggests (when given), and its client area becomes
+// madeClient (its size when made at madeDpi) scaled to dpi.
+void MoveDialogToDpi(HWND dialog, const RECT* suggested, SIZE madeClient, int madeDpi, int dpi);
 // The new DPI a WM_DPICHANGED message gives (its wParam's low word; the high
 // word is the same); 0 for none.
 inline int DpiChangedDpi(WPARAM wParam) {
