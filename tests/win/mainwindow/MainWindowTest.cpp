@@ -20,6 +20,7 @@
 
 #include "FakeHostIo.h"
 #include "TestUtil.h"
+#include "../ui/UiTestUtil.h"
 #include "core/CaptureChoice.h"
 #include "core/HandedPath.h"
 #include "core/MapMemory.h"
@@ -274,17 +275,6 @@ class DialogFont {
  private:
   HFONT m_font;
 };
-
-// The width of a text in a control's own font.
-int TextExtent(HWND control, const std::string& text) {
-  HDC dc = GetDC(control);
-  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)));
-  SIZE size = {};
-  GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
-  SelectObject(dc, old);
-  ReleaseDC(control, dc);
-  return size.cx;
-}
 
 }  // namespace
 
@@ -1339,12 +1329,7 @@ AboutSeen::AtDpi ReadAboutAtDpi(HWND dialog, int dpi) {
   for (int id : {IDC_ABOUT_NAME, IDC_ABOUT_VERSION, IDC_ABOUT_LINE1, IDC_ABOUT_LINE2}) {
     char text[256] = {};
     GetDlgItemTextA(dialog, id, text, sizeof(text));
-    RECT room = {};
-    GetClientRect(GetDlgItem(dialog, id), &room);
-    RECT place = {};
-    GetWindowRect(GetDlgItem(dialog, id), &place);
-    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
-    if (TextExtent(GetDlgItem(dialog, id), text) > room.right || place.right > client.right) seen.cut.push_back(text);
+    if (!TextFitsInDialog(dialog, id, text)) seen.cut.push_back(text);
   }
   return seen;
 }

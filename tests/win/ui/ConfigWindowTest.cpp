@@ -31,17 +31,6 @@ HFONT MakeDialogFont() {
   return CreateFontIndirectA(&font);
 }
 
-// The width of a text in a control's own font.
-int TextExtent(HWND control, const std::string& text) {
-  HDC dc = GetDC(control);
-  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)));
-  SIZE size = {};
-  GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
-  SelectObject(dc, old);
-  ReleaseDC(control, dc);
-  return size.cx;
-}
-
 // A control's rectangle in its parent's client coordinates.
 RECT PlaceOf(HWND control) {
   RECT rect = {};

@@ -14,6 +14,7 @@
 
 #include "FakeHostIo.h"
 #include "TestUtil.h"
+#include "UiTestUtil.h"
 #include "link/KAVHostIO.h"
 #include "link/SerialChannel.h"
 #include "resources/resource.h"
@@ -173,17 +174,6 @@ struct Seen {
   std::vector<AtDpi> steps;
 } s_seen;
 
-// The width of a text in a control's own font.
-int TextExtent(HWND control, const std::string& text) {
-  HDC dc = GetDC(control);
-  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)));
-  SIZE size = {};
-  GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
-  SelectObject(dc, old);
-  ReleaseDC(control, dc);
-  return size.cx;
-}
-
 Seen::AtDpi ReadDialogAtDpi(HWND dialog, int dpi) {
   Seen::AtDpi seen;
   seen.dpi = dpi;
@@ -198,12 +188,7 @@ Seen::AtDpi ReadDialogAtDpi(HWND dialog, int dpi) {
   seen.fontHeight = font.lfHeight;
   for (int id : {IDC_DOWNLOAD_TITLE, IDC_DOWNLOAD_BYTES}) {
     const std::string text = ItemText(dialog, id);
-    RECT room = {};
-    GetClientRect(GetDlgItem(dialog, id), &room);
-    RECT place = {};
-    GetWindowRect(GetDlgItem(dialog, id), &place);
-    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
-    if (TextExtent(GetDlgItem(dialog, id), text) > room.right || place.right > client.right) seen.cut.push_back(text);
+    if (!TextFitsInDialog(dialog, id, text)) seen.cut.push_back(text);
   }
   return seen;
 }
