@@ -36,8 +36,8 @@ inline int TextExtent(HWND control, const std::string& text) {
   return size.cx;
 }
 
-// The control id of dialog, holding text, is wider than its text, and its
-// right edge is inside the dialog's client area.
+// The control id of dialog, holding text, is at least as wide as its text,
+// and its right edge is inside the dialog's client area.
 inline bool TextFitsInDialog(HWND dialog, int id, const std::string& text) {
   HWND control = GetDlgItem(dialog, id);
   RECT client = {};
