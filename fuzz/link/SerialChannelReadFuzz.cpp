@@ -16,7 +16,17 @@
 
 namespace {
 
-uint64_t s_now = 0;
+// Moves 300 ms each time it is read.
+class SteppingClock : public Clock {
+ public:
+  uint64_t NowMs() override { return m_ms += 300; }
+  uint64_t NowMicros() override { return m_ms * 1000; }
+  uint32_t SecondsSince1970() override { return 0; }
+  void SleepMs(unsigned ms) override { m_ms += ms; }
+
+ private:
+  uint64_t m_ms = 0;
+};
 
 [[noreturn]] void Broken(const char* what) {
   fprintf(stderr, "invariant broken: %s\n", what);
@@ -42,11 +52,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FakeHostIo fake;
   fake.listed = {12345678};
   FakeLinkSystem system;
-  SerialChannel channel(system);
   // The link's clock moves 300 ms a step, so that payloads that do not
   // complete in time are fuzzed too, the same on every run.
-  s_now = 0;
-  channel.Link().SetClock([] { return s_now += 300; });
+  SteppingClock clock;
+  SerialChannel channel(system);
+  channel.Link().SetClock(clock);
   channel.Init(0, fake.MakeHostIo(system));
   if (!channel.Session().ConnectFirst(true)) Broken("connect");
   channel.Link().Update();

@@ -1,20 +1,6 @@
 #include "capture/CaptureServices.h"
 
-#include "platform/Platform.h"
 #include "support/Log.h"
-
-namespace {
-class PlatformClock : public CaptureClock {
- public:
-  uint64_t NowMs() override { return platform::MonotonicMs(); }
-  void SleepMs(unsigned ms) override { platform::SleepMs(ms); }
-};
-}  // namespace
-
-CaptureClock& SystemClock() {
-  static PlatformClock clock;
-  return clock;
-}
 
 const char* CaptureMessageName(CaptureMessage message) {
   switch (message) {

@@ -1,5 +1,5 @@
-// What capture sources need of their surroundings besides the packet channel:
-// a clock to pace playback, a way to tell the user about a file that cannot
+// What capture sources need of their surroundings besides the packet channel
+// and a clock (support/Clock.h): a way to tell the user about a file that cannot
 // be played, and the names of the entries that are not devices of their own.
 // The application hands in the real ones; tests hand in fakes.
 #pragma once
@@ -7,16 +7,7 @@
 #include <cstdint>
 #include <string>
 
-class CaptureClock {
- public:
-  virtual ~CaptureClock() = default;
-  // Milliseconds from an arbitrary start; never goes backwards.
-  virtual uint64_t NowMs() = 0;
-  virtual void SleepMs(unsigned ms) = 0;
-};
-
-// The platform's monotonic clock. One shared instance without state.
-CaptureClock& SystemClock();
+#include "support/Clock.h"
 
 // What a source has to tell the user; the UI turns each into its text.
 enum class CaptureMessage : int32_t {

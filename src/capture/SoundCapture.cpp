@@ -1,6 +1,5 @@
 #include "capture/SoundCapture.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -33,11 +32,6 @@ int32_t WaveFormatFromName(const std::string& name) {
     if (name == WAVE_FORMAT_NAMES[code]) return code;
   }
   return -1;
-}
-
-uint64_t SoundCapture::SteadyMicros() {
-  using namespace std::chrono;
-  return static_cast<uint64_t>(duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 SoundCapture::SoundCapture(const Adpcm* adpcm, const CodecFunctions& codec) : m_adpcm(adpcm), m_codec(codec) {}
@@ -102,9 +96,9 @@ void SoundCapture::Write(const void* data, size_t bytes) {
   if (m_packetChannel == nullptr) return;
   // The result is not needed: a failed write closes the channel, and blocks
   // are only sent while it is connected.
-  const uint64_t before = m_microClock();
+  const uint64_t before = m_clock->NowMicros();
   m_packetChannel->Write(PacketChannel::AUDIO, data, static_cast<int32_t>(bytes));
-  const uint64_t after = m_microClock();
+  const uint64_t after = m_clock->NowMicros();
   m_stats.CountWrite(static_cast<uint32_t>(bytes / BYTES_PER_FRAME), after >= before ? after - before : 0);
 }
 

@@ -18,6 +18,7 @@
 #include "capture/RateConverter.h"
 #include "capture/StreamStats.h"
 #include "link/PacketChannel.h"
+#include "support/Clock.h"
 #include "platform/Thread.h"
 
 class Adpcm;
@@ -83,9 +84,6 @@ enum class CaptureFailure : int32_t {
 
 class SoundCapture {
  public:
-  // Microseconds of a monotonic clock; times the channel writes.
-  using MicroClock = uint64_t (*)();
-  static uint64_t SteadyMicros();
   // Starts a worker thread: false (with the system's last error kept) when
   // it cannot be made. The system's is Thread::Start.
   using ThreadStarter = bool (*)(Thread& worker, Thread::Entry entry, void* context);
@@ -152,8 +150,9 @@ class SoundCapture {
   StreamFigures GetStreamFigures() const;
   // The idle tick starts the source again after it ended or failed by itself.
   void CountRestart() { m_restarts.fetch_add(1, std::memory_order_relaxed); }
-  // The clock that times the writes (tests give a fake one).
-  void SetMicroClock(MicroClock clock) { m_microClock = clock; }
+  // The clock that times the writes and the workers' stall checks (tests
+  // give a fake one). Before Start.
+  void SetClock(Clock& clock) { m_clock = &clock; }
   // How the worker thread is started (tests give one that fails).
   void SetThreadStarter(ThreadStarter starter) { m_startThread = starter; }
 
@@ -167,6 +166,7 @@ class SoundCapture {
   }
 
  protected:
+  Clock& GetClock() const { return *m_clock; }
   // Stops the source when a Start leaves before its end: a Start makes one
   // once it has something to undo, and releases it when the stream runs, so
   // that every early exit takes the same way out.
@@ -289,7 +289,7 @@ class SoundCapture {
   std::atomic<bool> m_ended{false};
   std::atomic<CaptureFailure> m_failure{CaptureFailure::NONE};
   std::atomic<uint64_t> m_restarts{0};
-  MicroClock m_microClock = &SoundCapture::SteadyMicros;
+  Clock* m_clock = &SystemClock();  // not owned
   ThreadStarter m_startThread = &SoundCapture::StartThread;
   bool m_streamOpen = false;          // between BeginStream and EndStream
   uint64_t m_linkDroppedAtStart = 0;  // the link's dropped-block count at BeginStream

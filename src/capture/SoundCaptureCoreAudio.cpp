@@ -430,7 +430,7 @@ void SoundCaptureCoreAudio::OnBlock(int16_t* frames, int32_t bytes) {
 
 void SoundCaptureCoreAudio::Worker() {
   m_block.ResetEmptyPolls();
-  uint64_t lastPacket = platform::MonotonicMs();
+  uint64_t lastPacket = GetClock().NowMs();
   bool failed = false;
   while (IsActive()) {
     UINT32 packetFrames = 0;
@@ -456,7 +456,7 @@ void SoundCaptureCoreAudio::Worker() {
         if (m_block.GetFill() > 0) Stats().CountShortBlock();
         m_block.Flush(*this);
       }
-      if (m_deviceType == TYPE_CAPTURE && platform::MonotonicMs() - lastPacket > STALL_MS) {
+      if (m_deviceType == TYPE_CAPTURE && GetClock().NowMs() - lastPacket > STALL_MS) {
         Log("IAudioCaptureClient: no packet for %u ms, device lost\n", static_cast<unsigned>(STALL_MS));
         failed = true;
         break;
@@ -466,7 +466,7 @@ void SoundCaptureCoreAudio::Worker() {
       if (m_eventDriven) {
         WaitForSingleObject(m_event.Get(), POLL_MS);
       } else {
-        platform::SleepMs(POLL_MS);
+        GetClock().SleepMs(POLL_MS);
       }
       continue;
     }
@@ -506,7 +506,7 @@ void SoundCaptureCoreAudio::Worker() {
       m_block.Append(m_mixed.data(), frames * 4, *this);
     }
     m_block.ResetEmptyPolls();
-    lastPacket = platform::MonotonicMs();
+    lastPacket = GetClock().NowMs();
   }
   if (failed) SetFailure(CaptureFailure::DEVICE_GONE);
   SetEnded(true);

@@ -11,8 +11,10 @@
 #include "support/Strings.h"
 
 SoundCaptureWaveFile::SoundCaptureWaveFile(const Adpcm* adpcm, const CodecFunctions& codec, MessageBoxSink& messages,
-                                           CaptureClock& clock)
-    : SoundCapture(adpcm, codec), m_messages(messages), m_clock(clock) {}
+                                           Clock& clock)
+    : SoundCapture(adpcm, codec), m_messages(messages) {
+  SetClock(clock);
+}
 
 SoundCaptureWaveFile::~SoundCaptureWaveFile() {
   Stop();
@@ -125,12 +127,12 @@ void SoundCaptureWaveFile::WorkerEntry(void* context) {
 
 // One wake per slice: the worker sleeps until the next slice is due.
 void SoundCaptureWaveFile::Worker() {
-  uint64_t last = m_clock.NowMs();
+  uint64_t last = GetClock().NowMs();
   while (IsActive()) {
-    const uint64_t now = m_clock.NowMs();
+    const uint64_t now = GetClock().NowMs();
     const uint64_t elapsed = now - last;
     if (elapsed < MIN_SLICE_MS) {
-      m_clock.SleepMs(static_cast<unsigned>(MIN_SLICE_MS - elapsed));
+      GetClock().SleepMs(static_cast<unsigned>(MIN_SLICE_MS - elapsed));
       continue;
     }
     last = now;

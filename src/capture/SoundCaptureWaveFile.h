@@ -23,7 +23,7 @@ class SoundCaptureWaveFile : public SoundCapture {
 
   // messages tells the user about a file that cannot be played; clock paces playback. Neither is
   // owned; both must outlive the source.
-  SoundCaptureWaveFile(const Adpcm* adpcm, const CodecFunctions& codec, MessageBoxSink& messages, CaptureClock& clock);
+  SoundCaptureWaveFile(const Adpcm* adpcm, const CodecFunctions& codec, MessageBoxSink& messages, Clock& clock);
   // Stops a source that still runs.
   ~SoundCaptureWaveFile() override;
 
@@ -62,7 +62,6 @@ class SoundCaptureWaveFile : public SoundCapture {
   void Worker();
 
   MessageBoxSink& m_messages;
-  CaptureClock& m_clock;
   Thread m_thread;
   std::string m_fileName;          // without its folder; empty when no file
   std::vector<int16_t> m_samples;  // the decoded file, stereo frames

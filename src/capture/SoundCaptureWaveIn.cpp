@@ -279,7 +279,7 @@ bool SoundCaptureWaveIn::TakeBuffer(int index, uint32_t counter) {
   MMRESULT result = m_api.UnprepareHeader(handle, &header, sizeof(header));
   // The driver may not have marked the full buffer done yet.
   while (result == WAVERR_STILLPLAYING && IsActive()) {
-    platform::SleepMs(POLL_MS);
+    GetClock().SleepMs(POLL_MS);
     result = m_api.UnprepareHeader(handle, &header, sizeof(header));
   }
   if (result != MMSYSERR_NOERROR) {
@@ -311,7 +311,7 @@ bool SoundCaptureWaveIn::TakeBuffer(int index, uint32_t counter) {
 // a run counts once.
 void SoundCaptureWaveIn::Worker() {
   uint32_t counter = 0;
-  uint64_t lastBuffer = platform::MonotonicMs();
+  uint64_t lastBuffer = GetClock().NowMs();
   bool tookSinceWait = false;
   bool failed = false;
   while (IsActive()) {
@@ -325,10 +325,10 @@ void SoundCaptureWaveIn::Worker() {
       }
       ++counter;
       tookSinceWait = true;
-      lastBuffer = platform::MonotonicMs();
+      lastBuffer = GetClock().NowMs();
       continue;
     }
-    if (platform::MonotonicMs() - lastBuffer > STALL_MS) {
+    if (GetClock().NowMs() - lastBuffer > STALL_MS) {
       Log("waveIn: no buffer filled for %u ms, device lost\n", static_cast<unsigned>(STALL_MS));
       failed = true;
       break;
@@ -340,7 +340,7 @@ void SoundCaptureWaveIn::Worker() {
     if (m_event.Get() != nullptr) {
       WaitForSingleObject(m_event.Get(), WAIT_MS);
     } else {
-      platform::SleepMs(POLL_MS);
+      GetClock().SleepMs(POLL_MS);
     }
   }
   if (failed) SetFailure(CaptureFailure::DEVICE_GONE);

@@ -86,7 +86,7 @@ class IdleTick {
   // current source, which the main window may change between ticks; clock
   // times the retries; none of these is owned.
   IdleTick(IdleView& view, PacketPump& link, DebuggerWatch& debugger, const DownloadStatus& download,
-           SoundConfig& config, CaptureChoice& choice, CaptureClock& clock)
+           SoundConfig& config, CaptureChoice& choice, Clock& clock)
       : m_view(view),
         m_link(link),
         m_debugger(debugger),
@@ -114,7 +114,7 @@ class IdleTick {
   const DownloadStatus& m_download;
   SoundConfig& m_config;
   CaptureChoice& m_choice;
-  CaptureClock& m_clock;
+  Clock& m_clock;
   // The last failed start: its source, the choice's request count then, the
   // wait before the next try (0: no failed start pending) and its end.
   const SoundCapture* m_failedSource = nullptr;

@@ -21,7 +21,7 @@ void PacketLink::ReportFailure() {
 }
 
 uint64_t PacketLink::Now() const {
-  return m_clock != nullptr ? m_clock() : platform::MonotonicMs();
+  return m_clock->NowMs();
 }
 
 uint64_t PacketLink::GetWriteBlockedMs() const {

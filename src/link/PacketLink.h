@@ -32,6 +32,7 @@
 #include "link/PacketChannel.h"
 #include "link/PacketHeader.h"
 #include "platform/Mutex.h"
+#include "support/Clock.h"
 
 class CKAVHostIO;
 
@@ -65,10 +66,9 @@ class PacketLink : public PacketPump {
   // and opens again.
   static constexpr uint64_t PAYLOAD_DEADLINE_MS = 2000;
 
-  // The clock of the write deadline (milliseconds, never going back);
-  // platform::MonotonicMs unless a test gives its own. Before use.
-  using Clock = uint64_t (*)();
-  void SetClock(Clock clock) { m_clock = clock; }
+  // The clock of the write and payload deadlines; the system's unless a
+  // test gives its own. Before use.
+  void SetClock(Clock& clock) { m_clock = &clock; }
 
   // The lock every channel operation holds; the debugger session takes it
   // for its own operations so that they never interleave with a packet.
@@ -148,7 +148,7 @@ class PacketLink : public PacketPump {
   std::atomic<Status> m_status{Status::DISCONNECTED};
   PacketHeader m_header = {PacketHeader::MAGIC, 0, NO_PACKET, 0};
   uint64_t m_headerReadMs = 0;  // when the pending header was read; under the lock
-  Clock m_clock = nullptr;
+  Clock* m_clock = &SystemClock();  // not owned
 
   // Counts attaches; the settings record of the current one has gone out
   // when m_configSentFor equals it. Both change under the lock.

@@ -1,7 +1,6 @@
 #include "settings/SoundConfig.h"
 
 #include <cstring>
-#include <ctime>
 #include <utility>
 
 #include "platform/Platform.h"
@@ -9,12 +8,6 @@
 #include "settings/ConfigItems.h"
 #include "support/Diag.h"
 #include "support/Strings.h"
-
-namespace {
-uint32_t SecondsSince1970() {
-  return static_cast<uint32_t>(std::time(nullptr));
-}
-}  // namespace
 
 template <typename Item, typename... Args>
 Item* SoundConfig::Add(const std::string (&path)[SoundConfigItem::DEPTH_MAX], Args... args) {
@@ -27,7 +20,7 @@ Item* SoundConfig::Add(const std::string (&path)[SoundConfigItem::DEPTH_MAX], Ar
 }
 
 SoundConfig::SoundConfig(PacketChannel* channel, bool adpcmLoaded, const std::string& programFolder)
-    : m_channel(channel), m_adpcmLoaded(adpcmLoaded), m_programFolder(programFolder), m_clock(SecondsSince1970) {
+    : m_channel(channel), m_adpcmLoaded(adpcmLoaded), m_programFolder(programFolder) {
   std::string path[SoundConfigItem::DEPTH_MAX];
   auto section = [&path](const char* level0, const char* level1, const char* level2) {
     path[0] = level0;
@@ -199,7 +192,7 @@ bool SoundConfig::SendToDevice() {
 
 void SoundConfig::NewStreamToken() {
   ScopedMutex lock(m_lock);
-  uint32_t t = m_clock();
+  uint32_t t = m_clock->SecondsSince1970();
   // Within one second (or with a clock that went back) the next token follows
   // the current one, so that no token of this run comes twice.
   if (m_record.streamToken != 0 && t <= m_record.streamToken) t = m_record.streamToken + 1;

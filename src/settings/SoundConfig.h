@@ -13,6 +13,7 @@
 
 #include "link/PacketChannel.h"
 #include "platform/Mutex.h"
+#include "support/Clock.h"
 #include "settings/SoundConfigData.h"
 #include "settings/SoundConfigItem.h"
 
@@ -62,9 +63,6 @@ class SoundConfig {
   // settings file (a power loss, a disk error).
   static constexpr const char* AUTOSAVE_BACKUP_SUFFIX = ".bak";
 
-  // Seconds since 1970-01-01 00:00 UTC, cut to 32 bits.
-  using Clock = std::function<uint32_t()>;
-
   // channel: the packet channel the record is sent on (not owned; null for
   // none). adpcmLoaded: whether the wave-codec library was found; only then
   // are "ADPCM" and the "Config" display mode offered. programFolder: the
@@ -78,7 +76,9 @@ class SoundConfig {
   // Collaborators set after construction; not owned, null for none.
   void SetCapture(ConfigCapture* capture) { m_capture = capture; }
   void SetView(ConfigView* view) { m_view = view; }
-  void SetClock(Clock clock) { m_clock = std::move(clock); }
+  // The clock of the record's tokens (its wall time); the system's unless
+  // a test gives its own.
+  void SetClock(Clock& clock) { m_clock = &clock; }
 
   // Every value to its default; with store, the record too.
   void ResetToDefaults(bool store);
@@ -168,7 +168,7 @@ class SoundConfig {
   std::string m_programFolder;
   ConfigCapture* m_capture = nullptr;  // not owned
   ConfigView* m_view = nullptr;        // not owned
-  Clock m_clock;
+  Clock* m_clock = &SystemClock();  // not owned
   Mutex m_lock;
   SoundConfigData m_record{};
   std::unique_ptr<SoundConfigItem> m_items[ITEM_MAX];  // owned; the first m_count in use

@@ -1,11 +1,13 @@
 #include "TestUtil.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "support/Language.h"
 
@@ -14,6 +16,11 @@
 #endif
 
 namespace fs = std::filesystem;
+
+void ManualClock::SleepMs(unsigned slept) {
+  ms.fetch_add(slept);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
 
 double TimeScale() {
   const char* text = std::getenv("QUILL_TIME_SCALE");

@@ -1,10 +1,28 @@
 // Helpers shared by the tests of the portable code.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
 
+#include "support/Clock.h"
 #include "support/Log.h"
+
+// A clock that moves only when the test moves it: by setting its readings,
+// or by a sleep, which adds to the milliseconds (and lets other threads run
+// for a real millisecond, so that a worker that polls does not spin).
+class ManualClock : public Clock {
+ public:
+  uint64_t NowMs() override { return ms.load(); }
+  uint64_t NowMicros() override { return micros.load(); }
+  uint32_t SecondsSince1970() override { return seconds.load(); }
+  void SleepMs(unsigned slept) override;
+
+  std::atomic<uint64_t> ms{0};
+  std::atomic<uint64_t> micros{0};
+  std::atomic<uint32_t> seconds{0};
+};
 
 // Collects everything the log prints while it lives.
 class LogCapture {

@@ -47,12 +47,6 @@ void FakeChannel::Clear() {
   m_frames = 0;
 }
 
-void FakeClock::SleepMs(unsigned ms) {
-  m_now.fetch_add(ms);
-  // Let the test thread run; the fake time does not depend on it.
-  std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
-
 namespace {
 void Put16(std::string& s, uint32_t v) {
   s.push_back(static_cast<char>(v & 0xFF));

@@ -44,17 +44,6 @@ class FakeChannel : public PacketChannel {
   size_t m_frames = 0;
 };
 
-// Time moves only when the worker sleeps.
-class FakeClock : public CaptureClock {
- public:
-  uint64_t NowMs() override { return m_now.load(); }
-  void SleepMs(unsigned ms) override;
-  uint64_t Elapsed() const { return m_now.load(); }
-
- private:
-  std::atomic<uint64_t> m_now{0};
-};
-
 class RecordingMessageBox : public MessageBoxSink {
  public:
   void ShowError(CaptureMessage message) override {

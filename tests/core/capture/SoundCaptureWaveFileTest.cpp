@@ -58,7 +58,7 @@ class SoundCaptureWaveFileTest : public ::testing::Test {
   TempDir dir;
   FakeChannel channel;
   RecordingMessageBox messages;
-  FakeClock clock;
+  ManualClock clock;
   TestWaveFile source{nullptr, CodecFunctions(), messages, clock};
 };
 
@@ -181,7 +181,7 @@ TEST_F(SoundCaptureWaveFileTest, WorkerPlaysAtTheClocksPaceUntilStopped) {
   }
   source.Stop();
   EXPECT_FALSE(source.IsActive());
-  const uint64_t elapsed = clock.Elapsed();
+  const uint64_t elapsed = clock.NowMs();
   const size_t frames = channel.StreamFrames();
   ASSERT_GE(frames, 64000u);
   // Every slice is 20 or 30 ms of fake time; what is played follows the clock.
@@ -230,7 +230,7 @@ TEST_F(SoundCaptureWaveFileTest, StartsWithoutAFileAndFailsWhenTheCodecCannotOpe
   EXPECT_TRUE(channel.Packets().empty());
   EXPECT_TRUE(source.IsActive());
   // The fake clock moves only when a worker sleeps: none runs without a file.
-  EXPECT_EQ(clock.Elapsed(), 0u);
+  EXPECT_EQ(clock.NowMs(), 0u);
   // Loading stops the source; the idle tick starts it again.
   ASSERT_TRUE(source.LoadWaveFile(WriteCounting("late.wav", 100, 32728)));
   EXPECT_FALSE(source.IsActive());

@@ -15,12 +15,6 @@
 
 namespace {
 
-// The clock that times the channel writes: moves only when a write says so.
-std::atomic<uint64_t> g_micros{0};
-uint64_t FakeMicros() {
-  return g_micros.load();
-}
-
 class StreamStatsTest : public ::testing::Test {
  protected:
   void SetUp() override { g_codec = FakeCodecLibrary(); }
@@ -52,11 +46,13 @@ TEST_F(StreamStatsTest, StreamFiguresCountWritesAndLossesAndOutliveTheStream) {
     g_codec.granule = c.granule;
     TestCapture capture(&identity);
     capture.SetSerialChannel(&channel);
-    capture.SetMicroClock(&FakeMicros);
+    // The clock that times the channel writes: moves only when a write says so.
+    ManualClock clock;
+    capture.SetClock(clock);
     EXPECT_FALSE(capture.GetStreamFigures().valid) << "no stream yet";
     const uint64_t costs[] = {300, 25000, 700};
     size_t writes = 0;
-    channel.onWrite = [&] { g_micros += costs[writes++ % 3]; };
+    channel.onWrite = [&] { clock.micros += costs[writes++ % 3]; };
     channel.SetStatus(PacketChannel::Status::CONNECTED);
     channel.droppedAudio = 5;  // before this stream: not its own
     ASSERT_TRUE(capture.Start(DeviceEntry(), 48000, c.format));

@@ -172,19 +172,12 @@ class FakeSource : public SoundCapture {
   int polls = 0;
 };
 
-// Time moves only when the test says so.
-class StepClock : public CaptureClock {
- public:
-  uint64_t NowMs() override { return now; }
-  void SleepMs(unsigned ms) override { now += ms; }
-  uint64_t now = 0;
-};
-
 class IdleTickTest : public ::testing::Test {
  protected:
   void SetUp() override {
     UseTestResources();
-    config.SetClock([this] { return clock; });
+    clock.seconds = 1000;
+    config.SetClock(clock);
     choice.Add(std::unique_ptr<SoundCapture>(&source));
     choice.ChooseStartSource();
     choice.RefreshDevices("");
@@ -200,9 +193,8 @@ class IdleTickTest : public ::testing::Test {
   MapMemory memory;
   CaptureChoice choice{memory};
   FakeSource& source = MakeSource();
-  StepClock ms;
-  IdleTick idle{view, link, link, link, config, choice, ms};
-  uint32_t clock = 1000;
+  ManualClock clock;  // time moves only when the test says so
+  IdleTick idle{view, link, link, link, config, choice, clock};
 };
 
 TEST_F(IdleTickTest, StoppedSourceIsStartedWithTheSettingsRateAndFormat) {
@@ -215,7 +207,7 @@ TEST_F(IdleTickTest, StoppedSourceIsStartedWithTheSettingsRateAndFormat) {
   EXPECT_EQ(source.starts[0].format, static_cast<int32_t>(config.GetWaveFormat()));
 
   source.startResult = true;
-  ms.now += IdleTick::RETRY_FIRST_MS;
+  clock.ms += IdleTick::RETRY_FIRST_MS;
   idle.Run();
   idle.Run();
   EXPECT_EQ(source.starts.size(), 2u) << "an active source is left running";
@@ -235,10 +227,10 @@ TEST_F(IdleTickTest, FailingStartIsRetriedWithAGrowingWait) {
   ASSERT_EQ(source.starts.size(), 1u);
   size_t tries = 1;
   for (uint64_t wait : {1000u, 2000u, 4000u, 8000u, 8000u, 8000u}) {
-    ms.now += wait - 1;
+    clock.ms += wait - 1;
     for (int i = 0; i < 50; ++i) idle.Run();
     EXPECT_EQ(source.starts.size(), tries) << "before the " << wait << " ms wait ended";
-    ms.now += 1;
+    clock.ms += 1;
     idle.Run();
     EXPECT_EQ(source.starts.size(), ++tries) << "after the " << wait << " ms wait";
   }
@@ -246,17 +238,17 @@ TEST_F(IdleTickTest, FailingStartIsRetriedWithAGrowingWait) {
 
   // A success ends the waiting: the next failure waits 1 s again.
   source.startResult = true;
-  ms.now += IdleTick::RETRY_MAX_MS;
+  clock.ms += IdleTick::RETRY_MAX_MS;
   idle.Run();
   ASSERT_EQ(source.starts.size(), ++tries);
   source.startResult = false;
   source.Stop();
   idle.Run();
   EXPECT_EQ(source.starts.size(), ++tries) << "a source that stopped after running restarts at once";
-  ms.now += IdleTick::RETRY_FIRST_MS - 1;
+  clock.ms += IdleTick::RETRY_FIRST_MS - 1;
   idle.Run();
   EXPECT_EQ(source.starts.size(), tries);
-  ms.now += 1;
+  clock.ms += 1;
   idle.Run();
   EXPECT_EQ(source.starts.size(), ++tries);
 }
@@ -270,9 +262,9 @@ TEST_F(IdleTickTest, UserRequestsRetryAtOnce) {
   source.startResult = false;
   other.startResult = false;
   idle.Run();
-  ms.now += 1000;
+  clock.ms += 1000;
   idle.Run();
-  ms.now += 2000;
+  clock.ms += 2000;
   idle.Run();
   ASSERT_EQ(source.starts.size(), 3u);  // now waiting 4 s
 
@@ -291,7 +283,7 @@ TEST_F(IdleTickTest, UserRequestsRetryAtOnce) {
     request.ask();
     idle.Run();
     EXPECT_EQ(source.starts.size(), before + 1) << request.what;
-    ms.now += IdleTick::RETRY_FIRST_MS;
+    clock.ms += IdleTick::RETRY_FIRST_MS;
     idle.Run();
     EXPECT_EQ(source.starts.size(), before + 2) << request.what << ": the wait starts again at 1 s";
   }
@@ -321,7 +313,7 @@ TEST_F(IdleTickTest, StartWhileConnectedSendsTheRecordWithANewToken) {
 
 TEST_F(IdleTickTest, LinkComingUpRenewsTheTokenAndSendsOnlyWhenStreaming) {
   CaptureChoice none{memory};  // no source yet
-  IdleTick early{view, link, link, link, config, none, ms};
+  IdleTick early{view, link, link, link, config, none, clock};
   link.script = {Status::CLOSED_PENDING_OPEN, Status::OPEN, Status::CONNECTED, Status::CONNECTED};
   for (int i = 0; i < 4; ++i) early.Run();
   EXPECT_NE(Token(), 0u);
@@ -385,7 +377,7 @@ TEST_F(IdleTickTest, LevelDisplayEveryTenthTick) {
   EXPECT_EQ(view.levels[0], Notice(LevelNotice::NONE_ACTIVE)) << "an inactive source shows no levels";
 
   source.startResult = true;
-  ms.now += IdleTick::RETRY_FIRST_MS;
+  clock.ms += IdleTick::RETRY_FIRST_MS;
   source.Feed(1000, -2000);
   for (int i = 0; i < 10; ++i) idle.Run();
   ASSERT_EQ(view.levels.size(), 2u);
@@ -448,26 +440,26 @@ TEST_F(IdleTickTest, LinkTextFollowsTheLinkAndIsWrittenOnlyWhenItDiffers) {
 TEST_F(IdleTickTest, LostDebuggerIsLookedForEveryTwoSeconds) {
   std::vector<uint64_t> lookTimes;
   auto runUntil = [&](uint64_t end) {
-    for (; ms.now <= end; ms.now += 10) {
+    for (; clock.ms <= end; clock.ms += 10) {
       const int before = link.looks;
       idle.Run();
-      if (link.looks != before) lookTimes.push_back(ms.now);
+      if (link.looks != before) lookTimes.push_back(clock.ms);
     }
   };
-  ms.now = 5000;
+  clock.ms = 5000;
   runUntil(6000);
   EXPECT_TRUE(lookTimes.empty()) << "nothing is awaited";
   EXPECT_EQ(view.linkText, LinkState::NONE);
 
   link.awaiting = true;
-  ms.now = 10000;
+  clock.ms = 10000;
   runUntil(15000);
   EXPECT_EQ(lookTimes, (std::vector<uint64_t>{12000, 14000}));
   EXPECT_EQ(view.linkText, LinkState::WAITING);
   EXPECT_EQ(view.returns, 0);
 
   // A tick held up for 7 s (a modal window) looks once, then every 2 s.
-  ms.now = 22000;
+  clock.ms = 22000;
   runUntil(24500);
   EXPECT_EQ(lookTimes, (std::vector<uint64_t>{12000, 14000, 22000, 24000}));
 
@@ -502,7 +494,7 @@ TEST_F(IdleTickTest, LevelDisplaySaysWhyThereIsNoSound) {
   };
   for (const Case& c : cases) {
     source.startResult = true;
-    ms.now += IdleTick::RETRY_MAX_MS;
+    clock.ms += IdleTick::RETRY_MAX_MS;
     idle.Run();
     ASSERT_TRUE(source.IsActive());
     source.startResult = false;
@@ -582,7 +574,7 @@ TEST_F(IdleTickTest, RestartsAreCountedOnTheSource) {
   source.startResult = false;
   idle.Run();
   EXPECT_EQ(1u, source.GetStreamFigures().restarts);
-  ms.now += IdleTick::RETRY_FIRST_MS;
+  clock.ms += IdleTick::RETRY_FIRST_MS;
   idle.Run();
   EXPECT_EQ(2u, source.GetStreamFigures().restarts);
   ASSERT_EQ(4u, source.starts.size());

@@ -83,21 +83,12 @@ inline std::vector<uint8_t> Bytes(size_t size, uint8_t first = 1) {
   return v;
 }
 
-// The link's clock in these tests: it stands still unless a test moves it.
-inline std::atomic<uint64_t>& LinkTestNow() {
-  static std::atomic<uint64_t> now{0};
-  return now;
-}
-inline uint64_t LinkTestClock() {
-  return LinkTestNow().load();
-}
-
 // A channel over a fake library, its log, and the usual way to bring it up.
 class ChannelFixture {
  public:
   ChannelFixture() {
-    LinkTestNow().store(1000);
-    channel.Link().SetClock(&LinkTestClock);
+    clock.ms = 1000;
+    channel.Link().SetClock(clock);
     channel.Init(0, fake.MakeHostIo(system));
   }
 
@@ -120,7 +111,7 @@ class ChannelFixture {
   }
   // A settings record sent at once, as when no worker streams.
   bool SendRecord(uint8_t first = 1) {
-    LinkTestNow() += PacketLink::STREAMING_MS;
+    clock.ms += PacketLink::STREAMING_MS;
     const std::vector<uint8_t> record = Bytes(280, first);
     return channel.Link().Write(PacketChannel::CONFIG, record.data(), static_cast<int32_t>(record.size()));
   }
@@ -128,5 +119,6 @@ class ChannelFixture {
   FakeHostIo fake;
   FakeLinkSystem system;
   LogCapture log;
+  ManualClock clock;  // the link's clock: it stands still unless a test moves it
   SerialChannel channel{system};
 };

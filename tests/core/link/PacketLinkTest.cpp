@@ -278,7 +278,7 @@ TEST_F(PacketLinkTest, APayloadNotCompleteWithinTwoSecondsClosesTheChannel) {
   fake.readableLimit = 100;
   uint32_t type = 0, size = 0;
   EXPECT_EQ(channel.Link().Read(type, size), nullptr);
-  LinkTestNow() += PacketLink::PAYLOAD_DEADLINE_MS;
+  clock.ms += PacketLink::PAYLOAD_DEADLINE_MS;
   EXPECT_EQ(channel.Link().Read(type, size), nullptr);
   EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED) << "the deadline itself is still in time";
   fake.readableLimit = -1;
@@ -288,7 +288,7 @@ TEST_F(PacketLinkTest, APayloadNotCompleteWithinTwoSecondsClosesTheChannel) {
   fake.PushPacket(PacketChannel::AUDIO, Bytes(4000));
   fake.readableLimit = 1000;
   EXPECT_EQ(channel.Link().Read(type, size), nullptr);
-  LinkTestNow() += PacketLink::PAYLOAD_DEADLINE_MS + 1;
+  clock.ms += PacketLink::PAYLOAD_DEADLINE_MS + 1;
   EXPECT_EQ(channel.Link().Read(type, size), nullptr);
   EXPECT_EQ(type, PacketChannel::NO_PACKET);
   EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);

@@ -147,7 +147,7 @@ TEST_F(ThreadTest, MainThreadNeverWaitsBehindAWriteTheDeviceHoldsUp) {
   fake.BlockWrites();
   std::thread worker([&] { EXPECT_TRUE(channel.Link().Write(PacketChannel::AUDIO, block.data(), 64)); });
   ASSERT_TRUE(fake.WaitForBlockedWrite());
-  LinkTestNow() += 600;  // blocked so long, within the deadline
+  clock.ms += 600;  // blocked so long, within the deadline
   EXPECT_TRUE(channel.Link().IsWriteInProgress());
   EXPECT_FALSE(channel.Link().IsWriteStuck());
   int opens = 0, waits = 0, reads = 0;
@@ -217,7 +217,7 @@ TEST_F(ThreadTest, WriteBlockedPastTheDeadlineReopensAndAudioWaitsForTheNewRecor
   fake.BlockWrites();
   std::thread worker([&] { EXPECT_FALSE(channel.Link().Write(PacketChannel::AUDIO, block.data(), 64)); });
   ASSERT_TRUE(fake.WaitForBlockedWrite());
-  LinkTestNow() += 2000;
+  clock.ms += 2000;
   EXPECT_TRUE(channel.Link().IsWriteStuck());
   EXPECT_TRUE(channel.Link().Write(PacketChannel::CONFIG, stale.data(), 280));
   bool shutdown = true;

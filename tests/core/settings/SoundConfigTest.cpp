@@ -32,7 +32,8 @@ class SoundConfigTest : public ::testing::Test {
     UseTestResources();
     config.SetCapture(&capture);
     config.SetView(&view);
-    config.SetClock([this]() { return now; });
+    clock.seconds = 1700000000;
+    config.SetClock(clock);
   }
 
   // An edit of one item as the settings window makes it.
@@ -51,7 +52,7 @@ class SoundConfigTest : public ::testing::Test {
   FakeChannel channel;
   FakeCapture capture;
   FakeView view;
-  uint32_t now = 1700000000;
+  ManualClock clock;  // the tokens' wall time: it moves only when a test moves it
   SoundConfig config{&channel, true, dir.Path()};
 };
 }  // namespace
@@ -83,28 +84,28 @@ TEST_F(SoundConfigTest, StreamTokens) {
   // The clock does not move: every token is still new.
   config.NewStreamToken();
   uint32_t first = config.GetRecord().streamToken;
-  EXPECT_EQ(first, now);
+  EXPECT_EQ(first, clock.seconds);
   config.NewStreamToken();
-  EXPECT_EQ(config.GetRecord().streamToken, now + 1);
+  EXPECT_EQ(config.GetRecord().streamToken, clock.seconds + 1);
   config.NewStreamToken();
-  EXPECT_EQ(config.GetRecord().streamToken, now + 2);
+  EXPECT_EQ(config.GetRecord().streamToken, clock.seconds + 2);
   // The clock going back does not bring an old token back.
-  now -= 100;
+  clock.seconds -= 100;
   config.NewStreamToken();
-  EXPECT_EQ(config.GetRecord().streamToken, now + 103);
-  now += 1000;
+  EXPECT_EQ(config.GetRecord().streamToken, clock.seconds + 103);
+  clock.seconds += 1000;
   config.NewStreamToken();
-  EXPECT_EQ(config.GetRecord().streamToken, now);
+  EXPECT_EQ(config.GetRecord().streamToken, clock.seconds);
 
   // Never 0, also across the end of the 32-bit range.
   SoundConfig zero(nullptr, true, dir.Path());
-  uint32_t stuck = 0;
-  zero.SetClock([&stuck]() { return stuck; });
+  ManualClock stuck;
+  zero.SetClock(stuck);
   zero.NewStreamToken();
   EXPECT_EQ(zero.GetRecord().streamToken, 1u);
   zero.NewStreamToken();
   EXPECT_EQ(zero.GetRecord().streamToken, 2u);
-  stuck = 0xFFFFFFFF;
+  stuck.seconds = 0xFFFFFFFF;
   zero.NewStreamToken();
   EXPECT_EQ(zero.GetRecord().streamToken, 0xFFFFFFFFu);
   zero.NewStreamToken();
@@ -284,5 +285,5 @@ TEST_F(SoundConfigTest, LockedOperationsFromTwoThreads) {
   }
   sender.join();
   EXPECT_EQ(channel.packets.size(), 100u);
-  EXPECT_EQ(config.GetRecord().streamToken, now + 99);
+  EXPECT_EQ(config.GetRecord().streamToken, clock.seconds + 99);
 }
