@@ -5,6 +5,9 @@
 #define IDD_DOWNLOAD 2000
 #define IDD_ABOUT 3001
 #define IDB_ABOUT 3001
+// The About bitmap drawn for 150 % and 200 % (IDB_ABOUT is the 100 % one).
+#define IDB_ABOUT_150 3021
+#define IDB_ABOUT_200 3022
 
 // Items of the About dialog.
 #define IDC_ABOUT_ICON 3002

@@ -65,9 +65,11 @@ void MakeDpiObjects(HWND dialog, AboutObjects& objects, int dpi) {
   SetItemFont(dialog, IDC_ABOUT_LINE2, font);
   objects.font.Reset(font);
   objects.fontBold.Reset(fontBold);
-  // The bitmap is loaded at its size for the DPI (stretched from the 96-DPI
-  // picture), not stretched by the control.
-  HBITMAP bitmap = static_cast<HBITMAP>(LoadImageA(instance, MAKEINTRESOURCEA(IDB_ABOUT), IMAGE_BITMAP,
+  // The bitmap is loaded at its size for the DPI, from the drawing made for
+  // the nearest scale (exact at 100, 150 and 200 %, stretched a little
+  // between them), not stretched by the control.
+  const int drawing = dpi < 120 ? IDB_ABOUT : dpi < 168 ? IDB_ABOUT_150 : IDB_ABOUT_200;
+  HBITMAP bitmap = static_cast<HBITMAP>(LoadImageA(instance, MAKEINTRESOURCEA(drawing), IMAGE_BITMAP,
                                                    ScaledLength(kBitmapWidth, dpi), ScaledLength(kBitmapHeight, dpi),
                                                    LR_LOADTRANSPARENT | LR_LOADMAP3DCOLORS));
   SendDlgItemMessageA(dialog, IDC_ABOUT_BITMAP, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap));
