@@ -9,7 +9,7 @@ namespace sim {
 namespace {
 
 // The PC's packet header, as the program checks it (its magic and size in
-// SimProtocol.h).
+// Debuggers.h).
 constexpr uint32_t PACKET_CONFIG = 0;
 constexpr uint32_t PACKET_AUDIO = 1;
 constexpr int32_t PACKET_MAX = 1 << 20;

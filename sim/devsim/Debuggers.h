@@ -34,6 +34,11 @@ class Clock {
   const uint64_t m_startMs;
 };
 
+// The program's packets on the channel (both ways) start with a 16-byte
+// header: magic, reserved, type, payload size.
+constexpr uint32_t PACKET_MAGIC = 0x51445350u;  // "QDSP"
+constexpr uint32_t PACKET_HEADER_SIZE = 16;
+
 struct Debugger {
   uint32_t kind;
   uint32_t id;
