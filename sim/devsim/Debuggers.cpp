@@ -9,7 +9,12 @@ namespace sim {
 
 Debuggers::Debuggers(const Options& options, EventLog& events, const Clock& clock, const FaultPlan& faults,
                      CompanionProgram& program, std::condition_variable& changed)
-    : m_attachDelayMs(options.attachDelayMs), m_events(events), m_clock(clock), m_faults(faults), m_program(program), m_changed(changed) {
+    : m_attachDelayMs(options.attachDelayMs),
+      m_events(events),
+      m_clock(clock),
+      m_faults(faults),
+      m_program(program),
+      m_changed(changed) {
   for (const DebuggerSpec& entry : options.debuggers) {
     if (Find(entry.kind, entry.id) != nullptr) continue;
     auto d = std::make_unique<Debugger>();

@@ -75,7 +75,7 @@ class FaultPlan {
   std::vector<bool> m_done;  // per fault
   uint64_t m_vanishUntilMs = 0;
   bool m_vanished = false;
-  uint64_t m_stallUntilMs = 0;  // 0: no stall
+  uint64_t m_stallUntilMs = 0;     // 0: no stall
   bool m_stallWriteNoted = false;  // write_waits written for this stall
 };
 

@@ -15,8 +15,7 @@ RequestServer::RequestServer(Debuggers& debuggers, CompanionProgram& program, Fa
       m_mutex(mutex),
       m_changed(changed) {}
 
-int32_t RequestServer::Handle(const Request& request, const std::vector<uint8_t>& payload,
-                              std::vector<uint8_t>* out) {
+int32_t RequestServer::Handle(const Request& request, const std::vector<uint8_t>& payload, std::vector<uint8_t>* out) {
   std::unique_lock<std::mutex> lock(m_mutex);
   const uint32_t id = static_cast<uint32_t>(request.id);
   Debugger* d = m_debuggers.Find(request.kind, id);
@@ -81,8 +80,7 @@ int32_t RequestServer::Handle(const Request& request, const std::vector<uint8_t>
       const int32_t size = request.arg1;
       if (size < 0 || static_cast<uint32_t>(size) > MAX_PAYLOAD) return -1;
       // A serial read blocks until its bytes are there or the channel fails.
-      m_changed.wait(lock,
-                     [&] { return !m_debuggers.ChannelUp(d) || d->toPc.size() >= static_cast<size_t>(size); });
+      m_changed.wait(lock, [&] { return !m_debuggers.ChannelUp(d) || d->toPc.size() >= static_cast<size_t>(size); });
       if (!m_debuggers.ChannelUp(d)) return -1;
       out->assign(d->toPc.begin(), d->toPc.begin() + size);
       d->toPc.erase(d->toPc.begin(), d->toPc.begin() + size);

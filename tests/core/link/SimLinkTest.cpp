@@ -777,7 +777,8 @@ TEST(FaultPlan, TimedFaultsCountFromTheFirstAttachAndHoldForTheirTime) {
   const std::string eventsFile = dir.File("events.jsonl");
   sim::EventLog events(0);
   ASSERT_TRUE(events.Open(eventsFile));
-  sim::FaultPlan plan({{sim::FaultKind::BadHeader, 0, 100}, {sim::FaultKind::Stall, 0, 200, 300},
+  sim::FaultPlan plan({{sim::FaultKind::BadHeader, 0, 100},
+                       {sim::FaultKind::Stall, 0, 200, 300},
                        {sim::FaultKind::Vanish, 0, 500, 1000}},
                       events);
   FakeFaultTarget target;
@@ -824,13 +825,12 @@ TEST(FaultPlan, TimedFaultsCountFromTheFirstAttachAndHoldForTheirTime) {
       lines.push_back(line.substr(line.find("\"event\"")));
     }
   }
-  const std::vector<std::string> expected = {
-      "\"event\":\"fault\",\"kind\":\"badheader\",\"debugger\":7}",
-      "\"event\":\"fault\",\"kind\":\"stall\",\"phase\":\"begin\",\"ms\":300}",
-      "\"event\":\"write_waits\"}",
-      "\"event\":\"fault\",\"kind\":\"stall\",\"phase\":\"end\"}",
-      "\"event\":\"fault\",\"kind\":\"vanish\",\"phase\":\"begin\",\"ms\":1000}",
-      "\"event\":\"fault\",\"kind\":\"vanish\",\"phase\":\"end\"}"};
+  const std::vector<std::string> expected = {"\"event\":\"fault\",\"kind\":\"badheader\",\"debugger\":7}",
+                                             "\"event\":\"fault\",\"kind\":\"stall\",\"phase\":\"begin\",\"ms\":300}",
+                                             "\"event\":\"write_waits\"}",
+                                             "\"event\":\"fault\",\"kind\":\"stall\",\"phase\":\"end\"}",
+                                             "\"event\":\"fault\",\"kind\":\"vanish\",\"phase\":\"begin\",\"ms\":1000}",
+                                             "\"event\":\"fault\",\"kind\":\"vanish\",\"phase\":\"end\"}"};
   EXPECT_EQ(lines, expected);
 }
 
