@@ -21,6 +21,10 @@ Socket SimClient::Take(bool* reused) {
     }
   }
   *reused = false;
+  return Connect(address);
+}
+
+Socket SimClient::Connect(const std::string& address) {
   std::string host;
   uint16_t port = 0;
   if (!ParseAddress(address, &host, &port)) return Socket();

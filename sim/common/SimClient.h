@@ -21,6 +21,10 @@ class SimClient {
   int32_t Call(uint32_t op, uint32_t kind, int32_t id, int32_t arg0, int32_t arg1, const void* payload, uint32_t length,
                std::vector<uint8_t>* out = nullptr);
 
+  // A connection of the caller's own to address (HOST:PORT), not pooled;
+  // invalid when it cannot be made.
+  static Socket Connect(const std::string& address);
+
   // One request over the caller's own connection (not pooled; a watch that
   // another thread may end by shutting the socket down). False when the
   // connection failed.

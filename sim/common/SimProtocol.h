@@ -61,12 +61,6 @@ constexpr unsigned WATCH_MS = 500;
 // lets through before the PC's writer blocks (a serial channel's buffer).
 constexpr uint32_t POST_MAX = 8;
 
-// The program's packets on the channel start with a 16-byte header (magic,
-// reserved, type, payload size); one that announces a payload is followed at
-// once by the payload's own write.
-constexpr uint32_t PACKET_MAGIC = 0x51445350u;  // "QDSP"
-constexpr uint32_t PACKET_HEADER_SIZE = 16;
-
 constexpr int32_t RESULT_NO_SIMULATOR = -1000;  // transport failure (client side)
 
 struct Request {

@@ -2,7 +2,8 @@
 // running quill-devsim: connecting, downloading the device program, both
 // directions of settings, audio, and healing after each kind of fault.
 // Natively over the native stand-ins; under wine64 over the Windows ones.
-// The simulator's output queue model is driven here by a clock of the test's.
+// The simulator's output queue model and its fault plan are driven here by a
+// clock of the test's.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -14,6 +15,7 @@
 #include "LinkTestUtil.h"
 #include "SimProcess.h"
 #include "common/SharedRing.h"
+#include "devsim/FaultPlan.h"
 #include "devsim/OutputQueue.h"
 #include "link/DownloadUi.h"
 #include "link/KAVHostIO.h"
@@ -200,17 +202,16 @@ class SimLinkTest : public ::testing::Test {
     return false;
   }
 
-  // Keeps reading (so that a detach is seen) until the channel has been lost
-  // and is connected again.
+  // Keeps reading (so that a detach is seen) until the program has attached
+  // again and the channel is connected. The simulator's attach events tell:
+  // one Update may take the link from lost back to connected (it opens and
+  // finds the program attached), so its status need not show the loss.
   bool AwaitReattach() {
-    bool lost = false;
+    const int attaches = CountEvents("attach");
     for (int waited = 0; waited < kTimeoutMs; waited += 10) {
       channel.Link().Update();
-      if (channel.Link().GetStatus() != Status::CONNECTED) {
-        lost = true;
-      } else if (lost) {
-        return true;
-      } else {
+      if (channel.Link().GetStatus() == Status::CONNECTED) {
+        if (CountEvents("attach") > attaches) return true;
         uint32_t type = 0, size = 0;
         channel.Link().Read(type, size);
       }
@@ -446,6 +447,9 @@ TEST_P(SimFaultTest, StreamHealsBackToConnected) {
       if (faulted && lost && channel.Link().GetStatus() == Status::CONNECTED) ++afterHeal;
     }
     if (tick % 10 == 0 && !faulted) faulted = CountEvents("fault") > 0;
+    // A loss and the re-attach can fall within one Update: the attach event
+    // tells of it then.
+    if (tick % 10 == 0 && faulted && !lost) lost = CountEvents("attach") > 1;
     if (faulted && !lost && std::string(c.name) == "Stall") lost = CountEvents("fault", "\"phase\":\"end\"") > 0;
     previous = channel.Link().GetStatus();
     platform::SleepMs(10);
@@ -726,6 +730,108 @@ TEST(OutputQueue, RestartsEmptyAndCountsADrySpellWhenAudioResumes) {
   EXPECT_EQ(dry.dryAtMs, 6100u);
   EXPECT_EQ(queue.Counts().underruns, 1u);
   EXPECT_EQ(queue.StreamCounts().underruns, 1u);
+}
+
+// --- The fault plan -------------------------------------------------------------
+
+// short@N and close@N apply once, at their count; a short write due among
+// posted writes (never asked about) falls on the next answered one, and the
+// grant of unanswered writes stops before it.
+TEST(FaultPlan, CountedFaultsApplyOnceAtTheirCount) {
+  sim::EventLog events(0);
+  sim::FaultPlan plan({{sim::FaultKind::Short, 3}, {sim::FaultKind::Short, 6}, {sim::FaultKind::Close, 2}}, events);
+  EXPECT_EQ(plan.WritesBeforeShort(0), 2u);
+  EXPECT_EQ(plan.WritesBeforeShort(2), 0u);
+  EXPECT_EQ(plan.TakenOfAnsweredWrite(2, 100), 100u);
+  EXPECT_EQ(plan.TakenOfAnsweredWrite(3, 100), 50u);
+  EXPECT_EQ(plan.WritesBeforeShort(3), 2u) << "the next one, short@6";
+  EXPECT_EQ(plan.TakenOfAnsweredWrite(4, 100), 100u) << "short@3 applied once";
+  EXPECT_EQ(plan.TakenOfAnsweredWrite(7, 100), 50u) << "short@6, its write 6 posted";
+  EXPECT_EQ(plan.WritesBeforeShort(7), UINT64_MAX);
+  EXPECT_EQ(plan.TakenOfAnsweredWrite(8, 100), 100u);
+
+  EXPECT_FALSE(plan.CloseAfterAudio(1));
+  EXPECT_TRUE(plan.CloseAfterAudio(2));
+  EXPECT_FALSE(plan.CloseAfterAudio(3)) << "close@2 applied once";
+}
+
+// The device's side of the timed faults, as the plan drives it.
+struct FakeFaultTarget : sim::FaultTarget {
+  bool SendBadHeader(uint32_t* debugger) override {
+    if (!attached) return false;
+    *debugger = 7;
+    ++badHeaders;
+    return true;
+  }
+  void Vanish() override { ++vanishes; }
+  bool attached = true;
+  int badHeaders = 0;
+  int vanishes = 0;
+};
+
+// The timed faults count from the first attach; a malformed header waits
+// for a program attached to send it; a stall and a vanish hold for their
+// time, and a stall's first waiting writer is told once.
+TEST(FaultPlan, TimedFaultsCountFromTheFirstAttachAndHoldForTheirTime) {
+  TempDir dir;
+  const std::string eventsFile = dir.File("events.jsonl");
+  sim::EventLog events(0);
+  ASSERT_TRUE(events.Open(eventsFile));
+  sim::FaultPlan plan({{sim::FaultKind::BadHeader, 0, 100},
+                       {sim::FaultKind::Stall, 0, 200, 300},
+                       {sim::FaultKind::Vanish, 0, 500, 1000}},
+                      events);
+  FakeFaultTarget target;
+  plan.Tick(5000, false, 0, target);
+  EXPECT_EQ(target.badHeaders + target.vanishes, 0) << "nothing before the first attach";
+  EXPECT_FALSE(plan.Stalling());
+
+  plan.Tick(1099, true, 1000, target);
+  EXPECT_EQ(target.badHeaders, 0);
+  target.attached = false;
+  plan.Tick(1100, true, 1000, target);
+  EXPECT_EQ(target.badHeaders, 0);
+  target.attached = true;
+  plan.Tick(1150, true, 1000, target);
+  plan.Tick(1160, true, 1000, target);
+  EXPECT_EQ(target.badHeaders, 1);
+
+  plan.NoteAnsweredWrite();  // no stall: not told
+  plan.Tick(1200, true, 1000, target);
+  EXPECT_TRUE(plan.Stalling());
+  EXPECT_TRUE(plan.StallsAt(1499));
+  EXPECT_FALSE(plan.StallsAt(1500));
+  plan.NoteAnsweredWrite();
+  plan.NoteAnsweredWrite();
+  plan.Tick(1499, true, 1000, target);
+  EXPECT_TRUE(plan.Stalling());
+  EXPECT_FALSE(plan.Vanished());
+  plan.Tick(1500, true, 1000, target);
+  EXPECT_FALSE(plan.Stalling());
+  EXPECT_TRUE(plan.Vanished());
+  EXPECT_EQ(target.vanishes, 1);
+  plan.Tick(2499, true, 1000, target);
+  EXPECT_TRUE(plan.Vanished());
+  plan.Tick(2500, true, 1000, target);
+  EXPECT_FALSE(plan.Vanished());
+  EXPECT_EQ(target.vanishes, 1);
+  EXPECT_EQ(target.badHeaders, 1);
+
+  events.Flush();
+  std::ifstream in(eventsFile);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) {
+    if (line.find("\"event\":\"fault\"") != std::string::npos || line.find("write_waits") != std::string::npos) {
+      lines.push_back(line.substr(line.find("\"event\"")));
+    }
+  }
+  const std::vector<std::string> expected = {"\"event\":\"fault\",\"kind\":\"badheader\",\"debugger\":7}",
+                                             "\"event\":\"fault\",\"kind\":\"stall\",\"phase\":\"begin\",\"ms\":300}",
+                                             "\"event\":\"write_waits\"}",
+                                             "\"event\":\"fault\",\"kind\":\"stall\",\"phase\":\"end\"}",
+                                             "\"event\":\"fault\",\"kind\":\"vanish\",\"phase\":\"begin\",\"ms\":1000}",
+                                             "\"event\":\"fault\",\"kind\":\"vanish\",\"phase\":\"end\"}"};
+  EXPECT_EQ(lines, expected);
 }
 
 // --- The ring of unanswered writes ----------------------------------------------
