@@ -46,7 +46,6 @@ SoundCapture::~SoundCapture() {
   ClearCarry();
   CloseCodec();
   ClearDeviceList();
-  m_channelList.clear();
 }
 
 bool SoundCapture::OpenCodec() {
