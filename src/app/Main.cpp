@@ -224,9 +224,11 @@ int RunApplication(HINSTANCE instance, const StartupSystem& system) {
 
   if (!app.startup.CreateSources(app.sources, app.adpcm.get(), &app.serialChannel->Link(), app.messageBox,
                                  LoadCaptureTexts())) {
-    // Without a capture source the program cannot run: the assertion's
-    // report ends it (it does not return).
-    QASSERT(0);
+    // Without a capture source the program cannot run: the log says why,
+    // and it ends.
+    Log("Start-up: no capture source; the program ends\n");
+    Shutdown(app, Startup::NO_SOURCE_EXIT);
+    return Startup::NO_SOURCE_EXIT;
   }
   app.sources.ChooseStartSource();
 

@@ -69,7 +69,9 @@ class Startup {
   // Ends COM on this thread if InitializeCom started it (once).
   void UninitializeCom();
 
-  // Makes the capture sources into choice; false when none is offered.
+  // Makes the capture sources into choice; false (logged) when none is
+  // offered. The program then ends with NO_SOURCE_EXIT.
+  static constexpr int NO_SOURCE_EXIT = 1;
   bool CreateSources(CaptureChoice& choice, const Adpcm* adpcm, PacketChannel* channel, MessageBoxSink& messages,
                      const CaptureTexts& texts);
 

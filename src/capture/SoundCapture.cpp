@@ -40,7 +40,6 @@ SoundCapture::~SoundCapture() {
   ClearCarry();
   CloseCodec();
   ClearDeviceList();
-  m_channelList.clear();
 }
 
 bool SoundCapture::OpenCodec() {

@@ -111,7 +111,6 @@ class SoundCapture {
   virtual void Poll() {
     if (IsEnded()) Stop();
   }
-  virtual bool HasChannels() const { return false; }
 
   // The packet channel (the link; not owned), given after the source's
   // initialisation.
@@ -129,8 +128,6 @@ class SoundCapture {
 
   int32_t GetDeviceCount() const { return static_cast<int32_t>(m_devices.size()); }
   const DeviceEntry& GetDevice(int32_t index) const { return m_devices.at(static_cast<size_t>(index)); }
-  int32_t GetChannelCount() const { return static_cast<int32_t>(m_channelList.size()); }
-  const DeviceEntry& GetChannel(int32_t index) const { return m_channelList.at(static_cast<size_t>(index)); }
 
   // Read by the main thread while the worker runs.
   bool IsActive() const { return m_active.load(std::memory_order_relaxed); }
@@ -211,7 +208,6 @@ class SoundCapture {
   void ClearCarry();
   void ClearDeviceList();
   void AddDevice(const std::string& name, int32_t id) { m_devices.emplace_back(name, id); }
-  void SetChannelList(std::vector<DeviceEntry> channels) { m_channelList = std::move(channels); }
   void ResetLevels();
   // The running stream's figures, counted by the worker.
   StreamStats& Stats() { return m_stats; }
@@ -269,7 +265,6 @@ class SoundCapture {
   PacketChannel* m_packetChannel = nullptr;  // not owned
   CaptureTexts m_texts;
   std::vector<DeviceEntry> m_devices;
-  std::vector<DeviceEntry> m_channelList;  // no source fills it
   int32_t m_outputRate = DEFAULT_OUTPUT_RATE;
   int32_t m_inputRate = 0;
   int32_t m_waveFormat = WAVEFMT_PCM;

@@ -71,10 +71,6 @@ void CaptureChoice::TellDevicesChanged() {
   for (CaptureChoiceView* view : m_views) view->OnDevicesChanged();
 }
 
-void CaptureChoice::TellChannelsChanged() {
-  for (CaptureChoiceView* view : m_views) view->OnChannelsChanged();
-}
-
 std::string CaptureChoice::Recall(const std::string& name) {
   std::string value;
   if (!m_memory.Recall(name, &value)) value.clear();
@@ -131,11 +127,10 @@ int32_t CaptureChoice::GetInputRate() {
 
 // --- Devices -----------------------------------------------------------------
 
-std::vector<DeviceEntry> CaptureChoice::Listed(const SoundCapture& source, bool channels) {
+std::vector<DeviceEntry> CaptureChoice::Listed(const SoundCapture& source) {
   std::vector<DeviceEntry> listed;
-  const int32_t count = channels ? source.GetChannelCount() : source.GetDeviceCount();
-  for (int32_t i = 0; i < count; ++i) {
-    const DeviceEntry& entry = channels ? source.GetChannel(i) : source.GetDevice(i);
+  for (int32_t i = 0; i < source.GetDeviceCount(); ++i) {
+    const DeviceEntry& entry = source.GetDevice(i);
     if (entry.id != DeviceEntry::NO_DEVICE_ID) listed.push_back(entry);
   }
   return listed;
@@ -176,7 +171,7 @@ void CaptureChoice::RefreshDevices(const std::string& preferred) {
     return;
   }
   m_devicesShown = ListShown::LISTED;
-  m_devices = Listed(*source, false);
+  m_devices = Listed(*source);
   m_deviceIndex = ChooseEntry(m_devices, preferred, previous.name);
   m_selectedDevice = m_devices.empty() ? DeviceEntry() : m_devices[static_cast<size_t>(m_deviceIndex)];
   if (m_selectedDevice.name != previous.name) {
@@ -194,7 +189,7 @@ void CaptureChoice::SelectDevice(int32_t index) {
   if (source->GetDeviceCount() == 0) {
     m_selectedDevice = DeviceEntry();
   } else {
-    const std::vector<DeviceEntry> listed = Listed(*source, false);
+    const std::vector<DeviceEntry> listed = Listed(*source);
     if (index >= 0 && static_cast<size_t>(index) < listed.size()) {
       m_deviceIndex = index;
       m_selectedDevice = listed[static_cast<size_t>(index)];
@@ -205,70 +200,4 @@ void CaptureChoice::SelectDevice(int32_t index) {
   source->Stop();
   if (m_selectedDevice.id != DeviceEntry::NO_DEVICE_ID) m_memory.Remember(source->GetName(), m_selectedDevice.name);
   Log("Change Device %s\n", m_selectedDevice.name.c_str());
-}
-
-// --- Channels ----------------------------------------------------------------
-
-std::string CaptureChoice::ChannelKey() const {
-  return (m_current != nullptr ? m_current->GetName() : std::string()) + "@" + m_selectedDevice.name;
-}
-
-void CaptureChoice::RefreshChannels() {
-  SoundCapture* source = m_current;
-  if (source == nullptr) return;
-  const std::string key = ChannelKey();
-  const std::string preferred = Recall(key);
-  const DeviceEntry previous = m_selectedChannel;
-  m_channels.clear();
-  m_channelIndex = 0;
-  if (!source->HasChannels()) {
-    m_channelsShown = ListShown::DISABLED;
-    m_selectedChannel = DeviceEntry();
-  } else if (source->GetChannelCount() == 0) {
-    m_channelsShown = ListShown::NONE_FOUND;
-    m_selectedChannel = DeviceEntry();
-  } else {
-    m_channelsShown = ListShown::LISTED;
-    m_channels = Listed(*source, true);
-    m_channelIndex = ChooseEntry(m_channels, preferred, previous.name);
-    m_selectedChannel = m_channels.empty() ? DeviceEntry() : m_channels[static_cast<size_t>(m_channelIndex)];
-    if (m_selectedChannel.name != previous.name) {
-      ++m_restartRequests;
-      source->Stop();
-      if (m_selectedChannel.id != DeviceEntry::NO_DEVICE_ID) m_memory.Remember(key, m_selectedChannel.name);
-      Log("Change Channel %s\n", m_selectedChannel.name.c_str());
-    }
-  }
-  TellChannelsChanged();
-}
-
-void CaptureChoice::ResetChannels() {
-  const bool hasChannels = m_current != nullptr && m_current->HasChannels();
-  m_channelsShown = hasChannels ? ListShown::NONE_FOUND : ListShown::DISABLED;
-  m_channels.clear();
-  m_channelIndex = 0;
-  m_selectedChannel = DeviceEntry();
-  TellChannelsChanged();
-}
-
-void CaptureChoice::SelectChannel(int32_t index) {
-  SoundCapture* source = m_current;
-  if (source == nullptr) return;
-  const DeviceEntry previous = m_selectedChannel;
-  if (source->GetChannelCount() == 0) {
-    m_selectedChannel = DeviceEntry();
-  } else {
-    const std::vector<DeviceEntry> listed = Listed(*source, true);
-    if (index >= 0 && static_cast<size_t>(index) < listed.size()) {
-      m_channelIndex = index;
-      m_selectedChannel = listed[static_cast<size_t>(index)];
-    }
-  }
-  if (m_selectedChannel.name == previous.name) return;
-  ++m_restartRequests;
-  source->Stop();
-  // Kept as it has always been: the channel is remembered only while a device
-  // is chosen (the device's id is tested, not the channel's).
-  if (m_selectedDevice.id != DeviceEntry::NO_DEVICE_ID) m_memory.Remember(ChannelKey(), m_selectedChannel.name);
-  Log("Change Channel %s\n", m_selectedChannel.name.c_str());
 }

@@ -1,9 +1,9 @@
 // The program's capture sources and the user's choice among them: the
 // sources in their order (owned), the current one (the one streamed), its
-// chosen device and channel, and the memory of those choices from one run to
-// the next. Portable: the main window shows it and hands it the user's
-// picks, the idle tick keeps its current source running, and the settings
-// model stops that source through it.
+// chosen device, and the memory of those choices from one run to the next.
+// Portable: the main window shows it and hands it the user's picks, the idle
+// tick keeps its current source running, and the settings model stops that
+// source through it.
 //
 // Main thread only, as are the views it tells of changes.
 #pragma once
@@ -19,8 +19,10 @@
 class SoundCaptureWaveFile;
 
 // Remembered choices by name: the program's registry key in the program, a
-// map in tests. Names: "API" (the current source), a source's name (its
-// device), "<source>@<device>" (the device's channel).
+// map in tests. Names: "API" (the current source) and a source's name (its
+// device). Stores written by earlier versions may also hold
+// "<source>@<device>" names (a device's channel); they are neither read nor
+// written.
 class ChoiceMemory {
  public:
   virtual ~ChoiceMemory() = default;
@@ -37,19 +39,16 @@ class CaptureChoiceView {
   virtual void OnSourceChanged(SoundCapture& source) = 0;
   // The device list or the chosen device changed.
   virtual void OnDevicesChanged() = 0;
-  // The channel list or the chosen channel changed.
-  virtual void OnChannelsChanged() = 0;
 };
 
 class CaptureChoice : public ConfigCapture {
  public:
   static constexpr int32_t MAX_SOURCES = 4;
 
-  // How a selector shows its list.
+  // How the device selector shows its list.
   enum class ListShown {
-    DISABLED,    // channels only: the source has none; an empty, disabled list
-    NONE_FOUND,  // one entry, "No Device Found" or "No Channel Found"
-    LISTED,      // the entries of GetDevices / GetChannels
+    NONE_FOUND,  // one entry, "No Device Found"
+    LISTED,      // the entries of GetDevices
   };
 
   // memory (not owned) outlives the choice.
@@ -90,8 +89,8 @@ class CaptureChoice : public ConfigCapture {
   bool SelectSource(int32_t index);
   void StopCurrent();
   // Counts the requests that stop or re-choose the current source (another
-  // source, device or channel, a fresh device list, StopCurrent). The idle
-  // tick retries a source that failed to start at once when this changed.
+  // source or device, a fresh device list, StopCurrent). The idle tick
+  // retries a source that failed to start at once when this changed.
   uint32_t GetRestartRequests() const { return m_restartRequests; }
 
   // --- Devices of the current source ---------------------------------------
@@ -109,35 +108,21 @@ class CaptureChoice : public ConfigCapture {
   int32_t GetDeviceIndex() const { return m_deviceIndex; }
   const DeviceEntry& GetSelectedDevice() const { return m_selectedDevice; }
 
-  // --- Channels of the chosen device ---------------------------------------
-  // After a start: lists the source's channels, preferring the one
-  // remembered for the source and device.
-  void RefreshChannels();
-  // After a failed start: no channel chosen.
-  void ResetChannels();
-  void SelectChannel(int32_t index);
-  ListShown GetChannelsShown() const { return m_channelsShown; }
-  const std::vector<DeviceEntry>& GetChannels() const { return m_channels; }
-  int32_t GetChannelIndex() const { return m_channelIndex; }
-  const DeviceEntry& GetSelectedChannel() const { return m_selectedChannel; }
-
   // ConfigCapture: the settings model's view of the current source.
   void StopCapture() override;
   int32_t GetInputRate() override;
 
  private:
   bool Append(std::unique_ptr<SoundCapture> source);
-  // The entries of a list whose id is not NO_DEVICE_ID, in order.
-  static std::vector<DeviceEntry> Listed(const SoundCapture& source, bool channels);
+  // The source's devices whose id is not NO_DEVICE_ID, in order.
+  static std::vector<DeviceEntry> Listed(const SoundCapture& source);
   // The entry to select: the last named preferred, else the first named
   // previous, else the first.
   static int32_t ChooseEntry(const std::vector<DeviceEntry>& listed, const std::string& preferred,
                              const std::string& previous);
-  std::string ChannelKey() const;
   std::string Recall(const std::string& name);
   void TellSourceChanged(SoundCapture& source);
   void TellDevicesChanged();
-  void TellChannelsChanged();
 
   ChoiceMemory& m_memory;
   uint32_t m_restartRequests = 0;
@@ -150,9 +135,4 @@ class CaptureChoice : public ConfigCapture {
   std::vector<DeviceEntry> m_devices;
   int32_t m_deviceIndex = 0;
   DeviceEntry m_selectedDevice;
-
-  ListShown m_channelsShown = ListShown::DISABLED;
-  std::vector<DeviceEntry> m_channels;
-  int32_t m_channelIndex = 0;
-  DeviceEntry m_selectedChannel;
 };

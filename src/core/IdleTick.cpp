@@ -49,13 +49,11 @@ void IdleTick::KeepSourceRunning(SoundCapture* source) {
     m_retryAtMs = now + m_retryDelayMs;
     m_failedSource = source;
     m_failedRequests = requests;
-    m_view.ResetChannelList();
     return;
   }
   m_retryDelayMs = 0;
   m_failedSource = nullptr;
   if (source->TakeFallbackNotice()) m_noticeRedraws = NOTICE_REDRAWS;
-  m_view.RefreshChannelList();
   // The device learns of the new stream (its rate and format) at once.
   if (m_link.GetStatus() == Status::CONNECTED) {
     m_config.NewStreamToken();

@@ -43,9 +43,6 @@ enum class LinkState {
 class IdleView {
  public:
   virtual ~IdleView() = default;
-  // The channel list after the current source started, or failed to.
-  virtual void RefreshChannelList() = 0;
-  virtual void ResetChannelList() = 0;
   // The level display shows the two channels' levels, a notice of the
   // tick's, or the settings model's notice (its text id, as
   // SoundConfig::TakeNotice hands it out), each in the display's two lines.

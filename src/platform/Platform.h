@@ -1,15 +1,18 @@
 // The few operating-system services that the portable core needs: a clock,
 // sleeping, the environment, shared libraries, the program's own path, files
 // and folders, the last system error and the error box of the fatal-error
-// routine. Win32 on Windows, POSIX elsewhere.
+// routine. PlatformWin.cpp defines them on Windows (the Windows builds only,
+// with WinText.cpp beside it), PlatformPosix.cpp in the native build.
 //
-// Which files include <windows.h> (scripts/check-layout keeps the list): this
-// folder, the Win32 shell (src/ui, src/app), and the Windows-only thin files
-// of the capture and the support code: src/capture/SoundCaptureWaveIn.cpp,
-// SoundCaptureCoreAudio.cpp and WaveInFunctions.h, src/support/Registry.cpp,
-// and src/support/Language.cpp in its Windows branch (the string table's
-// loader). Natively, besides this folder, src/support/Shell.cpp includes the
-// POSIX process headers and src/support/Language.cpp <iconv.h>.
+// Which files of src include <windows.h> themselves (scripts/check-layout
+// keeps the list): this folder, the Win32 shell (src/ui, src/app), and the
+// Windows-only thin files of the capture and the support code:
+// src/capture/SoundCaptureWaveIn.cpp, SoundCaptureCoreAudio.cpp and
+// WaveInFunctions.h, src/support/Registry.cpp, and src/support/Language.cpp
+// in its Windows branch (the string table's loader). src/support/Shell.cpp
+// gets it in its Windows branch through this folder's ShellWindow.h and
+// WinText.h. Natively, besides this folder, src/support/Shell.cpp includes
+// the POSIX process headers and src/support/Language.cpp <iconv.h>.
 //
 // Paths are UTF-8 text in every build. On Windows this layer hands them to the
 // system's wide (UTF-16) functions, in the long form ("\\?\") once they reach

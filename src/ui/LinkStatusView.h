@@ -1,11 +1,10 @@
 // What the main window shows of the link and the stream: the level display,
 // the HIO line with the link text, and the caption with the debugger's name.
 // It is the view the idle tick shows its status in (IdleView): the tick hands
-// it codes, and StatusTexts words them. The channel lists it is asked to
-// refresh are the source selectors'.
+// it codes, and StatusTexts words them.
 //
-// Main thread only. The window and the selectors are not owned and outlive
-// this object; the labels are owned by the window's control list.
+// Main thread only. The window is not owned and outlives this object; the
+// labels are owned by the window's control list.
 #pragma once
 
 #include <windows.h>
@@ -18,7 +17,6 @@
 
 #include "core/IdleTick.h"
 #include "ui/Gdi.h"
-#include "ui/SourceSelectors.h"
 #include "ui/Window.h"
 
 // The texts of the idle tick's codes, from the string table: loaded on first
@@ -63,8 +61,7 @@ class LinkStatusView : public IdleView {
   static constexpr int LINK_TEXT_MIN_X = 148;
 
   // Places and sizes are scaled to the screen's dpi.
-  LinkStatusView(Window& window, SourceSelectors& selectors, int dpi, int clientWidth)
-      : m_window(window), m_selectors(selectors), m_dpi(dpi), m_clientWidth(clientWidth) {}
+  LinkStatusView(Window& window, int dpi, int clientWidth) : m_window(window), m_dpi(dpi), m_clientWidth(clientWidth) {}
 
   // The connected debugger's name for the caption; false while none is
   // connected.
@@ -89,8 +86,6 @@ class LinkStatusView : public IdleView {
   bool GetLinkText(std::string* text);
 
   // IdleView
-  void RefreshChannelList() override { m_selectors.RefreshChannels(); }
-  void ResetChannelList() override { m_selectors.ResetChannels(); }
   void DrawLevels(int32_t left, int32_t right) override;
   void DrawLevelNotice(LevelNotice notice) override;
   void DrawSettingsNotice(uint32_t textId) override;
@@ -105,7 +100,6 @@ class LinkStatusView : public IdleView {
   void ShowLevels(const std::string& left, const std::string& right);
 
   Window& m_window;
-  SourceSelectors& m_selectors;
   int m_dpi;
   const int m_clientWidth;
   // The link state shown last: labels made again show it too.

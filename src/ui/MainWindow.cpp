@@ -21,7 +21,7 @@ MainWindow::MainWindow(const Parts& parts)
       m_converterKind(parts.preferences->GetConverter()),
       m_dpi(parts.dpi > 0 ? parts.dpi : DEFAULT_DPI),
       m_selectors(*parts.sources, *this),
-      m_status(*this, m_selectors, m_dpi, CLIENT_WIDTH),
+      m_status(*this, m_dpi, CLIENT_WIDTH),
       m_settings(*this, *parts.dialogs, *parts.preferences, parts.programFolder) {
   m_status.debuggerName = [this](std::string* name) { return GetDebuggerName(name); };
   m_status.onDebuggerReturned = [this] { AutoLoadBxa(); };

@@ -178,7 +178,6 @@ class MainWindow : public Window {
   ConverterKind GetConverterKind() const { return m_converterKind; }
 
   const DeviceEntry& GetSelectedDevice() const { return m_parts.sources->GetSelectedDevice(); }
-  const DeviceEntry& GetSelectedChannel() const { return m_parts.sources->GetSelectedChannel(); }
   uint32_t GetBxaAutoLoad() const { return m_bxaAutoLoad; }
   SoundCapture* GetCurrentSource() const { return m_parts.sources->GetCurrent(); }
 

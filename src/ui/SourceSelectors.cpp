@@ -30,10 +30,8 @@ void SourceSelectors::CreateControls(HFONT font, int dpi) {
   };
   // The list is enumerated afresh each time it opens.
   m_device->onDropDown = [this] { RefreshDevices(""); };
-  m_channel = add(ID_CHANNEL, 16, 130, 266, 98);
-  m_channel->onSelectionChanged = [this] {
-    if (m_channel != nullptr) m_sources.SelectChannel(m_channel->GetSelection());
-  };
+  // No source has channels: the list is empty and stays disabled.
+  EnableWindow(add(ID_CHANNEL, 16, 130, 266, 98)->GetHwnd(), FALSE);
 }
 
 void SourceSelectors::Fill() {
@@ -52,11 +50,10 @@ void SourceSelectors::ShowChoice() {
   m_api->SetSelection(m_sources.GetCurrentIndex());
   m_api->FitDropDownWidth();
   OnDevicesChanged();
-  OnChannelsChanged();
 }
 
 void SourceSelectors::Forget() {
-  m_api = m_device = m_channel = nullptr;
+  m_api = m_device = nullptr;
 }
 
 // The choice decides; the selectors show what it decided.
@@ -64,16 +61,6 @@ void SourceSelectors::Forget() {
 void SourceSelectors::RefreshDevices(const std::string& preferred) {
   if (m_device == nullptr) return;
   m_sources.RefreshDevices(preferred);
-}
-
-void SourceSelectors::RefreshChannels() {
-  if (m_channel == nullptr) return;
-  m_sources.RefreshChannels();
-}
-
-void SourceSelectors::ResetChannels() {
-  if (m_channel == nullptr) return;
-  m_sources.ResetChannels();
 }
 
 void SourceSelectors::OnSourceChanged(SoundCapture&) {
@@ -91,25 +78,4 @@ void SourceSelectors::OnDevicesChanged() {
     m_device->SetSelection(m_sources.GetDeviceIndex());
   }
   m_device->FitDropDownWidth();
-}
-
-void SourceSelectors::OnChannelsChanged() {
-  if (m_channel == nullptr) return;
-  m_channel->Clear();
-  switch (m_sources.GetChannelsShown()) {
-    case CaptureChoice::ListShown::DISABLED:
-      EnableWindow(m_channel->GetHwnd(), FALSE);
-      break;
-    case CaptureChoice::ListShown::NONE_FOUND:
-      EnableWindow(m_channel->GetHwnd(), TRUE);
-      m_channel->AddString(LoadResourceString(IDS_NO_CHANNEL_FOUND));
-      m_channel->SetSelection(0);
-      break;
-    case CaptureChoice::ListShown::LISTED:
-      EnableWindow(m_channel->GetHwnd(), TRUE);
-      for (const DeviceEntry& entry : m_sources.GetChannels()) m_channel->AddString(entry.name);
-      m_channel->SetSelection(m_sources.GetChannelIndex());
-      break;
-  }
-  m_channel->FitDropDownWidth();
 }

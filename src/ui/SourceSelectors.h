@@ -1,7 +1,8 @@
-// The main window's three selectors: the capture API, its device and its
-// channel. They are a view of the capture choice: a pick in a selector goes
-// to the choice, and the selectors show what the choice decided (the lists,
-// the picks, "No Device Found", a disabled channel list).
+// The main window's three selectors: the capture API, its device, and a
+// channel list that stays empty and disabled (no capture source has
+// channels). The first two are a view of the capture choice: a pick in a
+// selector goes to the choice, and the selectors show what the choice
+// decided (the lists, the picks, "No Device Found").
 //
 // Main thread only. The choice and the window are not owned and outlive this
 // object; the combo boxes are owned by the window's control list.
@@ -27,35 +28,30 @@ class SourceSelectors : public CaptureChoiceView {
   SourceSelectors& operator=(const SourceSelectors&) = delete;
 
   // Makes the three combo boxes on the window, with font, at the screen's
-  // dpi.
+  // dpi; the channel list disabled.
   void CreateControls(HFONT font, int dpi);
   // Lists the sources, picks the current one and shows its remembered
-  // device and channel.
+  // device.
   void Fill();
   // Shows what the choice holds (the sources, the current one, its device
-  // and channel lists and picks) in selectors made again, without listing
-  // devices afresh or restarting the source.
+  // list and pick) in selectors made again, without listing devices afresh
+  // or restarting the source.
   void ShowChoice();
   // The window is gone, and its controls with it.
   void Forget();
 
   // The device list enumerated afresh, keeping preferred when it is there.
   void RefreshDevices(const std::string& preferred);
-  // The channel list after the current source started, or failed to.
-  void RefreshChannels();
-  void ResetChannels();
   // Whether the selectors exist.
   bool Exist() const { return m_api != nullptr; }
 
   // CaptureChoiceView
   void OnSourceChanged(SoundCapture& source) override;
   void OnDevicesChanged() override;
-  void OnChannelsChanged() override;
 
  private:
   CaptureChoice& m_sources;
   Window& m_window;
   CWCComboBox* m_api = nullptr;
   CWCComboBox* m_device = nullptr;
-  CWCComboBox* m_channel = nullptr;
 };

@@ -1,10 +1,11 @@
 // The capture choice over scripted sources and a map for the registry: which
-// source starts current, how devices and channels are chosen, remembered and
-// shown, what stops the current source, and what the views are told.
+// source starts current, how devices are chosen, remembered and shown, what
+// stops the current source, and what the views are told.
 #include "core/CaptureChoice.h"
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,6 @@ class RecordingView : public CaptureChoiceView {
  public:
   void OnSourceChanged(SoundCapture& source) override { events.push_back("source " + source.GetName()); }
   void OnDevicesChanged() override { events.push_back("devices"); }
-  void OnChannelsChanged() override { events.push_back("channels"); }
   std::vector<std::string> events;
 };
 
@@ -165,40 +165,29 @@ TEST_F(CaptureChoiceTest, SourceChangeStopsTheOldRemembersAndRefreshes) {
   EXPECT_EQ(view.events.size(), 4u) << "a removed view is not told";
 }
 
-TEST_F(CaptureChoiceTest, ChannelsFollowTheSourceAndAreRememberedPerDevice) {
+// Earlier versions also stored a device's channel under "<source>@<device>":
+// such a store still restores the source and its device, and the channel
+// names are left as they are, neither read nor written.
+TEST_F(CaptureChoiceTest, AStoreWithChannelNamesRestoresSourceAndDevice) {
   AddTwo();
-  waveIn->hasChannels = true;
-  waveIn->channels = {{"Front", 0}, {"Rear", 1}};
-  memory.values["waveIn@Fixed Device"] = "Rear";
+  ScriptedSource* loopback = Add("Loopback", {{"Speakers", 0}, {"Headset", 1}});
+  memory.values = {
+      {"API", "Loopback"}, {"Loopback", "Headset"}, {"Loopback@Headset", "Rear"}, {"waveIn@Fixed Device", "Front"}};
+  const std::map<std::string, std::string> stored = memory.values;
+
   choice.ChooseStartSource();
   choice.RefreshDevicesFromMemory();
-  const int stops = waveIn->stops;
+  EXPECT_EQ(choice.GetCurrent(), loopback);
+  EXPECT_EQ(choice.GetSelectedDevice().name, "Headset");
+  EXPECT_EQ(memory.values, stored);
 
-  choice.RefreshChannels();
-  EXPECT_EQ(choice.GetChannelsShown(), Shown::LISTED);
-  EXPECT_EQ(choice.GetChannelIndex(), 1);
-  EXPECT_EQ(choice.GetSelectedChannel().name, "Rear");
-  EXPECT_EQ(waveIn->stops, stops + 1) << "a new channel restarts the stream";
-
-  choice.SelectChannel(0);
+  choice.SelectDevice(0);
+  EXPECT_TRUE(choice.SelectSource(0));
+  EXPECT_EQ(choice.GetSelectedDevice().name, "Fixed Device");
+  EXPECT_EQ(memory.values["Loopback"], "Speakers");
+  EXPECT_EQ(memory.values["Loopback@Headset"], "Rear");
   EXPECT_EQ(memory.values["waveIn@Fixed Device"], "Front");
-  EXPECT_EQ(waveIn->stops, stops + 2);
-
-  choice.ResetChannels();
-  EXPECT_EQ(choice.GetChannelsShown(), Shown::NONE_FOUND);
-  EXPECT_EQ(choice.GetSelectedChannel().id, DeviceEntry::NO_DEVICE_ID);
-
-  waveIn->channels.clear();
-  waveIn->EnumerateDevices();
-  choice.RefreshChannels();
-  EXPECT_EQ(choice.GetChannelsShown(), Shown::NONE_FOUND);
-
-  waveIn->hasChannels = false;
-  choice.RefreshChannels();
-  EXPECT_EQ(choice.GetChannelsShown(), Shown::DISABLED);
-  choice.ResetChannels();
-  EXPECT_EQ(choice.GetChannelsShown(), Shown::DISABLED);
-  EXPECT_TRUE(choice.GetChannels().empty());
+  EXPECT_EQ(memory.values.size(), stored.size() + 1) << "only the device of waveIn is added";
 }
 
 TEST_F(CaptureChoiceTest, WaveFileSourceSettingsModelAndTeardown) {

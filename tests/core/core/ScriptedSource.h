@@ -1,5 +1,5 @@
 // A capture source for tests of what chooses and shows sources: its device
-// and channel lists are scripted, Start and Stop only flip its state.
+// list is scripted, Start and Stop only flip its state.
 #pragma once
 
 #include <string>
@@ -9,8 +9,8 @@
 #include "capture/CodecFunctions.h"
 #include "capture/SoundCapture.h"
 
-// A source with a scripted device and channel list; EnumerateDevices takes
-// the script afresh, as a real source asks its API again.
+// A source with a scripted device list; EnumerateDevices takes the script
+// afresh, as a real source asks its API again.
 class ScriptedSource : public SoundCapture {
  public:
   ScriptedSource(std::string name, std::vector<DeviceEntry> deviceScript)
@@ -21,7 +21,6 @@ class ScriptedSource : public SoundCapture {
   bool EnumerateDevices() override {
     ClearDeviceList();
     for (const DeviceEntry& entry : devices) AddDevice(entry.name, entry.id);
-    SetChannelList(channels);
     return true;
   }
   bool Start(const DeviceEntry&, int32_t, int32_t) override {
@@ -35,11 +34,8 @@ class ScriptedSource : public SoundCapture {
     if (keepsFigures) EndStream();
   }
   void Poll() override {}
-  bool HasChannels() const override { return hasChannels; }
 
   std::vector<DeviceEntry> devices;
-  std::vector<DeviceEntry> channels;
-  bool hasChannels = false;
   bool keepsFigures = false;  // Start and Stop open and close a stream's figures
   int stops = 0;
 

@@ -450,35 +450,33 @@ TEST_F(MainWindowTest, DeviceChangeStopsTheSourceAndWritesTheRegistry) {
   EXPECT_EQ(waveIn->stops, stops + 2);
 }
 
+// A channel stored by an earlier version under "<source>@<device>" is left
+// as it is and does not stand in the way of the stored device.
 TEST_F(MainWindowTest, TheStoredDeviceIsPreferredAtStart) {
   registry.SetString("waveIn", "Mic B");
+  registry.SetString("waveIn@Mic B", "Rear");
   Open();
   EXPECT_EQ(Selection(108), 2);
   EXPECT_EQ(window->GetSelectedDevice().name, "Mic B");
+  EXPECT_EQ(RegistryString(registry, "waveIn@Mic B"), "Rear");
 }
 
-TEST_F(MainWindowTest, ChannelListFollowsTheSource) {
-  waveIn->hasChannels = true;
-  waveIn->channels = {{"Front", 0}, {"Rear", 1}};
-  registry.SetString("waveIn@Fixed Device", "Rear");
+// No source has channels: the channel list is empty and grayed from the
+// start, whatever source or device is chosen.
+TEST_F(MainWindowTest, ChannelListStaysEmptyAndGrayed) {
   Open();
-  window->GetStatus().RefreshChannelList();
-  EXPECT_TRUE(IsWindowEnabled(Item(109)));
-  ASSERT_EQ(Count(109), 2);
-  EXPECT_EQ(window->GetSelectedChannel().name, "Rear");
-
-  Choose(109, 0);
-  EXPECT_EQ(RegistryString(registry, "waveIn@Fixed Device"), "Front");
-
-  window->GetStatus().ResetChannelList();
-  ASSERT_EQ(Count(109), 1);
-  EXPECT_EQ(ItemText(109, 0), LoadResourceString(IDS_NO_CHANNEL_FOUND));
-  EXPECT_EQ(window->GetSelectedChannel().id, DeviceEntry::NO_DEVICE_ID);
-
-  waveIn->hasChannels = false;
-  window->GetStatus().RefreshChannelList();
-  EXPECT_FALSE(IsWindowEnabled(Item(109)));
-  EXPECT_EQ(Count(109), 0);
+  const auto expectGrayedAndEmpty = [this](const char* when) {
+    EXPECT_FALSE(IsWindowEnabled(Item(MainWindow::ID_CHANNEL))) << when;
+    EXPECT_EQ(Count(MainWindow::ID_CHANNEL), 0) << when;
+  };
+  expectGrayedAndEmpty("at start");
+  Choose(108, 2);
+  expectGrayedAndEmpty("after a device change");
+  Choose(107, 1);
+  expectGrayedAndEmpty("on a source without devices");
+  Choose(107, 0);
+  SendMessageA(Hwnd(), WM_COMMAND, MAKEWPARAM(108, CBN_DROPDOWN), reinterpret_cast<LPARAM>(Item(108)));
+  expectGrayedAndEmpty("after the devices were listed afresh");
 }
 
 TEST_F(MainWindowTest, AnUpperCaseWavIsLoadedAsASettingsFile) {
@@ -978,8 +976,6 @@ TEST_F(MainWindowTest, MenusAndLabelsComeFromTheLanguageTable) {
 TEST_F(MainWindowTest, MenusAndLabelsFitTheirBoxes) {
   DialogFont font(96);
   Open(font.Get());
-  // The source started: the channel list shows what the choice holds.
-  window->GetStatus().RefreshChannelList();
   HFONT previousFont = font.Get();
   int previousDpi = 96;
   for (int screenDpi : {96, 144, 192, 96}) {
@@ -993,7 +989,6 @@ TEST_F(MainWindowTest, MenusAndLabelsFitTheirBoxes) {
       const uint32_t restarts = sources.GetRestartRequests();
       const int api = Selection(MainWindow::ID_API), apis = Count(MainWindow::ID_API);
       const std::string device = Text(MainWindow::ID_DEVICE);
-      const BOOL channelsEnabled = IsWindowEnabled(Item(MainWindow::ID_CHANNEL));
       RECT frame = {};
       GetWindowRect(Hwnd(), &frame);
       RECT suggested = {frame.left + 10, frame.top + 20,
@@ -1012,7 +1007,8 @@ TEST_F(MainWindowTest, MenusAndLabelsFitTheirBoxes) {
       EXPECT_EQ(Selection(MainWindow::ID_API), api);
       EXPECT_EQ(Count(MainWindow::ID_API), apis);
       EXPECT_EQ(Text(MainWindow::ID_DEVICE), device);
-      EXPECT_EQ(IsWindowEnabled(Item(MainWindow::ID_CHANNEL)), channelsEnabled);
+      EXPECT_FALSE(IsWindowEnabled(Item(MainWindow::ID_CHANNEL))) << "the channel list made again is grayed";
+      EXPECT_EQ(Count(MainWindow::ID_CHANNEL), 0);
       window->GetStatus().SetLinkText(LinkState::NONE);
       const HFONT now = reinterpret_cast<HFONT>(SendMessageA(Item(106), WM_GETFONT, 0, 0));
       EXPECT_NE(now, previousFont);
@@ -1107,8 +1103,6 @@ TEST_F(MainWindowTest, MenusAndLabelsFitTheirBoxes) {
 // button has its own mnemonic.
 TEST_F(MainWindowTest, KeyboardWalksTheControlsAndPressesTheButtons) {
   Open();
-  // The source started: no channels, so the channel list is grayed.
-  window->GetStatus().RefreshChannelList();
   // The keyboard starts on the first control, as in a dialog.
   EXPECT_EQ(GetFocus(), Item(MainWindow::ID_RESET));
   // One default push button, the others plain ones.

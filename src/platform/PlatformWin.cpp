@@ -1,31 +1,23 @@
+// The platform layer on Windows: the clock, sleeping, the environment,
+// shared libraries, the program's own path, files and folders through the
+// wide functions (paths converted by WinText.cpp), the last error and the
+// error box. Built in the Windows builds only; PlatformPosix.cpp is the
+// native half.
 #include "platform/Platform.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <map>
-#include <vector>
-
-#ifdef _WIN32
 #include <windows.h>
 #include <io.h>
 #include <shlwapi.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cwchar>
+#include <map>
+#include <vector>
 
 #include "platform/WinText.h"
-#else
-#include <dlfcn.h>
-#include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
-extern char** environ;
-#endif
 
 namespace platform {
-
-#ifdef _WIN32
 
 uint64_t MonotonicMs() {
   // The performance counter: GetTickCount64 moves in steps of up to 16 ms.
@@ -43,41 +35,7 @@ void SleepMs(unsigned ms) {
   Sleep(ms);
 }
 
-// --- Text and paths --------------------------------------------------------------
-
-std::wstring Utf8ToWide(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  if (n <= 0) return std::wstring();
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
-  return wide;
-}
-
-std::string WideToUtf8(const wchar_t* text, size_t length) {
-  if (text == nullptr || length == 0) return std::string();
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return std::string();
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), &out[0], n, nullptr, nullptr);
-  return out;
-}
-
-std::string WideToUtf8(const wchar_t* text) {
-  return text == nullptr ? std::string() : WideToUtf8(text, wcslen(text));
-}
-
 namespace {
-const wchar_t kLongPrefix[] = L"\\\\?\\";
-const wchar_t kLongUncPrefix[] = L"\\\\?\\UNC\\";
-
-// The path without a long-form prefix, as the program keeps it.
-std::wstring WithoutLongPrefix(const std::wstring& path) {
-  if (path.compare(0, 8, kLongUncPrefix) == 0) return L"\\\\" + path.substr(8);
-  if (path.compare(0, 4, kLongPrefix) == 0) return path.substr(4);
-  return path;
-}
-
 // Text in the ANSI code page; *lossy tells whether a character had to be
 // replaced.
 std::string WideToAnsiText(const std::wstring& wide, bool* lossy) {
@@ -96,43 +54,7 @@ std::string WideToAnsiText(const std::wstring& wide, bool* lossy) {
   if (lossy != nullptr) *lossy = usedDefault != FALSE;
   return out;
 }
-
-// SetDefaultDllDirectories and the LOAD_LIBRARY_SEARCH_* flags exist (Windows
-// 8, or 7 with its update KB2533623).
-bool SearchFlagsAvailable() {
-  static const bool available =
-      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories") != nullptr;
-  return available;
-}
 }  // namespace
-
-std::wstring SystemPath(const std::string& path) {
-  std::wstring wide = Utf8ToWide(path);
-  if (wide.size() < LONG_PATH_FROM || wide.compare(0, 4, kLongPrefix) == 0) return wide;
-  // The long form is taken as it is: made absolute and normalised first
-  // ("/" and ".." resolved), which GetFullPathNameW does at any length.
-  const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return wide;
-  std::wstring full(needed, L'\0');
-  const DWORD got = GetFullPathNameW(wide.c_str(), needed, &full[0], nullptr);
-  if (got == 0 || got >= needed) return wide;
-  full.resize(got);
-  if (full.compare(0, 2, L"\\\\") == 0) return kLongUncPrefix + full.substr(2);
-  if (full.size() >= 3 && full[1] == L':') return kLongPrefix + full;
-  return wide;
-}
-
-HMODULE LoadSystemLibrary(const wchar_t* name) {
-  wchar_t folder[MAX_PATH];
-  const UINT n = GetSystemDirectoryW(folder, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return nullptr;
-  std::wstring path(folder, n);
-  path += L"\\";
-  path += name;
-  const DWORD flags = SearchFlagsAvailable() ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32
-                                             : LOAD_WITH_ALTERED_SEARCH_PATH;
-  return LoadLibraryExW(path.c_str(), nullptr, flags);
-}
 
 // --- Environment -------------------------------------------------------------
 
@@ -210,10 +132,11 @@ bool HardenLibrarySearch() {
 void* LoadLibraryFile(const char* path) {
   if (path == nullptr || !IsFullPath(path)) return nullptr;
   const std::wstring wide = SystemPath(path);
-  const DWORD flags = SearchFlagsAvailable() ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS
-                                             : LOAD_WITH_ALTERED_SEARCH_PATH;
+  const DWORD flags = LibrarySearchFlagsAvailable()
+                          ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS
+                          : LOAD_WITH_ALTERED_SEARCH_PATH;
   HMODULE module = LoadLibraryExW(wide.c_str(), nullptr, flags);
-  if (module == nullptr && wide.compare(0, 4, kLongPrefix) == 0) {
+  if (module == nullptr && HasLongPrefix(wide)) {
     // A loader that does not take the long form gets the short one, when
     // the file system keeps short names.
     wchar_t shortPath[MAX_PATH];
@@ -352,187 +275,5 @@ std::string WideToAnsi(const wchar_t* text) {
   WideCharToMultiByte(CP_ACP, 0, text, -1, buffer.data(), needed, nullptr, nullptr);
   return std::string(buffer.data());
 }
-
-#else  // POSIX
-
-uint64_t MonotonicMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
-}
-
-void SleepMs(unsigned ms) {
-  timespec ts{};
-  ts.tv_sec = static_cast<time_t>(ms / 1000);
-  ts.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
-  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-  }
-}
-
-bool GetEnv(const char* name, std::string* value) {
-  const char* v = getenv(name);
-  if (v == nullptr) {
-    value->clear();
-    return false;
-  }
-  value->assign(v);
-  return true;
-}
-
-bool SetEnv(const char* name, const char* value) {
-  if (value == nullptr) return unsetenv(name) == 0;
-  return setenv(name, value, 1) == 0;
-}
-
-namespace {
-// The environment as the process received it, taken before main runs.
-const std::map<std::string, std::string>& StartupEnvironment() {
-  static const std::map<std::string, std::string> copy = [] {
-    std::map<std::string, std::string> m;
-    for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
-      const char* eq = strchr(*e, '=');
-      if (eq != nullptr) m.emplace(std::string(*e, static_cast<size_t>(eq - *e)), std::string(eq + 1));
-    }
-    return m;
-  }();
-  return copy;
-}
-const bool s_startupEnvironmentTaken = (StartupEnvironment(), true);
-}  // namespace
-
-const char* GetStartupEnv(const char* name) {
-  const auto& env = StartupEnvironment();
-  auto it = env.find(name);
-  return it == env.end() ? nullptr : it->second.c_str();
-}
-
-bool HardenLibrarySearch() {
-  return true;
-}
-
-void* LoadLibraryFile(const char* path) {
-  if (path == nullptr || !IsFullPath(path)) return nullptr;
-  std::string p(path);
-  if (p.size() > 4 && p.compare(p.size() - 4, 4, ".dll") == 0) p.replace(p.size() - 4, 4, ".so");
-  return dlopen(p.c_str(), RTLD_NOW | RTLD_LOCAL);
-}
-
-void* GetSymbol(void* library, const char* name) {
-  if (library == nullptr) return nullptr;
-  return dlsym(library, name);
-}
-
-void FreeLibraryHandle(void* library) {
-  if (library != nullptr) dlclose(library);
-}
-
-KernelHandle::~KernelHandle() = default;  // none are made here
-
-std::string GetProgramPath() {
-  char path[4096];
-  ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
-  if (n <= 0) return std::string();
-  return std::string(path, static_cast<size_t>(n));
-}
-
-std::string GetSystemFolder() {
-  return std::string();
-}
-
-bool IsRelativePath(const char* path) {
-  return path == nullptr || path[0] != '/';
-}
-
-bool IsFullPath(const char* path) {
-  return path != nullptr && path[0] == '/';
-}
-
-bool PathExists(const char* path) {
-  struct stat st {};
-  return stat(path, &st) == 0;
-}
-
-bool IsDirectory(const char* path) {
-  struct stat st {};
-  return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool MakeDirectory(const char* path) {
-  return mkdir(path, 0777) == 0 || IsDirectory(path);
-}
-
-bool RenameOver(const char* from, const char* to) {
-  return rename(from, to) == 0;
-}
-
-bool RemoveFile(const char* path) {
-  return unlink(path) == 0;
-}
-
-FILE* OpenFile(const char* path, const char* mode, bool* missing) {
-  errno = 0;
-  FILE* file = fopen(path, mode);
-  if (missing != nullptr) *missing = file == nullptr && errno == ENOENT;
-  return file;
-}
-
-bool FlushFile(FILE* file) {
-  if (file == nullptr) return false;
-  const bool flushed = fflush(file) == 0;
-  return fsync(fileno(file)) == 0 && flushed;
-}
-
-bool SamePath(const std::string& a, const std::string& b) {
-  return a == b;
-}
-
-std::string PathToDisplay(const std::string& path) {
-  return path;
-}
-
-std::string AnsiSafePath(const std::string& path) {
-  return path;
-}
-
-unsigned LastError() {
-  return static_cast<unsigned>(errno);
-}
-
-void ClearLastError() {
-  errno = 0;
-}
-
-void ShowErrorBox(const char* text, const char* caption) {
-  fprintf(stderr, "[%s] %s\n", caption, text);
-}
-
-std::string WideToAnsi(const wchar_t* text) {
-  // Natively the system has no ANSI code page: wide text becomes UTF-8, as
-  // paths are. (The string table's texts have a code page of their own,
-  // GetAnsiCodePage in support/Language.h.)
-  std::string out;
-  if (text == nullptr) return out;
-  for (; *text != 0; ++text) {
-    uint32_t c = static_cast<uint32_t>(*text);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
-#endif
 
 }  // namespace platform
