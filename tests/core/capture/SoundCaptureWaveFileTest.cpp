@@ -38,7 +38,7 @@ class SoundCaptureWaveFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     UseTestResources();
-    source.SetSerialChannel(&channel);
+    source.SetPacketChannel(&channel);
   }
 
   // Writes a stereo 16-bit file whose left sample is the frame index.
@@ -281,7 +281,7 @@ class StalledChannel : public FakeChannel {
 TEST_F(SoundCaptureWaveFileTest, StopLeavesAWorkerBlockedInAWriteAndStartWaitsUntilItEnded) {
   LogCapture log;
   StalledChannel stalled;
-  source.SetSerialChannel(&stalled);
+  source.SetPacketChannel(&stalled);
   ASSERT_TRUE(source.LoadWaveFile(WriteCounting("stall.wav", 5000, 32000)));
   ASSERT_TRUE(source.Start(DeviceEntry(), 32000, WAVEFMT_PCM));
   ASSERT_TRUE(stalled.WaitForWriter());
@@ -318,7 +318,7 @@ TEST_F(SoundCaptureWaveFileTest, StopLeavesAWorkerBlockedInAWriteAndStartWaitsUn
   source.Stop();
   EXPECT_TRUE(source.LoadWaveFile(dir.File("other.wav")));
   EXPECT_EQ(source.GetFileName(), "other.wav");
-  source.SetSerialChannel(&channel);
+  source.SetPacketChannel(&channel);
 }
 
 }  // namespace

@@ -225,7 +225,7 @@ class WaveInFake : public ::testing::Test {
   void SetUp() override {
     UseTestResources();
     g_driver.Reset();
-    source.SetSerialChannel(&channel);
+    source.SetPacketChannel(&channel);
     ASSERT_TRUE(source.Initialize());
   }
   void TearDown() override {
@@ -355,7 +355,7 @@ TEST_F(WaveInFake, WorkerThreadThatCannotBeMadeFailsTheStart) {
   EXPECT_FALSE(g_driver.open);
   EXPECT_EQ(1, g_driver.closes);
 
-  source.SetThreadStarter(&SoundCapture::StartThread);
+  source.SetThreadStarter(&DeviceSource::StartThread);
   EXPECT_TRUE(source.Start(source.GetDevice(1), kRate, WAVEFMT_PCM));
   EXPECT_EQ(CaptureFailure::NONE, source.GetFailure());
 }
