@@ -158,9 +158,9 @@ class BlockPipeline {
   // in front of the next one.
   std::vector<int16_t> m_codecCarry;
 
-  StreamStats m_stats;           // the running stream's, worker-written
-  bool m_streamOpen = false;     // between BeginStream and EndStream
-  bool m_convertedAny = false;   // the worker has converted a block of this stream
+  StreamStats m_stats;                // the running stream's, worker-written
+  bool m_streamOpen = false;          // between BeginStream and EndStream
+  bool m_convertedAny = false;        // the worker has converted a block of this stream
   uint64_t m_linkDroppedAtStart = 0;  // the link's dropped-block count at BeginStream
   StreamFigures m_lastFigures;
 

@@ -42,7 +42,8 @@ const char* WaveInErrorName(uint32_t result) {
 int32_t BlockFrames(int32_t rate, int32_t blockMs) {
   const int64_t frames = static_cast<int64_t>(rate) * blockMs / 1000;
   if (frames < 1) return 1;
-  if (frames > INT32_MAX / 4) return INT32_MAX / 4;
+  // The block's bytes must fit an int32_t too.
+  if (frames > INT32_MAX / BYTES_PER_FRAME) return INT32_MAX / BYTES_PER_FRAME;
   return static_cast<int32_t>(frames);
 }
 

@@ -124,7 +124,9 @@ long SoundCaptureCoreAudio::CreateSystemEnumerator(void** enumerator) {
 }
 
 SoundCaptureCoreAudio::SoundCaptureCoreAudio(const Adpcm* adpcm, const CodecFunctions& codec, EnumeratorFactory factory)
-    : DeviceSource("Core Audio", adpcm, codec), m_createEnumerator(factory), m_event(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+    : DeviceSource("Core Audio", adpcm, codec),
+      m_createEnumerator(factory),
+      m_event(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
 
 SoundCaptureCoreAudio::~SoundCaptureCoreAudio() {
   ShutDown();

@@ -103,10 +103,10 @@ class SoundCaptureCoreAudio : public DeviceSource, private capture::CaptureBlock
   platform::ComPtr<IMMDevice> m_device;                   // the resolved endpoint
   platform::ComPtr<IAudioClient> m_audioClient;           // while started
   platform::ComPtr<IAudioCaptureClient> m_captureClient;  // while started
-  capture::CaptureBlockBuffer m_block;  // the worker's block of 20 ms
-  capture::ChannelMixer m_mixer;        // the endpoint's format to stereo 16-bit
-  std::vector<uint8_t> m_packet;        // the worker's copy of a packet
-  std::vector<int16_t> m_mixed;         // the packet as stereo 16-bit
+  capture::CaptureBlockBuffer m_block;                    // the worker's block of 20 ms
+  capture::ChannelMixer m_mixer;                          // the endpoint's format to stereo 16-bit
+  std::vector<uint8_t> m_packet;                          // the worker's copy of a packet
+  std::vector<int16_t> m_mixed;                           // the packet as stereo 16-bit
   // Set by the audio client for every period of an event-driven stream
   // (capture mode), and by Stop to wake the worker; auto-reset, owned.
   platform::KernelHandle m_event;

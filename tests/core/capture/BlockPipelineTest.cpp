@@ -254,7 +254,8 @@ TEST_F(BlockPipelineTest, ProcessCapturedConvertsSendsWhenConnectedAndAlwaysMete
     reference.SetKind(kind);
     reference.Setup(48000, 32728, 2);
     const size_t sentFrames = channel.Packets()[0].samples.size() / 2;
-    EXPECT_EQ(sentFrames * capture::BYTES_PER_FRAME, static_cast<size_t>(reference.OutputBytes(480 * 4)));
+    EXPECT_EQ(sentFrames * capture::BYTES_PER_FRAME,
+              static_cast<size_t>(reference.OutputBytes(480 * capture::BYTES_PER_FRAME)));
     EXPECT_EQ(pipeline.GetStreamFigures(0).frames, sentFrames) << "the figures count frames";
     EXPECT_GT(pipeline.GetLevel(0), 15000);
     // The converter's delay is silence put in front of the stream, counted
