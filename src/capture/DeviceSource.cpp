@@ -85,7 +85,8 @@ bool DeviceSource::StartWorker() {
 bool DeviceSource::StopWorker() {
   const bool wasActive = IsActive();
   SetActive(false);
-  WakeWorker();
+  // Only a worker is woken: an event set without one would wake the next.
+  if (m_worker.IsStarted()) WakeWorker();
   if (!m_worker.JoinFor(wasActive ? STOP_WAIT_MS : 0)) {
     if (wasActive) {
       Log("%s: the worker did not end within %u ms; left to end by itself\n", m_api,

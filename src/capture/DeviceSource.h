@@ -10,7 +10,7 @@
 // here set START_FAILED) and the Start stops the source again, which closes
 // what the steps before had opened.
 //
-// Stop: clears the active flag, wakes the worker (WakeWorker) and waits
+// Stop: clears the active flag, wakes a worker there is (WakeWorker), waits
 // STOP_WAIT_MS for it; a worker still blocked then (in a write to a device
 // that stopped reading) is left to end by itself with everything it uses,
 // and Stop does nothing more. Otherwise it closes the stream's figures,
