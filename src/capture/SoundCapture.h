@@ -58,7 +58,6 @@ class SoundCapture {
   virtual void Poll() {
     if (IsEnded()) Stop();
   }
-  virtual bool HasChannels() const { return false; }
 
   // The packet channel (the link; not owned), given after the source's
   // initialisation.
@@ -80,8 +79,6 @@ class SoundCapture {
 
   int32_t GetDeviceCount() const { return static_cast<int32_t>(m_devices.size()); }
   const DeviceEntry& GetDevice(int32_t index) const { return m_devices.at(static_cast<size_t>(index)); }
-  int32_t GetChannelCount() const { return static_cast<int32_t>(m_channelList.size()); }
-  const DeviceEntry& GetChannel(int32_t index) const { return m_channelList.at(static_cast<size_t>(index)); }
 
   // Read by the main thread while the worker runs.
   bool IsActive() const { return m_active.load(std::memory_order_relaxed); }
@@ -115,7 +112,6 @@ class SoundCapture {
   BlockPipeline& Pipeline() { return m_pipeline; }
   void ClearDeviceList() { m_devices.clear(); }
   void AddDevice(const std::string& name, int32_t id) { m_devices.emplace_back(name, id); }
-  void SetChannelList(std::vector<DeviceEntry> channels) { m_channelList = std::move(channels); }
   void SetFailure(CaptureFailure failure) { m_failure.store(failure, std::memory_order_relaxed); }
   // A Start resolved the device: fallback true when it had to take the
   // default device instead of the chosen one; the first such Start after one
@@ -137,7 +133,6 @@ class SoundCapture {
   BlockPipeline m_pipeline;
   CaptureTexts m_texts;
   std::vector<DeviceEntry> m_devices;
-  std::vector<DeviceEntry> m_channelList;  // no source fills it
   std::atomic<bool> m_active{false};
   std::atomic<bool> m_ended{false};
   std::atomic<CaptureFailure> m_failure{CaptureFailure::NONE};
