@@ -16,7 +16,7 @@
 #include "capture/Adpcm.h"
 #include "capture/ChannelMix.h"
 #include "capture/RateConverter.h"
-#include "capture/SoundCapture.h"
+#include "capture/BlockPipeline.h"
 #include "capture/SoundResampler.h"
 #include "capture/WaveDecoder.h"
 
@@ -53,7 +53,7 @@ void ConverterFrom48000To32728(benchmark::State& state) {
   for (auto _ : state) {
     if (at + block > 48000) at = 0;
     uint32_t bytes = 0;
-    converter.Convert(input.data() + at * 2, block * 4, output.data(), &bytes);
+    converter.Convert(input.data() + at * 2, block * capture::BYTES_PER_FRAME, output.data(), &bytes);
     benchmark::DoNotOptimize(output.data());
     at += block;
     frames += block;
@@ -80,7 +80,7 @@ void ConverterTo32728(benchmark::State& state) {
   for (auto _ : state) {
     if (at + block > rate) at = 0;
     uint32_t bytes = 0;
-    converter.Convert(input.data() + at * 2, block * 4, output.data(), &bytes);
+    converter.Convert(input.data() + at * 2, block * capture::BYTES_PER_FRAME, output.data(), &bytes);
     benchmark::DoNotOptimize(output.data());
     at += block;
     frames += block;

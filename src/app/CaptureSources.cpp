@@ -20,21 +20,21 @@ void CreateCaptureSources(CaptureChoice& choice, const Adpcm* adpcm, PacketChann
   std::unique_ptr<SoundCaptureWaveIn> waveIn(new SoundCaptureWaveIn(adpcm, QuillDllFunctions()));
   waveIn->SetTexts(texts);
   if (waveIn->Initialize()) {
-    waveIn->SetSerialChannel(channel);
+    waveIn->SetPacketChannel(channel);
     choice.Add(std::move(waveIn));
   }
 
   std::unique_ptr<SoundCaptureCoreAudio> coreAudio(new SoundCaptureCoreAudio(adpcm, QuillDllFunctions()));
   coreAudio->SetTexts(texts);
   if (coreAudio->InitializeCapture()) {
-    coreAudio->SetSerialChannel(channel);
+    coreAudio->SetPacketChannel(channel);
     choice.Add(std::move(coreAudio));
   }
 
   std::unique_ptr<SoundCaptureCoreAudio> loopback(new SoundCaptureCoreAudio(adpcm, QuillDllFunctions()));
   loopback->SetTexts(texts);
   if (loopback->InitializeLoopback()) {
-    loopback->SetSerialChannel(channel);
+    loopback->SetPacketChannel(channel);
     choice.Add(std::move(loopback));
   }
 
@@ -42,7 +42,7 @@ void CreateCaptureSources(CaptureChoice& choice, const Adpcm* adpcm, PacketChann
       new SoundCaptureWaveFile(adpcm, QuillDllFunctions(), messages, SystemClock()));
   waveFile->SetTexts(texts);
   if (waveFile->Initialize()) {
-    waveFile->SetSerialChannel(channel);
+    waveFile->SetPacketChannel(channel);
     choice.AddWaveFile(std::move(waveFile));
   }
 }

@@ -42,7 +42,8 @@ const char* WaveInErrorName(uint32_t result) {
 int32_t BlockFrames(int32_t rate, int32_t blockMs) {
   const int64_t frames = static_cast<int64_t>(rate) * blockMs / 1000;
   if (frames < 1) return 1;
-  if (frames > INT32_MAX / 4) return INT32_MAX / 4;
+  // The block's bytes must fit an int32_t too.
+  if (frames > INT32_MAX / BYTES_PER_FRAME) return INT32_MAX / BYTES_PER_FRAME;
   return static_cast<int32_t>(frames);
 }
 
@@ -61,11 +62,10 @@ int32_t NearestIndexByName(const std::vector<std::string>& names, const std::str
   return best;
 }
 
-void CaptureBlockBuffer::Setup(uint32_t capacityBytes) {
-  capacityBytes &= ~3u;
-  if (capacityBytes < 4) capacityBytes = 4;
-  m_block.reset(new int16_t[capacityBytes / 2]);
-  m_capacity = capacityBytes;
+void CaptureBlockBuffer::Setup(uint32_t capacityFrames) {
+  if (capacityFrames < 1) capacityFrames = 1;
+  m_block.reset(new int16_t[static_cast<size_t>(capacityFrames) * CHANNELS]);
+  m_capacity = capacityFrames;
   m_fill = 0;
   m_emptyPolls = 0;
 }
@@ -77,27 +77,26 @@ void CaptureBlockBuffer::Free() {
   m_emptyPolls = 0;
 }
 
-void CaptureBlockBuffer::Append(const void* data, uint32_t bytes, Sink& sink) {
+void CaptureBlockBuffer::Append(const int16_t* frames, uint32_t frameCount, Sink& sink) {
   if (m_block == nullptr) return;
-  const uint8_t* source = static_cast<const uint8_t*>(data);
-  while (bytes > 0) {
+  while (frameCount > 0) {
     uint32_t piece = m_capacity - m_fill;
-    if (piece > bytes) piece = bytes;
-    uint8_t* target = reinterpret_cast<uint8_t*>(m_block.get()) + m_fill;
-    if (source != nullptr) {
-      memcpy(target, source, piece);
-      source += piece;
+    if (piece > frameCount) piece = frameCount;
+    int16_t* target = m_block.get() + static_cast<size_t>(m_fill) * CHANNELS;
+    if (frames != nullptr) {
+      memcpy(target, frames, static_cast<size_t>(piece) * BYTES_PER_FRAME);
+      frames += static_cast<size_t>(piece) * CHANNELS;
     } else {
-      memset(target, 0, piece);
+      memset(target, 0, static_cast<size_t>(piece) * BYTES_PER_FRAME);
     }
     m_fill += piece;
-    bytes -= piece;
+    frameCount -= piece;
     if (m_fill == m_capacity) Flush(sink);
   }
 }
 
-void CaptureBlockBuffer::AppendSilence(uint32_t bytes, Sink& sink) {
-  Append(nullptr, bytes, sink);
+void CaptureBlockBuffer::AppendSilence(uint32_t frameCount, Sink& sink) {
+  Append(nullptr, frameCount, sink);
 }
 
 void CaptureBlockBuffer::Flush(Sink& sink) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "capture/StereoFrames.h"
+
 namespace capture {
 
 // The stereo 16-bit bits of a waveIn capability record's format mask.
@@ -33,32 +35,33 @@ int32_t BlockFrames(int32_t rate, int32_t blockMs);
 // first one wins a tie. -1 when no entry has that name. Names compare exactly.
 int32_t NearestIndexByName(const std::vector<std::string>& names, const std::string& name, int32_t id);
 
-// Gathers the bytes of capture packets into blocks of a fixed capacity. A
-// packet larger than the free space is split: its first part completes the
-// block, which is handed on at once, and the rest starts the next block.
-// The worker also counts here the polls that found no packet.
+// Gathers the frames of capture packets (stereo 16-bit) into blocks of a
+// fixed capacity. A packet larger than the free space is split: its first
+// part completes the block, which is handed on at once, and the rest starts
+// the next block. The worker also counts here the polls that found no packet.
 class CaptureBlockBuffer {
  public:
-  // Receives one block: interleaved 16-bit frames and the block's bytes.
+  // Receives one block of frameCount frames.
   class Sink {
    public:
     virtual ~Sink() = default;
-    virtual void OnBlock(int16_t* frames, int32_t bytes) = 0;
+    virtual void OnBlock(int16_t* frames, int32_t frameCount) = 0;
   };
 
   // Empty polls after which the buffer is flushed (about 200 ms of polling).
   static constexpr int32_t FLUSH_EMPTY_POLLS = 20;
 
-  // Allocates an empty block of capacityBytes (a multiple of 4, at least 4).
-  void Setup(uint32_t capacityBytes);
+  // Allocates an empty block of capacityFrames (at least 1).
+  void Setup(uint32_t capacityFrames);
   // Frees the block; capacity and fill 0.
   void Free();
 
-  // Appends bytes of data (null: silence); hands every block that becomes full
-  // to sink.
-  void Append(const void* data, uint32_t bytes, Sink& sink);
-  // Appends bytes of silence (a packet whose data the API marks as silent).
-  void AppendSilence(uint32_t bytes, Sink& sink);
+  // Appends frameCount frames (null: silence); hands every block that
+  // becomes full to sink.
+  void Append(const int16_t* frames, uint32_t frameCount, Sink& sink);
+  // Appends frameCount frames of silence (a packet whose data the API marks
+  // as silent).
+  void AppendSilence(uint32_t frameCount, Sink& sink);
   // Hands the block as it is (also when empty) to sink and empties it.
   void Flush(Sink& sink);
 
@@ -71,9 +74,9 @@ class CaptureBlockBuffer {
   uint32_t GetFill() const { return m_fill; }
 
  private:
-  std::unique_ptr<int16_t[]> m_block;  // owned, m_capacity bytes
-  uint32_t m_capacity = 0;
-  uint32_t m_fill = 0;
+  std::unique_ptr<int16_t[]> m_block;  // owned, m_capacity frames
+  uint32_t m_capacity = 0;             // frames
+  uint32_t m_fill = 0;                 // frames
   int32_t m_emptyPolls = 0;
 };
 

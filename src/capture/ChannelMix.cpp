@@ -1,5 +1,6 @@
 #include "capture/ChannelMix.h"
 
+#include "capture/StereoFrames.h"
 #include <cmath>
 #include <cstring>
 
@@ -136,11 +137,11 @@ float ChannelMixer::Sample(const uint8_t* p) const {
 
 void ChannelMixer::Mix(const uint8_t* input, uint32_t frames, int16_t* output) const {
   if (!m_ready) {
-    memset(output, 0, static_cast<size_t>(frames) * 2 * sizeof(int16_t));
+    memset(output, 0, static_cast<size_t>(frames) * capture::BYTES_PER_FRAME);
     return;
   }
   if (m_passThrough) {
-    memcpy(output, input, static_cast<size_t>(frames) * 4);
+    memcpy(output, input, static_cast<size_t>(frames) * capture::BYTES_PER_FRAME);
     return;
   }
   for (uint32_t f = 0; f < frames; ++f) {

@@ -124,15 +124,12 @@ long SoundCaptureCoreAudio::CreateSystemEnumerator(void** enumerator) {
 }
 
 SoundCaptureCoreAudio::SoundCaptureCoreAudio(const Adpcm* adpcm, const CodecFunctions& codec, EnumeratorFactory factory)
-    : SoundCapture(adpcm, codec), m_createEnumerator(factory), m_event(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+    : DeviceSource("Core Audio", adpcm, codec),
+      m_createEnumerator(factory),
+      m_event(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
 
 SoundCaptureCoreAudio::~SoundCaptureCoreAudio() {
-  Stop();
-  // A worker that Stop left running still uses this object: waited for.
-  if (m_thread.IsStarted()) {
-    m_thread.Join();
-    Stop();
-  }
+  ShutDown();
   m_device.Reset();
 }
 
@@ -192,6 +189,13 @@ bool SoundCaptureCoreAudio::EnumerateDevices() {
 }
 
 bool SoundCaptureCoreAudio::ResolveDevice(const DeviceEntry& device) {
+  // The same entry again while its endpoint is reported gone: the idle
+  // tick's retry. An endpoint that went away can stay listed, and its stream
+  // then fails with a general error (Wine's loopback stream: E_FAIL) until it
+  // is back; that is still the device being gone.
+  m_afterLoss =
+      GetFailure() == CaptureFailure::DEVICE_GONE && device.name == m_lastDevice.name && device.id == m_lastDevice.id;
+  m_lastDevice = device;
   m_device.Reset();
   if (GetDeviceCount() == 0) {
     SetFailure(CaptureFailure::NO_DEVICE);
@@ -240,32 +244,9 @@ CaptureFailure SoundCaptureCoreAudio::StartFailure(long hr) const {
   return failure == CaptureFailure::START_FAILED && m_afterLoss ? CaptureFailure::DEVICE_GONE : failure;
 }
 
-// The steps of a Start, in their order. Each logs what failed and sets the
-// failure; Start's guard then stops the source, which releases what the
-// steps before had made.
-bool SoundCaptureCoreAudio::Start(const DeviceEntry& device, int32_t outputRate, int32_t waveFormat) {
-  Stop();
-  if (m_thread.IsStarted()) return false;  // the previous worker has not ended
-  // The same entry again while its endpoint is reported gone: the idle
-  // tick's retry. An endpoint that went away can stay listed, and its stream
-  // then fails with a general error (Wine's loopback stream: E_FAIL) until it
-  // is back; that is still the device being gone.
-  m_afterLoss =
-      GetFailure() == CaptureFailure::DEVICE_GONE && device.name == m_lastDevice.name && device.id == m_lastDevice.id;
-  m_lastDevice = device;
-
-  StopUnlessReleased stopOnFailure(*this);
+bool SoundCaptureCoreAudio::OpenDevice() {
   std::vector<uint8_t> format;
-  if (!PrepareStream(outputRate, waveFormat) || !ResolveDevice(device) || !ActivateClient() || !ChooseFormat(&format) ||
-      !InitializeClient(format) || !OpenCaptureClient() ||
-      !StartWorker(m_thread, &SoundCaptureCoreAudio::WorkerEntry, this) || !StartClient()) {
-    return false;
-  }
-  // Nothing reaches the worker before the device starts, so the figures
-  // begin here: a start that fails leaves no stream behind.
-  StreamStarted();
-  stopOnFailure.Release();
-  return true;
+  return ActivateClient() && ChooseFormat(&format) && InitializeClient(format) && OpenCaptureClient();
 }
 
 bool SoundCaptureCoreAudio::ActivateClient() {
@@ -301,7 +282,7 @@ bool SoundCaptureCoreAudio::ChooseFormat(std::vector<uint8_t>* format) {
   reinterpret_cast<WAVEFORMATEX*>(mixCopy.data())->cbSize = extensible ? 22 : 0;
   const WAVEFORMATEX& mixFormat = *reinterpret_cast<const WAVEFORMATEX*>(mixCopy.data());
   const DWORD mixRate = mixFormat.nSamplesPerSec;
-  if (mixRate == 0 || mixRate > 0x7FFFFFFF / 4) {
+  if (mixRate == 0 || mixRate > 0x7FFFFFFF / capture::BYTES_PER_FRAME) {
     Log("IAudioClient::GetMixFormat: rate %u\n", static_cast<unsigned>(mixRate));
     SetFailure(CaptureFailure::FORMAT_REFUSED);
     return false;
@@ -328,18 +309,18 @@ bool SoundCaptureCoreAudio::ChooseFormat(std::vector<uint8_t>* format) {
     SetFailure(CaptureFailure::FORMAT_REFUSED);
     return false;
   }
-  SetupConverter(static_cast<int32_t>(mixRate));
-  m_block.Setup(static_cast<uint32_t>(capture::BlockFrames(static_cast<int32_t>(mixRate), BLOCK_MS)) * 4);
+  Pipeline().SetupConverter(static_cast<int32_t>(mixRate));
+  m_block.Setup(static_cast<uint32_t>(capture::BlockFrames(static_cast<int32_t>(mixRate), BLOCK_MS)));
 
   if (m_mixer.IsPassThrough()) {
     WAVEFORMATEX stereo;
     ZeroMemory(&stereo, sizeof(stereo));
     stereo.wFormatTag = WAVE_FORMAT_PCM;
-    stereo.nChannels = 2;
+    stereo.nChannels = capture::CHANNELS;
     stereo.nSamplesPerSec = mixRate;
-    stereo.nAvgBytesPerSec = mixRate * 4;
-    stereo.nBlockAlign = 4;
-    stereo.wBitsPerSample = 16;
+    stereo.nAvgBytesPerSec = mixRate * capture::BYTES_PER_FRAME;
+    stereo.nBlockAlign = capture::BYTES_PER_FRAME;
+    stereo.wBitsPerSample = 8 * capture::BYTES_PER_SAMPLE;
     stereo.cbSize = 0;
     format->resize(sizeof(stereo));
     memcpy(format->data(), &stereo, sizeof(stereo));
@@ -409,26 +390,20 @@ void SoundCaptureCoreAudio::ReleaseInterfaces() {
   m_device.Reset();
 }
 
-void SoundCaptureCoreAudio::Stop() {
-  if (!StopWorker(m_thread, "Core Audio")) return;
+void SoundCaptureCoreAudio::CloseDevice() {
   ReleaseInterfaces();
   m_block.Free();
-  FinishStop();
-}
-
-void SoundCaptureCoreAudio::WorkerEntry(void* context) {
-  static_cast<SoundCaptureCoreAudio*>(context)->Worker();
 }
 
 void SoundCaptureCoreAudio::WakeWorker() {
   if (m_event.Get() != nullptr) SetEvent(m_event.Get());
 }
 
-void SoundCaptureCoreAudio::OnBlock(int16_t* frames, int32_t bytes) {
-  ProcessCaptured(frames, bytes);
+void SoundCaptureCoreAudio::OnBlock(int16_t* frames, int32_t frameCount) {
+  ProcessCaptured(frames, frameCount);
 }
 
-void SoundCaptureCoreAudio::Worker() {
+bool SoundCaptureCoreAudio::RunWorker() {
   m_block.ResetEmptyPolls();
   uint64_t lastPacket = GetClock().NowMs();
   bool failed = false;
@@ -497,17 +472,18 @@ void SoundCaptureCoreAudio::Worker() {
     }
     if ((bufferFlags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0) Stats().CountDiscontinuity();
     if (silent) {
-      m_block.AppendSilence(frames * 4, *this);
+      m_block.AppendSilence(frames, *this);
     } else if (m_mixer.IsPassThrough()) {
-      m_block.Append(m_packet.data(), frames * 4, *this);
+      // The packet is stereo 16-bit already.
+      m_block.Append(reinterpret_cast<const int16_t*>(m_packet.data()), frames, *this);
     } else {
-      if (m_mixed.size() < static_cast<size_t>(frames) * 2) m_mixed.resize(static_cast<size_t>(frames) * 2);
+      const size_t mixedSamples = static_cast<size_t>(frames) * capture::CHANNELS;
+      if (m_mixed.size() < mixedSamples) m_mixed.resize(mixedSamples);
       m_mixer.Mix(m_packet.data(), frames, m_mixed.data());
-      m_block.Append(m_mixed.data(), frames * 4, *this);
+      m_block.Append(m_mixed.data(), frames, *this);
     }
     m_block.ResetEmptyPolls();
     lastPacket = GetClock().NowMs();
   }
-  if (failed) SetFailure(CaptureFailure::DEVICE_GONE);
-  SetEnded(true);
+  return !failed;
 }

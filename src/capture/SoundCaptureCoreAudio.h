@@ -20,16 +20,15 @@
 
 #include "capture/CaptureMath.h"
 #include "capture/ChannelMix.h"
-#include "capture/SoundCapture.h"
+#include "capture/DeviceSource.h"
 #include "platform/ComPtr.h"
 #include "platform/Platform.h"
-#include "platform/Thread.h"
 
 struct IMMDevice;
 struct IAudioClient;
 struct IAudioCaptureClient;
 
-class SoundCaptureCoreAudio : public SoundCapture, private capture::CaptureBlockBuffer::Sink {
+class SoundCaptureCoreAudio : public DeviceSource, private capture::CaptureBlockBuffer::Sink {
  public:
   // The mode; also the data-flow direction handed to Core Audio.
   static constexpr int32_t TYPE_NONE = -1;
@@ -72,14 +71,19 @@ class SoundCaptureCoreAudio : public SoundCapture, private capture::CaptureBlock
   // Entry 0 "Fixed Device" (the default endpoint for the console role), then
   // the active endpoints of the mode's data flow by friendly name and index.
   bool EnumerateDevices() override;
-  bool Start(const DeviceEntry& device, int32_t outputRate, int32_t waveFormat) override;
-  void Stop() override;
 
  private:
   // Holds the endpoint for the entry: the default one, or the one with the
   // entry's name nearest to its index.
-  bool ResolveDevice(const DeviceEntry& device);
-  // The steps of Start after ResolveDevice, in their order; each logs and
+  bool ResolveDevice(const DeviceEntry& device) override;
+  // Activates the audio client, chooses the format, initialises the stream
+  // and opens its capture client.
+  bool OpenDevice() override;
+  bool StartDevice() override { return StartClient(); }
+  // Releases the interfaces and the block.
+  void CloseDevice() override;
+  bool RunWorker() override;
+  // The steps of OpenDevice and StartDevice, in their order; each logs and
   // sets the failure when it fails.
   bool ActivateClient();
   bool ChooseFormat(std::vector<uint8_t>* format);
@@ -89,9 +93,7 @@ class SoundCaptureCoreAudio : public SoundCapture, private capture::CaptureBlock
   void ReleaseInterfaces();
   // What a failed call of the stream's start tells the user.
   CaptureFailure StartFailure(long hr) const;
-  static void WorkerEntry(void* context);
-  void Worker();
-  void OnBlock(int16_t* frames, int32_t bytes) override;
+  void OnBlock(int16_t* frames, int32_t frameCount) override;
   void WakeWorker() override;
 
   EnumeratorFactory m_createEnumerator;
@@ -101,11 +103,10 @@ class SoundCaptureCoreAudio : public SoundCapture, private capture::CaptureBlock
   platform::ComPtr<IMMDevice> m_device;                   // the resolved endpoint
   platform::ComPtr<IAudioClient> m_audioClient;           // while started
   platform::ComPtr<IAudioCaptureClient> m_captureClient;  // while started
-  Thread m_thread;
-  capture::CaptureBlockBuffer m_block;  // the worker's block of 20 ms
-  capture::ChannelMixer m_mixer;        // the endpoint's format to stereo 16-bit
-  std::vector<uint8_t> m_packet;        // the worker's copy of a packet
-  std::vector<int16_t> m_mixed;         // the packet as stereo 16-bit
+  capture::CaptureBlockBuffer m_block;                    // the worker's block of 20 ms
+  capture::ChannelMixer m_mixer;                          // the endpoint's format to stereo 16-bit
+  std::vector<uint8_t> m_packet;                          // the worker's copy of a packet
+  std::vector<int16_t> m_mixed;                           // the packet as stereo 16-bit
   // Set by the audio client for every period of an event-driven stream
   // (capture mode), and by Stop to wake the worker; auto-reset, owned.
   platform::KernelHandle m_event;

@@ -12,17 +12,12 @@
 
 SoundCaptureWaveFile::SoundCaptureWaveFile(const Adpcm* adpcm, const CodecFunctions& codec, MessageBoxSink& messages,
                                            Clock& clock)
-    : SoundCapture(adpcm, codec), m_messages(messages) {
+    : DeviceSource("WaveFile", adpcm, codec), m_messages(messages) {
   SetClock(clock);
 }
 
 SoundCaptureWaveFile::~SoundCaptureWaveFile() {
-  Stop();
-  // A worker that Stop left running still uses this object: waited for.
-  if (m_thread.IsStarted()) {
-    m_thread.Join();
-    Stop();
-  }
+  ShutDown();
 }
 
 bool SoundCaptureWaveFile::EnumerateDevices() {
@@ -44,7 +39,7 @@ bool SoundCaptureWaveFile::LoadWaveFile(const std::string& path) {
   }
 
   Stop();
-  if (m_thread.IsStarted()) {
+  if (IsWorkerLeft()) {
     // The worker that Stop had to leave (blocked in a write to a device that
     // stopped reading) still plays from the samples: they stay until it has
     // ended.
@@ -66,32 +61,13 @@ bool SoundCaptureWaveFile::LoadWaveFile(const std::string& path) {
   m_samples = std::move(wave.samples);
   m_frameCount = wave.frames;
   m_fileRate = wave.samplingRate;
-  SetupConverter(static_cast<int32_t>(m_fileRate));
+  Pipeline().SetupConverter(static_cast<int32_t>(m_fileRate));
   return true;
 }
 
-bool SoundCaptureWaveFile::Start(const DeviceEntry&, int32_t outputRate, int32_t waveFormat) {
-  Stop();
-  if (m_thread.IsStarted()) return false;  // the previous worker has not ended
-  StopUnlessReleased stopOnFailure(*this);
-  const bool prepared = PrepareStream(outputRate, waveFormat);
-  SetupConverter(static_cast<int32_t>(m_fileRate));
-  if (!prepared) return false;
-  StreamStarted();
-  // Without a file there is nothing to play until one is dropped (which
-  // stops the source first): no worker runs.
-  if (m_frameCount < 1) {
-    SetActive(true);
-  } else if (!StartWorker(m_thread, &SoundCaptureWaveFile::WorkerEntry, this)) {
-    return false;
-  }
-  stopOnFailure.Release();
+bool SoundCaptureWaveFile::OpenDevice() {
+  Pipeline().SetupConverter(static_cast<int32_t>(m_fileRate));
   return true;
-}
-
-void SoundCaptureWaveFile::Stop() {
-  if (!StopWorker(m_thread, "WaveFile")) return;
-  FinishStop();
 }
 
 uint32_t SoundCaptureWaveFile::SliceFrames(uint64_t elapsedMs) {
@@ -106,27 +82,24 @@ uint32_t SoundCaptureWaveFile::SliceFrames(uint64_t elapsedMs) {
 
 void SoundCaptureWaveFile::PlayFrames(uint32_t frames) {
   if (m_frameCount == 0) return;
-  m_slice.resize(static_cast<size_t>(frames) * 2);
+  m_slice.resize(static_cast<size_t>(frames) * capture::CHANNELS);
   uint32_t done = 0;
   while (done < frames) {
     // Copy up to the end of the file, then go on from its start.
     uint32_t run = m_frameCount - m_position;
     if (run > frames - done) run = frames - done;
-    memcpy(m_slice.data() + static_cast<size_t>(done) * 2, m_samples.data() + static_cast<size_t>(m_position) * 2,
-           static_cast<size_t>(run) * 2 * sizeof(int16_t));
+    memcpy(m_slice.data() + static_cast<size_t>(done) * capture::CHANNELS,
+           m_samples.data() + static_cast<size_t>(m_position) * capture::CHANNELS,
+           static_cast<size_t>(run) * capture::BYTES_PER_FRAME);
     done += run;
     m_position += run;
     if (m_position >= m_frameCount) m_position = 0;
   }
-  ProcessCaptured(m_slice.data(), static_cast<int32_t>(static_cast<size_t>(frames) * 4));
-}
-
-void SoundCaptureWaveFile::WorkerEntry(void* context) {
-  static_cast<SoundCaptureWaveFile*>(context)->Worker();
+  ProcessCaptured(m_slice.data(), static_cast<int32_t>(frames));
 }
 
 // One wake per slice: the worker sleeps until the next slice is due.
-void SoundCaptureWaveFile::Worker() {
+bool SoundCaptureWaveFile::RunWorker() {
   uint64_t last = GetClock().NowMs();
   while (IsActive()) {
     const uint64_t now = GetClock().NowMs();
@@ -138,5 +111,5 @@ void SoundCaptureWaveFile::Worker() {
     last = now;
     PlayFrames(SliceFrames(elapsed));
   }
-  SetEnded(true);
+  return true;
 }

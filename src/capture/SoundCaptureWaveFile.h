@@ -10,10 +10,9 @@
 #include <vector>
 
 #include "capture/CaptureServices.h"
-#include "capture/SoundCapture.h"
-#include "platform/Thread.h"
+#include "capture/DeviceSource.h"
 
-class SoundCaptureWaveFile : public SoundCapture {
+class SoundCaptureWaveFile : public DeviceSource {
  public:
   // Shortest slice of playback (the worker sleeps until the next is due),
   // and the longest slice after a stall (the rest of a stall is skipped, not
@@ -33,8 +32,6 @@ class SoundCaptureWaveFile : public SoundCapture {
   std::string GetName() const override { return "WaveFile"; }
   // One entry, id 0: the file's name, or "Drop a Wave File" while none is loaded.
   bool EnumerateDevices() override;
-  bool Start(const DeviceEntry& device, int32_t outputRate, int32_t waveFormat) override;
-  void Stop() override;
 
   // Decodes the file at path and makes it the one played (stopping the
   // source). A file that cannot be played leaves the loaded one and shows
@@ -58,11 +55,15 @@ class SoundCaptureWaveFile : public SoundCapture {
   void PlayFrames(uint32_t frames);
 
  private:
-  static void WorkerEntry(void* context);
-  void Worker();
+  // Any entry plays the loaded file: the converter is set up from its rate.
+  bool ResolveDevice(const DeviceEntry&) override { return true; }
+  bool OpenDevice() override;
+  // Without a file there is nothing to play until one is dropped (which
+  // stops the source first): no worker runs.
+  bool HasWork() const override { return m_frameCount >= 1; }
+  bool RunWorker() override;
 
   MessageBoxSink& m_messages;
-  Thread m_thread;
   std::string m_fileName;          // without its folder; empty when no file
   std::vector<int16_t> m_samples;  // the decoded file, stereo frames
   uint32_t m_fileRate = 0;

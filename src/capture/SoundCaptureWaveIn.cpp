@@ -88,7 +88,7 @@ const WaveInFunctions& SystemWaveInFunctions() {
 }
 
 SoundCaptureWaveIn::SoundCaptureWaveIn(const Adpcm* adpcm, const CodecFunctions& codec, const WaveInFunctions* api)
-    : SoundCapture(adpcm, codec),
+    : DeviceSource("waveIn", adpcm, codec),
       m_api(api != nullptr ? *api : SystemWaveInFunctions()),
       m_headers(new Buffers()),
       m_event(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {
@@ -96,12 +96,7 @@ SoundCaptureWaveIn::SoundCaptureWaveIn(const Adpcm* adpcm, const CodecFunctions&
 }
 
 SoundCaptureWaveIn::~SoundCaptureWaveIn() {
-  Stop();
-  // A worker that Stop left running still uses this object: waited for.
-  if (m_thread.IsStarted()) {
-    m_thread.Join();
-    Stop();
-  }
+  ShutDown();
 }
 
 std::string SoundCaptureWaveIn::GetName() const {
@@ -132,16 +127,26 @@ bool SoundCaptureWaveIn::EnumerateDevices() {
   return true;
 }
 
-bool SoundCaptureWaveIn::ResolveDevice(const DeviceEntry& device, uint32_t* deviceId) {
+bool SoundCaptureWaveIn::ResolveDevice(const DeviceEntry& device) {
+  if (GetDeviceCount() == 0 || m_api.GetNumDevs() == 0) {
+    SetFailure(CaptureFailure::NO_DEVICE);
+    return false;
+  }
   WAVEINCAPSA caps;
-  if (device.id == DeviceEntry::NO_DEVICE_ID) return false;
+  if (device.id == DeviceEntry::NO_DEVICE_ID) {
+    SetFailure(CaptureFailure::DEVICE_GONE);
+    return false;
+  }
   if (device.id == DeviceEntry::FIXED_DEVICE_ID) {
-    *deviceId = WAVE_MAPPER;
-    SetInputRate(ReadCaps(m_api, WAVE_MAPPER, &caps) ? capture::BestWaveInRate(caps.dwFormats) : 0);
+    m_deviceId = WAVE_MAPPER;
+    Pipeline().SetInputRate(ReadCaps(m_api, WAVE_MAPPER, &caps) ? capture::BestWaveInRate(caps.dwFormats) : 0);
     return true;
   }
   const UINT count = m_api.GetNumDevs();
-  if (count < 1 || device.id < 0 || static_cast<UINT>(device.id) >= count) return false;
+  if (count < 1 || device.id < 0 || static_cast<UINT>(device.id) >= count) {
+    SetFailure(CaptureFailure::DEVICE_GONE);
+    return false;
+  }
 
   std::vector<std::string> names(count);
   std::vector<uint32_t> formats(count, 0);
@@ -153,61 +158,46 @@ bool SoundCaptureWaveIn::ResolveDevice(const DeviceEntry& device, uint32_t* devi
   }
   const int32_t index = device.name.empty() ? -1 : capture::NearestIndexByName(names, device.name, device.id);
   if (index < 0) {
-    *deviceId = WAVE_MAPPER;
-    SetInputRate(0);
+    m_deviceId = WAVE_MAPPER;
+    Pipeline().SetInputRate(0);
   } else {
-    *deviceId = static_cast<uint32_t>(index);
-    SetInputRate(capture::BestWaveInRate(formats[static_cast<size_t>(index)]));
+    m_deviceId = static_cast<uint32_t>(index);
+    Pipeline().SetInputRate(capture::BestWaveInRate(formats[static_cast<size_t>(index)]));
   }
   NoteFallback(index < 0, device.name);
   return true;
 }
 
-bool SoundCaptureWaveIn::Start(const DeviceEntry& device, int32_t outputRate, int32_t waveFormat) {
-  uint32_t deviceId = WAVE_MAPPER;
-  if (GetDeviceCount() == 0 || m_api.GetNumDevs() == 0) {
-    SetFailure(CaptureFailure::NO_DEVICE);
-    return false;
-  }
-  if (!ResolveDevice(device, &deviceId)) {
-    SetFailure(CaptureFailure::DEVICE_GONE);
-    return false;
-  }
-  // A source that is still open is closed first.
-  if (m_hWaveIn != nullptr || m_thread.IsStarted()) Stop();
-  if (m_thread.IsStarted()) return false;  // the previous worker has not ended
-
-  StopUnlessReleased stopOnFailure(*this);
-  if (!PrepareStream(outputRate, waveFormat)) return false;
-
+bool SoundCaptureWaveIn::OpenDevice() {
+  const int32_t outputRate = Pipeline().GetOutputRate();
   WAVEFORMATEX format;
   ZeroMemory(&format, sizeof(format));
   format.wFormatTag = WAVE_FORMAT_PCM;
-  format.nChannels = 2;
+  format.nChannels = capture::CHANNELS;
   format.nSamplesPerSec = static_cast<DWORD>(outputRate);
-  format.nAvgBytesPerSec = static_cast<DWORD>(outputRate) * 4;
-  format.nBlockAlign = 4;
-  format.wBitsPerSample = 16;
+  format.nAvgBytesPerSec = static_cast<DWORD>(outputRate) * capture::BYTES_PER_FRAME;
+  format.nBlockAlign = capture::BYTES_PER_FRAME;
+  format.wBitsPerSample = 8 * capture::BYTES_PER_SAMPLE;
   format.cbSize = 0;
   HWAVEIN handle = nullptr;
   // The device sets the event for every buffer it fills; without an event
   // (none could be made) the worker looks every WAIT_MS.
-  MMRESULT result = m_event.Get() != nullptr ? m_api.Open(&handle, deviceId, &format, reinterpret_cast<DWORD_PTR>(m_event.Get()),
-                                                    0, CALLBACK_EVENT)
-                                       : m_api.Open(&handle, deviceId, &format, 0, 0, CALLBACK_NULL);
+  MMRESULT result = m_event.Get() != nullptr ? m_api.Open(&handle, m_deviceId, &format,
+                                                          reinterpret_cast<DWORD_PTR>(m_event.Get()), 0, CALLBACK_EVENT)
+                                             : m_api.Open(&handle, m_deviceId, &format, 0, 0, CALLBACK_NULL);
   if (result != MMSYSERR_NOERROR) {
     Log("waveInOpen failed. %s\n", capture::WaveInErrorName(result));
     SetFailure(OpenFailure(result));
     return false;
   }
   m_hWaveIn = handle;
-  m_openedDeviceId = deviceId;
+  m_openedDeviceId = m_deviceId;
 
   const int32_t frames = capture::BlockFrames(outputRate, BUFFER_MS);
-  const DWORD bytes = static_cast<DWORD>(frames) * 4;
+  const DWORD bytes = static_cast<DWORD>(frames) * capture::BYTES_PER_FRAME;
   for (int i = 0; i < BUFFER_COUNT; ++i) {
     QASSERT(m_buffer[i] == NULL);
-    m_buffer[i].reset(new int16_t[static_cast<size_t>(frames) * 2]());
+    m_buffer[i].reset(new int16_t[static_cast<size_t>(frames) * capture::CHANNELS]());
     WAVEHDR& header = m_headers->header[i];
     ZeroMemory(&header, sizeof(header));
     header.lpData = reinterpret_cast<LPSTR>(m_buffer[i].get());
@@ -219,24 +209,20 @@ bool SoundCaptureWaveIn::Start(const DeviceEntry& device, int32_t outputRate, in
     result = m_api.AddBuffer(handle, &header, sizeof(header));
     if (result != MMSYSERR_NOERROR) Log("waveInAddBuffer failed. %s\n", capture::WaveInErrorName(result));
   }
+  return true;
+}
 
-  if (!StartWorker(m_thread, &SoundCaptureWaveIn::WorkerEntry, this)) return false;
-  result = m_api.Start(handle);
+bool SoundCaptureWaveIn::StartDevice() {
+  MMRESULT result = m_api.Start(AsHandle(m_hWaveIn));
   if (result != MMSYSERR_NOERROR) {
     Log("waveInStart failed. %s\n", capture::WaveInErrorName(result));
     SetFailure(OpenFailure(result));
     return false;
   }
-  // Nothing reaches the worker before the device starts, so the figures
-  // begin here: a start that fails leaves no stream behind.
-  StreamStarted();
-  stopOnFailure.Release();
   return true;
 }
 
-void SoundCaptureWaveIn::Stop() {
-  if (!StopWorker(m_thread, "waveIn")) return;
-
+void SoundCaptureWaveIn::CloseDevice() {
   if (m_hWaveIn != nullptr) {
     HWAVEIN handle = AsHandle(m_hWaveIn);
     MMRESULT result = m_api.Reset(handle);
@@ -259,22 +245,16 @@ void SoundCaptureWaveIn::Stop() {
   }
   // Buffers left by a failed open.
   for (int i = 0; i < BUFFER_COUNT; ++i) m_buffer[i].reset();
-
-  FinishStop();
 }
 
 void SoundCaptureWaveIn::WakeWorker() {
   if (m_event.Get() != nullptr) SetEvent(m_event.Get());
 }
 
-void SoundCaptureWaveIn::WorkerEntry(void* context) {
-  static_cast<SoundCaptureWaveIn*>(context)->Worker();
-}
-
 bool SoundCaptureWaveIn::TakeBuffer(int index, uint32_t counter) {
   HWAVEIN handle = AsHandle(m_hWaveIn);
   WAVEHDR& header = m_headers->header[index];
-  const int32_t frames = static_cast<int32_t>(header.dwBufferLength / 4);
+  const int32_t frames = static_cast<int32_t>(header.dwBufferLength / capture::BYTES_PER_FRAME);
 
   MMRESULT result = m_api.UnprepareHeader(handle, &header, sizeof(header));
   // The driver may not have marked the full buffer done yet.
@@ -289,7 +269,7 @@ bool SoundCaptureWaveIn::TakeBuffer(int index, uint32_t counter) {
   }
 
   // Recorded at the output rate: the block path sends it as it is.
-  ProcessCaptured(m_buffer[index].get(), frames * 4);
+  ProcessCaptured(m_buffer[index].get(), frames);
 
   header.dwBytesRecorded = 0;
   result = m_api.PrepareHeader(handle, &header, sizeof(header));
@@ -309,7 +289,7 @@ bool SoundCaptureWaveIn::TakeBuffer(int index, uint32_t counter) {
 // one: the driver filled two or more while the worker was away, so the ring
 // came that much nearer to overrunning. Each buffer after the first of such
 // a run counts once.
-void SoundCaptureWaveIn::Worker() {
+bool SoundCaptureWaveIn::RunWorker() {
   uint32_t counter = 0;
   uint64_t lastBuffer = GetClock().NowMs();
   bool tookSinceWait = false;
@@ -343,6 +323,5 @@ void SoundCaptureWaveIn::Worker() {
       GetClock().SleepMs(POLL_MS);
     }
   }
-  if (failed) SetFailure(CaptureFailure::DEVICE_GONE);
-  SetEnded(true);
+  return !failed;
 }

@@ -9,13 +9,12 @@
 #include <memory>
 #include <string>
 
-#include "capture/SoundCapture.h"
+#include "capture/DeviceSource.h"
 #include "platform/Platform.h"
-#include "platform/Thread.h"
 
 struct WaveInFunctions;
 
-class SoundCaptureWaveIn : public SoundCapture {
+class SoundCaptureWaveIn : public DeviceSource {
  public:
   static constexpr int BUFFER_COUNT = 16;
   static constexpr int32_t BUFFER_MS = 20;
@@ -45,8 +44,6 @@ class SoundCaptureWaveIn : public SoundCapture {
   // Entry 0 "Fixed Device" (the mapped default device) when its capabilities
   // can be read, then every waveIn device by its product name and index.
   bool EnumerateDevices() override;
-  bool Start(const DeviceEntry& device, int32_t outputRate, int32_t waveFormat) override;
-  void Stop() override;
 
   // The waveIn device id that the last Start opened (WAVE_MAPPER: 0xFFFFFFFF).
   uint32_t GetOpenedDeviceId() const { return m_openedDeviceId; }
@@ -56,16 +53,21 @@ class SoundCaptureWaveIn : public SoundCapture {
 
   // The device id for an entry: by its name at the nearest index, else the
   // mapped default device. Sets the input rate to the device's best rate.
-  bool ResolveDevice(const DeviceEntry& device, uint32_t* deviceId);
-  static void WorkerEntry(void* context);
-  void Worker();
+  // NO_DEVICE without any device, DEVICE_GONE for an entry of none.
+  bool ResolveDevice(const DeviceEntry& device) override;
+  // Opens the device at the output rate and queues the ring of buffers.
+  bool OpenDevice() override;
+  bool StartDevice() override;
+  // Resets and closes the device, and frees the buffers.
+  void CloseDevice() override;
+  bool RunWorker() override;
   // One filled buffer through the block path and back into the queue; false
   // when a waveIn call failed (printed).
   bool TakeBuffer(int index, uint32_t counter);
   void WakeWorker() override;
 
   const WaveInFunctions& m_api;
-  Thread m_thread;
+  uint32_t m_deviceId = 0xFFFFFFFFu;   // the resolved device
   void* m_hWaveIn = nullptr;           // HWAVEIN, owned while open
   std::unique_ptr<Buffers> m_headers;  // owned, one record per buffer
   std::unique_ptr<int16_t[]> m_buffer[BUFFER_COUNT];

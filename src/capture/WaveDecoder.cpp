@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "capture/StereoFrames.h"
 #include "support/File.h"
 
 namespace {
@@ -287,7 +288,8 @@ bool Decode(WaveBytes& bytes, WaveData* out, std::string* reason, WaveFault* fau
 
   // Too large is known before anything is allocated.
   const uint64_t frames = dataBytes / layout.blockAlign;
-  if (frames * 4 > WAVE_MAX_DECODED_BYTES) return TooLarge(reason, fault, "the file is too large");
+  if (frames * capture::BYTES_PER_FRAME > WAVE_MAX_DECODED_BYTES)
+    return TooLarge(reason, fault, "the file is too large");
   try {
     out->samples.resize(static_cast<size_t>(frames) * 2);
   } catch (const std::bad_alloc&) {

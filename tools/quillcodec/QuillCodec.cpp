@@ -10,7 +10,7 @@
 
 #include "StreamTap.h"
 #include "capture/Adpcm.h"
-#include "capture/SoundCapture.h"
+#include "capture/BlockPipeline.h"
 #include "support/File.h"
 
 namespace {
@@ -29,25 +29,6 @@ class CollectingChannel : public PacketChannel {
 
  private:
   std::vector<int16_t>* m_samples;
-};
-
-// A capture source without a device: the tool hands it the blocks that a
-// source's worker would, and it runs the sources' own codec pass on them.
-class OfflineCapture : public SoundCapture {
- public:
-  OfflineCapture(const Adpcm* adpcm, const CodecFunctions& codec) : SoundCapture(adpcm, codec) {}
-  ~OfflineCapture() override { Stop(); }
-  std::string GetName() const override { return "quillcodec"; }
-  bool EnumerateDevices() override { return true; }
-  bool Start(const DeviceEntry&, int32_t outputRate, int32_t waveFormat) override {
-    return PrepareStream(outputRate, waveFormat);
-  }
-  void Stop() override {
-    ClearCarry();
-    CloseCodec();
-  }
-  void Poll() override {}
-  void Send(int16_t* frames, int32_t count) { SendBlock(frames, count); }
 };
 
 void PrintUsage(FILE* to) {
@@ -151,10 +132,12 @@ bool RunCodecPass(const WaveData& wave, int32_t rate, int32_t format, const Adpc
   result->seconds = 0.0;
   result->firstBlockFrames = 0;
 
+  // The sources' own pipeline; the tool hands it the blocks that a source's
+  // worker would, converted here so that the converted stream is kept.
   CollectingChannel channel(&result->output);
-  OfflineCapture capture(adpcm, codec);
-  capture.SetSerialChannel(&channel);
-  if (!capture.Start(DeviceEntry(), rate, format)) {
+  BlockPipeline pipeline(adpcm, codec, SystemClock());
+  pipeline.SetPacketChannel(&channel);
+  if (!pipeline.Open(rate, format)) {
     *error = "the codec library cannot open \"" + std::string(WaveFormatName(format)) + "\"";
     return false;
   }
@@ -199,10 +182,12 @@ bool RunCodecPass(const WaveData& wave, int32_t rate, int32_t format, const Adpc
     }
 
     if (converter.IsNeed()) {
-      converted.resize(static_cast<size_t>(converter.OutputBytes(n * 4)) / 2 + 2);
+      const uint32_t inputBytes = n * capture::BYTES_PER_FRAME;
+      converted.resize(static_cast<size_t>(converter.OutputBytes(inputBytes)) / capture::BYTES_PER_SAMPLE +
+                       capture::CHANNELS);
       uint32_t bytes = 0;
-      converter.Convert(slice, n * 4, converted.data(), &bytes);
-      size_t frames = bytes / 4;
+      converter.Convert(slice, inputBytes, converted.data(), &bytes);
+      size_t frames = bytes / capture::BYTES_PER_FRAME;
       const size_t done = result->converted.size() / 2;
       if (done + frames > positions) frames = positions > done ? static_cast<size_t>(positions - done) : 0;
       block.assign(converted.begin(), converted.begin() + frames * 2);
@@ -212,15 +197,15 @@ bool RunCodecPass(const WaveData& wave, int32_t rate, int32_t format, const Adpc
     if (block.empty()) continue;
     if (result->firstBlockFrames == 0) result->firstBlockFrames = static_cast<uint32_t>(block.size() / 2);
     result->converted.insert(result->converted.end(), block.begin(), block.end());
-    capture.Send(block.data(), static_cast<int32_t>(block.size() / 2));
+    pipeline.SendBlock(block.data(), static_cast<int32_t>(block.size() / capture::CHANNELS));
   }
   result->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  capture.Stop();
+  pipeline.Close();
   return true;
 }
 
 int32_t PassDelay(int32_t format, bool adpcmUsed, uint32_t firstBlockFrames) {
-  if (format == WAVEFMT_ADPCM) return adpcmUsed ? SoundCapture::ADPCM_CUT_SAMPLES : 0;
+  if (format == WAVEFMT_ADPCM) return adpcmUsed ? BlockPipeline::ADPCM_CUT_FRAMES : 0;
   return CodecLibraryDelay(format, firstBlockFrames);
 }
 

@@ -1,6 +1,6 @@
 #include "StreamTap.h"
 
-#include "capture/SoundCapture.h"
+#include "capture/BlockPipeline.h"
 
 #if defined(QUILLCODEC_HCA_TAP)
 

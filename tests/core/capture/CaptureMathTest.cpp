@@ -56,12 +56,12 @@ TEST(CaptureMath, NearestIndexByName) {
 
 namespace {
 struct RecordingSink : CaptureBlockBuffer::Sink {
-  void OnBlock(int16_t* frames, int32_t bytes) override {
-    blocks.emplace_back(frames, frames + bytes / 2);
-    sizes.push_back(bytes);
+  void OnBlock(int16_t* frames, int32_t frameCount) override {
+    blocks.emplace_back(frames, frames + frameCount * 2);
+    sizes.push_back(frameCount);
   }
   std::vector<std::vector<int16_t>> blocks;
-  std::vector<int32_t> sizes;
+  std::vector<int32_t> sizes;  // frames
 };
 
 std::vector<int16_t> Ramp(int16_t first, size_t samples) {
@@ -74,18 +74,18 @@ std::vector<int16_t> Ramp(int16_t first, size_t samples) {
 TEST(CaptureBlockBuffer, PacketLargerThanTheFreeSpaceIsSplit) {
   CaptureBlockBuffer buffer;
   RecordingSink sink;
-  buffer.Setup(16);  // 4 frames
+  buffer.Setup(4);
 
   const std::vector<int16_t> first = Ramp(0, 6);  // 3 frames
-  buffer.Append(first.data(), 12, sink);
+  buffer.Append(first.data(), 3, sink);
   EXPECT_TRUE(sink.blocks.empty());
-  EXPECT_EQ(12u, buffer.GetFill());
+  EXPECT_EQ(3u, buffer.GetFill());
 
   // 11 frames: one completes the block, eight fill two more, two stay.
   const std::vector<int16_t> second = Ramp(6, 22);
-  buffer.Append(second.data(), 44, sink);
+  buffer.Append(second.data(), 11, sink);
   ASSERT_EQ(3u, sink.blocks.size());
-  EXPECT_EQ(8u, buffer.GetFill());
+  EXPECT_EQ(2u, buffer.GetFill());
   std::vector<int16_t> joined;
   for (const auto& block : sink.blocks) {
     EXPECT_EQ(8u, block.size());
@@ -102,12 +102,12 @@ TEST(CaptureBlockBuffer, PacketLargerThanTheFreeSpaceIsSplit) {
 TEST(CaptureBlockBuffer, EmptyPollsFlushEveryTwentiethTimeAndSilenceIsZeros) {
   CaptureBlockBuffer buffer;
   RecordingSink sink;
-  buffer.Setup(3840);
-  EXPECT_EQ(3840u, buffer.GetCapacity());
+  buffer.Setup(960);
+  EXPECT_EQ(960u, buffer.GetCapacity());
 
   const std::vector<int16_t> packet(200, 1234);
-  buffer.Append(packet.data(), 400, sink);
-  buffer.AppendSilence(400, sink);
+  buffer.Append(packet.data(), 100, sink);
+  buffer.AppendSilence(100, sink);
   int flushes = 0;
   for (int poll = 1; poll <= 45; ++poll) {
     if (buffer.CountEmptyPoll()) {
@@ -119,7 +119,7 @@ TEST(CaptureBlockBuffer, EmptyPollsFlushEveryTwentiethTimeAndSilenceIsZeros) {
   EXPECT_EQ(2, flushes);
   // The first flush hands the partial block, the second an empty one.
   ASSERT_EQ(2u, sink.sizes.size());
-  EXPECT_EQ(800, sink.sizes[0]);
+  EXPECT_EQ(200, sink.sizes[0]);
   EXPECT_EQ(std::vector<int16_t>(200, 1234),
             std::vector<int16_t>(sink.blocks[0].begin(), sink.blocks[0].begin() + 200));
   EXPECT_EQ(std::vector<int16_t>(200, 0), std::vector<int16_t>(sink.blocks[0].begin() + 200, sink.blocks[0].end()));
@@ -137,16 +137,16 @@ TEST(CaptureBlockBuffer, FreedBufferTakesNothing) {
   CaptureBlockBuffer buffer;
   RecordingSink sink;
   const int16_t data[4] = {1, 2, 3, 4};
-  buffer.Append(data, 8, sink);
+  buffer.Append(data, 2, sink);
   buffer.Flush(sink);
   EXPECT_TRUE(sink.blocks.empty());
 
-  buffer.Setup(6);  // rounded down to whole frames
-  EXPECT_EQ(4u, buffer.GetCapacity());
-  buffer.Append(data, 8, sink);
+  buffer.Setup(0);  // at least one frame
+  EXPECT_EQ(1u, buffer.GetCapacity());
+  buffer.Append(data, 2, sink);
   EXPECT_EQ(2u, sink.blocks.size());
   buffer.Free();
   EXPECT_EQ(0u, buffer.GetCapacity());
-  buffer.Append(data, 8, sink);
+  buffer.Append(data, 2, sink);
   EXPECT_EQ(2u, sink.blocks.size());
 }

@@ -14,6 +14,7 @@
 #include "TestUtil.h"
 #include "capture/Adpcm.h"
 #include "capture/SoundCapture.h"
+#include "capture/StereoFrames.h"
 #include "codec/include/QuillDll.h"
 
 namespace {
@@ -199,7 +200,7 @@ uint32_t DelayOpen(void** handle, const QuillDll::CODECINFO*) {
 uint32_t DelayPass(void*, void* out, uint32_t, void* in, uint32_t frames, uint32_t* processed) {
   const int16_t* s = static_cast<const int16_t*>(in);
   g_line.insert(g_line.end(), s, s + frames * 2);
-  memcpy(out, g_line.data(), frames * 4u);
+  memcpy(out, g_line.data(), frames * capture::BYTES_PER_FRAME);
   g_line.erase(g_line.begin(), g_line.begin() + frames * 2);
   *processed = frames;
   return QuillDll::RESULT_SUCCESS;

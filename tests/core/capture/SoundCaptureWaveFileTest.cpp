@@ -38,7 +38,7 @@ class SoundCaptureWaveFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     UseTestResources();
-    source.SetSerialChannel(&channel);
+    source.SetPacketChannel(&channel);
   }
 
   // Writes a stereo 16-bit file whose left sample is the frame index.
@@ -95,7 +95,7 @@ TEST_F(SoundCaptureWaveFileTest, UnsupportedFileShowsTheMessageAndKeepsTheLoaded
   small.bits = 8;
   small.data = std::string(4, '\x80');
   std::string big = MakeWave(small);
-  const uint32_t dataBytes = static_cast<uint32_t>(WAVE_MAX_DECODED_BYTES / 4 + 1);
+  const uint32_t dataBytes = static_cast<uint32_t>(WAVE_MAX_DECODED_BYTES / capture::BYTES_PER_FRAME + 1);
   for (int i = 0; i < 4; ++i) {
     big[4 + i] = static_cast<char>((36 + dataBytes) >> (8 * i));  // RIFF
     big[40 + i] = static_cast<char>(dataBytes >> (8 * i));        // data
@@ -280,7 +280,7 @@ class StalledChannel : public FakeChannel {
 TEST_F(SoundCaptureWaveFileTest, StopLeavesAWorkerBlockedInAWriteAndStartWaitsUntilItEnded) {
   LogCapture log;
   StalledChannel stalled;
-  source.SetSerialChannel(&stalled);
+  source.SetPacketChannel(&stalled);
   ASSERT_TRUE(source.LoadWaveFile(WriteCounting("stall.wav", 5000, 32000)));
   ASSERT_TRUE(source.Start(DeviceEntry(), 32000, WAVEFMT_PCM));
   ASSERT_TRUE(stalled.WaitForWriter());
@@ -317,7 +317,7 @@ TEST_F(SoundCaptureWaveFileTest, StopLeavesAWorkerBlockedInAWriteAndStartWaitsUn
   source.Stop();
   EXPECT_TRUE(source.LoadWaveFile(dir.File("other.wav")));
   EXPECT_EQ(source.GetFileName(), "other.wav");
-  source.SetSerialChannel(&channel);
+  source.SetPacketChannel(&channel);
 }
 
 }  // namespace

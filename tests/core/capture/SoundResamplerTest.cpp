@@ -13,6 +13,7 @@
 #include "capture/RateConverter.h"
 #include "capture/SincResampler.h"
 #include "capture/SoundResampler.h"
+#include "capture/StereoFrames.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ std::vector<int16_t> ConvertInBlocks(Converter& converter, const std::vector<int
   size_t at = 0;
   for (size_t b = 0; at < frames; ++b) {
     size_t n = std::min(lengths[b % lengths.size()], frames - at);
-    uint32_t bytes = static_cast<uint32_t>(n * 4);
+    uint32_t bytes = static_cast<uint32_t>(n * capture::BYTES_PER_FRAME);
     int32_t room = converter.OutputBytes(bytes);
     std::vector<int16_t> block(static_cast<size_t>(room) / 2 + 2, 0x5555);
     uint32_t written = 0;
@@ -44,21 +45,21 @@ TEST(SoundResampler, CountAndReadPositionFor480FramesFrom48000To32728) {
   SoundResampler converter;
   converter.Setup(48000, 32728, 2);
   EXPECT_TRUE(converter.IsNeed());
-  EXPECT_EQ(converter.OutputBytes(480 * 4), 327 * 4);
+  EXPECT_EQ(converter.OutputBytes(480 * capture::BYTES_PER_FRAME), 327 * capture::BYTES_PER_FRAME);
 
   std::vector<int16_t> block = StereoSine(1000.0, 48000.0, 10000.0, 480);
   std::vector<int16_t> out(327 * 2);
   uint32_t written = 0;
-  converter.Convert(block.data(), 480 * 4, out.data(), &written);
+  converter.Convert(block.data(), 480 * capture::BYTES_PER_FRAME, out.data(), &written);
   // Output frame o sits at input position o x 48000 / 32728; positions at or
   // beyond frame 479 wait for the next block.
-  EXPECT_EQ(written, 327u * 4);
+  EXPECT_EQ(written, 327u * capture::BYTES_PER_FRAME);
   EXPECT_NEAR(converter.GetRest(), 480.0 - 327 * 48000.0 / 32728.0, 1e-9);
 
   for (int i = 0; i < 2000; ++i) {
-    int32_t room = converter.OutputBytes(480 * 4);
+    int32_t room = converter.OutputBytes(480 * capture::BYTES_PER_FRAME);
     out.resize(static_cast<size_t>(room) / 2);
-    converter.Convert(block.data(), 480 * 4, out.data(), &written);
+    converter.Convert(block.data(), 480 * capture::BYTES_PER_FRAME, out.data(), &written);
     ASSERT_GE(converter.GetRest(), 0.0);
     ASSERT_LT(converter.GetRest(), 8.0);
   }
@@ -318,7 +319,7 @@ TEST(SincResampler, OutputDoesNotDependOnBlockCuts) {
       size_t at = 0;
       for (size_t b = 0; at < frames; ++b) {
         const size_t n = std::min(lengths[b % lengths.size()], frames - at);
-        const uint32_t bytes = static_cast<uint32_t>(n * 4);
+        const uint32_t bytes = static_cast<uint32_t>(n * capture::BYTES_PER_FRAME);
         const int32_t room = converter.OutputBytes(bytes);
         std::vector<int16_t> block(static_cast<size_t>(room) / 2);
         uint32_t written = 0;
@@ -374,11 +375,11 @@ TEST(RateConverter, KindChangesAtTheNextSetup) {
   EXPECT_EQ(converter.GetKind(), ConverterKind::SINC);
   SincResampler sinc;
   sinc.Setup(48000, 32728, 2);
-  EXPECT_EQ(converter.OutputBytes(480 * 4), sinc.OutputBytes(480 * 4));
-  EXPECT_NE(converter.OutputBytes(480 * 4), 327 * 4);
+  EXPECT_EQ(converter.OutputBytes(480 * capture::BYTES_PER_FRAME), sinc.OutputBytes(480 * capture::BYTES_PER_FRAME));
+  EXPECT_NE(converter.OutputBytes(480 * capture::BYTES_PER_FRAME), 327 * capture::BYTES_PER_FRAME);
   converter.Setup(48000, 32728, 2);
   EXPECT_EQ(converter.GetKind(), ConverterKind::SPLINE);
-  EXPECT_EQ(converter.OutputBytes(480 * 4), 327 * 4);
+  EXPECT_EQ(converter.OutputBytes(480 * capture::BYTES_PER_FRAME), 327 * capture::BYTES_PER_FRAME);
   EXPECT_EQ(ConverterKindFromValue(1), ConverterKind::SPLINE);
   EXPECT_EQ(ConverterKindFromValue(0), ConverterKind::SINC);
   EXPECT_EQ(ConverterKindFromValue(7), ConverterKind::SINC);

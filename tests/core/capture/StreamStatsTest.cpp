@@ -1,5 +1,5 @@
-// The stream figures of the capture base (StreamStats, as the base counts
-// into it): writes, their times and the frames lost, inserted or unsent,
+// The stream figures of the block pipeline (StreamStats, as the pipeline
+// counts into it): writes, their times and the frames lost, inserted or unsent,
 // over a stream and after it.
 #include <gtest/gtest.h>
 
@@ -11,6 +11,7 @@
 #include "TestCapture.h"
 #include "TestUtil.h"
 #include "capture/Adpcm.h"
+#include "capture/BlockPipeline.h"
 #include "capture/StreamStats.h"
 
 namespace {
@@ -44,29 +45,28 @@ TEST_F(StreamStatsTest, StreamFiguresCountWritesAndLossesAndOutliveTheStream) {
   };
   for (const Case& c : cases) {
     g_codec.granule = c.granule;
-    TestCapture capture(&identity);
-    capture.SetSerialChannel(&channel);
     // The clock that times the channel writes: moves only when a write says so.
     ManualClock clock;
-    capture.SetClock(clock);
-    EXPECT_FALSE(capture.GetStreamFigures().valid) << "no stream yet";
+    BlockPipeline pipeline(&identity, FakeCodecFunctions(), clock);
+    pipeline.SetPacketChannel(&channel);
+    EXPECT_FALSE(pipeline.GetStreamFigures(0).valid) << "no stream yet";
     const uint64_t costs[] = {300, 25000, 700};
     size_t writes = 0;
     channel.onWrite = [&] { clock.micros += costs[writes++ % 3]; };
     channel.SetStatus(PacketChannel::Status::CONNECTED);
     channel.droppedAudio = 5;  // before this stream: not its own
-    ASSERT_TRUE(capture.Start(DeviceEntry(), 48000, c.format));
+    ASSERT_TRUE(pipeline.Open(48000, c.format));
+    pipeline.BeginStream();
     channel.droppedAudio += 2;
     for (int frames : {960, 960, 500}) {
       std::vector<int16_t> block = Ramp(static_cast<size_t>(frames), 1);
-      capture.SendBlock(block.data(), frames);
+      pipeline.SendBlock(block.data(), frames);
     }
     channel.SetStatus(PacketChannel::Status::OPEN);
     std::vector<int16_t> unsent = Ramp(400, 1);
-    capture.ProcessCaptured(unsent.data(), 400 * 4);
-    capture.CountRestart();
+    pipeline.ProcessCaptured(unsent.data(), 400);
 
-    StreamFigures running = capture.GetStreamFigures();
+    StreamFigures running = pipeline.GetStreamFigures(1);
     EXPECT_TRUE(running.valid && running.running) << c.format;
     EXPECT_EQ(3u, running.blocks) << c.format;
     EXPECT_EQ(c.frames, running.frames) << c.format;
@@ -79,8 +79,9 @@ TEST_F(StreamStatsTest, StreamFiguresCountWritesAndLossesAndOutliveTheStream) {
     EXPECT_EQ(2u, running.linkDropped) << c.format;
 
     LogCapture log;
-    capture.Stop();
-    const StreamFigures last = capture.GetStreamFigures();
+    pipeline.EndStream("Test", 1);
+    pipeline.Close();
+    const StreamFigures last = pipeline.GetStreamFigures(1);
     EXPECT_TRUE(last.valid && !last.running) << c.format;
     EXPECT_EQ(3u, last.blocks) << c.format;
     EXPECT_EQ(c.dropped, last.framesDropped) << c.format;
@@ -92,17 +93,19 @@ TEST_F(StreamStatsTest, StreamFiguresCountWritesAndLossesAndOutliveTheStream) {
              static_cast<unsigned long long>(c.frames), static_cast<unsigned long long>(c.dropped),
              static_cast<unsigned long long>(c.inserted));
     EXPECT_EQ(expected, log.Text()) << c.format;
-    capture.Stop();
-    EXPECT_EQ(expected, log.Text()) << "a second Stop logs nothing";
+    pipeline.EndStream("Test", 1);
+    EXPECT_EQ(expected, log.Text()) << "a second end logs nothing";
 
-    // The next stream starts from 0; the restarts are the source's own.
-    ASSERT_TRUE(capture.Start(DeviceEntry(), 48000, c.format));
-    const StreamFigures next = capture.GetStreamFigures();
+    // The next stream starts from 0.
+    ASSERT_TRUE(pipeline.Open(48000, c.format));
+    pipeline.BeginStream();
+    const StreamFigures next = pipeline.GetStreamFigures(1);
     EXPECT_TRUE(next.running);
     EXPECT_EQ(0u, next.blocks);
     EXPECT_EQ(0u, next.writeMaxUs);
     EXPECT_EQ(1u, next.restarts);
-    capture.Stop();
+    pipeline.EndStream("Test", 1);
+    pipeline.Close();
     channel.onWrite = nullptr;
     channel.Clear();
   }

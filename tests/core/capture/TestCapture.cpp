@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "capture/StereoFrames.h"
 #include "platform/Platform.h"
 #include "support/Strings.h"
 
@@ -25,7 +26,7 @@ uint32_t FakeEncodeAndDecode(void* handle, void* out, uint32_t outFrames, void* 
   EXPECT_EQ(outFrames, inFrames);
   g_codec.calls.push_back(inFrames);
   uint32_t n = inFrames / g_codec.granule * g_codec.granule;
-  memcpy(out, in, n * 4u);
+  memcpy(out, in, n * capture::BYTES_PER_FRAME);
   *processed = n;
   return QuillDll::RESULT_SUCCESS;
 }

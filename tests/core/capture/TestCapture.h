@@ -1,5 +1,5 @@
-// The capture base opened up for tests: a source without a device whose
-// block operations the test calls itself, over a stand-in codec library.
+// Stand-ins for the capture tests: a codec library that copies frames, a
+// ramp of stereo frames, and the folders of the test ADPCM libraries.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "capture/CodecFunctions.h"
-#include "capture/SoundCapture.h"
 #include "codec/include/QuillDll.h"
 
 // A codec library stand-in: copies frames unchanged and takes only whole
@@ -24,30 +23,6 @@ struct FakeCodecLibrary {
 };
 extern FakeCodecLibrary g_codec;
 CodecFunctions FakeCodecFunctions();
-
-// The base with its protected block operations opened up.
-class TestCapture : public SoundCapture {
- public:
-  explicit TestCapture(const Adpcm* adpcm, const CodecFunctions& codec = FakeCodecFunctions())
-      : SoundCapture(adpcm, codec) {}
-  std::string GetName() const override { return "Test"; }
-  bool EnumerateDevices() override { return true; }
-  bool Start(const DeviceEntry&, int32_t outputRate, int32_t waveFormat) override {
-    if (!PrepareStream(outputRate, waveFormat)) return false;
-    BeginStream();
-    return true;
-  }
-  void Stop() override {
-    EndStream();
-    ClearCarry();
-    CloseCodec();
-  }
-  void Poll() override {}
-  using SoundCapture::ProcessCaptured;
-  using SoundCapture::SendBlock;
-  using SoundCapture::SetupConverter;
-  using SoundCapture::UpdateLevels;
-};
 
 // Stereo frames whose left sample counts up from first and right one down.
 std::vector<int16_t> Ramp(size_t frames, int first);

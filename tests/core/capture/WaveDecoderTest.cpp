@@ -10,6 +10,7 @@
 
 #include "CaptureTestUtil.h"
 #include "TestUtil.h"
+#include "capture/StereoFrames.h"
 #include "capture/WaveDecoder.h"
 
 namespace {
@@ -346,7 +347,7 @@ TEST(WaveDecoder, ReadsFilesAndRefusesMissingOrOversizedOnes) {
   small.bits = 8;
   small.data = std::string(4, '\x80');
   std::string big = MakeWave(small);
-  const uint32_t dataBytes = static_cast<uint32_t>(WAVE_MAX_DECODED_BYTES / 4 + 1);
+  const uint32_t dataBytes = static_cast<uint32_t>(WAVE_MAX_DECODED_BYTES / capture::BYTES_PER_FRAME + 1);
   for (int i = 0; i < 4; ++i) {
     big[4 + i] = static_cast<char>((36 + dataBytes) >> (8 * i));  // RIFF
     big[40 + i] = static_cast<char>(dataBytes >> (8 * i));        // data

@@ -153,7 +153,7 @@ class FakeSource : public SoundCapture {
   void Poll() override { ++polls; }
   void Feed(int16_t left, int16_t right) {
     int16_t frames[4] = {0, 0, left, right};
-    UpdateLevels(frames, 2);
+    Pipeline().UpdateLevels(frames, 2);
   }
 
   struct StartCall {

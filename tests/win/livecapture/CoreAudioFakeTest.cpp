@@ -101,7 +101,7 @@ TEST_F(CoreAudioFake, EndpointByNameNearestToTheStoredIndex) {
   FakeAudio::Get().Reset({{L"Mic"}, {L"Line"}, {L"Mic"}, {L"Mic"}}, 1);
   auto source = MakeCapture();
   FakeChannel channel;
-  source->SetSerialChannel(&channel);
+  source->SetPacketChannel(&channel);
   struct Case {
     DeviceEntry entry;
     int opened;
@@ -126,7 +126,7 @@ TEST_F(CoreAudioFake, StreamIsSharedStereo16BitAtTheMixRate) {
   FakeChannel channel;
   {
     auto source = MakeCapture();
-    source->SetSerialChannel(&channel);
+    source->SetPacketChannel(&channel);
     ASSERT_TRUE(source->Start(source->GetDevice(2), 32728, WAVEFMT_PCM));
     const FakeAudio::Record record = FakeAudio::Get().Recorded();
     EXPECT_EQ(1, record.activated);
@@ -166,7 +166,7 @@ TEST_F(CoreAudioFake, StreamIsSharedStereo16BitAtTheMixRate) {
     FakeAudio::Get().Reset({{L"Speakers"}, {L"Mic"}}, 0, 32728);
     FakeAudio::Get().fail.setEventHandle = E_FAIL;
     auto source = MakeCapture();
-    source->SetSerialChannel(&channel);
+    source->SetPacketChannel(&channel);
     channel.Clear();
     LogCapture log;
     ASSERT_TRUE(source->Start(source->GetDevice(2), 32728, WAVEFMT_PCM));
@@ -202,7 +202,7 @@ TEST_F(CoreAudioFake, EveryFailedStartPrintsAndReleasesEverything) {
   };
   auto source = MakeCapture();
   FakeChannel channel;
-  source->SetSerialChannel(&channel);
+  source->SetPacketChannel(&channel);
   for (const Case& c : cases) {
     FakeAudio::Get().Reset({{L"Speakers"}, {L"Line In"}, {L"Mic"}}, 2);
     FakeAudio::Get().fail.*c.point = c.hr;
@@ -224,7 +224,7 @@ TEST_F(CoreAudioFake, EveryFailedStartPrintsAndReleasesEverything) {
 TEST_F(CoreAudioFake, WorkerGathersBlocksSplitsPacketsAndFlushesAfterTwentyEmptyPolls) {
   auto source = MakeCapture();
   FakeChannel channel;
-  source->SetSerialChannel(&channel);
+  source->SetPacketChannel(&channel);
 
   // 500 + 1000 + 700 frames: two whole blocks of 960 and 280 frames left
   // over, handed on by the flush after 20 polls without a packet.
@@ -276,7 +276,7 @@ TEST_F(CoreAudioFake, WorkerGathersBlocksSplitsPacketsAndFlushesAfterTwentyEmpty
 TEST_F(CoreAudioFake, CaptureEndpointThatStopsDeliveringEndsTheWorker) {
   auto source = MakeCapture();
   FakeChannel channel;
-  source->SetSerialChannel(&channel);
+  source->SetPacketChannel(&channel);
   LogCapture log;
   ASSERT_TRUE(source->Start(source->GetDevice(0), kRate, WAVEFMT_PCM));
   // No packet at all: empty flushes every 20 polls, then the end.
@@ -297,7 +297,7 @@ TEST_F(CoreAudioFake, RetriesOfALostEndpointSayItIsGone) {
   SoundCaptureCoreAudio source(nullptr, CodecFunctions(), &FakeAudio::Create);
   ASSERT_TRUE(source.InitializeLoopback());
   FakeChannel channel;
-  source.SetSerialChannel(&channel);
+  source.SetPacketChannel(&channel);
   LogCapture log;
   ASSERT_TRUE(source.Start(source.GetDevice(0), kRate, WAVEFMT_PCM));
   FakeAudio::Get().FailPadding(AUDCLNT_E_DEVICE_INVALIDATED);
@@ -331,7 +331,7 @@ TEST_F(CoreAudioFake, SilentLoopbackIsNotTakenForAnUnpluggedDevice) {
   SoundCaptureCoreAudio source(nullptr, CodecFunctions(), &FakeAudio::Create);
   ASSERT_TRUE(source.InitializeLoopback());
   FakeChannel channel;
-  source.SetSerialChannel(&channel);
+  source.SetPacketChannel(&channel);
   ASSERT_TRUE(source.Start(source.GetDevice(0), kRate, WAVEFMT_PCM));
   // The worker has looked without a packet for longer than a capture
   // endpoint may stay silent, and once more after the look that would have
@@ -365,7 +365,7 @@ TEST_F(CoreAudioFake, PacketThatCannotBeTakenOrGivenBackEndsTheWorker) {
     FakeAudio::Get().Reset({{L"Speakers"}, {L"Line In"}, {L"Mic"}}, 2);
     auto source = MakeCapture();
     FakeChannel channel;
-    source->SetSerialChannel(&channel);
+    source->SetPacketChannel(&channel);
     ASSERT_TRUE(source->Start(source->GetDevice(3), kRate, WAVEFMT_PCM)) << c.message;
     FakeAudio::Get().fail.*c.point = AUDCLNT_E_DEVICE_INVALIDATED;
     LogCapture log;
@@ -395,7 +395,7 @@ TEST_F(CoreAudioFake, PacketThatCannotBeTakenOrGivenBackEndsTheWorker) {
 TEST_F(CoreAudioFake, WorkerThreadThatCannotBeMadeFailsTheStart) {
   auto source = MakeCapture();
   FakeChannel channel;
-  source->SetSerialChannel(&channel);
+  source->SetPacketChannel(&channel);
   source->SetThreadStarter([](Thread&, Thread::Entry, void*) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return false;
@@ -408,7 +408,7 @@ TEST_F(CoreAudioFake, WorkerThreadThatCannotBeMadeFailsTheStart) {
   EXPECT_FALSE(FakeAudio::Get().Recorded().started);
   EXPECT_EQ(0, FakeAudio::Get().LiveObjects());
 
-  source->SetThreadStarter(&SoundCapture::StartThread);
+  source->SetThreadStarter(&DeviceSource::StartThread);
   EXPECT_TRUE(source->Start(source->GetDevice(3), kRate, WAVEFMT_PCM));
   EXPECT_EQ(CaptureFailure::NONE, source->GetFailure());
   source->Stop();
@@ -444,7 +444,7 @@ TEST_F(CoreAudioFake, OwnMixFormatIsRecordedAndFoldedToStereo) {
     FakeChannel channel;
     int writesWhileHeld = 0;
     channel.onWrite = [&] { writesWhileHeld += FakeAudio::Get().BufferHeld() ? 1 : 0; };
-    source->SetSerialChannel(&channel);
+    source->SetPacketChannel(&channel);
     // One block, flagged as following a gap, and 100 frames that the flush
     // after 20 empty polls hands on short.
     const int16_t first = -3000;

@@ -133,7 +133,7 @@ TEST_F(LiveCapture, WaveInListsTheDevicesAndCapturesAtTheOutputRate) {
   EXPECT_NE(monitor.id, pulse.id);
 
   TimedChannel channel;
-  source.SetSerialChannel(&channel);
+  source.SetPacketChannel(&channel);
   ASSERT_TRUE(source.Start(monitor, kOutputRate, WAVEFMT_PCM));
   EXPECT_TRUE(source.IsActive());
   EXPECT_EQ(static_cast<uint32_t>(monitor.id), source.GetOpenedDeviceId());
@@ -158,7 +158,7 @@ TEST_F(LiveCapture, WaveInFixedDeviceIsTheDefaultSource) {
   SoundCaptureWaveIn source(nullptr);
   ASSERT_TRUE(source.Initialize());
   FakeChannel channel;
-  source.SetSerialChannel(&channel);
+  source.SetPacketChannel(&channel);
   const int32_t format = QuillDllFunctions().IsBound() ? WAVEFMT_CRI_HCA_MIDDLE : WAVEFMT_PCM;
   ASSERT_TRUE(source.Start(source.GetDevice(0), kOutputRate, format));
   EXPECT_EQ(format != WAVEFMT_PCM, source.IsCodecOpen());
@@ -201,7 +201,7 @@ TEST_F(LiveCapture, CoreAudioCapturesAtTheMixRateAndConverts) {
   ASSERT_TRUE(FindDevice(source, kMonitor, &monitor));
 
   TimedChannel channel;
-  source.SetSerialChannel(&channel);
+  source.SetPacketChannel(&channel);
   ASSERT_TRUE(source.Start(monitor, kOutputRate, WAVEFMT_PCM));
   const int32_t mixRate = source.GetInputRate();
   EXPECT_EQ(44100, mixRate);
@@ -229,7 +229,7 @@ TEST_F(LiveCapture, CoreAudioFixedDeviceAndSameNameNearestIndex) {
   SoundCaptureCoreAudio source(nullptr);
   ASSERT_TRUE(source.InitializeCapture());
   FakeChannel channel;
-  source.SetSerialChannel(&channel);
+  source.SetPacketChannel(&channel);
   ASSERT_TRUE(source.Start(source.GetDevice(0), kOutputRate, WAVEFMT_PCM));
   ASSERT_TRUE(WaitForFrames(channel, static_cast<size_t>(kOutputRate) * 3, 20000));
   source.Stop();
@@ -267,7 +267,7 @@ TEST_F(LiveCapture, CoreAudioFixedDeviceAndSameNameNearestIndex) {
 // only bounded when the program runs natively.
 void ExpectRepeatedStartsLeaveNothing(SoundCaptureCoreAudio& source, const DeviceEntry& output, bool works) {
   FakeChannel channel;
-  source.SetSerialChannel(&channel);
+  source.SetPacketChannel(&channel);
   auto privateBytes = [] {
     PROCESS_MEMORY_COUNTERS memory;
     ZeroMemory(&memory, sizeof(memory));
@@ -340,7 +340,7 @@ TEST_F(LiveCapture, LoopbackRecordsThePlayedToneEveryTime) {
   // into it, at its level and frequency, at the mix rate converted.
   for (const DeviceEntry& entry : {source.GetDevice(0), output}) {
     TimedChannel channel;
-    source.SetSerialChannel(&channel);
+    source.SetPacketChannel(&channel);
     ASSERT_TRUE(source.Start(entry, kOutputRate, WAVEFMT_PCM)) << entry.name;
     EXPECT_EQ(44100, source.GetInputRate());
     ASSERT_TRUE(WaitForFrames(channel, static_cast<size_t>(kOutputRate) * 3, 20000)) << entry.name;
@@ -362,7 +362,7 @@ TEST_F(LiveCapture, LoopbackRefusedByTheSystemFailsCleanlyEveryTime) {
   InitializeLoopback(source, &output);
   if (HasFatalFailure()) return;
   FakeChannel channel;
-  source.SetSerialChannel(&channel);
+  source.SetPacketChannel(&channel);
   LogCapture log;
   EXPECT_FALSE(source.Start(source.GetDevice(0), kOutputRate, WAVEFMT_PCM));
   EXPECT_NE(std::string::npos, log.Text().find("IAudioClient::GetService failed: hr = 0x88890003\n")) << log.Text();
@@ -376,7 +376,7 @@ TEST_F(LiveCapture, WaveInUnpluggedEndsTheWorkerAndComesBack) {
   DeviceEntry monitor;
   ASSERT_TRUE(FindDevice(source, kMonitor, &monitor));
   FakeChannel channel;
-  source.SetSerialChannel(&channel);
+  source.SetPacketChannel(&channel);
   UnplugAndReplug(source, channel, monitor);
 }
 
@@ -386,7 +386,7 @@ TEST_F(LiveCapture, CoreAudioUnpluggedEndsTheWorkerAndComesBack) {
   DeviceEntry monitor;
   ASSERT_TRUE(FindDevice(source, kMonitor, &monitor));
   FakeChannel channel;
-  source.SetSerialChannel(&channel);
+  source.SetPacketChannel(&channel);
   UnplugAndReplug(source, channel, monitor, true);
 }
 
@@ -395,7 +395,7 @@ TEST_F(LiveCapture, LoopbackUnpluggedEndsTheWorkerAndComesBack) {
   SoundCaptureCoreAudio source(nullptr, CodecFunctions());
   ASSERT_TRUE(source.InitializeLoopback());
   FakeChannel channel;
-  source.SetSerialChannel(&channel);
+  source.SetPacketChannel(&channel);
   UnplugAndReplug(source, channel, source.GetDevice(0), true);
 }
 
@@ -411,7 +411,7 @@ unsigned MeasureSeconds() {
 
 void MeasureStream(SoundCapture& source, const DeviceEntry& device, unsigned seconds) {
   TimedChannel channel;
-  source.SetSerialChannel(&channel);
+  source.SetPacketChannel(&channel);
   ASSERT_TRUE(source.Start(device, kOutputRate, WAVEFMT_CRI_HCA_MIDDLE));
   ASSERT_TRUE(source.IsCodecOpen());
   ASSERT_TRUE(WaitForFrames(channel, 1, 20000));

@@ -225,7 +225,7 @@ class WaveInFake : public ::testing::Test {
   void SetUp() override {
     UseTestResources();
     g_driver.Reset();
-    source.SetSerialChannel(&channel);
+    source.SetPacketChannel(&channel);
     ASSERT_TRUE(source.Initialize());
   }
   void TearDown() override {
@@ -355,7 +355,7 @@ TEST_F(WaveInFake, WorkerThreadThatCannotBeMadeFailsTheStart) {
   EXPECT_FALSE(g_driver.open);
   EXPECT_EQ(1, g_driver.closes);
 
-  source.SetThreadStarter(&SoundCapture::StartThread);
+  source.SetThreadStarter(&DeviceSource::StartThread);
   EXPECT_TRUE(source.Start(source.GetDevice(1), kRate, WAVEFMT_PCM));
   EXPECT_EQ(CaptureFailure::NONE, source.GetFailure());
 }
@@ -453,14 +453,25 @@ TEST_F(WaveInFake, StartFailuresArePrintedByName) {
   EXPECT_NE(std::string::npos, log.Text().find("waveInAddBuffer failed. MMSYSERR_NOMEM\n"));
 }
 
+// The stall check runs on the source's clock: a device that has filled
+// nothing for STALL_MS is still watched, one millisecond more and it is gone.
 TEST_F(WaveInFake, DeviceThatFillsNothingIsTakenAsGone) {
+  ManualClock clock;
+  source.SetClock(clock);
   LogCapture log;
   ASSERT_TRUE(source.Start(source.GetDevice(1), kRate, WAVEFMT_PCM));
-  ASSERT_TRUE(WaitFor([&] { return source.IsEnded(); }, 20000));
+  ASSERT_TRUE(WorkerTakesTheEvent()) << "the worker runs its loop";
+  clock.ms += SoundCaptureWaveIn::STALL_MS;
+  // Woken twice: the second wake shows that it looked after the first.
+  for (int wake = 0; wake < 2; ++wake) ASSERT_TRUE(WorkerTakesTheEvent()) << wake;
+  EXPECT_FALSE(source.IsEnded());
+  clock.ms += 1;
+  ASSERT_TRUE(WaitFor([&] { return source.IsEnded(); }));
   EXPECT_EQ("waveIn: no buffer filled for 4000 ms, device lost\n", log.Text());
   source.Poll();
   EXPECT_FALSE(source.IsActive());
   EXPECT_EQ(CaptureFailure::DEVICE_GONE, source.GetFailure());
+  source.SetClock(SystemClock());
 }
 
 // Buffers the worker finds done behind another one are late; the figures
