@@ -40,7 +40,7 @@ void DeviceLink::Init(int32_t channel, std::unique_ptr<CKAVHostIO> hostIo) {
   m_hostIo = hostIo != nullptr ? std::move(hostIo) : std::make_unique<CKAVHostIO>(m_system);
   m_link.Bind(m_hostIo.get(), channel);
   m_session.Bind(m_hostIo.get());
-  m_link.SetStatus(PacketChannel::Status::DISCONNECTED);
+  m_link.Disconnected();
 }
 
 bool DeviceLink::Shutdown() {
@@ -56,11 +56,11 @@ bool DeviceLink::Shutdown() {
     }
     platform::SleepMs(1);
   }
-  m_link.CloseSio();
+  m_link.CloseChannel();
   m_session.Shutdown();
   m_link.Bind(nullptr, m_link.GetChannel());
   m_hostIo.reset();
-  m_link.SetStatus(PacketChannel::Status::DISCONNECTED);
+  m_link.Disconnected();
   lock.Unlock();
   return true;
 }

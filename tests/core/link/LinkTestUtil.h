@@ -16,8 +16,8 @@
 // The log tags of the device link's files: each logs under its own class's
 // name.
 inline const std::vector<std::string>& LinkTags() {
-  static const std::vector<std::string> tags = {"DeviceLink", "PacketLink", "DebuggerSession", "ProgramDownload",
-                                                "CKAVHostIO"};
+  static const std::vector<std::string> tags = {"DeviceLink",      "PacketLink",      "LinkStates",
+                                                "DebuggerSession", "ProgramDownload", "CKAVHostIO"};
   return tags;
 }
 
@@ -91,6 +91,12 @@ class DeviceLinkFixture {
     clock.ms = 1000;
     deviceLink.Link().SetClock(clock);
     deviceLink.Init(0, fake.MakeHostIo(system));
+  }
+  // The parts only ask the link for transitions that its state allows.
+  ~DeviceLinkFixture() {
+    for (const LinkLine& line : TaggedLinkLines(log.Text())) {
+      EXPECT_NE(line.tag, "LinkStates") << line.text;
+    }
   }
 
   // A box with id 12345678 found, connected, channel opened, program attached.

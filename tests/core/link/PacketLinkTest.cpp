@@ -2,15 +2,93 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "LinkTestUtil.h"
 #include "link/KAVHostIO.h"
+#include "link/LinkStates.h"
 
 using Status = PacketChannel::Status;
 
 namespace {
 
 class PacketLinkTest : public ::testing::Test, public DeviceLinkFixture {};
+
+// --- The state table -------------------------------------------------------------
+
+// Every transition from every state: an allowed one moves to its state, any
+// other is refused, logged, and leaves the state as it was.
+TEST(LinkStatesTest, EveryTransitionFromEveryState) {
+  using T = LinkStates::Transition;
+  constexpr Status NO = static_cast<Status>(-1);  // refused
+  constexpr Status DIS = Status::DISCONNECTED;
+  constexpr Status CPO = Status::CLOSED_PENDING_OPEN;
+  constexpr Status ERR = Status::CLOSE_ERROR;
+  constexpr Status OPN = Status::OPEN;
+  constexpr Status CON = Status::CONNECTED;
+  const struct {
+    Status state;
+    const char* name;
+    std::vector<T> path;  // from a fresh table (DISCONNECTED)
+  } states[] = {
+      {DIS, "DISCONNECTED", {}},
+      {CPO, "CLOSED_PENDING_OPEN", {T::DebuggerConnected}},
+      {ERR, "CLOSE_ERROR", {T::DebuggerConnected, T::CloseFailed}},
+      {OPN, "OPEN", {T::DebuggerConnected, T::ChannelOpened}},
+      {CON, "CONNECTED", {T::DebuggerConnected, T::ChannelOpened, T::ProgramAttached}},
+  };
+  const struct {
+    T transition;
+    const char* name;
+    Status to[5];  // from DIS, CPO, ERR, OPN, CON (the order of states[])
+  } rows[] = {
+      {T::DebuggerConnected, "DebuggerConnected", {CPO, CPO, CPO, CPO, CPO}},
+      {T::ChannelOpened, "ChannelOpened", {NO, OPN, NO, NO, NO}},
+      {T::ProgramAttached, "ProgramAttached", {NO, NO, NO, CON, NO}},
+      {T::ChannelClosing, "ChannelClosing", {NO, CPO, CPO, CPO, CPO}},
+      {T::CloseFailed, "CloseFailed", {NO, ERR, NO, NO, NO}},
+      {T::DebuggerLost, "DebuggerLost", {NO, DIS, DIS, DIS, DIS}},
+      {T::Disconnected, "Disconnected", {DIS, DIS, DIS, DIS, DIS}},
+  };
+  for (const auto& row : rows) {
+    for (size_t i = 0; i < 5; ++i) {
+      const auto& from = states[i];
+      SCOPED_TRACE(std::string(row.name) + " from " + from.name);
+      LinkStates table;
+      for (T step : from.path) ASSERT_TRUE(table.Apply(step));
+      ASSERT_EQ(table.Get(), from.state);
+      LogCapture log;
+      const bool allowed = row.to[i] != NO;
+      EXPECT_EQ(table.Apply(row.transition), allowed);
+      EXPECT_EQ(table.Get(), allowed ? row.to[i] : from.state);
+      const std::vector<std::string> refusal = {std::string(row.name) + " refused in " + from.name};
+      EXPECT_EQ(LinkLines(log.Text()), allowed ? std::vector<std::string>{} : refusal);
+      if (!allowed) {
+        EXPECT_EQ(LinkTagOf(log.Text(), row.name), "LinkStates");
+      }
+    }
+  }
+}
+
+// The transitions the session and the owner ask the link for by name go
+// through the same table.
+TEST(LinkStatesTest, TheLinksNamedTransitionsFollowTheTable) {
+  LogCapture log;
+  PacketLink link;
+  EXPECT_FALSE(link.DebuggerLost());
+  EXPECT_EQ(link.GetStatus(), Status::DISCONNECTED);
+  EXPECT_EQ(LinkLines(log.Text()), (std::vector<std::string>{"DebuggerLost refused in DISCONNECTED"}));
+  EXPECT_TRUE(link.DebuggerConnected());
+  EXPECT_EQ(link.GetStatus(), Status::CLOSED_PENDING_OPEN);
+  EXPECT_TRUE(link.DebuggerLost());
+  EXPECT_EQ(link.GetStatus(), Status::DISCONNECTED);
+  EXPECT_TRUE(link.DebuggerConnected());
+  EXPECT_TRUE(link.Disconnected());
+  EXPECT_EQ(link.GetStatus(), Status::DISCONNECTED);
+  EXPECT_TRUE(link.Disconnected());
+  EXPECT_EQ(LinkLines(log.Text()).size(), 1u);
+}
 
 TEST_F(PacketLinkTest, FreshChannelIsDisconnectedAndUpdateDoesNothing) {
   EXPECT_EQ(deviceLink.Link().GetStatus(), Status::DISCONNECTED);
