@@ -165,6 +165,9 @@ void DebuggerSession::Disconnect() {
   if (m_awaitedId.exchange(0) != 0) LOG_AT("Stop Waiting For Debugger\n");
   if (m_link.GetStatus() == Status::DISCONNECTED) return;
   if (m_link.GetStatus() != Status::CLOSED_PENDING_OPEN) m_link.CloseChannel();
+  // A failed close may have dropped a debugger no longer listed, which is
+  // then awaited: the user's Disconnect ends that wait too.
+  if (m_awaitedId.exchange(0) != 0) LOG_AT("Stop Waiting For Debugger\n");
   m_debuggerId = 0;
   m_link.Disconnected();
   LOG_AT("Disconnect Debugger\n");

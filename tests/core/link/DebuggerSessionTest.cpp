@@ -322,6 +322,22 @@ TEST_F(DiscoveryTest, DisconnectStopsTheWaitingUntilTheNextLoss) {
   EXPECT_FALSE(deviceLink.Session().IsAwaitingDebugger());
 }
 
+// The user's Disconnect whose close fails while the debugger is no longer
+// listed: the failure drops the debugger, and the Disconnect still leaves
+// nothing awaited (it is not connected again when it comes back).
+TEST_F(DiscoveryTest, DisconnectWhoseCloseFailsAwaitsNothing) {
+  ASSERT_TRUE(BringUp());
+  fake.closeResult = -1;
+  fake.listed = {};
+  deviceLink.Session().Disconnect();
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::DISCONNECTED);
+  EXPECT_EQ(deviceLink.Session().GetDebuggerId(), 0u);
+  EXPECT_FALSE(deviceLink.Session().IsAwaitingDebugger());
+  fake.listed = {12345678};
+  EXPECT_FALSE(deviceLink.Session().ConnectLost());
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::DISCONNECTED);
+}
+
 // The look never waits for the link: while another thread holds the lock
 // (a capture worker in a blocked write) it does nothing and says so.
 TEST_F(DiscoveryTest, LookForTheLostDebuggerSkipsABusyLink) {
