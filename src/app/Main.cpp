@@ -17,7 +17,7 @@
 #include "app/SingleInstance.h"
 #include "app/Startup.h"
 #include "capture/Adpcm.h"
-#include "link/SerialChannel.h"
+#include "link/DeviceLink.h"
 #include "platform/Platform.h"
 #include "platform/WinText.h"
 #include "resources/resource.h"
@@ -49,7 +49,7 @@ struct Application {
   RegistryMemory memory{registry};
   Preferences preferences{memory};  // the main window's remembered choices
   std::unique_ptr<MainWindow> mainWindow;
-  std::unique_ptr<SerialChannel> serialChannel;
+  std::unique_ptr<DeviceLink> deviceLink;
   std::unique_ptr<Adpcm> adpcm;
   std::unique_ptr<SoundConfig> soundConfig;
   std::unique_ptr<ConfigWindow> configWindow;
@@ -133,7 +133,7 @@ WPARAM RunMessageLoop(IdleTick& idle, ConfigWindow& configWindow, HWND mainWindo
 }
 
 void Shutdown(Application& app, UINT exitCode) {
-  if (app.serialChannel != nullptr && !app.serialChannel->Shutdown()) {
+  if (app.deviceLink != nullptr && !app.deviceLink->Shutdown()) {
     // A capture worker is still blocked in a write to a device that stopped
     // reading: it uses the channel, its source and the host-I/O library, so
     // none of them may be freed. The settings and the log are written, then
@@ -151,7 +151,7 @@ void Shutdown(Application& app, UINT exitCode) {
   app.sources.Clear();
   app.configWindow.reset();
   app.soundConfig.reset();
-  app.serialChannel.reset();
+  app.deviceLink.reset();
   app.mainWindow.reset();
   app.adpcm.reset();
 
@@ -210,19 +210,19 @@ int RunApplication(HINSTANCE instance, const StartupSystem& system) {
   parts.dpi = ScreenDpi();
   app.mainWindow = std::make_unique<MainWindow>(parts);
   app.downloadUi.SetOwner(app.mainWindow.get());
-  app.serialChannel = std::make_unique<SerialChannel>();
-  app.serialChannel->Download().SetUi(&app.downloadUi);
-  app.serialChannel->Init(0);
+  app.deviceLink = std::make_unique<DeviceLink>();
+  app.deviceLink->Download().SetUi(&app.downloadUi);
+  app.deviceLink->Init(0);
   app.adpcm = std::make_unique<Adpcm>();
   app.adpcm->Load();
-  app.soundConfig = std::make_unique<SoundConfig>(&app.serialChannel->Link(), app.adpcm->IsLoaded(), programFolder);
+  app.soundConfig = std::make_unique<SoundConfig>(&app.deviceLink->Link(), app.adpcm->IsLoaded(), programFolder);
   app.soundConfig->SetCapture(&app.sources);
   app.configWindow = std::make_unique<ConfigWindow>(*app.soundConfig);
-  app.mainWindow->SetLink(&app.serialChannel->Link(), &app.serialChannel->Session(), &app.serialChannel->Download());
+  app.mainWindow->SetLink(&app.deviceLink->Link(), &app.deviceLink->Session(), &app.deviceLink->Download());
   app.mainWindow->SetConfig(app.soundConfig.get());
   app.mainWindow->SetConfigWindow(app.configWindow.get());
 
-  if (!app.startup.CreateSources(app.sources, app.adpcm.get(), &app.serialChannel->Link(), app.messageBox,
+  if (!app.startup.CreateSources(app.sources, app.adpcm.get(), &app.deviceLink->Link(), app.messageBox,
                                  LoadCaptureTexts())) {
     // Without a capture source the program cannot run: the log says why,
     // and it ends.
@@ -251,10 +251,10 @@ int RunApplication(HINSTANCE instance, const StartupSystem& system) {
     for (const std::wstring& path : openPaths) files.push_back(platform::WideToUtf8(path.c_str(), path.size()));
     app.mainWindow->OpenFiles(files);
 
-    IdleTick idle(app.mainWindow->GetStatus(), app.serialChannel->Link(), app.serialChannel->Session(),
-                  app.serialChannel->Download(), *app.soundConfig, app.sources, SystemClock());
+    IdleTick idle(app.mainWindow->GetStatus(), app.deviceLink->Link(), app.deviceLink->Session(),
+                  app.deviceLink->Download(), *app.soundConfig, app.sources, SystemClock());
     TickTimes times;
-    exitCode = RunMessageLoop(idle, *app.configWindow, app.mainWindow->GetHwnd(), app.serialChannel->Link(), &times);
+    exitCode = RunMessageLoop(idle, *app.configWindow, app.mainWindow->GetHwnd(), app.deviceLink->Link(), &times);
     Log("Idle ticks: %llu\n", static_cast<unsigned long long>(idle.GetTickCount()));
     Log("Longest idle tick: %llu ms; during blocked writes: %llu ms over %llu ticks\n",
         static_cast<unsigned long long>(times.longestMs), static_cast<unsigned long long>(times.longestBlockedMs),

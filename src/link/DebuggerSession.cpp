@@ -80,7 +80,7 @@ bool DebuggerSession::ConnectFound() {
   const HostIoFunctions& fn = CKAVHostIO::FunctionsOf(m_hostIo);
   LOG_AT("Connect Debugger\n");
   if (fn.host_connect(static_cast<int32_t>(m_debuggerId.load())) >= 0) {
-    m_link.SetStatus(Status::CLOSED_PENDING_OPEN);
+    m_link.DebuggerConnected();
     m_awaitedId = 0;
     UpdateSerial();
     return true;
@@ -88,7 +88,7 @@ bool DebuggerSession::ConnectFound() {
   LOG_AT("Connect Error\n");
   m_debuggerId = 0;
   UpdateSerial();
-  m_link.SetStatus(Status::DISCONNECTED);
+  m_link.Disconnected();
   return false;
 }
 
@@ -118,7 +118,7 @@ bool DebuggerSession::ConnectFirst(bool resultIfNone) {
   LOG_AT("%d devices found\n", n);
   m_debuggerId = 0;
   UpdateSerial();
-  m_link.SetStatus(Status::DISCONNECTED);
+  m_link.Disconnected();
   return resultIfNone;
 }
 
@@ -136,7 +136,7 @@ bool DebuggerSession::Reconnect(bool& listedOnly) {
   }
   if (m_debuggerId == 0) {
     UpdateSerial();
-    m_link.SetStatus(Status::DISCONNECTED);
+    m_link.Disconnected();
     return false;
   }
 
@@ -153,7 +153,7 @@ bool DebuggerSession::Reconnect(bool& listedOnly) {
     if (listedOnly) {
       m_debuggerId = 0;
       UpdateSerial();
-      m_link.SetStatus(Status::DISCONNECTED);
+      m_link.Disconnected();
       return false;
     }
   }
@@ -164,9 +164,12 @@ void DebuggerSession::Disconnect() {
   ScopedMutex lock(m_link.GetLock());
   if (m_awaitedId.exchange(0) != 0) LOG_AT("Stop Waiting For Debugger\n");
   if (m_link.GetStatus() == Status::DISCONNECTED) return;
-  if (m_link.GetStatus() != Status::CLOSED_PENDING_OPEN) m_link.CloseSio();
+  if (m_link.GetStatus() != Status::CLOSED_PENDING_OPEN) m_link.CloseChannel();
+  // A failed close may have dropped a debugger no longer listed, which is
+  // then awaited: the user's Disconnect ends that wait too.
+  if (m_awaitedId.exchange(0) != 0) LOG_AT("Stop Waiting For Debugger\n");
   m_debuggerId = 0;
-  m_link.SetStatus(Status::DISCONNECTED);
+  m_link.Disconnected();
   LOG_AT("Disconnect Debugger\n");
   const HostIoFunctions& fn = CKAVHostIO::FunctionsOf(m_hostIo);
   if (fn.host_disconnect() < 0) LOG_AT("Disconnect Error\n");
@@ -182,7 +185,7 @@ void DebuggerSession::DisconnectIfNotFound() {
   }
   m_awaitedId = m_debuggerId.exchange(0);
   SetSerial(std::string());
-  m_link.SetStatus(Status::DISCONNECTED);
+  m_link.DebuggerLost();
   LOG_AT("Disconnect Debugger\n");
   const HostIoFunctions& fn = CKAVHostIO::FunctionsOf(m_hostIo);
   if (fn.host_disconnect() < 0) LOG_AT("Disconnect Error\n");

@@ -56,7 +56,8 @@ class DebuggerSession : public LinkFailureHandler, public DebuggerWatch {
   // nothing but the listing still holds debuggers; the caller then skips the
   // automatic download, and shows no error on false.
   bool Reconnect(bool& listedOnly);
-  // The File menu's Disconnect; also ends the search for a dropped debugger.
+  // The File menu's Disconnect; also ends the search for a dropped debugger,
+  // one that its own failed close dropped included.
   void Disconnect();
   // After a library failure: drops the debugger when it is no longer listed,
   // and from then on waits for that debugger (see ConnectLost).

@@ -44,6 +44,11 @@ bool PacketLink::HasPostedConfig() const {
 
 // --- State machine -----------------------------------------------------------
 
+bool PacketLink::Transit(LinkStates::Transition transition) {
+  ScopedMutex lock(m_lock);
+  return m_states.Apply(transition);
+}
+
 void PacketLink::Update() {
   TryScopedMutex lock(m_lock);
   if (lock.IsLocked()) Step();
@@ -61,7 +66,7 @@ void PacketLink::Step() {
 
 bool PacketLink::OpenSio() {
   ScopedMutex lock(m_lock);
-  QASSERT_TAGGED(m_status == Status::CLOSED_PENDING_OPEN);
+  QASSERT_TAGGED(GetStatus() == Status::CLOSED_PENDING_OPEN);
   LOG_AT("OpenSio\n");
   const HostIoFunctions& fn = CKAVHostIO::FunctionsOf(m_hostIo);
   if (fn.sio_open(m_channel) < 0) {
@@ -69,14 +74,14 @@ bool PacketLink::OpenSio() {
     ReportFailure();
     return false;
   }
-  SetStatus(Status::OPEN);
+  m_states.Apply(LinkStates::Transition::ChannelOpened);
   ClearPendingHeader();
   return true;
 }
 
 bool PacketLink::WaitSio() {
   ScopedMutex lock(m_lock);
-  QASSERT_TAGGED(m_status == Status::OPEN);
+  QASSERT_TAGGED(GetStatus() == Status::OPEN);
   const HostIoFunctions& fn = CKAVHostIO::FunctionsOf(m_hostIo);
   const int32_t r = fn.sio_wait(m_channel, 1);
   if (r == 0) return false;
@@ -88,7 +93,7 @@ bool PacketLink::WaitSio() {
   // A new connection: its audio waits for its own settings record.
   m_connection.fetch_add(1, std::memory_order_relaxed);
   m_dropLogged = false;
-  SetStatus(Status::CONNECTED);
+  m_states.Apply(LinkStates::Transition::ProgramAttached);
   LOG_AT("Connected\n");
   return true;
 }
@@ -96,12 +101,12 @@ bool PacketLink::WaitSio() {
 void PacketLink::CloseSio() {
   ScopedMutex lock(m_lock);
   if (GetStatus() == Status::DISCONNECTED) return;
-  SetStatus(Status::CLOSED_PENDING_OPEN);
+  m_states.Apply(LinkStates::Transition::ChannelClosing);
   LOG_AT("Close\n");
   const HostIoFunctions& fn = CKAVHostIO::FunctionsOf(m_hostIo);
   if (fn.sio_close(m_channel) < 0) {
     LOG_AT("CloseSio Error\n");
-    SetStatus(Status::CLOSE_ERROR);
+    m_states.Apply(LinkStates::Transition::CloseFailed);
     ReportFailure();
   } else {
     LOG_AT("Closed\n");

@@ -10,6 +10,12 @@
 // takes it again on the same thread. The state is read by any thread
 // without it.
 //
+// The link alone moves its state (LinkStates, with the table of allowed
+// transitions): its own steps open the channel, attach the device program
+// and close it; the debugger session and the device link ask it for a
+// transition by name (DebuggerConnected, DebuggerLost, Disconnected) or for
+// a close (CloseChannel), under the lock.
+//
 // The main thread never waits behind a writer: a device that stops reading
 // blocks a worker inside sio_write with the lock held, so Update and Read
 // only try the lock and skip their step while it is taken, and a settings
@@ -29,6 +35,7 @@
 #include <vector>
 
 #include "link/HostIo.h"
+#include "link/LinkStates.h"
 #include "link/PacketChannel.h"
 #include "link/PacketHeader.h"
 #include "platform/Mutex.h"
@@ -74,9 +81,19 @@ class PacketLink : public PacketPump {
   // for its own operations so that they never interleave with a packet.
   Mutex& GetLock() const { return m_lock; }
 
-  Status GetStatus() const override { return m_status.load(std::memory_order_relaxed); }
-  void SetStatus(Status status) { m_status.store(status, std::memory_order_relaxed); }
+  Status GetStatus() const override { return m_states.Get(); }
   int32_t GetChannel() const { return m_channel; }
+
+  // The transitions the debugger session and the device link ask for, each
+  // under the lock (the link's state table: LinkStates). False, and logged,
+  // when the current state does not allow it.
+  // host_connect accepted a debugger: the next Update opens the channel.
+  bool DebuggerConnected() { return Transit(LinkStates::Transition::DebuggerConnected); }
+  // A debugger no longer listed after a library failure was dropped.
+  bool DebuggerLost() { return Transit(LinkStates::Transition::DebuggerLost); }
+  // No debugger is connected: none found, a refused connect, the user's
+  // Disconnect, the library bound or unbound.
+  bool Disconnected() { return Transit(LinkStates::Transition::Disconnected); }
 
   // One step of the state machine (every idle tick): CLOSED_PENDING_OPEN
   // opens, OPEN waits for the device program, CLOSE_ERROR closes again; one
@@ -84,12 +101,11 @@ class PacketLink : public PacketPump {
   // record goes out when no worker streams. Skipped while another thread
   // holds the lock.
   void Update() override;
-  bool OpenSio();
-  bool WaitSio();
-  // Closes the channel (the next Update opens it again). Does nothing while
-  // DISCONNECTED.
-  void CloseSio();
-  // CloseSio for the main thread: done at once when the lock is free, else
+  // Closes the channel now, waiting for the lock (the next Update opens it
+  // again): the debugger session's Disconnect and the device link's
+  // Shutdown. Does nothing while DISCONNECTED.
+  void CloseChannel() { CloseSio(); }
+  // The close for the main thread: done at once when the lock is free, else
   // by the thread that holds it, once its write has returned.
   void RequestClose();
 
@@ -126,6 +142,11 @@ class PacketLink : public PacketPump {
   bool HasPostedConfig() const;
 
  private:
+  bool Transit(LinkStates::Transition transition);
+  // The steps of Update, and the close of every failure; under the lock.
+  bool OpenSio();
+  bool WaitSio();
+  void CloseSio();
   void ClearPendingHeader();
   void ReportFailure();
   // The state machine's step and the posted record's send, under the lock.
@@ -145,9 +166,9 @@ class PacketLink : public PacketPump {
   const CKAVHostIO* m_hostIo = nullptr;            // not owned
   LinkFailureHandler* m_failureHandler = nullptr;  // not owned
   int32_t m_channel = 0;
-  std::atomic<Status> m_status{Status::DISCONNECTED};
+  LinkStates m_states;  // moved under the lock
   PacketHeader m_header = {PacketHeader::MAGIC, 0, NO_PACKET, 0};
-  uint64_t m_headerReadMs = 0;  // when the pending header was read; under the lock
+  uint64_t m_headerReadMs = 0;      // when the pending header was read; under the lock
   Clock* m_clock = &SystemClock();  // not owned
 
   // Counts attaches; the settings record of the current one has gone out

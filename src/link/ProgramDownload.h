@@ -8,7 +8,7 @@
 // and the dialog's reports. It takes no lock (holding the packet link's lock
 // for the whole download would hold up every audio write meanwhile) and
 // leaves the channel's state alone. GoBox joins it before returning, so the
-// library is never freed under it (SerialChannel::Shutdown runs on the main
+// library is never freed under it (DeviceLink::Shutdown runs on the main
 // thread).
 #pragma once
 

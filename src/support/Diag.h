@@ -2,7 +2,7 @@
 //
 // QASSERT stays active in every build. A failed assertion prints
 // "Assertion failed: <expression>, file <source>, line <n>" (source = the
-// file name without folder and extension, e.g. "SerialChannel"), shows it in
+// file name without folder and extension, e.g. "DeviceLink"), shows it in
 // an error box in windowed mode, and ends the process with exit code 3.
 //
 // CheckAt, Check and Fatal form the program's own fatal report:

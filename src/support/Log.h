@@ -13,7 +13,7 @@ void Log(const char* format, ...) QUILL_PRINTF(1, 2);
 
 // Log with the "%s, %d, " prefix of the device link: the file's log tag and
 // the line. A file that uses LOG_AT names its tag once, after its includes:
-//   QUILL_LOG_TAG("SerialChannel")
+//   QUILL_LOG_TAG("DeviceLink")
 // The tag is explicit so that moving code between files keeps the lines that
 // log readers match.
 void LogAt(const char* tag, int line, const char* format, ...) QUILL_PRINTF(3, 4);
@@ -48,6 +48,6 @@ using LogHook = void (*)(void* context, const char* text);
 void SetLogHook(LogHook hook, void* context);
 
 // The name of a source file without its folder and extension, as the
-// diagnostics print it: ".../link/SerialChannel.cpp" gives "SerialChannel".
+// diagnostics print it: ".../link/DeviceLink.cpp" gives "DeviceLink".
 // The result points into a small per-thread buffer.
 const char* SourceName(const char* file);

@@ -18,7 +18,7 @@ using Status = PacketChannel::Status;
 
 namespace {
 
-class DiscoveryTest : public ::testing::Test, public ChannelFixture {
+class DiscoveryTest : public ::testing::Test, public DeviceLinkFixture {
  protected:
   void SetUp() override { UseTestResources(); }
 };
@@ -26,16 +26,16 @@ class DiscoveryTest : public ::testing::Test, public ChannelFixture {
 // --- Start-up and the File menu ------------------------------------------------
 
 TEST_F(DiscoveryTest, StartUpWithoutDebuggerIsNotAnError) {
-  EXPECT_TRUE(channel.Session().ConnectFirst(true));
-  EXPECT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
-  EXPECT_EQ(channel.Session().GetDebuggerId(), 0u);
+  EXPECT_TRUE(deviceLink.Session().ConnectFirst(true));
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::DISCONNECTED);
+  EXPECT_EQ(deviceLink.Session().GetDebuggerId(), 0u);
   EXPECT_EQ(LinkLines(log.Text()), (std::vector<std::string>{"Find Debugger", "0 devices found"}));
-  EXPECT_EQ(channel.Session().GetDisplayName(), "");
-  EXPECT_FALSE(channel.Session().ConnectFirst(false));
+  EXPECT_EQ(deviceLink.Session().GetDisplayName(), "");
+  EXPECT_FALSE(deviceLink.Session().ConnectFirst(false));
 }
 
 TEST_F(DiscoveryTest, WithoutALibraryNothingIsFound) {
-  SerialChannel bare(system);
+  DeviceLink bare(system);
   bare.Init(0, fake.MakeHostIo(system, HostIoFunctions{}));
   EXPECT_TRUE(bare.Session().ConnectFirst(true));
   EXPECT_EQ(CountLinkLines(log.Text(), "-1 devices found"), 1);
@@ -47,30 +47,30 @@ TEST_F(DiscoveryTest, WithoutALibraryNothingIsFound) {
 
 TEST_F(DiscoveryTest, BoxIsNamedBySerialText) {
   fake.listed = {12345678};
-  EXPECT_TRUE(channel.Session().ConnectFirst(true));
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
+  EXPECT_TRUE(deviceLink.Session().ConnectFirst(true));
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   EXPECT_EQ(fake.connectedIds, (std::vector<int32_t>{12345678}));
-  EXPECT_EQ(channel.Session().GetSerial(), "1234567-8");
-  EXPECT_EQ(channel.Session().GetDisplayName(), "1234567-8");
+  EXPECT_EQ(deviceLink.Session().GetSerial(), "1234567-8");
+  EXPECT_EQ(deviceLink.Session().GetDisplayName(), "1234567-8");
   EXPECT_EQ(LinkLines(log.Text()), (std::vector<std::string>{"Find Debugger", "Connect Debugger"}));
 }
 
 TEST_F(DiscoveryTest, ShortAndLargeBoxIds) {
   fake.listed = {42};
-  ASSERT_TRUE(channel.Session().ConnectFirst(true));
-  EXPECT_EQ(channel.Session().GetDisplayName(), "0000004-2");
+  ASSERT_TRUE(deviceLink.Session().ConnectFirst(true));
+  EXPECT_EQ(deviceLink.Session().GetDisplayName(), "0000004-2");
   fake.listed = {static_cast<int32_t>(0xFFFFFFFFu)};
-  channel.Session().Disconnect();
-  ASSERT_TRUE(channel.Session().ConnectFirst(true));
-  EXPECT_EQ(channel.Session().GetDisplayName(), "429496729-5");
+  deviceLink.Session().Disconnect();
+  ASSERT_TRUE(deviceLink.Session().ConnectFirst(true));
+  EXPECT_EQ(deviceLink.Session().GetDisplayName(), "429496729-5");
 }
 
 TEST_F(DiscoveryTest, RefusedConnectionIsAnError) {
   fake.listed = {12345678};
   fake.connectResult = -1;
-  EXPECT_FALSE(channel.Session().ConnectFirst(true));
-  EXPECT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
-  EXPECT_EQ(channel.Session().GetDebuggerId(), 0u);
+  EXPECT_FALSE(deviceLink.Session().ConnectFirst(true));
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::DISCONNECTED);
+  EXPECT_EQ(deviceLink.Session().GetDebuggerId(), 0u);
   EXPECT_EQ(CountLinkLines(log.Text(), "Connect Error"), 1);
 }
 
@@ -78,14 +78,14 @@ TEST_F(DiscoveryTest, KmcDebuggerWithoutItsLibraryIsNamedByItsId) {
   fake.dllType = 2;
   fake.listed = {42};
   system.startupEnv["KMC_PARTNER_KAVS"] = "/kmc";
-  ASSERT_TRUE(channel.Session().ConnectFirst(true));
-  EXPECT_EQ(channel.Session().GetSerial(), "");
-  EXPECT_EQ(channel.Session().GetDisplayName(), "00000042");
+  ASSERT_TRUE(deviceLink.Session().ConnectFirst(true));
+  EXPECT_EQ(deviceLink.Session().GetSerial(), "");
+  EXPECT_EQ(deviceLink.Session().GetDisplayName(), "00000042");
   const std::string expected =
       std::string("/kmc") + LinkSystem::Separator() + "BIN" + LinkSystem::Separator() + "loadrun_kav.dll";
   EXPECT_EQ(system.loadAttempts, (std::vector<std::string>{expected}));
   // A failed load is tried again next time.
-  channel.Session().UpdateSerial();
+  deviceLink.Session().UpdateSerial();
   EXPECT_EQ(system.loadAttempts.size(), 2u);
 }
 
@@ -105,18 +105,18 @@ TEST_F(DiscoveryTest, KmcLibraryIsOnlyLoadedFromAFullPath) {
       reinterpret_cast<void*>(&SerialOf);
   system.libraries["kmc" + sep + "BIN" + sep + "loadrun_kav.dll"].symbols["LRKAV_id2serialno"] =
       reinterpret_cast<void*>(&SerialOf);
-  ASSERT_TRUE(channel.Session().ConnectFirst(true));
-  EXPECT_EQ(channel.Session().GetDisplayName(), "00000042");
+  ASSERT_TRUE(deviceLink.Session().ConnectFirst(true));
+  EXPECT_EQ(deviceLink.Session().GetDisplayName(), "00000042");
   EXPECT_TRUE(system.loadAttempts.empty());
   EXPECT_EQ(CountLinkLines(log.Text(), "loadrun_kav.dll not loaded: %KMC_PARTNER_KAVS% is not set"), 1) << log.Text();
 
   system.startupEnv["KMC_PARTNER_KAVS"] = "kmc";
-  channel.Session().UpdateSerial();
+  deviceLink.Session().UpdateSerial();
   EXPECT_TRUE(system.loadAttempts.empty());
   EXPECT_EQ(CountLinkLines(log.Text(), "loadrun_kav.dll not loaded: \"kmc" + sep + "BIN" + sep +
                                            "loadrun_kav.dll\" is not a full path"),
             1);
-  EXPECT_EQ(channel.Session().GetSerial(), "");
+  EXPECT_EQ(deviceLink.Session().GetSerial(), "");
 }
 
 TEST_F(DiscoveryTest, KmcSerialComesFromTheVendorLibraryLoadedOnce) {
@@ -126,23 +126,23 @@ TEST_F(DiscoveryTest, KmcSerialComesFromTheVendorLibraryLoadedOnce) {
   const std::string path =
       std::string("/kmc") + LinkSystem::Separator() + "BIN" + LinkSystem::Separator() + "loadrun_kav.dll";
   system.libraries[path].symbols["LRKAV_id2serialno"] = reinterpret_cast<void*>(&SerialOf);
-  ASSERT_TRUE(channel.Session().ConnectFirst(true));
-  EXPECT_EQ(channel.Session().GetSerial(), "KMC-42");
-  EXPECT_EQ(channel.Session().GetDisplayName(), "KMC-42");
-  channel.Session().UpdateSerial();
+  ASSERT_TRUE(deviceLink.Session().ConnectFirst(true));
+  EXPECT_EQ(deviceLink.Session().GetSerial(), "KMC-42");
+  EXPECT_EQ(deviceLink.Session().GetDisplayName(), "KMC-42");
+  deviceLink.Session().UpdateSerial();
   EXPECT_EQ(system.loadAttempts.size(), 1u);
 
   fake.listed = {7};
   bool listedOnly = false;
-  ASSERT_TRUE(channel.Session().Reconnect(listedOnly));
-  EXPECT_EQ(channel.Session().GetSerial(), "");
-  EXPECT_EQ(channel.Session().GetDisplayName(), "00000007");
+  ASSERT_TRUE(deviceLink.Session().Reconnect(listedOnly));
+  EXPECT_EQ(deviceLink.Session().GetSerial(), "");
+  EXPECT_EQ(deviceLink.Session().GetDisplayName(), "00000007");
 
   system.libraries[path].symbols["LRKAV_id2serialno"] = reinterpret_cast<void*>(&OverlongSerial);
-  channel.Session().UpdateSerial();
-  EXPECT_EQ(channel.Session().GetSerial(), std::string(31, 'x'));
+  deviceLink.Session().UpdateSerial();
+  EXPECT_EQ(deviceLink.Session().GetSerial(), std::string(31, 'x'));
 
-  channel.Shutdown();
+  deviceLink.Shutdown();
   EXPECT_EQ(system.openLibraries, 0);
 }
 
@@ -150,20 +150,20 @@ TEST_F(DiscoveryTest, ConnectWithTheSameUsableBoxChangesNothing) {
   ASSERT_TRUE(BringUp());
   const int connects = fake.connects;
   bool listedOnly = true;
-  EXPECT_TRUE(channel.Session().Reconnect(listedOnly));
+  EXPECT_TRUE(deviceLink.Session().Reconnect(listedOnly));
   EXPECT_FALSE(listedOnly);
   EXPECT_EQ(fake.connects, connects);
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CONNECTED);
 }
 
 TEST_F(DiscoveryTest, ConnectWithTheSameUnusableBoxConnectsAgain) {
   ASSERT_TRUE(BringUp());
   fake.boxUsable = false;
   bool listedOnly = true;
-  EXPECT_TRUE(channel.Session().Reconnect(listedOnly));
+  EXPECT_TRUE(deviceLink.Session().Reconnect(listedOnly));
   EXPECT_FALSE(listedOnly);
   EXPECT_EQ(fake.connects, 2);
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   EXPECT_EQ(fake.closes, 0);  // the channel is not closed first
 }
 
@@ -171,19 +171,19 @@ TEST_F(DiscoveryTest, ConnectWithAnotherDebuggerSwitches) {
   ASSERT_TRUE(BringUp());
   fake.listed = {22222222, 12345678};
   bool listedOnly = true;
-  EXPECT_TRUE(channel.Session().Reconnect(listedOnly));
-  EXPECT_EQ(channel.Session().GetDebuggerId(), 22222222u);
-  EXPECT_EQ(channel.Session().GetSerial(), "2222222-2");
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
+  EXPECT_TRUE(deviceLink.Session().Reconnect(listedOnly));
+  EXPECT_EQ(deviceLink.Session().GetDebuggerId(), 22222222u);
+  EXPECT_EQ(deviceLink.Session().GetSerial(), "2222222-2");
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
 }
 
 TEST_F(DiscoveryTest, ListedOnlyReconnectKeepsAUsableDebugger) {
   ASSERT_TRUE(BringUp());
   fake.directFindFails = true;
   bool listedOnly = false;
-  EXPECT_TRUE(channel.Session().Reconnect(listedOnly));
+  EXPECT_TRUE(deviceLink.Session().Reconnect(listedOnly));
   EXPECT_TRUE(listedOnly);
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CONNECTED);
   EXPECT_EQ(fake.connects, 1);
   EXPECT_EQ(CountLinkLines(log.Text(), "1 devices found"), 1);
 }
@@ -193,66 +193,66 @@ TEST_F(DiscoveryTest, ListedOnlyReconnectDropsAnUnusableDebugger) {
   fake.directFindFails = true;
   fake.boxUsable = false;
   bool listedOnly = false;
-  EXPECT_FALSE(channel.Session().Reconnect(listedOnly));
+  EXPECT_FALSE(deviceLink.Session().Reconnect(listedOnly));
   EXPECT_TRUE(listedOnly);
-  EXPECT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
-  EXPECT_EQ(channel.Session().GetDebuggerId(), 0u);
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::DISCONNECTED);
+  EXPECT_EQ(deviceLink.Session().GetDebuggerId(), 0u);
 }
 
 TEST_F(DiscoveryTest, ReconnectWithNothingFoundAndNothingBefore) {
   bool listedOnly = true;
-  EXPECT_FALSE(channel.Session().Reconnect(listedOnly));
+  EXPECT_FALSE(deviceLink.Session().Reconnect(listedOnly));
   EXPECT_FALSE(listedOnly);
-  EXPECT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::DISCONNECTED);
 }
 
 TEST_F(DiscoveryTest, ReconnectAfterAFailedConnect) {
   fake.listed = {12345678};
   fake.connectResult = -1;
   bool listedOnly = false;
-  EXPECT_FALSE(channel.Session().Reconnect(listedOnly));
+  EXPECT_FALSE(deviceLink.Session().Reconnect(listedOnly));
   EXPECT_FALSE(listedOnly);
   EXPECT_EQ(CountLinkLines(log.Text(), "Connect Error"), 1);
   fake.connectResult = 0;
-  EXPECT_TRUE(channel.Session().Reconnect(listedOnly));
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
+  EXPECT_TRUE(deviceLink.Session().Reconnect(listedOnly));
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
 }
 
 TEST_F(DiscoveryTest, DisconnectClosesAnOpenChannelAndKeepsTheSerial) {
   ASSERT_TRUE(BringUp());
   log.Clear();
-  channel.Session().Disconnect();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
+  deviceLink.Session().Disconnect();
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::DISCONNECTED);
   EXPECT_EQ(fake.closes, 1);
   EXPECT_EQ(fake.disconnects, 1);
-  EXPECT_EQ(channel.Session().GetSerial(), "1234567-8");
-  EXPECT_EQ(channel.Session().GetDisplayName(), "");
+  EXPECT_EQ(deviceLink.Session().GetSerial(), "1234567-8");
+  EXPECT_EQ(deviceLink.Session().GetDisplayName(), "");
   EXPECT_EQ(LinkLines(log.Text()), (std::vector<std::string>{"Close", "Closed", "Disconnect Debugger"}));
-  channel.Session().Disconnect();
+  deviceLink.Session().Disconnect();
   EXPECT_EQ(fake.disconnects, 1);
 }
 
 TEST_F(DiscoveryTest, DisconnectFromCloseDoesNotCloseAgainAndReportsFailure) {
   fake.listed = {12345678};
-  ASSERT_TRUE(channel.Session().ConnectFirst(true));
+  ASSERT_TRUE(deviceLink.Session().ConnectFirst(true));
   fake.disconnectResult = -1;
-  channel.Session().Disconnect();
+  deviceLink.Session().Disconnect();
   EXPECT_EQ(fake.closes, 0);
   EXPECT_EQ(CountLinkLines(log.Text(), "Disconnect Error"), 1);
-  EXPECT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::DISCONNECTED);
 }
 
 TEST_F(DiscoveryTest, DisconnectIfNotFound) {
   ASSERT_TRUE(BringUp());
-  channel.Session().DisconnectIfNotFound();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
+  deviceLink.Session().DisconnectIfNotFound();
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CONNECTED);
   EXPECT_EQ(CountLinkLines(log.Text(), "Disconnect Debugger Cancel. Debugger Find"), 1);
   fake.listed = {1, 2, 3};
-  channel.Session().DisconnectIfNotFound();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
-  EXPECT_EQ(channel.Session().GetSerial(), "");
+  deviceLink.Session().DisconnectIfNotFound();
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::DISCONNECTED);
+  EXPECT_EQ(deviceLink.Session().GetSerial(), "");
   EXPECT_EQ(fake.disconnects, 1);
-  channel.Session().DisconnectIfNotFound();  // nothing left to drop
+  deviceLink.Session().DisconnectIfNotFound();  // nothing left to drop
   EXPECT_EQ(fake.disconnects, 1);
 }
 
@@ -263,33 +263,33 @@ TEST_F(DiscoveryTest, DisconnectIfNotFound) {
 // place, or a refused connection, leaves it awaited.
 TEST_F(DiscoveryTest, LostDebuggerIsConnectedWhenItsIdIsListedAgain) {
   ASSERT_TRUE(BringUp());
-  EXPECT_FALSE(channel.Session().IsAwaitingDebugger());
+  EXPECT_FALSE(deviceLink.Session().IsAwaitingDebugger());
   fake.listed = {};
-  channel.Session().DisconnectIfNotFound();
-  ASSERT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
-  EXPECT_TRUE(channel.Session().IsAwaitingDebugger());
+  deviceLink.Session().DisconnectIfNotFound();
+  ASSERT_EQ(deviceLink.Link().GetStatus(), Status::DISCONNECTED);
+  EXPECT_TRUE(deviceLink.Session().IsAwaitingDebugger());
   EXPECT_EQ(CountLinkLines(log.Text(), "Waiting For Debugger 12345678"), 1);
 
   const int finds = fake.finds;
-  EXPECT_FALSE(channel.Session().ConnectLost());  // nothing listed
+  EXPECT_FALSE(deviceLink.Session().ConnectLost());  // nothing listed
   EXPECT_EQ(fake.finds, finds + 1);
   fake.listed = {777};
-  EXPECT_FALSE(channel.Session().ConnectLost());  // another debugger is not taken
+  EXPECT_FALSE(deviceLink.Session().ConnectLost());  // another debugger is not taken
   fake.listed = {777, 12345678};
   fake.connectResult = -1;
-  EXPECT_FALSE(channel.Session().ConnectLost());  // refused this time
-  EXPECT_TRUE(channel.Session().IsAwaitingDebugger());
-  EXPECT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
+  EXPECT_FALSE(deviceLink.Session().ConnectLost());  // refused this time
+  EXPECT_TRUE(deviceLink.Session().IsAwaitingDebugger());
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::DISCONNECTED);
   fake.connectResult = 0;
-  EXPECT_TRUE(channel.Session().ConnectLost());
-  EXPECT_FALSE(channel.Session().IsAwaitingDebugger());
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
-  EXPECT_EQ(channel.Session().GetDebuggerId(), 12345678u);
-  EXPECT_EQ(channel.Session().GetDisplayName(), "1234567-8");
+  EXPECT_TRUE(deviceLink.Session().ConnectLost());
+  EXPECT_FALSE(deviceLink.Session().IsAwaitingDebugger());
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
+  EXPECT_EQ(deviceLink.Session().GetDebuggerId(), 12345678u);
+  EXPECT_EQ(deviceLink.Session().GetDisplayName(), "1234567-8");
   EXPECT_EQ(fake.connectedIds, (std::vector<int32_t>{12345678, 12345678, 12345678}));
-  EXPECT_FALSE(channel.Session().ConnectLost());  // connected: nothing to look for
-  channel.Link().Update();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
+  EXPECT_FALSE(deviceLink.Session().ConnectLost());  // connected: nothing to look for
+  deviceLink.Link().Update();
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CONNECTED);
 }
 
 // File, Disconnect ends the waiting; File, Connect connects as before, and a
@@ -297,29 +297,45 @@ TEST_F(DiscoveryTest, LostDebuggerIsConnectedWhenItsIdIsListedAgain) {
 TEST_F(DiscoveryTest, DisconnectStopsTheWaitingUntilTheNextLoss) {
   ASSERT_TRUE(BringUp());
   fake.listed = {};
-  channel.Session().DisconnectIfNotFound();
-  ASSERT_TRUE(channel.Session().IsAwaitingDebugger());
-  channel.Session().Disconnect();
-  EXPECT_FALSE(channel.Session().IsAwaitingDebugger());
+  deviceLink.Session().DisconnectIfNotFound();
+  ASSERT_TRUE(deviceLink.Session().IsAwaitingDebugger());
+  deviceLink.Session().Disconnect();
+  EXPECT_FALSE(deviceLink.Session().IsAwaitingDebugger());
   EXPECT_EQ(CountLinkLines(log.Text(), "Stop Waiting For Debugger"), 1);
   fake.listed = {12345678};
   const int finds = fake.finds;
-  EXPECT_FALSE(channel.Session().ConnectLost());
+  EXPECT_FALSE(deviceLink.Session().ConnectLost());
   EXPECT_EQ(fake.finds, finds);  // not even looked for
-  EXPECT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::DISCONNECTED);
 
   bool listedOnly = true;
-  ASSERT_TRUE(channel.Session().Reconnect(listedOnly));
-  channel.Link().Update();
-  ASSERT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
-  channel.Session().Disconnect();  // the user's own: nothing awaited
-  EXPECT_FALSE(channel.Session().IsAwaitingDebugger());
-  ASSERT_TRUE(channel.Session().Reconnect(listedOnly));
+  ASSERT_TRUE(deviceLink.Session().Reconnect(listedOnly));
+  deviceLink.Link().Update();
+  ASSERT_EQ(deviceLink.Link().GetStatus(), Status::CONNECTED);
+  deviceLink.Session().Disconnect();  // the user's own: nothing awaited
+  EXPECT_FALSE(deviceLink.Session().IsAwaitingDebugger());
+  ASSERT_TRUE(deviceLink.Session().Reconnect(listedOnly));
   fake.listed = {};
-  channel.Session().DisconnectIfNotFound();
-  EXPECT_TRUE(channel.Session().IsAwaitingDebugger());
-  channel.Shutdown();
-  EXPECT_FALSE(channel.Session().IsAwaitingDebugger());
+  deviceLink.Session().DisconnectIfNotFound();
+  EXPECT_TRUE(deviceLink.Session().IsAwaitingDebugger());
+  deviceLink.Shutdown();
+  EXPECT_FALSE(deviceLink.Session().IsAwaitingDebugger());
+}
+
+// The user's Disconnect whose close fails while the debugger is no longer
+// listed: the failure drops the debugger, and the Disconnect still leaves
+// nothing awaited (it is not connected again when it comes back).
+TEST_F(DiscoveryTest, DisconnectWhoseCloseFailsAwaitsNothing) {
+  ASSERT_TRUE(BringUp());
+  fake.closeResult = -1;
+  fake.listed = {};
+  deviceLink.Session().Disconnect();
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::DISCONNECTED);
+  EXPECT_EQ(deviceLink.Session().GetDebuggerId(), 0u);
+  EXPECT_FALSE(deviceLink.Session().IsAwaitingDebugger());
+  fake.listed = {12345678};
+  EXPECT_FALSE(deviceLink.Session().ConnectLost());
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::DISCONNECTED);
 }
 
 // The look never waits for the link: while another thread holds the lock
@@ -370,17 +386,17 @@ TEST_F(DiscoveryTest, LookForTheLostDebuggerSkipsABusyLink) {
 // The session's host_* calls never interleave with a packet: each is made
 // under the link's lock, also when a test or the failure report calls in.
 TEST_F(DiscoveryTest, EveryDebuggerCallHoldsTheLinksLock) {
-  fake.linkLock = &channel.Link().GetLock();
+  fake.linkLock = &deviceLink.Link().GetLock();
   fake.listed = {12345678};
-  ASSERT_TRUE(channel.Session().ConnectFirst(true));
-  EXPECT_TRUE(channel.Session().IsDebuggerListed());
+  ASSERT_TRUE(deviceLink.Session().ConnectFirst(true));
+  EXPECT_TRUE(deviceLink.Session().IsDebuggerListed());
   bool listedOnly = false;
-  EXPECT_TRUE(channel.Session().Reconnect(listedOnly));
+  EXPECT_TRUE(deviceLink.Session().Reconnect(listedOnly));
   fake.listed.clear();
-  channel.Session().DisconnectIfNotFound();
+  deviceLink.Session().DisconnectIfNotFound();
   fake.listed = {12345678};
-  EXPECT_TRUE(channel.Session().ConnectLost());
-  channel.Session().Disconnect();
+  EXPECT_TRUE(deviceLink.Session().ConnectLost());
+  deviceLink.Session().Disconnect();
   EXPECT_GE(fake.finds, 5);
   EXPECT_EQ(fake.disconnects, 2);
   EXPECT_EQ(fake.hostCallsWithoutLinkLock, 0);
@@ -388,13 +404,13 @@ TEST_F(DiscoveryTest, EveryDebuggerCallHoldsTheLinksLock) {
 
 TEST_F(DiscoveryTest, OnlyTheFirstSixteenListedIdsCount) {
   fake.listed = {12345678};
-  ASSERT_TRUE(channel.Session().ConnectFirst(true));
-  EXPECT_TRUE(channel.Session().IsDebuggerListed());
+  ASSERT_TRUE(deviceLink.Session().ConnectFirst(true));
+  EXPECT_TRUE(deviceLink.Session().IsDebuggerListed());
   fake.listed.assign(16, 5);
   fake.listed.push_back(12345678);  // 17th entry: beyond the capacity
-  EXPECT_FALSE(channel.Session().IsDebuggerListed());
+  EXPECT_FALSE(deviceLink.Session().IsDebuggerListed());
   fake.listed[15] = 12345678;
-  EXPECT_TRUE(channel.Session().IsDebuggerListed());
+  EXPECT_TRUE(deviceLink.Session().IsDebuggerListed());
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ class FakeHostIo {
 
   // All 22 slots, bound to this fake.
   HostIoFunctions Table() const;
-  // A CKAVHostIO over Table() (owned by the caller, usually a SerialChannel).
+  // A CKAVHostIO over Table() (owned by the caller, usually a DeviceLink).
   std::unique_ptr<CKAVHostIO> MakeHostIo(LinkSystem& system) const;
   std::unique_ptr<CKAVHostIO> MakeHostIo(LinkSystem& system, const HostIoFunctions& table) const;
 

@@ -11,13 +11,13 @@
 
 #include "FakeHostIo.h"
 #include "TestUtil.h"
-#include "link/SerialChannel.h"
+#include "link/DeviceLink.h"
 
 // The log tags of the device link's files: each logs under its own class's
 // name.
 inline const std::vector<std::string>& LinkTags() {
-  static const std::vector<std::string> tags = {"SerialChannel", "PacketLink", "DebuggerSession", "ProgramDownload",
-                                                "CKAVHostIO"};
+  static const std::vector<std::string> tags = {"DeviceLink",      "PacketLink",      "LinkStates",
+                                                "DebuggerSession", "ProgramDownload", "CKAVHostIO"};
   return tags;
 }
 
@@ -83,21 +83,28 @@ inline std::vector<uint8_t> Bytes(size_t size, uint8_t first = 1) {
   return v;
 }
 
-// A channel over a fake library, its log, and the usual way to bring it up.
-class ChannelFixture {
+// A device link over a fake library, its log, and the usual way to bring it
+// up.
+class DeviceLinkFixture {
  public:
-  ChannelFixture() {
+  DeviceLinkFixture() {
     clock.ms = 1000;
-    channel.Link().SetClock(clock);
-    channel.Init(0, fake.MakeHostIo(system));
+    deviceLink.Link().SetClock(clock);
+    deviceLink.Init(0, fake.MakeHostIo(system));
+  }
+  // The parts only ask the link for transitions that its state allows.
+  ~DeviceLinkFixture() {
+    for (const LinkLine& line : TaggedLinkLines(log.Text())) {
+      EXPECT_NE(line.tag, "LinkStates") << line.text;
+    }
   }
 
   // A box with id 12345678 found, connected, channel opened, program attached.
   bool BringUp() {
     if (fake.listed.empty()) fake.listed = {12345678};
-    if (!channel.Session().ConnectFirst(true)) return false;
-    channel.Link().Update();
-    return channel.Link().GetStatus() == PacketChannel::Status::CONNECTED;
+    if (!deviceLink.Session().ConnectFirst(true)) return false;
+    deviceLink.Link().Update();
+    return deviceLink.Link().GetStatus() == PacketChannel::Status::CONNECTED;
   }
 
   // BringUp, and the connection's settings record sent (audio may follow);
@@ -113,12 +120,12 @@ class ChannelFixture {
   bool SendRecord(uint8_t first = 1) {
     clock.ms += PacketLink::STREAMING_MS;
     const std::vector<uint8_t> record = Bytes(280, first);
-    return channel.Link().Write(PacketChannel::CONFIG, record.data(), static_cast<int32_t>(record.size()));
+    return deviceLink.Link().Write(PacketChannel::CONFIG, record.data(), static_cast<int32_t>(record.size()));
   }
 
   FakeHostIo fake;
   FakeLinkSystem system;
   LogCapture log;
   ManualClock clock;  // the link's clock: it stands still unless a test moves it
-  SerialChannel channel{system};
+  DeviceLink deviceLink{system};
 };

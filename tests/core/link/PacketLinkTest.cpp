@@ -2,32 +2,110 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "LinkTestUtil.h"
 #include "link/KAVHostIO.h"
+#include "link/LinkStates.h"
 
 using Status = PacketChannel::Status;
 
 namespace {
 
-class PacketLinkTest : public ::testing::Test, public ChannelFixture {};
+class PacketLinkTest : public ::testing::Test, public DeviceLinkFixture {};
+
+// --- The state table -------------------------------------------------------------
+
+// Every transition from every state: an allowed one moves to its state, any
+// other is refused, logged, and leaves the state as it was.
+TEST(LinkStatesTest, EveryTransitionFromEveryState) {
+  using T = LinkStates::Transition;
+  constexpr Status NO = static_cast<Status>(-1);  // refused
+  constexpr Status DIS = Status::DISCONNECTED;
+  constexpr Status CPO = Status::CLOSED_PENDING_OPEN;
+  constexpr Status ERR = Status::CLOSE_ERROR;
+  constexpr Status OPN = Status::OPEN;
+  constexpr Status CON = Status::CONNECTED;
+  const struct {
+    Status state;
+    const char* name;
+    std::vector<T> path;  // from a fresh table (DISCONNECTED)
+  } states[] = {
+      {DIS, "DISCONNECTED", {}},
+      {CPO, "CLOSED_PENDING_OPEN", {T::DebuggerConnected}},
+      {ERR, "CLOSE_ERROR", {T::DebuggerConnected, T::CloseFailed}},
+      {OPN, "OPEN", {T::DebuggerConnected, T::ChannelOpened}},
+      {CON, "CONNECTED", {T::DebuggerConnected, T::ChannelOpened, T::ProgramAttached}},
+  };
+  const struct {
+    T transition;
+    const char* name;
+    Status to[5];  // from DIS, CPO, ERR, OPN, CON (the order of states[])
+  } rows[] = {
+      {T::DebuggerConnected, "DebuggerConnected", {CPO, CPO, CPO, CPO, CPO}},
+      {T::ChannelOpened, "ChannelOpened", {NO, OPN, NO, NO, NO}},
+      {T::ProgramAttached, "ProgramAttached", {NO, NO, NO, CON, NO}},
+      {T::ChannelClosing, "ChannelClosing", {NO, CPO, CPO, CPO, CPO}},
+      {T::CloseFailed, "CloseFailed", {NO, ERR, NO, NO, NO}},
+      {T::DebuggerLost, "DebuggerLost", {NO, DIS, DIS, DIS, DIS}},
+      {T::Disconnected, "Disconnected", {DIS, DIS, DIS, DIS, DIS}},
+  };
+  for (const auto& row : rows) {
+    for (size_t i = 0; i < 5; ++i) {
+      const auto& from = states[i];
+      SCOPED_TRACE(std::string(row.name) + " from " + from.name);
+      LinkStates table;
+      for (T step : from.path) ASSERT_TRUE(table.Apply(step));
+      ASSERT_EQ(table.Get(), from.state);
+      LogCapture log;
+      const bool allowed = row.to[i] != NO;
+      EXPECT_EQ(table.Apply(row.transition), allowed);
+      EXPECT_EQ(table.Get(), allowed ? row.to[i] : from.state);
+      const std::vector<std::string> refusal = {std::string(row.name) + " refused in " + from.name};
+      EXPECT_EQ(LinkLines(log.Text()), allowed ? std::vector<std::string>{} : refusal);
+      if (!allowed) {
+        EXPECT_EQ(LinkTagOf(log.Text(), row.name), "LinkStates");
+      }
+    }
+  }
+}
+
+// The transitions the session and the owner ask the link for by name go
+// through the same table.
+TEST(LinkStatesTest, TheLinksNamedTransitionsFollowTheTable) {
+  LogCapture log;
+  PacketLink link;
+  EXPECT_FALSE(link.DebuggerLost());
+  EXPECT_EQ(link.GetStatus(), Status::DISCONNECTED);
+  EXPECT_EQ(LinkLines(log.Text()), (std::vector<std::string>{"DebuggerLost refused in DISCONNECTED"}));
+  EXPECT_TRUE(link.DebuggerConnected());
+  EXPECT_EQ(link.GetStatus(), Status::CLOSED_PENDING_OPEN);
+  EXPECT_TRUE(link.DebuggerLost());
+  EXPECT_EQ(link.GetStatus(), Status::DISCONNECTED);
+  EXPECT_TRUE(link.DebuggerConnected());
+  EXPECT_TRUE(link.Disconnected());
+  EXPECT_EQ(link.GetStatus(), Status::DISCONNECTED);
+  EXPECT_TRUE(link.Disconnected());
+  EXPECT_EQ(LinkLines(log.Text()).size(), 1u);
+}
 
 TEST_F(PacketLinkTest, FreshChannelIsDisconnectedAndUpdateDoesNothing) {
-  EXPECT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
-  channel.Link().Update();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::DISCONNECTED);
+  deviceLink.Link().Update();
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::DISCONNECTED);
   EXPECT_EQ(fake.opens, 0);
   EXPECT_EQ(fake.waits, 0);
-  EXPECT_EQ(channel.Link().GetChannel(), 0);
+  EXPECT_EQ(deviceLink.Link().GetChannel(), 0);
 }
 
 TEST_F(PacketLinkTest, OneUpdateGoesFromCloseToConnected) {
   fake.listed = {12345678};
-  ASSERT_TRUE(channel.Session().ConnectFirst(true));
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
+  ASSERT_TRUE(deviceLink.Session().ConnectFirst(true));
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   log.Clear();
-  channel.Link().Update();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
+  deviceLink.Link().Update();
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CONNECTED);
   EXPECT_EQ(fake.opens, 1);
   EXPECT_EQ(fake.waits, 1);
   EXPECT_EQ(LinkLines(log.Text()), (std::vector<std::string>{"OpenSio", "Connected"}));
@@ -36,13 +114,13 @@ TEST_F(PacketLinkTest, OneUpdateGoesFromCloseToConnected) {
 TEST_F(PacketLinkTest, WaitsForTheDeviceProgramOverSeveralUpdates) {
   fake.listed = {12345678};
   fake.waitResults = {0, 0};
-  ASSERT_TRUE(channel.Session().ConnectFirst(true));
-  channel.Link().Update();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::OPEN);
-  channel.Link().Update();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::OPEN);
-  channel.Link().Update();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
+  ASSERT_TRUE(deviceLink.Session().ConnectFirst(true));
+  deviceLink.Link().Update();
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::OPEN);
+  deviceLink.Link().Update();
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::OPEN);
+  deviceLink.Link().Update();
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CONNECTED);
   EXPECT_EQ(fake.opens, 1);
   EXPECT_EQ(fake.waits, 3);
 }
@@ -50,40 +128,40 @@ TEST_F(PacketLinkTest, WaitsForTheDeviceProgramOverSeveralUpdates) {
 TEST_F(PacketLinkTest, WaitFailureClosesAndTheNextUpdateOpensAgain) {
   fake.listed = {12345678};
   fake.waitResults = {-3};
-  ASSERT_TRUE(channel.Session().ConnectFirst(true));
-  channel.Link().Update();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
+  ASSERT_TRUE(deviceLink.Session().ConnectFirst(true));
+  deviceLink.Link().Update();
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   EXPECT_EQ(CountLinkLines(log.Text(), "WaitSio Error"), 1);
   EXPECT_EQ(CountLinkLines(log.Text(), "Closed"), 1);
-  channel.Link().Update();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
+  deviceLink.Link().Update();
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CONNECTED);
   EXPECT_EQ(fake.opens, 2);
 }
 
 TEST_F(PacketLinkTest, OpenFailureKeepsCloseWhileTheDebuggerIsListed) {
   fake.listed = {12345678};
   fake.openResult = -1;
-  ASSERT_TRUE(channel.Session().ConnectFirst(true));
-  channel.Link().Update();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
+  ASSERT_TRUE(deviceLink.Session().ConnectFirst(true));
+  deviceLink.Link().Update();
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   const std::string text = log.Text();
   EXPECT_EQ(CountLinkLines(text, "Open Error"), 1);
   EXPECT_EQ(CountLinkLines(text, "Disconnect Debugger If Not Found"), 1);
   EXPECT_EQ(CountLinkLines(text, "Disconnect Debugger Cancel. Debugger Find"), 1);
   fake.openResult = 0;
-  channel.Link().Update();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
+  deviceLink.Link().Update();
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CONNECTED);
 }
 
 TEST_F(PacketLinkTest, OpenFailureDropsADebuggerThatIsNoLongerListed) {
   fake.listed = {12345678};
-  ASSERT_TRUE(channel.Session().ConnectFirst(true));
+  ASSERT_TRUE(deviceLink.Session().ConnectFirst(true));
   fake.listed.clear();
   fake.openResult = -1;
-  channel.Link().Update();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
-  EXPECT_EQ(channel.Session().GetDebuggerId(), 0u);
-  EXPECT_EQ(channel.Session().GetSerial(), "");
+  deviceLink.Link().Update();
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::DISCONNECTED);
+  EXPECT_EQ(deviceLink.Session().GetDebuggerId(), 0u);
+  EXPECT_EQ(deviceLink.Session().GetSerial(), "");
   EXPECT_EQ(fake.disconnects, 1);
   EXPECT_EQ(CountLinkLines(log.Text(), "Disconnect Debugger"), 1);
 }
@@ -93,7 +171,7 @@ TEST_F(PacketLinkTest, MissingSlotsOpenAndCloseCountAsSuccessWaitKeepsOpen) {
   table.sio_open = nullptr;
   table.sio_close = nullptr;
   table.sio_wait = nullptr;
-  SerialChannel bare(system);
+  DeviceLink bare(system);
   bare.Init(0, fake.MakeHostIo(system, table));
   fake.listed = {12345678};
   ASSERT_TRUE(bare.Session().ConnectFirst(true));
@@ -107,25 +185,25 @@ TEST_F(PacketLinkTest, MissingSlotsOpenAndCloseCountAsSuccessWaitKeepsOpen) {
 TEST_F(PacketLinkTest, CloseFailureRetriesFromCloseErrorOnUpdate) {
   ASSERT_TRUE(BringUp());
   fake.closeResult = -1;
-  channel.Link().RequestClose();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSE_ERROR);
+  deviceLink.Link().RequestClose();
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CLOSE_ERROR);
   EXPECT_EQ(CountLinkLines(log.Text(), "CloseSio Error"), 1);
-  channel.Link().Update();  // closes again, fails again
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSE_ERROR);
+  deviceLink.Link().Update();  // closes again, fails again
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CLOSE_ERROR);
   fake.closeResult = 0;
-  channel.Link().Update();  // the close works; the next Update opens
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
-  channel.Link().Update();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
+  deviceLink.Link().Update();  // the close works; the next Update opens
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
+  deviceLink.Link().Update();
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CONNECTED);
 }
 
 TEST_F(PacketLinkTest, CloseFailureWithTheDebuggerGoneDisconnects) {
   ASSERT_TRUE(BringUp());
   fake.closeResult = -1;
   fake.listed.clear();
-  channel.Link().RequestClose();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
-  channel.Link().RequestClose();  // nothing to do while disconnected
+  deviceLink.Link().RequestClose();
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::DISCONNECTED);
+  deviceLink.Link().RequestClose();  // nothing to do while disconnected
   EXPECT_EQ(fake.closes, 1);
 }
 
@@ -134,7 +212,7 @@ TEST_F(PacketLinkTest, CloseFailureWithTheDebuggerGoneDisconnects) {
 TEST_F(PacketLinkTest, WriteSendsHeaderAndPayload) {
   ASSERT_TRUE(BringUp());
   const std::vector<uint8_t> payload = Bytes(280);
-  ASSERT_TRUE(channel.Link().Write(PacketChannel::CONFIG, payload.data(), 280));
+  ASSERT_TRUE(deviceLink.Link().Write(PacketChannel::CONFIG, payload.data(), 280));
   ASSERT_EQ(fake.written.size(), 16u + 280u);
   const uint8_t header[16] = {0x50, 0x53, 0x44, 0x51, 0, 0, 0, 0, 0, 0, 0, 0, 0x18, 0x01, 0, 0};
   EXPECT_EQ(memcmp(fake.written.data(), header, 16), 0);
@@ -143,7 +221,7 @@ TEST_F(PacketLinkTest, WriteSendsHeaderAndPayload) {
 
   fake.written.clear();
   const std::vector<uint8_t> audio = Bytes(4 * 100);
-  ASSERT_TRUE(channel.Link().Write(PacketChannel::AUDIO, audio.data(), 400));
+  ASSERT_TRUE(deviceLink.Link().Write(PacketChannel::AUDIO, audio.data(), 400));
   EXPECT_EQ(fake.written[8], 1);
   EXPECT_EQ(fake.written[12], 400 & 0xFF);
   EXPECT_EQ(fake.written[13], 400 >> 8);
@@ -151,7 +229,7 @@ TEST_F(PacketLinkTest, WriteSendsHeaderAndPayload) {
 
 TEST_F(PacketLinkTest, ZeroSizeWriteSendsOnlyTheHeader) {
   ASSERT_TRUE(BringUp());
-  ASSERT_TRUE(channel.Link().Write(PacketChannel::CONFIG, nullptr, 0));
+  ASSERT_TRUE(deviceLink.Link().Write(PacketChannel::CONFIG, nullptr, 0));
   EXPECT_EQ(fake.written.size(), 16u);
   EXPECT_EQ(fake.writeSizes, (std::vector<int32_t>{16}));
 }
@@ -160,8 +238,8 @@ TEST_F(PacketLinkTest, ShortHeaderWriteClosesTheChannel) {
   ASSERT_TRUE(BringUpStreaming());
   fake.writeResults = {5};
   const std::vector<uint8_t> payload = Bytes(8);
-  EXPECT_FALSE(channel.Link().Write(PacketChannel::AUDIO, payload.data(), 8));
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
+  EXPECT_FALSE(deviceLink.Link().Write(PacketChannel::AUDIO, payload.data(), 8));
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   EXPECT_EQ(CountLinkLines(log.Text(), "WriteSio Error, 5 < 16"), 1);
   EXPECT_EQ(fake.writeSizes.size(), 1u);  // the payload is not attempted
 }
@@ -170,34 +248,34 @@ TEST_F(PacketLinkTest, ShortPayloadWriteEndsInCloseCloseErrorOrDisconnected) {
   const std::vector<uint8_t> payload = Bytes(8);
   ASSERT_TRUE(BringUpStreaming());
   fake.writeResults = {16, 3};
-  EXPECT_FALSE(channel.Link().Write(PacketChannel::AUDIO, payload.data(), 8));
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
+  EXPECT_FALSE(deviceLink.Link().Write(PacketChannel::AUDIO, payload.data(), 8));
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   EXPECT_EQ(CountLinkLines(log.Text(), "WriteSio Error 3 < 8"), 1);
 
-  channel.Link().Update();
-  ASSERT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
+  deviceLink.Link().Update();
+  ASSERT_EQ(deviceLink.Link().GetStatus(), Status::CONNECTED);
   ASSERT_TRUE(SendRecord());
   fake.writeResults = {16, -1};
   fake.closeResult = -1;
-  EXPECT_FALSE(channel.Link().Write(PacketChannel::AUDIO, payload.data(), 8));
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSE_ERROR);
+  EXPECT_FALSE(deviceLink.Link().Write(PacketChannel::AUDIO, payload.data(), 8));
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CLOSE_ERROR);
 
   fake.closeResult = 0;
-  channel.Link().Update();
-  channel.Link().Update();
-  ASSERT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
+  deviceLink.Link().Update();
+  deviceLink.Link().Update();
+  ASSERT_EQ(deviceLink.Link().GetStatus(), Status::CONNECTED);
   ASSERT_TRUE(SendRecord());
   fake.writeResults = {16, 7};
   fake.closeResult = -1;
   fake.listed.clear();
-  EXPECT_FALSE(channel.Link().Write(PacketChannel::AUDIO, payload.data(), 8));
-  EXPECT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
+  EXPECT_FALSE(deviceLink.Link().Write(PacketChannel::AUDIO, payload.data(), 8));
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::DISCONNECTED);
 }
 
 TEST_F(PacketLinkTest, WriteWithoutTheSlotFailsWithMinusOne) {
   HostIoFunctions table = fake.Table();
   table.sio_write = nullptr;
-  SerialChannel bare(system);
+  DeviceLink bare(system);
   bare.Init(0, fake.MakeHostIo(system, table));
   fake.listed = {12345678};
   ASSERT_TRUE(bare.Session().ConnectFirst(true));
@@ -210,10 +288,10 @@ TEST_F(PacketLinkTest, WriteWithoutTheSlotFailsWithMinusOne) {
 TEST_F(PacketLinkTest, NegativeSizeIsRefusedWithoutTouchingTheWire) {
   ASSERT_TRUE(BringUp());
   const uint8_t byte = 0;
-  EXPECT_FALSE(channel.Link().Write(PacketChannel::AUDIO, &byte, -4));
-  EXPECT_FALSE(channel.Link().Write(PacketChannel::AUDIO, nullptr, 4));
+  EXPECT_FALSE(deviceLink.Link().Write(PacketChannel::AUDIO, &byte, -4));
+  EXPECT_FALSE(deviceLink.Link().Write(PacketChannel::AUDIO, nullptr, 4));
   EXPECT_TRUE(fake.written.empty());
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CONNECTED);
 }
 
 // --- Read ----------------------------------------------------------------------
@@ -223,14 +301,14 @@ TEST_F(PacketLinkTest, ReadsAWholeSettingsPacket) {
   const std::vector<uint8_t> payload = Bytes(280, 7);
   fake.PushPacket(PacketChannel::CONFIG, payload);
   uint32_t type = 99, size = 99;
-  std::unique_ptr<uint8_t[]> data = channel.Link().Read(type, size);
+  std::unique_ptr<uint8_t[]> data = deviceLink.Link().Read(type, size);
   ASSERT_NE(data, nullptr);
   EXPECT_EQ(type, 0u);
   EXPECT_EQ(size, 280u);
   EXPECT_EQ(memcmp(data.get(), payload.data(), 280), 0);
   EXPECT_EQ(fake.PendingBytes(), 0u);
 
-  data = channel.Link().Read(type, size);
+  data = deviceLink.Link().Read(type, size);
   EXPECT_EQ(data, nullptr);
   EXPECT_EQ(type, PacketChannel::NO_PACKET);
   EXPECT_EQ(size, 0u);
@@ -241,7 +319,7 @@ TEST_F(PacketLinkTest, FewerThanSixteenReadableBytesConsumeNothing) {
   fake.PushPacket(PacketChannel::CONFIG, Bytes(280));
   fake.readableLimit = 15;
   uint32_t type = 0, size = 0;
-  EXPECT_EQ(channel.Link().Read(type, size), nullptr);
+  EXPECT_EQ(deviceLink.Link().Read(type, size), nullptr);
   EXPECT_EQ(type, PacketChannel::NO_PACKET);
   EXPECT_EQ(fake.reads, 0);
   EXPECT_EQ(fake.PendingBytes(), 296u);
@@ -253,15 +331,15 @@ TEST_F(PacketLinkTest, IncompletePayloadIsReturnedWholeLaterWithoutReadingTheHea
   fake.PushPacket(PacketChannel::CONFIG, payload);
   fake.readableLimit = 100;
   uint32_t type = 0, size = 0;
-  EXPECT_EQ(channel.Link().Read(type, size), nullptr);
+  EXPECT_EQ(deviceLink.Link().Read(type, size), nullptr);
   EXPECT_EQ(type, PacketChannel::NO_PACKET);
   EXPECT_EQ(fake.reads, 1);  // the header only
   EXPECT_EQ(fake.PendingBytes(), 280u);
-  EXPECT_EQ(channel.Link().Read(type, size), nullptr);
+  EXPECT_EQ(deviceLink.Link().Read(type, size), nullptr);
   EXPECT_EQ(fake.reads, 1);
 
   fake.readableLimit = -1;
-  std::unique_ptr<uint8_t[]> data = channel.Link().Read(type, size);
+  std::unique_ptr<uint8_t[]> data = deviceLink.Link().Read(type, size);
   ASSERT_NE(data, nullptr);
   EXPECT_EQ(fake.reads, 2);
   EXPECT_EQ(type, 0u);
@@ -277,31 +355,31 @@ TEST_F(PacketLinkTest, APayloadNotCompleteWithinTwoSecondsClosesTheChannel) {
   fake.PushPacket(PacketChannel::CONFIG, Bytes(280, 7));
   fake.readableLimit = 100;
   uint32_t type = 0, size = 0;
-  EXPECT_EQ(channel.Link().Read(type, size), nullptr);
+  EXPECT_EQ(deviceLink.Link().Read(type, size), nullptr);
   clock.ms += PacketLink::PAYLOAD_DEADLINE_MS;
-  EXPECT_EQ(channel.Link().Read(type, size), nullptr);
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED) << "the deadline itself is still in time";
+  EXPECT_EQ(deviceLink.Link().Read(type, size), nullptr);
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CONNECTED) << "the deadline itself is still in time";
   fake.readableLimit = -1;
-  ASSERT_NE(channel.Link().Read(type, size), nullptr);
+  ASSERT_NE(deviceLink.Link().Read(type, size), nullptr);
   EXPECT_EQ(size, 280u);
 
   fake.PushPacket(PacketChannel::AUDIO, Bytes(4000));
   fake.readableLimit = 1000;
-  EXPECT_EQ(channel.Link().Read(type, size), nullptr);
+  EXPECT_EQ(deviceLink.Link().Read(type, size), nullptr);
   clock.ms += PacketLink::PAYLOAD_DEADLINE_MS + 1;
-  EXPECT_EQ(channel.Link().Read(type, size), nullptr);
+  EXPECT_EQ(deviceLink.Link().Read(type, size), nullptr);
   EXPECT_EQ(type, PacketChannel::NO_PACKET);
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   EXPECT_EQ(CountLinkLines(log.Text(), "ReadSio Error, payload of 4000 bytes not complete after 2001 ms (1000 there)"),
             1)
       << log.Text();
   // The next attach starts afresh, without the old header.
   fake.readableLimit = -1;
   fake.ClearIncoming();
-  channel.Link().Update();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
+  deviceLink.Link().Update();
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CONNECTED);
   fake.PushPacket(PacketChannel::CONFIG, Bytes(280, 9));
-  std::unique_ptr<uint8_t[]> data = channel.Link().Read(type, size);
+  std::unique_ptr<uint8_t[]> data = deviceLink.Link().Read(type, size);
   ASSERT_NE(data, nullptr);
   EXPECT_EQ(data[0], 9);
 }
@@ -311,11 +389,11 @@ TEST_F(PacketLinkTest, ZeroSizeAudioPacketGivesTypeAndNoBuffer) {
   fake.PushHeader(PacketHeader::MAGIC, 0, PacketChannel::AUDIO, 0);
   fake.PushPacket(PacketChannel::AUDIO, Bytes(8));
   uint32_t type = 99, size = 99;
-  EXPECT_EQ(channel.Link().Read(type, size), nullptr);
+  EXPECT_EQ(deviceLink.Link().Read(type, size), nullptr);
   EXPECT_EQ(type, 1u);
   EXPECT_EQ(size, 0u);
   // The next packet follows normally.
-  std::unique_ptr<uint8_t[]> data = channel.Link().Read(type, size);
+  std::unique_ptr<uint8_t[]> data = deviceLink.Link().Read(type, size);
   ASSERT_NE(data, nullptr);
   EXPECT_EQ(type, 1u);
   EXPECT_EQ(size, 8u);
@@ -329,7 +407,7 @@ struct WrongHeader {
   int32_t size;
 };
 
-class WrongHeaderTest : public ::testing::TestWithParam<WrongHeader>, public ChannelFixture {};
+class WrongHeaderTest : public ::testing::TestWithParam<WrongHeader>, public DeviceLinkFixture {};
 
 TEST_P(WrongHeaderTest, ClosesAndTheDeviceProgramMustAttachAgain) {
   ASSERT_TRUE(BringUp());
@@ -337,18 +415,18 @@ TEST_P(WrongHeaderTest, ClosesAndTheDeviceProgramMustAttachAgain) {
   fake.PushHeader(h.magic, h.reserved, h.type, h.size);
   fake.PushBytes(Bytes(64).data(), 64);
   uint32_t type = 0, size = 0;
-  EXPECT_EQ(channel.Link().Read(type, size), nullptr);
+  EXPECT_EQ(deviceLink.Link().Read(type, size), nullptr);
   EXPECT_EQ(type, PacketChannel::NO_PACKET);
   EXPECT_EQ(size, 0u);
   EXPECT_EQ(CountLinkLines(log.Text(), "Wrong header"), 1);
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   EXPECT_EQ(fake.closes, 1);
 
   fake.waitResults = {0};
-  channel.Link().Update();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::OPEN);
-  channel.Link().Update();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
+  deviceLink.Link().Update();
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::OPEN);
+  deviceLink.Link().Update();
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CONNECTED);
   EXPECT_EQ(fake.opens, 2);
 }
 
@@ -372,43 +450,43 @@ TEST_F(PacketLinkTest, PayloadUpToTheBoundIsAccepted) {
   ASSERT_TRUE(BringUp());
   fake.PushPacket(PacketChannel::AUDIO, std::vector<uint8_t>(PacketHeader::AUDIO_PAYLOAD_MAX, 0x5A));
   uint32_t type = 0, size = 0;
-  std::unique_ptr<uint8_t[]> data = channel.Link().Read(type, size);
+  std::unique_ptr<uint8_t[]> data = deviceLink.Link().Read(type, size);
   ASSERT_NE(data, nullptr);
   EXPECT_EQ(size, static_cast<uint32_t>(PacketHeader::AUDIO_PAYLOAD_MAX));
   EXPECT_EQ(data[PacketHeader::AUDIO_PAYLOAD_MAX - 1], 0x5A);
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CONNECTED);
 }
 
 TEST_F(PacketLinkTest, LibraryFailuresWhileReadingClose) {
   uint32_t type = 0, size = 0;
   ASSERT_TRUE(BringUp());
   fake.readableError = -5;
-  EXPECT_EQ(channel.Link().Read(type, size), nullptr);
+  EXPECT_EQ(deviceLink.Link().Read(type, size), nullptr);
   EXPECT_EQ(CountLinkLines(log.Text(), "GetReadableBytesSio Error, -5"), 1);
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   fake.readableError = 0;
 
-  channel.Link().Update();
+  deviceLink.Link().Update();
   fake.PushPacket(PacketChannel::CONFIG, Bytes(280));
   fake.readResults = {-2};
-  EXPECT_EQ(channel.Link().Read(type, size), nullptr);
+  EXPECT_EQ(deviceLink.Link().Read(type, size), nullptr);
   EXPECT_EQ(CountLinkLines(log.Text(), "ReadSio Error, -2"), 1);
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
 
-  channel.Link().Update();
+  deviceLink.Link().Update();
   fake.PushPacket(PacketChannel::CONFIG, Bytes(280));
   fake.readResults = {10};
-  EXPECT_EQ(channel.Link().Read(type, size), nullptr);
+  EXPECT_EQ(deviceLink.Link().Read(type, size), nullptr);
   EXPECT_EQ(CountLinkLines(log.Text(), "ReadSio Error, 10 < 16"), 1);
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
 
   // The payload read falls short.
-  channel.Link().Update();
+  deviceLink.Link().Update();
   fake.PushPacket(PacketChannel::CONFIG, Bytes(280));
   fake.readResults = {16, 200};
-  EXPECT_EQ(channel.Link().Read(type, size), nullptr);
+  EXPECT_EQ(deviceLink.Link().Read(type, size), nullptr);
   EXPECT_EQ(CountLinkLines(log.Text(), "ReadSio Error, 200 < 280"), 1);
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   EXPECT_EQ(type, PacketChannel::NO_PACKET);
 }
 
@@ -416,12 +494,12 @@ TEST_F(PacketLinkTest, ReopeningForgetsAPendingHeader) {
   ASSERT_TRUE(BringUp());
   fake.PushHeader(PacketHeader::MAGIC, 0, PacketChannel::CONFIG, 280);
   uint32_t type = 0, size = 0;
-  EXPECT_EQ(channel.Link().Read(type, size), nullptr);  // header pending, payload missing
-  channel.Link().RequestClose();
-  channel.Link().Update();
-  ASSERT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
+  EXPECT_EQ(deviceLink.Link().Read(type, size), nullptr);  // header pending, payload missing
+  deviceLink.Link().RequestClose();
+  deviceLink.Link().Update();
+  ASSERT_EQ(deviceLink.Link().GetStatus(), Status::CONNECTED);
   fake.PushPacket(PacketChannel::AUDIO, Bytes(4));
-  std::unique_ptr<uint8_t[]> data = channel.Link().Read(type, size);
+  std::unique_ptr<uint8_t[]> data = deviceLink.Link().Read(type, size);
   ASSERT_NE(data, nullptr);
   EXPECT_EQ(type, 1u);
   EXPECT_EQ(size, 4u);

@@ -84,12 +84,12 @@ int32_t HOSTIO_CALL FailingDownload(void*, const char*, hostio::DownloadProgress
   return 0;
 }
 
-class DownloadTest : public ::testing::Test, public ChannelFixture {
+class DownloadTest : public ::testing::Test, public DeviceLinkFixture {
  protected:
   void SetUp() override {
     UseTestResources();
     s_downloadCalls = 0;
-    channel.Download().SetUi(&ui);
+    deviceLink.Download().SetUi(&ui);
     fake.downloadProgram = &FakeDownload;
     system.readableFiles.insert(image);
   }
@@ -111,26 +111,26 @@ class DownloadTest : public ::testing::Test, public ChannelFixture {
 TEST_F(DownloadTest, BoxDownloadRunsTheDialogAndReportsProgress) {
   ASSERT_TRUE(BringUp());
   log.Clear();
-  channel.Download().Go(image);
+  deviceLink.Download().Go(image);
   EXPECT_EQ(ui.runs, 1);
   EXPECT_EQ(s_downloadCalls, 1);
   EXPECT_EQ(s_downloadedPath, image);
   EXPECT_EQ(ui.texts, (std::vector<std::string>{"0/300", "100/300", "200/300", "300/300"}));
-  EXPECT_FALSE(channel.Download().IsRunning());
+  EXPECT_FALSE(deviceLink.Download().IsRunning());
   const std::string text = log.Text();
   EXPECT_EQ(CountLinkLines(text, "DownloadGo QD-KAV-BOX"), 1);
   EXPECT_NE(text.find("\n0/300\n100/300\n200/300\n300/300\nDownloadGo success\n"), std::string::npos) << text;
   // A second download works the same (the dialog and thread were released).
-  channel.Download().Go(image);
+  deviceLink.Download().Go(image);
   EXPECT_EQ(s_downloadCalls, 2);
 }
 
 TEST_F(DownloadTest, FailuresArePrintedAndTheDialogCloses) {
   ASSERT_TRUE(BringUp());
   fake.downloadProgram = &FailingDownload;
-  channel.Download().Go(image);
+  deviceLink.Download().Go(image);
   fake.downloadProgram = nullptr;
-  channel.Download().Go(image);
+  deviceLink.Download().Go(image);
   EXPECT_EQ(ui.runs, 2);
   const std::string text = log.Text();
   size_t first = text.find("DownloadGo failed\n");
@@ -142,29 +142,29 @@ TEST_F(DownloadTest, FailuresArePrintedAndTheDialogCloses) {
 // an image is found or the automatic download is switched off.
 TEST_F(DownloadTest, MissingImageIsPrintedWithoutDialogAndRemembered) {
   ASSERT_TRUE(BringUp());
-  EXPECT_FALSE(channel.Download().IsImageMissing());
-  channel.Download().Go("/app/none.bxa");
+  EXPECT_FALSE(deviceLink.Download().IsImageMissing());
+  deviceLink.Download().Go("/app/none.bxa");
   EXPECT_EQ(ui.runs, 0);
   EXPECT_EQ(CountLinkLines(log.Text(), "DownloadGo file \"/app/none.bxa\"not exist"), 1);
-  EXPECT_TRUE(channel.Download().IsImageMissing());
-  EXPECT_TRUE(channel.Download().AutoLoad(1, "/app"));
-  EXPECT_FALSE(channel.Download().IsImageMissing()) << "found beside the program";
+  EXPECT_TRUE(deviceLink.Download().IsImageMissing());
+  EXPECT_TRUE(deviceLink.Download().AutoLoad(1, "/app"));
+  EXPECT_FALSE(deviceLink.Download().IsImageMissing()) << "found beside the program";
 
   system.readableFiles.erase(image);
-  EXPECT_TRUE(channel.Download().AutoLoad(1, "/app"));
-  EXPECT_TRUE(channel.Download().IsImageMissing());
+  EXPECT_TRUE(deviceLink.Download().AutoLoad(1, "/app"));
+  EXPECT_TRUE(deviceLink.Download().IsImageMissing());
   EXPECT_EQ(ui.runs, 1);
-  EXPECT_FALSE(channel.Download().AutoLoad(0, "/app"));
-  EXPECT_FALSE(channel.Download().IsImageMissing()) << "nothing is to be downloaded";
+  EXPECT_FALSE(deviceLink.Download().AutoLoad(0, "/app"));
+  EXPECT_FALSE(deviceLink.Download().IsImageMissing()) << "nothing is to be downloaded";
 }
 
 TEST_F(DownloadTest, UnusableBoxDownloadsNothingSilently) {
   ASSERT_TRUE(BringUp());
   fake.boxUsable = false;
-  channel.Download().Go(image);
+  deviceLink.Download().Go(image);
   fake.boxUsable = true;
   fake.rawData = false;
-  channel.Download().Go(image);
+  deviceLink.Download().Go(image);
   EXPECT_EQ(ui.runs, 0);
   EXPECT_TRUE(LinkLines(log.Text()).size() == 4u);  // only the bring-up lines
 }
@@ -174,11 +174,11 @@ TEST_F(DownloadTest, UnusableBoxDownloadsNothingSilently) {
 TEST_F(DownloadTest, DialogThatCannotBeShownStillEndsTheDownloadCleanly) {
   ASSERT_TRUE(BringUp());
   ui.dialogFails = true;
-  channel.Download().Go(image);
+  deviceLink.Download().Go(image);
   EXPECT_EQ(ui.runs, 1);
   EXPECT_EQ(ui.prepares, 1);
   EXPECT_EQ(s_downloadCalls, 1);
-  EXPECT_FALSE(channel.Download().IsRunning());
+  EXPECT_FALSE(deviceLink.Download().IsRunning());
   EXPECT_NE(log.Text().find("DownloadGo success\n"), std::string::npos);
 }
 
@@ -193,22 +193,22 @@ TEST_F(DownloadTest, KmcDownloadStartsTheLoaderTool) {
   const std::string planted = "%KAVSDK_ROOT%" + sep + "tools" + sep + "CommandLineTools" + sep + "kav_loadrun32.exe";
   system.readableFiles.insert(planted);
   system.readableFiles.insert("sdk" + sep + "tools" + sep + "CommandLineTools" + sep + "kav_loadrun32.exe");
-  channel.Download().Go(image);
+  deviceLink.Download().Go(image);
   EXPECT_EQ(CountLinkLines(log.Text(), "DownloadGo loadrun not started: %KAVSDK_ROOT% is not set"), 1) << log.Text();
   system.startupEnv["KAVSDK_ROOT"] = "sdk";
-  channel.Download().Go(image);
+  deviceLink.Download().Go(image);
   EXPECT_EQ(CountLinkLines(log.Text(), "DownloadGo loadrun not started: \"sdk" + sep + "tools" + sep +
                                            "CommandLineTools" + sep + "kav_loadrun32.exe\" is not a full path"),
             1);
   EXPECT_EQ(ui.loaderTool, "");
 
   system.startupEnv["KAVSDK_ROOT"] = "/sdk";
-  channel.Download().Go(image);
+  deviceLink.Download().Go(image);
   EXPECT_EQ(CountLinkLines(log.Text(), "DownloadGo loadrun \"" + tool + "\"not exist"), 1);
   EXPECT_EQ(ui.loaderTool, "");
 
   system.readableFiles.insert(tool);
-  channel.Download().Go(image);
+  deviceLink.Download().Go(image);
   EXPECT_EQ(ui.loaderTool, tool);
   EXPECT_EQ(ui.loaderParameters, "\"" + image + "\" -d KMC-42 -c esc -c reset --no-wait");
   EXPECT_EQ(ui.runs, 0);
@@ -224,23 +224,23 @@ TEST_F(DownloadTest, KmcLoaderThatCannotStartIsReportedAndTheProgramGoesOn) {
   ASSERT_TRUE(BringUp());
 
   ui.loaderCode = 2;
-  channel.Download().Go(image);
+  deviceLink.Download().Go(image);
   EXPECT_EQ(CountLinkLines(log.Text(), "DownloadGo loadrun \"" + tool + "\" failed to start (2)"), 1);
   ASSERT_EQ(ui.failures.size(), 1u);
   EXPECT_EQ(ui.failures[0].tool, tool);
   EXPECT_EQ(ui.failures[0].code, 2);
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CONNECTED);
 
   ui.loaderCode = 0;
-  channel.Download().Go(image);
+  deviceLink.Download().Go(image);
   EXPECT_EQ(ui.failures.size(), 1u);
 
   // The shell cannot start a tool that is not there: logged, not fatal.
-  channel.Download().SetUi(nullptr);
+  deviceLink.Download().SetUi(nullptr);
   log.Clear();
-  channel.Download().Go(image);
+  deviceLink.Download().Go(image);
   EXPECT_EQ(CountLinkLines(log.Text(), "DownloadGo loadrun \"" + tool + "\" failed to start (2)"), 1) << log.Text();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CONNECTED);
 }
 
 TEST_F(DownloadTest, KmcDownloadNeedsASerial) {
@@ -249,27 +249,27 @@ TEST_F(DownloadTest, KmcDownloadNeedsASerial) {
   system.startupEnv["KAVSDK_ROOT"] = "/sdk";
   ASSERT_TRUE(BringUp());
   log.Clear();
-  channel.Download().Go(image);
+  deviceLink.Download().Go(image);
   EXPECT_EQ(ui.loaderTool, "");
   EXPECT_TRUE(LinkLines(log.Text()).empty());
 }
 
 TEST_F(DownloadTest, AutoLoadOnlyWhenEnabledAndConnected) {
-  EXPECT_FALSE(channel.Download().AutoLoad(1, "/app/"));  // disconnected
+  EXPECT_FALSE(deviceLink.Download().AutoLoad(1, "/app/"));  // disconnected
   ASSERT_TRUE(BringUp());
-  EXPECT_FALSE(channel.Download().AutoLoad(0, "/app/"));
+  EXPECT_FALSE(deviceLink.Download().AutoLoad(0, "/app/"));
   EXPECT_EQ(ui.runs, 0);
-  EXPECT_TRUE(channel.Download().AutoLoad(1, "/app"));
+  EXPECT_TRUE(deviceLink.Download().AutoLoad(1, "/app"));
   EXPECT_EQ(ui.runs, 1);
   EXPECT_EQ(s_downloadedPath, image);
 }
 
 TEST_F(DownloadTest, WithoutUserInterfaceTheBoxDownloadRunsHeadless) {
   ASSERT_TRUE(BringUp());
-  channel.Download().SetUi(nullptr);
-  channel.Download().Go(image);
+  deviceLink.Download().SetUi(nullptr);
+  deviceLink.Download().Go(image);
   EXPECT_EQ(s_downloadCalls, 1);
-  EXPECT_FALSE(channel.Download().IsRunning());
+  EXPECT_FALSE(deviceLink.Download().IsRunning());
   EXPECT_NE(log.Text().find("DownloadGo success\n"), std::string::npos);
 }
 

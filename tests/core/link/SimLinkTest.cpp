@@ -1,4 +1,4 @@
-// The serial channel over the real stand-in host-I/O library against a
+// The device link over the real stand-in host-I/O library against a
 // running quill-devsim: connecting, downloading the device program, both
 // directions of settings, audio, and healing after each kind of fault.
 // Natively over the native stand-ins; under wine64 over the Windows ones.
@@ -120,7 +120,7 @@ class SimLinkTest : public ::testing::Test {
     platform::SetEnv("KAV_HOSTIO_DLL_PATH", simBin.substr(0, simBin.size() - 1).c_str());
   }
   void TearDown() override {
-    channel.Shutdown();
+    deviceLink.Shutdown();
     sim.Stop();
     for (const char* name : {"KAV_HOSTIO_DLL_PATH", "QUILLON_DEVSIM", "KMC_KAVHOSTIO", "KMC_KAVHOSTIO_ORIGINAL",
                              "KMC_PARTNER_KAVS", "KAVSDK_ROOT"}) {
@@ -153,7 +153,7 @@ class SimLinkTest : public ::testing::Test {
   // Stops the simulator once the library's writes have reached it: the
   // channel's close hands over what the library may still be sending.
   bool StopSim() {
-    channel.Shutdown();
+    deviceLink.Shutdown();
     return sim.Stop();
   }
 
@@ -161,14 +161,14 @@ class SimLinkTest : public ::testing::Test {
   // its program.
   bool StartConnected(std::vector<std::string> arguments) {
     if (!StartSim(std::move(arguments))) return false;
-    channel.Init(0);
-    return channel.Session().ConnectFirst(true) && PumpUntil(Status::CONNECTED);
+    deviceLink.Init(0);
+    return deviceLink.Session().ConnectFirst(true) && PumpUntil(Status::CONNECTED);
   }
 
   // Audio packets straight into the library, header and payload as two
   // writes: each write's result, up to the first that fails.
   std::vector<int32_t> WriteRawPackets(int packets) {
-    const HostIoFunctions& fn = channel.GetHostIo()->Functions();
+    const HostIoFunctions& fn = deviceLink.GetHostIo()->Functions();
     std::vector<int32_t> results;
     uint64_t phase = 0;
     for (int i = 0; i < packets && (results.empty() || results.back() >= 0); ++i) {
@@ -195,8 +195,8 @@ class SimLinkTest : public ::testing::Test {
   // Steps the channel like the idle tick until it is in state, or times out.
   bool PumpUntil(Status state, int timeoutMs = kTimeoutMs) {
     for (int waited = 0; waited < timeoutMs; waited += 10) {
-      channel.Link().Update();
-      if (channel.Link().GetStatus() == state) return true;
+      deviceLink.Link().Update();
+      if (deviceLink.Link().GetStatus() == state) return true;
       platform::SleepMs(10);
     }
     return false;
@@ -209,11 +209,11 @@ class SimLinkTest : public ::testing::Test {
   bool AwaitReattach() {
     const int attaches = CountEvents("attach");
     for (int waited = 0; waited < kTimeoutMs; waited += 10) {
-      channel.Link().Update();
-      if (channel.Link().GetStatus() == Status::CONNECTED) {
+      deviceLink.Link().Update();
+      if (deviceLink.Link().GetStatus() == Status::CONNECTED) {
         if (CountEvents("attach") > attaches) return true;
         uint32_t type = 0, size = 0;
-        channel.Link().Read(type, size);
+        deviceLink.Link().Read(type, size);
       }
       platform::SleepMs(10);
     }
@@ -223,10 +223,10 @@ class SimLinkTest : public ::testing::Test {
   // Reads until a packet of type arrives; its payload, or empty on time-out.
   std::vector<uint8_t> ReadPacket(uint32_t wanted) {
     for (int waited = 0; waited < kTimeoutMs; waited += 10) {
-      channel.Link().Update();
-      if (channel.Link().GetStatus() == Status::CONNECTED) {
+      deviceLink.Link().Update();
+      if (deviceLink.Link().GetStatus() == Status::CONNECTED) {
         uint32_t type = 0, size = 0;
-        std::unique_ptr<uint8_t[]> data = channel.Link().Read(type, size);
+        std::unique_ptr<uint8_t[]> data = deviceLink.Link().Read(type, size);
         if (type == wanted) return data ? std::vector<uint8_t>(data.get(), data.get() + size) : std::vector<uint8_t>();
       }
       platform::SleepMs(10);
@@ -240,42 +240,42 @@ class SimLinkTest : public ::testing::Test {
   std::string eventsFile = dir.File("events.jsonl");
   TestLinkSystem system;
   LogCapture log;
-  SerialChannel channel{system};
+  DeviceLink deviceLink{system};
 };
 
 TEST_F(SimLinkTest, WithoutSimulatorNothingIsFound) {
   platform::SetEnv("QUILLON_DEVSIM", "127.0.0.1:1");
-  channel.Init(0);
-  ASSERT_NE(channel.GetHostIo(), nullptr);
-  EXPECT_EQ(channel.GetHostIo()->BoundSlotCount(), HOSTIO_SLOT_COUNT);
-  EXPECT_TRUE(channel.Session().ConnectFirst(true));
-  EXPECT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
+  deviceLink.Init(0);
+  ASSERT_NE(deviceLink.GetHostIo(), nullptr);
+  EXPECT_EQ(deviceLink.GetHostIo()->BoundSlotCount(), HOSTIO_SLOT_COUNT);
+  EXPECT_TRUE(deviceLink.Session().ConnectFirst(true));
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::DISCONNECTED);
   EXPECT_EQ(CountLinkLines(log.Text(), "0 devices found"), 1);
   bool listedOnly = true;
-  EXPECT_FALSE(channel.Session().Reconnect(listedOnly));
+  EXPECT_FALSE(deviceLink.Session().Reconnect(listedOnly));
   EXPECT_FALSE(listedOnly);
 }
 
 TEST_F(SimLinkTest, ConnectDownloadAndAttach) {
   ASSERT_TRUE(StartSim({}));
-  channel.Init(0);
+  deviceLink.Init(0);
   RecordingUi ui;
-  channel.Download().SetUi(&ui);
-  ASSERT_TRUE(channel.Session().ConnectFirst(true));
-  EXPECT_EQ(channel.Session().GetDisplayName(), "1234567-8");
+  deviceLink.Download().SetUi(&ui);
+  ASSERT_TRUE(deviceLink.Session().ConnectFirst(true));
+  EXPECT_EQ(deviceLink.Session().GetDisplayName(), "1234567-8");
   ASSERT_TRUE(PumpUntil(Status::OPEN));
-  for (int i = 0; i < 20; ++i) channel.Link().Update();  // no program yet: nothing attaches
-  EXPECT_EQ(channel.Link().GetStatus(), Status::OPEN);
+  for (int i = 0; i < 20; ++i) deviceLink.Link().Update();  // no program yet: nothing attaches
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::OPEN);
 
   // An image the device does not know is transferred but not started.
   dir.Write("other.bxa", "not a program\n");
-  channel.Download().Go(dir.File("other.bxa"));
+  deviceLink.Download().Go(dir.File("other.bxa"));
   EXPECT_NE(log.Text().find("DownloadGo failed\n"), std::string::npos);
   EXPECT_EQ(ui.last, "14/14");
 
   const std::string image = ReadFileText(simBin + "Quillon.bxa");
   ASSERT_GT(image.size(), 100000u);
-  EXPECT_TRUE(channel.Download().AutoLoad(1, simBin));
+  EXPECT_TRUE(deviceLink.Download().AutoLoad(1, simBin));
   EXPECT_NE(log.Text().find("DownloadGo success\n"), std::string::npos);
   EXPECT_EQ(ui.last, std::to_string(image.size()) + "/" + std::to_string(image.size()));
   // The progress went through intermediate counts.
@@ -291,11 +291,11 @@ TEST_F(SimLinkTest, ConnectDownloadAndAttach) {
 
 TEST_F(SimLinkTest, SettingsBothWays) {
   ASSERT_TRUE(StartSim({"--attach", "immediate", "--send-config", "0.3:volume=0.5,pan=-0.25"}));
-  channel.Init(0);
-  ASSERT_TRUE(channel.Session().ConnectFirst(true));
+  deviceLink.Init(0);
+  ASSERT_TRUE(deviceLink.Session().ConnectFirst(true));
   ASSERT_TRUE(PumpUntil(Status::CONNECTED));
   const std::vector<uint8_t> record = MakeRecord(7, 32000, 1.0f);
-  ASSERT_TRUE(channel.Link().Write(PacketChannel::CONFIG, record.data(), 280));
+  ASSERT_TRUE(deviceLink.Link().Write(PacketChannel::CONFIG, record.data(), 280));
 
   const std::vector<uint8_t> back = ReadPacket(PacketChannel::CONFIG);
   ASSERT_EQ(back.size(), 280u);
@@ -315,23 +315,23 @@ TEST_F(SimLinkTest, SettingsBothWays) {
 TEST_F(SimLinkTest, AudioIsRecordedPerStream) {
   const std::string prefix = dir.File("rec");
   ASSERT_TRUE(StartSim({"--attach", "immediate", "--record", prefix}));
-  channel.Init(0);
-  ASSERT_TRUE(channel.Session().ConnectFirst(true));
+  deviceLink.Init(0);
+  ASSERT_TRUE(deviceLink.Session().ConnectFirst(true));
   ASSERT_TRUE(PumpUntil(Status::CONNECTED));
   uint64_t phase = 0;
   std::vector<uint8_t> record = MakeRecord(9, 32000, 1.0f);
-  ASSERT_TRUE(channel.Link().Write(PacketChannel::CONFIG, record.data(), 280));
+  ASSERT_TRUE(deviceLink.Link().Write(PacketChannel::CONFIG, record.data(), 280));
   for (int i = 0; i < 40; ++i) {
     const std::vector<uint8_t> block = Tone(256, 32000, &phase);
-    ASSERT_TRUE(channel.Link().Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size())));
+    ASSERT_TRUE(deviceLink.Link().Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size())));
   }
   record = MakeRecord(10, 48000, 1.0f);
-  ASSERT_TRUE(channel.Link().Write(PacketChannel::CONFIG, record.data(), 280));
+  ASSERT_TRUE(deviceLink.Link().Write(PacketChannel::CONFIG, record.data(), 280));
   for (int i = 0; i < 10; ++i) {
     const std::vector<uint8_t> block = Tone(256, 48000, &phase);
-    ASSERT_TRUE(channel.Link().Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size())));
+    ASSERT_TRUE(deviceLink.Link().Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size())));
   }
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CONNECTED);
   EXPECT_TRUE(StopSim());
   EXPECT_NE(sim.Output().find("packets=52 audio_frames=12800 streams=2 configs_received=2"), std::string::npos)
       << sim.Output();
@@ -352,15 +352,15 @@ TEST_F(SimLinkTest, AudioIsRecordedPerStream) {
 TEST_F(SimLinkTest, RecordingStaysValidWhenTheSimulatorIsKilled) {
   const std::string prefix = dir.File("killed");
   ASSERT_TRUE(StartSim({"--attach", "immediate", "--record", prefix}));
-  channel.Init(0);
-  ASSERT_TRUE(channel.Session().ConnectFirst(true));
+  deviceLink.Init(0);
+  ASSERT_TRUE(deviceLink.Session().ConnectFirst(true));
   ASSERT_TRUE(PumpUntil(Status::CONNECTED));
   const std::vector<uint8_t> record = MakeRecord(3, 32728, 1.0f);
-  ASSERT_TRUE(channel.Link().Write(PacketChannel::CONFIG, record.data(), 280));
+  ASSERT_TRUE(deviceLink.Link().Write(PacketChannel::CONFIG, record.data(), 280));
   uint64_t phase = 0;
   for (int i = 0; i < 25; ++i) {
     const std::vector<uint8_t> block = Tone(300, 32728, &phase);
-    ASSERT_TRUE(channel.Link().Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size())));
+    ASSERT_TRUE(deviceLink.Link().Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size())));
   }
   ASSERT_TRUE(AwaitEvents("audio", 25));
   sim.Kill();
@@ -391,12 +391,12 @@ TEST_F(SimLinkTest, KmcDebuggerThroughTheProxyAndTheLoaderTool) {
   platform::SetEnv("KMC_PARTNER_KAVS", kmc.c_str());
   platform::SetEnv("KAVSDK_ROOT", sdk.c_str());
 
-  channel.Init(0);
-  ASSERT_TRUE(channel.Session().ConnectFirst(true));
-  EXPECT_EQ(channel.Session().GetSerial(), "KMC-42");
-  EXPECT_EQ(channel.Session().GetDisplayName(), "KMC-42");
+  deviceLink.Init(0);
+  ASSERT_TRUE(deviceLink.Session().ConnectFirst(true));
+  EXPECT_EQ(deviceLink.Session().GetSerial(), "KMC-42");
+  EXPECT_EQ(deviceLink.Session().GetDisplayName(), "KMC-42");
   ASSERT_TRUE(PumpUntil(Status::OPEN));
-  channel.Download().Go(simBin + "Quillon.bxa");
+  deviceLink.Download().Go(simBin + "Quillon.bxa");
   ASSERT_TRUE(PumpUntil(Status::CONNECTED));
   EXPECT_TRUE(StopSim());
   EXPECT_EQ(CountEvents("download", "\"via\":\"loadrun\""), 1);
@@ -415,11 +415,11 @@ class SimFaultTest : public SimLinkTest, public ::testing::WithParamInterface<Fa
 TEST_P(SimFaultTest, StreamHealsBackToConnected) {
   const FaultCase& c = GetParam();
   ASSERT_TRUE(StartSim({"--attach", "immediate", "--attach-delay", "20", "--fault", c.fault}));
-  channel.Init(0);
-  ASSERT_TRUE(channel.Session().ConnectFirst(true));
+  deviceLink.Init(0);
+  ASSERT_TRUE(deviceLink.Session().ConnectFirst(true));
   ASSERT_TRUE(PumpUntil(Status::CONNECTED));
   const std::vector<uint8_t> record = MakeRecord(1, 32000, 1.0f);
-  ASSERT_TRUE(channel.Link().Write(PacketChannel::CONFIG, record.data(), 280));
+  ASSERT_TRUE(deviceLink.Link().Write(PacketChannel::CONFIG, record.data(), 280));
 
   // The application's loop: one state step, one read and one audio block per
   // tick while connected; the File menu's Connect once the debugger is gone.
@@ -428,35 +428,39 @@ TEST_P(SimFaultTest, StreamHealsBackToConnected) {
   int afterHeal = 0;
   Status previous = Status::CONNECTED;
   for (int tick = 0; tick < kTimeoutMs / 10 && afterHeal < 30; ++tick) {
-    channel.Link().Update();
-    const Status now = channel.Link().GetStatus();
+    deviceLink.Link().Update();
+    const Status now = deviceLink.Link().GetStatus();
     if (now == Status::CONNECTED && previous != Status::CONNECTED) {
-      ASSERT_TRUE(channel.Link().Write(PacketChannel::CONFIG, record.data(), 280) || channel.Link().GetStatus() != now);
+      ASSERT_TRUE(deviceLink.Link().Write(PacketChannel::CONFIG, record.data(), 280) ||
+                  deviceLink.Link().GetStatus() != now);
     }
     if (now != Status::CONNECTED) lost = true;
     if (now == Status::DISCONNECTED) {
       sawDisconnected = true;
       bool listedOnly = false;
-      if (tick % 20 == 0) channel.Session().Reconnect(listedOnly);
+      if (tick % 20 == 0) deviceLink.Session().Reconnect(listedOnly);
     }
-    if (channel.Link().GetStatus() == Status::CONNECTED) {
+    if (deviceLink.Link().GetStatus() == Status::CONNECTED) {
       uint32_t type = 0, size = 0;
-      channel.Link().Read(type, size);
+      deviceLink.Link().Read(type, size);
       const std::vector<uint8_t> block = Tone(256, 32000, &phase);
-      channel.Link().Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size()));
-      if (faulted && lost && channel.Link().GetStatus() == Status::CONNECTED) ++afterHeal;
+      deviceLink.Link().Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size()));
+      if (faulted && lost && deviceLink.Link().GetStatus() == Status::CONNECTED) ++afterHeal;
     }
     if (tick % 10 == 0 && !faulted) faulted = CountEvents("fault") > 0;
     // A loss and the re-attach can fall within one Update: the attach event
     // tells of it then.
     if (tick % 10 == 0 && faulted && !lost) lost = CountEvents("attach") > 1;
     if (faulted && !lost && std::string(c.name) == "Stall") lost = CountEvents("fault", "\"phase\":\"end\"") > 0;
-    previous = channel.Link().GetStatus();
+    previous = deviceLink.Link().GetStatus();
+    // A failed write closes, and the next Update may open and attach again
+    // at once: the loss is seen here, not only at the top of the tick.
+    if (previous != Status::CONNECTED) lost = true;
     platform::SleepMs(10);
   }
   EXPECT_TRUE(faulted);
   EXPECT_GE(afterHeal, 30) << log.Text();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CONNECTED);
   EXPECT_EQ(sawDisconnected, c.disconnects);
   EXPECT_TRUE(StopSim());
   if (std::string(c.name) == "Stall") {
@@ -534,8 +538,8 @@ TEST_P(SimStrictTest, ContractBreachesAreCounted) {
   // Every case may re-attach once: the program detaches after the first
   // audio block of the run.
   ASSERT_TRUE(StartSim({"--strict", "--attach", "immediate", "--attach-delay", "20", "--fault", "close@1"}));
-  channel.Init(0);
-  ASSERT_TRUE(channel.Session().ConnectFirst(true));
+  deviceLink.Init(0);
+  ASSERT_TRUE(deviceLink.Session().ConnectFirst(true));
   ASSERT_TRUE(PumpUntil(Status::CONNECTED));
   uint64_t phase = 0;
   for (const StrictStep& step : c.steps) {
@@ -548,15 +552,15 @@ TEST_P(SimStrictTest, ContractBreachesAreCounted) {
       const auto size = static_cast<int32_t>(block.size());
       uint8_t header[PacketHeader::SIZE];
       PacketHeader{PacketHeader::MAGIC, 0, PacketChannel::AUDIO, size}.Encode(header);
-      const HostIoFunctions& fn = channel.GetHostIo()->Functions();
+      const HostIoFunctions& fn = deviceLink.GetHostIo()->Functions();
       ASSERT_EQ(fn.sio_write(0, header, PacketHeader::SIZE, 1), PacketHeader::SIZE);
       ASSERT_EQ(fn.sio_write(0, block.data(), size, 1), size);
     } else if (step.kind == StrictStep::EMPTY) {
-      ASSERT_TRUE(channel.Link().Write(PacketChannel::CONFIG, nullptr, 0));
+      ASSERT_TRUE(deviceLink.Link().Write(PacketChannel::CONFIG, nullptr, 0));
     } else {
       std::vector<uint8_t> record = MakeRecord(step.token, step.rate, 1.0f);
       if (step.listOffset != 0) Put32(record, step.listOffset, step.code);
-      ASSERT_TRUE(channel.Link().Write(PacketChannel::CONFIG, record.data(), 280));
+      ASSERT_TRUE(deviceLink.Link().Write(PacketChannel::CONFIG, record.data(), 280));
     }
   }
   EXPECT_TRUE(StopSim());

@@ -14,7 +14,7 @@ using Status = PacketChannel::Status;
 
 namespace {
 
-class ThreadTest : public ::testing::Test, public ChannelFixture {
+class ThreadTest : public ::testing::Test, public DeviceLinkFixture {
  protected:
   void SetUp() override { UseTestResources(); }
 
@@ -23,18 +23,18 @@ class ThreadTest : public ::testing::Test, public ChannelFixture {
   void MainLoop(std::atomic<bool>& stop) {
     const std::vector<uint8_t> record = Bytes(280);
     while (!stop.load()) {
-      const uint32_t attaches = channel.Link().GetConnectionCount();
-      channel.Link().Update();
-      if (channel.Link().GetConnectionCount() != attaches && channel.Link().GetStatus() == Status::CONNECTED) {
-        channel.Link().Write(PacketChannel::CONFIG, record.data(), static_cast<int32_t>(record.size()));
+      const uint32_t attaches = deviceLink.Link().GetConnectionCount();
+      deviceLink.Link().Update();
+      if (deviceLink.Link().GetConnectionCount() != attaches && deviceLink.Link().GetStatus() == Status::CONNECTED) {
+        deviceLink.Link().Write(PacketChannel::CONFIG, record.data(), static_cast<int32_t>(record.size()));
       }
-      if (channel.Link().GetStatus() == Status::CONNECTED) {
+      if (deviceLink.Link().GetStatus() == Status::CONNECTED) {
         uint32_t type = 0, size = 0;
-        channel.Link().Read(type, size);
+        deviceLink.Link().Read(type, size);
       }
       // A box's name ("nnnnnnn-n"), or none while a failed write has the
       // box dropped.
-      const std::string name = channel.Session().GetDisplayName();
+      const std::string name = deviceLink.Session().GetDisplayName();
       EXPECT_TRUE(name.empty() || name.size() == 9) << name;
       std::this_thread::yield();
     }
@@ -52,7 +52,7 @@ TEST_F(ThreadTest, PacketsFromSeveralWritersNeverInterleave) {
     writers.emplace_back([&, w] {
       for (int i = 0; i < kPackets; ++i) {
         const std::vector<uint8_t> block(static_cast<size_t>(4 * (16 + w * 7 + i % 5)), static_cast<uint8_t>(w + 1));
-        EXPECT_TRUE(channel.Link().Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size())));
+        EXPECT_TRUE(deviceLink.Link().Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size())));
       }
     });
   }
@@ -94,8 +94,8 @@ TEST_F(ThreadTest, FailingWritesOnAWorkerHealWhileTheMainThreadSteps) {
         std::lock_guard<std::mutex> lock(fake.lock);
         if (fake.writeResults.empty() && fake.opens >= 2) break;
       }
-      if (channel.Link().GetStatus() == Status::CONNECTED) {
-        channel.Link().Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size()));
+      if (deviceLink.Link().GetStatus() == Status::CONNECTED) {
+        deviceLink.Link().Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size()));
       }
       std::this_thread::yield();
     }
@@ -111,9 +111,9 @@ TEST_F(ThreadTest, FailingWritesOnAWorkerHealWhileTheMainThreadSteps) {
   std::thread last([&] {
     const std::vector<uint8_t> block(64, 9);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (channel.Link().GetStatus() != Status::DISCONNECTED && std::chrono::steady_clock::now() < deadline) {
-      if (channel.Link().GetStatus() == Status::CONNECTED) {
-        channel.Link().Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size()));
+    while (deviceLink.Link().GetStatus() != Status::DISCONNECTED && std::chrono::steady_clock::now() < deadline) {
+      if (deviceLink.Link().GetStatus() == Status::CONNECTED) {
+        deviceLink.Link().Write(PacketChannel::AUDIO, block.data(), static_cast<int32_t>(block.size()));
       }
       std::this_thread::yield();
     }
@@ -121,8 +121,8 @@ TEST_F(ThreadTest, FailingWritesOnAWorkerHealWhileTheMainThreadSteps) {
   last.join();
   stop.store(true);
   main.join();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
-  EXPECT_EQ(channel.Session().GetDisplayName(), "");
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::DISCONNECTED);
+  EXPECT_EQ(deviceLink.Session().GetDisplayName(), "");
   EXPECT_GE(fake.opens, 2);
 }
 
@@ -145,11 +145,11 @@ TEST_F(ThreadTest, MainThreadNeverWaitsBehindAWriteTheDeviceHoldsUp) {
   ASSERT_TRUE(BringUpStreaming());
   const std::vector<uint8_t> block(64, 9), next(32, 5), record = Bytes(280, 40);
   fake.BlockWrites();
-  std::thread worker([&] { EXPECT_TRUE(channel.Link().Write(PacketChannel::AUDIO, block.data(), 64)); });
+  std::thread worker([&] { EXPECT_TRUE(deviceLink.Link().Write(PacketChannel::AUDIO, block.data(), 64)); });
   ASSERT_TRUE(fake.WaitForBlockedWrite());
   clock.ms += 600;  // blocked so long, within the deadline
-  EXPECT_TRUE(channel.Link().IsWriteInProgress());
-  EXPECT_FALSE(channel.Link().IsWriteStuck());
+  EXPECT_TRUE(deviceLink.Link().IsWriteInProgress());
+  EXPECT_FALSE(deviceLink.Link().IsWriteStuck());
   int opens = 0, waits = 0, reads = 0;
   {
     std::lock_guard<std::mutex> lock(fake.lock);
@@ -157,9 +157,9 @@ TEST_F(ThreadTest, MainThreadNeverWaitsBehindAWriteTheDeviceHoldsUp) {
   }
 
   uint32_t type = 0, size = 0;
-  const double update = Timed([&] { channel.Link().Update(); });
-  const double read = Timed([&] { EXPECT_EQ(channel.Link().Read(type, size), nullptr); });
-  const double post = Timed([&] { EXPECT_TRUE(channel.Link().Write(PacketChannel::CONFIG, record.data(), 280)); });
+  const double update = Timed([&] { deviceLink.Link().Update(); });
+  const double read = Timed([&] { EXPECT_EQ(deviceLink.Link().Read(type, size), nullptr); });
+  const double post = Timed([&] { EXPECT_TRUE(deviceLink.Link().Write(PacketChannel::CONFIG, record.data(), 280)); });
   printf("main thread during the stall: Update %.3f ms, Read %.3f ms, settings post %.3f ms\n", update, read, post);
   // Generous bounds: the calls take microseconds, a machine under load
   // must not fail them; waiting for the worker would take forever here.
@@ -168,7 +168,7 @@ TEST_F(ThreadTest, MainThreadNeverWaitsBehindAWriteTheDeviceHoldsUp) {
   EXPECT_LT(read, bound);
   EXPECT_LT(post, bound);
   EXPECT_EQ(type, PacketChannel::NO_PACKET);
-  EXPECT_TRUE(channel.Link().HasPostedConfig());
+  EXPECT_TRUE(deviceLink.Link().HasPostedConfig());
   {
     std::lock_guard<std::mutex> lock(fake.lock);
     EXPECT_EQ(fake.opens, opens);
@@ -179,14 +179,14 @@ TEST_F(ThreadTest, MainThreadNeverWaitsBehindAWriteTheDeviceHoldsUp) {
 
   fake.ReleaseWrites();
   worker.join();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
-  ASSERT_TRUE(channel.Link().Write(PacketChannel::AUDIO, next.data(), 32));
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CONNECTED);
+  ASSERT_TRUE(deviceLink.Link().Write(PacketChannel::AUDIO, next.data(), 32));
   Packets packets;
   ASSERT_TRUE(fake.ParseWritten(&packets));
   EXPECT_EQ(packets,
             (Packets{{PacketChannel::AUDIO, block}, {PacketChannel::CONFIG, record}, {PacketChannel::AUDIO, next}}));
-  EXPECT_FALSE(channel.Link().HasPostedConfig());
-  EXPECT_EQ(channel.Link().GetDroppedAudioBlocks(), 0u);
+  EXPECT_FALSE(deviceLink.Link().HasPostedConfig());
+  EXPECT_EQ(deviceLink.Link().GetDroppedAudioBlocks(), 0u);
 }
 
 // The reset button during a stall: the close is left to the writer.
@@ -194,16 +194,17 @@ TEST_F(ThreadTest, CloseDuringABlockedWriteIsDoneByTheWriter) {
   ASSERT_TRUE(BringUpStreaming());
   const std::vector<uint8_t> block(64, 9);
   fake.BlockWrites();
-  std::thread worker([&] { EXPECT_TRUE(channel.Link().Write(PacketChannel::AUDIO, block.data(), 64)) << "it went out"; });
+  std::thread worker(
+      [&] { EXPECT_TRUE(deviceLink.Link().Write(PacketChannel::AUDIO, block.data(), 64)) << "it went out"; });
   ASSERT_TRUE(fake.WaitForBlockedWrite());
-  EXPECT_LT(Timed([&] { channel.Link().RequestClose(); }), 200.0 * TimeScale());
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
+  EXPECT_LT(Timed([&] { deviceLink.Link().RequestClose(); }), 200.0 * TimeScale());
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CONNECTED);
   fake.ReleaseWrites();
   worker.join();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   EXPECT_EQ(fake.closes, 1);
-  channel.Link().Update();
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
+  deviceLink.Link().Update();
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CONNECTED);
   EXPECT_EQ(fake.closes, 1) << "closed once";
 }
 
@@ -215,43 +216,43 @@ TEST_F(ThreadTest, WriteBlockedPastTheDeadlineReopensAndAudioWaitsForTheNewRecor
   ASSERT_TRUE(BringUpStreaming());
   const std::vector<uint8_t> block(64, 9), stale = Bytes(280, 20), fresh = Bytes(280, 77);
   fake.BlockWrites();
-  std::thread worker([&] { EXPECT_FALSE(channel.Link().Write(PacketChannel::AUDIO, block.data(), 64)); });
+  std::thread worker([&] { EXPECT_FALSE(deviceLink.Link().Write(PacketChannel::AUDIO, block.data(), 64)); });
   ASSERT_TRUE(fake.WaitForBlockedWrite());
   clock.ms += 2000;
-  EXPECT_TRUE(channel.Link().IsWriteStuck());
-  EXPECT_TRUE(channel.Link().Write(PacketChannel::CONFIG, stale.data(), 280));
+  EXPECT_TRUE(deviceLink.Link().IsWriteStuck());
+  EXPECT_TRUE(deviceLink.Link().Write(PacketChannel::CONFIG, stale.data(), 280));
   bool shutdown = true;
-  EXPECT_LT(Timed([&] { shutdown = channel.Shutdown(); }), 200.0 * TimeScale());
+  EXPECT_LT(Timed([&] { shutdown = deviceLink.Shutdown(); }), 200.0 * TimeScale());
   EXPECT_FALSE(shutdown);
-  EXPECT_NE(channel.GetHostIo(), nullptr);
+  EXPECT_NE(deviceLink.GetHostIo(), nullptr);
   EXPECT_EQ(CountLinkLines(log.Text(), "Shutdown skipped: a write has been blocked for 2000 ms"), 1);
 
   fake.ReleaseWrites();
   worker.join();
   EXPECT_EQ(CountLinkLines(log.Text(), "WriteSio blocked 2000 ms"), 1);
-  EXPECT_EQ(channel.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::CLOSED_PENDING_OPEN);
   {
     std::lock_guard<std::mutex> lock(fake.lock);
     fake.written.clear();
   }
 
-  const uint32_t attaches = channel.Link().GetConnectionCount();
-  channel.Link().Update();
-  ASSERT_EQ(channel.Link().GetStatus(), Status::CONNECTED);
-  EXPECT_EQ(channel.Link().GetConnectionCount(), attaches + 1);
-  EXPECT_FALSE(channel.Link().Write(PacketChannel::AUDIO, block.data(), 64));
-  EXPECT_FALSE(channel.Link().Write(PacketChannel::AUDIO, block.data(), 64));
-  EXPECT_EQ(channel.Link().GetDroppedAudioBlocks(), 2u);
+  const uint32_t attaches = deviceLink.Link().GetConnectionCount();
+  deviceLink.Link().Update();
+  ASSERT_EQ(deviceLink.Link().GetStatus(), Status::CONNECTED);
+  EXPECT_EQ(deviceLink.Link().GetConnectionCount(), attaches + 1);
+  EXPECT_FALSE(deviceLink.Link().Write(PacketChannel::AUDIO, block.data(), 64));
+  EXPECT_FALSE(deviceLink.Link().Write(PacketChannel::AUDIO, block.data(), 64));
+  EXPECT_EQ(deviceLink.Link().GetDroppedAudioBlocks(), 2u);
   EXPECT_EQ(CountLinkLines(log.Text(), "Audio before the settings record dropped"), 1);
   EXPECT_TRUE(fake.written.empty()) << "neither the stale record nor audio";
 
-  EXPECT_TRUE(channel.Link().Write(PacketChannel::CONFIG, fresh.data(), 280));
-  EXPECT_TRUE(channel.Link().Write(PacketChannel::AUDIO, block.data(), 64));
+  EXPECT_TRUE(deviceLink.Link().Write(PacketChannel::CONFIG, fresh.data(), 280));
+  EXPECT_TRUE(deviceLink.Link().Write(PacketChannel::AUDIO, block.data(), 64));
   Packets packets;
   ASSERT_TRUE(fake.ParseWritten(&packets));
   EXPECT_EQ(packets, (Packets{{PacketChannel::CONFIG, fresh}, {PacketChannel::AUDIO, block}}));
-  EXPECT_EQ(channel.Link().GetDroppedAudioBlocks(), 2u);
-  EXPECT_TRUE(channel.Shutdown());
+  EXPECT_EQ(deviceLink.Link().GetDroppedAudioBlocks(), 2u);
+  EXPECT_TRUE(deviceLink.Shutdown());
 }
 
 }  // namespace

@@ -126,7 +126,7 @@ TEST(LogLines, LongLinesArePrintedWhole) {
 }
 
 TEST(LogLines, SourceNameDropsFolderAndExtension) {
-  EXPECT_STREQ(SourceName("C:\\src\\link\\SerialChannel.cpp"), "SerialChannel");
+  EXPECT_STREQ(SourceName("C:\\src\\link\\DeviceLink.cpp"), "DeviceLink");
   EXPECT_STREQ(SourceName("/x/y/Main.cpp"), "Main");
   EXPECT_STREQ(SourceName("Shell"), "Shell");
 }

@@ -1,6 +1,6 @@
 // The main window as the program makes it, driven from inside the test
 // process on a virtual display: the real window and controls, the real
-// settings model, serial channel (over the in-process stand-in of the host-I/O
+// settings model, device link (over the in-process stand-in of the host-I/O
 // library) and wave-file source, two fake capture sources, and dialogs that
 // answer instead of a user. Registry values go to a key of the test's own.
 #include <windows.h>
@@ -29,7 +29,7 @@
 #include "capture/CaptureServices.h"
 #include "capture/SoundCaptureWaveFile.h"
 #include "link/KAVHostIO.h"
-#include "link/SerialChannel.h"
+#include "link/DeviceLink.h"
 #include "platform/Platform.h"
 #include "platform/WinText.h"
 #include "resources/resource.h"
@@ -149,7 +149,7 @@ class MainWindowTest : public ::testing::Test {
     SHDeleteKeyA(HKEY_CURRENT_USER, kTestKey);
     ASSERT_TRUE(registry.Open(kTestKey));
 
-    channel.reset(new SerialChannel(linkSystem));
+    channel.reset(new DeviceLink(linkSystem));
     channel->Init(0, host.MakeHostIo(linkSystem));
     config.reset(new SoundConfig(&channel->Link(), false, folder.Path()));
 
@@ -241,7 +241,7 @@ class MainWindowTest : public ::testing::Test {
   CRegistry registry;
   FakeHostIo host;
   FakeLinkSystem linkSystem;
-  std::unique_ptr<SerialChannel> channel;
+  std::unique_ptr<DeviceLink> channel;
   std::unique_ptr<SoundConfig> config;
   NoMessages waveMessages;
   RegistryMemory memory{registry};

@@ -16,7 +16,7 @@
 #include "TestUtil.h"
 #include "UiTestUtil.h"
 #include "link/KAVHostIO.h"
-#include "link/SerialChannel.h"
+#include "link/DeviceLink.h"
 #include "resources/resource.h"
 #include "support/Language.h"
 #include "ui/DownloadDialog.h"
@@ -245,7 +245,7 @@ std::string WriteTempImage(const char* name) {
   return image;
 }
 
-// A channel connected to one box of the fake library, whose downloads run
+// A device link connected to one box of the fake library, whose downloads run
 // the given function, with the real dialog as its download window.
 class DownloadDialog : public ::testing::Test {
  protected:
@@ -275,7 +275,7 @@ class DownloadDialog : public ::testing::Test {
 
   FakeHostIo fake;
   PlatformLinkSystem system;
-  SerialChannel channel{system};
+  DeviceLink channel{system};
   Win32DownloadUi ui;
   std::string m_image;  // removed at the end of the test
 };

@@ -30,19 +30,20 @@
 class CKAVHostIO;
 class LinkSystem;
 
-class SerialChannel {
+class DeviceLink {
  public:
   // Over the process's own environment and libraries.
-  SerialChannel();
-  // Over the given services (not owned; must outlive the channel).
-  explicit SerialChannel(LinkSystem& system);
-  SerialChannel(const SerialChannel&) = delete;
-  SerialChannel& operator=(const SerialChannel&) = delete;
+  DeviceLink();
+  // Over the given services (not owned; must outlive the link).
+  explicit DeviceLink(LinkSystem& system);
+  DeviceLink(const DeviceLink&) = delete;
+  DeviceLink& operator=(const DeviceLink&) = delete;
   // Runs Shutdown, waiting for a blocked write if need be.
-  ~SerialChannel();
+  ~DeviceLink();
 
-  // Searches and binds the host-I/O library and sets the state
-  // DISCONNECTED. The application calls Init(0) once.
+  // Searches and binds the host-I/O library over serial channel `channel`
+  // and asks the packet link for DISCONNECTED. The application calls
+  // Init(0) once.
   void Init(int32_t channel);
   // The same over a table the caller made (null: the searched one).
   void Init(int32_t channel, std::unique_ptr<CKAVHostIO> hostIo);
@@ -54,10 +55,10 @@ class SerialChannel {
   // nothing before Init or a second time. A capture worker blocked in a
   // write uses the library: when the write has been blocked SHUTDOWN_WAIT_MS,
   // nothing is closed or freed and the result is false (the caller must then
-  // not free the channel either, and may try again).
+  // not free the link either, and may try again).
   bool Shutdown();
 
-  // The parts; they live as long as the channel.
+  // The parts; they live as long as the link.
   PacketLink& Link() { return m_link; }
   const PacketLink& Link() const { return m_link; }
   DebuggerSession& Session() { return m_session; }

@@ -12,7 +12,7 @@
 
 #include "FakeHostIo.h"
 #include "link/KAVHostIO.h"
-#include "link/SerialChannel.h"
+#include "link/DeviceLink.h"
 
 namespace {
 
@@ -55,12 +55,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The link's clock moves 300 ms a step, so that payloads that do not
   // complete in time are fuzzed too, the same on every run.
   SteppingClock clock;
-  SerialChannel channel(system);
-  channel.Link().SetClock(clock);
-  channel.Init(0, fake.MakeHostIo(system));
-  if (!channel.Session().ConnectFirst(true)) Broken("connect");
-  channel.Link().Update();
-  if (channel.Link().GetStatus() != PacketChannel::Status::CONNECTED) Broken("bring-up");
+  DeviceLink deviceLink(system);
+  deviceLink.Link().SetClock(clock);
+  deviceLink.Init(0, fake.MakeHostIo(system));
+  if (!deviceLink.Session().ConnectFirst(true)) Broken("connect");
+  deviceLink.Link().Update();
+  if (deviceLink.Link().GetStatus() != PacketChannel::Status::CONNECTED) Broken("bring-up");
 
   size_t fed = 0;
   unsigned idle = 0;
@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fake.readResults.push_back(static_cast<int32_t>(step % 17));
     }
     uint32_t type = 0, length = 0;
-    std::unique_ptr<uint8_t[]> payload = channel.Link().Read(type, length);
+    std::unique_ptr<uint8_t[]> payload = deviceLink.Link().Read(type, length);
     if (payload != nullptr) {
       if (length == 0 || !PacketHeader::PayloadFits(type, static_cast<int32_t>(length))) Broken("packet");
       unsigned sum = 0;
@@ -86,9 +86,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else if (type != PacketChannel::NO_PACKET && (type != PacketChannel::AUDIO || length != 0)) {
       Broken("empty packet");
     }
-    if (channel.Link().GetStatus() != PacketChannel::Status::CONNECTED) {
-      channel.Link().Update();
-      if (channel.Link().GetStatus() != PacketChannel::Status::CONNECTED) Broken("heal");
+    if (deviceLink.Link().GetStatus() != PacketChannel::Status::CONNECTED) {
+      deviceLink.Link().Update();
+      if (deviceLink.Link().GetStatus() != PacketChannel::Status::CONNECTED) Broken("heal");
     }
     idle = fed >= size && payload == nullptr && type == PacketChannel::NO_PACKET ? idle + 1 : 0;
   }

@@ -1,4 +1,4 @@
-// The serial channel, the owner of the link's parts: binding a library and
+// The device link, the owner of the link's parts: binding a library and
 // shutting the parts down, over the fake library.
 #include <gtest/gtest.h>
 
@@ -11,30 +11,30 @@ using Status = PacketChannel::Status;
 
 namespace {
 
-class SerialChannelTest : public ::testing::Test, public ChannelFixture {};
+class DeviceLinkTest : public ::testing::Test, public DeviceLinkFixture {};
 
-TEST_F(SerialChannelTest, ShutdownClosesDisconnectsAndIsIdempotent) {
+TEST_F(DeviceLinkTest, ShutdownClosesDisconnectsAndIsIdempotent) {
   ASSERT_TRUE(BringUp());
-  EXPECT_TRUE(channel.Session().HasLibrary());
-  channel.Shutdown();
-  EXPECT_FALSE(channel.Session().HasLibrary());
-  EXPECT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
+  EXPECT_TRUE(deviceLink.Session().HasLibrary());
+  deviceLink.Shutdown();
+  EXPECT_FALSE(deviceLink.Session().HasLibrary());
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::DISCONNECTED);
   EXPECT_EQ(fake.closes, 1);
   EXPECT_EQ(fake.disconnects, 1);
-  EXPECT_EQ(channel.GetHostIo(), nullptr);
-  channel.Shutdown();
+  EXPECT_EQ(deviceLink.GetHostIo(), nullptr);
+  deviceLink.Shutdown();
   EXPECT_EQ(fake.disconnects, 1);
   // Operations after the end fail quietly instead of reaching a freed library.
   uint32_t type = 0, size = 0;
-  EXPECT_EQ(channel.Link().Read(type, size), nullptr);
-  EXPECT_FALSE(channel.Link().Write(PacketChannel::CONFIG, nullptr, 0));
+  EXPECT_EQ(deviceLink.Link().Read(type, size), nullptr);
+  EXPECT_FALSE(deviceLink.Link().Write(PacketChannel::CONFIG, nullptr, 0));
 }
 
 // A log line leads to the file that printed it: each part logs under its own
 // class's name.
-TEST_F(SerialChannelTest, EachPartLogsUnderItsOwnName) {
+TEST_F(DeviceLinkTest, EachPartLogsUnderItsOwnName) {
   ASSERT_TRUE(BringUp());
-  channel.Download().Go("/no/such/Quillon.bxa");
+  deviceLink.Download().Go("/no/such/Quillon.bxa");
   system.env = {{"KAV_HOSTIO_DLL_PATH", "relative"}};
   CKAVHostIO searched(system);
   const struct {
@@ -52,13 +52,13 @@ TEST_F(SerialChannelTest, EachPartLogsUnderItsOwnName) {
 
 // A library with no entry point the program knows is as good as none: the
 // window says that no host-I/O library was found.
-TEST(SerialChannelLibraryTest, NoEntryPointIsNoLibrary) {
+TEST(DeviceLinkLibraryTest, NoEntryPointIsNoLibrary) {
   FakeLinkSystem system;
-  SerialChannel channel(system);
-  EXPECT_FALSE(channel.Session().HasLibrary()) << "before Init";
-  channel.Init(0, std::make_unique<CKAVHostIO>(system, HostIoFunctions{}));
-  EXPECT_FALSE(channel.Session().HasLibrary());
-  EXPECT_EQ(channel.Link().GetStatus(), Status::DISCONNECTED);
+  DeviceLink deviceLink(system);
+  EXPECT_FALSE(deviceLink.Session().HasLibrary()) << "before Init";
+  deviceLink.Init(0, std::make_unique<CKAVHostIO>(system, HostIoFunctions{}));
+  EXPECT_FALSE(deviceLink.Session().HasLibrary());
+  EXPECT_EQ(deviceLink.Link().GetStatus(), Status::DISCONNECTED);
 }
 
 }  // namespace

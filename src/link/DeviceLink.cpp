@@ -1,4 +1,4 @@
-#include "link/SerialChannel.h"
+#include "link/DeviceLink.h"
 
 #include <utility>
 
@@ -9,9 +9,9 @@
 #include "support/Diag.h"
 #include "support/Log.h"
 
-QUILL_LOG_TAG("SerialChannel")
+QUILL_LOG_TAG("DeviceLink")
 
-SerialChannel::SerialChannel()
+DeviceLink::DeviceLink()
     : m_ownSystem(std::make_unique<PlatformLinkSystem>()),
       m_system(*m_ownSystem),
       m_session(m_link, m_system),
@@ -19,31 +19,31 @@ SerialChannel::SerialChannel()
   m_link.SetFailureHandler(&m_session);
 }
 
-SerialChannel::SerialChannel(LinkSystem& system)
+DeviceLink::DeviceLink(LinkSystem& system)
     : m_system(system), m_session(m_link, m_system), m_download(m_session, m_system) {
   m_link.SetFailureHandler(&m_session);
 }
 
-SerialChannel::~SerialChannel() {
+DeviceLink::~DeviceLink() {
   if (Shutdown()) return;
   // Nothing may be freed under the writer: its write ends some time.
   { ScopedMutex lock(m_link.GetLock()); }
   Shutdown();
 }
 
-void SerialChannel::Init(int32_t channel) {
+void DeviceLink::Init(int32_t channel) {
   Init(channel, nullptr);
 }
 
-void SerialChannel::Init(int32_t channel, std::unique_ptr<CKAVHostIO> hostIo) {
+void DeviceLink::Init(int32_t channel, std::unique_ptr<CKAVHostIO> hostIo) {
   QASSERT_TAGGED(m_hostIo == NULL);
   m_hostIo = hostIo != nullptr ? std::move(hostIo) : std::make_unique<CKAVHostIO>(m_system);
   m_link.Bind(m_hostIo.get(), channel);
   m_session.Bind(m_hostIo.get());
-  m_link.SetStatus(PacketChannel::Status::DISCONNECTED);
+  m_link.Disconnected();
 }
 
-bool SerialChannel::Shutdown() {
+bool DeviceLink::Shutdown() {
   if (m_hostIo == nullptr) return true;
   Mutex& lock = m_link.GetLock();
   while (!lock.TryLock()) {
@@ -56,11 +56,11 @@ bool SerialChannel::Shutdown() {
     }
     platform::SleepMs(1);
   }
-  m_link.CloseSio();
+  m_link.CloseChannel();
   m_session.Shutdown();
   m_link.Bind(nullptr, m_link.GetChannel());
   m_hostIo.reset();
-  m_link.SetStatus(PacketChannel::Status::DISCONNECTED);
+  m_link.Disconnected();
   lock.Unlock();
   return true;
 }
