@@ -69,8 +69,24 @@ void SettingsButtons::DefaultSettings() {
   m_config->ApplyDefaults();
 }
 
-void SettingsButtons::ShowError(const std::string& text, const std::string& caption, bool foreground) {
-  m_dialogs.ShowMessage(m_window.GetHwnd(), text, caption, MB_ICONHAND | (foreground ? MB_SETFOREGROUND : 0u));
+void SettingsButtons::Tell(ConfigMessage message, const std::string& path) {
+  unsigned textId = IDS_COULD_NOT_OPEN;
+  bool foreground = false;
+  switch (message) {
+    case ConfigMessage::CANNOT_OPEN:
+      textId = IDS_COULD_NOT_OPEN;
+      break;
+    case ConfigMessage::NOT_SETTINGS_FILE:
+      textId = IDS_NOT_SETTINGS_FILE;
+      foreground = true;
+      break;
+    case ConfigMessage::CANNOT_SAVE:
+      textId = IDS_COULD_NOT_OPEN_SAVE;
+      break;
+  }
+  // The path is UTF-8; the message is ANSI text.
+  m_dialogs.ShowMessage(m_window.GetHwnd(), FormatResourceString(textId, platform::PathToDisplay(path).c_str()),
+                        LoadResourceString(IDS_APP_NAME), MB_ICONHAND | (foreground ? MB_SETFOREGROUND : 0u));
 }
 
 void SettingsButtons::RefreshControls() {

@@ -49,8 +49,10 @@ class SettingsButtons : public ConfigView {
   void SaveSettings();
   void DefaultSettings();
 
-  // ConfigView
-  void ShowError(const std::string& text, const std::string& caption, bool foreground) override;
+  // ConfigView: each message in an error box with the hand icon, captioned
+  // with the program's name; "not a settings file" also brought to the
+  // foreground.
+  void Tell(ConfigMessage message, const std::string& path) override;
   void RefreshControls() override;
 
  private:
