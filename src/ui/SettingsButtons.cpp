@@ -39,7 +39,7 @@ void SettingsButtons::ShowSettings() {
 }
 
 std::string SettingsButtons::SettingsFolder() const {
-  std::string folder = m_config->ResolvePath(m_preferences.GetSettingsFolder());
+  std::string folder = m_config.ResolvePath(m_preferences.GetSettingsFolder());
   if (!platform::IsDirectory(folder.c_str())) folder = m_programFolder;
   return folder;
 }
@@ -54,19 +54,19 @@ void SettingsButtons::RememberSettingsFolder(const std::string& path) {
 void SettingsButtons::LoadSettings() {
   std::string path;
   if (!m_dialogs.AskSettingsFile(m_window.GetHwnd(), false, SettingsFolder(), &path)) return;
-  m_config->LoadAndApply(path);
+  m_config.LoadAndApply(path);
   RememberSettingsFolder(path);
 }
 
 void SettingsButtons::SaveSettings() {
   std::string path;
   if (!m_dialogs.AskSettingsFile(m_window.GetHwnd(), true, SettingsFolder(), &path)) return;
-  m_config->SaveFile(path);
+  m_config.SaveFile(path);
   RememberSettingsFolder(path);
 }
 
 void SettingsButtons::DefaultSettings() {
-  m_config->ApplyDefaults();
+  m_config.ApplyDefaults();
 }
 
 void SettingsButtons::Tell(ConfigMessage message, const std::string& path) {

@@ -26,6 +26,7 @@
 #include "core/HandedPath.h"
 #include "core/MapMemory.h"
 #include "app/RegistryMemory.h"
+#include "app/Startup.h"
 #include "core/ScriptedSource.h"
 #include "capture/CaptureServices.h"
 #include "capture/SoundCaptureWaveFile.h"
@@ -65,10 +66,11 @@ class NoMessages : public MessageBoxSink {
 // Answers the main window's modal windows.
 class FakeDialogs : public MainWindowDialogs {
  public:
-  void ShowMessage(HWND, const std::string& text, const std::string& caption, UINT style) override {
+  void ShowMessage(HWND owner, const std::string& text, const std::string& caption, UINT style) override {
     messages.push_back(text);
     captions.push_back(caption);
     styles.push_back(style);
+    if (onMessage) onMessage(owner);
   }
   bool AskSettingsFile(HWND, bool save, const std::string& initialFolder, std::string* path) override {
     asked.push_back(save ? "save" : "open");
@@ -81,6 +83,7 @@ class FakeDialogs : public MainWindowDialogs {
   void OpenFolder(HWND, const std::string& folder) override { opened.push_back(folder); }
 
   std::string answer;
+  std::function<void(HWND owner)> onMessage;  // while the box would be up
   std::vector<std::string> messages, captions, asked, folders, opened;
   std::vector<UINT> styles;
   int abouts = 0;
@@ -201,7 +204,10 @@ class MainWindowTest : public ::testing::Test {
     parts.dpi = dpi;
     if (!monitorAreas.empty()) parts.monitors = [this] { return monitorAreas; };
     window.reset(new MainWindow(parts));
+    // As the program starts it: the start-up steps before the window shows.
     ASSERT_TRUE(window->Create(GetModuleHandleA(nullptr), nullptr));
+    Startup::RestoreSettingsAndConnect(*window, *config, channel->Session());
+    window->Show();
     if (makeControls) window->CreateControls(font);
   }
 
@@ -382,10 +388,21 @@ TEST_F(MainWindowTest, NotConnectedCaptionAndDisconnectGrayedWithoutDebugger) {
   EXPECT_EQ(Caption(), expected);
 }
 
+// At start the auto-saved settings are restored first; the message comes
+// before the window is shown.
 TEST_F(MainWindowTest, ARefusedConnectionShowsTheBoxMessage) {
   host.listed = {42};
   host.connectResult = -1;
+  folder.Write(SoundConfig::AUTOSAVE_FILE, "Quillon\r\n*SoundParam\r\nVolume:   0.25\r\n");
+  std::string volumeThen;
+  bool shownThen = true;
+  dialogs.onMessage = [&](HWND owner) {
+    volumeThen = config->GetItem(8)->GetValue();
+    shownThen = IsWindowVisible(owner) != FALSE;
+  };
   Open();
+  EXPECT_EQ(volumeThen, "0.25");
+  EXPECT_FALSE(shownThen);
   ASSERT_EQ(dialogs.messages.size(), 1u);
   EXPECT_EQ(dialogs.messages[0], "QD-KAV-BOX is not connected.");
   EXPECT_EQ(dialogs.captions[0], "Quillon");
