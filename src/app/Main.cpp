@@ -40,10 +40,23 @@ namespace {
 const char kRegistryKey[] = "Software\\VORLANE\\Quillon";
 
 // The process-wide objects, owned here and deleted in a fixed order
-// (Shutdown).
-struct Application {
-  explicit Application(const StartupSystem& system) : startup(system) {}
-  HINSTANCE instance = nullptr;
+// (Shutdown), and the start-up that builds them and starts the program.
+class Application {
+ public:
+  Application(HINSTANCE instance, const StartupSystem& system) : startup(system), m_instance(instance) {}
+
+  // Builds the parts in their order: the link's owner, ADPCM, the settings
+  // model, the capture sources, the settings window and the main window,
+  // which is handed all of them. False (logged) when no capture source could
+  // be made: the program cannot run without one.
+  bool Build(const std::string& programFolder, const std::string& logFolder);
+  // Makes the main window and performs the start-up steps: the auto-saved
+  // settings restored, the first debugger connected and the device program
+  // auto-loaded onto it (both before the window is shown, from which on it
+  // shows them), the controls made and the command line's files opened, in
+  // order. False when the window could not be made.
+  bool Start(const std::vector<std::wstring>& openPaths);
+
   Startup startup;  // the start-up steps, and COM's end
   CRegistry registry;
   RegistryMemory memory{registry};
@@ -59,6 +72,10 @@ struct Application {
   Win32MessageBox messageBox;
   MainWindowDialogs dialogs;
   LogFile* logFile = nullptr;  // not owned; null before it is open
+
+ private:
+  HINSTANCE m_instance;
+  int m_dpi = 96;
 };
 
 void RaiseProcessPriority() {
@@ -160,11 +177,65 @@ void Shutdown(Application& app, UINT exitCode) {
   app.startup.UninitializeCom();
 }
 
+bool Application::Build(const std::string& programFolder, const std::string& logFolder) {
+  deviceLink = std::make_unique<DeviceLink>();
+  deviceLink->Download().SetUi(&downloadUi);
+  deviceLink->Init(0);
+  adpcm = std::make_unique<Adpcm>();
+  adpcm->Load();
+  soundConfig = std::make_unique<SoundConfig>(&deviceLink->Link(), adpcm->IsLoaded(), programFolder);
+  soundConfig->SetCapture(&sources);
+  if (!startup.CreateSources(sources, adpcm.get(), &deviceLink->Link(), messageBox, LoadCaptureTexts())) {
+    // Without a capture source the program cannot run: the log says why.
+    Log("Start-up: no capture source; the program ends\n");
+    return false;
+  }
+  sources.ChooseStartSource();
+  configWindow = std::make_unique<ConfigWindow>(*soundConfig);
+
+  m_dpi = ScreenDpi();
+  MainWindow::Parts parts;
+  parts.sources = &sources;
+  parts.link = &deviceLink->Link();
+  parts.session = &deviceLink->Session();
+  parts.download = &deviceLink->Download();
+  parts.config = soundConfig.get();
+  parts.configWindow = configWindow.get();
+  parts.preferences = &preferences;
+  parts.dialogs = &dialogs;
+  parts.programFolder = programFolder;
+  parts.logFolder = logFolder;
+  parts.dpi = m_dpi;
+  mainWindow = std::make_unique<MainWindow>(parts);
+  downloadUi.SetOwner(mainWindow.get());
+  return true;
+}
+
+bool Application::Start(const std::vector<std::wstring>& openPaths) {
+  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES | ICC_TAB_CLASSES | ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&controls);
+
+  HICON icon = LoadIconA(m_instance, MAKEINTRESOURCEA(IDI_QUILLON));
+  if (!mainWindow->Create(m_instance, icon)) return false;
+  Startup::RestoreSettingsAndConnect(*mainWindow, *soundConfig, deviceLink->Session());
+  mainWindow->Show();
+  // The window owns the sources' message boxes (a dropped file that cannot
+  // be played).
+  messageBox.SetOwner(mainWindow->GetHwnd());
+  dialogFont.Reset(MakeDialogFont(m_dpi));
+  configWindow->Register(m_instance, icon, dialogFont.Get(), m_dpi);
+  mainWindow->CreateControls(dialogFont.Get());
+  // The command line's files are opened as dropped ones, in order.
+  std::vector<std::string> files;
+  for (const std::wstring& path : openPaths) files.push_back(platform::WideToUtf8(path.c_str(), path.size()));
+  mainWindow->OpenFiles(files);
+  return true;
+}
+
 }  // namespace
 
 int RunApplication(HINSTANCE instance, const StartupSystem& system) {
-  Application app(system);
-  app.instance = instance;
+  Application app(instance, system);
 
   SetWindowedMode(true);
   SetResourceInstance(instance);
@@ -201,56 +272,13 @@ int RunApplication(HINSTANCE instance, const StartupSystem& system) {
 
   app.registry.Open(kRegistryKey);
 
-  MainWindow::Parts parts;
-  parts.sources = &app.sources;
-  parts.preferences = &app.preferences;
-  parts.dialogs = &app.dialogs;
-  parts.programFolder = programFolder;
-  parts.logFolder = logFile.GetFolder();
-  parts.dpi = ScreenDpi();
-  app.mainWindow = std::make_unique<MainWindow>(parts);
-  app.downloadUi.SetOwner(app.mainWindow.get());
-  app.deviceLink = std::make_unique<DeviceLink>();
-  app.deviceLink->Download().SetUi(&app.downloadUi);
-  app.deviceLink->Init(0);
-  app.adpcm = std::make_unique<Adpcm>();
-  app.adpcm->Load();
-  app.soundConfig = std::make_unique<SoundConfig>(&app.deviceLink->Link(), app.adpcm->IsLoaded(), programFolder);
-  app.soundConfig->SetCapture(&app.sources);
-  app.configWindow = std::make_unique<ConfigWindow>(*app.soundConfig);
-  app.mainWindow->SetLink(&app.deviceLink->Link(), &app.deviceLink->Session(), &app.deviceLink->Download());
-  app.mainWindow->SetConfig(app.soundConfig.get());
-  app.mainWindow->SetConfigWindow(app.configWindow.get());
-
-  if (!app.startup.CreateSources(app.sources, app.adpcm.get(), &app.deviceLink->Link(), app.messageBox,
-                                 LoadCaptureTexts())) {
-    // Without a capture source the program cannot run: the log says why,
-    // and it ends.
-    Log("Start-up: no capture source; the program ends\n");
+  if (!app.Build(programFolder, logFile.GetFolder())) {
     Shutdown(app, Startup::NO_SOURCE_EXIT);
     return Startup::NO_SOURCE_EXIT;
   }
-  app.sources.ChooseStartSource();
 
-  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES | ICC_TAB_CLASSES | ICC_PROGRESS_CLASS};
-  InitCommonControlsEx(&controls);
-
-  // The window's creation restores the auto-saved settings and connects the
-  // first debugger found.
-  HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_QUILLON));
   WPARAM exitCode = 0;
-  if (app.mainWindow->Create(instance, icon)) {
-    // The window owns the sources' message boxes (a dropped file that cannot
-    // be played).
-    app.messageBox.SetOwner(app.mainWindow->GetHwnd());
-    app.dialogFont.Reset(MakeDialogFont(parts.dpi));
-    app.configWindow->Register(instance, icon, app.dialogFont.Get(), parts.dpi);
-    app.mainWindow->CreateControls(app.dialogFont.Get());
-    // The command line's files are opened as dropped ones, in order.
-    std::vector<std::string> files;
-    for (const std::wstring& path : openPaths) files.push_back(platform::WideToUtf8(path.c_str(), path.size()));
-    app.mainWindow->OpenFiles(files);
-
+  if (app.Start(openPaths)) {
     IdleTick idle(app.mainWindow->GetStatus(), app.deviceLink->Link(), app.deviceLink->Session(),
                   app.deviceLink->Download(), *app.soundConfig, app.sources, SystemClock());
     TickTimes times;

@@ -5,11 +5,14 @@
 
 #include "app/CaptureSources.h"
 #include "core/CaptureChoice.h"
+#include "link/DebuggerSession.h"
 #include "platform/Platform.h"
 #include "resources/resource.h"
+#include "settings/SoundConfig.h"
 #include "support/Language.h"
 #include "support/Log.h"
 #include "support/Strings.h"
+#include "ui/MainWindow.h"
 
 const StartupSystem& SystemStartup() {
   static const StartupSystem system = {&platform::GetProgramPath, &MessageBoxA,      &CoInitializeEx,
@@ -77,6 +80,16 @@ bool Startup::CreateSources(CaptureChoice& choice, const Adpcm* adpcm, PacketCha
   if (choice.GetCount() > 0) return true;
   Log("No capture source could be made\n");
   return false;
+}
+
+void Startup::RestoreSettingsAndConnect(MainWindow& window, SoundConfig& config, DebuggerSession& session) {
+  config.RestoreAutoSave();
+  if (session.ConnectFirst(true)) {
+    window.AutoLoadBxa();
+  } else {
+    window.ShowNotConnected();
+  }
+  window.GetStatus().UpdateCaption();
 }
 
 void Startup::ReportNoWindow() {

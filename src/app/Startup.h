@@ -1,8 +1,9 @@
 // The program's start-up steps that meet the system before its windows (the
-// folder, the command line, the environment, COM, the capture sources) and
-// the reports of a start-up that cannot go on. The system calls come in one
-// table, so that every path of the steps runs in a test with fakes (Windows
-// only).
+// folder, the command line, the environment, COM, the capture sources), the
+// steps once the main window exists (the settings restored, the first
+// debugger connected), and the reports of a start-up that cannot go on. The
+// system calls come in one table, so that every path of the steps runs in a
+// test with fakes (Windows only).
 #pragma once
 
 #include <windows.h>
@@ -12,8 +13,11 @@
 
 class Adpcm;
 class CaptureChoice;
+class DebuggerSession;
+class MainWindow;
 class MessageBoxSink;
 class PacketChannel;
+class SoundConfig;
 struct CaptureTexts;
 
 struct StartupSystem {
@@ -74,6 +78,12 @@ class Startup {
   static constexpr int NO_SOURCE_EXIT = 1;
   bool CreateSources(CaptureChoice& choice, const Adpcm* adpcm, PacketChannel* channel, MessageBoxSink& messages,
                      const CaptureTexts& texts);
+
+  // Once the main window exists, before it is shown: the auto-saved
+  // settings restored (SoundConfig::RestoreAutoSave), the first debugger
+  // connected and the device program auto-loaded onto it, or the user told
+  // that no box is connected; the caption then shows the link.
+  static void RestoreSettingsAndConnect(MainWindow& window, SoundConfig& config, DebuggerSession& session);
 
   // The main window could not be made: logged, and the user told. The
   // program ends with NO_WINDOW_EXIT.

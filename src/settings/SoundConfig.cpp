@@ -130,15 +130,16 @@ ConfigSnapshot SoundConfig::TakeSnapshot() {
   return ConfigSnapshot{m_record.samplingRate, m_record.waveFormat};
 }
 
-void SoundConfig::UpdateFilterControls() {
+bool SoundConfig::IsItemEnabled(int32_t index) {
   ScopedMutex lock(m_lock);
+  const SoundConfigItem* item = GetItem(index);
+  if (item == nullptr) return false;
   const uint32_t type = m_record.biquadType;
-  m_filterItems[0]->SetDisabled(!BiquadType::TakesValue(type));
-  for (int i = 1; i < 4; ++i) m_filterItems[i]->SetDisabled(!BiquadType::TakesParameters(type));
-}
-
-void SoundConfig::DetachControls() {
-  for (int32_t i = 0; i < m_count; ++i) m_items[i]->AttachControl(nullptr);
+  if (item == m_filterItems[0]) return BiquadType::TakesValue(type);
+  for (int i = 1; i < 4; ++i) {
+    if (item == m_filterItems[i]) return BiquadType::TakesParameters(type);
+  }
+  return true;
 }
 
 void SoundConfig::Apply(const ConfigSnapshot& snapshot) {
@@ -148,7 +149,6 @@ void SoundConfig::Apply(const ConfigSnapshot& snapshot) {
     if (m_capture != nullptr) m_capture->StopCapture();
   }
   if (m_channel != nullptr && m_channel->IsConnected()) SendToDevice();
-  UpdateFilterControls();
 }
 
 void SoundConfig::ApplyReceived(const void* payload, int32_t size) {
@@ -178,7 +178,6 @@ void SoundConfig::ApplyReceived(const void* payload, int32_t size) {
   }
   AutoSave();
   if (m_view != nullptr) m_view->RefreshControls();
-  UpdateFilterControls();
 }
 
 bool SoundConfig::SendToDevice() {

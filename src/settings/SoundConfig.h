@@ -2,8 +2,9 @@
 // they fill, the exchange of that record with the device program, and the
 // settings files. The program calls it from the main thread. Every public
 // method takes the model's re-entrant lock while it works, except the
-// setters, GetItem, GetCount, DetachControls and ResolvePath; the items that
-// GetItem hands out are not locked.
+// setters, GetItem, GetCount and ResolvePath; the items that GetItem hands
+// out are not locked. It knows no window: it tells its view what happened
+// (ConfigView), and the view shows it.
 #pragma once
 
 #include <cstdint>
@@ -28,15 +29,23 @@ class ConfigCapture {
   virtual int32_t GetInputRate() = 0;
 };
 
+// What the model tells the user, each about one settings file.
+enum class ConfigMessage {
+  CANNOT_OPEN,        // the file cannot be opened or read
+  NOT_SETTINGS_FILE,  // the file is not a settings file (no header, or far too large for one)
+  CANNOT_SAVE,        // the file cannot be made or written
+};
+
 // What the model needs of the user interface.
 class ConfigView {
  public:
   virtual ~ConfigView() = default;
-  // An error box owned by the main window, with the hand icon; foreground
-  // adds MB_SETFOREGROUND.
-  virtual void ShowError(const std::string& text, const std::string& caption, bool foreground) = 0;
-  // Shows the current values in the settings window's controls, when that
-  // window exists (each control re-attached to its item).
+  // Tells the user message about the settings file at path (UTF-8, as the
+  // model resolved it).
+  virtual void Tell(ConfigMessage message, const std::string& path) = 0;
+  // The values changed other than by the settings window's own boxes: shown
+  // there, with which items can be set (IsItemEnabled), when that window
+  // exists.
   virtual void RefreshControls() = 0;
 };
 
@@ -86,19 +95,19 @@ class SoundConfig {
   int32_t GetCount() const { return m_count; }
 
   ConfigSnapshot TakeSnapshot();
-  // Enables the four filter boxes that the record's biquadType uses.
-  void UpdateFilterControls();
-  // Makes every item forget its control (the settings window is closing).
-  void DetachControls();
+  // Whether item index can be set with the record as it is: of the four
+  // filter items, only those that the record's biquadType uses; every other
+  // item always.
+  bool IsItemEnabled(int32_t index);
 
   // After a local change: auto-save, stop the capture when the rate or the
-  // format changed, send the record when connected, filter boxes.
+  // format changed, send the record when connected.
   void Apply(const ConfigSnapshot& snapshot);
   // A CONFIG payload from the device: taken over except streamToken,
   // displayMode, samplingRate and waveFormat, item by item, and only where
   // the value is one the item can hold (within its range, an entry of its
   // list); a value outside is logged and leaves that item as it was. Then
-  // shown and auto-saved. A payload that is not exactly a record is ignored.
+  // shown (RefreshControls) and auto-saved. A payload that is not exactly a record is ignored.
   void ApplyReceived(const void* payload, int32_t size);
   // Fills in the input rate and writes one CONFIG packet; the write's result.
   bool SendToDevice();
@@ -106,7 +115,7 @@ class SoundConfig {
   void NewStreamToken();
 
   // Settings files. A relative path is taken in the program's folder.
-  // SaveFile is the user's own save: every failure gets a message box, and
+  // SaveFile is the user's own save: every failure is told to the view, and
   // the old file stays as it was.
   void SaveFile(const std::string& path);
   bool LoadFile(const std::string& path, bool quiet);
@@ -161,7 +170,7 @@ class SoundConfig {
   bool KeepPreviousCopy(const std::string& resolved, const std::string& text);
   bool IsAutoSavePath(const std::string& resolved) const;
   void StoreAll();
-  void ShowError(uint32_t messageId, const std::string& path, bool foreground);
+  void Tell(ConfigMessage message, const std::string& path);
 
   PacketChannel* m_channel;  // not owned
   bool m_adpcmLoaded;

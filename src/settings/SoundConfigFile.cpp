@@ -9,11 +9,9 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "resources/resource.h"
 #include "settings/ConfigToken.h"
 #include "settings/SoundConfig.h"
 #include "support/File.h"
-#include "support/Language.h"
 
 namespace {
 const char* const LINE_END = "\r\n";
@@ -48,11 +46,8 @@ std::string JoinTokens(const CToken& tokens, size_t from, size_t to) {
 }
 }  // namespace
 
-void SoundConfig::ShowError(uint32_t messageId, const std::string& path, bool foreground) {
-  if (m_view == nullptr) return;
-  // The path is UTF-8; the message is ANSI text.
-  m_view->ShowError(FormatResourceString(messageId, platform::PathToDisplay(path).c_str()),
-                    LoadResourceString(IDS_APP_NAME), foreground);
+void SoundConfig::Tell(ConfigMessage message, const std::string& path) {
+  if (m_view != nullptr) m_view->Tell(message, path);
 }
 
 std::string SoundConfig::SaveText() {
@@ -136,14 +131,14 @@ void SoundConfig::Save(const std::string& path, bool autoSave) {
       Log("SaveFile: %s cannot be made\n", shown.c_str());
       // The auto-save says so once (a folder that cannot be written to
       // fails every time), the user's own save every time.
-      if (!autoSave || !m_autoSaveFailureShown) ShowError(IDS_COULD_NOT_OPEN_SAVE, resolved, false);
+      if (!autoSave || !m_autoSaveFailureShown) Tell(ConfigMessage::CANNOT_SAVE, resolved);
       if (autoSave) m_autoSaveFailureShown = true;
       return;
     case FileWriteResult::WRITE_FAILED:
       Log("SaveFile: writing %s failed\n", shown.c_str());
       // The auto-save runs after every change: a box each time would be a
       // flood; the log tells.
-      if (!autoSave) ShowError(IDS_COULD_NOT_OPEN_SAVE, resolved, false);
+      if (!autoSave) Tell(ConfigMessage::CANNOT_SAVE, resolved);
       return;
   }
 }
@@ -190,7 +185,7 @@ SoundConfig::LoadResult SoundConfig::Load(const std::string& path, bool quiet, s
   bool missing = false;
   if (!file.Open(resolved.c_str(), "rb", &missing)) {
     if (why != nullptr) *why = missing ? "it does not exist" : "it cannot be opened";
-    if (!quiet) ShowError(IDS_COULD_NOT_OPEN, resolved, false);
+    if (!quiet) Tell(ConfigMessage::CANNOT_OPEN, resolved);
     return missing ? LoadResult::MISSING : LoadResult::UNREADABLE;
   }
   int32_t size = file.GetSize();
@@ -198,14 +193,14 @@ SoundConfig::LoadResult SoundConfig::Load(const std::string& path, bool quiet, s
     // Whatever it is, it is not a settings file; do not read it into memory.
     Log("LoadFile: %s has %d bytes, more than a settings file\n", shown.c_str(), static_cast<int>(size));
     if (why != nullptr) *why = "it is far larger than a settings file";
-    if (!quiet) ShowError(IDS_NOT_SETTINGS_FILE, resolved, true);
+    if (!quiet) Tell(ConfigMessage::NOT_SETTINGS_FILE, resolved);
     return LoadResult::NOT_SETTINGS;
   }
   std::vector<uint8_t> bytes;
   if (size < 0 || !file.ReadAll(size, bytes)) {
     Log("LoadFile: %s cannot be read\n", shown.c_str());
     if (why != nullptr) *why = "it cannot be read";
-    if (!quiet) ShowError(IDS_COULD_NOT_OPEN, resolved, false);
+    if (!quiet) Tell(ConfigMessage::CANNOT_OPEN, resolved);
     return LoadResult::UNREADABLE;
   }
   file.Close();
@@ -223,7 +218,7 @@ bool SoundConfig::LoadText(const std::string& fileText, const std::string& name,
   size_t position = 0;
   std::string line;
   if (!NextLine(text, &position, &line) || line.compare(0, strlen(PRODUCT_NAME), PRODUCT_NAME) != 0) {
-    if (!quiet) ShowError(IDS_NOT_SETTINGS_FILE, name, true);
+    if (!quiet) Tell(ConfigMessage::NOT_SETTINGS_FILE, name);
     return false;
   }
 

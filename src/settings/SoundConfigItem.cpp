@@ -13,16 +13,6 @@ const char* SoundConfigItem::HintRangeSeparator() {
   return GetAnsiCodePage() == 932 ? WAVE_DASH : "~";
 }
 
-ConfigControl* SoundConfigItem::CreateControl(ConfigControlFactory&, int, int, int, int, int) {
-  return nullptr;
-}
-
-void SoundConfigItem::AttachControl(ConfigControl*) {}
-
-void SoundConfigItem::SetDisabled(bool disabled) {
-  if (m_control != nullptr) m_control->SetEnabled(!disabled);
-}
-
 const std::string& SoundConfigItem::GetPath(size_t index) const {
   QASSERT(index < DEPTH_MAX);
   return m_path[index];
@@ -52,18 +42,6 @@ std::string ConfigNumberItem::GetHint() const {
 
 std::string ConfigNumberItem::GetRange() const {
   return RangeText(WAVE_DASH);
-}
-
-ConfigControl* ConfigNumberItem::CreateControl(ConfigControlFactory& factory, int id, int x, int y, int width,
-                                               int height) {
-  ConfigControl* control = factory.CreateEdit(*this, id, x, y, width, height);
-  if (control != nullptr) AttachControl(control);
-  return control;
-}
-
-void ConfigNumberItem::AttachControl(ConfigControl* control) {
-  m_control = control;
-  if (control != nullptr) control->SetText(m_value);
 }
 
 // ---- ConfigInteger ----
@@ -254,26 +232,6 @@ void ConfigList::UseDefaultForBadCode(uint32_t code) {
 
 void ConfigList::SetText(const std::string& text) {
   m_value = FindEntry(text) >= 0 ? text : GetDefault();
-}
-
-ConfigControl* ConfigList::CreateControl(ConfigControlFactory& factory, int id, int x, int y, int width, int) {
-  // The height of a combo box is that of its dropped list.
-  int height = (static_cast<int>(GetEntryCount()) + 2) * 14;
-  ConfigControl* control = factory.CreateList(*this, id, x, y, width, height);
-  if (control != nullptr) AttachControl(control);
-  return control;
-}
-
-void ConfigList::AttachControl(ConfigControl* control) {
-  if (control == nullptr) return;
-  int count = control->GetEntryCount();
-  for (int i = 0; i < count; ++i) {
-    if (control->GetEntryText(i) == m_value) {
-      control->SelectEntry(i);
-      return;
-    }
-  }
-  QASSERT(0);
 }
 
 uint32_t ConfigList::GetCode() const {

@@ -16,32 +16,6 @@
 #include "settings/ConfigNumber.h"
 #include "settings/SoundConfigData.h"
 
-class SoundConfigItem;
-class ConfigList;
-
-// What an item needs of the control that shows it in the settings window. An
-// edit box uses SetText and SetEnabled; a combo box the entry calls. The
-// settings window owns its controls; an item only borrows one while the
-// window exists.
-class ConfigControl {
- public:
-  virtual ~ConfigControl() = default;
-  virtual void SetText(const std::string& text) = 0;
-  virtual void SetEnabled(bool enabled) = 0;
-  virtual int GetEntryCount() = 0;
-  virtual std::string GetEntryText(int index) = 0;
-  virtual void SelectEntry(int index) = 0;
-};
-
-// Makes the controls of one settings page (the page and its font are the
-// factory's). The list factory adds every entry of the item, in order.
-class ConfigControlFactory {
- public:
-  virtual ~ConfigControlFactory() = default;
-  virtual ConfigControl* CreateEdit(SoundConfigItem& item, int id, int x, int y, int width, int height) = 0;
-  virtual ConfigControl* CreateList(ConfigList& item, int id, int x, int y, int width, int height) = 0;
-};
-
 class SoundConfigItem {
  public:
   static constexpr size_t DEPTH_MAX = 4;
@@ -79,13 +53,6 @@ class SoundConfigItem {
   // Validates a proposed text and sets the value: a text that is not valid
   // gives the default, numbers are clamped and rounded.
   virtual void SetText(const std::string& text) = 0;
-  // Makes the item's control on a settings page; the base makes none.
-  virtual ConfigControl* CreateControl(ConfigControlFactory& factory, int id, int x, int y, int width, int height);
-  // Shows the value in the control; a null control makes the item forget
-  // the one it had (the settings window is closing).
-  virtual void AttachControl(ConfigControl* control);
-  // Enables or disables the recorded control, if any.
-  virtual void SetDisabled(bool disabled);
 
   // Section path, level 0 to DEPTH_MAX - 1; deeper unused levels are empty.
   const std::string& GetPath(size_t index) const;
@@ -100,8 +67,6 @@ class SoundConfigItem {
  protected:
   SoundConfigData& Record() const;
   std::string m_value;
-  // The edit box showing the item while the settings window exists; not owned.
-  ConfigControl* m_control = nullptr;
 
  private:
   std::string m_path[DEPTH_MAX];
@@ -113,14 +78,12 @@ constexpr int32_t CONFIG_INT_UNBOUNDED = 0x7FFFFFFF;
 // Marks "no bound" on one side of a decimal range.
 constexpr double CONFIG_FLOAT_UNBOUNDED = 65536.0;
 
-// What the two number families share: an edit box, and a hint and a range
-// made of the bounds (RangeText with the separator of each).
+// What the two number families share: a hint and a range made of the bounds
+// (RangeText with the separator of each).
 class ConfigNumberItem : public SoundConfigItem {
  public:
   std::string GetHint() const override;
   std::string GetRange() const override;
-  ConfigControl* CreateControl(ConfigControlFactory& factory, int id, int x, int y, int width, int height) override;
-  void AttachControl(ConfigControl* control) override;
 
  protected:
   // The range with the given text between its bounds; empty when neither
@@ -201,8 +164,6 @@ class ConfigList : public SoundConfigItem {
   void LoadFromRecord() override;
   bool TakeReceived(const SoundConfigData& received, std::string* refused) override;
   void SetText(const std::string& text) override;
-  ConfigControl* CreateControl(ConfigControlFactory& factory, int id, int x, int y, int width, int height) override;
-  void AttachControl(ConfigControl* control) override;
 
   // The choice at index, counted from 0; the empty text after the last one.
   virtual std::string GetEntry(uint32_t index) const = 0;

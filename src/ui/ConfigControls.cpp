@@ -18,8 +18,8 @@ LRESULT CWCConfigEdit::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
   switch (message) {
     case WM_KEYDOWN:
       if (wParam == VK_RETURN) {
-        ConfigSnapshot snapshot = m_model.TakeSnapshot();
-        if (Commit()) m_model.Apply(snapshot);
+        ConfigSnapshot snapshot = m_views.Model().TakeSnapshot();
+        if (Commit()) m_views.Apply(snapshot);
       }
       break;
     case WM_CHAR:
@@ -75,7 +75,7 @@ void CWCConfigList::SetEnabled(bool enabled) {
 // ---- ConfigPageFactory ----
 
 ConfigControl* ConfigPageFactory::CreateEdit(SoundConfigItem& item, int id, int x, int y, int width, int height) {
-  auto made = std::make_unique<CWCConfigEdit>(item, m_model);
+  auto made = std::make_unique<CWCConfigEdit>(item, m_views);
   made->SetId(id);
   made->SetExStyle(made->GetExStyle() | WS_EX_CLIENTEDGE | WS_EX_WINDOWEDGE);
   CWCConfigEdit* edit = m_page.Add(std::move(made));  // the page owns it from here

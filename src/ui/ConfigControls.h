@@ -1,15 +1,16 @@
-// The Win32 controls that show a settings item in the settings window: an
-// edit box for the numeric families, a combo box for the lists. Both commit
-// the user's input to their item (CommitEditText, CommitListChoice) and
-// report whether the value changed; the page then applies the change.
+// The Win32 controls that show a settings item in the settings window (the
+// ConfigControl of its view, ConfigItemViews.h): an edit box for the numeric
+// families, a combo box for the lists. Both commit the user's input to their
+// item (CommitEditText, CommitListChoice) and report whether the value
+// changed; the page then applies the change.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 
-#include "settings/SoundConfig.h"
 #include "settings/SoundConfigItem.h"
+#include "ui/ConfigItemViews.h"
 #include "ui/Window.h"
 #include "ui/WindowControl.h"
 
@@ -18,8 +19,8 @@
 // routes to OnCommand and then applies).
 class CWCConfigEdit : public CWCEdit, public ConfigControl {
  public:
-  // item and model are not owned and outlive the control.
-  CWCConfigEdit(SoundConfigItem& item, SoundConfig& model) : m_item(item), m_model(model) {}
+  // item and views are not owned and outlive the control.
+  CWCConfigEdit(SoundConfigItem& item, ConfigItemViews& views) : m_item(item), m_views(views) {}
 
   LRESULT WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
   bool OnCommand(WPARAM wParam, LPARAM lParam) override;
@@ -38,7 +39,7 @@ class CWCConfigEdit : public CWCEdit, public ConfigControl {
 
  private:
   SoundConfigItem& m_item;
-  SoundConfig& m_model;
+  ConfigItemViews& m_views;
 };
 
 // Combo box of a list item. Commits on CBN_SELCHANGE.
@@ -62,18 +63,17 @@ class CWCConfigList : public CWCComboBox, public ConfigControl {
 };
 
 // Makes the controls of one settings page: each is added to the page (which
-// owns it), placed, given the page's font, and returned for the item to
-// attach.
+// owns it), placed, given the page's font, and returned for the item's view.
 class ConfigPageFactory : public ConfigControlFactory {
  public:
-  // page, model and font are not owned.
-  ConfigPageFactory(Window& page, SoundConfig& model, HFONT font) : m_page(page), m_model(model), m_font(font) {}
+  // page, views and font are not owned.
+  ConfigPageFactory(Window& page, ConfigItemViews& views, HFONT font) : m_page(page), m_views(views), m_font(font) {}
 
   ConfigControl* CreateEdit(SoundConfigItem& item, int id, int x, int y, int width, int height) override;
   ConfigControl* CreateList(ConfigList& item, int id, int x, int y, int width, int height) override;
 
  private:
   Window& m_page;
-  SoundConfig& m_model;
+  ConfigItemViews& m_views;
   HFONT m_font;
 };

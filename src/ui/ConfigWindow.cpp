@@ -52,11 +52,11 @@ ConfigClientWindow::~ConfigClientWindow() {
 }
 
 LRESULT ConfigClientWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_COMMAND && m_model != nullptr) {
-    ConfigSnapshot snapshot = m_model->TakeSnapshot();
+  if (message == WM_COMMAND && m_views != nullptr) {
+    ConfigSnapshot snapshot = m_views->Model().TakeSnapshot();
     CWindowControl* control = FindControl(LOWORD(wParam));
     if (control != nullptr && control->OnCommand(wParam, lParam)) {
-      m_model->Apply(snapshot);
+      m_views->Apply(snapshot);
       return 0;
     }
     return DefWindowProcA(hwnd, message, wParam, lParam);
@@ -80,7 +80,7 @@ void ConfigWindow::Register(HINSTANCE instance, HICON icon, HFONT font, int dpi)
   m_client.reset(new ConfigClientWindow[CLIENT_MAX]);
   TabClientWindow* pages[CLIENT_MAX];
   for (int i = 0; i < CLIENT_MAX; ++i) {
-    m_client[i].SetModel(&m_model);
+    m_client[i].SetViews(&m_views);
     pages[i] = &m_client[i];
   }
   // The class is named by the Settings button's text without its mnemonic.
@@ -135,6 +135,7 @@ void ConfigWindow::CreateWindowAndControls() {
 
   int rows[CLIENT_MAX];  // at 96 DPI
   for (int& y : rows) y = kRowStart;
+  m_views.Forget();
   for (int i = 0; i < m_model.GetCount(); ++i) {
     SoundConfigItem* item = m_model.GetItem(i);
     if (item == nullptr) continue;
@@ -150,8 +151,8 @@ void ConfigWindow::CreateWindowAndControls() {
     label->SetText(item->GetKey());
     label->SetFont(m_font);
 
-    ConfigPageFactory factory(page, m_model, m_font);
-    item->CreateControl(factory, CONTROL_ID_BASE + i, m_layout.boxX, Scaled(y), Scaled(BOX_WIDTH), Scaled(22));
+    ConfigPageFactory factory(page, m_views, m_font);
+    m_views.Create(i, factory, CONTROL_ID_BASE + i, m_layout.boxX, Scaled(y), Scaled(BOX_WIDTH), Scaled(22));
 
     auto madeHint = std::make_unique<CWCStatic>();
     madeHint->SetId(HINT_ID_BASE + i);
@@ -163,7 +164,7 @@ void ConfigWindow::CreateWindowAndControls() {
     rows[clientIndex] = y + kRowStep;
   }
 
-  m_model.UpdateFilterControls();
+  m_views.ShowEnabled();
   ShowWindow(m_hWnd, SW_SHOWNORMAL);
   UpdateWindow(m_hWnd);
 }
@@ -240,11 +241,7 @@ CWindowControl* ConfigWindow::FindItemControl(int index) const {
 
 void ConfigWindow::RefreshControls() {
   if (m_hWnd == nullptr) return;
-  for (int i = 0; i < m_model.GetCount(); ++i) {
-    SoundConfigItem* item = m_model.GetItem(i);
-    ConfigControl* control = dynamic_cast<ConfigControl*>(FindItemControl(i));
-    if (item != nullptr && control != nullptr) item->AttachControl(control);
-  }
+  m_views.ShowValues();
 }
 
 bool ConfigWindow::TranslateDialogMessage(MSG* msg) {
@@ -359,8 +356,8 @@ LRESULT ConfigWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
       return 0;
     case WM_DESTROY:
       m_lastFocus = nullptr;
-      // The items forget their boxes before the boxes go.
-      m_model.DetachControls();
+      // The views forget their boxes before the boxes go.
+      m_views.Forget();
       ForgetTabWindow();  // no quit message: the program goes on
       return 0;
     default:

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "settings/SoundConfig.h"
+#include "ui/ConfigItemViews.h"
 #include "ui/Gdi.h"
 #include "ui/Window.h"
 #include "ui/WindowPlaceMemory.h"
@@ -25,12 +26,13 @@ class ConfigClientWindow : public TabClientWindow {
   ConfigClientWindow() = default;
   ~ConfigClientWindow() override;
 
-  // The model the page applies changes to; not owned.
-  void SetModel(SoundConfig* model) { m_model = model; }
+  // The views of the window's controls, through which the page applies
+  // changes; not owned.
+  void SetViews(ConfigItemViews* views) { m_views = views; }
   LRESULT WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
-  SoundConfig* m_model = nullptr;
+  ConfigItemViews* m_views = nullptr;
 };
 
 class ConfigWindow : public TabWindow {
@@ -87,7 +89,8 @@ class ConfigWindow : public TabWindow {
   void Show();
   // Whether the window exists (between Show and its closing).
   bool Exists() const { return GetHwnd() != nullptr; }
-  // Shows the model's current values in the boxes, when the window exists.
+  // Shows the model's current values in the boxes, and which can be set,
+  // when the window exists.
   void RefreshControls();
   // The window's keys: Tab and Shift+Tab between the items of the shown page,
   // Ctrl+Tab and Ctrl+Shift+Tab to the next and the previous page (round the
@@ -140,6 +143,7 @@ class ConfigWindow : public TabWindow {
   void RestoreFocus();
 
   SoundConfig& m_model;
+  ConfigItemViews m_views{m_model};  // of the controls, while the window exists
   HFONT m_font = nullptr;  // the registration's (not owned) or m_dpiFont
   int m_dpi = 96;
   // The font made for the DPI of the monitor the window was moved to; null

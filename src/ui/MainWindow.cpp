@@ -22,30 +22,20 @@ MainWindow::MainWindow(const Parts& parts)
       m_dpi(parts.dpi > 0 ? parts.dpi : DEFAULT_DPI),
       m_selectors(*parts.sources, *this),
       m_status(*this, m_dpi, CLIENT_WIDTH),
-      m_settings(*this, *parts.dialogs, *parts.preferences, parts.programFolder) {
+      m_settings(*this, *parts.dialogs, *parts.preferences, parts.programFolder, *parts.config, parts.configWindow) {
   m_status.debuggerName = [this](std::string* name) { return GetDebuggerName(name); };
   m_status.onDebuggerReturned = [this] { AutoLoadBxa(); };
   m_place.Use(parts.preferences, parts.monitors);
-  SetConfig(parts.config);
-  SetConfigWindow(parts.configWindow);
+  if (parts.configWindow != nullptr) {
+    // Files dropped on the settings window are handled as drops on this one.
+    parts.configWindow->SetDropHandler([this](HDROP drop) { OnDropFiles(drop); });
+    parts.configWindow->SetPlaceMemory(parts.preferences, parts.monitors);
+  }
   m_menuTexts = {LoadResourceString(IDS_MENU_FILE),       LoadResourceString(IDS_MENU_CONNECT),
                  LoadResourceString(IDS_MENU_DISCONNECT), LoadResourceString(IDS_MENU_EXIT),
                  LoadResourceString(IDS_MENU_HELP),       LoadResourceString(IDS_MENU_ABOUT),
                  LoadResourceString(IDS_MENU_LOG_FOLDER), LoadResourceString(IDS_MENU_SPLINE),
                  LoadResourceString(IDS_MENU_STREAM_STATS)};
-}
-
-void MainWindow::SetConfig(SoundConfig* config) {
-  m_parts.config = config;
-  m_settings.SetConfig(config);
-}
-
-void MainWindow::SetConfigWindow(ConfigWindow* configWindow) {
-  m_parts.configWindow = configWindow;
-  m_settings.SetConfigWindow(configWindow);
-  // Files dropped on the settings window are handled as drops on this one.
-  if (configWindow != nullptr) configWindow->SetDropHandler([this](HDROP drop) { OnDropFiles(drop); });
-  if (configWindow != nullptr) configWindow->SetPlaceMemory(m_parts.preferences, m_parts.monitors);
 }
 
 MainWindow::~MainWindow() {
@@ -59,9 +49,13 @@ bool MainWindow::Create(HINSTANCE instance, HICON icon) {
   if (Window::Create(nullptr, STYLE, nullptr, name) == nullptr) return false;
   SetClientSize(-1, -1, Scaled(CLIENT_WIDTH), Scaled(CLIENT_HEIGHT));
   m_place.Restore(m_hWnd);
+  return true;
+}
+
+void MainWindow::Show() {
+  if (m_hWnd == nullptr) return;
   ShowWindow(m_hWnd, SW_SHOWNORMAL);
   UpdateWindow(m_hWnd);
-  return true;
 }
 
 void MainWindow::CreateControls(HFONT font) {
@@ -221,14 +215,7 @@ void MainWindow::OnCreate() {
   ApplyConverterKind();
   // The settings model's messages are owned by this window from now on.
   m_parts.config->SetView(&m_settings);
-  m_parts.config->RestoreAutoSave();
   DragAcceptFiles(m_hWnd, TRUE);
-  if (ConnectFirst()) {
-    AutoLoadBxa();
-  } else {
-    ShowNotConnected();
-  }
-  m_status.UpdateCaption();
 }
 
 void MainWindow::BuildMenu() {
@@ -292,10 +279,6 @@ void MainWindow::StopCurrent() {
 
 // --- The link --------------------------------------------------------------------
 // Every call of the window into the link.
-
-bool MainWindow::ConnectFirst() {
-  return m_parts.session->ConnectFirst(true);
-}
 
 void MainWindow::Connect() {
   StopCurrent();

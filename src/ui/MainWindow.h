@@ -82,7 +82,7 @@ class MainWindow : public Window {
   // The longest dropped path taken (characters, the long form's limit).
   static constexpr unsigned DROP_PATH_CHARS = 32768;
 
-  // What the window works with; none of it is owned.
+  // What the window works with, all made before it; none of it is owned.
   struct Parts {
     CaptureChoice* sources = nullptr;  // the sources and the current one
     PacketLink* link = nullptr;        // the device link's parts
@@ -106,26 +106,19 @@ class MainWindow : public Window {
     MonitorWorkAreas monitors;
   };
 
+  // Every part but configWindow must be given. Files dropped on the settings
+  // window are handled as drops on this window, and it reopens where it was
+  // left through this window's preferences and monitors.
   explicit MainWindow(const Parts& parts);
   ~MainWindow() override;
 
-  // The parts made after this object (not owned).
-  void SetLink(PacketLink* link, DebuggerSession* session, ProgramDownload* download) {
-    m_parts.link = link;
-    m_parts.session = session;
-    m_parts.download = download;
-  }
-  void SetConfig(SoundConfig* config);
-  // The settings window, when it is made after this object (not owned);
-  // files dropped on it are handled as drops on this window, and it reopens
-  // where it was left through this window's preferences and monitors.
-  void SetConfigWindow(ConfigWindow* configWindow);
-
   // Registers the window class (named by the product name) and creates the
-  // window with its 300 x 254 client area (scaled), where it was left, shown.
-  // Its WM_CREATE restores the auto-saved settings and connects the first
-  // debugger.
+  // window with its 300 x 254 client area (scaled), where it was left, not
+  // shown yet. Its WM_CREATE makes the menu, hands every source the stored
+  // converter and makes this window the settings model's view.
   bool Create(HINSTANCE instance, HICON icon);
+  // Shows the window made by Create.
+  void Show();
   // Makes the controls, each with the dialog font (not owned, made for the
   // same DPI; once the window has been moved to another DPI, with the font
   // it made for that one instead). The buttons have mnemonics; Tab, Space, Enter and the
@@ -163,7 +156,10 @@ class MainWindow : public Window {
   // At start, once the controls exist: the command line's paths, then those
   // handed over meanwhile.
   void OpenFiles(const std::vector<std::string>& paths);
+  // Loads "Quillon.bxa" onto the device when the check box says so.
   void AutoLoadBxa();
+  // Tells the user that no box could be connected (an error box).
+  void ShowNotConnected();
 
   // The buttons' and menu items' commands.
   void ResetStream();
@@ -190,7 +186,6 @@ class MainWindow : public Window {
   void BuildMenu();
   bool OnMenuCommand(int id);
   void StopCurrent();
-  void ShowNotConnected();
   // The id of the button that Enter presses.
   int DefaultButtonId() const;
   // Gives the keyboard back to the control that had it, else the first tab stop.
@@ -199,7 +194,6 @@ class MainWindow : public Window {
   void OpenHandedFiles();
 
   // The link, as the window uses it.
-  bool ConnectFirst();
   void Connect();
   void Disconnect();
   bool IsConnected() const;

@@ -39,7 +39,7 @@ void SettingsButtons::ShowSettings() {
 }
 
 std::string SettingsButtons::SettingsFolder() const {
-  std::string folder = m_config->ResolvePath(m_preferences.GetSettingsFolder());
+  std::string folder = m_config.ResolvePath(m_preferences.GetSettingsFolder());
   if (!platform::IsDirectory(folder.c_str())) folder = m_programFolder;
   return folder;
 }
@@ -54,23 +54,39 @@ void SettingsButtons::RememberSettingsFolder(const std::string& path) {
 void SettingsButtons::LoadSettings() {
   std::string path;
   if (!m_dialogs.AskSettingsFile(m_window.GetHwnd(), false, SettingsFolder(), &path)) return;
-  m_config->LoadAndApply(path);
+  m_config.LoadAndApply(path);
   RememberSettingsFolder(path);
 }
 
 void SettingsButtons::SaveSettings() {
   std::string path;
   if (!m_dialogs.AskSettingsFile(m_window.GetHwnd(), true, SettingsFolder(), &path)) return;
-  m_config->SaveFile(path);
+  m_config.SaveFile(path);
   RememberSettingsFolder(path);
 }
 
 void SettingsButtons::DefaultSettings() {
-  m_config->ApplyDefaults();
+  m_config.ApplyDefaults();
 }
 
-void SettingsButtons::ShowError(const std::string& text, const std::string& caption, bool foreground) {
-  m_dialogs.ShowMessage(m_window.GetHwnd(), text, caption, MB_ICONHAND | (foreground ? MB_SETFOREGROUND : 0u));
+void SettingsButtons::Tell(ConfigMessage message, const std::string& path) {
+  unsigned textId = IDS_COULD_NOT_OPEN;
+  bool foreground = false;
+  switch (message) {
+    case ConfigMessage::CANNOT_OPEN:
+      textId = IDS_COULD_NOT_OPEN;
+      break;
+    case ConfigMessage::NOT_SETTINGS_FILE:
+      textId = IDS_NOT_SETTINGS_FILE;
+      foreground = true;
+      break;
+    case ConfigMessage::CANNOT_SAVE:
+      textId = IDS_COULD_NOT_OPEN_SAVE;
+      break;
+  }
+  // The path is UTF-8; the message is ANSI text.
+  m_dialogs.ShowMessage(m_window.GetHwnd(), FormatResourceString(textId, platform::PathToDisplay(path).c_str()),
+                        LoadResourceString(IDS_APP_NAME), MB_ICONHAND | (foreground ? MB_SETFOREGROUND : 0u));
 }
 
 void SettingsButtons::RefreshControls() {

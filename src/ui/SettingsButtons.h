@@ -30,14 +30,16 @@ class SettingsButtons : public ConfigView {
   static constexpr int BUTTON_TEXT_ROOM = 16;
 
   // programFolder: "Quillon.bxa"'s folder with its trailing separator; the
-  // settings-file dialogs fall back on it.
+  // settings-file dialogs fall back on it. configWindow may be null (no
+  // settings window).
   SettingsButtons(Window& window, MainWindowDialogs& dialogs, Preferences& preferences,
-                  const std::string& programFolder)
-      : m_window(window), m_dialogs(dialogs), m_preferences(preferences), m_programFolder(programFolder) {}
-
-  // The settings model and window (either may be made after this object).
-  void SetConfig(SoundConfig* config) { m_config = config; }
-  void SetConfigWindow(ConfigWindow* configWindow) { m_configWindow = configWindow; }
+                  const std::string& programFolder, SoundConfig& config, ConfigWindow* configWindow)
+      : m_window(window),
+        m_dialogs(dialogs),
+        m_preferences(preferences),
+        m_programFolder(programFolder),
+        m_config(config),
+        m_configWindow(configWindow) {}
 
   // Makes the four buttons with font at the screen's dpi; Settings is the
   // window's default button, the others plain push buttons.
@@ -49,8 +51,10 @@ class SettingsButtons : public ConfigView {
   void SaveSettings();
   void DefaultSettings();
 
-  // ConfigView
-  void ShowError(const std::string& text, const std::string& caption, bool foreground) override;
+  // ConfigView: each message in an error box with the hand icon, captioned
+  // with the program's name; "not a settings file" also brought to the
+  // foreground.
+  void Tell(ConfigMessage message, const std::string& path) override;
   void RefreshControls() override;
 
  private:
@@ -61,6 +65,6 @@ class SettingsButtons : public ConfigView {
   MainWindowDialogs& m_dialogs;
   Preferences& m_preferences;
   const std::string m_programFolder;
-  SoundConfig* m_config = nullptr;
-  ConfigWindow* m_configWindow = nullptr;
+  SoundConfig& m_config;
+  ConfigWindow* m_configWindow;
 };

@@ -1,4 +1,4 @@
-// The items of the catalogue: record fields, value rules, texts, controls.
+// The items of the catalogue: record fields, value rules, texts, commits.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -365,58 +365,3 @@ TEST_F(ConfigItemTest, ListCommits) {
   EXPECT_FALSE(CommitListChoice(curve, 9));
 }
 
-TEST_F(ConfigItemTest, Controls) {
-  FakeFactory factory;
-  ConfigControl* curve = Item(PAN_CURVE).CreateControl(factory, 500 + PAN_CURVE, 136, 8, 128, 22);
-  ConfigControl* bypass = Item(FRONT_BYPASS).CreateControl(factory, 500 + FRONT_BYPASS, 136, 40, 128, 22);
-  ConfigControl* volume = Item(VOLUME).CreateControl(factory, 500 + VOLUME, 136, 72, 128, 22);
-  ASSERT_NE(curve, nullptr);
-  ASSERT_NE(bypass, nullptr);
-  ASSERT_NE(volume, nullptr);
-  EXPECT_EQ(factory.heights[0], 154);  // nine entries
-  EXPECT_EQ(factory.heights[1], 56);   // two entries
-  EXPECT_EQ(factory.heights[2], 22);
-  EXPECT_EQ(factory.controls[0]->selected, 0);
-  EXPECT_EQ(factory.controls[2]->text, "1.00");
-
-  Item(PAN_CURVE).SetText("LINEAR");
-  Item(PAN_CURVE).AttachControl(curve);
-  EXPECT_EQ(factory.controls[0]->selected, 6);
-
-  // Only edit boxes are recorded and so enabled or disabled.
-  Item(VOLUME).SetDisabled(true);
-  EXPECT_FALSE(factory.controls[2]->enabled);
-  Item(PAN_CURVE).SetDisabled(true);
-  EXPECT_TRUE(factory.controls[0]->enabled);
-
-  // After the window closed the item leaves the destroyed control alone.
-  config.DetachControls();
-  int writes = factory.controls[2]->textWrites;
-  Item(VOLUME).SetDisabled(false);
-  EXPECT_FALSE(factory.controls[2]->enabled);
-  EXPECT_EQ(factory.controls[2]->textWrites, writes);
-}
-
-TEST_F(ConfigItemTest, FilterControlsFollowTheBiquadType) {
-  FakeFactory factory;
-  for (int32_t i : {BIQUAD_VALUE, FILTER_F0, FILTER_GAIN, FILTER_Q}) {
-    Item(i).CreateControl(factory, 500 + i, 136, 8, 128, 22);
-  }
-  auto enabled = [&factory]() {
-    std::string flags;
-    for (auto& control : factory.controls) flags += control->enabled ? '1' : '0';
-    return flags;
-  };
-  struct Case {
-    const char* type;
-    const char* flags;
-  } cases[] = {{"NONE", "0000"}, {"[PL7X] LPF", "1000"}, {"[PL7X] BPF_2048", "1000"},
-               {"LPF", "0111"},  {"Peaking", "0111"},    {"HSF", "0111"}};
-  for (const Case& c : cases) {
-    ConfigSnapshot snapshot = config.TakeSnapshot();
-    Item(BIQUAD_TYPE).SetText(c.type);
-    Item(BIQUAD_TYPE).StoreToRecord();
-    config.Apply(snapshot);
-    EXPECT_EQ(enabled(), c.flags) << c.type;
-  }
-}

@@ -1,9 +1,8 @@
-// Fakes of what the settings model uses: the serial channel, the capture, the
-// user interface and the controls of the settings window.
+// Fakes of what the settings model uses: the serial channel, the capture and
+// the user interface.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -52,57 +51,13 @@ class FakeCapture : public ConfigCapture {
 
 class FakeView : public ConfigView {
  public:
-  void ShowError(const std::string& text, const std::string& caption, bool foreground) override {
-    errors.push_back(Error{text, caption, foreground});
-  }
+  void Tell(ConfigMessage message, const std::string& path) override { errors.push_back(Error{message, path}); }
   void RefreshControls() override { ++refreshes; }
 
   struct Error {
-    std::string text;
-    std::string caption;
-    bool foreground;
+    ConfigMessage message;
+    std::string path;
   };
   std::vector<Error> errors;
   int refreshes = 0;
-};
-
-// An edit box or a combo box of the settings window.
-class FakeControl : public ConfigControl {
- public:
-  void SetText(const std::string& value) override {
-    text = value;
-    ++textWrites;
-  }
-  void SetEnabled(bool value) override { enabled = value; }
-  int GetEntryCount() override { return static_cast<int>(entries.size()); }
-  std::string GetEntryText(int index) override { return entries[static_cast<size_t>(index)]; }
-  void SelectEntry(int index) override { selected = index; }
-
-  std::string text;
-  int textWrites = 0;
-  bool enabled = true;
-  std::vector<std::string> entries;
-  int selected = -1;
-};
-
-// Makes fake controls the way the settings window makes its real ones: a
-// combo box gets every entry of its item.
-class FakeFactory : public ConfigControlFactory {
- public:
-  ConfigControl* CreateEdit(SoundConfigItem&, int id, int, int, int, int height) override { return Make(id, height); }
-  ConfigControl* CreateList(ConfigList& item, int id, int, int, int, int height) override {
-    FakeControl* control = Make(id, height);
-    for (uint32_t i = 0; !item.GetEntry(i).empty(); ++i) control->entries.push_back(item.GetEntry(i));
-    return control;
-  }
-
-  FakeControl* Make(int id, int height) {
-    controls.push_back(std::make_unique<FakeControl>());
-    ids.push_back(id);
-    heights.push_back(height);
-    return controls.back().get();
-  }
-  std::vector<std::unique_ptr<FakeControl>> controls;
-  std::vector<int> ids;
-  std::vector<int> heights;
 };

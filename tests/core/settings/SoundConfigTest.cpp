@@ -221,20 +221,28 @@ TEST_F(SoundConfigTest, ApplyReceivedKeepsWhatThePcDecides) {
   EXPECT_EQ(view.refreshes, 1);
 }
 
-TEST_F(SoundConfigTest, ApplyReceivedEnablesTheFilterControls) {
-  FakeFactory factory;
-  for (int32_t i : {63, 65, 66, 67}) config.GetItem(i)->CreateControl(factory, 500 + i, 136, 8, 128, 22);
-  config.UpdateFilterControls();
-  for (auto& control : factory.controls) EXPECT_FALSE(control->enabled);
+TEST_F(SoundConfigTest, ApplyReceivedEnablesTheFilterItems) {
+  auto enabled = [this]() {
+    std::string flags;
+    for (int32_t i : {63, 65, 66, 67}) flags += config.IsItemEnabled(i) ? '1' : '0';
+    return flags;
+  };
+  EXPECT_EQ(enabled(), "0000");
   SoundConfigData device = config.GetRecord();
   device.biquadType = 10;  // HSF
   Receive(config, device);
-  EXPECT_FALSE(factory.controls[0]->enabled);
-  for (size_t i = 1; i < 4; ++i) EXPECT_TRUE(factory.controls[i]->enabled);
+  EXPECT_EQ(enabled(), "0111");
+  EXPECT_EQ(view.refreshes, 1) << "the window shows what can be set";
   device.biquadType = 2;  // [PL7X] HPF
   Receive(config, device);
-  EXPECT_TRUE(factory.controls[0]->enabled);
-  for (size_t i = 1; i < 4; ++i) EXPECT_FALSE(factory.controls[i]->enabled);
+  EXPECT_EQ(enabled(), "1000");
+  // Every other item can always be set; no item past the last.
+  for (int32_t i = 0; i < config.GetCount(); ++i) {
+    if (i == 63 || (i >= 65 && i <= 67)) continue;
+    EXPECT_TRUE(config.IsItemEnabled(i)) << i;
+  }
+  EXPECT_FALSE(config.IsItemEnabled(config.GetCount()));
+  EXPECT_FALSE(config.IsItemEnabled(-1));
 }
 
 TEST_F(SoundConfigTest, PayloadsOfAnotherSizeAreIgnored) {

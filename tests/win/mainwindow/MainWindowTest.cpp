@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <regex>
@@ -25,6 +26,7 @@
 #include "core/HandedPath.h"
 #include "core/MapMemory.h"
 #include "app/RegistryMemory.h"
+#include "app/Startup.h"
 #include "core/ScriptedSource.h"
 #include "capture/CaptureServices.h"
 #include "capture/SoundCaptureWaveFile.h"
@@ -64,10 +66,11 @@ class NoMessages : public MessageBoxSink {
 // Answers the main window's modal windows.
 class FakeDialogs : public MainWindowDialogs {
  public:
-  void ShowMessage(HWND, const std::string& text, const std::string& caption, UINT style) override {
+  void ShowMessage(HWND owner, const std::string& text, const std::string& caption, UINT style) override {
     messages.push_back(text);
     captions.push_back(caption);
     styles.push_back(style);
+    if (onMessage) onMessage(owner);
   }
   bool AskSettingsFile(HWND, bool save, const std::string& initialFolder, std::string* path) override {
     asked.push_back(save ? "save" : "open");
@@ -80,6 +83,7 @@ class FakeDialogs : public MainWindowDialogs {
   void OpenFolder(HWND, const std::string& folder) override { opened.push_back(folder); }
 
   std::string answer;
+  std::function<void(HWND owner)> onMessage;  // while the box would be up
   std::vector<std::string> messages, captions, asked, folders, opened;
   std::vector<UINT> styles;
   int abouts = 0;
@@ -200,7 +204,10 @@ class MainWindowTest : public ::testing::Test {
     parts.dpi = dpi;
     if (!monitorAreas.empty()) parts.monitors = [this] { return monitorAreas; };
     window.reset(new MainWindow(parts));
+    // As the program starts it: the start-up steps before the window shows.
     ASSERT_TRUE(window->Create(GetModuleHandleA(nullptr), nullptr));
+    Startup::RestoreSettingsAndConnect(*window, *config, channel->Session());
+    window->Show();
     if (makeControls) window->CreateControls(font);
   }
 
@@ -381,10 +388,21 @@ TEST_F(MainWindowTest, NotConnectedCaptionAndDisconnectGrayedWithoutDebugger) {
   EXPECT_EQ(Caption(), expected);
 }
 
+// At start the auto-saved settings are restored first; the message comes
+// before the window is shown.
 TEST_F(MainWindowTest, ARefusedConnectionShowsTheBoxMessage) {
   host.listed = {42};
   host.connectResult = -1;
+  folder.Write(SoundConfig::AUTOSAVE_FILE, "Quillon\r\n*SoundParam\r\nVolume:   0.25\r\n");
+  std::string volumeThen;
+  bool shownThen = true;
+  dialogs.onMessage = [&](HWND owner) {
+    volumeThen = config->GetItem(8)->GetValue();
+    shownThen = IsWindowVisible(owner) != FALSE;
+  };
   Open();
+  EXPECT_EQ(volumeThen, "0.25");
+  EXPECT_FALSE(shownThen);
   ASSERT_EQ(dialogs.messages.size(), 1u);
   EXPECT_EQ(dialogs.messages[0], "QD-KAV-BOX is not connected.");
   EXPECT_EQ(dialogs.captions[0], "Quillon");
@@ -638,12 +656,19 @@ TEST_F(MainWindowTest, SettingsFileButtons) {
   const std::string saved = folder.Read("cfg\\mine.cfg");
   EXPECT_EQ(saved.substr(0, 9), "Quillon\r\n");
 
-  // Load a file that is not a settings file: the message, the folder stored anyway.
+  // Load a file that is not a settings file: the message, in front, in the
+  // user's language; the folder stored anyway.
   folder.Write("other.cfg", "nothing\r\n");
   dialogs.answer = folder.File("other.cfg");
   Click(111);
   EXPECT_EQ(dialogs.folders.back(), folder.File("cfg\\"));
-  EXPECT_EQ(dialogs.messages.size(), 1u);
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0], "\r\n\"" + folder.File("other.cfg") +
+                                     (ExpectJapanese() ? "\" \x82\xcd\x90\xdd\x92\xe8\x83\x74\x83\x40\x83\x43\x83\x8b"
+                                                         "\x82\xc5\x82\xcd\x82\xa0\x82\xe8\x82\xdc\x82\xb9\x82\xf1\x81\x42"
+                                                       : "\" is not a settings file"));
+  EXPECT_EQ(dialogs.captions[0], "Quillon");
+  EXPECT_EQ(dialogs.styles[0], static_cast<UINT>(MB_ICONHAND | MB_SETFOREGROUND));
   EXPECT_EQ(RegistryString(registry, "Path Config"), folder.Path());
 
   // A folder named in any language is stored and offered whole.
@@ -664,6 +689,39 @@ TEST_F(MainWindowTest, SettingsFileButtons) {
   dialogs.answer.clear();
   Click(111);
   EXPECT_EQ(dialogs.folders.back(), folder.Path());
+}
+
+// What the settings model tells about a settings file becomes an error box
+// owned by the window, with the path in the code page's text (per cent signs
+// in it are text like any other).
+TEST_F(MainWindowTest, SettingsFileMessages) {
+  Open();
+  folder.Write("other.cfg", "nothing\r\n");
+  const std::string missing = folder.File("missing%s%n.cfg");
+  const std::string unwritable = folder.File("no folder%s%n%d") + "\\out.cfg";
+  struct Case {
+    const char* what;
+    std::function<void()> act;
+    std::string text;
+    UINT style;
+  };
+  const Case cases[] = {
+      {"missing", [&] { config->LoadAndApply(missing); }, "\r\n Could not open \"" + missing + "\" ", MB_ICONHAND},
+      {"not settings", [&] { config->LoadAndApply(folder.File("other.cfg")); },
+       "\r\n\"" + folder.File("other.cfg") + "\" is not a settings file", MB_ICONHAND | MB_SETFOREGROUND},
+      {"cannot save", [&] { config->SaveFile(unwritable); }, "\r\n Could not open\"" + unwritable + "\" ",
+       MB_ICONHAND},
+  };
+  for (const Case& c : cases) {
+    dialogs.messages.clear();
+    dialogs.captions.clear();
+    dialogs.styles.clear();
+    c.act();
+    ASSERT_EQ(dialogs.messages.size(), 1u) << c.what;
+    EXPECT_EQ(dialogs.messages[0], c.text) << c.what;
+    EXPECT_EQ(dialogs.captions[0], "Quillon") << c.what;
+    EXPECT_EQ(dialogs.styles[0], c.style) << c.what;
+  }
 }
 
 TEST_F(MainWindowTest, SettingsWindowOpensOnceFollowsDefaultsTakesDropsAndClosesWithTheMainWindow) {
