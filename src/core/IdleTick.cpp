@@ -81,8 +81,8 @@ LevelNotice FailureNotice(CaptureFailure failure) {
 }  // namespace
 
 void IdleTick::RedrawLevels(const SoundCapture* source) {
-  const uint32_t notice = m_config.TakeNotice();
-  if (notice != 0) {
+  const ConfigNotice notice = m_config.TakeNotice();
+  if (notice != ConfigNotice::NONE) {
     m_settingsNotice = notice;
     m_settingsNoticeRedraws = SETTINGS_NOTICE_REDRAWS;
   }

@@ -12,12 +12,12 @@
 #include "capture/CaptureServices.h"
 #include "capture/SoundCapture.h"
 #include "link/PacketChannel.h"
+#include "settings/SoundConfig.h"
 
 class DebuggerWatch;
 class DownloadStatus;
 
 class CaptureChoice;
-class SoundConfig;
 
 // What the level display says instead of the two levels.
 enum class LevelNotice {
@@ -44,11 +44,11 @@ class IdleView {
  public:
   virtual ~IdleView() = default;
   // The level display shows the two channels' levels, a notice of the
-  // tick's, or the settings model's notice (its text id, as
-  // SoundConfig::TakeNotice hands it out), each in the display's two lines.
+  // tick's, or the settings model's notice (as SoundConfig::TakeNotice hands
+  // it out), each in the display's two lines.
   virtual void DrawLevels(int32_t left, int32_t right) = 0;
   virtual void DrawLevelNotice(LevelNotice notice) = 0;
-  virtual void DrawSettingsNotice(uint32_t textId) = 0;
+  virtual void DrawSettingsNotice(ConfigNotice notice) = 0;
   // Writes the link text control (id 119); false when the window does not
   // have it.
   virtual bool SetLinkText(LinkState state) = 0;
@@ -121,7 +121,7 @@ class IdleTick {
   // The next look for a lost debugger (0: none is awaited).
   uint64_t m_searchAtMs = 0;
   int m_noticeRedraws = 0;        // redraws left that show the fallback notice
-  uint32_t m_settingsNotice = 0;  // the settings model's notice (its text id)
+  ConfigNotice m_settingsNotice = ConfigNotice::NONE;  // the settings model's last notice
   int m_settingsNoticeRedraws = 0;
   int m_statusCounter = 0;
   uint64_t m_ticks = 0;

@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "platform/Platform.h"
-#include "resources/resource.h"
 #include "settings/ConfigItems.h"
 #include "support/Diag.h"
 #include "support/Strings.h"
@@ -212,7 +211,7 @@ void SoundConfig::RestoreAutoSave() {
       // Locked by another program, no access, an offline placeholder: the
       // user's settings are in it. Never written over with the defaults.
       m_autoSaveHeld = true;
-      m_notice = IDS_LEVEL_SETTINGS_UNREAD;
+      m_notice = ConfigNotice::AUTOSAVE_UNREAD;
       Log("RestoreAutoSave: %s exists but %s; the settings are the defaults and it is not saved over until it has "
           "been loaded or saved explicitly\n",
           shown.c_str(), why.c_str());
@@ -247,10 +246,10 @@ bool SoundConfig::IsAutoSaveHeld() {
   return m_autoSaveHeld;
 }
 
-uint32_t SoundConfig::TakeNotice() {
+ConfigNotice SoundConfig::TakeNotice() {
   ScopedMutex lock(m_lock);
-  const uint32_t notice = m_notice;
-  m_notice = 0;
+  const ConfigNotice notice = m_notice;
+  m_notice = ConfigNotice::NONE;
   return notice;
 }
 

@@ -36,6 +36,12 @@ enum class ConfigMessage {
   CANNOT_SAVE,        // the file cannot be made or written
 };
 
+// What the model has to say in the level display, once.
+enum class ConfigNotice {
+  NONE,
+  AUTOSAVE_UNREAD,  // the auto-save file exists but cannot be read: the settings are the defaults
+};
+
 // What the model needs of the user interface.
 class ConfigView {
  public:
@@ -139,9 +145,8 @@ class SoundConfig {
   // Writes the auto-save file now (unless it waits as above); at an exit
   // that cannot free the rest.
   void SaveAutoSave() { AutoSave(); }
-  // A text for the level display (a string id, the two lines of its reason),
-  // handed out once; 0 for none.
-  uint32_t TakeNotice();
+  // A notice for the level display, handed out once; NONE for none.
+  ConfigNotice TakeNotice();
   // the Default button: defaults, controls refreshed, applied;
   void ApplyDefaults();
   // the Load button and a dropped settings file: load with messages, applied
@@ -186,6 +191,6 @@ class SoundConfig {
   SoundConfigItem* m_filterItems[4] = {};
   // The auto-save file could not be read at start: not written over.
   bool m_autoSaveHeld = false;
-  uint32_t m_notice = 0;  // for TakeNotice
+  ConfigNotice m_notice = ConfigNotice::NONE;  // for TakeNotice
   bool m_autoSaveFailureShown = false;
 };

@@ -49,8 +49,8 @@ void LinkStatusView::DrawLevelNotice(LevelNotice notice) {
   ShowLevels(lines.first, lines.second);
 }
 
-void LinkStatusView::DrawSettingsNotice(uint32_t textId) {
-  const StatusTexts::Lines& lines = m_texts.Notice(textId);
+void LinkStatusView::DrawSettingsNotice(ConfigNotice notice) {
+  const StatusTexts::Lines& lines = m_texts.Notice(notice);
   ShowLevels(lines.first, lines.second);
 }
 
@@ -129,8 +129,10 @@ const StatusTexts::Lines& StatusTexts::Notice(LevelNotice notice) {
   return Split(IDS_LEVEL_NONE, true);
 }
 
-const StatusTexts::Lines& StatusTexts::Notice(uint32_t textId) {
-  return Split(textId, false);
+const StatusTexts::Lines& StatusTexts::Notice(ConfigNotice notice) {
+  // The settings model has one notice (NONE is never drawn).
+  (void)notice;
+  return Split(IDS_LEVEL_SETTINGS_UNREAD, false);
 }
 
 const std::string& StatusTexts::Text(uint32_t id) {

@@ -30,7 +30,7 @@ class StatusTexts {
   const Lines& Notice(LevelNotice notice);
   // A text of the table split at its line break (the settings model's
   // notice).
-  const Lines& Notice(uint32_t textId);
+  const Lines& Notice(ConfigNotice notice);
 
  private:
   const std::string& Text(uint32_t id);
@@ -88,7 +88,7 @@ class LinkStatusView : public IdleView {
   // IdleView
   void DrawLevels(int32_t left, int32_t right) override;
   void DrawLevelNotice(LevelNotice notice) override;
-  void DrawSettingsNotice(uint32_t textId) override;
+  void DrawSettingsNotice(ConfigNotice notice) override;
   bool SetLinkText(LinkState state) override;
   void UpdateCaption() override;
   // As after connecting at start-up: the caption, and the automatic download.

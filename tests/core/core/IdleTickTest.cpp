@@ -13,7 +13,6 @@
 #include "link/DebuggerSession.h"
 #include "link/ProgramDownload.h"
 #include "platform/Platform.h"
-#include "resources/resource.h"
 #include "settings/SoundConfig.h"
 #include "settings/SoundConfigData.h"
 
@@ -27,8 +26,8 @@ using Status = PacketChannel::Status;
 std::string Notice(LevelNotice notice) {
   return "notice " + std::to_string(static_cast<int>(notice));
 }
-std::string Settings(uint32_t textId) {
-  return "settings " + std::to_string(textId);
+std::string Settings(ConfigNotice notice) {
+  return "settings " + std::to_string(static_cast<int>(notice));
 }
 
 class FakeView : public IdleView {
@@ -37,7 +36,7 @@ class FakeView : public IdleView {
     levels.push_back(std::to_string(left) + "|" + std::to_string(right));
   }
   void DrawLevelNotice(LevelNotice notice) override { levels.push_back(Notice(notice)); }
-  void DrawSettingsNotice(uint32_t textId) override { levels.push_back(Settings(textId)); }
+  void DrawSettingsNotice(ConfigNotice notice) override { levels.push_back(Settings(notice)); }
   bool SetLinkText(LinkState state) override {
     if (!hasLinkControl) return false;
     linkText = state;
@@ -549,7 +548,7 @@ TEST_F(IdleTickTest, UnreadSettingsAreToldOnTheLevelDisplayOnce) {
   source.failure = CaptureFailure::NO_DEVICE;
   for (int i = 0; i < IdleTick::STATUS_TICKS * (IdleTick::SETTINGS_NOTICE_REDRAWS + 3); ++i) idle.Run();
   ASSERT_EQ(view.levels.size(), static_cast<size_t>(IdleTick::SETTINGS_NOTICE_REDRAWS + 3));
-  const std::string unread = Settings(IDS_LEVEL_SETTINGS_UNREAD);
+  const std::string unread = Settings(ConfigNotice::AUTOSAVE_UNREAD);
   EXPECT_EQ(std::count(view.levels.begin(), view.levels.end(), unread), IdleTick::SETTINGS_NOTICE_REDRAWS);
   EXPECT_EQ(view.levels.front(), unread);
   EXPECT_EQ(view.levels.back(), Notice(LevelNotice::NO_DEVICE));

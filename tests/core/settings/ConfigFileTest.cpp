@@ -15,7 +15,6 @@
 #include "SettingsFakes.h"
 #include "TestUtil.h"
 #include "platform/Platform.h"
-#include "resources/resource.h"
 #include "settings/SoundConfig.h"
 #include "support/File.h"
 #include "support/Language.h"
@@ -461,8 +460,8 @@ TEST_F(ConfigFileTest, AnAutoSaveFileThatCannotBeReadIsNeverWrittenOver) {
   LogCapture log;
   config.RestoreAutoSave();
   EXPECT_TRUE(config.IsAutoSaveHeld());
-  EXPECT_EQ(config.TakeNotice(), static_cast<uint32_t>(IDS_LEVEL_SETTINGS_UNREAD));
-  EXPECT_EQ(config.TakeNotice(), 0u) << "said once";
+  EXPECT_EQ(config.TakeNotice(), ConfigNotice::AUTOSAVE_UNREAD);
+  EXPECT_EQ(config.TakeNotice(), ConfigNotice::NONE) << "said once";
   EXPECT_EQ(Value(VOLUME), "1.00");
   config.GetItem(VOLUME)->SetText("0.3");
   config.Apply(config.TakeSnapshot());
