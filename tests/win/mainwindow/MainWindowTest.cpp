@@ -992,7 +992,7 @@ TEST_F(MainWindowTest, StatusCodesInWords) {
     EXPECT_EQ(texts.Notice(notice.notice), StatusTexts::Lines(notice.first, notice.second))
         << static_cast<int>(notice.notice);
   }
-  EXPECT_EQ(texts.Notice(IDS_LEVEL_SETTINGS_UNREAD), StatusTexts::Lines("Settings", "unread"));
+  EXPECT_EQ(texts.Notice(ConfigNotice::AUTOSAVE_UNREAD), StatusTexts::Lines("Settings", "unread"));
 }
 
 TEST_F(MainWindowTest, MenusAndLabelsComeFromTheLanguageTable) {
@@ -1140,7 +1140,7 @@ TEST_F(MainWindowTest, MenusAndLabelsFitTheirBoxes) {
     // The level display's reasons, in the labels' font: each of the two lines
     // within the display's 50 pixels (scaled).
     StatusTexts texts;
-    std::vector<StatusTexts::Lines> notices = {texts.Notice(IDS_LEVEL_SETTINGS_UNREAD)};
+    std::vector<StatusTexts::Lines> notices = {texts.Notice(ConfigNotice::AUTOSAVE_UNREAD)};
     for (LevelNotice notice : {LevelNotice::NO_DEVICE, LevelNotice::DEVICE_GONE, LevelNotice::FORMAT_REFUSED,
                                LevelNotice::START_FAILED, LevelNotice::DEFAULT_DEVICE}) {
       notices.push_back(texts.Notice(notice));
