@@ -85,7 +85,18 @@ quill_wineserver_start() {
   "$WINESERVER" -k 2>/dev/null || true
   "$WINESERVER" -w 2>/dev/null || true
   # It runs on in the background: it must not hold the caller's output open.
-  "$WINESERVER" -p </dev/null >/dev/null 2>&1
+  local code=0
+  "$WINESERVER" -p </dev/null >/dev/null 2>&1 || code=$?
+  if [ "$code" != 0 ]; then
+    # A server that was ending may still have held the prefix's server
+    # folder: once more after it is gone, and said if that fails too.
+    echo "wineserver -p failed (exit code $code) for $WINEPREFIX; trying once more" >&2
+    "$WINESERVER" -k 2>/dev/null || true
+    "$WINESERVER" -w 2>/dev/null || true
+    code=0
+    "$WINESERVER" -p </dev/null >/dev/null 2>&1 || code=$?
+    [ "$code" = 0 ] || { echo "wineserver -p failed again (exit code $code)" >&2; return 1; }
+  fi
 }
 
 # Prints why Wine cannot run 32-bit programs here, or nothing when it can:
@@ -144,7 +155,7 @@ quill_wine_prefix() {
     # The registry reaches the disk when the server ends.
     "$WINESERVER" -w
   fi
-  test -f "$WINEPREFIX/system.reg" || return 1
+  test -f "$WINEPREFIX/system.reg" || { echo "no registry in $WINEPREFIX after wineboot" >&2; return 1; }
   # No window manager runs on the scripts' displays, and Wine waits up to 2 s
   # for one whenever a window that a manager would own is hidden or
   # destroyed (every test window, dialog and program exit). Windows that
