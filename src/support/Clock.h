@@ -1,5 +1,6 @@
-// The one way a class is given time. A class that reads or waits on time
-// takes a Clock& (or keeps a Clock* that a setter changes); the program hands
+// The one way a class is given time. A class that reads the time or paces
+// itself by it takes a Clock& (or keeps a Clock* that a setter changes); a
+// short yield that measures nothing may stay on the system. The program hands
 // in SystemClock(), tests hand in a clock they move themselves, so a 4 s
 // stall or a deadline is tested without waiting for it.
 #pragma once
